@@ -1,0 +1,15 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace quendo {
+
+// Writes the whole content to a temporary file beside path, flushes it to disk and renames it
+// over path, so a crash or a full disk never leaves half a file. False when anything failed;
+// the old file is then untouched.
+bool WriteFileAtomically(const std::string& path, std::string_view content);
+
+// Reads a whole file; false when it cannot be opened. At most maxBytes are read.
+bool ReadWholeFile(const std::string& path, std::string& content, std::size_t maxBytes);
+
+}  // namespace quendo

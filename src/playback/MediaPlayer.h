@@ -1,0 +1,36 @@
+#pragma once
+#include <functional>
+#include <string>
+
+namespace quendo {
+
+// The operations the program uses of a media player, with the units the callers rely on.
+// Two instances are the decks; a third, the probe, only opens files to read their length.
+class MediaPlayer {
+public:
+    virtual ~MediaPlayer() = default;
+
+    // Opens the file before returning, without starting playback; "" closes the player.
+    virtual void SetFileName(const std::string& path) = 0;
+    // Seconds; 0 when the file cannot be measured.
+    virtual double Duration() = 0;
+    // Seconds heard so far; advances while playing, stays put while paused.
+    virtual double CurrentPosition() = 0;
+    // Seeks.
+    virtual void SetCurrentPosition(double seconds) = 0;
+    // Hundredths of a dB: 0 full, -10000 silence.
+    virtual void SetVolume(int volume) = 0;
+    // -10000 full left .. 10000 full right.
+    virtual void SetBalance(int balance) = 0;
+    // 1 paused, 2 playing, anything else otherwise.
+    virtual int PlayState() = 0;
+    virtual void Play() = 0;
+    virtual void Pause() = 0;
+
+    // Raised once per file on the interface thread when the player has played to the end.
+    std::function<void()> EndOfStream;
+};
+
+enum PlayStates { psStopped = 0, psPaused = 1, psPlaying = 2 };
+
+}  // namespace quendo

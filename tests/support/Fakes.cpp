@@ -1,0 +1,112 @@
+#include "support/Fakes.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace quendo::testing {
+
+void FakePlayer::SetFileName(const std::string& path) {
+    calls.push_back("FileName " + path);
+    fileName = path;
+    position = 0;
+    state = psStopped;
+    ++openedCount;
+}
+
+double FakePlayer::Duration() {
+    if (fileName.empty()) return 0;
+    auto it = durations.find(fileName);
+    if (it != durations.end()) return it->second;
+    return defaultDuration;
+}
+
+void FakePlayer::SetCurrentPosition(double seconds) {
+    calls.push_back("Seek " + std::to_string(static_cast<long long>(seconds)));
+    position = seconds;
+}
+
+void FakePlayer::SetVolume(int v) {
+    calls.push_back("Volume " + std::to_string(v));
+    volume = v;
+}
+
+void FakePlayer::SetBalance(int b) {
+    calls.push_back("Balance " + std::to_string(b));
+    balance = b;
+}
+
+void FakePlayer::Play() {
+    calls.push_back("Play");
+    if (!fileName.empty() && Duration() > 0) state = psPlaying;
+}
+
+void FakePlayer::Pause() {
+    calls.push_back("Pause");
+    if (state == psPlaying) state = psPaused;
+}
+
+void FakePlayer::Advance(double seconds) {
+    if (state != psPlaying) return;
+    position += seconds;
+    const double length = Duration();
+    if (position >= length) {
+        position = length;
+        state = psStopped;
+        if (EndOfStream) EndOfStream();
+    }
+}
+
+FakeWorld::FakeWorld() {
+    core = std::make_unique<Core>(PlatformServices{deck1, deck2, probe, shell, powerOff, dialogs, random});
+    core->nodes.MusicFolder = "/music/";
+    core->nodes.ProgramFolder = "/program";
+    random.Seed(12345);
+}
+
+std::int32_t FakeWorld::AddFile(const std::string& relativePath, double seconds) {
+    NodeTable& t = core->nodes;
+    std::int32_t parent = 0;
+    std::size_t start = 0;
+    for (std::size_t slash; (slash = relativePath.find('/', start)) != std::string::npos; start = slash + 1) {
+        const std::string name = relativePath.substr(start, slash - start);
+        std::int32_t found = -1;
+        for (std::int32_t f : t.ChildFolders(parent))
+            if (t.Folder(f).name == name) found = f;
+        parent = found >= 0 ? found : t.AddFolderNode(parent, name);
+    }
+    const std::int32_t j = t.AddFileNode(parent, relativePath.substr(start));
+    const std::string full = t.MusicFolder + relativePath;
+    probe.durations[full] = seconds;
+    deck1.durations[full] = seconds;
+    deck2.durations[full] = seconds;
+    return j;
+}
+
+TempDir::TempDir() {
+    std::string templ = (std::filesystem::temp_directory_path() / "quendo-test-XXXXXX").string();
+    char* made = ::mkdtemp(templ.data());
+    path_ = made ? made : templ;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+void TempDir::WriteFile(const std::string& relative, const std::string& content) const {
+    const std::filesystem::path p = std::filesystem::path(path_) / relative;
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << content;
+}
+
+std::string TempDir::ReadFile(const std::string& relative) const {
+    std::ifstream in(std::filesystem::path(path_) / relative, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace quendo::testing

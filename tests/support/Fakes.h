@@ -1,0 +1,108 @@
+#pragma once
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Core.h"
+
+namespace quendo::testing {
+
+// A player with a hand-driven clock. Durations are looked up by full path.
+class FakePlayer : public MediaPlayer {
+public:
+    std::map<std::string, double> durations;  // path -> seconds; unknown paths measure 0
+    double defaultDuration = 0;               // used for paths not in the map, when > 0
+    std::string fileName;
+    double position = 0;
+    int volume = 0;
+    int balance = 0;
+    int state = psStopped;
+    std::vector<std::string> calls;  // "FileName x", "Play", "Pause", "Volume v", "Balance b", "Seek s"
+
+    void SetFileName(const std::string& path) override;
+    double Duration() override;
+    double CurrentPosition() override { return position; }
+    void SetCurrentPosition(double seconds) override;
+    void SetVolume(int v) override;
+    void SetBalance(int b) override;
+    int PlayState() override { return state; }
+    void Play() override;
+    void Pause() override;
+
+    // Advances the clock while playing; raises EndOfStream once at the end of the file.
+    void Advance(double seconds);
+    int openedCount = 0;
+};
+
+class FakeShell : public Shell {
+public:
+    std::vector<std::string> opened;
+    int restarts = 0;
+    void Open(const std::string& target) override { opened.push_back(target); }
+    void RestartProgram() override { ++restarts; }
+};
+
+class FakePowerOff : public PowerOff {
+public:
+    int requests = 0;
+    std::string failure;  // the call name to report, "" for success
+    std::string PowerOffComputer() override {
+        ++requests;
+        return failure;
+    }
+};
+
+struct ShownMessage {
+    std::string text;
+    MsgIcon icon;
+    MsgButtons buttons;
+    MsgPlace place;
+};
+
+class FakeDialogs : public Dialogs {
+public:
+    std::vector<ShownMessage> shown;
+    std::deque<MsgAnswer> answers;  // taken in order; Ok when empty
+    MsgAnswer Message(const std::string& text, MsgIcon icon, MsgButtons buttons, MsgPlace place) override {
+        shown.push_back({text, icon, buttons, place});
+        if (answers.empty()) return MsgAnswer::Ok;
+        MsgAnswer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+};
+
+// A Core wired to fakes, for driving handlers without a display or a sound card.
+struct FakeWorld {
+    FakePlayer deck1, deck2, probe;
+    FakeShell shell;
+    FakePowerOff powerOff;
+    FakeDialogs dialogs;
+    StdRandom random;
+    std::unique_ptr<Core> core;
+
+    FakeWorld();
+    // Adds a file to the table (creating folders along the relative path) with a probe length.
+    std::int32_t AddFile(const std::string& relativePath, double seconds);
+};
+
+// A fresh temporary folder, removed with everything below it at destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    // path() + "/" + relative
+    std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
+    void WriteFile(const std::string& relative, const std::string& content) const;
+    std::string ReadFile(const std::string& relative) const;
+
+private:
+    std::string path_;
+};
+
+}  // namespace quendo::testing
