@@ -1,1 +1,28 @@
-int main() { return 0; }
+#include <QApplication>
+
+#include "app/Application.h"
+#include "platform/QtPlatform.h"
+
+namespace {
+// An error that escapes an event handler is shown, and the program goes on.
+class GuardedApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        bool result = false;
+        quendo::Guarded([&] { result = QApplication::notify(receiver, event); });
+        return result;
+    }
+};
+}  // namespace
+
+int main(int argc, char** argv) {
+    GuardedApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quendo"));
+    quendo::Guarded([] {
+        quendo::Application quendoApp;
+        quendoApp.Form1().show();
+        QApplication::exec();
+    });
+    return 0;
+}

@@ -1,0 +1,68 @@
+#include "app/Application.h"
+
+namespace quendo {
+
+namespace {
+// Stands in for the sound engine until it is wired in.
+class SilentPlayer : public MediaPlayer {
+public:
+    void SetFileName(const std::string&) override {}
+    double Duration() override { return 0; }
+    double CurrentPosition() override { return 0; }
+    void SetCurrentPosition(double) override {}
+    void SetVolume(int) override {}
+    void SetBalance(int) override {}
+    int PlayState() override { return psStopped; }
+    void Play() override {}
+    void Pause() override {}
+};
+
+class NoPowerOff : public PowerOff {
+public:
+    std::string PowerOffComputer() override { return "PowerOff"; }
+};
+}  // namespace
+
+struct Application::Players {
+    SilentPlayer deck1, deck2, probe;
+};
+
+Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* probe)
+    : players_(std::make_unique<Players>()), powerOff_(std::make_unique<NoPowerOff>()) {
+    core_ = std::make_unique<Core>(PlatformServices{deck1 ? *deck1 : players_->deck1,
+                                                    deck2 ? *deck2 : players_->deck2,
+                                                    probe ? *probe : players_->probe, shell_,
+                                                    *powerOff_, dialogs_, random_});
+    core_->FormCreate();
+    form1_ = std::make_unique<TForm1>(*core_);
+    forms_.push_back(form1_.get());
+
+    auto add = [this](QWidget* w) {
+        others_.emplace_back(w);
+        forms_.push_back(w);
+    };
+    add(new TSettings(*core_));
+    add(new TMixEditor(*core_));
+    add(new TfrmNameMusCoc(*core_));
+    add(new TWelcome(*core_));
+
+    Core& c = *core_;
+    c.hooks.CloseMainWindow = [this] { form1_->close(); };
+    c.hooks.SetTopmost = [this](bool on) {
+        // Keep the geometry: changing the flags hides the window, so show it again where it was.
+        const QRect g = form1_->geometry();
+        const bool visible = form1_->isVisible();
+        form1_->setWindowFlag(Qt::WindowStaysOnTopHint, on);
+        if (visible) {
+            form1_->setGeometry(g);
+            form1_->show();
+        }
+    };
+    c.hooks.ShowWelcome = [this] { forms_[4]->show(); };
+    c.hooks.ShowMixEditor = [this] { forms_[2]->show(); forms_[2]->raise(); };
+    c.hooks.ShowSettings = [this] { forms_[1]->show(); forms_[1]->raise(); };
+}
+
+Application::~Application() = default;
+
+}  // namespace quendo

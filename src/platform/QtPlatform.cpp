@@ -1,0 +1,52 @@
+#include "platform/QtPlatform.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QProcess>
+#include <QScreen>
+#include <QUrl>
+
+namespace quendo {
+
+void QtShell::Open(const std::string& target) {
+    const QString t = QString::fromStdString(target);
+    const QUrl url = t.startsWith('/') ? QUrl::fromLocalFile(t) : QUrl(t);
+    QDesktopServices::openUrl(url);  // a failure is not reported, as with any shell open
+}
+
+void QtShell::RestartProgram() {
+    QProcess::startDetached(QCoreApplication::applicationFilePath(), {QStringLiteral("-new")});
+}
+
+MsgAnswer QtDialogs::Message(const std::string& text, MsgIcon icon, MsgButtons buttons, MsgPlace place) {
+    QMessageBox box;
+    box.setWindowTitle(QStringLiteral("Quendo"));
+    box.setText(QString::fromStdString(text));
+    switch (icon) {
+        case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+        case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+        case MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+        case MsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
+    }
+    if (buttons == MsgButtons::OkCancel) {
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Ok);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    box.adjustSize();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->geometry();
+        if (place == MsgPlace::TopLeft) box.move(area.topLeft());
+        else box.move(area.center() - QPoint(box.width() / 2, box.height() / 2));
+    }
+    return box.exec() == QMessageBox::Ok ? MsgAnswer::Ok : MsgAnswer::Cancel;
+}
+
+void ShowEscapedError(const char* what) {
+    QMessageBox::critical(nullptr, QStringLiteral("Quendo"), QString::fromUtf8(what));
+}
+
+}  // namespace quendo

@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/Fakes.h"
+
+using namespace quendo;
+using namespace quendo::testing;
+
+namespace {
+
+class LifecycleTest : public ::testing::Test {
+protected:
+    FakeWorld w;
+    Core& c = *w.core;
+    TempDir dir;
+    std::int32_t a = w.AddFile("a.mp3", 200);
+    std::int32_t b = w.AddFile("b.mp3", 100);
+    void SetUp() override {
+        c.FormCreate();
+        c.nodes.ProgramFolder = dir.path();
+    }
+};
+
+TEST_F(LifecycleTest, FormCreateSetsInitialState) {
+    EXPECT_TRUE(c.MenuHandlingEnabled);
+    EXPECT_FALSE(c.SetupCancelled);
+    EXPECT_EQ(c.IngredientPick, 0);
+    EXPECT_EQ(c.takenOffNodeId, -1);
+    EXPECT_EQ(c.currentDeck, Deck::WinMediaPlayer1);
+}
+
+TEST_F(LifecycleTest, CloseSavesNothingDuringFirstRunOrAfterCancelledSetup) {
+    c.FirstRun = true;
+    c.CloseRequest();
+    EXPECT_FALSE(c.MenuHandlingEnabled);
+    EXPECT_EQ(dir.ReadFile("qnd.m3u"), "");
+    c.FirstRun = false;
+    c.SetupCancelled = true;
+    c.FormClose();
+    EXPECT_TRUE(w.dialogs.shown.empty());
+    std::error_code ec;
+    EXPECT_FALSE(std::filesystem::exists(dir / "qnd.m3u", ec));
+}
+
+TEST_F(LifecycleTest, CloseWritesPlaylistAndGoesOnWhenItFails) {
+    c.AddToPlaylist(a);
+    c.CloseRequest();
+    EXPECT_EQ(dir.ReadFile("qnd.m3u"), "/music/a.mp3\r\n");
+
+    // A folder where the playlist should be: it cannot be written, and the user is told which.
+    std::filesystem::remove(dir / "qnd.m3u");
+    std::filesystem::create_directory(dir / "qnd.m3u");
+    dir.WriteFile("qnd.m3u/keep", "x");
+    w.dialogs.shown.clear();
+    c.FormClose();
+    ASSERT_FALSE(w.dialogs.shown.empty());
+    EXPECT_NE(w.dialogs.shown[0].text.find("qnd.m3u"), std::string::npos);
+}
+
+TEST_F(LifecycleTest, StartupActionClearShowsColon) {
+    dir.WriteFile("qnd.m3u", "/music/a.mp3\r\n/music/b.mp3\r\n");
+    c.options.RadioGroup1 = suClearPlaylist;
+    c.options.CheckBox1 = true;
+    c.FormShow();
+    EXPECT_TRUE(c.playlist.Empty());
+    EXPECT_EQ(c.display.StaticText1, ":");
+}
+
+TEST_F(LifecycleTest, StartupActionContinueKeepsRestoredPlaylist) {
+    dir.WriteFile("qnd.m3u", "/music/a.mp3\r\n/music/b.mp3\r\n");
+    c.options.RadioGroup1 = suContinueSession;
+    int welcomes = 0;
+    c.hooks.ShowWelcome = [&] { ++welcomes; };
+    c.FormShow();
+    EXPECT_EQ(c.playlist.ListBox2.size() + (c.takenOffNodeId >= 0 ? 1u : 0u), 2u);
+    EXPECT_EQ(welcomes, 1);
+    EXPECT_EQ(c.display.StaticText1.empty(), false);
+}
+
+TEST_F(LifecycleTest, StartupStopsAfterCancelledSetup) {
+    dir.WriteFile("qnd.m3u", "/music/a.mp3\r\n");
+    int welcomes = 0;
+    c.hooks.ShowWelcome = [&] { ++welcomes; };
+    c.hooks.ShowSplashModal = [&] { c.SetupCancelled = true; };
+    c.FormShow();
+    EXPECT_TRUE(c.playlist.Empty());
+    EXPECT_EQ(welcomes, 0);
+}
+
+TEST_F(LifecycleTest, ActivationAppliesAlwaysOnTop) {
+    std::vector<bool> applied;
+    c.hooks.SetTopmost = [&](bool on) { applied.push_back(on); };
+    c.FormActivate();
+    c.options.chkAlwaysOnTop = true;
+    c.FormActivate();
+    EXPECT_EQ(applied, (std::vector<bool>{false, true}));
+}
+
+}  // namespace
