@@ -1,0 +1,88 @@
+#include <memory>
+
+#include "BenchUtil.h"
+#include "support/Fakes.h"
+
+namespace {
+
+// Passes everything on to the wrapped player and adds up the time spent opening and measuring.
+class TimedPlayer : public quendo::MediaPlayer {
+public:
+    explicit TimedPlayer(quendo::MediaPlayer& inner) : inner_(inner) {}
+    double seconds = 0;
+
+    void SetFileName(const std::string& path) override { Timed([&] { inner_.SetFileName(path); }); }
+    double Duration() override {
+        double d = 0;
+        Timed([&] { d = inner_.Duration(); });
+        return d;
+    }
+    double CurrentPosition() override { return inner_.CurrentPosition(); }
+    void SetCurrentPosition(double s) override { inner_.SetCurrentPosition(s); }
+    void SetVolume(int v) override { inner_.SetVolume(v); }
+    void SetBalance(int b) override { inner_.SetBalance(b); }
+    int PlayState() override { return inner_.PlayState(); }
+    void Play() override { inner_.Play(); }
+    void Pause() override { inner_.Pause(); }
+
+private:
+    template <class F>
+    void Timed(F&& f) {
+        const double t0 = bench::NowSeconds();
+        f();
+        seconds += bench::NowSeconds() - t0;
+    }
+    quendo::MediaPlayer& inner_;
+};
+
+// The probe under measurement. A stand-in with a fixed length until the audio engine is in.
+std::unique_ptr<quendo::MediaPlayer> MakeProbe() {
+    auto probe = std::make_unique<quendo::testing::FakePlayer>();
+    probe->defaultDuration = 215;
+    return probe;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bench::Figures figures(argc, argv);
+    if (!figures.Wants("cocktail_ms") && !figures.Wants("cocktail_probe_share")) return 0;
+
+    using namespace quendo::testing;
+    FakePlayer deck1, deck2;
+    FakeShell shell;
+    FakePowerOff powerOff;
+    FakeDialogs dialogs;
+    quendo::StdRandom random;
+    std::unique_ptr<quendo::MediaPlayer> inner = MakeProbe();
+    TimedPlayer probe(*inner);
+    quendo::Core core({deck1, deck2, probe, shell, powerOff, dialogs, random});
+    random.Seed(2026);
+
+    // Three folders of 300 MP3 files each, one cocktail of equal parts.
+    core.nodes.MusicFolder = "/music/";
+    for (int k = 1; k <= 3; ++k) {
+        const std::int32_t folder = core.nodes.AddFolderNode(0, "Folder " + std::to_string(k));
+        for (int i = 0; i < 300; ++i)
+            core.nodes.AddFileNode(folder, "Artist " + std::to_string(i) + " - Track " + std::to_string(i) + ".mp3");
+        core.cocktailTable[0].ingredients[static_cast<std::size_t>(k - 1)] = {0, folder, 1};
+    }
+    core.cocktailTable.RepeatLimit = 3;
+    core.FillIngredientLists();
+
+    double total = 0, inProbe = 0;
+    std::vector<double> times;
+    for (int run = 0; run < 15; ++run) {
+        core.ClearPlaylist();
+        probe.seconds = 0;
+        const double t0 = bench::NowSeconds();
+        core.MakeCocktail();
+        const double t = bench::NowSeconds() - t0;
+        times.push_back(t);
+        total += t;
+        inProbe += probe.seconds;
+    }
+    figures.Print("cocktail_ms", bench::Median(times) * 1e3, "ms");
+    figures.Print("cocktail_probe_share", total > 0 ? inProbe / total : 0, "ratio");
+    return 0;
+}
