@@ -81,6 +81,9 @@ struct FormHooks {
     std::function<void()> ShowSettings;
     std::function<void()> CloseMainWindow;  // a close request, as if by the user
     std::function<void(bool)> SetTopmost;   // without moving or resizing
+    // command menus: the main window's outer (frame) height in pixels, read and set
+    std::function<int()> MainWindowOuterHeight;
+    std::function<void(int)> SetMainWindowOuterHeight;
 };
 
 struct PlatformServices {
@@ -174,6 +177,13 @@ public:
     void FillIngredientLists();
     void FillCocktailLists();           // both cocktail lists from the table, CurrentCocktail selected
     void ComboBox1Change(int index);
+
+    // ---- command menus (FolderMenus.cpp) ----
+    void MenuCommand(int id);                     // a file index, or 65000..65010
+    void AddFolderFiles(std::int32_t folder);      // the files lying directly in it, in menu order
+    void PickIngredientFolder(std::int32_t folder);  // the cocktail editor's pick, IngredientPick 1..3
+    void FormKeyDown(int key);                    // 'B', 'V', 'C', 'X', 'R', 'S'
+    std::string HelpFilePath() const;
 
     // ---- configuration file (Configuration.cpp) ----
     bool SaveConfiguration();  // "Error 0003" and false when it cannot be written

@@ -1,0 +1,220 @@
+#include "app/CommandMenus.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
+
+#include "app/Core.h"
+#include "app/FolderMenus.h"
+#include "app/WebPages.h"
+
+namespace quendo {
+
+namespace {
+
+// A library name as a menu caption: '&' would otherwise be taken for a mnemonic.
+QString Caption(const std::string& name) {
+    QString s = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    s.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return s;
+}
+
+QAction* CommandItem(QMenu* menu, const QString& caption, int id) {
+    auto* a = new QAction(caption, menu);
+    a->setData(id);
+    menu->addAction(a);
+    return a;
+}
+
+bool IsPress(QEvent::Type t) { return t == QEvent::MouseButtonPress || t == QEvent::MouseButtonDblClick; }
+
+}  // namespace
+
+CommandMenus::CommandMenus(Core& core, QWidget* mainWindow)
+    : QObject(mainWindow), core_(core), mainWindow_(mainWindow),
+      MenuTable(static_cast<std::size_t>(NodeTable::kFolderSlots)) {
+    OptionsMenu = new QMenu(QStringLiteral("Options..."), mainWindow);
+    CommandItem(OptionsMenu, QStringLiteral("Settings..."), cmSettings);
+    OptionsMenu->addSeparator();
+    CommandItem(OptionsMenu, QStringLiteral("Normal size"), cmNormalSize);
+    CommandItem(OptionsMenu, QStringLiteral("Small size"), cmSmallSize);
+
+    MainPopup = new QMenu(mainWindow);
+    MenuTable[0] = NewFolderMenu(QStringLiteral("Add files from folders"), mainWindow);
+    // An abandoned folder pick must not leave every menu command dead: the pick ends with the menu.
+    connect(MenuTable[0], &QMenu::aboutToHide, this, [this] {
+        if (core_.IngredientPick == 0) return;
+        core_.IngredientPick = 0;
+        emit changed();
+    });
+
+    CommandItem(MainPopup, QStringLiteral("Visit for updates:"), cmVisitUpdates);
+    CommandItem(MainPopup, QString::fromUtf8(kProductPage), cmVisitUpdates);
+    MainPopup->addSeparator();
+    CommandItem(MainPopup, QStringLiteral("Visit for other programs:"), cmVisitOtherPrograms);
+    CommandItem(MainPopup, QString::fromUtf8(kOtherProgramsPage), cmVisitOtherPrograms);
+    MainPopup->addSeparator();
+    MainPopup->addMenu(MenuTable[0]);
+    CommandItem(MainPopup, QStringLiteral("Make musical cocktail"), cmMakeCocktail);
+    MainPopup->addSeparator();
+    CommandItem(MainPopup, QStringLiteral("Delete items"), cmDeleteItems);
+    CommandItem(MainPopup, QStringLiteral("Clear"), cmClear);
+    MainPopup->addSeparator();
+    CommandItem(MainPopup, QStringLiteral("MixEditor..."), cmMixEditor);
+    MainPopup->addMenu(OptionsMenu);
+    CommandItem(MainPopup, QStringLiteral("Help..."), cmHelp);
+    MainPopup->addSeparator();
+    CommandItem(MainPopup, QStringLiteral("About..."), cmAbout);
+    Watch(MainPopup);
+    Watch(OptionsMenu);
+
+    Timer2 = new QTimer(this);
+    Timer2->setSingleShot(true);
+    Timer2->setInterval(200);
+    connect(Timer2, &QTimer::timeout, this, [this] { core_.Timer2Timer(); });
+
+    core_.hooks.MainWindowOuterHeight = [w = mainWindow_] { return w->frameGeometry().height(); };
+    core_.hooks.SetMainWindowOuterHeight = [w = mainWindow_](int outer) {
+        const int frame = w->frameGeometry().height() - w->height();
+        w->setFixedHeight(std::max(0, outer - frame));
+    };
+}
+
+CommandMenus::~CommandMenus() {
+    core_.hooks.MainWindowOuterHeight = nullptr;
+    core_.hooks.SetMainWindowOuterHeight = nullptr;
+    // The folder menus below the root are its children and go with it.
+    delete MainPopup.data();
+    delete OptionsMenu.data();
+    delete MenuTable[0].data();
+}
+
+QMenu* CommandMenus::FolderMenu(std::int32_t f) const {
+    if (f < 0 || f >= static_cast<std::int32_t>(MenuTable.size())) return nullptr;
+    return MenuTable[static_cast<std::size_t>(f)];
+}
+
+QMenu* CommandMenus::NewFolderMenu(const QString& title, QWidget* parent) {
+    auto* menu = new QMenu(title, parent);
+    Watch(menu);
+    menu->installEventFilter(this);
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+        if (!core_.MenuHandlingEnabled) return;
+        const auto it = std::find(MenuTable.begin(), MenuTable.end(), menu);
+        if (it == MenuTable.end()) return;
+        core_.BuildFolder = static_cast<std::int32_t>(it - MenuTable.begin());
+        BuildFolderMenu();
+    });
+    return menu;
+}
+
+// Commands and hover reach every menu of the open chain; each menu takes only its own items.
+void CommandMenus::Watch(QMenu* menu) {
+    connect(menu, &QMenu::triggered, this, [this, menu](QAction* a) {
+        if (a->parent() != menu || !a->data().isValid()) return;
+        core_.MenuCommand(a->data().toInt());
+        emit changed();
+    });
+    connect(menu, &QMenu::hovered, this, [this, menu](QAction* a) {
+        if (!core_.MenuHandlingEnabled || menu->activeAction() != a) return;
+        LastMenuSelect = {a, menu};
+    });
+    if (menu == MainPopup || menu == OptionsMenu) menu->installEventFilter(this);
+}
+
+void CommandMenus::BuildFolderMenu() {
+    const std::int32_t f = core_.BuildFolder;
+    QMenu* menu = FolderMenu(f);
+    if (!menu) return;
+
+    // Rebuilt from scratch each time it opens, so the submenus of the last build go too.
+    for (QAction* a : menu->actions())
+        if (QMenu* sub = a->menu(); sub && sub->parent() == menu) delete sub;
+    menu->clear();
+
+    const FolderMenuContents contents = FolderMenuChildren(core_.nodes, f);
+    QList<QAction*> items;
+    items.reserve(static_cast<qsizetype>(contents.folders.size() + contents.files.size()));
+    for (const MenuChild& c : contents.folders) {
+        QMenu* sub = NewFolderMenu(Caption(c.name), menu);
+        MenuTable[static_cast<std::size_t>(c.index)] = sub;
+        sub->menuAction()->setData(c.index);
+        items.push_back(sub->menuAction());
+    }
+    for (const MenuChild& c : contents.files) {
+        auto* a = new QAction(Caption(c.name), menu);
+        a->setData(c.index);
+        items.push_back(a);
+    }
+    menu->addActions(items);
+}
+
+void CommandMenus::PopupMainAt(QPoint globalPos) { MainPopup->popup(globalPos); }
+
+void CommandMenus::StartTimer2() {
+    core_.Timer2Enabled = true;
+    Timer2->start();
+}
+
+void CommandMenus::CloseAllMenus() {
+    // Innermost first; bounded in case a popup refuses to close.
+    for (int i = 0; i < 256; ++i) {
+        QWidget* popup = QApplication::activePopupWidget();
+        if (!popup) break;
+        popup->close();
+    }
+}
+
+bool CommandMenus::HandlePress(QMenu* menu, QAction* item, bool left) {
+    if (!core_.MenuHandlingEnabled || core_.Timer2Enabled) return !left;
+    LastMenuSelect = {item, menu};
+    const bool pick = core_.IngredientPick != 0;
+    const std::int32_t index = item->data().toInt();
+    if (item->menu()) {
+        if (left) {  // case A
+            StartTimer2();
+            if (pick) core_.PickIngredientFolder(index);
+            else core_.AddFolderFiles(index);
+            CloseAllMenus();
+            emit changed();
+            return true;
+        }
+        if (!pick) {  // case B
+            StartTimer2();
+            core_.AddFolderFiles(index);
+            emit changed();
+        }
+        return true;
+    }
+    if (left) return false;  // the menu sends the file's command itself
+    if (!pick && index >= 0 && index < kFirstCommand) {  // case C
+        StartTimer2();
+        core_.AddToPlaylist(index);
+        emit changed();
+    }
+    return true;
+}
+
+bool CommandMenus::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type t = event->type();
+    if (!IsPress(t) && t != QEvent::MouseButtonRelease) return false;
+    auto* menu = qobject_cast<QMenu*>(watched);
+    if (!menu) return false;
+    auto* e = static_cast<QMouseEvent*>(event);
+    const bool left = e->button() == Qt::LeftButton;
+    if (!left && e->button() != Qt::RightButton) return false;
+    // Presses outside the menu's items go on, so that a click elsewhere still closes the menus.
+    QAction* item = menu->rect().contains(e->position().toPoint()) ? menu->actionAt(e->position().toPoint()) : nullptr;
+    if (!item || item->isSeparator()) return false;
+
+    // The right button never chooses an item; left releases are the menu's own business.
+    if (t == QEvent::MouseButtonRelease) return !left;
+    if (menu == MainPopup || menu == OptionsMenu) return !left;
+    return HandlePress(menu, item, left);
+}
+
+}  // namespace quendo

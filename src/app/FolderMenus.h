@@ -1,0 +1,77 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "library/NodeTable.h"
+
+namespace quendo {
+
+// Command identifiers of the main window's menus; those below kFirstCommand are file indices.
+enum MenuCommandId : int {
+    kFirstCommand = 65000,
+    cmAbout = 65000,
+    cmMixEditor = 65001,
+    cmHelp = 65002,
+    cmSettings = 65003,
+    cmNormalSize = 65004,
+    cmSmallSize = 65005,
+    cmDeleteItems = 65006,
+    cmClear = 65007,
+    cmMakeCocktail = 65008,
+    cmVisitUpdates = 65009,
+    cmVisitOtherPrograms = 65010,
+    kLastCommand = 65010,
+};
+
+// The height step of "Normal size" and "Small size", and the outer height that divides them.
+inline constexpr int kSizeStep = 233;
+inline constexpr int kSizeThreshold = 200;
+
+inline constexpr const char* kHelpFileName = "Quendo.html";
+
+// Compares library names alphabetically without regard to case, by a locale's rules.
+class NameCollator {
+public:
+    // The user's locale, from LC_ALL, LC_COLLATE or LANG.
+    NameCollator();
+    // An ICU locale id such as "de_DE"; "" is the root locale.
+    explicit NameCollator(const std::string& locale);
+    ~NameCollator();
+    NameCollator(const NameCollator&) = delete;
+    NameCollator& operator=(const NameCollator&) = delete;
+
+    // Byte strings that compare (as bytes) the way the names do; equal keys mean equal names.
+    std::string SortKey(std::string_view utf8) const;
+
+    static std::string LocaleFromEnvironment();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The collator of the user's locale, made at the first call.
+const NameCollator& UserNameCollator();
+
+struct MenuChild {
+    std::int32_t index;  // folder index or file index
+    std::string name;
+};
+
+// What a folder's menu lists: its subfolders, then its files, each sorted by name; of names that
+// are equal case aside only the first (lowest index) is listed.
+struct FolderMenuContents {
+    std::vector<MenuChild> folders;
+    std::vector<MenuChild> files;
+};
+
+FolderMenuContents FolderMenuChildren(const NodeTable& nodes, std::int32_t folder,
+                                      const NameCollator& collator = UserNameCollator());
+// Only the file part of the above.
+std::vector<MenuChild> FolderMenuFiles(const NodeTable& nodes, std::int32_t folder,
+                                       const NameCollator& collator = UserNameCollator());
+
+}  // namespace quendo

@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "app/FolderMenus.h"
+#include "support/Fakes.h"
+
+using namespace quendo;
+using namespace quendo::testing;
+
+namespace {
+
+std::vector<std::string> Names(const std::vector<MenuChild>& children) {
+    std::vector<std::string> out;
+    for (const MenuChild& c : children) out.push_back(c.name);
+    return out;
+}
+
+std::vector<std::string> PlaylistNames(const Core& core) {
+    std::vector<std::string> out;
+    for (std::int32_t j : core.playlist.ListBox2) out.push_back(core.nodes.File(j).name);
+    return out;
+}
+
+class MenuCore : public ::testing::Test {
+protected:
+    MenuCore() { w.core->MenuHandlingEnabled = true; }
+    Core& core() { return *w.core; }
+    FakeWorld w;
+};
+
+}  // namespace
+
+TEST(FolderMenuChildren, SubfoldersAndFilesEachSortedWithoutCaseOneNameOnce) {
+    NodeTable t;
+    const std::int32_t rock = t.AddFolderNode(0, "rock");
+    t.AddFolderNode(0, "Jazz");
+    t.AddFolderNode(0, "ROCK");  // the same name, case aside
+    t.AddFolderNode(rock, "Live");  // not a child of the root
+    t.AddFileNode(0, "zebra.mp3");
+    const std::int32_t first = t.AddFileNode(0, "Abba.mp3");
+    t.AddFileNode(0, "abba.MP3");
+    t.AddFileNode(0, "Éclair.mp3");
+    t.AddFileNode(0, "eclair.mp3");  // differs by the accent: listed
+    t.AddFileNode(0, "beta.wav");
+    t.AddFileNode(rock, "inside.mp3");
+
+    const NameCollator en("en_US");
+    const FolderMenuContents c = FolderMenuChildren(t, 0, en);
+    EXPECT_EQ(Names(c.folders), (std::vector<std::string>{"Jazz", "rock"}));
+    EXPECT_EQ(c.folders[1].index, rock);
+    EXPECT_EQ(Names(c.files), (std::vector<std::string>{"Abba.mp3", "beta.wav", "eclair.mp3", "Éclair.mp3", "zebra.mp3"}));
+    EXPECT_EQ(c.files[0].index, first);  // of equal names the first index stands
+}
+
+TEST(FolderMenuChildren, FollowsTheLocalesAlphabet) {
+    NodeTable t;
+    for (const char* n : {"Zappa", "Ärzte", "Abba", "Ångström"}) t.AddFolderNode(0, n);
+    EXPECT_EQ(Names(FolderMenuChildren(t, 0, NameCollator("en_US")).folders),
+              (std::vector<std::string>{"Abba", "Ångström", "Ärzte", "Zappa"}));
+    // Swedish puts Å and Ä after Z.
+    EXPECT_EQ(Names(FolderMenuChildren(t, 0, NameCollator("sv_SE")).folders),
+              (std::vector<std::string>{"Abba", "Zappa", "Ångström", "Ärzte"}));
+}
+
+TEST(FolderMenuChildren, EmptyFolderAndIllFormedNames) {
+    NodeTable t;
+    const std::int32_t empty = t.AddFolderNode(0, "empty");
+    t.AddFileNode(0, "b\xff.mp3");
+    t.AddFileNode(0, "a.mp3");
+    const NameCollator en("en_US");
+    const FolderMenuContents e = FolderMenuChildren(t, empty, en);
+    EXPECT_TRUE(e.folders.empty());
+    EXPECT_TRUE(e.files.empty());
+    EXPECT_EQ(Names(FolderMenuChildren(t, 0, en).files), (std::vector<std::string>{"a.mp3", "b\xff.mp3"}));
+}
+
+TEST(NameCollator, LocaleComesFromTheEnvironment) {
+    const char* saved = std::getenv("LC_ALL");
+    const std::string keep = saved ? saved : "";
+    setenv("LC_ALL", "de_DE.UTF-8@euro", 1);
+    EXPECT_EQ(NameCollator::LocaleFromEnvironment(), "de_DE");
+    setenv("LC_ALL", "C", 1);
+    EXPECT_EQ(NameCollator::LocaleFromEnvironment(), "");
+    if (saved) setenv("LC_ALL", keep.c_str(), 1);
+    else unsetenv("LC_ALL");
+}
+
+TEST_F(MenuCore, AddFolderFilesTakesOnlyTheFolderOwnFilesInMenuOrder) {
+    w.AddFile("Rock/b.mp3", 60);
+    w.AddFile("Rock/A.mp3", 61);
+    w.AddFile("Rock/Live/c.mp3", 62);
+    w.AddFile("d.mp3", 63);
+    core().AddFolderFiles(1);
+    EXPECT_EQ(PlaylistNames(core()), (std::vector<std::string>{"A.mp3", "b.mp3"}));
+}
+
+TEST_F(MenuCore, CommandsReachTheirTargets) {
+    const std::int32_t j = w.AddFile("x.mp3", 90);
+    w.AddFile("y.mp3", 90);
+    int about = 0, settings = 0, mixEditor = 0;
+    core().hooks.ShowAboutBox = [&] { ++about; };
+    core().hooks.ShowSettings = [&] { ++settings; };
+    core().hooks.ShowMixEditor = [&] { ++mixEditor; };
+
+    core().MenuCommand(j);
+    EXPECT_EQ(core().playlist.Count(), 1);
+    core().MenuCommand(cmAbout);
+    core().MenuCommand(cmSettings);
+    core().MenuCommand(cmMixEditor);
+    EXPECT_EQ(about + settings + mixEditor, 3);
+    core().MenuCommand(cmHelp);
+    core().MenuCommand(cmVisitUpdates);
+    core().MenuCommand(cmVisitOtherPrograms);
+    EXPECT_EQ(w.shell.opened, (std::vector<std::string>{"/program/Quendo.html", "https://quendo.example.org/?m2",
+                                                         "https://quendo.example.org/programs/?m2"}));
+    core().MenuCommand(65011);  // unknown: nothing
+    core().MenuCommand(-1);
+    EXPECT_EQ(core().playlist.Count(), 1);
+}
+
+TEST_F(MenuCore, CommandsAreIgnoredInPickModeAndAfterTheCloseRequest) {
+    const std::int32_t j = w.AddFile("x.mp3", 90);
+    int about = 0;
+    core().hooks.ShowAboutBox = [&] { ++about; };
+    core().IngredientPick = 2;
+    core().MenuCommand(j);
+    core().MenuCommand(cmAbout);
+    core().MenuCommand(cmHelp);
+    core().IngredientPick = 0;
+    core().MenuHandlingEnabled = false;
+    core().MenuCommand(j);
+    core().MenuCommand(cmAbout);
+    EXPECT_EQ(core().playlist.Count(), 0);
+    EXPECT_EQ(about, 0);
+    EXPECT_TRUE(w.shell.opened.empty());
+}
+
+TEST_F(MenuCore, ClearWithSelectedEntriesEmptiesAllAndShowsZero) {
+    for (const char* n : {"a.mp3", "b.mp3", "c.mp3"}) core().MenuCommand(w.AddFile(n, 100));
+    core().playlist.selected[1] = 1;
+    core().MenuCommand(cmClear);
+    EXPECT_TRUE(core().playlist.Empty());
+    EXPECT_EQ(core().display.StaticText1, "0:00");
+}
+
+TEST_F(MenuCore, SizeCommandsFollowTheTwoHundredPixelRule) {
+    int outer = 282;
+    core().hooks.MainWindowOuterHeight = [&] { return outer; };
+    core().hooks.SetMainWindowOuterHeight = [&](int h) { outer = h; };
+    core().MenuCommand(cmNormalSize);
+    EXPECT_EQ(outer, 282);
+    core().MenuCommand(cmSmallSize);
+    EXPECT_EQ(outer, 49);
+    core().MenuCommand(cmSmallSize);
+    EXPECT_EQ(outer, 49);
+    core().MenuCommand(cmNormalSize);
+    EXPECT_EQ(outer, 282);
+    outer = 200;
+    core().MenuCommand(cmNormalSize);
+    core().MenuCommand(cmSmallSize);
+    EXPECT_EQ(outer, 200);
+}
+
+TEST_F(MenuCore, FolderPickSetsTheEditedCocktailsIngredient) {
+    w.AddFile("Rock/a.mp3", 60);
+    w.AddFile("Jazz/b.mp3", 60);
+    core().editor.ComboBox4ItemIndex = 5;
+    core().display.ComboBox1ItemIndex = 0;
+    core().IngredientPick = 3;
+    core().PickIngredientFolder(2);
+    EXPECT_EQ(core().cocktailTable[5].ingredients[2].folder, 2);
+    EXPECT_EQ(core().editor.IngredientFolderLabels[2], "Jazz");
+    EXPECT_EQ(core().IngredientPick, 0);
+    EXPECT_TRUE(core().playlist.Empty());
+
+    // No cocktail selected in the editor: nothing is written anywhere, the mode still ends.
+    core().editor.ComboBox4ItemIndex = -1;
+    core().IngredientPick = 1;
+    core().PickIngredientFolder(1);
+    EXPECT_EQ(core().IngredientPick, 0);
+    EXPECT_EQ(core().editor.IngredientFolderLabels[0], "");
+}
+
+TEST_F(MenuCore, KeysWorkTheButtonsAndTwoWaitWhileMixing) {
+    core().FormKeyDown('V');
+    EXPECT_TRUE(core().buttons.Mix_OFF);
+    core().FormKeyDown('S');  // Shuffle starts disabled
+    EXPECT_FALSE(core().buttons.Shuffle);
+    core().display.ShuffleEnabled = true;
+    core().FormKeyDown('S');
+    EXPECT_TRUE(core().buttons.Shuffle);
+
+    w.AddFile("a.mp3", 100);
+    w.AddFile("b.mp3", 100);
+    core().MenuCommand(0);
+    core().MenuCommand(1);
+    core().isMixing = true;
+    const auto before = core().playlist.ListBox2;
+    core().FormKeyDown('B');
+    core().FormKeyDown('V');
+    EXPECT_EQ(core().playlist.ListBox2, before);
+    EXPECT_TRUE(core().buttons.Mix_OFF);
+    core().FormKeyDown('C');
+    core().FormKeyDown('X');
+    core().FormKeyDown('R');
+    EXPECT_FALSE(core().buttons.Play);
+    EXPECT_TRUE(core().buttons.UP);
+    EXPECT_TRUE(core().buttons.Repeat);
+
+    core().isMixing = false;
+    core().display.MixOffEnabled = false;
+    core().FormKeyDown('V');
+    EXPECT_TRUE(core().buttons.Mix_OFF);
+}

@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+
+#include "app/CommandMenus.h"
+#include "app/FolderMenus.h"
+#include "support/Fakes.h"
+
+using namespace quendo;
+using namespace quendo::testing;
+
+namespace {
+
+QAction* Item(QMenu* menu, const QString& text) {
+    for (QAction* a : menu->actions())
+        if (a->text() == text) return a;
+    return nullptr;
+}
+
+void Press(QMenu* menu, QAction* a, Qt::MouseButton b) {
+    QTest::mousePress(menu, b, {}, menu->actionGeometry(a).center());
+    QTest::mouseRelease(menu, b, {}, menu->actionGeometry(a).center());
+}
+
+class MenusUi : public ::testing::Test {
+protected:
+    MenusUi() {
+        w.core->MenuHandlingEnabled = true;
+        w.AddFile("Rock/b.mp3", 60);
+        w.AddFile("Rock/a.mp3", 60);
+        w.AddFile("Rock/Live/c.mp3", 60);
+        w.AddFile("z.mp3", 60);
+        window.setFixedSize(272, 282);
+        window.show();
+        menus = std::make_unique<CommandMenus>(*w.core, &window);
+    }
+    QMenu* OpenRoot() {
+        QMenu* root = menus->RootFolderMenu();
+        root->popup(QPoint(10, 10));
+        return root;
+    }
+    Core& core() { return *w.core; }
+    FakeWorld w;
+    QWidget window;
+    std::unique_ptr<CommandMenus> menus;
+};
+
+}  // namespace
+
+TEST_F(MenusUi, MainPopupAndOptionsMenuInOrder) {
+    QStringList texts;
+    for (QAction* a : menus->MainPopup->actions()) texts << (a->isSeparator() ? "-" : a->text());
+    EXPECT_EQ(texts, (QStringList{"Visit for updates:", "https://quendo.example.org", "-", "Visit for other programs:",
+                                  "https://quendo.example.org/programs", "-", "Add files from folders",
+                                  "Make musical cocktail", "-", "Delete items", "Clear", "-", "MixEditor...",
+                                  "Options...", "Help...", "-", "About..."}));
+    texts.clear();
+    for (QAction* a : menus->OptionsMenu->actions()) texts << (a->isSeparator() ? "-" : a->text());
+    EXPECT_EQ(texts, (QStringList{"Settings...", "-", "Normal size", "Small size"}));
+}
+
+TEST_F(MenusUi, FolderMenuIsBuiltWhenItOpensFoldersFirst) {
+    QMenu* root = OpenRoot();
+    ASSERT_EQ(root->actions().size(), 2);
+    EXPECT_EQ(root->actions()[0]->text(), "Rock");
+    EXPECT_NE(root->actions()[0]->menu(), nullptr);
+    EXPECT_EQ(root->actions()[1]->text(), "z.mp3");
+    root->close();
+    w.AddFile("Jazz/j.mp3", 60);
+    OpenRoot();
+    EXPECT_EQ(root->actions().size(), 3);
+    EXPECT_EQ(root->actions()[0]->text(), "Jazz");
+
+    // After the close request menus open but are not rebuilt.
+    root->close();
+    core().MenuHandlingEnabled = false;
+    w.AddFile("y.mp3", 60);
+    OpenRoot();
+    EXPECT_EQ(root->actions().size(), 3);
+}
+
+TEST_F(MenusUi, RightPressOnFolderAddsItsFilesOnceWithinTheGuard) {
+    QMenu* root = OpenRoot();
+    QAction* rock = Item(root, "Rock");
+    Press(root, rock, Qt::RightButton);
+    ASSERT_EQ(core().playlist.Count(), 2);
+    EXPECT_EQ(core().nodes.File(core().playlist.ListBox2[0]).name, "a.mp3");
+    EXPECT_TRUE(root->isVisible());
+    Press(root, rock, Qt::RightButton);  // within 200 ms
+    EXPECT_EQ(core().playlist.Count(), 2);
+    QSignalSpy tick(menus->Timer2, &QTimer::timeout);
+    ASSERT_TRUE(tick.wait(1000));
+    EXPECT_FALSE(core().Timer2Enabled);
+    Press(root, rock, Qt::RightButton);
+    EXPECT_EQ(core().playlist.Count(), 4);
+}
+
+TEST_F(MenusUi, RightPressOnFileAddsItAndTheMenuStaysOpen) {
+    QMenu* root = OpenRoot();
+    Press(root, Item(root, "z.mp3"), Qt::RightButton);
+    EXPECT_EQ(core().playlist.Count(), 1);
+    EXPECT_TRUE(root->isVisible());
+}
+
+TEST_F(MenusUi, LeftPressOnFolderAddsItsFilesAndClosesEveryMenu) {
+    menus->PopupMainAt(QPoint(5, 5));
+    QMenu* root = menus->RootFolderMenu();
+    root->popup(QPoint(50, 50));
+    Press(root, Item(root, "Rock"), Qt::LeftButton);
+    EXPECT_EQ(core().playlist.Count(), 2);
+    EXPECT_FALSE(root->isVisible());
+    EXPECT_FALSE(menus->MainPopup->isVisible());
+}
+
+TEST_F(MenusUi, LeftClickOnFileAddsIt) {
+    QMenu* root = OpenRoot();
+    Press(root, Item(root, "z.mp3"), Qt::LeftButton);
+    EXPECT_EQ(core().playlist.Count(), 1);
+    EXPECT_FALSE(root->isVisible());
+}
+
+TEST_F(MenusUi, FolderPickAssignsTheIngredientAndAnAbandonedPickEnds) {
+    core().editor.ComboBox4ItemIndex = 4;
+    core().IngredientPick = 2;
+    QMenu* root = OpenRoot();
+    Press(root, Item(root, "z.mp3"), Qt::RightButton);  // ignored in pick mode
+    EXPECT_EQ(core().playlist.Count(), 0);
+    Press(root, Item(root, "Rock"), Qt::LeftButton);
+    EXPECT_EQ(core().cocktailTable[4].ingredients[1].folder, 1);
+    EXPECT_EQ(core().editor.IngredientFolderLabels[1], "Rock");
+    EXPECT_EQ(core().IngredientPick, 0);
+    EXPECT_TRUE(core().playlist.Empty());
+
+    core().IngredientPick = 1;
+    OpenRoot()->close();
+    EXPECT_EQ(core().IngredientPick, 0);
+}
+
+TEST_F(MenusUi, RightPressesOnMainPopupItemsDoNothing) {
+    core().MenuCommand(0);
+    menus->PopupMainAt(QPoint(5, 5));
+    Press(menus->MainPopup, Item(menus->MainPopup, "Clear"), Qt::RightButton);
+    EXPECT_EQ(core().playlist.Count(), 1);
+    EXPECT_TRUE(menus->MainPopup->isVisible());
+    Press(menus->MainPopup, Item(menus->MainPopup, "Clear"), Qt::LeftButton);
+    EXPECT_TRUE(core().playlist.Empty());
+}
+
+TEST_F(MenusUi, SizeCommandsResizeTheWindow) {
+    const int frame = window.frameGeometry().height() - window.height();
+    core().MenuCommand(cmSmallSize);
+    EXPECT_EQ(window.height(), 49);
+    core().MenuCommand(cmSmallSize);
+    EXPECT_EQ(window.height(), 49);
+    core().MenuCommand(cmNormalSize);
+    EXPECT_EQ(window.height(), 282);
+    window.setFixedHeight(200 - frame);
+    core().MenuCommand(cmSmallSize);
+    core().MenuCommand(cmNormalSize);
+    EXPECT_EQ(window.frameGeometry().height(), 200);
+}
