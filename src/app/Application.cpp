@@ -1,5 +1,7 @@
 #include "app/Application.h"
 
+#include "app/CommandMenus.h"
+
 namespace quendo {
 
 namespace {
@@ -36,6 +38,9 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     core_->FormCreate();
     form1_ = std::make_unique<TForm1>(*core_);
     forms_.push_back(form1_.get());
+    menus_ = new CommandMenus(*core_, form1_.get());  // a child of the window, which owns it
+    QObject::connect(menus_, &CommandMenus::changed, form1_.get(), [this] { form1_->Render(); });
+    form1_->openMainPopup = [this](QPoint at) { menus_->PopupMainAt(at); };
 
     auto add = [this](QWidget* w) {
         others_.emplace_back(w);

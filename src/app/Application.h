@@ -13,6 +13,8 @@ namespace quendo {
 
 // Owns the platform adapters, the players, the core and the seven forms, which live until the
 // program ends.
+class CommandMenus;
+
 class Application {
 public:
     // Players are given for tests; by default the sound engine's.
@@ -35,6 +37,7 @@ private:
     std::unique_ptr<TForm1> form1_;
     std::vector<std::unique_ptr<QWidget>> others_;
     std::vector<QWidget*> forms_;
+    CommandMenus* menus_ = nullptr;
 };
 
 }  // namespace quendo

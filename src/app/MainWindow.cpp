@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -210,6 +211,8 @@ TForm1::TForm1(Core& c, QWidget* parent) : QWidget(parent), core(c) {
         Act([this, index] { core.ComboBox1Change(index); });
     });
 
+    // Key preview: the window sees every key before the focused control, which still gets it.
+    qApp->installEventFilter(this);
     Render();
 }
 
@@ -298,6 +301,12 @@ void TForm1::mousePressEvent(QMouseEvent* e) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && isActiveWindow() && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (!static_cast<QKeyEvent*>(event)->isAutoRepeat()) Act([this, key] { core.FormKeyDown(key); });
+        return false;
+    }
     if (event->type() == QEvent::MouseButtonPress) {
         auto* me = static_cast<QMouseEvent*>(event);
         if (me->button() == Qt::RightButton && (watched == Label1 || watched == ListBox1->viewport())) {
