@@ -123,6 +123,8 @@ public:
     std::string incomingName;
     std::int32_t takenOffNodeId = -1;
     std::int32_t incomingNodeId = -1;  // file started on the incoming deck during a mix
+    // ---- deck engine ----
+    bool incomingEnded = false;  // the incoming deck played to its end before its mix was over
 
     bool Timer1Enabled = false;  // automix tick, 100 ms
     bool Timer2Enabled = false;  // menu hook guard, 200 ms

@@ -1,16 +1,161 @@
 #include "playback/MixEnvelope.h"
 
-// Placeholder until the envelope lands.
+#include <algorithm>
+#include <limits>
+
 namespace quendo {
+
+namespace {
+
+constexpr int kMinLength = 10;
+constexpr int kMaxLength = MixEnvelope::kPoints - 1;
+
+bool ValidCurve(int curve) { return curve >= 0 && curve < 4; }
+bool ValidIndex(int index) { return index >= 0 && index < MixEnvelope::kPoints; }
+
+std::int16_t ToStored(int value) {
+    return static_cast<std::int16_t>(std::clamp<int>(value, std::numeric_limits<std::int16_t>::min(),
+                                                     std::numeric_limits<std::int16_t>::max()));
+}
+
+std::int16_t& ValueRef(MixPoint& p, Quantity q, int curve) {
+    return q == Quantity::Volume ? p.volume[curve] : p.balance[curve];
+}
+
+std::uint8_t& KeyRef(MixPoint& p, Quantity q, int curve) {
+    return q == Quantity::Volume ? p.volumeKey[curve] : p.balanceKey[curve];
+}
+
+}  // namespace
+
 MixEnvelope::MixEnvelope() { SetDefaults(); }
-void MixEnvelope::SetDefaults() {}
-void MixEnvelope::InterpolateCurve(Quantity, int) {}
-void MixEnvelope::SetMixLength(int) {}
-void MixEnvelope::SetFinishingPosition(int) {}
-void MixEnvelope::SetStartingPosition(int) {}
-void MixEnvelope::InsertKeyPoint(Quantity, int, int) {}
-void MixEnvelope::DeleteKeyPoint(Quantity, int, int) {}
-void MixEnvelope::SetKeyPointValue(Quantity, int, int, int) {}
-bool MixEnvelope::IsKey(Quantity, int, int) const { return false; }
-int MixEnvelope::Value(Quantity, int, int) const { return 0; }
+
+void MixEnvelope::SetDefaults() {
+    points.fill(MixPoint{});
+    mixLength = 60;
+    finishingPosition = 60;
+    startingPosition = 0;
+
+    auto key = [this](Quantity q, int curve, int index, int value) {
+        KeyRef(points[index], q, curve) = 1;
+        ValueRef(points[index], q, curve) = ToStored(value);
+    };
+    key(Quantity::Volume, 0, 0, 0);
+    key(Quantity::Volume, 0, 60, 0);
+    key(Quantity::Volume, 1, 0, 0);
+    key(Quantity::Volume, 1, 60, 0);
+    key(Quantity::Balance, 0, 0, 0);
+    key(Quantity::Balance, 0, 60, -4000);
+    key(Quantity::Balance, 1, 0, 4000);
+    key(Quantity::Balance, 1, 60, 0);
+    // The rate curves only carry their flags; every rate stays 100.
+    points[0].rateKey[0] = 1;
+    points[50].rateKey[0] = 1;
+    points[10].rateKey[1] = 1;
+    points[60].rateKey[1] = 1;
+
+    for (Quantity q : {Quantity::Volume, Quantity::Balance})
+        for (int curve : {0, 1}) InterpolateCurve(q, curve);
+}
+
+void MixEnvelope::InterpolateCurve(Quantity q, int curve) {
+    if (curve != 0 && curve != 1) return;  // curves 2 and 3 are never played
+    const int first = curve == 0 ? 0 : startingPosition;
+    const int last = std::min<int>(mixLength, kMaxLength);
+    if (first >= last) return;
+
+    int i = first;
+    while (i != last) {
+        int j = i + 1;
+        while (KeyRef(points[j], q, curve) != 1 && j != last) ++j;
+        // One truncated step per segment: the remainder lands in the last step into the key.
+        const int d = (ValueRef(points[j], q, curve) - ValueRef(points[i], q, curve)) / (j - i);
+        for (int m = i; m <= j - 2; ++m)
+            ValueRef(points[m + 1], q, curve) = ToStored(ValueRef(points[m], q, curve) + d);
+        i = j;
+    }
+}
+
+void MixEnvelope::SetMixLength(int n) {
+    n = std::clamp(n, kMinLength, kMaxLength);
+    MixPoint& old = points[mixLength];
+    old.volumeKey[1] = 0;
+    old.balanceKey[1] = 0;
+
+    mixLength = static_cast<std::uint16_t>(n);
+    MixPoint& end = points[n];
+    end.volumeKey[1] = 1;
+    end.balanceKey[1] = 1;
+    end.volume[1] = 0;
+    end.balance[1] = 0;
+    // The outgoing curves keep their values; the editor pulls the two positions back afterwards.
+    InterpolateCurve(Quantity::Volume, 1);
+    InterpolateCurve(Quantity::Balance, 1);
+}
+
+void MixEnvelope::SetFinishingPosition(int p) {
+    p = std::clamp<int>(p, 1, mixLength);
+    MixPoint& old = points[finishingPosition];
+    old.volumeKey[0] = 0;
+    old.balanceKey[0] = 0;
+    const std::int16_t volume = old.volume[0];
+    const std::int16_t balance = old.balance[0];
+
+    finishingPosition = static_cast<std::uint16_t>(p);
+    MixPoint& now = points[p];
+    now.volumeKey[0] = 1;
+    now.balanceKey[0] = 1;
+    now.volume[0] = volume;
+    now.balance[0] = balance;
+    InterpolateCurve(Quantity::Volume, 0);
+    InterpolateCurve(Quantity::Balance, 0);
+}
+
+void MixEnvelope::SetStartingPosition(int p) {
+    p = std::clamp<int>(p, 0, mixLength - 1);
+    MixPoint& old = points[startingPosition];
+    old.volumeKey[1] = 0;
+    old.balanceKey[1] = 0;
+    const std::int16_t volume = old.volume[1];
+    const std::int16_t balance = old.balance[1];
+
+    startingPosition = static_cast<std::uint16_t>(p);
+    MixPoint& now = points[p];
+    now.volumeKey[1] = 1;
+    now.balanceKey[1] = 1;
+    now.volume[1] = volume;
+    now.balance[1] = balance;
+    InterpolateCurve(Quantity::Volume, 1);
+    InterpolateCurve(Quantity::Balance, 1);
+}
+
+void MixEnvelope::InsertKeyPoint(Quantity q, int curve, int index) {
+    if (!ValidCurve(curve) || !ValidIndex(index)) return;
+    KeyRef(points[index], q, curve) = 1;
+}
+
+void MixEnvelope::DeleteKeyPoint(Quantity q, int curve, int index) {
+    if (!ValidCurve(curve) || !ValidIndex(index)) return;
+    KeyRef(points[index], q, curve) = 0;
+    InterpolateCurve(q, curve);
+}
+
+void MixEnvelope::SetKeyPointValue(Quantity q, int curve, int index, int value) {
+    if (!ValidCurve(curve) || !ValidIndex(index)) return;
+    ValueRef(points[index], q, curve) = ToStored(value);
+    InterpolateCurve(q, curve);
+}
+
+bool MixEnvelope::IsKey(Quantity q, int curve, int index) const {
+    if (!ValidCurve(curve) || !ValidIndex(index)) return false;
+    const MixPoint& p = points[index];
+    return (q == Quantity::Volume ? p.volumeKey[curve] : p.balanceKey[curve]) == 1;
+}
+
+int MixEnvelope::Value(Quantity q, int curve, int index) const {
+    if (!ValidCurve(curve) || !ValidIndex(index)) return 0;
+    const MixPoint& p = points[index];
+    return q == Quantity::Volume ? p.volume[curve] : p.balance[curve];
+}
+
 }  // namespace quendo

@@ -1,0 +1,564 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/Fakes.h"
+
+using namespace quendo;
+using namespace quendo::testing;
+
+namespace {
+
+const std::string kAutoMixing = "                    A u t o M i x i n g";
+
+class DeckEngine : public ::testing::Test {
+protected:
+    FakeWorld w;
+    Core& c = *w.core;
+
+    void SetUp() override {
+        c.buttons.UP = true;
+        c.buttons.Play = true;
+        c.options.RadioGroup2 = epWait;
+    }
+
+    std::int32_t Add(const std::string& name, double seconds) {
+        const std::int32_t j = w.AddFile(name, seconds);
+        c.AddToPlaylist(j);
+        return j;
+    }
+
+    // One tick of 100 ms: the decks play on, then the timer fires if it is on.
+    void Tick(int n = 1) {
+        for (int i = 0; i < n; ++i) {
+            w.deck1.Advance(0.1);
+            w.deck2.Advance(0.1);
+            if (c.Timer1Enabled) c.Timer1Timer();
+        }
+    }
+
+    // Puts the current deck at a whole position and ticks once without moving the clocks.
+    void TickAt(double position) {
+        Current().position = position;
+        c.Timer1Timer();
+    }
+
+    FakePlayer& Current() { return c.currentDeck == Deck::WinMediaPlayer1 ? w.deck1 : w.deck2; }
+
+    void TickUntilMixStarts() {
+        for (int n = 0; !c.isMixing && c.Timer1Enabled && n < 100000; ++n) Tick();
+    }
+
+    // Ticks until the mix ends; returns the number of ticks.
+    int TickUntilMixEnds() {
+        int n = 0;
+        while (c.isMixing && n < 2000) {
+            Tick();
+            ++n;
+        }
+        return n;
+    }
+
+    std::vector<std::int32_t> Files() const { return c.playlist.ListBox2; }
+};
+
+std::vector<std::string> Without(const std::vector<std::string>& calls, const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const auto& s : calls)
+        if (s.rfind(prefix, 0) != 0) out.push_back(s);
+    return out;
+}
+
+TEST_F(DeckEngine, DefaultMixOfATwoHundredSecondTrack) {
+    const auto a = Add("A.mp3", 200);
+    const auto b = Add("B.mp3", 180);
+
+    // The first file started at once on deck 1.
+    EXPECT_EQ(w.deck1.calls, (std::vector<std::string>{"Volume 0", "Balance 0", "FileName /music/A.mp3", "Play"}));
+    EXPECT_EQ(c.display.Label1Caption, "A.mp3");
+    EXPECT_EQ(c.display.Label1Hint, "A.mp3");
+    EXPECT_EQ(c.display.StaticText2, "3:20");
+    EXPECT_EQ(c.display.CGauge1Max, 194);
+    EXPECT_TRUE(c.Timer1Enabled);
+    EXPECT_EQ(c.takenOffNodeId, a);
+    EXPECT_EQ(Files(), std::vector<std::int32_t>{b});
+
+    TickAt(10.7);
+    EXPECT_EQ(c.display.CGauge1Progress, 12);
+    EXPECT_EQ(c.display.StaticText3, "3:10");
+    c.options.chkMusicFileTimeRem = false;
+    TickAt(75);
+    EXPECT_EQ(c.display.StaticText3, "1:15");
+
+    TickAt(193.99);
+    EXPECT_FALSE(c.isMixing);
+    w.deck1.calls.clear();
+    TickAt(194);
+    ASSERT_TRUE(c.isMixing);
+    EXPECT_EQ(c.mixStep, 0);
+    EXPECT_EQ(c.incomingDeck, Deck::WinMediaPlayer2);
+    EXPECT_EQ(c.display.CGauge1Max, 60);
+    EXPECT_EQ(c.display.CGauge1Progress, 0);
+    EXPECT_EQ(c.display.CGauge1Colour, Colour::Yellow);
+    EXPECT_EQ(c.display.StaticText2, "0:06");
+    EXPECT_EQ(c.display.Label1Caption, kAutoMixing);
+    EXPECT_EQ(c.display.Label1Hint, "A.mp3");
+    EXPECT_FALSE(c.display.NextEnabled);
+    EXPECT_FALSE(c.display.MixOffEnabled);
+    EXPECT_FALSE(c.editor.MixBarsEnabled);
+    // The starting tick applies nothing.
+    EXPECT_TRUE(w.deck1.calls.empty());
+    EXPECT_TRUE(w.deck2.calls.empty());
+
+    Tick();
+    EXPECT_EQ(w.deck2.calls, (std::vector<std::string>{"FileName /music/B.mp3", "Play", "Volume 0", "Balance 4000"}));
+    EXPECT_EQ(w.deck1.calls, (std::vector<std::string>{"Volume 0", "Balance 0"}));
+    EXPECT_EQ(c.mixStep, 1);
+    EXPECT_EQ(c.display.CGauge1Progress, 1);
+    EXPECT_EQ(c.display.StaticText3, "0:00");
+    EXPECT_EQ(c.incomingName, "B.mp3");
+    EXPECT_EQ(c.trackLength, 180);
+    // The started entry stays at the head until the mix ends.
+    EXPECT_EQ(Files(), std::vector<std::int32_t>{b});
+
+    Tick(59);
+    EXPECT_TRUE(c.isMixing);
+    EXPECT_EQ(c.mixStep, 60);
+    EXPECT_EQ(c.display.StaticText3, "0:06");
+    EXPECT_EQ(w.deck1.balance, -3894);  // point 59; point 60 is never sent
+    EXPECT_EQ(w.deck2.balance, 106);
+    EXPECT_EQ(w.deck1.fileName, "/music/A.mp3");  // played to its end during the mix, left alone
+
+    Tick();  // the 61st tick after the start ends the mix
+    EXPECT_FALSE(c.isMixing);
+    EXPECT_EQ(c.currentDeck, Deck::WinMediaPlayer2);
+    EXPECT_EQ(c.display.Label1Caption, "B.mp3");
+    EXPECT_EQ(c.display.Label1Hint, "B.mp3");
+    EXPECT_TRUE(c.incomingName.empty());
+    EXPECT_EQ(c.takenOffNodeId, b);
+    EXPECT_TRUE(c.playlist.Empty());
+    EXPECT_EQ(c.display.StaticText1, "0:00");
+    EXPECT_EQ(c.display.CGauge1Max, 174);
+    EXPECT_EQ(c.display.CGauge1Progress, 0);
+    EXPECT_EQ(c.display.CGauge1Colour, Colour::Aqua);
+    EXPECT_EQ(c.display.StaticText2, "3:00");
+    EXPECT_TRUE(c.display.NextEnabled);
+    EXPECT_TRUE(c.display.MixOffEnabled);
+    EXPECT_TRUE(c.editor.MixBarsEnabled);
+    EXPECT_TRUE(c.Timer1Enabled);
+    EXPECT_EQ(w.deck2.balance, 106);
+    EXPECT_EQ(w.deck2.state, psPlaying);
+}
+
+TEST_F(DeckEngine, AutoMixingTimeRemainingAndStartingPosition) {
+    c.options.chkAutoMixTimeRem = true;
+    c.envelope.SetStartingPosition(30);
+    Add("A.mp3", 200);
+    Add("B.mp3", 180);
+    TickAt(194);
+    Tick();
+    EXPECT_EQ(c.display.StaticText3, "0:05");  // (60 - 1) / 10
+    // The incoming deck follows the envelope from point 0, its track only from step 30.
+    EXPECT_EQ(w.deck2.calls, (std::vector<std::string>{"Volume 0", "Balance 4000"}));
+    Tick(29);
+    EXPECT_TRUE(w.deck2.fileName.empty());
+    Tick();
+    ASSERT_EQ(w.deck2.calls.size(), 30u * 2 + 4);
+    EXPECT_EQ(w.deck2.calls[60], "FileName /music/B.mp3");
+    EXPECT_EQ(w.deck2.calls[61], "Play");
+    EXPECT_EQ(w.deck2.calls[63], "Balance 4000");
+    EXPECT_EQ(TickUntilMixEnds(), 30);
+    EXPECT_EQ(c.currentDeck, Deck::WinMediaPlayer2);
+    EXPECT_EQ(c.display.StaticText3, "0:00");
+}
+
+TEST_F(DeckEngine, MixWithoutIncomingTrackFinishesThePlaylist) {
+    // UP raised before the mix: nothing starts, the next entry waits.
+    Add("A.mp3", 200);
+    const auto b = Add("B.mp3", 180);
+    c.buttons.UP = false;
+    TickAt(195);
+    ASSERT_TRUE(c.isMixing);
+    EXPECT_EQ(TickUntilMixEnds(), 61);
+    EXPECT_TRUE(w.deck2.fileName.empty());
+    EXPECT_FALSE(c.Timer1Enabled);
+    EXPECT_EQ(w.deck1.fileName, "");
+    EXPECT_EQ(c.display.StaticText2, ":");
+    EXPECT_EQ(c.display.StaticText3, ":");
+    EXPECT_EQ(c.display.Label1Caption, "");
+    EXPECT_EQ(c.display.Label1Hint, "");
+    EXPECT_EQ(c.takenOffNodeId, -1);
+    EXPECT_EQ(Files(), std::vector<std::int32_t>{b});
+    EXPECT_EQ(c.display.CGauge1Colour, Colour::Aqua);
+
+    // UP down again: the closed deck is neither paused nor playing, so the head starts.
+    c.buttons.UP = true;
+    c.UPClick();
+    EXPECT_EQ(w.deck1.fileName, "/music/B.mp3");
+    EXPECT_TRUE(c.Timer1Enabled);
+}
+
+TEST_F(DeckEngine, EmptyPlaylistAtMixStartPlaysTheLastTrackOut) {
+    Add("A.mp3", 200);
+    TickAt(194);
+    ASSERT_TRUE(c.isMixing);
+    EXPECT_EQ(TickUntilMixEnds(), 61);
+    EXPECT_EQ(w.deck1.balance, -3894);
+    EXPECT_TRUE(w.deck2.fileName.empty());
+    EXPECT_EQ(w.deck1.fileName, "");
+    EXPECT_EQ(c.display.StaticText2, ":");
+    EXPECT_FALSE(c.Timer1Enabled);
+
+    // Idle again: the next file starts at once.
+    Add("B.mp3", 100);
+    EXPECT_EQ(w.deck1.fileName, "/music/B.mp3");
+}
+
+TEST_F(DeckEngine, MixOffPlaysEachTrackToItsEnd) {
+    c.buttons.Mix_OFF = true;
+    Add("A.mp3", 200);
+    EXPECT_EQ(c.display.CGauge1Max, 200);
+    Add("B.mp3", 100);
+    TickAt(196);
+    EXPECT_FALSE(c.isMixing);
+    EXPECT_EQ(c.display.CGauge1Progress, 198);
+    EXPECT_EQ(c.display.StaticText3, "0:04");
+
+    // Next seeks to the end; the end of stream starts the next track on the same deck.
+    c.NextClick();
+    EXPECT_EQ(w.deck1.position, 200);
+    Tick(5);
+    EXPECT_EQ(w.deck1.fileName, "/music/B.mp3");
+    EXPECT_EQ(c.display.StaticText2, "1:40");
+    EXPECT_EQ(c.display.CGauge1Max, 100);
+    EXPECT_TRUE(c.Timer1Enabled);
+    EXPECT_TRUE(w.deck2.calls.empty());
+
+    // The last track ends: the playlist is finished.
+    TickAt(99.95);
+    Tick();
+    EXPECT_FALSE(c.Timer1Enabled);
+    EXPECT_EQ(w.deck1.fileName, "");
+    EXPECT_EQ(c.display.StaticText3, ":");
+}
+
+TEST_F(DeckEngine, MixOffWithUpRaisedKeepsTheEndedTrack) {
+    c.buttons.Mix_OFF = true;
+    Add("A.mp3", 20);
+    Add("B.mp3", 30);
+    c.buttons.UP = false;
+    Tick(210);
+    EXPECT_FALSE(c.Timer1Enabled);
+    EXPECT_EQ(w.deck1.fileName, "/music/A.mp3");
+    EXPECT_EQ(c.playlist.Count(), 1);
+}
+
+TEST_F(DeckEngine, RepeatPlaysOneEntryEndlessly) {
+    c.buttons.Repeat = true;
+    c.RepeatClick();
+    EXPECT_TRUE(c.display.ShuffleEnabled);
+    EXPECT_EQ(c.display.RepeatCaptionColour, Colour::Green);
+    const auto a = Add("A.mp3", 20);
+    EXPECT_EQ(c.takenOffNodeId, -1);
+    EXPECT_EQ(Files(), std::vector<std::int32_t>{a});
+    for (int round = 0; round < 3; ++round) {
+        TickUntilMixStarts();
+        ASSERT_TRUE(c.isMixing) << round;
+        TickUntilMixEnds();
+        EXPECT_EQ(Current().fileName, "/music/A.mp3");
+        EXPECT_EQ(Files(), std::vector<std::int32_t>{a});
+    }
+    EXPECT_EQ(c.currentDeck, Deck::WinMediaPlayer2);
+    EXPECT_TRUE(c.Timer1Enabled);
+}
+
+TEST_F(DeckEngine, ShuffleWithTwoEntriesAlternates) {
+    c.buttons.Repeat = true;
+    c.buttons.Shuffle = true;
+    c.ShuffleClick();
+    EXPECT_EQ(c.display.ShuffleCaptionColour, Colour::Green);
+    c.buttons.UP = false;
+    Add("A.mp3", 20);
+    Add("B.mp3", 20);
+    c.buttons.UP = true;
+    c.UPClick();
+    std::vector<std::string> played{Current().fileName};
+    for (int round = 0; round < 4; ++round) {
+        TickUntilMixStarts();
+        TickUntilMixEnds();
+        played.push_back(Current().fileName);
+        EXPECT_EQ(c.playlist.Count(), 2);
+    }
+    EXPECT_EQ(played, (std::vector<std::string>{"/music/A.mp3", "/music/B.mp3", "/music/A.mp3", "/music/B.mp3",
+                                                "/music/A.mp3"}));
+
+    // Repeat raised: Shuffle goes up and is disabled, both captions back to normal.
+    c.buttons.Repeat = false;
+    c.RepeatClick();
+    EXPECT_FALSE(c.buttons.Shuffle);
+    EXPECT_FALSE(c.display.ShuffleEnabled);
+    EXPECT_EQ(c.display.RepeatCaptionColour, Colour::WindowText);
+    EXPECT_EQ(c.display.ShuffleCaptionColour, Colour::WindowText);
+}
+
+TEST_F(DeckEngine, ShuffleNeverPicksTheStartedTrackAmongMany) {
+    c.buttons.Repeat = true;
+    c.buttons.Shuffle = true;
+    std::vector<std::int32_t> all;
+    for (const char* n : {"A.mp3", "B.mp3", "C.mp3", "D.mp3", "E.mp3"}) all.push_back(w.AddFile(n, 20));
+    for (auto j : all) c.playlist.Append("x", j);
+    for (int i = 0; i < 50; ++i) {
+        const auto before = Files();
+        c.AdvancePlaylist();
+        const auto after = Files();
+        ASSERT_NE(after.front(), before.front());
+        // A rotation of the same entries.
+        auto rotated = before;
+        const auto k = std::find(before.begin(), before.end(), after.front()) - before.begin();
+        std::rotate(rotated.begin(), rotated.begin() + k, rotated.end());
+        EXPECT_EQ(after, rotated);
+    }
+    EXPECT_EQ(c.takenOffNodeId, -1);
+}
+
+TEST_F(DeckEngine, PlayDuringAMixPausesAndResumesBothDecks) {
+    Add("A.mp3", 200);
+    Add("B.mp3", 180);
+    TickAt(194);
+    Tick(5);
+    c.buttons.Play = false;
+    c.PlayClick();
+    EXPECT_EQ(w.deck1.state, psPaused);
+    EXPECT_EQ(w.deck2.state, psPaused);
+    EXPECT_FALSE(c.Timer1Enabled);
+    Tick(10);  // frozen
+    EXPECT_EQ(c.mixStep, 5);
+    EXPECT_DOUBLE_EQ(w.deck2.position, 0.4);
+
+    // Only paused decks are resumed: deck 1 has been stopped meanwhile.
+    w.deck1.state = psStopped;
+    w.deck1.calls.clear();
+    c.buttons.Play = true;
+    c.PlayClick();
+    EXPECT_TRUE(c.Timer1Enabled);
+    EXPECT_EQ(w.deck2.state, psPlaying);
+    EXPECT_TRUE(Without(w.deck1.calls, "Volume").empty());
+    EXPECT_EQ(TickUntilMixEnds(), 56);
+
+    // Between mixes Play touches only the current deck and not the timer.
+    c.buttons.Play = false;
+    c.PlayClick();
+    EXPECT_EQ(w.deck2.state, psPaused);
+    EXPECT_TRUE(c.Timer1Enabled);
+    // UP pressed while the deck is paused starts nothing.
+    w.deck2.calls.clear();
+    c.UPClick();
+    EXPECT_TRUE(w.deck2.calls.empty());
+}
+
+TEST_F(DeckEngine, SeekingNextAndMixOffGauge) {
+    Add("A.mp3", 200);
+    Add("B.mp3", 180);
+    c.Label1Seek(136, 273);
+    EXPECT_EQ(w.deck1.position, 96);  // 136 * 194 / 273
+    c.NextClick();
+    EXPECT_EQ(w.deck1.position, 193);  // 194 * 272 / 273
+    c.Timer1Timer();
+    EXPECT_FALSE(c.isMixing);
+
+    c.buttons.Mix_OFF = true;
+    c.Mix_OFFClick();
+    EXPECT_EQ(c.display.CGauge1Max, 200);
+    c.buttons.Mix_OFF = false;
+    c.Mix_OFFClick();
+    EXPECT_EQ(c.display.CGauge1Max, 194);
+
+    TickAt(194);
+    ASSERT_TRUE(c.isMixing);
+    c.Label1Seek(200, 273);
+    c.NextClick();
+    EXPECT_EQ(w.deck1.position, 194);
+}
+
+// ---- sound behaviour where the plain steps would go wrong ----
+
+class RecordingPowerOff : public PowerOff {
+public:
+    TempDir* dir = nullptr;
+    std::string playlistAtRequest;
+    int requests = 0;
+    std::string failure;
+    std::string PowerOffComputer() override {
+        ++requests;
+        playlistAtRequest = dir->ReadFile("qnd.m3u");
+        return failure;
+    }
+};
+
+TEST_F(DeckEngine, ShutDownWritesThePlaylistFirstAndNamesAFailedCall) {
+    TempDir dir;
+    RecordingPowerOff power;
+    power.dir = &dir;
+    power.failure = "org.freedesktop.login1.Manager.PowerOff";
+    Core core(PlatformServices{w.deck1, w.deck2, w.probe, w.shell, power, w.dialogs, w.random});
+    core.nodes.MusicFolder = "/music/";
+    core.nodes.ProgramFolder = dir.path();
+    core.buttons.UP = true;
+    core.options.RadioGroup2 = epShutDown;
+    dir.WriteFile("qnd.m3u", "stale\r\n");
+
+    const auto a = core.nodes.AddFileNode(0, "A.mp3");
+    w.probe.durations["/music/A.mp3"] = 20;
+    w.deck1.durations["/music/A.mp3"] = 20;
+    core.AddToPlaylist(a);
+    EXPECT_EQ(core.takenOffNodeId, a);
+    core.SavePlaylist();
+    EXPECT_EQ(dir.ReadFile("qnd.m3u"), "/music/A.mp3\r\n");
+
+    for (int i = 0; i < 400 && core.Timer1Enabled; ++i) {
+        w.deck1.Advance(0.1);
+        core.Timer1Timer();
+    }
+    EXPECT_EQ(power.requests, 1);
+    EXPECT_EQ(power.playlistAtRequest, "");  // nothing left and nothing taken off
+    ASSERT_EQ(w.dialogs.shown.size(), 1u);
+    EXPECT_EQ(w.dialogs.shown[0].text, "org.freedesktop.login1.Manager.PowerOff");
+    EXPECT_EQ(w.dialogs.shown[0].icon, MsgIcon::None);
+    EXPECT_EQ(w.dialogs.shown[0].place, MsgPlace::Centred);
+}
+
+TEST_F(DeckEngine, OtherEndingChoices) {
+    bool closed = false;
+    c.hooks.CloseMainWindow = [&] { closed = true; };
+    c.options.RadioGroup2 = epCloseProgram;
+    c.FinishPlaylist();
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(w.powerOff.requests, 0);
+    closed = false;
+    c.options.RadioGroup2 = epLoadCocktail;
+    c.FinishPlaylist();
+    EXPECT_FALSE(closed);
+    EXPECT_EQ(w.powerOff.requests, 0);
+    EXPECT_TRUE(w.dialogs.shown.empty());
+}
+
+TEST_F(DeckEngine, TrackEndingBeforeItsMixIsFollowedByTheNext) {
+    Add("A.mp3", 200);
+    Add("B.mp3", 180);
+    w.deck1.durations["/music/A.mp3"] = 150;  // the measured length was too long
+    Tick(1510);
+    EXPECT_FALSE(c.isMixing);
+    EXPECT_EQ(w.deck1.fileName, "/music/B.mp3");
+    EXPECT_EQ(w.deck1.state, psPlaying);
+    EXPECT_EQ(c.display.Label1Caption, "B.mp3");
+    EXPECT_TRUE(c.Timer1Enabled);
+    EXPECT_TRUE(c.playlist.Empty());
+}
+
+TEST_F(DeckEngine, IncomingTrackEndingDuringItsMixIsFollowedByTheNext) {
+    Add("A.mp3", 200);
+    Add("B.mp3", 100);
+    Add("C.mp3", 100);
+    w.deck2.durations["/music/B.mp3"] = 3;  // over before the mix is
+    TickAt(194);
+    EXPECT_EQ(TickUntilMixEnds(), 61);
+    EXPECT_EQ(w.deck2.fileName, "/music/C.mp3");
+    EXPECT_EQ(w.deck2.state, psPlaying);
+    EXPECT_EQ(c.display.Label1Caption, "C.mp3");
+    EXPECT_TRUE(c.playlist.Empty());
+}
+
+TEST_F(DeckEngine, OutgoingDeckEndingAfterTheMixDoesNotCutTheNewTrack) {
+    Add("A.mp3", 200);
+    Add("B.mp3", 180);
+    Add("C.mp3", 180);
+    w.deck1.durations["/music/A.mp3"] = 200.9;
+    TickAt(194);
+    TickUntilMixEnds();
+    c.buttons.Mix_OFF = true;  // pressed while deck 1 still plays out
+    c.Mix_OFFClick();
+    Tick(10);
+    EXPECT_EQ(w.deck1.state, psStopped);
+    EXPECT_EQ(w.deck2.fileName, "/music/B.mp3");
+    EXPECT_EQ(w.deck1.fileName, "/music/A.mp3");
+    EXPECT_EQ(c.playlist.Count(), 1);
+}
+
+TEST_F(DeckEngine, PlaylistClearedDuringAMix) {
+    Add("A.mp3", 200);
+    const auto b = Add("B.mp3", 180);
+    TickAt(194);
+    Tick(3);
+    c.ClearPlaylist();
+    EXPECT_EQ(TickUntilMixEnds(), 58);
+    EXPECT_EQ(c.currentDeck, Deck::WinMediaPlayer2);
+    EXPECT_EQ(c.display.Label1Caption, "B.mp3");
+    // The playing track counts as taken off: it is saved first, and an added file waits.
+    EXPECT_EQ(c.takenOffNodeId, b);
+    const auto d = Add("D.mp3", 50);
+    EXPECT_EQ(w.deck2.fileName, "/music/B.mp3");
+    EXPECT_EQ(Files(), std::vector<std::int32_t>{d});
+}
+
+TEST_F(DeckEngine, HeadDeletedDuringAMixKeepsTheEntryThatNeverPlayed) {
+    Add("A.mp3", 200);
+    const auto b = Add("B.mp3", 180);
+    const auto cc = Add("C.mp3", 170);
+    TickAt(194);
+    Tick(2);
+    c.playlist.selected[0] = 1;
+    c.DeleteSelectedEntries();
+    TickUntilMixEnds();
+    EXPECT_EQ(w.deck2.fileName, "/music/B.mp3");
+    EXPECT_EQ(Files(), std::vector<std::int32_t>{cc});
+    EXPECT_EQ(c.takenOffNodeId, b);
+    EXPECT_EQ(c.trackLength, 180);
+
+    // The entry that did play leaves, also when files were inserted behind it.
+    TickAt(174);
+    Tick(2);
+    c.playlist.selected[0] = 1;
+    c.AddToPlaylist(w.AddFile("E.mp3", 90));  // goes to position 1 during a mix
+    TickUntilMixEnds();
+    EXPECT_EQ(Files().size(), 1u);
+    EXPECT_EQ(c.takenOffNodeId, cc);
+}
+
+TEST_F(DeckEngine, FileAddedToAnEmptiedPlaylistDuringAMixIsMixedIn) {
+    c.buttons.Repeat = true;
+    c.envelope.SetStartingPosition(20);
+    Add("A.mp3", 200);
+    TickAt(194);
+    Tick(5);
+    c.playlist.selected[0] = 1;
+    c.DeleteSelectedEntries();
+    w.deck1.calls.clear();
+    const auto b = Add("B.mp3", 100);
+    EXPECT_TRUE(w.deck1.calls.empty());  // the outgoing track is not cut
+    Tick(15);
+    EXPECT_TRUE(w.deck2.fileName.empty());
+    Tick();
+    EXPECT_EQ(w.deck2.fileName, "/music/B.mp3");
+    TickUntilMixEnds();
+    EXPECT_EQ(Files(), std::vector<std::int32_t>{b});  // rotated, as Repeat does
+}
+
+TEST_F(DeckEngine, TrackShorterThanTheLead) {
+    Add("A.mp3", 4);
+    Add("B.mp3", 100);
+    EXPECT_EQ(c.display.CGauge1Max, 0);
+    c.Timer1Timer();
+    EXPECT_TRUE(c.isMixing);  // at once
+    TickUntilMixEnds();
+    // The remaining time of a track that runs past its length reads 0:00.
+    c.buttons.Mix_OFF = true;
+    c.Mix_OFFClick();
+    w.deck2.durations["/music/B.mp3"] = 110;
+    TickAt(104);
+    EXPECT_EQ(c.display.StaticText3, "0:00");
+    EXPECT_EQ(c.display.CGauge1Progress, 100);
+}
+
+}  // namespace
