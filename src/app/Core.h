@@ -86,6 +86,18 @@ struct FormHooks {
     std::function<void(int)> SetMainWindowOuterHeight;
 };
 
+// ---- start-up sequence ----
+// What the start-up sequence needs from the splash screen, the directory chooser and the
+// system; the forms fill it in, tests pass fakes. All optional.
+struct StartupHooks {
+    // Shows the directory chooser modally: the chosen folder, or nothing when the user gave up.
+    std::function<std::optional<std::string>()> ShowBrowseModal;
+    std::function<void()> HideSplash;     // the scan then runs with nothing shown
+    std::function<void()> StartSlideOut;  // the splash closes itself at the bottom of the screen
+    std::function<void()> CloseSplash;    // "OK" in place of "Loading ...", closed at once
+    std::function<std::string()> ExecutablePath;  // "" when unknown; /proc/self/exe when unset
+};
+
 struct PlatformServices {
     MediaPlayer& deck1;
     MediaPlayer& deck2;
@@ -191,6 +203,13 @@ public:
     bool SaveConfiguration();  // "Error 0003" and false when it cannot be written
     bool LoadConfiguration();  // "Error 0002" and false when it cannot be read
     void SetFirstRunValues(std::int32_t folderCount);
+
+    // ---- start-up sequence (StartupSequence.cpp) ----
+    StartupHooks startupHooks;
+    void RunStartupSequence();   // the splash screen's first tick
+    bool BrowseCancelClick();    // the chooser's Cancel: true to show the chooser again
+    void SetAlwaysOnTop(bool on);  // the box set by the program counts as a click
+    void SplashLinkClick(const std::string& address);  // a link label released
 };
 
 }  // namespace quendo
