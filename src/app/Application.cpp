@@ -2,6 +2,14 @@
 
 #include "app/CommandMenus.h"
 
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include "settings/BrowseModel.h"
+
 namespace quendo {
 
 namespace {
@@ -61,6 +69,25 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
         if (visible) {
             form1_->setGeometry(g);
             form1_->show();
+        }
+    };
+    // Until the splash form lands the sequence runs straight from the main window's first showing,
+    // and the platform's folder dialog stands in for the chooser.
+    c.hooks.ShowSplashModal = [this] { core_->RunStartupSequence(); };
+    c.startupHooks.ShowBrowseModal = [this]() -> std::optional<std::string> {
+        const std::string start = BrowseStartFolder(
+            QStandardPaths::writableLocation(QStandardPaths::MusicLocation).toStdString(),
+            core_->nodes.ProgramFolder, QDir::homePath().toStdString());
+        for (;;) {
+            const QString dir = QFileDialog::getExistingDirectory(
+                nullptr, QStringLiteral("Select a directory with your musical files..."),
+                QString::fromStdString(start));
+            if (!dir.isEmpty()) return dir.toStdString();
+            if (!core_->BrowseCancelClick()) {
+                // The window may not be up yet, so quit once the loop runs.
+                QTimer::singleShot(0, qApp, [] { QApplication::quit(); });
+                return std::nullopt;
+            }
         }
     };
     c.hooks.ShowWelcome = [this] { forms_[4]->show(); };
