@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "support/Fakes.h"
+
+using namespace quendo;
+using namespace quendo::testing;
+
+namespace {
+
+class ConfigurationTest : public ::testing::Test {
+protected:
+    FakeWorld w;
+    Core& c = *w.core;
+    TempDir dir;
+    void SetUp() override {
+        c.nodes.ProgramFolder = dir.path();
+        c.nodes.MusicFolder = "/music/";
+        c.SetFirstRunValues(7);
+    }
+    std::string Saved() {
+        EXPECT_TRUE(c.SaveConfiguration());
+        return dir.ReadFile("qnd.cfg");
+    }
+};
+
+TEST_F(ConfigurationTest, FirstRunFileLayout) {
+    const std::string file = Saved();
+    EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 178);
+    EXPECT_EQ(std::count(file.begin(), file.end(), '\r'), 178);
+    EXPECT_NE(file.find(std::string("\r\n\0\r\n", 5)), std::string::npos);  // the reserved byte
+    EXPECT_EQ(file.rfind("/music/\r\n3\r\n0\r\nMusicalCocktail1\r\n0\r\n1\r\n1\r\n", 0), 0u);
+    // The third cocktail's folders 7, 8, 9 are held at the 7 folders of the tree.
+    EXPECT_NE(file.find("MusicalCocktail3\r\n0\r\n7\r\n1\r\n0\r\n7\r\n1\r\n0\r\n7\r\n1\r\n"), std::string::npos);
+}
+
+TEST_F(ConfigurationTest, RoundTripKeepsEmptyNamesAndButtons) {
+    c.cocktailTable[1].name = "";
+    c.cocktailTable[2].ingredients[1].parts = 5;
+    c.cocktailTable.CurrentCocktail = 2;
+    c.buttons.Repeat = true;
+    c.options.RadioGroup2 = epWait;
+    c.options.CheckBox1 = true;
+    const std::string file = Saved();
+
+    FakeWorld w2;
+    Core& d = *w2.core;
+    d.nodes.ProgramFolder = dir.path();
+    ASSERT_TRUE(d.LoadConfiguration());
+    EXPECT_EQ(d.nodes.MusicFolder, "/music/");
+    EXPECT_EQ(d.cocktailTable[1].name, "");
+    EXPECT_EQ(d.cocktailTable[2].name, "MusicalCocktail3");
+    EXPECT_EQ(d.cocktailTable[2].ingredients[1].parts, 5);
+    EXPECT_EQ(d.cocktailTable.CurrentCocktail, 2);
+    EXPECT_TRUE(d.buttons.Repeat);
+    EXPECT_EQ(d.options.RadioGroup2, epWait);
+    EXPECT_TRUE(d.options.CheckBox1);
+
+    // The same file with bare LF reads the same.
+    std::string lf;
+    for (char ch : file)
+        if (ch != '\r') lf += ch;
+    dir.WriteFile("qnd.cfg", lf);
+    FakeWorld w3;
+    w3.core->nodes.ProgramFolder = dir.path();
+    ASSERT_TRUE(w3.core->LoadConfiguration());
+    EXPECT_EQ(w3.core->cocktailTable[2].ingredients[1].parts, 5);
+    EXPECT_EQ(w3.core->options.RadioGroup2, epWait);
+}
+
+TEST_F(ConfigurationTest, EveryTruncationAndJunkGivesSaneValues) {
+    const std::string file = Saved();
+    for (std::size_t n = 0; n <= file.size(); n += 3) {
+        dir.WriteFile("qnd.cfg", file.substr(0, n));
+        FakeWorld wt;
+        Core& t = *wt.core;
+        t.nodes.ProgramFolder = dir.path();
+        t.LoadConfiguration();
+        ASSERT_GE(t.cocktailTable.CurrentCocktail, 0);
+        ASSERT_LE(t.cocktailTable.CurrentCocktail, 15);
+        ASSERT_GE(t.cocktailTable.RepeatLimit, 0);
+        ASSERT_LE(t.cocktailTable.RepeatLimit, 255);
+        ASSERT_GE(t.options.RadioGroup1, 0);
+        ASSERT_LE(t.options.RadioGroup1, 2);
+    }
+    dir.WriteFile("qnd.cfg", "/m/\n99999\n-4\n" + std::string(100000, 'n') + "\n-7\n1\n400\n");
+    FakeWorld wj;
+    wj.core->nodes.ProgramFolder = dir.path();
+    wj.core->LoadConfiguration();
+    EXPECT_LE(wj.core->cocktailTable.RepeatLimit, 255);
+    EXPECT_GE(wj.core->cocktailTable.CurrentCocktail, 0);
+    EXPECT_LE(wj.core->cocktailTable[0].ingredients[1].parts, 10);
+}
+
+TEST_F(ConfigurationTest, UnreadableAndUnwritableFilesAreReported) {
+    c.nodes.ProgramFolder = dir / "missing";
+    EXPECT_FALSE(c.LoadConfiguration());
+    EXPECT_FALSE(c.SaveConfiguration());
+    ASSERT_EQ(w.dialogs.shown.size(), 2u);
+    EXPECT_EQ(w.dialogs.shown[0].text, "Error 0002");
+    EXPECT_EQ(w.dialogs.shown[1].text, "Error 0003");
+}
+
+}  // namespace
