@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include "platform/PowerOffLogind.h"
 #include "settings/BrowseModel.h"
 
 namespace quendo {
@@ -27,10 +28,6 @@ public:
     void Pause() override {}
 };
 
-class NoPowerOff : public PowerOff {
-public:
-    std::string PowerOffComputer() override { return "PowerOff"; }
-};
 }  // namespace
 
 struct Application::Players {
@@ -38,7 +35,7 @@ struct Application::Players {
 };
 
 Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* probe)
-    : players_(std::make_unique<Players>()), powerOff_(std::make_unique<NoPowerOff>()) {
+    : players_(std::make_unique<Players>()), powerOff_(std::make_unique<PowerOffLogind>()) {
     core_ = std::make_unique<Core>(PlatformServices{deck1 ? *deck1 : players_->deck1,
                                                     deck2 ? *deck2 : players_->deck2,
                                                     probe ? *probe : players_->probe, shell_,

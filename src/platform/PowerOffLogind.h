@@ -1,0 +1,12 @@
+#pragma once
+#include "platform/Platform.h"
+
+namespace quendo {
+
+// Powers the computer off through systemd-logind on the system bus.
+class PowerOffLogind : public PowerOff {
+public:
+    std::string PowerOffComputer() override;
+};
+
+}  // namespace quendo
