@@ -51,8 +51,10 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
         others_.emplace_back(w);
         forms_.push_back(w);
     };
+    add(new TSplash(*core_));
     add(new TSettings(*core_));
     add(new TMixEditor(*core_));
+    add(new TBrowse(*core_));
     add(new TfrmNameMusCoc(*core_));
     add(new TWelcome(*core_));
 
@@ -87,9 +89,9 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
             }
         }
     };
-    c.hooks.ShowWelcome = [this] { forms_[4]->show(); };
-    c.hooks.ShowMixEditor = [this] { forms_[2]->show(); forms_[2]->raise(); };
-    c.hooks.ShowSettings = [this] { forms_[1]->show(); forms_[1]->raise(); };
+    c.hooks.ShowWelcome = [this] { forms_[6]->show(); };
+    c.hooks.ShowMixEditor = [this] { forms_[3]->show(); forms_[3]->raise(); };
+    c.hooks.ShowSettings = [this] { forms_[2]->show(); forms_[2]->raise(); };
 }
 
 Application::~Application() = default;

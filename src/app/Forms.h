@@ -8,6 +8,18 @@ namespace quendo {
 
 // Forms that are still bare windows with their captions.
 
+class TSplash : public QDialog {
+public:
+    TSplash(Core& core, QWidget* parent = nullptr);
+    Core& core;
+};
+
+class TBrowse : public QDialog {
+public:
+    TBrowse(Core& core, QWidget* parent = nullptr);
+    Core& core;
+};
+
 class TSettings : public QWidget {
 public:
     TSettings(Core& core, QWidget* parent = nullptr);
