@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "platform/PowerOffLogind.h"
+#include "playback/engine/ProbePlayer.h"
 #include "settings/BrowseModel.h"
 
 namespace quendo {
@@ -31,7 +32,8 @@ public:
 }  // namespace
 
 struct Application::Players {
-    SilentPlayer deck1, deck2, probe;
+    SilentPlayer deck1, deck2;
+    ProbePlayer probe;
 };
 
 Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* probe)
