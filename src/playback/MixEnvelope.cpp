@@ -93,40 +93,30 @@ void MixEnvelope::SetMixLength(int n) {
     InterpolateCurve(Quantity::Balance, 1);
 }
 
-void MixEnvelope::SetFinishingPosition(int p) {
-    p = std::clamp<int>(p, 1, mixLength);
-    MixPoint& old = points[finishingPosition];
-    old.volumeKey[0] = 0;
-    old.balanceKey[0] = 0;
-    const std::int16_t volume = old.volume[0];
-    const std::int16_t balance = old.balance[0];
+// Moves a curve's anchor key point, carrying its volume and balance along.
+void MixEnvelope::MoveAnchor(std::uint16_t& anchor, int curve, int p) {
+    MixPoint& old = points[anchor];
+    old.volumeKey[curve] = 0;
+    old.balanceKey[curve] = 0;
+    const std::int16_t volume = old.volume[curve];
+    const std::int16_t balance = old.balance[curve];
 
-    finishingPosition = static_cast<std::uint16_t>(p);
+    anchor = static_cast<std::uint16_t>(p);
     MixPoint& now = points[p];
-    now.volumeKey[0] = 1;
-    now.balanceKey[0] = 1;
-    now.volume[0] = volume;
-    now.balance[0] = balance;
-    InterpolateCurve(Quantity::Volume, 0);
-    InterpolateCurve(Quantity::Balance, 0);
+    now.volumeKey[curve] = 1;
+    now.balanceKey[curve] = 1;
+    now.volume[curve] = volume;
+    now.balance[curve] = balance;
+    InterpolateCurve(Quantity::Volume, curve);
+    InterpolateCurve(Quantity::Balance, curve);
+}
+
+void MixEnvelope::SetFinishingPosition(int p) {
+    MoveAnchor(finishingPosition, 0, std::clamp<int>(p, 1, mixLength));
 }
 
 void MixEnvelope::SetStartingPosition(int p) {
-    p = std::clamp<int>(p, 0, mixLength - 1);
-    MixPoint& old = points[startingPosition];
-    old.volumeKey[1] = 0;
-    old.balanceKey[1] = 0;
-    const std::int16_t volume = old.volume[1];
-    const std::int16_t balance = old.balance[1];
-
-    startingPosition = static_cast<std::uint16_t>(p);
-    MixPoint& now = points[p];
-    now.volumeKey[1] = 1;
-    now.balanceKey[1] = 1;
-    now.volume[1] = volume;
-    now.balance[1] = balance;
-    InterpolateCurve(Quantity::Volume, 1);
-    InterpolateCurve(Quantity::Balance, 1);
+    MoveAnchor(startingPosition, 1, std::clamp<int>(p, 0, mixLength - 1));
 }
 
 void MixEnvelope::InsertKeyPoint(Quantity q, int curve, int index) {

@@ -43,6 +43,9 @@ public:
     std::uint16_t mixLength = 60;
     std::uint16_t finishingPosition = 60;
     std::uint16_t startingPosition = 0;
+
+private:
+    void MoveAnchor(std::uint16_t& anchor, int curve, int p);
 };
 
 }  // namespace quendo
