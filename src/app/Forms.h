@@ -8,6 +8,15 @@ namespace quendo {
 
 // Forms that are still bare windows with their captions.
 
+// A fixed-size window with the system menu and minimize box, as every secondary form has.
+inline void SetupFixedWindow(QWidget* w, const char* objectName, const char* title, QSize size) {
+    w->setObjectName(QString::fromLatin1(objectName));
+    w->setWindowTitle(QString::fromLatin1(title));
+    w->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                      Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    w->setFixedSize(size);
+}
+
 class TSplash : public QDialog {
 public:
     TSplash(Core& core, QWidget* parent = nullptr);
