@@ -8,33 +8,17 @@
 #include <vector>
 
 #include "playback/engine/AudioEngine.h"
+#include "support/Audio.h"
 #include "support/Fakes.h"
 
 using namespace quendo;
 using quendo::audio::AudioEngine;
 using quendo::audio::EngineOptions;
+using quendo::testing::ToneWav;
 
 namespace {
 
 constexpr int kRate = 44100;
-constexpr double kPi = 3.14159265358979323846;
-
-// A 16-bit stereo WAV of a steady tone at the given amplitude (0..1).
-std::string ToneWav(double seconds, double hz, double amplitude, int rate = kRate) {
-    auto u32 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
-    auto u16 = [](std::uint16_t v) { return std::string{char(v), char(v >> 8)}; };
-    const auto frames = static_cast<std::uint32_t>(seconds * rate);
-    const std::uint32_t data = frames * 4;
-    std::string s = "RIFF" + u32(36 + data) + "WAVEfmt " + u32(16) + u16(1) + u16(2) + u32(rate) + u32(rate * 4) +
-                    u16(4) + u16(16) + "data" + u32(data);
-    s.reserve(s.size() + data);
-    for (std::uint32_t i = 0; i < frames; ++i) {
-        const auto v = static_cast<std::int16_t>(std::lround(32767 * amplitude * std::sin(2 * kPi * hz * i / rate)));
-        s += u16(static_cast<std::uint16_t>(v));
-        s += u16(static_cast<std::uint16_t>(v));
-    }
-    return s;
-}
 
 double Rms(const std::vector<float>& v, int channel, std::size_t fromFrame = 0) {
     double sum = 0;
