@@ -17,7 +17,7 @@ struct EngineOptions {
     // false: no output stream at all; the caller drives the mixer with render().
     bool openDevice = true;
     int sampleRate = 44100;
-    int blockFrames = 512;  // frames per device callback
+    int blockFrames = 512;  // frames per device callback (SDL's dummy driver uses 2048)
 };
 
 // One output stream mixing two decks, plus a probe that only measures files.
