@@ -236,6 +236,9 @@ double Mp3Duration(const File& f) {
         }
     }
     const std::int64_t span = end - audioStart;
+    // A short file is walked whole: its first frames say little about the rest (it may open with
+    // silence), and walking it costs no more than sampling it.
+    if (span <= 65536) constant = false;
     for (int k = 1; k <= 7 && constant && span > 65536; ++k) {
         unsigned char buf[8192];
         const std::int64_t off = audioStart + span * k / 8;
