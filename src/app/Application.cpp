@@ -9,38 +9,27 @@
 #include <QTimer>
 
 #include "platform/PowerOffLogind.h"
-#include "playback/engine/ProbePlayer.h"
+#include "playback/engine/AudioEngine.h"
 #include "settings/BrowseModel.h"
 
 namespace quendo {
 
-namespace {
-// Stands in for the sound engine until it is wired in.
-class SilentPlayer : public MediaPlayer {
-public:
-    void SetFileName(const std::string&) override {}
-    double Duration() override { return 0; }
-    double CurrentPosition() override { return 0; }
-    void SetCurrentPosition(double) override {}
-    void SetVolume(int) override {}
-    void SetBalance(int) override {}
-    int PlayState() override { return psStopped; }
-    void Play() override {}
-    void Pause() override {}
-};
-
-}  // namespace
-
 struct Application::Players {
-    SilentPlayer deck1, deck2;
-    ProbePlayer probe;
+    audio::AudioEngine engine;
+    Players() {
+        // Decks finish on their decoder threads; the core hears of it on the interface thread.
+        engine.SetPostToUiThread([](std::function<void()> f) {
+            QMetaObject::invokeMethod(qApp, std::move(f), Qt::QueuedConnection);
+        });
+    }
 };
 
 Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* probe)
     : players_(std::make_unique<Players>()), powerOff_(std::make_unique<PowerOffLogind>()) {
-    core_ = std::make_unique<Core>(PlatformServices{deck1 ? *deck1 : players_->deck1,
-                                                    deck2 ? *deck2 : players_->deck2,
-                                                    probe ? *probe : players_->probe, shell_,
+    audio::AudioEngine& engine = players_->engine;
+    core_ = std::make_unique<Core>(PlatformServices{deck1 ? *deck1 : engine.Deck1(),
+                                                    deck2 ? *deck2 : engine.Deck2(),
+                                                    probe ? *probe : engine.Probe(), shell_,
                                                     *powerOff_, dialogs_, random_});
     core_->FormCreate();
     form1_ = std::make_unique<TForm1>(*core_);

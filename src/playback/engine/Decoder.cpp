@@ -28,6 +28,7 @@ const AVInputFormat* FormatHint(const std::string& path) {
 }
 
 AVFormatContext* OpenInput(const std::string& path) {
+    SilenceFfmpegLog();
     AVFormatContext* fmt = nullptr;
     if (const AVInputFormat* hint = FormatHint(path)) {
         if (avformat_open_input(&fmt, path.c_str(), hint, nullptr) == 0) return fmt;
@@ -48,6 +49,15 @@ int AudioStream(AVFormatContext* fmt) {
 }
 
 }  // namespace
+
+void SilenceFfmpegLog() {
+    // A bad file is an ordinary event here; FFmpeg's own messages would only flood the terminal.
+    static const bool quiet = [] {
+        av_log_set_level(AV_LOG_QUIET);
+        return true;
+    }();
+    (void)quiet;
+}
 
 AudioDecoder::~AudioDecoder() { Close(); }
 

@@ -15,6 +15,9 @@ namespace quendo::audio {
 // cannot be opened, is empty or holds no audio.
 double MeasureDuration(const std::string& path);
 
+// Keeps FFmpeg from logging on stderr; called before any file is opened.
+void SilenceFfmpegLog();
+
 // Decodes one file to interleaved stereo float at a fixed rate. Not thread-safe; one owner.
 class AudioDecoder {
 public:

@@ -267,6 +267,7 @@ double GenericDuration(const std::string& path) {
     std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const AVInputFormat* hint = ext == "wma" ? av_find_input_format("asf") : nullptr;
+    SilenceFfmpegLog();
     if (!hint || avformat_open_input(&fmt, path.c_str(), hint, nullptr) != 0) {
         fmt = nullptr;
         if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) != 0) return 0;

@@ -1,0 +1,495 @@
+#include "playback/engine/AudioEngine.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <limits>
+#include <thread>
+
+#include "playback/engine/Decoder.h"
+#include "playback/engine/ProbePlayer.h"
+#include "playback/engine/SpscRing.h"
+
+namespace quendo::audio {
+
+namespace {
+
+constexpr std::uint64_t kNoEnd = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint32_t kRingFrames = 1u << 16;  // about 1.5 s at 44.1 kHz
+constexpr int kDecodeChunk = 4096;
+constexpr int kPrimeFrames = 4096;     // buffered before a new file or seek is heard
+constexpr float kFadeFrames = 256.0f;  // start, pause and seek fades (about 6 ms)
+constexpr auto kDecoderPoll = std::chrono::milliseconds(5);
+
+// Heard position and its generation in one word, so a reader never pairs one seek's generation
+// with another's position.
+constexpr int kGenBits = 24;
+constexpr std::uint64_t kFramesMask = (std::uint64_t{1} << (64 - kGenBits)) - 1;
+std::uint64_t PackHeard(std::uint32_t gen, std::uint64_t frames) {
+    return static_cast<std::uint64_t>(gen & ((1u << kGenBits) - 1)) << (64 - kGenBits) | (frames & kFramesMask);
+}
+std::uint32_t HeardGen(std::uint64_t packed) { return static_cast<std::uint32_t>(packed >> (64 - kGenBits)); }
+std::uint64_t HeardFrames(std::uint64_t packed) { return packed & kFramesMask; }
+bool SameGen(std::uint32_t a, std::uint32_t b) { return ((a ^ b) & ((1u << kGenBits) - 1)) == 0; }
+
+}  // namespace
+
+float VolumeGain(int volume) {
+    if (volume >= 0) return 1.0f;
+    if (volume <= -10000) return 0.0f;
+    return static_cast<float>(std::pow(10.0, volume / 2000.0));
+}
+
+void BalanceGains(int balance, float& left, float& right) {
+    left = right = 1.0f;
+    if (balance > 0) left = VolumeGain(-balance);
+    else if (balance < 0) right = VolumeGain(balance);
+}
+
+// One deck: the interface thread's player, a decoder thread filling the ring, and the mixer's
+// side, which only touches atomics and its own state.
+class DeckPlayer : public MediaPlayer {
+public:
+    DeckPlayer(AudioEngine& engine, int rate) : engine_(engine), rate_(rate), ring_(kRingFrames) {
+        thread_ = std::thread([this] { DecoderLoop(); });
+    }
+    ~DeckPlayer() override {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+    // ---- interface thread ----
+    void SetFileName(const std::string& path) override {
+        auto decoder = std::make_unique<AudioDecoder>(rate_);
+        const bool ok = !path.empty() && decoder->Open(path);
+        duration_ = ok ? MeasureDuration(path) : 0;
+        open_ = ok;
+        failed_ = !path.empty() && !ok;
+        state_ = psStopped;
+        playing_.store(false, std::memory_order_relaxed);
+        seekTarget_ = 0;
+        Post(ok ? Command{NewGen(), Command::kOpen, 0, std::move(decoder)} : Command{NewGen(), Command::kClose, 0, nullptr});
+    }
+    double Duration() override { return duration_; }
+    double CurrentPosition() override {
+        const std::uint64_t heard = heard_.load(std::memory_order_acquire);
+        if (!SameGen(HeardGen(heard), gen_)) return seekTarget_;  // the mixer has not reached the seek yet
+        return static_cast<double>(HeardFrames(heard)) / rate_;
+    }
+    void SetCurrentPosition(double seconds) override {
+        if (!open_) return;
+        seekTarget_ = std::max(0.0, seconds);
+        Post(Command{NewGen(), Command::kSeek, seekTarget_, nullptr});
+    }
+    void SetVolume(int volume) override { volume_.store(volume, std::memory_order_relaxed); }
+    void SetBalance(int balance) override { balance_.store(balance, std::memory_order_relaxed); }
+    int PlayState() override { return state_; }
+    void Play() override {
+        if (!open_) {
+            // Nothing to play: the caller still hears of the end, later, so that it moves on.
+            if (failed_) {
+                failPending_ = true;
+                engine_.EventDue();
+            }
+            return;
+        }
+        if (delivered_ == gen_) SetCurrentPosition(0);  // played to the end: start again
+        state_ = psPlaying;
+        playing_.store(true, std::memory_order_release);
+        wake_.notify_one();
+    }
+    void Pause() override {
+        if (state_ != psPlaying) return;
+        state_ = psPaused;
+        playing_.store(false, std::memory_order_release);
+    }
+
+    // The end of this deck's file, if it is due. Interface thread.
+    void DeliverEnd() {
+        bool raise = false;
+        if (failPending_) {
+            failPending_ = false;
+            raise = true;
+        }
+        const std::uint32_t ended = endedGen_.load(std::memory_order_acquire);
+        if (open_ && ended == gen_ && delivered_ != gen_ && state_ == psPlaying) {
+            delivered_ = gen_;
+            state_ = psStopped;
+            playing_.store(false, std::memory_order_relaxed);
+            raise = true;
+        }
+        if (raise && EndOfStream) EndOfStream();
+    }
+
+    // Whether the mixer can run a block of `frames` without waiting on the decoder. Offline render
+    // only, where the interface thread is also the mixer's.
+    bool ReadyFor(int frames) {
+        if (!playing_.load(std::memory_order_relaxed)) return true;
+        const Published p = ReadPublished();
+        if (p.gen != gen_) return false;
+        MaybeSwitch(p, requested_.load(std::memory_order_relaxed));
+        if (mix_.gen != p.gen) return true;  // the old material still fades out
+        if (p.end != kNoEnd) return true;
+        return ring_.AvailableFrom(mix_.readIdx) >= static_cast<std::uint64_t>(std::max(frames, kPrimeFrames)) ||
+               ring_.FreeFrames() < static_cast<std::uint32_t>(kDecodeChunk);
+    }
+    void Wake() { wake_.notify_one(); }
+
+    // ---- mixer: no locks, no allocation ----
+    // Adds this deck into `out`; returns true when a playing deck ran short of data.
+    bool MixInto(float* out, int frames) {
+        const Published p = ReadPublished();
+        const std::uint32_t requested = requested_.load(std::memory_order_acquire);
+        MixState& m = mix_;
+        MaybeSwitch(p, requested);
+        if (p.gen == m.gen) m.end = p.end;
+        const bool current = m.gen == requested;
+        const bool want = current && playing_.load(std::memory_order_acquire) && !m.ended;
+
+        std::uint64_t avail = ring_.AvailableFrom(m.readIdx);
+        if (m.end != kNoEnd) avail = std::min(avail, m.end > m.readIdx ? m.end - m.readIdx : 0);
+        if (!m.primed && (avail >= kPrimeFrames || m.end != kNoEnd || ring_.FreeFrames() == 0)) m.primed = true;
+
+        float tl, tr;
+        BalanceGains(balance_.load(std::memory_order_relaxed), tl, tr);
+        const float v = VolumeGain(volume_.load(std::memory_order_relaxed));
+        tl *= v;
+        tr *= v;
+        if (!m.gainsSet) {
+            m.gl = tl;
+            m.gr = tr;
+            m.gainsSet = true;
+        }
+        // The gains move linearly across this block to their new values.
+        const float dl = (tl - m.gl) / static_cast<float>(frames);
+        const float dr = (tr - m.gr) / static_cast<float>(frames);
+        const bool fadeIn = want && m.primed;
+        constexpr float step = 1.0f / kFadeFrames;
+        bool shortOfData = false;
+        int i = 0;
+        for (; i < frames; ++i) {
+            m.gl += dl;
+            m.gr += dr;
+            if (!fadeIn && m.fade <= 0.0f) {
+                m.fade = 0.0f;
+                break;
+            }
+            if (avail == 0) {
+                if (m.end != kNoEnd && m.readIdx >= m.end) {
+                    if (want && !m.ended) {
+                        m.ended = true;
+                        endedGen_.store(m.gen, std::memory_order_release);
+                    }
+                } else if (fadeIn) {
+                    shortOfData = true;
+                }
+                m.fade = 0.0f;  // whatever comes next fades in
+                break;
+            }
+            m.fade = fadeIn ? std::min(1.0f, m.fade + step) : std::max(0.0f, m.fade - step);
+            const float* s = ring_.At(m.readIdx);
+            out[2 * i] += s[0] * m.gl * m.fade;
+            out[2 * i + 1] += s[1] * m.gr * m.fade;
+            ++m.readIdx;
+            --avail;
+        }
+        if (i < frames) {
+            m.gl = tl;
+            m.gr = tr;
+        }
+        // A file with nothing left (or nothing at all) ends even when no frame was mixed.
+        if (want && !m.ended && m.primed && m.end != kNoEnd && m.readIdx >= m.end) {
+            m.ended = true;
+            endedGen_.store(m.gen, std::memory_order_release);
+        }
+        ring_.SkipTo(m.readIdx);
+        heard_.store(PackHeard(m.gen, static_cast<std::uint64_t>(m.base) + (m.readIdx - m.start)), std::memory_order_release);
+        return shortOfData;
+    }
+
+private:
+    struct Command {
+        std::uint32_t gen;
+        enum Kind { kOpen, kSeek, kClose } kind;
+        double seconds;
+        std::unique_ptr<AudioDecoder> decoder;
+    };
+    // What the decoder thread tells the mixer about the newest generation, under a sequence lock.
+    struct Published {
+        std::uint32_t gen = 0;
+        std::uint64_t start = 0, end = kNoEnd;
+        std::int64_t base = 0;
+    };
+    struct MixState {
+        std::uint32_t gen = 0;
+        std::uint64_t start = 0, readIdx = 0, end = kNoEnd;
+        std::int64_t base = 0;
+        bool primed = false, ended = false, gainsSet = false;
+        float fade = 0.0f, gl = 1.0f, gr = 1.0f;
+    };
+
+    // Once the old material has faded out, moves to the newest generation the decoder has ready.
+    void MaybeSwitch(const Published& p, std::uint32_t requested) {
+        MixState& m = mix_;
+        if (p.gen == m.gen || m.gen == requested || m.fade > 0.0f) return;
+        ring_.SkipTo(p.start);
+        m.gen = p.gen;
+        m.start = m.readIdx = p.start;
+        m.base = p.base;
+        m.primed = false;
+        m.ended = false;
+    }
+
+    std::uint32_t NewGen() {
+        gen_ = (gen_ + 1) & ((1u << kGenBits) - 1);
+        if (gen_ == 0) gen_ = 1;
+        requested_.store(gen_, std::memory_order_release);
+        return gen_;
+    }
+    void Post(Command c) {
+        {
+            std::lock_guard lock(mutex_);
+            commands_.push_back(std::move(c));
+        }
+        wake_.notify_one();
+    }
+
+    void Publish(const Published& p) {
+        const std::uint32_t s = seq_.load(std::memory_order_relaxed);
+        seq_.store(s + 1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+        pubGen_.store(p.gen, std::memory_order_relaxed);
+        pubStart_.store(p.start, std::memory_order_relaxed);
+        pubEnd_.store(p.end, std::memory_order_relaxed);
+        pubBase_.store(p.base, std::memory_order_relaxed);
+        seq_.store(s + 2, std::memory_order_release);
+    }
+    Published ReadPublished() const {
+        Published p;
+        for (;;) {
+            const std::uint32_t s1 = seq_.load(std::memory_order_acquire);
+            p.gen = pubGen_.load(std::memory_order_relaxed);
+            p.start = pubStart_.load(std::memory_order_relaxed);
+            p.end = pubEnd_.load(std::memory_order_relaxed);
+            p.base = pubBase_.load(std::memory_order_relaxed);
+            std::atomic_thread_fence(std::memory_order_acquire);
+            if (!(s1 & 1) && seq_.load(std::memory_order_relaxed) == s1) return p;
+        }
+    }
+
+    void DecoderLoop() {
+        std::vector<float> buffer(2 * kDecodeChunk);
+        std::unique_ptr<AudioDecoder> decoder;
+        Published pub;
+        bool ended = true;
+        std::uint32_t notified = 0;
+        std::unique_lock lock(mutex_);
+        while (!quit_) {
+            if (!commands_.empty()) {
+                Command c = std::move(commands_.front());
+                commands_.pop_front();
+                lock.unlock();
+                pub.gen = c.gen;
+                pub.start = ring_.WriteIndex();
+                pub.end = kNoEnd;
+                pub.base = 0;
+                if (c.kind == Command::kOpen) {
+                    decoder = std::move(c.decoder);
+                    ended = false;
+                } else if (c.kind == Command::kSeek && decoder) {
+                    ended = !decoder->Seek(c.seconds);
+                    pub.base = static_cast<std::int64_t>(std::llround(c.seconds * rate_));
+                } else {
+                    decoder.reset();
+                    ended = true;
+                }
+                if (ended) pub.end = pub.start;
+                Publish(pub);
+                c.decoder.reset();
+                lock.lock();
+                continue;
+            }
+            if (!ended && decoder && ring_.FreeFrames() >= kDecodeChunk) {
+                lock.unlock();
+                const int got = decoder->Read(buffer.data(), kDecodeChunk);
+                if (got > 0) ring_.Write(buffer.data(), static_cast<std::uint32_t>(got));
+                if (got < kDecodeChunk) {
+                    ended = true;
+                    pub.end = ring_.WriteIndex();
+                    Publish(pub);
+                }
+                lock.lock();
+                continue;
+            }
+            const std::uint32_t e = endedGen_.load(std::memory_order_acquire);
+            if (e != notified) {
+                notified = e;
+                lock.unlock();
+                engine_.EventDue();
+                lock.lock();
+                continue;
+            }
+            wake_.wait_for(lock, kDecoderPoll);
+        }
+    }
+
+    AudioEngine& engine_;
+    const int rate_;
+    SpscRing ring_;
+
+    // Interface thread.
+    std::uint32_t gen_ = 0;       // newest generation asked for (an open, seek or close)
+    std::uint32_t delivered_ = 0; // generation whose end was raised
+    double duration_ = 0, seekTarget_ = 0;
+    bool open_ = false, failed_ = false, failPending_ = false;
+    int state_ = psStopped;
+
+    // Shared with the mixer.
+    std::atomic<std::uint32_t> requested_{0};
+    std::atomic<bool> playing_{false};
+    std::atomic<int> volume_{0}, balance_{0};
+    std::atomic<std::uint64_t> heard_{0};
+    std::atomic<std::uint32_t> endedGen_{0};
+    std::atomic<std::uint32_t> seq_{0}, pubGen_{0};
+    std::atomic<std::uint64_t> pubStart_{0}, pubEnd_{kNoEnd};
+    std::atomic<std::int64_t> pubBase_{0};
+    MixState mix_;  // the mixer's own
+
+    // Interface thread and decoder thread.
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Command> commands_;
+    bool quit_ = false;
+    std::thread thread_;
+};
+
+namespace {
+void SdlCallback(void* engine, Uint8* stream, int len) {
+    static_cast<AudioEngine*>(engine)->Mix(reinterpret_cast<float*>(stream), len / static_cast<int>(2 * sizeof(float)));
+}
+}  // namespace
+
+AudioEngine::AudioEngine(EngineOptions options)
+    : options_(options), alive_(std::make_shared<std::atomic<bool>>(true)) {
+    deck1_ = std::make_unique<DeckPlayer>(*this, options_.sampleRate);
+    deck2_ = std::make_unique<DeckPlayer>(*this, options_.sampleRate);
+    probe_ = std::make_unique<ProbePlayer>();
+    if (options_.openDevice) OpenDevice();
+}
+
+AudioEngine::~AudioEngine() {
+    if (device_) {
+        SDL_CloseAudioDevice(device_);
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    alive_->store(false);
+    {
+        std::lock_guard lock(postMutex_);
+        post_ = nullptr;
+    }
+    deck1_.reset();
+    deck2_.reset();
+}
+
+void AudioEngine::OpenDevice() {
+    SDL_AudioSpec want{};
+    want.freq = options_.sampleRate;
+    want.format = AUDIO_F32SYS;
+    want.channels = 2;
+    want.samples = static_cast<Uint16>(options_.blockFrames);
+    want.callback = SdlCallback;
+    want.userdata = this;
+    auto open = [&]() -> bool {
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+        SDL_AudioSpec have{};
+        device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        if (device_ == 0) {
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            return false;
+        }
+        const char* name = SDL_GetCurrentAudioDriver();
+        driver_ = name ? name : "";
+        return true;
+    };
+    if (!open()) {
+        const std::string why = SDL_GetError();
+        SDL_setenv("SDL_AUDIODRIVER", "dummy", 1);
+        if (!open()) {
+            std::fprintf(stderr, "Quendo: no sound output could be opened (%s)\n", SDL_GetError());
+            return;
+        }
+        std::fprintf(stderr, "Quendo: no sound device could be opened (%s); playing silently in real time\n",
+                     why.c_str());
+    }
+    SDL_PauseAudioDevice(device_, 0);
+}
+
+MediaPlayer& AudioEngine::Deck1() { return *deck1_; }
+MediaPlayer& AudioEngine::Deck2() { return *deck2_; }
+MediaPlayer& AudioEngine::Probe() { return *probe_; }
+
+void AudioEngine::SetPostToUiThread(std::function<void(std::function<void()>)> post) {
+    std::lock_guard lock(postMutex_);
+    post_ = std::move(post);
+}
+
+void AudioEngine::EventDue() {
+    std::lock_guard lock(postMutex_);
+    if (!post_ || eventPosted_.exchange(true)) return;
+    post_([alive = alive_, this] {
+        if (alive->load()) DeliverPendingEvents();
+    });
+}
+
+void AudioEngine::DeliverPendingEvents() {
+    eventPosted_.store(false);
+    deck1_->DeliverEnd();
+    deck2_->DeliverEnd();
+}
+
+void AudioEngine::Mix(float* out, int frames) {
+    std::fill(out, out + 2 * frames, 0.0f);
+    const bool short1 = deck1_->MixInto(out, frames);
+    const bool short2 = deck2_->MixInto(out, frames);
+    if (short1 || short2) underruns_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void AudioEngine::render(float* out, int frames) {
+    if (device_) return;  // the device's callback owns the mixer
+    std::vector<float> scratch;
+    if (!out) scratch.resize(2 * static_cast<std::size_t>(options_.blockFrames));
+    const bool deliver = [this] {
+        std::lock_guard lock(postMutex_);
+        return !post_;
+    }();
+    for (int done = 0; done < frames;) {
+        const int n = std::min(options_.blockFrames, frames - done);
+        // Offline, the mixer waits for the decoders rather than reporting an underrun.
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!(deck1_->ReadyFor(n) && deck2_->ReadyFor(n)) && std::chrono::steady_clock::now() < give_up) {
+            deck1_->Wake();
+            deck2_->Wake();
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+        Mix(out ? out + 2 * static_cast<std::size_t>(done) : scratch.data(), n);
+        done += n;
+        if (deliver) DeliverPendingEvents();
+    }
+}
+
+std::vector<float> AudioEngine::render(int frames) {
+    std::vector<float> out(2 * static_cast<std::size_t>(std::max(frames, 0)));
+    render(out.data(), frames);
+    return out;
+}
+
+}  // namespace quendo::audio

@@ -1,0 +1,283 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "playback/engine/AudioEngine.h"
+#include "support/Audio.h"
+#include "support/Fakes.h"
+
+using namespace quendo;
+using quendo::audio::AudioEngine;
+using quendo::audio::EngineOptions;
+using quendo::testing::ToneWav;
+
+namespace {
+
+constexpr int kRate = 44100;
+
+double Rms(const std::vector<float>& v, int channel, std::size_t fromFrame = 0) {
+    double sum = 0;
+    std::size_t n = 0;
+    for (std::size_t i = fromFrame; 2 * i + 1 < v.size(); ++i, ++n) sum += double(v[2 * i + channel]) * v[2 * i + channel];
+    return n ? std::sqrt(sum / n) : 0;
+}
+
+float LargestStep(const std::vector<float>& v, int channel) {
+    float worst = 0;
+    for (std::size_t i = 1; 2 * i + 1 < v.size(); ++i)
+        worst = std::max(worst, std::fabs(v[2 * i + channel] - v[2 * (i - 1) + channel]));
+    return worst;
+}
+
+struct Offline {
+    AudioEngine engine{EngineOptions{false, kRate, 512}};
+    int ends1 = 0, ends2 = 0;
+    Offline() {
+        engine.Deck1().EndOfStream = [this] { ++ends1; };
+        engine.Deck2().EndOfStream = [this] { ++ends2; };
+    }
+    std::vector<float> Seconds(double s) { return engine.render(static_cast<int>(s * kRate)); }
+};
+
+TEST(Engine, PositionFollowsRenderedFramesSeekAndPause) {
+    quendo::testing::TempDir d;
+    d.WriteFile("a.wav", ToneWav(3.0, 440, 0.5));
+    Offline o;
+    MediaPlayer& deck = o.engine.Deck1();
+    deck.SetFileName(d / "a.wav");
+    EXPECT_NEAR(deck.Duration(), 3.0, 0.001);
+    EXPECT_EQ(deck.PlayState(), psStopped);
+    o.Seconds(0.5);
+    EXPECT_EQ(deck.CurrentPosition(), 0) << "a loaded deck does not play by itself";
+
+    deck.Play();
+    EXPECT_EQ(deck.PlayState(), psPlaying);
+    o.engine.render(kRate);
+    EXPECT_NEAR(deck.CurrentPosition(), 1.0, 0.01);
+
+    deck.SetCurrentPosition(2.0);
+    EXPECT_NEAR(deck.CurrentPosition(), 2.0, 0.001) << "a seek reads back at once";
+    o.engine.render(kRate / 2);
+    EXPECT_NEAR(deck.CurrentPosition(), 2.5, 0.02);
+
+    deck.Pause();
+    EXPECT_EQ(deck.PlayState(), psPaused);
+    o.engine.render(1024);  // the pause fades out
+    const double held = deck.CurrentPosition();
+    const auto silent = o.Seconds(0.2);
+    EXPECT_EQ(deck.CurrentPosition(), held);
+    EXPECT_EQ(Rms(silent, 0), 0);
+
+    deck.Play();
+    o.Seconds(1.0);
+    EXPECT_EQ(o.ends1, 1);
+    EXPECT_NE(deck.PlayState(), psPlaying);
+    EXPECT_NE(deck.PlayState(), psPaused);
+    o.Seconds(1.0);
+    EXPECT_EQ(o.ends1, 1) << "the end is raised once per file";
+    EXPECT_EQ(o.ends2, 0);
+    EXPECT_NEAR(deck.CurrentPosition(), 3.0, 0.01);
+}
+
+TEST(Engine, SeekLandsOnTheRightSample) {
+    quendo::testing::TempDir d;
+    // A ramp of sample values identifies each frame.
+    std::string wav = ToneWav(2.0, 0, 0);
+    const std::size_t header = 44;
+    for (std::size_t i = 0; header + 4 * i + 3 < wav.size(); ++i) {
+        const auto v = static_cast<std::int16_t>(i % 30000);
+        wav[header + 4 * i] = char(v);
+        wav[header + 4 * i + 1] = char(v >> 8);
+    }
+    d.WriteFile("ramp.wav", wav);
+    Offline o;
+    MediaPlayer& deck = o.engine.Deck1();
+    deck.SetFileName(d / "ramp.wav");
+    deck.SetCurrentPosition(1.0);
+    deck.Play();
+    const auto out = o.engine.render(2048);
+    // After the fade-in the ramp continues from frame 44100.
+    const double at = out[2 * 1000] * 32768.0;
+    EXPECT_NEAR(at, (44100 + 1000) % 30000, 2);
+}
+
+TEST(Engine, VolumeAndBalanceGainsMeasuredOnRenderedSound) {
+    quendo::testing::TempDir d;
+    d.WriteFile("a.wav", ToneWav(4.0, 1000, 0.5));
+    Offline o;
+    MediaPlayer& deck = o.engine.Deck1();
+    deck.SetFileName(d / "a.wav");
+    deck.Play();
+    const double full = Rms(o.Seconds(0.5), 0, 2048);
+    ASSERT_GT(full, 0.3);
+
+    deck.SetVolume(-600);
+    o.Seconds(0.05);
+    auto half = o.Seconds(0.3);
+    EXPECT_NEAR(Rms(half, 0) / full, 0.501, 0.01);
+    EXPECT_NEAR(Rms(half, 1) / full, 0.501, 0.01);
+
+    deck.SetVolume(0);
+    deck.SetBalance(4000);
+    o.Seconds(0.05);
+    auto right = o.Seconds(0.3);
+    EXPECT_NEAR(20 * std::log10(Rms(right, 0) / full), -40, 0.2);
+    EXPECT_NEAR(Rms(right, 1) / full, 1.0, 0.01);
+
+    deck.SetBalance(-10000);
+    o.Seconds(0.05);
+    auto left = o.Seconds(0.3);
+    EXPECT_EQ(Rms(left, 1), 0);
+    EXPECT_NEAR(Rms(left, 0) / full, 1.0, 0.01);
+
+    deck.SetBalance(0);
+    deck.SetVolume(-10000);
+    o.Seconds(0.05);
+    EXPECT_EQ(Rms(o.Seconds(0.3), 0), 0);
+}
+
+TEST(Engine, GainStepsStartPauseAndSeekDoNotClick) {
+    quendo::testing::TempDir d;
+    d.WriteFile("a.wav", ToneWav(4.0, 200, 0.9));
+    Offline o;
+    MediaPlayer& deck = o.engine.Deck1();
+    deck.SetFileName(d / "a.wav");
+    deck.Play();
+    std::vector<float> all;
+    auto take = [&](double s) {
+        auto v = o.Seconds(s);
+        all.insert(all.end(), v.begin(), v.end());
+    };
+    take(0.3);
+    const float own = LargestStep(all, 0);
+    deck.SetVolume(-10000);
+    take(0.1);
+    deck.SetVolume(0);
+    take(0.1);
+    deck.SetBalance(10000);
+    take(0.1);
+    deck.SetBalance(0);
+    deck.Pause();
+    take(0.1);
+    deck.Play();
+    take(0.1);
+    deck.SetCurrentPosition(0.0123);
+    take(0.2);
+    EXPECT_LE(LargestStep(all, 0), own * 1.05);
+    EXPECT_LE(LargestStep(all, 1), own * 1.05);
+}
+
+TEST(Engine, TwoDecksSumOnOneOutput) {
+    quendo::testing::TempDir d;
+    d.WriteFile("a.wav", ToneWav(2.0, 300, 0.25));
+    d.WriteFile("b.wav", ToneWav(2.0, 300, 0.25));
+    Offline o;
+    o.engine.Deck1().SetFileName(d / "a.wav");
+    o.engine.Deck2().SetFileName(d / "b.wav");
+    o.engine.Deck1().Play();
+    const double one = Rms(o.Seconds(0.5), 0, 2048);
+    o.engine.Deck2().SetCurrentPosition(o.engine.Deck1().CurrentPosition());
+    o.engine.Deck2().Play();
+    o.Seconds(0.05);
+    // Same tone in phase: the sum is twice as loud.
+    EXPECT_NEAR(Rms(o.Seconds(0.3), 0) / one, 2.0, 0.05);
+    EXPECT_NEAR(o.engine.Deck2().CurrentPosition() - o.engine.Deck1().CurrentPosition(), 0.0, 0.01);
+}
+
+TEST(Engine, BadFilesDoNotPlayAndMoveOn) {
+    quendo::testing::TempDir d;
+    d.WriteFile("empty.mp3", "");
+    d.WriteFile("text.wma", std::string(20000, 'q'));
+    std::string wav = ToneWav(2.0, 440, 0.5);
+    d.WriteFile("truncated.wav", wav.substr(0, wav.size() / 4));  // the header still says 2 s
+    d.WriteFile("silence.wav", ToneWav(0.0, 440, 0.5));
+
+    for (const char* bad : {"empty.mp3", "text.wma", "missing.wav"}) {
+        Offline o;
+        MediaPlayer& deck = o.engine.Deck1();
+        deck.SetFileName(d / bad);
+        EXPECT_EQ(deck.Duration(), 0) << bad;
+        deck.Play();
+        EXPECT_NE(deck.PlayState(), psPlaying) << bad;
+        EXPECT_NE(deck.PlayState(), psPaused) << bad;
+        EXPECT_EQ(o.ends1, 0) << "raised later, not from inside Play";
+        o.Seconds(0.1);
+        EXPECT_EQ(o.ends1, 1) << bad;
+        o.Seconds(0.1);
+        EXPECT_EQ(o.ends1, 1) << bad;
+    }
+    for (const char* early : {"truncated.wav", "silence.wav"}) {
+        Offline o;
+        MediaPlayer& deck = o.engine.Deck1();
+        deck.SetFileName(d / early);
+        deck.Play();
+        o.Seconds(1.0);
+        EXPECT_EQ(o.ends1, 1) << early;
+        EXPECT_NE(deck.PlayState(), psPlaying) << early;
+    }
+}
+
+TEST(Engine, ReloadingAndClosingADeck) {
+    quendo::testing::TempDir d;
+    d.WriteFile("a.wav", ToneWav(1.0, 440, 0.5));
+    d.WriteFile("b.wav", ToneWav(5.0, 440, 0.5));
+    Offline o;
+    MediaPlayer& deck = o.engine.Deck1();
+    deck.SetFileName(d / "a.wav");
+    deck.Play();
+    o.Seconds(1.2);
+    ASSERT_EQ(o.ends1, 1);
+    deck.SetFileName(d / "b.wav");
+    EXPECT_NEAR(deck.Duration(), 5.0, 0.001);
+    EXPECT_EQ(deck.CurrentPosition(), 0);
+    deck.Play();
+    o.Seconds(0.5);
+    EXPECT_NEAR(deck.CurrentPosition(), 0.5, 0.02);
+    deck.SetFileName("");
+    EXPECT_NE(deck.PlayState(), psPlaying);
+    EXPECT_EQ(Rms(o.Seconds(0.2), 0, 512), 0);
+    EXPECT_EQ(o.ends1, 1);
+}
+
+TEST(Engine, PostsTheEndToTheInterfaceThread) {
+    quendo::testing::TempDir d;
+    d.WriteFile("a.wav", ToneWav(0.2, 440, 0.5));
+    AudioEngine engine{EngineOptions{true, kRate, 512}};  // SDL's dummy driver in tests
+    ASSERT_TRUE(engine.HasDevice());
+    std::vector<std::function<void()>> queue;
+    std::mutex m;
+    engine.SetPostToUiThread([&](std::function<void()> f) {
+        std::lock_guard lock(m);
+        queue.push_back(std::move(f));
+    });
+    int ends = 0;
+    const auto ui = std::this_thread::get_id();
+    engine.Deck1().EndOfStream = [&] {
+        EXPECT_EQ(std::this_thread::get_id(), ui);
+        ++ends;
+    };
+    engine.Deck1().SetFileName(d / "a.wav");
+    engine.Deck1().Play();
+    const auto start = std::chrono::steady_clock::now();
+    while (ends == 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(3)) {
+        std::vector<std::function<void()>> run;
+        {
+            std::lock_guard lock(m);
+            run.swap(queue);
+        }
+        for (auto& f : run) f();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(ends, 1);
+    // The dummy driver consumes in real time: the 0.2 s file takes about that long.
+    EXPECT_GT(took, 0.15);
+    EXPECT_NEAR(engine.Deck1().CurrentPosition(), 0.2, 0.01);
+}
+
+}  // namespace
