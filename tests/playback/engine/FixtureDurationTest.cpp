@@ -22,6 +22,9 @@ struct Made {
 // Runs the tool; frames 0 when it failed.
 Made MakeFixture(const std::string& kind, double seconds, const std::string& out, const std::string& options = "") {
     const char* dir = std::getenv("QUENDO_TOOLS_DIR");
+#ifdef QUENDO_TOOLS_DIR
+    if (!dir || !*dir) dir = QUENDO_TOOLS_DIR;
+#endif
     const std::string tool = std::string(dir ? dir : ".") + "/quendo-demolib";
     const std::string cmd = "'" + tool + "' --fixture " + kind + " " + std::to_string(seconds) + " '" + out + "' " + options;
     Made m;
