@@ -139,11 +139,11 @@ bool CoverPng(std::vector<std::uint8_t>& png, std::string& error) {
 
 }  // namespace
 
-bool Encode(const std::string& path, const EncodeSpec& spec, const std::vector<float>& samples, std::string& error) {
+bool Encode(const std::string& path, const EncodeOptions& opts, const std::vector<float>& samples, std::string& error) {
     Job job;
     const char* muxer = "wav";
     const AVCodec* codec = nullptr;
-    switch (spec.codec) {
+    switch (opts.codec) {
         case Codec::Mp3Cbr:
         case Codec::Mp3Vbr:
             muxer = "mp3";
@@ -170,19 +170,19 @@ bool Encode(const std::string& path, const EncodeSpec& spec, const std::vector<f
 
     job.audio = avcodec_alloc_context3(codec);
     AVCodecContext* a = job.audio;
-    a->sample_rate = spec.rate;
-    av_channel_layout_default(&a->ch_layout, spec.channels);
+    a->sample_rate = opts.rate;
+    av_channel_layout_default(&a->ch_layout, opts.channels);
     a->sample_fmt = PickFormat(codec);
-    a->time_base = AVRational{1, spec.rate};
-    if (spec.codec == Codec::Mp3Vbr) {
+    a->time_base = AVRational{1, opts.rate};
+    if (opts.codec == Codec::Mp3Vbr) {
         a->flags |= AV_CODEC_FLAG_QSCALE;
-        a->global_quality = FF_QP2LAMBDA * spec.vbrQuality;
-    } else if (spec.codec == Codec::Mp3Cbr || spec.codec == Codec::Wma) {
-        a->bit_rate = static_cast<std::int64_t>(spec.kbps) * 1000;
+        a->global_quality = FF_QP2LAMBDA * opts.vbrQuality;
+    } else if (opts.codec == Codec::Mp3Cbr || opts.codec == Codec::Wma) {
+        a->bit_rate = static_cast<std::int64_t>(opts.kbps) * 1000;
     }
-    if (spec.codec == Codec::PcmS24) a->bits_per_raw_sample = 24;
+    if (opts.codec == Codec::PcmS24) a->bits_per_raw_sample = 24;
     // LAME quality 7 encodes about three times as fast as its default; plenty for synthesized demos.
-    if (spec.codec == Codec::Mp3Cbr || spec.codec == Codec::Mp3Vbr) a->compression_level = 7;
+    if (opts.codec == Codec::Mp3Cbr || opts.codec == Codec::Mp3Vbr) a->compression_level = 7;
     if (job.out->oformat->flags & AVFMT_GLOBALHEADER) a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if ((r = avcodec_open2(a, codec, nullptr)) < 0) {
         error = "opening the encoder: " + AvError(r);
@@ -195,7 +195,7 @@ bool Encode(const std::string& path, const EncodeSpec& spec, const std::vector<f
 
     std::vector<std::uint8_t> png;
     AVStream* pic = nullptr;
-    if (spec.coverPicture && muxer == std::string("mp3")) {
+    if (opts.coverPicture && muxer == std::string("mp3")) {
         if (!CoverPng(png, error)) return false;
         pic = avformat_new_stream(job.out, nullptr);
         pic->disposition = AV_DISPOSITION_ATTACHED_PIC;
@@ -211,11 +211,11 @@ bool Encode(const std::string& path, const EncodeSpec& spec, const std::vector<f
     auto tag = [&](const char* key, const std::string& value) {
         if (!value.empty()) av_dict_set(&job.out->metadata, key, value.c_str(), 0);
     };
-    tag("title", spec.title);
-    tag("artist", spec.artist);
-    tag("album", spec.album);
-    tag("genre", spec.genre);
-    if (muxer == std::string("mp3")) av_dict_set(&job.muxOptions, "write_xing", spec.xingHeader ? "1" : "0", 0);
+    tag("title", opts.title);
+    tag("artist", opts.artist);
+    tag("album", opts.album);
+    tag("genre", opts.genre);
+    if (muxer == std::string("mp3")) av_dict_set(&job.muxOptions, "write_xing", opts.xingHeader ? "1" : "0", 0);
     // Encoder and library version strings would make the files differ from one machine to another.
     job.out->flags |= AVFMT_FLAG_BITEXACT;
 
@@ -247,7 +247,7 @@ bool Encode(const std::string& path, const EncodeSpec& spec, const std::vector<f
     const bool anySize = codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE;
     const bool smallLast = anySize || (codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME);
     const int chunk = (anySize || a->frame_size <= 0) ? 4096 : a->frame_size;
-    const std::int64_t total = static_cast<std::int64_t>(samples.size() / spec.channels);
+    const std::int64_t total = static_cast<std::int64_t>(samples.size() / opts.channels);
     job.frame = av_frame_alloc();
     for (std::int64_t at = 0; at < total; at += chunk) {
         const int count = static_cast<int>(std::min<std::int64_t>(chunk, total - at));
@@ -261,8 +261,8 @@ bool Encode(const std::string& path, const EncodeSpec& spec, const std::vector<f
             return false;
         }
         if (count < job.frame->nb_samples)
-            av_samples_set_silence(job.frame->data, 0, job.frame->nb_samples, spec.channels, a->sample_fmt);
-        Fill(job.frame, samples.data() + at * spec.channels, count, spec.channels);
+            av_samples_set_silence(job.frame->data, 0, job.frame->nb_samples, opts.channels, a->sample_fmt);
+        Fill(job.frame, samples.data() + at * opts.channels, count, opts.channels);
         job.frame->pts = at;
         if (!Drain(job, job.frame, st, error)) return false;
     }

@@ -7,7 +7,7 @@ namespace demolib {
 
 enum class Codec { Mp3Cbr, Mp3Vbr, Wma, PcmU8, PcmS16, PcmS24, PcmF32 };
 
-struct EncodeSpec {
+struct EncodeOptions {
     Codec codec = Codec::Mp3Cbr;
     int rate = 44100;
     int channels = 2;
@@ -18,8 +18,8 @@ struct EncodeSpec {
     std::string title, artist, album, genre;
 };
 
-// Encodes interleaved float samples (spec.channels per frame) into `path`. On failure returns
+// Encodes interleaved float samples (opts.channels per frame) into `path`. On failure returns
 // false with a reason in `error`.
-bool Encode(const std::string& path, const EncodeSpec& spec, const std::vector<float>& samples, std::string& error);
+bool Encode(const std::string& path, const EncodeOptions& opts, const std::vector<float>& samples, std::string& error);
 
 }  // namespace demolib

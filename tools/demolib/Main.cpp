@@ -103,20 +103,20 @@ int Library(const fs::path& dir) {
         for (int k; (k = next.fetch_add(1)) < count;) {
             const Track& t = kTracks[order[k]];
             const int rate = 44100;
-            EncodeSpec spec;
-            spec.codec = t.codec;
-            spec.rate = rate;
-            spec.kbps = t.codec == Codec::Wma ? 128 : 192;
-            spec.vbrQuality = 4;
-            spec.title = t.title;
-            spec.artist = "Quendo Demo Band";
-            spec.album = std::string("Demo ") + t.folder;
-            spec.genre = t.folder;
-            spec.coverPicture = order[k] == 0;
+            EncodeOptions opts;
+            opts.codec = t.codec;
+            opts.rate = rate;
+            opts.kbps = t.codec == Codec::Wma ? 128 : 192;
+            opts.vbrQuality = 4;
+            opts.title = t.title;
+            opts.artist = "Quendo Demo Band";
+            opts.album = std::string("Demo ") + t.folder;
+            opts.genre = t.folder;
+            opts.coverPicture = order[k] == 0;
             const auto pcm = RenderMusic(kStyles[t.style], t.seconds, rate, 1000 + order[k]);
             std::string error;
             // The ".part" name would make the muxer guess; the format is named explicitly.
-            if (!Encode(partial[order[k]].string(), spec, pcm, error)) errors[order[k]] = error;
+            if (!Encode(partial[order[k]].string(), opts, pcm, error)) errors[order[k]] = error;
         }
     };
     const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
@@ -162,28 +162,28 @@ int Fixture(int argc, char** argv) {
     }
     if (seconds <= 0 || rate < 8000 || rate > 192000 || (channels != 1 && channels != 2)) return Usage();
 
-    EncodeSpec spec;
-    spec.rate = rate;
-    spec.channels = channels;
-    spec.title = "Fixture " + kind;
-    if (kind == "mp3-cbr") spec.codec = Codec::Mp3Cbr;
-    else if (kind == "mp3-vbr") spec.codec = Codec::Mp3Vbr;
+    EncodeOptions opts;
+    opts.rate = rate;
+    opts.channels = channels;
+    opts.title = "Fixture " + kind;
+    if (kind == "mp3-cbr") opts.codec = Codec::Mp3Cbr;
+    else if (kind == "mp3-vbr") opts.codec = Codec::Mp3Vbr;
     else if (kind == "mp3-vbr-noheader") {
-        spec.codec = Codec::Mp3Vbr;
-        spec.xingHeader = false;
-        spec.vbrQuality = 0;
+        opts.codec = Codec::Mp3Vbr;
+        opts.xingHeader = false;
+        opts.vbrQuality = 0;
     } else if (kind == "mp3-id3pic") {
-        spec.codec = Codec::Mp3Cbr;
-        spec.coverPicture = true;
+        opts.codec = Codec::Mp3Cbr;
+        opts.coverPicture = true;
     } else if (kind == "wma") {
-        spec.codec = Codec::Wma;
-        spec.kbps = 128;
-    } else if (kind == "wav-u8") spec.codec = Codec::PcmU8;
-    else if (kind == "wav-s16") spec.codec = Codec::PcmS16;
-    else if (kind == "wav-s24") spec.codec = Codec::PcmS24;
-    else if (kind == "wav-f32") spec.codec = Codec::PcmF32;
+        opts.codec = Codec::Wma;
+        opts.kbps = 128;
+    } else if (kind == "wav-u8") opts.codec = Codec::PcmU8;
+    else if (kind == "wav-s16") opts.codec = Codec::PcmS16;
+    else if (kind == "wav-s24") opts.codec = Codec::PcmS24;
+    else if (kind == "wav-f32") opts.codec = Codec::PcmF32;
     else return Usage();
-    if (kbps > 0) spec.kbps = kbps;
+    if (kbps > 0) opts.kbps = kbps;
 
     std::vector<float> stereo;
     if (toneHz > 0) stereo = RenderTone(toneHz, levelDb, seconds, rate);
@@ -191,7 +191,7 @@ int Fixture(int argc, char** argv) {
     else stereo = RenderMusic(kStyles[seed % kStyleCount], seconds, rate, seed);
     const std::vector<float> pcm = ToChannels(stereo, channels);
     std::string error;
-    if (!Encode(out, spec, pcm, error)) {
+    if (!Encode(out, opts, pcm, error)) {
         std::fprintf(stderr, "quendo-demolib: %s: %s\n", out.c_str(), error.c_str());
         return 1;
     }
