@@ -236,6 +236,9 @@ double Mp3Duration(const File& f) {
         }
     }
     const std::int64_t span = end - audioStart;
+    // A short file is walked whole: its first frames say little about the rest (it may open with
+    // silence), and walking it costs no more than sampling it.
+    if (span <= 65536) constant = false;
     for (int k = 1; k <= 7 && constant && span > 65536; ++k) {
         unsigned char buf[8192];
         const std::int64_t off = audioStart + span * k / 8;
@@ -255,6 +258,17 @@ double Mp3Duration(const File& f) {
         return static_cast<double>(frames * first.samples) / first.rate;
     }
     return ScanFrames(f, audioStart, end, first);
+}
+
+// WMA v1/v2: FFmpeg's decoder hears one frame fewer than the container's packets span (it drops
+// its first overlap), so the header's length is a frame long. Returns that frame in seconds.
+double WmaFrameSeconds(const AVCodecParameters* p) {
+    const bool v1 = p->codec_id == AV_CODEC_ID_WMAV1, v2 = p->codec_id == AV_CODEC_ID_WMAV2;
+    if ((!v1 && !v2) || p->sample_rate <= 0) return 0;
+    int frame = 2048;
+    if (p->sample_rate <= 16000) frame = 512;
+    else if (p->sample_rate <= 22050 || (v1 && p->sample_rate <= 32000)) frame = 1024;
+    return static_cast<double>(frame) / p->sample_rate;
 }
 
 // Any other container: FFmpeg's header reading, then its stream analysis, then the packets.
@@ -299,6 +313,7 @@ double GenericDuration(const std::string& path) {
             av_packet_free(&pkt);
             seconds = last * av_q2d(fmt->streams[s]->time_base);
         }
+        if (seconds > 0) seconds = std::max(0.0, seconds - WmaFrameSeconds(fmt->streams[s]->codecpar));
     }
     avformat_close_input(&fmt);
     return seconds > 0 ? seconds : 0;
