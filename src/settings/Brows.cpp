@@ -89,8 +89,7 @@ TBrowse::TBrowse(Core& c, QWidget* parent) : QDialog(parent), core(c) {
 }
 
 std::optional<std::string> TBrowse::Choose() {
-    if (!opened_) {
-        opened_ = true;
+    if (current_.empty()) {
         SetCurrentFolder(BrowseStartFolder(
             Encode(QStandardPaths::writableLocation(QStandardPaths::MusicLocation)),
             core.nodes.ProgramFolder, Encode(QDir::homePath())));

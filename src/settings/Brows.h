@@ -27,8 +27,8 @@ public:
     QLabel* StaticText1;   // the current folder, with its separator
 
     // Shows the chooser modally until a folder is chosen (its path) or the user gives up in
-    // Cancel's questions (nothing). The first call opens in the start folder; later calls keep
-    // where the user was.
+    // Cancel's questions (nothing). It opens in the start folder unless a folder is current
+    // already; later calls keep where the user was.
     std::optional<std::string> Choose();
 
     void SetCurrentFolder(const std::string& path);
@@ -48,7 +48,6 @@ private:
     std::vector<std::string> drives_;
     std::string current_;
     std::string currentText_;
-    bool opened_ = false;
 };
 
 }  // namespace quendo
