@@ -106,7 +106,10 @@ void TBrowse::FillDrives() {
     std::ifstream in(mountTable, std::ios::binary);
     std::ostringstream table;
     table << in.rdbuf();
-    drives_ = MountedFileSystems(table.str());
+    drives_.clear();
+    // A file mounted over another (a container's resolv.conf) is no place to look for folders.
+    for (std::string& d : MountedFileSystems(table.str()))
+        if (d == "/" || QFileInfo(Decode(d)).isDir()) drives_.push_back(std::move(d));
     DriveComboBox1->clear();
     const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
     for (const std::string& d : drives_) DriveComboBox1->addItem(icon, Decode(d));
