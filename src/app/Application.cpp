@@ -42,10 +42,12 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
         others_.emplace_back(w);
         forms_.push_back(w);
     };
-    add(new TSplash(*core_));
+    auto* splash = new TSplash(*core_);
+    add(splash);
     add(new TSettings(*core_));
     add(new TMixEditor(*core_));
-    add(new TBrowse(*core_));
+    auto* browse = new TBrowse(*core_);
+    add(browse);
     add(new TfrmNameMusCoc(*core_));
     add(new TWelcome(*core_));
 
@@ -61,24 +63,18 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
             form1_->show();
         }
     };
-    // Until the splash form lands the sequence runs straight from the main window's first showing,
-    // and the platform's folder dialog stands in for the chooser.
-    c.hooks.ShowSplashModal = [this] { core_->RunStartupSequence(); };
-    c.startupHooks.ShowBrowseModal = [this]() -> std::optional<std::string> {
-        const std::string start = BrowseStartFolder(
-            QStandardPaths::writableLocation(QStandardPaths::MusicLocation).toStdString(),
-            core_->nodes.ProgramFolder, QDir::homePath().toStdString());
-        for (;;) {
-            const QString dir = QFileDialog::getExistingDirectory(
-                nullptr, QStringLiteral("Select a directory with your musical files..."),
-                QString::fromStdString(start));
-            if (!dir.isEmpty()) return dir.toStdString();
-            if (!core_->BrowseCancelClick()) {
-                // The window may not be up yet, so quit once the loop runs.
-                QTimer::singleShot(0, qApp, [] { QApplication::quit(); });
-                return std::nullopt;
-            }
-        }
+    // The splash screen hosts the start-up sequence in its first timer tick.
+    c.hooks.ShowSplashModal = [splash] { splash->ShowStartup(); };
+    c.hooks.ShowAboutBox = [splash] { splash->ShowAbout(); };
+    splash->afterStartup = [this] { form1_->Render(); };
+    c.startupHooks.HideSplash = [splash] { splash->HideSplash(); };
+    c.startupHooks.StartSlideOut = [splash] { splash->StartSlideOut(); };
+    c.startupHooks.CloseSplash = [splash] { splash->CloseSplash(); };
+    c.startupHooks.ShowBrowseModal = [browse]() -> std::optional<std::string> {
+        std::optional<std::string> chosen = browse->Choose();
+        // Given up: the main window has been closed, and the loop may not be running yet.
+        if (!chosen) QTimer::singleShot(0, qApp, [] { QApplication::quit(); });
+        return chosen;
     };
     c.hooks.ShowWelcome = [this] { forms_[6]->show(); };
     c.hooks.ShowMixEditor = [this] { forms_[3]->show(); forms_[3]->raise(); };

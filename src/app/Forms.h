@@ -3,6 +3,8 @@
 #include <QWidget>
 
 #include "app/Core.h"
+#include "library/Start.h"
+#include "settings/Brows.h"
 
 namespace quendo {
 
@@ -16,18 +18,6 @@ inline void SetupFixedWindow(QWidget* w, const char* objectName, const char* tit
                       Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     w->setFixedSize(size);
 }
-
-class TSplash : public QDialog {
-public:
-    TSplash(Core& core, QWidget* parent = nullptr);
-    Core& core;
-};
-
-class TBrowse : public QDialog {
-public:
-    TBrowse(Core& core, QWidget* parent = nullptr);
-    Core& core;
-};
 
 class TSettings : public QWidget {
 public:
