@@ -3,14 +3,10 @@
 #include "app/CommandMenus.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFileDialog>
-#include <QStandardPaths>
 #include <QTimer>
 
 #include "platform/PowerOffLogind.h"
 #include "playback/engine/AudioEngine.h"
-#include "settings/BrowseModel.h"
 
 namespace quendo {
 

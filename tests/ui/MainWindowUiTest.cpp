@@ -1,3 +1,4 @@
+#include <map>
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -19,12 +20,14 @@ TEST(FormSet, CreatedInOrderWithCaptions) {
                                             "Browse", "frmNameMusCoc", "Welcome"};
     EXPECT_EQ(names, expected);
     EXPECT_EQ(titles.front(), "Quendo");
+    const std::map<std::string, std::string> captions{{"Settings", "Settings"}, {"MixEditor", "MixEditor"},
+                                                     {"Welcome", "Welcome to:"}, {"frmNameMusCoc", "Rename"},
+                                                     {"Browse", "Select a directory with your musical files..."}};
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (names[i] == "Settings") EXPECT_EQ(titles[i], "Settings");
-        if (names[i] == "MixEditor") EXPECT_EQ(titles[i], "MixEditor");
-        if (names[i] == "Welcome") EXPECT_EQ(titles[i], "Welcome to:");
-        if (names[i] == "frmNameMusCoc") EXPECT_EQ(titles[i], "Rename");
-        if (names[i] == "Browse") EXPECT_EQ(titles[i], "Select a directory with your musical files...");
+        const auto it = captions.find(names[i]);
+        if (it != captions.end()) {
+            EXPECT_EQ(titles[i], it->second) << names[i];
+        }
     }
 }
 
