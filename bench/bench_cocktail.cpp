@@ -1,9 +1,15 @@
+#include <unistd.h>
+
 #include <memory>
 
 #include "BenchUtil.h"
+#include "Fixtures.h"
+#include "playback/engine/ProbePlayer.h"
 #include "support/Fakes.h"
 
 namespace {
+
+std::string TrackName(int i) { return "Artist " + std::to_string(i) + " - Track " + std::to_string(i) + ".mp3"; }
 
 // Passes everything on to the wrapped player and adds up the time spent opening and measuring.
 class TimedPlayer : public quendo::MediaPlayer {
@@ -35,11 +41,25 @@ private:
     quendo::MediaPlayer& inner_;
 };
 
-// The probe under measurement. A stand-in with a fixed length until the audio engine is in.
-std::unique_ptr<quendo::MediaPlayer> MakeProbe() {
-    auto probe = std::make_unique<quendo::testing::FakePlayer>();
-    probe->defaultDuration = 215;
-    return probe;
+// 900 names for one five-minute MP3, three folders of 300, as hard links (or copies where the
+// file system refuses links).
+bool MakeLibrary(const std::string& root) {
+    const std::string source = bench::Make(bench::kMp3);
+    if (source.empty()) return false;
+    ::mkdir(root.c_str(), 0755);
+    for (int k = 1; k <= 3; ++k) {
+        const std::string folder = root + "/Folder " + std::to_string(k);
+        ::mkdir(folder.c_str(), 0755);
+        for (int i = 0; i < 300; ++i) {
+            const std::string file = folder + "/" + TrackName(i);
+            if (bench::Exists(file)) continue;
+            if (::link(source.c_str(), file.c_str()) != 0) {
+                const std::string cmd = "cp '" + source + "' '" + file + "'";
+                if (std::system(cmd.c_str()) != 0) return false;
+            }
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -54,17 +74,19 @@ int main(int argc, char** argv) {
     FakePowerOff powerOff;
     FakeDialogs dialogs;
     quendo::StdRandom random;
-    std::unique_ptr<quendo::MediaPlayer> inner = MakeProbe();
-    TimedPlayer probe(*inner);
+    const std::string root = bench::kFixtureDir + "/cocktail";
+    if (!MakeLibrary(root)) return 1;
+    quendo::ProbePlayer inner;
+    TimedPlayer probe(inner);
     quendo::Core core({deck1, deck2, probe, shell, powerOff, dialogs, random});
     random.Seed(2026);
 
     // Three folders of 300 MP3 files each, one cocktail of equal parts.
-    core.nodes.MusicFolder = "/music/";
+    core.nodes.MusicFolder = root + "/";
     for (int k = 1; k <= 3; ++k) {
         const std::int32_t folder = core.nodes.AddFolderNode(0, "Folder " + std::to_string(k));
         for (int i = 0; i < 300; ++i)
-            core.nodes.AddFileNode(folder, "Artist " + std::to_string(i) + " - Track " + std::to_string(i) + ".mp3");
+            core.nodes.AddFileNode(folder, TrackName(i));
         core.cocktailTable[0].ingredients[static_cast<std::size_t>(k - 1)] = {0, folder, 1};
     }
     core.cocktailTable.RepeatLimit = 3;

@@ -14,50 +14,21 @@
 #include <vector>
 
 #include "BenchUtil.h"
+#include "Fixtures.h"
 #include "playback/engine/AudioEngine.h"
 #include "playback/engine/Decoder.h"
 
 namespace {
 
 constexpr int kRate = 44100;
-constexpr double kSeconds = 300;
-const std::string kDir = "/tmp/quendo-bench-fixtures";
-
-struct Fixture {
-    const char* file;
-    const char* kind;
-    const char* seed;
-};
-const Fixture kMp3{"music.mp3", "mp3-cbr", "1"};
-const Fixture kMp3B{"music-b.mp3", "mp3-cbr", "6"};
-const Fixture kVbr{"vbr-noheader.mp3", "mp3-vbr-noheader", "2"};
-const Fixture kWma{"music.wma", "wma", "3"};
-const Fixture kWav{"music.wav", "wav-s16", "4"};
-
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
-}
-
-// The fixture's path, made on first use; "" when the tool failed.
-std::string Make(const Fixture& f) {
-    const std::string path = kDir + "/" + f.file;
-    if (Exists(path)) return path;
-    ::mkdir(kDir.c_str(), 0755);
-    const char* env = std::getenv("QUENDO_TOOLS_DIR");
-    std::string tools = env && *env ? env : "";
-#ifdef QUENDO_TOOLS_DIR
-    if (tools.empty()) tools = QUENDO_TOOLS_DIR;
-#endif
-    const std::string part = path + ".part";
-    const std::string cmd = "'" + tools + "/quendo-demolib' --fixture " + f.kind + " " + std::to_string(kSeconds) + " '" +
-                            part + "' --seed " + f.seed + " >/dev/null";
-    if (std::system(cmd.c_str()) != 0 || std::rename(part.c_str(), path.c_str()) != 0) {
-        std::fprintf(stderr, "bench_engine: could not make %s\n", path.c_str());
-        return "";
-    }
-    return path;
-}
+using bench::Fixture;
+using bench::Make;
+using bench::kMp3;
+using bench::kMp3B;
+using bench::kVbr;
+using bench::kWma;
+using bench::kWav;
+constexpr double kSeconds = bench::kFixtureSeconds;
 
 double Cpu(clockid_t clock) {
     timespec ts{};

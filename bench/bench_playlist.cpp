@@ -1,12 +1,38 @@
 #include <random>
 
 #include "BenchUtil.h"
+#include "Fixtures.h"
+#include "playback/engine/ProbePlayer.h"
 #include "support/Fakes.h"
 
 using namespace quendo;
 
+namespace {
+
+// One AddToPlaylist of a five-minute MP3, measured by the program's own probe.
+void AddToPlaylistFigure(const bench::Figures& figures) {
+    const std::string path = bench::Make(bench::kMp3);
+    if (path.empty()) return;
+    testing::FakePlayer deck1, deck2;
+    testing::FakeShell shell;
+    testing::FakePowerOff powerOff;
+    testing::FakeDialogs dialogs;
+    StdRandom random;
+    ProbePlayer probe;
+    Core c({deck1, deck2, probe, shell, powerOff, dialogs, random});
+    c.nodes.MusicFolder = bench::kFixtureDir + "/";
+    const std::int32_t j = c.nodes.AddFileNode(0, path.substr(c.nodes.MusicFolder.size()));
+    c.AddToPlaylist(j);  // the file's pages are in memory from here on, as in a warm library
+    const double t = bench::MedianSeconds(101, [&] { c.AddToPlaylist(j); });
+    if (c.nodes.File(j).durationSeconds < 299) std::fprintf(stderr, "bench_playlist: the probe misread %s\n", path.c_str());
+    figures.Print("add_to_playlist_ms", t * 1e3, "ms");
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     bench::Figures figures(argc, argv);
+    if (figures.Wants("add_to_playlist_ms")) AddToPlaylistFigure(figures);
     if (!figures.Wants("restore_ms") && !figures.Wants("restore_vs_linear_ratio")) return 0;
 
     // A 50000-file library; the probe is a fake of fixed duration, so only our own work is timed.
