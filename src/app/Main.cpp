@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "platform/QtPlatform.h"
+#include "platform/Signals.h"
 
 namespace {
 // An error that escapes an event handler is shown, and the program goes on.
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Quendo"));
     quendo::Guarded([] {
         quendo::Application quendoApp;
+        quendo::CloseOnTerminationSignals(quendoApp.Form1());
         quendoApp.Form1().show();
         QApplication::exec();
     });

@@ -410,6 +410,8 @@ void AudioEngine::OpenDevice() {
     want.channels = 2;
     want.callback = SdlCallback;
     want.userdata = this;
+    // The program handles its own termination signals (and saves its files); SDL would swallow them.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     auto open = [&]() -> bool {
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
         // The dummy driver sleeps whole milliseconds per buffer, so its clock, and the decks'

@@ -1,0 +1,10 @@
+#pragma once
+#include <QWidget>
+
+namespace quendo {
+
+// A logout, a shutdown or Ctrl+C (SIGTERM, SIGHUP, SIGINT) closes `window` from the event loop,
+// as the user would, so that what closing saves is saved. Call once.
+void CloseOnTerminationSignals(QWidget& window);
+
+}  // namespace quendo
