@@ -1,6 +1,8 @@
 #pragma once
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace quendo::testing {
@@ -22,6 +24,27 @@ inline std::string ToneWav(double seconds, double hz, double amplitude, int rate
         s += u16(v);
     }
     return s;
+}
+
+struct Made {
+    long frames = 0;
+    int rate = 0;
+};
+
+// Runs the demo library tool to make one file; frames 0 when it failed.
+inline Made MakeFixture(const std::string& kind, double seconds, const std::string& out, const std::string& options = "") {
+    const char* dir = std::getenv("QUENDO_TOOLS_DIR");
+#ifdef QUENDO_TOOLS_DIR
+    if (!dir || !*dir) dir = QUENDO_TOOLS_DIR;
+#endif
+    const std::string tool = std::string(dir ? dir : ".") + "/quendo-demolib";
+    const std::string cmd = "'" + tool + "' --fixture " + kind + " " + std::to_string(seconds) + " '" + out + "' " + options;
+    Made m;
+    if (FILE* p = ::popen(cmd.c_str(), "r")) {
+        if (std::fscanf(p, "%ld %d", &m.frames, &m.rate) != 2) m.frames = 0;
+        if (::pclose(p) != 0) m.frames = 0;
+    }
+    return m;
 }
 
 }  // namespace quendo::testing

@@ -281,3 +281,37 @@ TEST(Engine, PostsTheEndToTheInterfaceThread) {
 }
 
 }  // namespace
+
+namespace {
+
+// Real encoded files: a corrupt stretch in the middle is skipped and a cut-off file ends early,
+// each with one end raised and nothing hanging.
+TEST(Engine, DamagedMp3sPlayOnAndEnd) {
+    quendo::testing::TempDir d;
+    const std::string good = d / "good.mp3";
+    ASSERT_GT(quendo::testing::MakeFixture("mp3-cbr", 4.0, good).frames, 0) << "the demo library tool";
+    const std::string bytes = d.ReadFile("good.mp3");
+    std::string corrupt = bytes;
+    for (std::size_t i = corrupt.size() / 2; i < corrupt.size() / 2 + 3000; ++i) corrupt[i] = static_cast<char>(i * 7919);
+    d.WriteFile("corrupt.mp3", corrupt);
+    d.WriteFile("cut.mp3", bytes.substr(0, bytes.size() / 2));
+
+    struct Case {
+        const char* file;
+        double heardAtLeast, heardAtMost;
+    } cases[] = {{"good.mp3", 3.9, 4.1}, {"corrupt.mp3", 3.5, 4.1}, {"cut.mp3", 1.8, 2.2}};
+    for (const Case& c : cases) {
+        Offline o;
+        MediaPlayer& deck = o.engine.Deck2();
+        deck.SetFileName(d / c.file);
+        EXPECT_NEAR(deck.Duration(), 4.0, 0.05) << c.file << ": the length the headers give";
+        deck.Play();
+        const auto out = o.Seconds(5.0);
+        EXPECT_EQ(o.ends2, 1) << c.file;
+        EXPECT_GE(deck.CurrentPosition(), c.heardAtLeast) << c.file;
+        EXPECT_LE(deck.CurrentPosition(), c.heardAtMost) << c.file;
+        for (float v : out) ASSERT_TRUE(std::isfinite(v) && std::fabs(v) <= 1.0f) << c.file;
+    }
+}
+
+}  // namespace

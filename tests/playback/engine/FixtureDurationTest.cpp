@@ -10,30 +10,13 @@
 #include <vector>
 
 #include "playback/engine/Decoder.h"
+#include "support/Audio.h"
 #include "support/Fakes.h"
 
 namespace {
 
-struct Made {
-    long frames = 0;
-    int rate = 0;
-};
-
-// Runs the tool; frames 0 when it failed.
-Made MakeFixture(const std::string& kind, double seconds, const std::string& out, const std::string& options = "") {
-    const char* dir = std::getenv("QUENDO_TOOLS_DIR");
-#ifdef QUENDO_TOOLS_DIR
-    if (!dir || !*dir) dir = QUENDO_TOOLS_DIR;
-#endif
-    const std::string tool = std::string(dir ? dir : ".") + "/quendo-demolib";
-    const std::string cmd = "'" + tool + "' --fixture " + kind + " " + std::to_string(seconds) + " '" + out + "' " + options;
-    Made m;
-    if (FILE* p = ::popen(cmd.c_str(), "r")) {
-        if (std::fscanf(p, "%ld %d", &m.frames, &m.rate) != 2) m.frames = 0;
-        if (::pclose(p) != 0) m.frames = 0;
-    }
-    return m;
-}
+using quendo::testing::Made;
+using quendo::testing::MakeFixture;
 
 double DecodedSeconds(const std::string& path, int rate) {
     quendo::audio::AudioDecoder decoder(rate);
