@@ -4,8 +4,9 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+
+#include "support/Audio.h"
 
 namespace bench {
 
@@ -33,15 +34,9 @@ inline std::string Make(const Fixture& f) {
     const std::string path = kFixtureDir + "/" + f.file;
     if (Exists(path)) return path;
     ::mkdir(kFixtureDir.c_str(), 0755);
-    const char* env = std::getenv("QUENDO_TOOLS_DIR");
-    std::string tools = env && *env ? env : "";
-#ifdef QUENDO_TOOLS_DIR
-    if (tools.empty()) tools = QUENDO_TOOLS_DIR;
-#endif
     const std::string part = path + ".part";
-    const std::string cmd = "'" + tools + "/quendo-demolib' --fixture " + f.kind + " " +
-                            std::to_string(kFixtureSeconds) + " '" + part + "' --seed " + f.seed + " >/dev/null";
-    if (std::system(cmd.c_str()) != 0 || std::rename(part.c_str(), path.c_str()) != 0) {
+    const bool made = quendo::testing::MakeFixture(f.kind, kFixtureSeconds, part, std::string("--seed ") + f.seed).frames > 0;
+    if (!made || std::rename(part.c_str(), path.c_str()) != 0) {
         std::fprintf(stderr, "bench: could not make %s\n", path.c_str());
         return "";
     }

@@ -91,17 +91,6 @@ struct Counter {
     }
 };
 
-struct TableFiller {
-    NodeTable& table;
-    std::int32_t Folder(std::int32_t parent, std::string_view name) {
-        const std::int32_t index = table.AddFolderNode(parent, std::string(name));
-        return index == NodeTable::kRefused ? -1 : index;
-    }
-    bool File(std::int32_t parent, std::string_view name) {
-        return table.AddFileNode(parent, std::string(name)) != NodeTable::kRefused;
-    }
-};
-
 }  // namespace
 
 LibraryCount CountLibrary(const std::string& folder) {
@@ -113,7 +102,7 @@ LibraryCount CountLibrary(const std::string& folder) {
 
 bool ScanLibrary(const std::string& folder, NodeTable& table) {
     DiskSource source;
-    TableFiller filler{table};
+    walk::TableFiller filler{table};
     return walk::WalkTree(source, folder, filler);
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
+
+#include "library/NodeTable.h"
 
 namespace quendo::walk {
 
@@ -100,5 +103,17 @@ bool WalkTree(Source& source, const Path& root, Visitor& visitor) {
     for (Frame& f : stack) source.Close(f.handle);
     return complete;
 }
+
+// The visitor that fills the node table; it stops the walk once the table is full.
+struct TableFiller {
+    NodeTable& table;
+    std::int32_t Folder(std::int32_t parent, std::string_view name) {
+        const std::int32_t index = table.AddFolderNode(parent, std::string(name));
+        return index == NodeTable::kRefused ? -1 : index;
+    }
+    bool File(std::int32_t parent, std::string_view name) {
+        return table.AddFileNode(parent, std::string(name)) != NodeTable::kRefused;
+    }
+};
 
 }  // namespace quendo::walk

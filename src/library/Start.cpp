@@ -147,8 +147,6 @@ TSplash::TSplash(Core& c, QWidget* parent) : QDialog(parent), core(c) {
     CentredTop = quendo::CentredTop(ScreenArea().height(), kClientSize.height());
 }
 
-int TSplash::ScreenHeight() const { return ScreenArea().height(); }
-
 void TSplash::ShowStartup() { exec(); }
 
 void TSplash::ShowAbout() {

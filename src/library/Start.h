@@ -82,7 +82,6 @@ protected:
     void closeEvent(QCloseEvent*) override;
 
 private:
-    int ScreenHeight() const;
     void Finish();
     QPixmap disc_;
     bool sequenceRun_ = false;

@@ -83,17 +83,6 @@ struct FakeSource {
     }
 };
 
-struct TableVisitor {
-    NodeTable& table;
-    std::int32_t Folder(std::int32_t parent, std::string_view name) {
-        const std::int32_t f = table.AddFolderNode(parent, std::string(name));
-        return f == NodeTable::kRefused ? -1 : f;
-    }
-    bool File(std::int32_t parent, std::string_view name) {
-        return table.AddFileNode(parent, std::string(name)) != NodeTable::kRefused;
-    }
-};
-
 struct Walked {
     bool complete;
     int openAfter;
@@ -101,7 +90,7 @@ struct Walked {
 
 Walked Walk(FakeTree& tree, NodeTable& table) {
     FakeSource source{tree, {}, 0};
-    TableVisitor visitor{table};
+    TableFiller visitor{table};
     const bool complete = WalkTree(source, std::uint64_t{0}, visitor);
     return {complete, source.open};
 }
