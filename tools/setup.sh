@@ -8,7 +8,7 @@ mode=${1:-run}
 
 packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-charts-dev libqt6charts6-dev libgl-dev
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg
   libsdl2-dev libicu-dev
   libgtest-dev libgmock-dev
