@@ -76,7 +76,7 @@ Result Crossfade(const std::string& folder, const std::function<void(quendo::Mix
         if (wasMixing) {
             mixed.insert(mixed.end(), block.begin(), block.end());
             if (asked >= 0) {
-                const MixPoint& p = core.envelope.points[static_cast<std::size_t>(asked)];
+                const MixPoint& p = core.envelope.Point(asked);
                 for (int ch = 0; ch < 2; ++ch) {
                     const double want[2] = {AskedDb(p.volume[0], p.balance[0], ch), AskedDb(p.volume[1], p.balance[1], ch)};
                     const double got[2] = {LevelDb(block.data() + 2 * kSettle, ch, kOutgoingHz),

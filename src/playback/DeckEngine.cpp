@@ -28,7 +28,7 @@ bool PausedOrPlaying(int state) { return state == psPaused || state == psPlaying
 
 // ---- helpers of this file ----
 
-static int Lead(const Core& c) { return c.envelope.finishingPosition / 10; }
+static int Lead(const Core& c) { return c.envelope.FinishingPosition() / 10; }
 
 // The gauge cannot go below its minimum of 0: a track shorter than the lead shows an empty gauge.
 static int BetweenMixGaugeMax(const Core& c) {
@@ -215,9 +215,9 @@ void Core::Timer1Timer() {
         mixStep = 0;
         incomingEnded = false;
         incomingDeck = OtherDeck(currentDeck);
-        display.CGauge1Max = envelope.mixLength;
+        display.CGauge1Max = envelope.MixLength();
         SetGaugeProgress(*this, 0);
-        display.StaticText2 = TimeText(envelope.mixLength / 10);
+        display.StaticText2 = TimeText(envelope.MixLength() / 10);
         display.Label1Caption = kAutoMixingCaption;
         EnableMixControls(*this, false);
         display.CGauge1Colour = Colour::Yellow;
@@ -226,7 +226,7 @@ void Core::Timer1Timer() {
         return;
     }
 
-    if (mixStep >= envelope.mixLength) {
+    if (mixStep >= envelope.MixLength()) {
         isMixing = false;
         SetGaugeProgress(*this, 0);
         display.CGauge1Colour = Colour::Aqua;
@@ -256,7 +256,7 @@ void Core::Timer1Timer() {
 
     MediaPlayer& outgoing = CurrentPlayer();
     MediaPlayer& incoming = IncomingPlayer();
-    if (mixStep == envelope.startingPosition && !playlist.Empty() && buttons.UP) {
+    if (mixStep == envelope.StartingPosition() && !playlist.Empty() && buttons.UP) {
         const std::int32_t head = playlist.ListBox2.front();
         const std::string name = nodes.RelativePath(head);
         incoming.SetFileName(nodes.MusicFolder + name);
@@ -266,7 +266,7 @@ void Core::Timer1Timer() {
         trackLength = nodes.IsFile(head) ? nodes.File(head).durationSeconds : 0;
     }
 
-    const MixPoint& p = envelope.points[static_cast<std::size_t>(mixStep)];
+    const MixPoint& p = envelope.Point(mixStep);
     outgoing.SetVolume(p.volume[0]);
     incoming.SetVolume(p.volume[1]);
     outgoing.SetBalance(p.balance[0]);
@@ -274,7 +274,7 @@ void Core::Timer1Timer() {
 
     ++mixStep;
     SetGaugeProgress(*this, mixStep);
-    display.StaticText3 = options.chkAutoMixTimeRem ? TimeText((envelope.mixLength - mixStep) / 10)
+    display.StaticText3 = options.chkAutoMixTimeRem ? TimeText((envelope.MixLength() - mixStep) / 10)
                                                     : TimeText(mixStep / 10);
 }
 

@@ -31,14 +31,14 @@ std::uint8_t& KeyRef(MixPoint& p, Quantity q, int curve) {
 MixEnvelope::MixEnvelope() { SetDefaults(); }
 
 void MixEnvelope::SetDefaults() {
-    points.fill(MixPoint{});
-    mixLength = 60;
-    finishingPosition = 60;
-    startingPosition = 0;
+    points_.fill(MixPoint{});
+    mixLength_ = 60;
+    finishingPosition_ = 60;
+    startingPosition_ = 0;
 
     auto key = [this](Quantity q, int curve, int index, int value) {
-        KeyRef(points[index], q, curve) = 1;
-        ValueRef(points[index], q, curve) = ToStored(value);
+        KeyRef(points_[index], q, curve) = 1;
+        ValueRef(points_[index], q, curve) = ToStored(value);
     };
     key(Quantity::Volume, 0, 0, 0);
     key(Quantity::Volume, 0, 60, 0);
@@ -49,10 +49,10 @@ void MixEnvelope::SetDefaults() {
     key(Quantity::Balance, 1, 0, 4000);
     key(Quantity::Balance, 1, 60, 0);
     // The rate curves only carry their flags; every rate stays 100.
-    points[0].rateKey[0] = 1;
-    points[50].rateKey[0] = 1;
-    points[10].rateKey[1] = 1;
-    points[60].rateKey[1] = 1;
+    points_[0].rateKey[0] = 1;
+    points_[50].rateKey[0] = 1;
+    points_[10].rateKey[1] = 1;
+    points_[60].rateKey[1] = 1;
 
     for (Quantity q : {Quantity::Volume, Quantity::Balance})
         for (int curve : {0, 1}) InterpolateCurve(q, curve);
@@ -60,30 +60,30 @@ void MixEnvelope::SetDefaults() {
 
 void MixEnvelope::InterpolateCurve(Quantity q, int curve) {
     if (curve != 0 && curve != 1) return;  // curves 2 and 3 are never played
-    const int first = curve == 0 ? 0 : startingPosition;
-    const int last = std::min<int>(mixLength, kMaxLength);
+    const int first = curve == 0 ? 0 : startingPosition_;
+    const int last = std::min<int>(mixLength_, kMaxLength);
     if (first >= last) return;
 
     int i = first;
     while (i != last) {
         int j = i + 1;
-        while (KeyRef(points[j], q, curve) != 1 && j != last) ++j;
+        while (KeyRef(points_[j], q, curve) != 1 && j != last) ++j;
         // One truncated step per segment: the remainder lands in the last step into the key.
-        const int d = (ValueRef(points[j], q, curve) - ValueRef(points[i], q, curve)) / (j - i);
+        const int d = (ValueRef(points_[j], q, curve) - ValueRef(points_[i], q, curve)) / (j - i);
         for (int m = i; m <= j - 2; ++m)
-            ValueRef(points[m + 1], q, curve) = ToStored(ValueRef(points[m], q, curve) + d);
+            ValueRef(points_[m + 1], q, curve) = ToStored(ValueRef(points_[m], q, curve) + d);
         i = j;
     }
 }
 
 void MixEnvelope::SetMixLength(int n) {
     n = std::clamp(n, kMinLength, kMaxLength);
-    MixPoint& old = points[mixLength];
+    MixPoint& old = points_[mixLength_];
     old.volumeKey[1] = 0;
     old.balanceKey[1] = 0;
 
-    mixLength = static_cast<std::uint16_t>(n);
-    MixPoint& end = points[n];
+    mixLength_ = static_cast<std::uint16_t>(n);
+    MixPoint& end = points_[n];
     end.volumeKey[1] = 1;
     end.balanceKey[1] = 1;
     end.volume[1] = 0;
@@ -95,14 +95,14 @@ void MixEnvelope::SetMixLength(int n) {
 
 // Moves a curve's anchor key point, carrying its volume and balance along.
 void MixEnvelope::MoveAnchor(std::uint16_t& anchor, int curve, int p) {
-    MixPoint& old = points[anchor];
+    MixPoint& old = points_[anchor];
     old.volumeKey[curve] = 0;
     old.balanceKey[curve] = 0;
     const std::int16_t volume = old.volume[curve];
     const std::int16_t balance = old.balance[curve];
 
     anchor = static_cast<std::uint16_t>(p);
-    MixPoint& now = points[p];
+    MixPoint& now = points_[p];
     now.volumeKey[curve] = 1;
     now.balanceKey[curve] = 1;
     now.volume[curve] = volume;
@@ -112,39 +112,43 @@ void MixEnvelope::MoveAnchor(std::uint16_t& anchor, int curve, int p) {
 }
 
 void MixEnvelope::SetFinishingPosition(int p) {
-    MoveAnchor(finishingPosition, 0, std::clamp<int>(p, 1, mixLength));
+    MoveAnchor(finishingPosition_, 0, std::clamp<int>(p, 1, mixLength_));
 }
 
 void MixEnvelope::SetStartingPosition(int p) {
-    MoveAnchor(startingPosition, 1, std::clamp<int>(p, 0, mixLength - 1));
+    MoveAnchor(startingPosition_, 1, std::clamp<int>(p, 0, mixLength_ - 1));
 }
 
 void MixEnvelope::InsertKeyPoint(Quantity q, int curve, int index) {
     if (!ValidCurve(curve) || !ValidIndex(index)) return;
-    KeyRef(points[index], q, curve) = 1;
+    KeyRef(points_[index], q, curve) = 1;
 }
 
 void MixEnvelope::DeleteKeyPoint(Quantity q, int curve, int index) {
     if (!ValidCurve(curve) || !ValidIndex(index)) return;
-    KeyRef(points[index], q, curve) = 0;
+    KeyRef(points_[index], q, curve) = 0;
     InterpolateCurve(q, curve);
 }
 
 void MixEnvelope::SetKeyPointValue(Quantity q, int curve, int index, int value) {
     if (!ValidCurve(curve) || !ValidIndex(index)) return;
-    ValueRef(points[index], q, curve) = ToStored(value);
+    ValueRef(points_[index], q, curve) = ToStored(value);
     InterpolateCurve(q, curve);
 }
 
 bool MixEnvelope::IsKey(Quantity q, int curve, int index) const {
     if (!ValidCurve(curve) || !ValidIndex(index)) return false;
-    const MixPoint& p = points[index];
+    const MixPoint& p = points_[index];
     return (q == Quantity::Volume ? p.volumeKey[curve] : p.balanceKey[curve]) == 1;
+}
+
+const MixPoint& MixEnvelope::Point(int index) const {
+    return points_[static_cast<std::size_t>(std::clamp(index, 0, kPoints - 1))];
 }
 
 int MixEnvelope::Value(Quantity q, int curve, int index) const {
     if (!ValidCurve(curve) || !ValidIndex(index)) return 0;
-    const MixPoint& p = points[index];
+    const MixPoint& p = points_[index];
     return q == Quantity::Volume ? p.volume[curve] : p.balance[curve];
 }
 

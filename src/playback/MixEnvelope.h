@@ -39,12 +39,20 @@ public:
     bool IsKey(Quantity q, int curve, int index) const;
     int Value(Quantity q, int curve, int index) const;
 
-    std::array<MixPoint, kPoints> points{};
-    std::uint16_t mixLength = 60;
-    std::uint16_t finishingPosition = 60;
-    std::uint16_t startingPosition = 0;
+    int MixLength() const { return mixLength_; }
+    int FinishingPosition() const { return finishingPosition_; }
+    int StartingPosition() const { return startingPosition_; }
+    // The point of one tick; an index outside the envelope reads its nearest end.
+    const MixPoint& Point(int index) const;
+    const std::array<MixPoint, kPoints>& Points() const { return points_; }
 
 private:
+    // Length and positions change only through the moves, which keep their key points in step.
+    std::array<MixPoint, kPoints> points_{};
+    std::uint16_t mixLength_ = 60;
+    std::uint16_t finishingPosition_ = 60;
+    std::uint16_t startingPosition_ = 0;
+
     void MoveAnchor(std::uint16_t& anchor, int curve, int p);
 };
 

@@ -12,9 +12,9 @@ constexpr Quantity B = Quantity::Balance;
 
 TEST(MixEnvelope, DefaultsAfterStartUp) {
     MixEnvelope e;
-    EXPECT_EQ(e.mixLength, 60);
-    EXPECT_EQ(e.finishingPosition, 60);
-    EXPECT_EQ(e.startingPosition, 0);
+    EXPECT_EQ(e.MixLength(), 60);
+    EXPECT_EQ(e.FinishingPosition(), 60);
+    EXPECT_EQ(e.StartingPosition(), 0);
     for (int i = 0; i <= 60; ++i) {
         EXPECT_EQ(e.Value(V, 0, i), 0) << i;
         EXPECT_EQ(e.Value(V, 1, i), 0) << i;
@@ -38,17 +38,17 @@ TEST(MixEnvelope, DefaultsAfterStartUp) {
         EXPECT_FALSE(e.IsKey(B, curve, 30));
     }
     EXPECT_FALSE(e.IsKey(V, 2, 0));
-    EXPECT_EQ(e.points[0].rateKey[0], 1);
-    EXPECT_EQ(e.points[50].rateKey[0], 1);
-    EXPECT_EQ(e.points[10].rateKey[1], 1);
-    EXPECT_EQ(e.points[60].rateKey[1], 1);
-    EXPECT_EQ(e.points[1000].rate[3], 100);
+    EXPECT_EQ(e.Points()[0].rateKey[0], 1);
+    EXPECT_EQ(e.Points()[50].rateKey[0], 1);
+    EXPECT_EQ(e.Points()[10].rateKey[1], 1);
+    EXPECT_EQ(e.Points()[60].rateKey[1], 1);
+    EXPECT_EQ(e.Points()[1000].rate[3], 100);
 
     // SetDefaults undoes every edit.
     e.SetMixLength(200);
     e.SetKeyPointValue(V, 0, 30, -5000);
     e.SetDefaults();
-    EXPECT_EQ(e.mixLength, 60);
+    EXPECT_EQ(e.MixLength(), 60);
     EXPECT_FALSE(e.IsKey(V, 1, 200));
     EXPECT_EQ(e.Value(V, 0, 30), 0);
     EXPECT_EQ(e.Value(B, 0, 30), -1980);
@@ -102,7 +102,7 @@ TEST(MixEnvelope, KeyPointsInsertDeleteAndSet) {
 TEST(MixEnvelope, FinishingPositionCarriesTheFinalKey) {
     MixEnvelope e;
     e.SetFinishingPosition(40);
-    EXPECT_EQ(e.finishingPosition, 40);
+    EXPECT_EQ(e.FinishingPosition(), 40);
     EXPECT_TRUE(e.IsKey(B, 0, 40));
     EXPECT_TRUE(e.IsKey(V, 0, 40));
     EXPECT_FALSE(e.IsKey(B, 0, 60));
@@ -114,9 +114,9 @@ TEST(MixEnvelope, FinishingPositionCarriesTheFinalKey) {
     EXPECT_EQ(e.Value(B, 1, 30), 2020);
 
     // A move to where it already is changes nothing.
-    const auto before = e.points;
+    const auto before = e.Points();
     e.SetFinishingPosition(40);
-    EXPECT_EQ(e.points[40].balance, before[40].balance);
+    EXPECT_EQ(e.Points()[40].balance, before[40].balance);
     EXPECT_TRUE(e.IsKey(B, 0, 40));
     for (int i = 0; i <= 60; ++i) EXPECT_EQ(e.Value(B, 0, i), before[i].balance[0]);
 }
@@ -124,7 +124,7 @@ TEST(MixEnvelope, FinishingPositionCarriesTheFinalKey) {
 TEST(MixEnvelope, LengthMoveMovesOnlyTheIncomingEnd) {
     MixEnvelope e;
     e.SetMixLength(100);
-    EXPECT_EQ(e.mixLength, 100);
+    EXPECT_EQ(e.MixLength(), 100);
     EXPECT_TRUE(e.IsKey(V, 1, 100));
     EXPECT_TRUE(e.IsKey(B, 1, 100));
     EXPECT_FALSE(e.IsKey(V, 1, 60));
@@ -138,17 +138,17 @@ TEST(MixEnvelope, LengthMoveMovesOnlyTheIncomingEnd) {
     for (int i = 61; i <= 99; ++i) EXPECT_EQ(e.Value(B, 0, i), 0) << i;
 
     e.SetMixLength(5000);
-    EXPECT_EQ(e.mixLength, 1000);
+    EXPECT_EQ(e.MixLength(), 1000);
     EXPECT_TRUE(e.IsKey(B, 1, 1000));
     EXPECT_FALSE(e.IsKey(B, 1, 100));
     e.SetMixLength(1);
-    EXPECT_EQ(e.mixLength, 10);
+    EXPECT_EQ(e.MixLength(), 10);
 }
 
 TEST(MixEnvelope, StartingPositionCarriesTheFirstIncomingKey) {
     MixEnvelope e;
     e.SetStartingPosition(30);
-    EXPECT_EQ(e.startingPosition, 30);
+    EXPECT_EQ(e.StartingPosition(), 30);
     EXPECT_FALSE(e.IsKey(B, 1, 0));
     EXPECT_TRUE(e.IsKey(B, 1, 30));
     EXPECT_EQ(e.Value(B, 1, 30), 4000);
@@ -163,7 +163,7 @@ TEST(MixEnvelope, StartingPositionCarriesTheFirstIncomingKey) {
     EXPECT_EQ(e.Value(B, 1, 59), 4000);
     EXPECT_EQ(e.Value(B, 1, 60), 0);
     e.SetStartingPosition(60);  // beyond the limit: pulled back
-    EXPECT_EQ(e.startingPosition, 59);
+    EXPECT_EQ(e.StartingPosition(), 59);
 }
 
 }  // namespace
