@@ -87,18 +87,18 @@ int main(int argc, char** argv) {
         const std::int32_t folder = core.nodes.AddFolderNode(0, "Folder " + std::to_string(k));
         for (int i = 0; i < 300; ++i)
             core.nodes.AddFileNode(folder, TrackName(i));
-        core.cocktailTable[0].ingredients[static_cast<std::size_t>(k - 1)] = {0, folder, 1};
+        core.cocktails.Table()[0].ingredients[static_cast<std::size_t>(k - 1)] = {0, folder, 1};
     }
-    core.cocktailTable.RepeatLimit = 3;
-    core.FillIngredientLists();
+    core.cocktails.Table().RepeatLimit = 3;
+    core.cocktails.FillIngredientLists();
 
     double total = 0, inProbe = 0;
     std::vector<double> times;
     for (int run = 0; run < 15; ++run) {
-        core.ClearPlaylist();
+        core.playlist.ClearPlaylist();
         probe.seconds = 0;
         const double t0 = bench::NowSeconds();
-        core.MakeCocktail();
+        core.cocktails.MakeCocktail();
         const double t = bench::NowSeconds() - t0;
         times.push_back(t);
         total += t;

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
         if (j % 25 == 0) t.AddFileNode(big, "Artist " + std::to_string((j * 7919) % 50000) + " - Track.mp3");
         else t.AddFileNode(other, "Track " + std::to_string(j) + ".mp3");
     }
-    w.core->MenuHandlingEnabled = true;
+    w.core->commands.MenuHandlingEnabled = true;
 
     QWidget window;
     quendo::CommandMenus menus(*w.core, &window);

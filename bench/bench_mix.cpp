@@ -63,15 +63,15 @@ Result Crossfade(const std::string& folder, const std::function<void(quendo::Mix
     shape(core.envelope);
     const std::int32_t a = core.nodes.AddFileNode(0, "a.wav");
     const std::int32_t b = core.nodes.AddFileNode(0, "b.wav");
-    core.AddToPlaylist(a);
-    core.AddToPlaylist(b);
+    core.playlist.AddToPlaylist(a);
+    core.playlist.AddToPlaylist(b);
 
     Result r;
     std::vector<float> block(2 * kTick);
     std::vector<float> mixed;
     bool wasMixing = false;
     int asked = -1;  // the envelope point the decks were given at the last tick
-    for (int n = 0; n < 100 * 60 && core.Timer1Enabled; ++n) {
+    for (int n = 0; n < 100 * 60 && core.deck.Timer1Enabled(); ++n) {
         engine.render(block.data(), kTick);
         if (wasMixing) {
             mixed.insert(mixed.end(), block.begin(), block.end());
@@ -86,13 +86,13 @@ Result Crossfade(const std::string& folder, const std::function<void(quendo::Mix
                 }
             }
         }
-        const int before = core.mixStep;
-        const bool mixingBefore = core.isMixing;
+        const int before = core.deck.mixStep();
+        const bool mixingBefore = core.deck.isMixing();
         core.Timer1Timer();
-        asked = core.isMixing && mixingBefore && core.mixStep == before + 1 ? before : -1;
-        if (core.isMixing) ++r.ticks;
-        if (wasMixing && !core.isMixing) break;
-        wasMixing = core.isMixing;
+        asked = core.deck.isMixing() && mixingBefore && core.deck.mixStep() == before + 1 ? before : -1;
+        if (core.deck.isMixing()) ++r.ticks;
+        if (wasMixing && !core.deck.isMixing()) break;
+        wasMixing = core.deck.isMixing();
     }
     r.largestJump = LargestJump(mixed);
     return r;

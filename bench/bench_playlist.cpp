@@ -22,8 +22,8 @@ void AddToPlaylistFigure(const bench::Figures& figures) {
     Core c({deck1, deck2, probe, shell, powerOff, dialogs, random});
     c.nodes.MusicFolder = bench::kFixtureDir + "/";
     const std::int32_t j = c.nodes.AddFileNode(0, path.substr(c.nodes.MusicFolder.size()));
-    c.AddToPlaylist(j);  // the file's pages are in memory from here on, as in a warm library
-    const double t = bench::MedianSeconds(101, [&] { c.AddToPlaylist(j); });
+    c.playlist.AddToPlaylist(j);  // the file's pages are in memory from here on, as in a warm library
+    const double t = bench::MedianSeconds(101, [&] { c.playlist.AddToPlaylist(j); });
     if (c.nodes.File(j).durationSeconds < 299) std::fprintf(stderr, "bench_playlist: the probe misread %s\n", path.c_str());
     figures.Print("add_to_playlist_ms", t * 1e3, "ms");
 }
@@ -60,8 +60,8 @@ int main(int argc, char** argv) {
     const double restore = bench::MedianSeconds(5, [&] {
         // A fresh table state each run: the index is built as at start-up.
         c.nodes.AddFileNode(0, "invalidate.mp3");
-        c.ClearPlaylist();
-        c.RestorePlaylist();
+        c.playlist.ClearPlaylist();
+        c.playlist.RestorePlaylist();
     });
     // The first-match pass: every line builds full paths from index 0 up.
     const double linear = bench::MedianSeconds(1, [&] {

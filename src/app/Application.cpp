@@ -5,8 +5,14 @@
 #include <QApplication>
 #include <QTimer>
 
-#include "platform/PowerOffLogind.h"
+#include "cocktail/Namemuscoc.h"
+#include "library/Start.h"
+#include "platform/qt/PowerOffLogind.h"
+#include "playback/Mixedit.h"
 #include "playback/engine/AudioEngine.h"
+#include "settings/Brows.h"
+#include "settings/Setting.h"
+#include "settings/Welcom.h"
 
 namespace quendo {
 
@@ -40,12 +46,12 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     };
     auto* splash = new TSplash(*core_);
     add(splash);
-    add(new TSettings(*core_));
-    add(new TMixEditor(*core_));
+    add(new TSettings);
+    add(new TMixEditor);
     auto* browse = new TBrowse(*core_);
     add(browse);
-    add(new TfrmNameMusCoc(*core_));
-    add(new TWelcome(*core_));
+    add(new TfrmNameMusCoc);
+    add(new TWelcome);
 
     Core& c = *core_;
     c.hooks.CloseMainWindow = [this] { form1_->close(); };
@@ -63,10 +69,10 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     c.hooks.ShowSplashModal = [splash] { splash->ShowStartup(); };
     c.hooks.ShowAboutBox = [splash] { splash->ShowAbout(); };
     splash->afterStartup = [this] { form1_->Render(); };
-    c.startupHooks.HideSplash = [splash] { splash->HideSplash(); };
-    c.startupHooks.StartSlideOut = [splash] { splash->StartSlideOut(); };
-    c.startupHooks.CloseSplash = [splash] { splash->CloseSplash(); };
-    c.startupHooks.ShowBrowseModal = [browse]() -> std::optional<std::string> {
+    c.startup.hooks.HideSplash = [splash] { splash->HideSplash(); };
+    c.startup.hooks.StartSlideOut = [splash] { splash->StartSlideOut(); };
+    c.startup.hooks.CloseSplash = [splash] { splash->CloseSplash(); };
+    c.startup.hooks.ShowBrowseModal = [browse]() -> std::optional<std::string> {
         std::optional<std::string> chosen = browse->Choose();
         // Given up: the main window has been closed, and the loop may not be running yet.
         if (!chosen) QTimer::singleShot(0, qApp, [] { QApplication::quit(); });

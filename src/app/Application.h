@@ -5,9 +5,8 @@
 #include <QWidget>
 
 #include "app/Core.h"
-#include "app/Forms.h"
 #include "app/MainWindow.h"
-#include "platform/QtPlatform.h"
+#include "platform/qt/QtPlatform.h"
 
 namespace quendo {
 

@@ -4,11 +4,11 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QTimer>
 #include <QWidget>
 #include <algorithm>
 
 #include "app/Core.h"
+#include "app/Commands.h"
 #include "app/FolderMenus.h"
 #include "app/WebPages.h"
 
@@ -47,8 +47,8 @@ CommandMenus::CommandMenus(Core& core, QWidget* mainWindow)
     MenuTable[0] = NewFolderMenu(QStringLiteral("Add files from folders"), mainWindow);
     // An abandoned folder pick must not leave every menu command dead: the pick ends with the menu.
     connect(MenuTable[0], &QMenu::aboutToHide, this, [this] {
-        if (core_.IngredientPick == 0) return;
-        core_.IngredientPick = 0;
+        if (core_.cocktails.IngredientPick == 0) return;
+        core_.commands.FolderMenusClosed();
         emit changed();
     });
 
@@ -71,11 +71,6 @@ CommandMenus::CommandMenus(Core& core, QWidget* mainWindow)
     CommandItem(MainPopup, QStringLiteral("About..."), cmAbout);
     Watch(MainPopup);
     Watch(OptionsMenu);
-
-    Timer2 = new QTimer(this);
-    Timer2->setSingleShot(true);
-    Timer2->setInterval(200);
-    connect(Timer2, &QTimer::timeout, this, [this] { core_.Timer2Timer(); });
 
     core_.hooks.MainWindowOuterHeight = [w = mainWindow_] { return w->frameGeometry().height(); };
     core_.hooks.SetMainWindowOuterHeight = [w = mainWindow_](int outer) {
@@ -103,10 +98,10 @@ QMenu* CommandMenus::NewFolderMenu(const QString& title, QWidget* parent) {
     Watch(menu);
     menu->installEventFilter(this);
     connect(menu, &QMenu::aboutToShow, this, [this, menu] {
-        if (!core_.MenuHandlingEnabled) return;
+        if (!core_.commands.MenuHandlingEnabled) return;
         const auto it = std::find(MenuTable.begin(), MenuTable.end(), menu);
         if (it == MenuTable.end()) return;
-        core_.BuildFolder = static_cast<std::int32_t>(it - MenuTable.begin());
+        core_.commands.BuildFolder = static_cast<std::int32_t>(it - MenuTable.begin());
         BuildFolderMenu();
     });
     return menu;
@@ -119,15 +114,11 @@ void CommandMenus::Watch(QMenu* menu) {
         core_.MenuCommand(a->data().toInt());
         emit changed();
     });
-    connect(menu, &QMenu::hovered, this, [this, menu](QAction* a) {
-        if (!core_.MenuHandlingEnabled || menu->activeAction() != a) return;
-        LastMenuSelect = {a, menu};
-    });
     if (menu == MainPopup || menu == OptionsMenu) menu->installEventFilter(this);
 }
 
 void CommandMenus::BuildFolderMenu() {
-    const std::int32_t f = core_.BuildFolder;
+    const std::int32_t f = core_.commands.BuildFolder;
     QMenu* menu = FolderMenu(f);
     if (!menu) return;
 
@@ -155,11 +146,6 @@ void CommandMenus::BuildFolderMenu() {
 
 void CommandMenus::PopupMainAt(QPoint globalPos) { MainPopup->popup(globalPos); }
 
-void CommandMenus::StartTimer2() {
-    core_.Timer2Enabled = true;
-    Timer2->start();
-}
-
 void CommandMenus::CloseAllMenus() {
     // Innermost first; bounded in case a popup refuses to close.
     for (int i = 0; i < 256; ++i) {
@@ -169,33 +155,13 @@ void CommandMenus::CloseAllMenus() {
     }
 }
 
-bool CommandMenus::HandlePress(QMenu* menu, QAction* item, bool left) {
-    if (!core_.MenuHandlingEnabled || core_.Timer2Enabled) return !left;
-    LastMenuSelect = {item, menu};
-    const bool pick = core_.IngredientPick != 0;
+bool CommandMenus::HandlePress(QAction* item, bool left) {
     const std::int32_t index = item->data().toInt();
-    if (item->menu()) {
-        if (left) {  // case A
-            StartTimer2();
-            if (pick) core_.PickIngredientFolder(index);
-            else core_.AddFolderFiles(index);
-            CloseAllMenus();
-            emit changed();
-            return true;
-        }
-        if (!pick) {  // case B
-            StartTimer2();
-            core_.AddFolderFiles(index);
-            emit changed();
-        }
-        return true;
-    }
-    if (left) return false;  // the menu sends the file's command itself
-    if (!pick && index >= 0 && index < kFirstCommand) {  // case C
-        StartTimer2();
-        core_.AddToPlaylist(index);
-        emit changed();
-    }
+    const PressAction action = item->menu() ? core_.commands.FolderItemPress(index, left)
+                                            : core_.commands.FileItemPress(index, left);
+    if (action == PressAction::PassOn) return false;
+    if (action == PressAction::SwallowAndCloseMenus) CloseAllMenus();
+    emit changed();
     return true;
 }
 
@@ -214,7 +180,7 @@ bool CommandMenus::eventFilter(QObject* watched, QEvent* event) {
     // The right button never chooses an item; left releases are the menu's own business.
     if (t == QEvent::MouseButtonRelease) return !left;
     if (menu == MainPopup || menu == OptionsMenu) return !left;
-    return HandlePress(menu, item, left);
+    return HandlePress(item, left);
 }
 
 }  // namespace quendo

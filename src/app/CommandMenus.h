@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <vector>
 
-class QTimer;
 class QWidget;
 
 namespace quendo {
@@ -32,18 +31,10 @@ public:
     // The menu of folder f, or nullptr while its parent's menu has not been built.
     QMenu* FolderMenu(std::int32_t f) const;
 
-    // The item last hovered with the mouse and the menu that holds it.
-    struct MenuSelect {
-        QPointer<QAction> item;
-        QPointer<QMenu> menu;
-    };
-    MenuSelect LastMenuSelect;
-
     // Opens MainPopup with its top-left corner at a global (screen) position.
     void PopupMainAt(QPoint globalPos);
     // Fills the menu of core.BuildFolder afresh.
     void BuildFolderMenu();
-    QTimer* Timer2 = nullptr;
 
 signals:
     // Core state changed: the main window should render it again.
@@ -55,8 +46,7 @@ protected:
 private:
     QMenu* NewFolderMenu(const QString& title, QWidget* parent);
     void Watch(QMenu* menu);
-    bool HandlePress(QMenu* menu, QAction* item, bool left);
-    void StartTimer2();
+    bool HandlePress(QAction* item, bool left);
     void CloseAllMenus();
 
     Core& core_;

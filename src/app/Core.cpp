@@ -2,84 +2,78 @@
 
 #include <ctime>
 
+#include "library/ProgramFiles.h"
+
 namespace quendo {
 
-int Playlist::FirstSelected() const {
-    for (std::size_t i = 0; i < selected.size(); ++i)
-        if (selected[i]) return static_cast<int>(i);
-    return -1;
-}
+Core::Core(PlatformServices services)
+    : platform(services),
+      playlist(nodes, platform.probe, display),
+      deck({playlist, nodes, envelope, options, buttons, display, platform.deck1, platform.deck2, platform.random}),
+      cocktails(nodes, playlist, platform.random, display, editor),
+      commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, hooks}),
+      startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell}) {
+    platform.deck1.EndOfStream = [this] { deck.WinMediaPlayer1EndOfStream(); };
+    platform.deck2.EndOfStream = [this] { deck.WinMediaPlayer2EndOfStream(); };
 
-void Playlist::Insert(int pos, std::string text, std::int32_t file) {
-    if (pos < 0) pos = 0;
-    if (pos > Count()) pos = Count();
-    ListBox1.insert(ListBox1.begin() + pos, std::move(text));
-    ListBox2.insert(ListBox2.begin() + pos, file);
-    selected.insert(selected.begin() + pos, 0);
-}
-
-void Playlist::Erase(int pos) {
-    if (pos < 0 || pos >= Count()) return;
-    ListBox1.erase(ListBox1.begin() + pos);
-    ListBox2.erase(ListBox2.begin() + pos);
-    selected.erase(selected.begin() + pos);
-}
-
-void Playlist::MoveHeadToEnd() {
-    if (Empty()) return;
-    // Append a copy, then delete the head: the copy is not selected, as a fresh list item.
-    Append(ListBox1.front(), ListBox2.front());
-    Erase(0);
-}
-
-void Playlist::Clear() {
-    ListBox1.clear();
-    ListBox2.clear();
-    selected.clear();
-}
-
-Core::Core(PlatformServices services) : platform(services) {
-    platform.deck1.EndOfStream = [this] { WinMediaPlayer1EndOfStream(); };
-    platform.deck2.EndOfStream = [this] { WinMediaPlayer2EndOfStream(); };
+    playlist.IsMixing = [this] { return deck.isMixing(); };
+    playlist.StartHeadTrack = [this] { deck.StartHeadTrack(); };
+    deck.MakeCocktail = [this] { cocktails.MakeCocktail(); };
+    deck.CloseProgram = [this] {
+        if (hooks.CloseMainWindow) hooks.CloseMainWindow();
+    };
+    deck.ShutDown = [this] {
+        // The power-off ends the program without a close, so write what a close writes.
+        SaveSession();
+        const std::string failed = platform.powerOff.PowerOffComputer();
+        if (!failed.empty()) platform.dialogs.Message(failed);
+    };
+    deck.MixRunning = [this](bool running) { editor.MixBarsEnabled = !running; };
+    startup.LoadConfiguration = [this] { return LoadConfiguration(); };
+    startup.SaveConfiguration = [this] { return SaveConfiguration(); };
+    startup.SetFirstRunValues = [this](std::int32_t folders) { SetFirstRunValues(folders); };
+    startup.CloseMainWindow = [this] {
+        if (hooks.CloseMainWindow) hooks.CloseMainWindow();
+    };
 }
 
 void Core::FormCreate() {
-    SetupCancelled = false;
-    IngredientPick = 0;
-    MenuHandlingEnabled = true;
+    startup.SetupCancelled = false;
+    cocktails.IngredientPick = 0;
+    commands.MenuHandlingEnabled = true;
     platform.random.Seed(static_cast<std::uint32_t>(std::time(nullptr)));
-    takenOffNodeId = -1;
-    currentDeck = Deck::WinMediaPlayer1;
+    playlist.SetTakenOff(-1);
+    deck.Reset();
     envelope.SetDefaults();
 }
 
 void Core::FormShow() {
     if (hooks.ShowSplashModal) hooks.ShowSplashModal();
-    if (SetupCancelled) return;
+    if (startup.SetupCancelled) return;
 
-    FillCocktailLists();
-    FillIngredientLists();
-    RestorePlaylist();
-    ShowPlaylistTotal();
-    BuildFolder = 0;
+    cocktails.FillCocktailLists();
+    cocktails.FillIngredientLists();
+    playlist.RestorePlaylist();
+    playlist.ShowPlaylistTotal();
+    commands.BuildFolder = 0;
     if (!options.CheckBox1 && hooks.ShowWelcome) hooks.ShowWelcome();
 
-    if (FirstRun) {
-        MakeCocktail();
-        FirstRun = false;
+    if (startup.FirstRun) {
+        cocktails.MakeCocktail();
+        startup.FirstRun = false;
         return;
     }
     switch (options.RadioGroup1) {
         case suClearPlaylist:
-            ClearPlaylist();
+            playlist.ClearPlaylist();
             display.StaticText1 = ":";
             break;
         case suContinueSession:
-            StartHeadTrack();
+            deck.StartHeadTrack();
             break;
         case suLoadCocktail:
-            ClearPlaylist();
-            MakeCocktail();
+            playlist.ClearPlaylist();
+            cocktails.MakeCocktail();
             break;
         default:
             break;
@@ -91,27 +85,63 @@ void Core::FormActivate() {
 }
 
 void Core::CloseRequest() {
-    MenuHandlingEnabled = false;
+    commands.MenuHandlingEnabled = false;
     FormClose();
 }
 
-void Core::FormClose() {
-    if (FirstRun || SetupCancelled) return;
+void Core::FormClose() { SaveSession(); }
+
+void Core::SaveSession() {
+    if (startup.FirstRun || startup.SetupCancelled) return;
     // Each file on its own: a playlist that cannot be written must not cost the settings.
-    if (!SavePlaylist())
+    if (!playlist.SavePlaylist())
         platform.dialogs.Message("The playlist file \"qnd.m3u\" could not be written.", MsgIcon::Error);
     SaveConfiguration();
 }
 
-void Core::Timer2Timer() { Timer2Enabled = false; }
-
-static std::string InFolder(const std::string& folder, const char* name) {
-    if (folder.empty()) return name;
-    if (folder.back() == NodeTable::kSeparator) return folder + name;
-    return folder + NodeTable::kSeparator + name;
+void Core::SetAlwaysOnTop(bool on) {
+    if (options.chkAlwaysOnTop == on) return;
+    options.chkAlwaysOnTop = on;
+    if (hooks.SetTopmost) hooks.SetTopmost(on);
 }
 
-std::string Core::PlaylistFilePath() const { return InFolder(nodes.ProgramFolder, "qnd.m3u"); }
-std::string Core::ConfigurationFilePath() const { return InFolder(nodes.ProgramFolder, "qnd.cfg"); }
+void Core::SetFirstRunValues(std::int32_t folderCount) {
+    cocktails.Table().SetFirstRunValues(folderCount);
+    const bool wasOnTop = options.chkAlwaysOnTop;
+    SetOptionsToFirstRun(options);
+    options.chkAlwaysOnTop = wasOnTop;
+    SetAlwaysOnTop(false);
+    SetButtonsToFirstRun(buttons);
+    options.Edit1 = nodes.MusicFolder;
+}
+
+std::string Core::ConfigurationFilePath() const { return BesideExecutable(nodes.ProgramFolder, kConfigurationFileName); }
+
+ConfigurationData Core::Configuration() const { return {nodes.MusicFolder, cocktails.Table(), options, buttons}; }
+
+bool Core::SaveConfiguration() {
+    if (!quendo::SaveConfiguration(ConfigurationFilePath(), Configuration())) {
+        platform.dialogs.Message("Error 0003");
+        return false;
+    }
+    return true;
+}
+
+bool Core::LoadConfiguration() {
+    const std::int32_t folders = nodes.FolderCount() > 0 ? nodes.FolderCount() : NodeTable::kFolderSlots;
+    std::optional<ConfigurationData> data = quendo::LoadConfiguration(ConfigurationFilePath(), Configuration(), folders);
+    if (!data) {
+        platform.dialogs.Message("Error 0002");
+        return false;
+    }
+    cocktails.Table() = data->cocktails;
+    nodes.MusicFolder = data->MusicFolder;
+    const bool onTop = data->options.chkAlwaysOnTop;
+    data->options.chkAlwaysOnTop = options.chkAlwaysOnTop;
+    options = data->options;
+    SetAlwaysOnTop(onTop);
+    buttons = data->buttons;  // the states only: no click actions
+    return true;
+}
 
 }  // namespace quendo

@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "app/Core.h"
-#include "app/WebPages.h"
 
 namespace quendo {
 
@@ -116,112 +114,6 @@ FolderMenuContents FolderMenuChildren(const NodeTable& nodes, std::int32_t folde
         collator);
     c.files = FolderMenuFiles(nodes, folder, collator);
     return c;
-}
-
-// ---- the main window's commands ----
-
-std::string Core::HelpFilePath() const {
-    const std::string& folder = nodes.ProgramFolder;
-    if (!folder.empty() && folder.back() == NodeTable::kSeparator) return folder + kHelpFileName;
-    return folder + NodeTable::kSeparator + kHelpFileName;
-}
-
-void Core::MenuCommand(int id) {
-    if (!MenuHandlingEnabled || IngredientPick != 0) return;
-    if (id >= 0 && id < kFirstCommand) {
-        AddToPlaylist(id);
-        return;
-    }
-    switch (id) {
-        case cmAbout:
-            if (hooks.ShowAboutBox) hooks.ShowAboutBox();
-            break;
-        case cmMixEditor:
-            if (hooks.ShowMixEditor) hooks.ShowMixEditor();
-            break;
-        case cmHelp:
-            platform.shell.Open(HelpFilePath());
-            break;
-        case cmSettings:
-            if (hooks.ShowSettings) hooks.ShowSettings();
-            break;
-        case cmNormalSize:
-        case cmSmallSize: {
-            if (!hooks.MainWindowOuterHeight || !hooks.SetMainWindowOuterHeight) break;
-            const int h = hooks.MainWindowOuterHeight();
-            if (id == cmNormalSize && h < kSizeThreshold) hooks.SetMainWindowOuterHeight(h + kSizeStep);
-            if (id == cmSmallSize && h > kSizeThreshold) hooks.SetMainWindowOuterHeight(h - kSizeStep);
-            break;
-        }
-        case cmDeleteItems:
-            DeleteSelectedEntries();
-            break;
-        case cmClear:
-            ClearPlaylist();
-            ShowPlaylistTotal();
-            break;
-        case cmMakeCocktail:
-            MakeCocktail();
-            break;
-        case cmVisitUpdates:
-            platform.shell.Open(std::string(kProductPage) + "/?m" + std::to_string(nodes.FileCount()));
-            break;
-        case cmVisitOtherPrograms:
-            platform.shell.Open(std::string(kOtherProgramsPage) + "/?m" + std::to_string(nodes.FileCount()));
-            break;
-        default:
-            break;
-    }
-}
-
-void Core::AddFolderFiles(std::int32_t folder) {
-    // Indices first: AddToPlaylist may measure, but never changes the table's names.
-    for (const MenuChild& f : FolderMenuFiles(nodes, folder)) AddToPlaylist(f.index);
-}
-
-void Core::PickIngredientFolder(std::int32_t folder) {
-    const int k = IngredientPick;
-    IngredientPick = 0;
-    if (k < 1 || k > 3 || !nodes.IsFolder(folder)) return;
-    const int c = editor.ComboBox4ItemIndex;
-    if (c < 0 || c >= CocktailTable::kCount) return;
-    cocktailTable[c].ingredients[static_cast<std::size_t>(k - 1)].folder = folder;
-    editor.IngredientFolderLabels[static_cast<std::size_t>(k - 1)] = nodes.Folder(folder).name;
-    if (display.ComboBox1ItemIndex == c) FillIngredientLists();
-}
-
-void Core::FormKeyDown(int key) {
-    switch (key) {
-        case 'B':
-            if (!isMixing && display.NextEnabled) NextClick();
-            break;
-        case 'V':
-            if (!isMixing && display.MixOffEnabled) {
-                buttons.Mix_OFF = !buttons.Mix_OFF;
-                Mix_OFFClick();
-            }
-            break;
-        case 'C':
-            buttons.Play = !buttons.Play;
-            PlayClick();
-            break;
-        case 'X':
-            buttons.UP = !buttons.UP;
-            UPClick();
-            break;
-        case 'R':
-            buttons.Repeat = !buttons.Repeat;
-            RepeatClick();
-            break;
-        case 'S':
-            if (display.ShuffleEnabled) {
-                buttons.Shuffle = !buttons.Shuffle;
-                ShuffleClick();
-            }
-            break;
-        default:
-            break;
-    }
 }
 
 }  // namespace quendo

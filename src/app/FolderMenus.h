@@ -9,29 +9,6 @@
 
 namespace quendo {
 
-// Command identifiers of the main window's menus; those below kFirstCommand are file indices.
-enum MenuCommandId : int {
-    kFirstCommand = 65000,
-    cmAbout = 65000,
-    cmMixEditor = 65001,
-    cmHelp = 65002,
-    cmSettings = 65003,
-    cmNormalSize = 65004,
-    cmSmallSize = 65005,
-    cmDeleteItems = 65006,
-    cmClear = 65007,
-    cmMakeCocktail = 65008,
-    cmVisitUpdates = 65009,
-    cmVisitOtherPrograms = 65010,
-    kLastCommand = 65010,
-};
-
-// The height step of "Normal size" and "Small size", and the outer height that divides them.
-inline constexpr int kSizeStep = 233;
-inline constexpr int kSizeThreshold = 200;
-
-inline constexpr const char* kHelpFileName = "Quendo.html";
-
 // Compares library names alphabetically without regard to case, by a locale's rules.
 class NameCollator {
 public:

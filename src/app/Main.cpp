@@ -1,8 +1,8 @@
 #include <QApplication>
 
 #include "app/Application.h"
-#include "platform/QtPlatform.h"
-#include "platform/Signals.h"
+#include "platform/qt/QtPlatform.h"
+#include "platform/qt/Signals.h"
 
 namespace {
 // An error that escapes an event handler is shown, and the program goes on.

@@ -7,7 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "platform/QtPlatform.h"
+#include "platform/qt/QtPlatform.h"
 
 namespace quendo {
 
@@ -180,6 +180,7 @@ TForm1::TForm1(Core& c, QWidget* parent) : QWidget(parent), core(c) {
     Timer1->setInterval(100);
     Timer2 = new QTimer(this);
     Timer2->setInterval(200);
+    Timer2->setSingleShot(true);
 
     // Toggle buttons: Qt has toggled the state before clicked(), as the handlers expect.
     connect(UP, &QAbstractButton::clicked, this, [this] {
@@ -202,9 +203,8 @@ TForm1::TForm1(Core& c, QWidget* parent) : QWidget(parent), core(c) {
     connect(Timer2, &QTimer::timeout, this, [this] { Act([this] { core.Timer2Timer(); }); });
     connect(ListBox1, &QListWidget::itemSelectionChanged, this, [this] {
         if (rendering_) return;
-        auto& sel = core.playlist.selected;
-        for (int i = 0; i < ListBox1->count() && i < static_cast<int>(sel.size()); ++i)
-            sel[static_cast<std::size_t>(i)] = ListBox1->item(i)->isSelected() ? 1 : 0;
+        for (int i = 0; i < ListBox1->count() && i < core.playlist.Count(); ++i)
+            core.playlist.SetSelected(i, ListBox1->item(i)->isSelected());
     });
     connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (rendering_ || index < 0) return;
@@ -224,13 +224,12 @@ void TForm1::Act(F&& f) {
 
 void TForm1::RenderPlaylist() {
     const Playlist& pl = core.playlist;
-    if (pl.ListBox1 != shownItems_) {
+    if (pl.ListBox1() != shownItems_) {
         ListBox1->clear();
-        for (const std::string& text : pl.ListBox1) ListBox1->addItem(QString::fromStdString(text));
-        shownItems_ = pl.ListBox1;
+        for (const std::string& text : pl.ListBox1()) ListBox1->addItem(QString::fromStdString(text));
+        shownItems_ = pl.ListBox1();
     }
-    for (int i = 0; i < ListBox1->count() && i < pl.Count(); ++i)
-        ListBox1->item(i)->setSelected(pl.selected[static_cast<std::size_t>(i)] != 0);
+    for (int i = 0; i < ListBox1->count() && i < pl.Count(); ++i) ListBox1->item(i)->setSelected(pl.Selected(i));
 }
 
 void TForm1::Render() {
@@ -272,8 +271,11 @@ void TForm1::Render() {
 
     RenderPlaylist();
 
-    if (core.Timer1Enabled != Timer1->isActive()) core.Timer1Enabled ? Timer1->start() : Timer1->stop();
-    if (core.Timer2Enabled != Timer2->isActive()) core.Timer2Enabled ? Timer2->start() : Timer2->stop();
+    // The core's flags own the timers; this is the one place that starts and stops them.
+    const bool timer1 = core.deck.Timer1Enabled();
+    if (timer1 != Timer1->isActive()) timer1 ? Timer1->start() : Timer1->stop();
+    const bool timer2 = core.commands.Timer2Enabled();
+    if (timer2 != Timer2->isActive()) timer2 ? Timer2->start() : Timer2->stop();
     rendering_ = false;
 }
 

@@ -4,7 +4,8 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "app/Core.h"
+#include "app/Playlist.h"
+#include "library/ProgramFiles.h"
 #include "library/SafeFile.h"
 
 namespace quendo {
@@ -22,7 +23,7 @@ std::int32_t WholeSeconds(double seconds) {
 }
 }  // namespace
 
-std::string Core::TimeText(std::int32_t n) {
+std::string TimeText(std::int32_t n) {
     const std::int32_t m = n / 60;
     const std::int32_t h = m / 60;
     const std::int32_t s = n - 60 * m;
@@ -33,44 +34,91 @@ std::string Core::TimeText(std::int32_t n) {
     return hours + minutes + ":" + seconds;
 }
 
-void Core::AddToPlaylist(std::int32_t k) {
-    if (!nodes.IsFile(k)) return;
-    platform.probe.SetFileName(nodes.FullPath(k));
-    const std::int32_t d = WholeSeconds(platform.probe.Duration());
-    if (d == 0) return;
+Playlist::Playlist(NodeTable& nodes, MediaPlayer& probe, MainDisplay& display)
+    : nodes_(nodes), probe_(probe), display_(display) {}
 
-    LibraryNode& node = nodes.File(k);
-    node.durationSeconds = d;
-    const bool wasEmpty = playlist.Empty();
-    int p = playlist.FirstSelected();
-    if (p < 0) {
-        playlist.Append(TimeText(d) + "  " + node.name, k);
-        ShowPlaylistTotal();
-        if (wasEmpty && takenOffNodeId == -1) StartHeadTrack();
-        return;
-    }
-    // During a mix the head entry is the track being mixed in: keep it at the head.
-    if (isMixing && p == 0) p = 1;
-    playlist.Insert(p, TimeText(d) + "= " + node.name, k);
+int Playlist::FirstSelected() const {
+    for (std::size_t i = 0; i < selected_.size(); ++i)
+        if (selected_[i]) return static_cast<int>(i);
+    return -1;
 }
 
-void Core::DeleteSelectedEntries() {
-    for (int i = playlist.Count() - 1; i >= 0; --i)
-        if (playlist.selected[static_cast<std::size_t>(i)]) playlist.Erase(i);
+void Playlist::SetSelected(int i, bool on) {
+    if (i >= 0 && i < Count()) selected_[static_cast<std::size_t>(i)] = on ? 1 : 0;
+}
+
+void Playlist::Insert(int pos, std::string text, std::int32_t file) {
+    pos = std::clamp(pos, 0, Count());
+    texts_.insert(texts_.begin() + pos, std::move(text));
+    files_.insert(files_.begin() + pos, file);
+    selected_.insert(selected_.begin() + pos, 0);
+}
+
+void Playlist::Erase(int pos) {
+    if (pos < 0 || pos >= Count()) return;
+    texts_.erase(texts_.begin() + pos);
+    files_.erase(files_.begin() + pos);
+    selected_.erase(selected_.begin() + pos);
+}
+
+void Playlist::MoveHeadToEnd() {
+    if (Empty()) return;
+    // Append a copy, then delete the head: the copy is not selected, as a fresh list item.
+    Append(texts_.front(), files_.front());
+    Erase(0);
+}
+
+void Playlist::TakeOffHead() {
+    if (Empty()) return;
+    takenOff_ = files_.front();
+    Erase(0);
     ShowPlaylistTotal();
 }
 
-void Core::ClearPlaylist() { playlist.Clear(); }
+void Playlist::Clear() {
+    texts_.clear();
+    files_.clear();
+    selected_.clear();
+}
 
-void Core::ShowPlaylistTotal() {
+std::string Playlist::PlaylistFilePath() const { return BesideExecutable(nodes_.ProgramFolder, kPlaylistFileName); }
+
+void Playlist::AddToPlaylist(std::int32_t k) {
+    if (!nodes_.IsFile(k)) return;
+    probe_.SetFileName(nodes_.FullPath(k));
+    const std::int32_t d = WholeSeconds(probe_.Duration());
+    if (d == 0) return;
+
+    LibraryNode& node = nodes_.File(k);
+    node.durationSeconds = d;
+    const bool wasEmpty = Empty();
+    int p = FirstSelected();
+    if (p < 0) {
+        Append(TimeText(d) + "  " + node.name, k);
+        ShowPlaylistTotal();
+        if (wasEmpty && takenOff_ == -1 && StartHeadTrack) StartHeadTrack();
+        return;
+    }
+    // During a mix the head entry is the track being mixed in: keep it at the head.
+    if (p == 0 && IsMixing && IsMixing()) p = 1;
+    Insert(p, TimeText(d) + "= " + node.name, k);
+}
+
+void Playlist::DeleteSelectedEntries() {
+    for (int i = Count() - 1; i >= 0; --i)
+        if (selected_[static_cast<std::size_t>(i)]) Erase(i);
+    ShowPlaylistTotal();
+}
+
+void Playlist::ShowPlaylistTotal() {
     std::int64_t total = 0;
-    for (std::int32_t file : playlist.ListBox2)
-        if (nodes.IsFile(file)) total += nodes.File(file).durationSeconds;
-    display.StaticText1 = TimeText(static_cast<std::int32_t>(
+    for (std::int32_t file : files_)
+        if (nodes_.IsFile(file)) total += nodes_.File(file).durationSeconds;
+    display_.StaticText1 = TimeText(static_cast<std::int32_t>(
         std::min<std::int64_t>(total, std::numeric_limits<std::int32_t>::max())));
 }
 
-void Core::RestorePlaylist() {
+void Playlist::RestorePlaylist() {
     std::string content;
     if (!ReadWholeFile(PlaylistFilePath(), content, kMaxPlaylistBytes)) return;
 
@@ -88,33 +136,33 @@ void Core::RestorePlaylist() {
         }
         if (line.empty() || line.size() > kMaxPathLength) continue;
 
-        const std::int32_t j = nodes.FindByFullPath(line);
+        const std::int32_t j = nodes_.FindByFullPath(line);
         if (j < 0) continue;
         auto it = measured.find(j);
         std::int32_t d;
         if (it != measured.end()) {
             d = it->second;
         } else {
-            platform.probe.SetFileName(nodes.FullPath(j));
-            d = WholeSeconds(platform.probe.Duration());
+            probe_.SetFileName(nodes_.FullPath(j));
+            d = WholeSeconds(probe_.Duration());
             measured.emplace(j, d);
         }
         if (d == 0) continue;
-        LibraryNode& node = nodes.File(j);
+        LibraryNode& node = nodes_.File(j);
         node.durationSeconds = d;
-        playlist.Append(TimeText(d) + "  " + node.name, j);
+        Append(TimeText(d) + "  " + node.name, j);
     }
 }
 
-bool Core::SavePlaylist() {
+bool Playlist::SavePlaylist() {
     std::string content;
     auto line = [&](std::int32_t file) {
-        if (!nodes.IsFile(file)) return;
-        content += nodes.FullPath(file);
+        if (!nodes_.IsFile(file)) return;
+        content += nodes_.FullPath(file);
         content += "\r\n";
     };
-    if (takenOffNodeId != -1) line(takenOffNodeId);
-    for (std::int32_t file : playlist.ListBox2) line(file);
+    if (takenOff_ != -1) line(takenOff_);
+    for (std::int32_t file : files_) line(file);
     return WriteFileAtomically(PlaylistFilePath(), content);
 }
 

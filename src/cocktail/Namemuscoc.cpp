@@ -1,8 +1,8 @@
-#include "app/Forms.h"
+#include "cocktail/Namemuscoc.h"
 
 namespace quendo {
 
-TfrmNameMusCoc::TfrmNameMusCoc(Core& c, QWidget* parent) : QDialog(parent), core(c) {
+TfrmNameMusCoc::TfrmNameMusCoc(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmNameMusCoc"));
     setWindowTitle(QStringLiteral("Rename"));
     setModal(true);

@@ -5,7 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Core.h"
+#include "library/Configuration.h"
+#include "library/NodeTable.h"
 #include "library/SafeFile.h"
 
 namespace quendo {
@@ -13,7 +14,6 @@ namespace {
 
 constexpr std::size_t kMaxConfigurationBytes = 64u << 20;  // far beyond any real file
 constexpr int kLines = 178;
-constexpr std::int32_t kUnclampedFolders = NodeTable::kFolderSlots;
 
 // A text line must not carry a line end of its own, or every later field would shift.
 void AppendText(std::string& out, std::string_view text) {
@@ -101,49 +101,15 @@ private:
     std::size_t next_ = 0;
 };
 
-void SetOptionsToFirstRun(Options& o) {
-    o.chkShowSplash = true;
-    o.chkShowAnimat = true;
-    o.chkMusicFileTimeRem = true;
-    o.chkAutoMixTimeRem = false;
-    o.chkAlwaysOnTop = false;
-    o.reservedByte = 0;
-    o.chkAutoStartOfPlaying = false;
-    o.RadioGroup1 = suContinueSession;
-    o.RadioGroup2 = epLoadCocktail;
-    o.CheckBox1 = false;
-}
-
-void SetButtonsToFirstRun(TransportButtons& b) {
-    b.Repeat = false;
-    b.Shuffle = false;
-    b.Mix_OFF = false;
-    b.UP = true;
-    b.Play = true;
-}
-
 }  // namespace
 
-void Core::SetAlwaysOnTop(bool on) {
-    if (options.chkAlwaysOnTop == on) return;
-    options.chkAlwaysOnTop = on;
-    if (hooks.SetTopmost) hooks.SetTopmost(on);
-}
-
-void Core::SetFirstRunValues(std::int32_t folderCount) {
-    cocktailTable.SetFirstRunValues(folderCount);
-    const bool wasOnTop = options.chkAlwaysOnTop;
-    SetOptionsToFirstRun(options);
-    options.chkAlwaysOnTop = wasOnTop;
-    SetAlwaysOnTop(false);
-    SetButtonsToFirstRun(buttons);
-    options.Edit1 = nodes.MusicFolder;
-}
-
-bool Core::SaveConfiguration() {
+std::string FormatConfiguration(const ConfigurationData& data) {
+    const CocktailTable& cocktailTable = data.cocktails;
+    const Options& options = data.options;
+    const TransportButtons& buttons = data.buttons;
     std::string out;
     out.reserve(4096);
-    AppendText(out, nodes.MusicFolder);
+    AppendText(out, data.MusicFolder);
     AppendInt(out, cocktailTable.RepeatLimit);
     AppendInt(out, cocktailTable.CurrentCocktail);
     for (const Cocktail& c : cocktailTable.cocktails) {
@@ -170,31 +136,28 @@ bool Core::SaveConfiguration() {
     AppendBool(out, buttons.UP);
     AppendBool(out, buttons.Play);
     AppendBool(out, options.CheckBox1);
-
-    if (!WriteFileAtomically(ConfigurationFilePath(), out)) {
-        platform.dialogs.Message("Error 0003");
-        return false;
-    }
-    return true;
+    return out;
 }
 
-bool Core::LoadConfiguration() {
-    const std::string path = ConfigurationFilePath();
+bool SaveConfiguration(const std::string& path, const ConfigurationData& data) {
+    return WriteFileAtomically(path, FormatConfiguration(data));
+}
+
+std::optional<ConfigurationData> LoadConfiguration(const std::string& path, const ConfigurationData& current,
+                                                   std::int32_t folderCount) {
     std::string content;
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec) || !ReadWholeFile(path, content, kMaxConfigurationBytes)) {
-        platform.dialogs.Message("Error 0002");
-        return false;
-    }
+    if (std::filesystem::is_directory(path, ec) || !ReadWholeFile(path, content, kMaxConfigurationBytes))
+        return std::nullopt;
 
     // Whatever the file cannot tell keeps its first-run value.
     CocktailTable table;
-    table.SetFirstRunValues(nodes.FolderCount() > 0 ? nodes.FolderCount() : kUnclampedFolders);
-    Options o = options;
+    table.SetFirstRunValues(folderCount);
+    Options o = current.options;
     SetOptionsToFirstRun(o);
-    TransportButtons b = buttons;
+    TransportButtons b = current.buttons;
     SetButtonsToFirstRun(b);
-    std::string musicFolder = nodes.MusicFolder;
+    std::string musicFolder = current.MusicFolder;
 
     FieldReader r(SplitLines(content, kLines));
     if (const auto line = r.Text()) {
@@ -230,15 +193,8 @@ bool Core::LoadConfiguration() {
     r.Bool(b.Play);
     r.Bool(o.CheckBox1);
 
-    cocktailTable = table;
-    nodes.MusicFolder = musicFolder;
     o.Edit1 = musicFolder;
-    const bool onTop = o.chkAlwaysOnTop;
-    o.chkAlwaysOnTop = options.chkAlwaysOnTop;
-    options = o;
-    SetAlwaysOnTop(onTop);
-    buttons = b;  // the states only: no click actions
-    return true;
+    return ConfigurationData{musicFolder, table, o, b};
 }
 
 }  // namespace quendo

@@ -1,8 +1,22 @@
 #include "library/NodeTable.h"
 
+#include <stdexcept>
+
 namespace quendo {
 
 NodeTable::NodeTable() : folders_(kFolderSlots), files_(kFileSlots) {}
+
+const LibraryNode& NodeTable::Folder(std::int32_t f) const {
+    if (!IsFolder(f)) throw std::out_of_range("no folder " + std::to_string(f));
+    return folders_[static_cast<std::size_t>(f)];
+}
+
+LibraryNode& NodeTable::File(std::int32_t j) {
+    if (!IsFile(j)) throw std::out_of_range("no file " + std::to_string(j));
+    return files_[static_cast<std::size_t>(j)];
+}
+
+const LibraryNode& NodeTable::File(std::int32_t j) const { return const_cast<NodeTable*>(this)->File(j); }
 
 std::int32_t NodeTable::AddFolderNode(std::int32_t parent, std::string name) {
     if (folderCount_ + 1 >= kFolderSlots) return kRefused;

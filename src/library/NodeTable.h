@@ -35,10 +35,10 @@ public:
     bool IsFolder(std::int32_t f) const { return f >= 1 && f <= folderCount_; }
     bool IsFile(std::int32_t j) const { return j >= 0 && j < fileCount_; }
 
-    // Folder f in 1..FolderCount, file j in 0..FileCount-1.
-    const LibraryNode& Folder(std::int32_t f) const { return folders_[f]; }
-    LibraryNode& File(std::int32_t j) { return files_[j]; }
-    const LibraryNode& File(std::int32_t j) const { return files_[j]; }
+    // Folder f in 1..FolderCount, file j in 0..FileCount-1; std::out_of_range otherwise.
+    const LibraryNode& Folder(std::int32_t f) const;
+    LibraryNode& File(std::int32_t j);
+    const LibraryNode& File(std::int32_t j) const;
 
     // Path below MusicFolder, folders joined by the separator; "" for an invalid index.
     std::string RelativePath(std::int32_t file) const;

@@ -15,7 +15,7 @@
 
 #include "app/WebPages.h"
 #include "library/StartupSequence.h"
-#include "platform/QtPlatform.h"
+#include "platform/qt/QtPlatform.h"
 
 namespace quendo {
 namespace {
@@ -83,7 +83,7 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton || !pressed_) return;
     pressed_ = false;
     SetColour("#0000ff");
-    Guarded([this] { core_.SplashLinkClick(address_); });
+    Guarded([this] { core_.startup.SplashLinkClick(address_); });
 }
 
 TSplash::TSplash(Core& c, QWidget* parent) : QDialog(parent), core(c) {
@@ -168,7 +168,7 @@ void TSplash::Timer1Timer() {
     Timer1->stop();
     if (sequenceRun_) return;
     sequenceRun_ = true;
-    Guarded([this] { core.RunStartupSequence(); });
+    Guarded([this] { core.startup.RunStartupSequence(); });
     if (afterStartup) afterStartup();
     // An error that stopped the sequence early must not leave the splash up for good.
     if (isVisible() && !Timer2->isActive() && !closing_) CloseSplash();

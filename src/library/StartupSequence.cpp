@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/Core.h"
+#include "library/ProgramFiles.h"
 
 namespace quendo {
 
@@ -49,39 +49,40 @@ SlideStep SlideOutStep(int top, int screenHeight, bool animate) {
     return {top + 2, false};
 }
 
-bool Core::BrowseCancelClick() {
-    if (platform.dialogs.Message("Without musical files Quendo (as well as the man) can not work. "
+bool StartupSequence::BrowseCancelClick() {
+    if (p_.dialogs.Message("Without musical files Quendo (as well as the man) can not work. "
                                  "Let's continue search of files?",
                                  MsgIcon::Warning, MsgButtons::OkCancel, MsgPlace::TopLeft) == MsgAnswer::Ok)
         return true;
-    platform.dialogs.Message("Thank you for using of our software.", MsgIcon::Information, MsgButtons::Ok,
+    p_.dialogs.Message("Thank you for using of our software.", MsgIcon::Information, MsgButtons::Ok,
                              MsgPlace::TopLeft);
     SetupCancelled = true;
-    if (hooks.CloseMainWindow) hooks.CloseMainWindow();
+    if (CloseMainWindow) CloseMainWindow();
     return false;
 }
 
-void Core::SplashLinkClick(const std::string& address) {
-    platform.shell.Open(address + "?s" + std::to_string(nodes.FileCount()));
+void StartupSequence::SplashLinkClick(const std::string& address) {
+    p_.shell.Open(address + "?s" + std::to_string(p_.nodes.FileCount()));
 }
 
-void Core::RunStartupSequence() {
-    const StartupHooks& h = startupHooks;
+void StartupSequence::RunStartupSequence() {
+    const StartupHooks& h = hooks;
 
     // The program's folder holds the configuration and the playlist.
     std::string folder = FolderOfPath(h.ExecutablePath ? h.ExecutablePath() : RunningExecutablePath());
     if (folder.empty()) {
-        platform.dialogs.Message("Error 0001");
+        p_.dialogs.Message("Error 0001");
         std::error_code ec;
         folder = std::filesystem::current_path(ec).string();
     }
-    nodes.ProgramFolder = folder;
+    p_.nodes.ProgramFolder = folder;
 
     std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::symlink_status(ConfigurationFilePath(), ec))) {
+    const std::string configuration = BesideExecutable(folder, kConfigurationFileName);
+    if (std::filesystem::exists(std::filesystem::symlink_status(configuration, ec))) {
         // An unreadable file leaves the cocktails with their first-run recipes rather than
         // with no values at all; folders beyond this library count as empty.
-        if (!LoadConfiguration()) cocktailTable.SetFirstRunValues(NodeTable::kFolderSlots);
+        if (!LoadConfiguration || !LoadConfiguration()) p_.cocktails.SetFirstRunValues(NodeTable::kFolderSlots);
         FirstRun = false;
     } else {
         FirstRun = true;
@@ -94,33 +95,33 @@ void Core::RunStartupSequence() {
                 if (h.CloseSplash) h.CloseSplash();
                 return;
             }
-            nodes.MusicFolder = MusicFolderFromChoice(*chosen);
-            count = nodes.MusicFolder.empty() ? LibraryCount{} : CountLibrary(nodes.MusicFolder);
+            p_.nodes.MusicFolder = MusicFolderFromChoice(*chosen);
+            count = p_.nodes.MusicFolder.empty() ? LibraryCount{} : CountLibrary(p_.nodes.MusicFolder);
             const std::optional<std::string> refusal = FirstRunLimitMessage(count);
             if (!refusal) break;
-            platform.dialogs.Message(*refusal, MsgIcon::Warning, MsgButtons::Ok, MsgPlace::TopLeft);
+            p_.dialogs.Message(*refusal, MsgIcon::Warning, MsgButtons::Ok, MsgPlace::TopLeft);
         }
-        options.Edit1 = nodes.MusicFolder;
-        SetFirstRunValues(static_cast<std::int32_t>(count.folders));
-        SaveConfiguration();
+        p_.options.Edit1 = p_.nodes.MusicFolder;
+        if (SetFirstRunValues) SetFirstRunValues(static_cast<std::int32_t>(count.folders));
+        if (SaveConfiguration) SaveConfiguration();
     }
 
-    if (!options.chkShowSplash && h.HideSplash) h.HideSplash();
-    options.ComboBox5 = 0;
+    if (!p_.options.chkShowSplash && h.HideSplash) h.HideSplash();
+    p_.options.ComboBox5 = 0;
 
     // An empty music folder (an unreadable file) gives an empty library, not some other tree.
-    nodes.Clear();
-    if (!nodes.MusicFolder.empty()) ScanLibrary(nodes.MusicFolder, nodes);
-    display.Label6 = "Folders = " + std::to_string(nodes.FolderCount());
-    display.Label7 = "Files = " + std::to_string(nodes.FileCount());
+    p_.nodes.Clear();
+    if (!p_.nodes.MusicFolder.empty()) ScanLibrary(p_.nodes.MusicFolder, p_.nodes);
+    p_.display.Label6 = "Folders = " + std::to_string(p_.nodes.FolderCount());
+    p_.display.Label7 = "Files = " + std::to_string(p_.nodes.FileCount());
 
-    if (buttons.Repeat) {
-        display.ShuffleEnabled = true;
-        display.RepeatCaptionColour = Colour::Green;
+    if (p_.buttons.Repeat) {
+        p_.display.ShuffleEnabled = true;
+        p_.display.RepeatCaptionColour = Colour::Green;
     }
-    if (buttons.Shuffle) display.ShuffleCaptionColour = Colour::Green;
+    if (p_.buttons.Shuffle) p_.display.ShuffleCaptionColour = Colour::Green;
 
-    if (options.chkShowSplash) {
+    if (p_.options.chkShowSplash) {
         if (h.StartSlideOut) h.StartSlideOut();
     } else if (h.CloseSplash) {
         h.CloseSplash();

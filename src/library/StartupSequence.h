@@ -1,8 +1,15 @@
 #pragma once
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
+#include "app/Display.h"
+#include "cocktail/CocktailTable.h"
 #include "library/LibraryScan.h"
+#include "library/NodeTable.h"
+#include "platform/Platform.h"
+#include "settings/Options.h"
 
 namespace quendo {
 
@@ -26,5 +33,49 @@ struct SlideStep {
 };
 // With the animation off the form would never reach the bottom, so it closes at once.
 SlideStep SlideOutStep(int top, int screenHeight, bool animate);
+
+// What the start-up sequence needs from the splash screen, the directory chooser and the
+// system; the forms fill it in, tests pass fakes. All optional.
+struct StartupHooks {
+    // Shows the directory chooser modally: the chosen folder, or nothing when the user gave up.
+    std::function<std::optional<std::string>()> ShowBrowseModal;
+    std::function<void()> HideSplash;     // the scan then runs with nothing shown
+    std::function<void()> StartSlideOut;  // the splash closes itself at the bottom of the screen
+    std::function<void()> CloseSplash;    // "OK" in place of "Loading ...", closed at once
+    std::function<std::string()> ExecutablePath;  // "" when unknown; /proc/self/exe when unset
+};
+
+// The splash screen's first tick: the program's folder, "qnd.cfg" or the first-run choice of the
+// music folder, then the scan.
+class StartupSequence {
+public:
+    struct Parts {
+        NodeTable& nodes;
+        CocktailTable& cocktails;
+        Options& options;
+        TransportButtons& buttons;
+        MainDisplay& display;
+        Dialogs& dialogs;
+        Shell& shell;
+    };
+    explicit StartupSequence(Parts parts) : p_(parts) {}
+
+    StartupHooks hooks;
+    // Wired by the owner, who keeps the configuration file and the main window.
+    std::function<bool()> LoadConfiguration;
+    std::function<bool()> SaveConfiguration;
+    std::function<void(std::int32_t)> SetFirstRunValues;
+    std::function<void()> CloseMainWindow;
+
+    bool FirstRun = false;        // until the first cocktail is made
+    bool SetupCancelled = false;  // the user gave up choosing a music folder
+
+    void RunStartupSequence();
+    bool BrowseCancelClick();  // the chooser's Cancel: true to show the chooser again
+    void SplashLinkClick(const std::string& address);  // a link label released
+
+private:
+    Parts p_;
+};
 
 }  // namespace quendo

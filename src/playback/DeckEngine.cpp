@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "app/Core.h"
+#include "playback/DeckEngine.h"
 
 namespace quendo {
 
@@ -26,229 +26,226 @@ bool PausedOrPlaying(int state) { return state == psPaused || state == psPlaying
 
 }  // namespace
 
-// ---- helpers of this file ----
+DeckEngine::DeckEngine(Parts parts) : p_(parts) {}
 
-static int Lead(const Core& c) { return c.envelope.FinishingPosition() / 10; }
+void DeckEngine::Reset() {
+    currentDeck_ = Deck::WinMediaPlayer1;
+    incomingDeck_ = Deck::WinMediaPlayer2;
+}
 
 // The gauge cannot go below its minimum of 0: a track shorter than the lead shows an empty gauge.
-static int BetweenMixGaugeMax(const Core& c) {
-    return c.buttons.Mix_OFF ? c.trackLength : std::max(0, c.trackLength - Lead(c));
+int DeckEngine::BetweenMixGaugeMax() const {
+    return p_.buttons.Mix_OFF ? trackLength_ : std::max(0, trackLength_ - Lead());
 }
 
 // The gauge shows at most its maximum; keep the state what the gauge can show.
-static void SetGaugeProgress(Core& c, std::int64_t progress) {
-    c.display.CGauge1Progress =
-        static_cast<int>(std::clamp<std::int64_t>(progress, 0, std::max(0, c.display.CGauge1Max)));
+void DeckEngine::SetGaugeProgress(std::int64_t progress) {
+    p_.display.CGauge1Progress =
+        static_cast<int>(std::clamp<std::int64_t>(progress, 0, std::max(0, p_.display.CGauge1Max)));
 }
 
-static void EnableMixControls(Core& c, bool enabled) {
-    c.display.NextEnabled = enabled;
-    c.display.MixOffEnabled = enabled;
-    c.editor.MixBarsEnabled = enabled;
+void DeckEngine::EnableMixControls(bool enabled) {
+    p_.display.NextEnabled = enabled;
+    p_.display.MixOffEnabled = enabled;
+    if (MixRunning) MixRunning(!enabled);
 }
 
-static void DeckReachedEnd(Core& c, Deck deck) {
-    if (deck != c.currentDeck) {
+void DeckEngine::RefillIfRunningOut() {
+    if (p_.playlist.Count() <= 1 && p_.options.RadioGroup2 == epLoadCocktail && MakeCocktail) MakeCocktail();
+}
+
+void DeckEngine::DeckReachedEnd(Deck deck) {
+    if (deck != currentDeck_) {
         // The outgoing deck plays out after a mix and its end means nothing. An incoming track
         // that is over before its own mix ends cannot be mixed out of; remember it.
-        if (c.isMixing && deck == c.incomingDeck && !c.incomingName.empty()) c.incomingEnded = true;
+        if (isMixing_ && deck == incomingDeck_ && !incomingName_.empty()) incomingEnded_ = true;
         return;
     }
-    if (c.buttons.Mix_OFF) {
-        c.TrackEnded();
+    if (p_.buttons.Mix_OFF) {
+        TrackEnded();
         return;
     }
     // With crossfading on, the tick ends the track; but a file shorter than its measured length
     // ends before its mix can start, and waiting for the tick would mean silence for good.
-    if (!c.isMixing) c.TrackEnded();
+    if (!isMixing_) TrackEnded();
 }
 
 // ---- deck engine ----
 
-void Core::StartHeadTrack() {
-    if (playlist.Empty() || !buttons.UP) return;
+void DeckEngine::StartHeadTrack() {
+    if (p_.playlist.Empty() || !p_.buttons.UP) return;
     // The current deck is the outgoing one of a running mix; the mix takes the head itself.
-    if (isMixing) return;
+    if (isMixing_) return;
 
-    SetGaugeProgress(*this, 0);
+    SetGaugeProgress(0);
     MediaPlayer& deck = CurrentPlayer();
     deck.SetVolume(0);
     deck.SetBalance(0);
 
-    const std::int32_t head = playlist.ListBox2.front();
-    const std::string name = nodes.RelativePath(head);
-    display.Label1Caption = name;
-    display.Label1Hint = name;
-    deck.SetFileName(nodes.MusicFolder + name);
-    if (buttons.Play) deck.Play();
-    trackLength = nodes.IsFile(head) ? nodes.File(head).durationSeconds : 0;
+    const std::int32_t head = p_.playlist.Head();
+    const std::string name = p_.nodes.RelativePath(head);
+    p_.display.Label1Caption = name;
+    p_.display.Label1Hint = name;
+    deck.SetFileName(p_.nodes.MusicFolder + name);
+    if (p_.buttons.Play) deck.Play();
+    trackLength_ = p_.nodes.IsFile(head) ? p_.nodes.File(head).durationSeconds : 0;
 
-    Timer1Enabled = true;
+    timer1Enabled_ = true;
     AdvancePlaylist();
-    display.StaticText2 = TimeText(trackLength);
-    display.CGauge1Max = BetweenMixGaugeMax(*this);
+    p_.display.StaticText2 = TimeText(trackLength_);
+    p_.display.CGauge1Max = BetweenMixGaugeMax();
 }
 
-void Core::AdvancePlaylist() {
-    const int n = playlist.Count();
+void DeckEngine::AdvancePlaylist() {
+    const int n = p_.playlist.Count();
     if (n == 0) return;
-    if (buttons.Shuffle) {
-        takenOffNodeId = -1;
-        const int k = n - 1 == 0 ? 1 : platform.random.Below(n - 1) + 1;
-        for (int i = 0; i < k; ++i) playlist.MoveHeadToEnd();
-    } else if (buttons.Repeat) {
-        takenOffNodeId = -1;
-        playlist.MoveHeadToEnd();
+    if (p_.buttons.Shuffle) {
+        p_.playlist.SetTakenOff(-1);
+        const int k = n - 1 == 0 ? 1 : p_.random.Below(n - 1) + 1;
+        for (int i = 0; i < k; ++i) p_.playlist.MoveHeadToEnd();
+    } else if (p_.buttons.Repeat) {
+        p_.playlist.SetTakenOff(-1);
+        p_.playlist.MoveHeadToEnd();
     } else {
-        takenOffNodeId = playlist.ListBox2.front();
-        playlist.Erase(0);
-        ShowPlaylistTotal();
+        p_.playlist.TakeOffHead();
     }
 }
 
-void Core::TrackEnded() {
-    Timer1Enabled = false;
-    if (playlist.Count() <= 1 && options.RadioGroup2 == epLoadCocktail) MakeCocktail();
-    if (!playlist.Empty()) StartHeadTrack();
+void DeckEngine::TrackEnded() {
+    timer1Enabled_ = false;
+    RefillIfRunningOut();
+    if (!p_.playlist.Empty()) StartHeadTrack();
     else FinishPlaylist();
 }
 
-void Core::FinishPlaylist() {
-    display.StaticText2 = ":";
-    display.StaticText3 = ":";
-    display.Label1Caption.clear();
-    display.Label1Hint.clear();
+void DeckEngine::FinishPlaylist() {
+    p_.display.StaticText2 = ":";
+    p_.display.StaticText3 = ":";
+    p_.display.Label1Caption.clear();
+    p_.display.Label1Hint.clear();
     CurrentPlayer().SetFileName("");
-    takenOffNodeId = -1;
-    SetGaugeProgress(*this, 0);
+    p_.playlist.SetTakenOff(-1);
+    SetGaugeProgress(0);
 
-    switch (options.RadioGroup2) {
+    switch (p_.options.RadioGroup2) {
         case epCloseProgram:
-            if (hooks.CloseMainWindow) hooks.CloseMainWindow();
+            if (CloseProgram) CloseProgram();
             break;
-        case epShutDown: {
-            // The power-off ends the program without a close, so write what a close writes.
-            if (!FirstRun && !SetupCancelled) {
-                if (!SavePlaylist())
-                    platform.dialogs.Message("The playlist file \"qnd.m3u\" could not be written.", MsgIcon::Error);
-                SaveConfiguration();
-            }
-            const std::string failed = platform.powerOff.PowerOffComputer();
-            if (!failed.empty()) platform.dialogs.Message(failed);
+        case epShutDown:
+            if (ShutDown) ShutDown();
             break;
-        }
         default:
             break;
     }
 }
 
-void Core::UPClick() {
-    if (!PausedOrPlaying(CurrentPlayer().PlayState()) && !isMixing) StartHeadTrack();
+void DeckEngine::UPClick() {
+    if (!PausedOrPlaying(CurrentPlayer().PlayState()) && !isMixing_) StartHeadTrack();
 }
 
-void Core::PlayClick() {
-    if (isMixing) {
+void DeckEngine::PlayClick() {
+    if (isMixing_) {
         for (Deck d : {Deck::WinMediaPlayer1, Deck::WinMediaPlayer2}) {
             MediaPlayer& deck = Player(d);
-            if (buttons.Play && deck.PlayState() == psPaused) deck.Play();
-            if (!buttons.Play && deck.PlayState() == psPlaying) deck.Pause();
+            if (p_.buttons.Play && deck.PlayState() == psPaused) deck.Play();
+            if (!p_.buttons.Play && deck.PlayState() == psPlaying) deck.Pause();
         }
-        Timer1Enabled = buttons.Play;
+        timer1Enabled_ = p_.buttons.Play;
         return;
     }
-    if (buttons.Play) CurrentPlayer().Play();
+    if (p_.buttons.Play) CurrentPlayer().Play();
     else CurrentPlayer().Pause();
 }
 
-void Core::NextClick() {
-    if (isMixing) return;  // the button is disabled then; its key must not slip through
-    const std::int64_t max = display.CGauge1Max;
-    if (buttons.Mix_OFF) CurrentPlayer().SetCurrentPosition(static_cast<double>(max));
+void DeckEngine::NextClick() {
+    if (isMixing_) return;  // the button is disabled then; its key must not slip through
+    const std::int64_t max = p_.display.CGauge1Max;
+    if (p_.buttons.Mix_OFF) CurrentPlayer().SetCurrentPosition(static_cast<double>(max));
     else CurrentPlayer().SetCurrentPosition(static_cast<double>(max * (kTitleStripWidth - 1) / kTitleStripWidth));
 }
 
-void Core::Mix_OFFClick() {
-    if (isMixing) return;  // disabled during a mix
-    display.CGauge1Max = BetweenMixGaugeMax(*this);
+void DeckEngine::Mix_OFFClick() {
+    if (isMixing_) return;  // disabled during a mix
+    p_.display.CGauge1Max = BetweenMixGaugeMax();
 }
 
-void Core::RepeatClick() {
-    if (buttons.Repeat) {
-        display.ShuffleEnabled = true;
-        display.RepeatCaptionColour = Colour::Green;
+void DeckEngine::RepeatClick() {
+    if (p_.buttons.Repeat) {
+        p_.display.ShuffleEnabled = true;
+        p_.display.RepeatCaptionColour = Colour::Green;
     } else {
-        buttons.Shuffle = false;
-        display.ShuffleEnabled = false;
-        display.RepeatCaptionColour = Colour::WindowText;
-        display.ShuffleCaptionColour = Colour::WindowText;
+        p_.buttons.Shuffle = false;
+        p_.display.ShuffleEnabled = false;
+        p_.display.RepeatCaptionColour = Colour::WindowText;
+        p_.display.ShuffleCaptionColour = Colour::WindowText;
     }
 }
 
-void Core::ShuffleClick() { display.ShuffleCaptionColour = buttons.Shuffle ? Colour::Green : Colour::WindowText; }
+void DeckEngine::ShuffleClick() { p_.display.ShuffleCaptionColour = p_.buttons.Shuffle ? Colour::Green : Colour::WindowText; }
 
-void Core::WinMediaPlayer1EndOfStream() { DeckReachedEnd(*this, Deck::WinMediaPlayer1); }
-void Core::WinMediaPlayer2EndOfStream() { DeckReachedEnd(*this, Deck::WinMediaPlayer2); }
 
-void Core::Label1Seek(int x, int labelWidth) {
-    if (isMixing || labelWidth <= 0) return;
-    const std::int64_t at = static_cast<std::int64_t>(std::max(0, x)) * display.CGauge1Max / labelWidth;
+void DeckEngine::Label1Seek(int x, int labelWidth) {
+    if (isMixing_ || labelWidth <= 0) return;
+    const std::int64_t at = static_cast<std::int64_t>(std::max(0, x)) * p_.display.CGauge1Max / labelWidth;
     CurrentPlayer().SetCurrentPosition(static_cast<double>(at));
 }
 
 // ---- automix tick ----
 
-void Core::Timer1Timer() {
+void DeckEngine::Timer1Timer() {
+    // A tick already queued when the timer was switched off must not redraw a finished track.
+    if (!timer1Enabled_) return;
     const std::int32_t position = TruncatedSeconds(CurrentPlayer().CurrentPosition());
-    const std::int64_t remaining = static_cast<std::int64_t>(trackLength) - position;
-    const int lead = Lead(*this);
+    const std::int64_t remaining = static_cast<std::int64_t>(trackLength_) - position;
+    const int lead = Lead();
 
-    if (buttons.Mix_OFF || (!isMixing && remaining > lead)) {
-        SetGaugeProgress(*this, static_cast<std::int64_t>(position) + 2);
-        display.StaticText3 = options.chkMusicFileTimeRem
+    if (p_.buttons.Mix_OFF || (!isMixing_ && remaining > lead)) {
+        SetGaugeProgress(static_cast<std::int64_t>(position) + 2);
+        p_.display.StaticText3 = p_.options.chkMusicFileTimeRem
                                   ? TimeText(static_cast<std::int32_t>(std::max<std::int64_t>(0, remaining)))
                                   : TimeText(position);
         return;
     }
 
-    if (!isMixing) {
-        isMixing = true;
-        mixStep = 0;
-        incomingEnded = false;
-        incomingDeck = OtherDeck(currentDeck);
-        display.CGauge1Max = envelope.MixLength();
-        SetGaugeProgress(*this, 0);
-        display.StaticText2 = TimeText(envelope.MixLength() / 10);
-        display.Label1Caption = kAutoMixingCaption;
-        EnableMixControls(*this, false);
-        display.CGauge1Colour = Colour::Yellow;
+    if (!isMixing_) {
+        isMixing_ = true;
+        mixStep_ = 0;
+        incomingEnded_ = false;
+        incomingDeck_ = OtherDeck(currentDeck_);
+        p_.display.CGauge1Max = p_.envelope.MixLength();
+        SetGaugeProgress(0);
+        p_.display.StaticText2 = TimeText(p_.envelope.MixLength() / 10);
+        p_.display.Label1Caption = kAutoMixingCaption;
+        EnableMixControls(false);
+        p_.display.CGauge1Colour = Colour::Yellow;
         // Something to mix into when the playlist is running out.
-        if (playlist.Count() <= 1 && options.RadioGroup2 == epLoadCocktail) MakeCocktail();
+        RefillIfRunningOut();
         return;
     }
 
-    if (mixStep >= envelope.MixLength()) {
-        isMixing = false;
-        SetGaugeProgress(*this, 0);
-        display.CGauge1Colour = Colour::Aqua;
-        EnableMixControls(*this, true);
-        if (incomingName.empty()) {
-            Timer1Enabled = false;
+    if (mixStep_ >= p_.envelope.MixLength()) {
+        isMixing_ = false;
+        SetGaugeProgress(0);
+        p_.display.CGauge1Colour = Colour::Aqua;
+        EnableMixControls(true);
+        if (incomingName_.empty()) {
+            timer1Enabled_ = false;
             FinishPlaylist();
             return;
         }
-        currentDeck = incomingDeck;
-        display.Label1Caption = incomingName;
-        display.Label1Hint = incomingName;
-        incomingName.clear();
+        currentDeck_ = incomingDeck_;
+        p_.display.Label1Caption = incomingName_;
+        p_.display.Label1Hint = incomingName_;
+        incomingName_.clear();
         // The head may have been deleted, or the playlist cleared, while the mix ran: only the
         // entry that was started leaves; otherwise it is gone already and is the track taken off.
-        if (!playlist.Empty() && playlist.ListBox2.front() == incomingNodeId) AdvancePlaylist();
-        else takenOffNodeId = incomingNodeId;
-        incomingNodeId = -1;
-        display.CGauge1Max = std::max(0, trackLength - lead);
-        display.StaticText2 = TimeText(trackLength);
-        if (incomingEnded) {
-            incomingEnded = false;
+        if (!p_.playlist.Empty() && p_.playlist.Head() == incomingNodeId_) AdvancePlaylist();
+        else p_.playlist.SetTakenOff(incomingNodeId_);
+        incomingNodeId_ = -1;
+        p_.display.CGauge1Max = std::max(0, trackLength_ - lead);
+        p_.display.StaticText2 = TimeText(trackLength_);
+        if (incomingEnded_) {
+            incomingEnded_ = false;
             TrackEnded();
         }
         return;
@@ -256,26 +253,26 @@ void Core::Timer1Timer() {
 
     MediaPlayer& outgoing = CurrentPlayer();
     MediaPlayer& incoming = IncomingPlayer();
-    if (mixStep == envelope.StartingPosition() && !playlist.Empty() && buttons.UP) {
-        const std::int32_t head = playlist.ListBox2.front();
-        const std::string name = nodes.RelativePath(head);
-        incoming.SetFileName(nodes.MusicFolder + name);
+    if (mixStep_ == p_.envelope.StartingPosition() && !p_.playlist.Empty() && p_.buttons.UP) {
+        const std::int32_t head = p_.playlist.Head();
+        const std::string name = p_.nodes.RelativePath(head);
+        incoming.SetFileName(p_.nodes.MusicFolder + name);
         incoming.Play();
-        incomingName = name;
-        incomingNodeId = head;
-        trackLength = nodes.IsFile(head) ? nodes.File(head).durationSeconds : 0;
+        incomingName_ = name;
+        incomingNodeId_ = head;
+        trackLength_ = p_.nodes.IsFile(head) ? p_.nodes.File(head).durationSeconds : 0;
     }
 
-    const MixPoint& p = envelope.Point(mixStep);
+    const MixPoint& p = p_.envelope.Point(mixStep_);
     outgoing.SetVolume(p.volume[0]);
     incoming.SetVolume(p.volume[1]);
     outgoing.SetBalance(p.balance[0]);
     incoming.SetBalance(p.balance[1]);
 
-    ++mixStep;
-    SetGaugeProgress(*this, mixStep);
-    display.StaticText3 = options.chkAutoMixTimeRem ? TimeText((envelope.MixLength() - mixStep) / 10)
-                                                    : TimeText(mixStep / 10);
+    ++mixStep_;
+    SetGaugeProgress(mixStep_);
+    p_.display.StaticText3 = p_.options.chkAutoMixTimeRem ? TimeText((p_.envelope.MixLength() - mixStep_) / 10)
+                                                    : TimeText(mixStep_ / 10);
 }
 
 }  // namespace quendo

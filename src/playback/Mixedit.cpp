@@ -1,8 +1,10 @@
-#include "app/Forms.h"
+#include "playback/Mixedit.h"
+
+#include "platform/qt/FixedWindow.h"
 
 namespace quendo {
 
-TMixEditor::TMixEditor(Core& c, QWidget* parent) : QWidget(parent, Qt::Window), core(c) {
+TMixEditor::TMixEditor(QWidget* parent) : QWidget(parent, Qt::Window) {
     SetupFixedWindow(this, "MixEditor", "MixEditor", QSize(480, 400));
 }
 

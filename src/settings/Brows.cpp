@@ -11,7 +11,7 @@
 #include <QStyle>
 
 #include "library/StartupSequence.h"
-#include "platform/QtPlatform.h"
+#include "platform/qt/QtPlatform.h"
 #include "settings/BrowseModel.h"
 
 namespace quendo {
@@ -98,7 +98,7 @@ std::optional<std::string> TBrowse::Choose() {
         DirectoryListBox1->setFocus();
         if (exec() == QDialog::Accepted) return current_;
         // Cancel (or Escape): the dialog is hidden while its two questions are asked.
-        if (!core.BrowseCancelClick()) return std::nullopt;
+        if (!core.startup.BrowseCancelClick()) return std::nullopt;
     }
 }
 

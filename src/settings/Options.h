@@ -25,4 +25,18 @@ struct Options {
     bool CheckBox1 = false;             // welcome dialog: "Don't show me this again"
 };
 
+// Down states of the main window's toggle buttons (form defaults); "qnd.cfg" keeps them.
+struct TransportButtons {
+    bool UP = false;
+    bool Play = true;
+    bool Shuffle = false;
+    bool Repeat = false;
+    bool Mix_OFF = false;
+};
+
+// The values of a first run, the one place that sets them; the music folder and the language
+// are left as they are.
+void SetOptionsToFirstRun(Options& o);
+void SetButtonsToFirstRun(TransportButtons& b);
+
 }  // namespace quendo

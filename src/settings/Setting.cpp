@@ -1,8 +1,10 @@
-#include "app/Forms.h"
+#include "settings/Setting.h"
+
+#include "platform/qt/FixedWindow.h"
 
 namespace quendo {
 
-TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, Qt::Window), core(c) {
+TSettings::TSettings(QWidget* parent) : QWidget(parent, Qt::Window) {
     SetupFixedWindow(this, "Settings", "Settings", QSize(402, 357));
 }
 

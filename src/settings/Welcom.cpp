@@ -1,8 +1,10 @@
-#include "app/Forms.h"
+#include "settings/Welcom.h"
+
+#include "platform/qt/FixedWindow.h"
 
 namespace quendo {
 
-TWelcome::TWelcome(Core& c, QWidget* parent) : QWidget(parent, Qt::Window), core(c) {
+TWelcome::TWelcome(QWidget* parent) : QWidget(parent, Qt::Window) {
     SetupFixedWindow(this, "Welcome", "Welcome to:", QSize(300, 331));
 }
 

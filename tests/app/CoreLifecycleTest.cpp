@@ -23,20 +23,20 @@ protected:
 };
 
 TEST_F(LifecycleTest, FormCreateSetsInitialState) {
-    EXPECT_TRUE(c.MenuHandlingEnabled);
-    EXPECT_FALSE(c.SetupCancelled);
-    EXPECT_EQ(c.IngredientPick, 0);
-    EXPECT_EQ(c.takenOffNodeId, -1);
-    EXPECT_EQ(c.currentDeck, Deck::WinMediaPlayer1);
+    EXPECT_TRUE(c.commands.MenuHandlingEnabled);
+    EXPECT_FALSE(c.startup.SetupCancelled);
+    EXPECT_EQ(c.cocktails.IngredientPick, 0);
+    EXPECT_EQ(c.playlist.takenOffNodeId(), -1);
+    EXPECT_EQ(c.deck.currentDeck(), Deck::WinMediaPlayer1);
 }
 
 TEST_F(LifecycleTest, CloseSavesNothingDuringFirstRunOrAfterCancelledSetup) {
-    c.FirstRun = true;
+    c.startup.FirstRun = true;
     c.CloseRequest();
-    EXPECT_FALSE(c.MenuHandlingEnabled);
+    EXPECT_FALSE(c.commands.MenuHandlingEnabled);
     EXPECT_EQ(dir.ReadFile("qnd.m3u"), "");
-    c.FirstRun = false;
-    c.SetupCancelled = true;
+    c.startup.FirstRun = false;
+    c.startup.SetupCancelled = true;
     c.FormClose();
     EXPECT_TRUE(w.dialogs.shown.empty());
     std::error_code ec;
@@ -44,7 +44,7 @@ TEST_F(LifecycleTest, CloseSavesNothingDuringFirstRunOrAfterCancelledSetup) {
 }
 
 TEST_F(LifecycleTest, CloseWritesPlaylistAndGoesOnWhenItFails) {
-    c.AddToPlaylist(a);
+    c.playlist.AddToPlaylist(a);
     c.CloseRequest();
     EXPECT_EQ(dir.ReadFile("qnd.m3u"), "/music/a.mp3\r\n");
 
@@ -73,7 +73,7 @@ TEST_F(LifecycleTest, StartupActionContinueKeepsRestoredPlaylist) {
     int welcomes = 0;
     c.hooks.ShowWelcome = [&] { ++welcomes; };
     c.FormShow();
-    EXPECT_EQ(c.playlist.ListBox2.size() + (c.takenOffNodeId >= 0 ? 1u : 0u), 2u);
+    EXPECT_EQ(c.playlist.ListBox2().size() + (c.playlist.takenOffNodeId() >= 0 ? 1u : 0u), 2u);
     EXPECT_EQ(welcomes, 1);
     EXPECT_EQ(c.display.StaticText1.empty(), false);
 }
@@ -82,7 +82,7 @@ TEST_F(LifecycleTest, StartupStopsAfterCancelledSetup) {
     dir.WriteFile("qnd.m3u", "/music/a.mp3\r\n");
     int welcomes = 0;
     c.hooks.ShowWelcome = [&] { ++welcomes; };
-    c.hooks.ShowSplashModal = [&] { c.SetupCancelled = true; };
+    c.hooks.ShowSplashModal = [&] { c.startup.SetupCancelled = true; };
     c.FormShow();
     EXPECT_TRUE(c.playlist.Empty());
     EXPECT_EQ(welcomes, 0);

@@ -18,13 +18,13 @@ std::vector<std::string> Names(const std::vector<MenuChild>& children) {
 
 std::vector<std::string> PlaylistNames(const Core& core) {
     std::vector<std::string> out;
-    for (std::int32_t j : core.playlist.ListBox2) out.push_back(core.nodes.File(j).name);
+    for (std::int32_t j : core.playlist.ListBox2()) out.push_back(core.nodes.File(j).name);
     return out;
 }
 
 class MenuCore : public ::testing::Test {
 protected:
-    MenuCore() { w.core->MenuHandlingEnabled = true; }
+    MenuCore() { w.core->commands.MenuHandlingEnabled = true; }
     Core& core() { return *w.core; }
     FakeWorld w;
 };
@@ -91,7 +91,7 @@ TEST_F(MenuCore, AddFolderFilesTakesOnlyTheFolderOwnFilesInMenuOrder) {
     w.AddFile("Rock/A.mp3", 61);
     w.AddFile("Rock/Live/c.mp3", 62);
     w.AddFile("d.mp3", 63);
-    core().AddFolderFiles(1);
+    core().commands.AddFolderFiles(1);
     EXPECT_EQ(PlaylistNames(core()), (std::vector<std::string>{"A.mp3", "b.mp3"}));
 }
 
@@ -123,12 +123,12 @@ TEST_F(MenuCore, CommandsAreIgnoredInPickModeAndAfterTheCloseRequest) {
     const std::int32_t j = w.AddFile("x.mp3", 90);
     int about = 0;
     core().hooks.ShowAboutBox = [&] { ++about; };
-    core().IngredientPick = 2;
+    core().cocktails.IngredientPick = 2;
     core().MenuCommand(j);
     core().MenuCommand(cmAbout);
     core().MenuCommand(cmHelp);
-    core().IngredientPick = 0;
-    core().MenuHandlingEnabled = false;
+    core().cocktails.IngredientPick = 0;
+    core().commands.MenuHandlingEnabled = false;
     core().MenuCommand(j);
     core().MenuCommand(cmAbout);
     EXPECT_EQ(core().playlist.Count(), 0);
@@ -138,7 +138,7 @@ TEST_F(MenuCore, CommandsAreIgnoredInPickModeAndAfterTheCloseRequest) {
 
 TEST_F(MenuCore, ClearWithSelectedEntriesEmptiesAllAndShowsZero) {
     for (const char* n : {"a.mp3", "b.mp3", "c.mp3"}) core().MenuCommand(w.AddFile(n, 100));
-    core().playlist.selected[1] = 1;
+    core().playlist.SetSelected(1, 1);
     core().MenuCommand(cmClear);
     EXPECT_TRUE(core().playlist.Empty());
     EXPECT_EQ(core().display.StaticText1, "0:00");
@@ -167,18 +167,18 @@ TEST_F(MenuCore, FolderPickSetsTheEditedCocktailsIngredient) {
     w.AddFile("Jazz/b.mp3", 60);
     core().editor.ComboBox4ItemIndex = 5;
     core().display.ComboBox1ItemIndex = 0;
-    core().IngredientPick = 3;
-    core().PickIngredientFolder(2);
-    EXPECT_EQ(core().cocktailTable[5].ingredients[2].folder, 2);
+    core().cocktails.IngredientPick = 3;
+    core().cocktails.PickIngredientFolder(2);
+    EXPECT_EQ(core().cocktails.Table()[5].ingredients[2].folder, 2);
     EXPECT_EQ(core().editor.IngredientFolderLabels[2], "Jazz");
-    EXPECT_EQ(core().IngredientPick, 0);
+    EXPECT_EQ(core().cocktails.IngredientPick, 0);
     EXPECT_TRUE(core().playlist.Empty());
 
     // No cocktail selected in the editor: nothing is written anywhere, the mode still ends.
     core().editor.ComboBox4ItemIndex = -1;
-    core().IngredientPick = 1;
-    core().PickIngredientFolder(1);
-    EXPECT_EQ(core().IngredientPick, 0);
+    core().cocktails.IngredientPick = 1;
+    core().cocktails.PickIngredientFolder(1);
+    EXPECT_EQ(core().cocktails.IngredientPick, 0);
     EXPECT_EQ(core().editor.IngredientFolderLabels[0], "");
 }
 
@@ -195,21 +195,28 @@ TEST_F(MenuCore, KeysWorkTheButtonsAndTwoWaitWhileMixing) {
     w.AddFile("b.mp3", 100);
     core().MenuCommand(0);
     core().MenuCommand(1);
-    core().isMixing = true;
-    const auto before = core().playlist.ListBox2;
+    core().FormKeyDown('V');  // crossfading on again, so that a mix can start
+    core().buttons.Shuffle = false;
+    w.StartMix();
+    ASSERT_TRUE(core().deck.isMixing());
+    const auto before = core().playlist.ListBox2();
+    const double position = w.CurrentDeck().position;
     core().FormKeyDown('B');
     core().FormKeyDown('V');
-    EXPECT_EQ(core().playlist.ListBox2, before);
-    EXPECT_TRUE(core().buttons.Mix_OFF);
+    EXPECT_EQ(core().playlist.ListBox2(), before);
+    EXPECT_EQ(w.CurrentDeck().position, position);
+    EXPECT_FALSE(core().buttons.Mix_OFF);
     core().FormKeyDown('C');
     core().FormKeyDown('X');
     core().FormKeyDown('R');
     EXPECT_FALSE(core().buttons.Play);
-    EXPECT_TRUE(core().buttons.UP);
+    EXPECT_FALSE(core().buttons.UP);
     EXPECT_TRUE(core().buttons.Repeat);
 
-    core().isMixing = false;
+    core().FormKeyDown('C');  // play on, so that the mix can end
+    w.FinishMix();
+    ASSERT_FALSE(core().deck.isMixing());
     core().display.MixOffEnabled = false;
     core().FormKeyDown('V');
-    EXPECT_TRUE(core().buttons.Mix_OFF);
+    EXPECT_FALSE(core().buttons.Mix_OFF);
 }

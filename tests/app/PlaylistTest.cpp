@@ -8,14 +8,14 @@ using namespace quendo::testing;
 namespace {
 
 TEST(TimeText, StepsForPositiveAndNegativeNumbers) {
-    EXPECT_EQ(Core::TimeText(0), "0:00");
-    EXPECT_EQ(Core::TimeText(9), "0:09");
-    EXPECT_EQ(Core::TimeText(75), "1:15");
-    EXPECT_EQ(Core::TimeText(3599), "59:59");
-    EXPECT_EQ(Core::TimeText(3600), "1:00:00");
-    EXPECT_EQ(Core::TimeText(3661), "1:01:01");
-    EXPECT_EQ(Core::TimeText(36000), "10:00:00");
-    EXPECT_EQ(Core::TimeText(-5), "0:0-5");
+    EXPECT_EQ(TimeText(0), "0:00");
+    EXPECT_EQ(TimeText(9), "0:09");
+    EXPECT_EQ(TimeText(75), "1:15");
+    EXPECT_EQ(TimeText(3599), "59:59");
+    EXPECT_EQ(TimeText(3600), "1:00:00");
+    EXPECT_EQ(TimeText(3661), "1:01:01");
+    EXPECT_EQ(TimeText(36000), "10:00:00");
+    EXPECT_EQ(TimeText(-5), "0:0-5");
 }
 
 class PlaylistTest : public ::testing::Test {
@@ -29,57 +29,58 @@ protected:
 };
 
 TEST_F(PlaylistTest, AppendsWithTwoBlanksAndRefreshesTheTotal) {
-    c.AddToPlaylist(a);
-    c.AddToPlaylist(a);
-    EXPECT_EQ(c.playlist.ListBox1, (std::vector<std::string>{"1:00  a.mp3", "1:00  a.mp3"}));
-    EXPECT_EQ(c.playlist.ListBox2, (std::vector<std::int32_t>{a, a}));
+    c.playlist.AddToPlaylist(a);
+    c.playlist.AddToPlaylist(a);
+    EXPECT_EQ(c.playlist.ListBox1(), (std::vector<std::string>{"1:00  a.mp3", "1:00  a.mp3"}));
+    EXPECT_EQ(c.playlist.ListBox2(), (std::vector<std::int32_t>{a, a}));
     EXPECT_EQ(c.nodes.File(a).durationSeconds, 60);
     EXPECT_EQ(c.display.StaticText1, "2:00");
 }
 
 TEST_F(PlaylistTest, DeclinesFilesThatMeasureZero) {
-    c.AddToPlaylist(broken);
-    c.AddToPlaylist(9999);
-    c.AddToPlaylist(-1);
+    c.playlist.AddToPlaylist(broken);
+    c.playlist.AddToPlaylist(9999);
+    c.playlist.AddToPlaylist(-1);
     EXPECT_TRUE(c.playlist.Empty());
     EXPECT_EQ(c.display.StaticText1, ":");
 }
 
 TEST_F(PlaylistTest, InsertsAtFirstSelectionWithStaleTotalUntilNextRefresh) {
-    for (int i = 0; i < 6; ++i) c.AddToPlaylist(b);
-    c.playlist.selected[3] = c.playlist.selected[5] = 1;
+    for (int i = 0; i < 6; ++i) c.playlist.AddToPlaylist(b);
+    c.playlist.SetSelected(3, true);
+    c.playlist.SetSelected(5, true);
     const std::string before = c.display.StaticText1;
-    c.AddToPlaylist(x);
-    EXPECT_EQ(c.playlist.ListBox1[3], "0:30= x.wav");
-    EXPECT_EQ(c.playlist.ListBox2[3], x);
+    c.playlist.AddToPlaylist(x);
+    EXPECT_EQ(c.playlist.ListBox1()[3], "0:30= x.wav");
+    EXPECT_EQ(c.playlist.ListBox2()[3], x);
     EXPECT_EQ(c.playlist.Count(), 7);
     EXPECT_EQ(c.display.StaticText1, before);  // an insertion does not refresh the total
     // The selection moves with its entries.
     EXPECT_EQ(c.playlist.FirstSelected(), 4);
 
-    c.DeleteSelectedEntries();
+    c.playlist.DeleteSelectedEntries();
     EXPECT_EQ(c.playlist.Count(), 5);
-    EXPECT_EQ(c.display.StaticText1, Core::TimeText(4 * 120 + 30));
+    EXPECT_EQ(c.display.StaticText1, TimeText(4 * 120 + 30));
 }
 
 TEST_F(PlaylistTest, DuringAMixTheHeadStaysAndInsertionsReverse) {
-    c.AddToPlaylist(b);
-    c.AddToPlaylist(b);
-    c.isMixing = true;
-    c.playlist.selected[0] = 1;
-    c.AddToPlaylist(a);
-    c.AddToPlaylist(x);
-    EXPECT_EQ(c.playlist.ListBox2, (std::vector<std::int32_t>{b, x, a, b}));
+    c.playlist.AddToPlaylist(b);
+    c.playlist.AddToPlaylist(b);
+    c.playlist.IsMixing = [] { return true; };
+    c.playlist.SetSelected(0, 1);
+    c.playlist.AddToPlaylist(a);
+    c.playlist.AddToPlaylist(x);
+    EXPECT_EQ(c.playlist.ListBox2(), (std::vector<std::int32_t>{b, x, a, b}));
 }
 
 TEST_F(PlaylistTest, StartsOnlyWhenEmptyAndNothingTakenOff) {
     c.buttons.UP = true;
-    c.takenOffNodeId = a;  // the last track still plays
-    c.AddToPlaylist(b);
+    c.playlist.SetTakenOff(a);  // the last track still plays
+    c.playlist.AddToPlaylist(b);
     EXPECT_TRUE(w.deck1.calls.empty());
-    c.ClearPlaylist();
-    EXPECT_EQ(c.display.StaticText1, Core::TimeText(120));  // Clear alone does not refresh
-    c.ShowPlaylistTotal();
+    c.playlist.ClearPlaylist();
+    EXPECT_EQ(c.display.StaticText1, TimeText(120));  // Clear alone does not refresh
+    c.playlist.ShowPlaylistTotal();
     EXPECT_EQ(c.display.StaticText1, "0:00");
 }
 
@@ -90,15 +91,15 @@ protected:
 };
 
 TEST_F(PlaylistFileTest, SavesPlayingTrackFirstWithCrLf) {
-    c.AddToPlaylist(a);
-    c.AddToPlaylist(x);
-    c.takenOffNodeId = b;
-    ASSERT_TRUE(c.SavePlaylist());
+    c.playlist.AddToPlaylist(a);
+    c.playlist.AddToPlaylist(x);
+    c.playlist.SetTakenOff(b);
+    ASSERT_TRUE(c.playlist.SavePlaylist());
     EXPECT_EQ(dir.ReadFile("qnd.m3u"), "/music/Dance/b.mp3\r\n/music/Dance/a.mp3\r\n/music/Live/x.wav\r\n");
 
-    c.ClearPlaylist();
-    c.takenOffNodeId = -1;
-    ASSERT_TRUE(c.SavePlaylist());
+    c.playlist.ClearPlaylist();
+    c.playlist.SetTakenOff(-1);
+    ASSERT_TRUE(c.playlist.SavePlaylist());
     EXPECT_EQ(dir.ReadFile("qnd.m3u"), "");
 }
 
@@ -106,9 +107,9 @@ TEST_F(PlaylistFileTest, RestoreTakesAnyLineEndAndDropsWhatIsNotInTheLibrary) {
     dir.WriteFile("qnd.m3u", std::string("/music/Dance/a.mp3\r\n\r\n/music/dance/b.mp3\r") +
                                  "/music/Live/x.wav\n/music/broken.mp3\r\n/elsewhere/a.mp3\n" +
                                  "/music/Dance/b.mp3");
-    c.RestorePlaylist();
-    EXPECT_EQ(c.playlist.ListBox2, (std::vector<std::int32_t>{a, x, b}));
-    EXPECT_EQ(c.playlist.ListBox1[1], "0:30  x.wav");
+    c.playlist.RestorePlaylist();
+    EXPECT_EQ(c.playlist.ListBox2(), (std::vector<std::int32_t>{a, x, b}));
+    EXPECT_EQ(c.playlist.ListBox1()[1], "0:30  x.wav");
     EXPECT_TRUE(w.deck1.calls.empty());  // a restore never starts playback
 }
 
@@ -119,18 +120,18 @@ TEST_F(PlaylistFileTest, HostileFilesNeverAddOutsiders) {
     junk += std::string("/music/Dance/a.mp3\0trail", 24) + "\n";
     junk += "/music/Dance/a.mp3\n";
     dir.WriteFile("qnd.m3u", junk);
-    c.RestorePlaylist();
-    EXPECT_EQ(c.playlist.ListBox2, (std::vector<std::int32_t>{a}));
+    c.playlist.RestorePlaylist();
+    EXPECT_EQ(c.playlist.ListBox2(), (std::vector<std::int32_t>{a}));
 }
 
 TEST_F(PlaylistFileTest, MissingFileGivesEmptyPlaylistAndFailedWriteKeepsOldFile) {
-    c.RestorePlaylist();
+    c.playlist.RestorePlaylist();
     EXPECT_TRUE(c.playlist.Empty());
 
     dir.WriteFile("qnd.m3u", "/music/Dance/a.mp3\r\n");
     c.nodes.ProgramFolder = dir / "missing-folder";
-    c.AddToPlaylist(x);
-    EXPECT_FALSE(c.SavePlaylist());
+    c.playlist.AddToPlaylist(x);
+    EXPECT_FALSE(c.playlist.SavePlaylist());
     EXPECT_EQ(dir.ReadFile("qnd.m3u"), "/music/Dance/a.mp3\r\n");
 }
 

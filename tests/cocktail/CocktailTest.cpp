@@ -18,10 +18,10 @@ struct CocktailWorld : FakeWorld {
         AddFile("C/D/d1.mp3", 81);
         AddFile("B/b2.mp3", 72);
         AddFile("B/b3.mp3", 73);
-        core->cocktailTable.RepeatLimit = 3;
+        core->cocktails.Table().RepeatLimit = 3;
     }
     void Recipe(std::int32_t f1, int p1, std::int32_t f2, int p2, std::int32_t f3, int p3, int cocktail = 0) {
-        auto& in = core->cocktailTable[cocktail].ingredients;
+        auto& in = core->cocktails.Table()[cocktail].ingredients;
         in[0].folder = f1, in[0].parts = p1;
         in[1].folder = f2, in[1].parts = p2;
         in[2].folder = f3, in[2].parts = p3;
@@ -29,8 +29,8 @@ struct CocktailWorld : FakeWorld {
     // Everything the generation handed on, also a head entry the deck engine took off to play.
     std::vector<std::int32_t> Added() const {
         std::vector<std::int32_t> files;
-        if (core->takenOffNodeId != -1) files.push_back(core->takenOffNodeId);
-        files.insert(files.end(), core->playlist.ListBox2.begin(), core->playlist.ListBox2.end());
+        if (core->playlist.takenOffNodeId() != -1) files.push_back(core->playlist.takenOffNodeId());
+        files.insert(files.end(), core->playlist.ListBox2().begin(), core->playlist.ListBox2().end());
         return files;
     }
     std::int32_t FolderOf(std::int32_t file) const { return core->nodes.File(file).parentFolder; }
@@ -39,22 +39,22 @@ struct CocktailWorld : FakeWorld {
 TEST(CocktailLists, HoldFilesLyingDirectlyInEachFolderInIndexOrder) {
     CocktailWorld w;
     w.Recipe(2, 1, 3, 1, 1, 1);
-    w.core->FillIngredientLists();
-    EXPECT_EQ(w.core->IngredientFiles[0], (std::vector<std::int32_t>{2, 4, 5}));
-    EXPECT_TRUE(w.core->IngredientFiles[1].empty());  // C holds only a subfolder
-    EXPECT_EQ(w.core->IngredientFiles[2], (std::vector<std::int32_t>{0, 1}));
+    w.core->cocktails.FillIngredientLists();
+    EXPECT_EQ(w.core->cocktails.IngredientFiles(0), (std::vector<std::int32_t>{2, 4, 5}));
+    EXPECT_TRUE(w.core->cocktails.IngredientFiles(1).empty());  // C holds only a subfolder
+    EXPECT_EQ(w.core->cocktails.IngredientFiles(2), (std::vector<std::int32_t>{0, 1}));
     EXPECT_EQ(w.core->editor.IngredientFolderLabels, (std::array<std::string, 3>{"B", "C", "A"}));
 }
 
 TEST(CocktailLists, FolderIndexOutsideTheTreeGivesAnEmptyIngredient) {
     CocktailWorld w;
     w.Recipe(0, 1, 5, 1, 64000, 1);  // the music folder itself, one past FolderCount, far beyond
-    w.core->FillIngredientLists();
+    w.core->cocktails.FillIngredientLists();
     for (std::size_t k = 0; k < 3; ++k) {
-        EXPECT_TRUE(w.core->IngredientFiles[k].empty()) << k;
+        EXPECT_TRUE(w.core->cocktails.IngredientFiles(k).empty()) << k;
         EXPECT_EQ(w.core->editor.IngredientFolderLabels[k], "") << k;
     }
-    w.core->MakeCocktail();
+    w.core->cocktails.MakeCocktail();
     EXPECT_TRUE(w.Added().empty());
 }
 
@@ -62,21 +62,21 @@ TEST(CocktailLists, ChoosingACocktailSelectsItEverywhereAndRebuildsTheLists) {
     CocktailWorld w;
     w.Recipe(1, 1, 1, 1, 1, 1, 0);
     w.Recipe(4, 1, 2, 1, 3, 1, 5);
-    w.core->FillIngredientLists();
+    w.core->cocktails.FillIngredientLists();
     w.core->ComboBox1Change(5);
-    EXPECT_EQ(w.core->cocktailTable.CurrentCocktail, 5);
+    EXPECT_EQ(w.core->cocktails.Table().CurrentCocktail, 5);
     EXPECT_EQ(w.core->display.ComboBox1ItemIndex, 5);
     EXPECT_EQ(w.core->editor.ComboBox4ItemIndex, 5);
-    EXPECT_EQ(w.core->IngredientFiles[0], (std::vector<std::int32_t>{3}));
-    EXPECT_EQ(w.core->IngredientFiles[1], (std::vector<std::int32_t>{2, 4, 5}));
+    EXPECT_EQ(w.core->cocktails.IngredientFiles(0), (std::vector<std::int32_t>{3}));
+    EXPECT_EQ(w.core->cocktails.IngredientFiles(1), (std::vector<std::int32_t>{2, 4, 5}));
     EXPECT_EQ(w.core->editor.IngredientFolderLabels, (std::array<std::string, 3>{"D", "B", "C"}));
 
     // A cleared list reports -1; nothing may change.
     for (int bad : {-1, 16}) {
         w.core->ComboBox1Change(bad);
-        EXPECT_EQ(w.core->cocktailTable.CurrentCocktail, 5);
+        EXPECT_EQ(w.core->cocktails.Table().CurrentCocktail, 5);
         EXPECT_EQ(w.core->editor.ComboBox4ItemIndex, 5);
-        EXPECT_EQ(w.core->IngredientFiles[0], (std::vector<std::int32_t>{3}));
+        EXPECT_EQ(w.core->cocktails.IngredientFiles(0), (std::vector<std::int32_t>{3}));
     }
 }
 
@@ -87,11 +87,11 @@ TEST(MakeCocktail, NoPartsOrNoDrawableListLeavesEverythingAlone) {
     // Parts 0,0,0; a subfolder-only folder; files only in an ingredient of 0 parts.
     for (Case c : {Case{1, 0, 2, 0}, Case{3, 1, 3, 0}, Case{3, 2, 1, 0}}) {
         CocktailWorld w;
-        w.core->AddToPlaylist(0);
+        w.core->playlist.AddToPlaylist(0);
         w.probe.calls.clear();
         w.Recipe(c.f1, c.p1, c.f2, c.p2, 2, 0);
-        w.core->FillIngredientLists();
-        w.core->MakeCocktail();
+        w.core->cocktails.FillIngredientLists();
+        w.core->cocktails.MakeCocktail();
         EXPECT_EQ(w.Added(), (std::vector<std::int32_t>{0})) << c.f1 << " " << c.p1;
         EXPECT_TRUE(w.probe.calls.empty());
     }
@@ -103,11 +103,11 @@ TEST(MakeCocktail, StopsAtTheDrawThatMakesTheRepeatLimit) {
         for (double seconds : {200.0, 0.0}) {  // a file that measures 0 is drawn but declined
             FakeWorld w;
             w.AddFile("A/only.mp3", seconds);
-            w.core->cocktailTable.RepeatLimit = limit;
-            w.core->cocktailTable[0].ingredients[0] = {0, 1, 1};
-            w.core->FillIngredientLists();
+            w.core->cocktails.Table().RepeatLimit = limit;
+            w.core->cocktails.Table()[0].ingredients[0] = {0, 1, 1};
+            w.core->cocktails.FillIngredientLists();
             w.random.Seed(99);
-            w.core->MakeCocktail();
+            w.core->cocktails.MakeCocktail();
 
             StdRandom expected;
             expected.Seed(99);
@@ -116,7 +116,7 @@ TEST(MakeCocktail, StopsAtTheDrawThatMakesTheRepeatLimit) {
             EXPECT_EQ(w.random.Next(), expected.Next()) << limit << " " << seconds;
             EXPECT_EQ(w.probe.openedCount, limit == 0 ? 0 : 1);
             const bool added = limit != 0 && seconds > 0;
-            EXPECT_EQ(w.core->playlist.Count() + (w.core->takenOffNodeId != -1), added ? 1 : 0);
+            EXPECT_EQ(w.core->playlist.Count() + (w.core->playlist.takenOffNodeId() != -1), added ? 1 : 0);
         }
     }
 }
@@ -124,54 +124,54 @@ TEST(MakeCocktail, StopsAtTheDrawThatMakesTheRepeatLimit) {
 TEST(MakeCocktail, DrawsOnlyFromIngredientsWithParts) {
     CocktailWorld w;
     w.Recipe(1, 0, 2, 2, 3, 0);  // A has files but no parts; C only a subfolder
-    w.core->FillIngredientLists();
+    w.core->cocktails.FillIngredientLists();
     for (std::uint32_t seed : {1u, 2u, 3u, 4u, 5u}) {
-        w.core->ClearPlaylist();
+        w.core->playlist.ClearPlaylist();
         w.random.Seed(seed);
-        w.core->MakeCocktail();
+        w.core->cocktails.MakeCocktail();
         const std::vector<std::int32_t> added = w.Added();
         ASSERT_FALSE(added.empty());
         for (std::int32_t f : added) EXPECT_EQ(w.FolderOf(f), 2) << f;
         EXPECT_EQ(std::set<std::int32_t>(added.begin(), added.end()).size(), added.size());
     }
     // The parts are read afresh at every generation; the lists need no rebuild.
-    w.core->cocktailTable[0].ingredients[0].parts = 3;
-    w.core->cocktailTable[0].ingredients[1].parts = 0;
-    w.core->ClearPlaylist();
-    w.core->MakeCocktail();
+    w.core->cocktails.Table()[0].ingredients[0].parts = 3;
+    w.core->cocktails.Table()[0].ingredients[1].parts = 0;
+    w.core->playlist.ClearPlaylist();
+    w.core->cocktails.MakeCocktail();
     for (std::int32_t f : w.Added()) EXPECT_EQ(w.FolderOf(f), 1) << f;
 }
 
 TEST(MakeCocktail, IngredientsOnOneFolderShareItsDrawnMarks) {
     CocktailWorld w;
     w.Recipe(4, 1, 4, 1, 4, 1);  // D: one file
-    w.core->FillIngredientLists();
+    w.core->cocktails.FillIngredientLists();
     for (std::uint32_t seed : {7u, 8u, 9u}) {
-        w.core->ClearPlaylist();
+        w.core->playlist.ClearPlaylist();
         w.random.Seed(seed);
-        w.core->MakeCocktail();
+        w.core->cocktails.MakeCocktail();
         EXPECT_EQ(w.Added(), (std::vector<std::int32_t>{3}));
     }
 }
 
 TEST(MakeCocktail, InsertsAtTheSelectionWhileEntriesAreSelected) {
     CocktailWorld w;
-    w.core->AddToPlaylist(0);
-    w.core->AddToPlaylist(1);
-    w.core->playlist.selected[1] = 1;
+    w.core->playlist.AddToPlaylist(0);
+    w.core->playlist.AddToPlaylist(1);
+    w.core->playlist.SetSelected(1, true);
     const std::string total = w.core->display.StaticText1;
     w.Recipe(2, 1, 0, 0, 0, 0);
-    w.core->FillIngredientLists();
-    w.core->MakeCocktail();
+    w.core->cocktails.FillIngredientLists();
+    w.core->cocktails.MakeCocktail();
 
     const Playlist& pl = w.core->playlist;
     ASSERT_GT(pl.Count(), 2);
-    EXPECT_EQ(pl.ListBox2.front(), 0);
-    EXPECT_EQ(pl.ListBox2.back(), 1);
-    EXPECT_TRUE(pl.selected.back());
+    EXPECT_EQ(pl.ListBox2().front(), 0);
+    EXPECT_EQ(pl.ListBox2().back(), 1);
+    EXPECT_TRUE(pl.Selected(pl.Count() - 1));
     for (int i = 1; i + 1 < pl.Count(); ++i) {
-        EXPECT_EQ(w.FolderOf(pl.ListBox2[static_cast<std::size_t>(i)]), 2);
-        EXPECT_NE(pl.ListBox1[static_cast<std::size_t>(i)].find("= b"), std::string::npos) << pl.ListBox1[i];
+        EXPECT_EQ(w.FolderOf(pl.ListBox2()[static_cast<std::size_t>(i)]), 2);
+        EXPECT_NE(pl.ListBox1()[static_cast<std::size_t>(i)].find("= b"), std::string::npos) << pl.ListBox1()[i];
     }
     EXPECT_EQ(w.core->display.StaticText1, total);
 }
@@ -181,16 +181,16 @@ TEST(MakeCocktail, InsertsAtTheSelectionWhileEntriesAreSelected) {
 TEST(MakeCocktail, HoldsPartsAndRepeatLimitInRange) {
     CocktailWorld w;
     w.Recipe(1, -3, 2, 1, 4, 0);
-    w.core->cocktailTable.RepeatLimit = 1000;
-    w.core->FillIngredientLists();
-    w.core->MakeCocktail();
+    w.core->cocktails.Table().RepeatLimit = 1000;
+    w.core->cocktails.FillIngredientLists();
+    w.core->cocktails.MakeCocktail();
     const std::vector<std::int32_t> added = w.Added();
     EXPECT_EQ(added.size(), 3u);  // 255 repeats leave no file of B undrawn
     for (std::int32_t f : added) EXPECT_EQ(w.FolderOf(f), 2);
 
-    w.core->cocktailTable.RepeatLimit = -1;
-    w.core->ClearPlaylist();
-    w.core->MakeCocktail();
+    w.core->cocktails.Table().RepeatLimit = -1;
+    w.core->playlist.ClearPlaylist();
+    w.core->cocktails.MakeCocktail();
     EXPECT_TRUE(w.Added().empty());
 }
 
@@ -202,19 +202,19 @@ TEST(MakeCocktail, ShareOfEachIngredientFollowsItsParts) {
     for (int k = 0; k < 3; ++k)
         for (int i = 0; i < 40 * parts[k]; ++i)
             w.AddFile("F" + std::to_string(k + 1) + "/t" + std::to_string(i) + ".mp3", 180);
-    auto& in = w.core->cocktailTable[0].ingredients;
+    auto& in = w.core->cocktails.Table()[0].ingredients;
     for (int k = 0; k < 3; ++k) in[static_cast<std::size_t>(k)] = {0, k + 1, parts[k]};
-    w.core->cocktailTable.RepeatLimit = 3;
-    w.core->FillIngredientLists();
+    w.core->cocktails.Table().RepeatLimit = 3;
+    w.core->cocktails.FillIngredientLists();
     w.random.Seed(2026);
 
     double count[3] = {0, 0, 0};
     double n = 0;
     for (int g = 0; g < 400; ++g) {
-        w.core->ClearPlaylist();
-        w.core->takenOffNodeId = -1;
-        w.core->MakeCocktail();
-        for (std::int32_t f : w.core->playlist.ListBox2) count[w.core->nodes.File(f).parentFolder - 1] += 1;
+        w.core->playlist.ClearPlaylist();
+        w.core->playlist.SetTakenOff(-1);
+        w.core->cocktails.MakeCocktail();
+        for (std::int32_t f : w.core->playlist.ListBox2()) count[w.core->nodes.File(f).parentFolder - 1] += 1;
         n += w.core->playlist.Count();
     }
     ASSERT_GT(n, 5000);
@@ -228,13 +228,13 @@ TEST(MakeCocktail, ShareOfEachIngredientFollowsItsParts) {
 TEST(CocktailStartUp, FirstRunAndLoadCocktailChoiceMakeACocktail) {
     for (bool firstRun : {true, false}) {
         CocktailWorld w;
-        w.core->AddToPlaylist(3);  // stands for a restored playlist
+        w.core->playlist.AddToPlaylist(3);  // stands for a restored playlist
         w.Recipe(2, 1, 0, 0, 0, 0);
-        w.core->FirstRun = firstRun;
+        w.core->startup.FirstRun = firstRun;
         w.core->options.RadioGroup1 = suLoadCocktail;
         w.core->options.CheckBox1 = true;
         w.core->FormShow();
-        EXPECT_FALSE(w.core->FirstRun);
+        EXPECT_FALSE(w.core->startup.FirstRun);
         const std::vector<std::int32_t> added = w.Added();
         ASSERT_GE(added.size(), 2u);
         // A first run keeps what was restored; the start-up choice empties the playlist first.

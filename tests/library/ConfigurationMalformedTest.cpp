@@ -55,11 +55,11 @@ protected:
 };
 
 TEST_F(MalformedConfiguration, OutOfRangeValuesAreBroughtIntoRange) {
-    EXPECT_EQ(Load(With(kRepeatLimitLine, "300"))->core->cocktailTable.RepeatLimit, 255);
-    EXPECT_EQ(Load(With(kRepeatLimitLine, "-2"))->core->cocktailTable.RepeatLimit, 0);
-    EXPECT_EQ(Load(With(kCurrentCocktailLine, "16"))->core->cocktailTable.CurrentCocktail, 15);
-    EXPECT_EQ(Load(With(kCurrentCocktailLine, "-1"))->core->cocktailTable.CurrentCocktail, 0);
-    EXPECT_EQ(Load(With(kFirstPartsLine, "11"))->core->cocktailTable[0].ingredients[0].parts, 10);
+    EXPECT_EQ(Load(With(kRepeatLimitLine, "300"))->core->cocktails.Table().RepeatLimit, 255);
+    EXPECT_EQ(Load(With(kRepeatLimitLine, "-2"))->core->cocktails.Table().RepeatLimit, 0);
+    EXPECT_EQ(Load(With(kCurrentCocktailLine, "16"))->core->cocktails.Table().CurrentCocktail, 15);
+    EXPECT_EQ(Load(With(kCurrentCocktailLine, "-1"))->core->cocktails.Table().CurrentCocktail, 0);
+    EXPECT_EQ(Load(With(kFirstPartsLine, "11"))->core->cocktails.Table()[0].ingredients[0].parts, 10);
     // A choice outside its list takes the first-run item, never "Shut down the computer".
     EXPECT_EQ(Load(With(kRadioGroup2Line, "4"))->core->options.RadioGroup2, epLoadCocktail);
     EXPECT_EQ(Load(With(kRadioGroup1Line, "3"))->core->options.RadioGroup1, suContinueSession);
@@ -91,7 +91,7 @@ TEST_F(MalformedConfiguration, NameWithLineEndsIsSavedOnOneLine) {
     FakeWorld w;
     w.core->nodes.ProgramFolder = dir.path();
     w.core->SetFirstRunValues(40);
-    w.core->cocktailTable[0].name = "Two\r\nlines";
+    w.core->cocktails.Table()[0].name = "Two\r\nlines";
     w.core->options.CheckBox1 = true;
     ASSERT_TRUE(w.core->SaveConfiguration());
     const std::string file = dir.ReadFile("qnd.cfg");
@@ -99,7 +99,7 @@ TEST_F(MalformedConfiguration, NameWithLineEndsIsSavedOnOneLine) {
     FakeWorld back;
     back.core->nodes.ProgramFolder = dir.path();
     ASSERT_TRUE(back.core->LoadConfiguration());
-    EXPECT_EQ(back.core->cocktailTable[0].name, "Two  lines");
+    EXPECT_EQ(back.core->cocktails.Table()[0].name, "Two  lines");
     EXPECT_TRUE(back.core->options.CheckBox1);
 }
 
@@ -112,12 +112,12 @@ TEST_F(MalformedConfiguration, EveryTruncationEndsSane) {
     for (std::size_t n = 0; n <= file.size(); ++n) {
         dir.WriteFile("qnd.cfg", file.substr(0, n));
         ASSERT_TRUE(c.LoadConfiguration());
-        ASSERT_LE(c.cocktailTable.RepeatLimit, 255);
-        ASSERT_GE(c.cocktailTable.CurrentCocktail, 0);
-        ASSERT_LE(c.cocktailTable.CurrentCocktail, 15);
+        ASSERT_LE(c.cocktails.Table().RepeatLimit, 255);
+        ASSERT_GE(c.cocktails.Table().CurrentCocktail, 0);
+        ASSERT_LE(c.cocktails.Table().CurrentCocktail, 15);
         ASSERT_GE(c.options.RadioGroup2, epLoadCocktail);
         ASSERT_LE(c.options.RadioGroup2, epShutDown);
-        for (const Cocktail& k : c.cocktailTable.cocktails)
+        for (const Cocktail& k : c.cocktails.Table().cocktails)
             for (const Ingredient& in : k.ingredients) ASSERT_LE(in.parts, 10);
     }
 }
@@ -129,9 +129,9 @@ TEST_F(MalformedConfiguration, BinaryJunkReadsWithoutHarm) {
     FakeWorld w;
     w.core->nodes.ProgramFolder = dir.path();
     EXPECT_TRUE(w.core->LoadConfiguration());
-    EXPECT_GE(w.core->cocktailTable.CurrentCocktail, 0);
-    EXPECT_LE(w.core->cocktailTable.CurrentCocktail, 15);
-    EXPECT_LE(w.core->cocktailTable.RepeatLimit, 255);
+    EXPECT_GE(w.core->cocktails.Table().CurrentCocktail, 0);
+    EXPECT_LE(w.core->cocktails.Table().CurrentCocktail, 15);
+    EXPECT_LE(w.core->cocktails.Table().RepeatLimit, 255);
     EXPECT_GE(w.core->options.RadioGroup1, suClearPlaylist);
     EXPECT_LE(w.core->options.RadioGroup1, suLoadCocktail);
 }

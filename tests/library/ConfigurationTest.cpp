@@ -36,9 +36,9 @@ TEST_F(ConfigurationTest, FirstRunFileLayout) {
 }
 
 TEST_F(ConfigurationTest, RoundTripKeepsEmptyNamesAndButtons) {
-    c.cocktailTable[1].name = "";
-    c.cocktailTable[2].ingredients[1].parts = 5;
-    c.cocktailTable.CurrentCocktail = 2;
+    c.cocktails.Table()[1].name = "";
+    c.cocktails.Table()[2].ingredients[1].parts = 5;
+    c.cocktails.Table().CurrentCocktail = 2;
     c.buttons.Repeat = true;
     c.options.RadioGroup2 = epWait;
     c.options.CheckBox1 = true;
@@ -49,10 +49,10 @@ TEST_F(ConfigurationTest, RoundTripKeepsEmptyNamesAndButtons) {
     d.nodes.ProgramFolder = dir.path();
     ASSERT_TRUE(d.LoadConfiguration());
     EXPECT_EQ(d.nodes.MusicFolder, "/music/");
-    EXPECT_EQ(d.cocktailTable[1].name, "");
-    EXPECT_EQ(d.cocktailTable[2].name, "MusicalCocktail3");
-    EXPECT_EQ(d.cocktailTable[2].ingredients[1].parts, 5);
-    EXPECT_EQ(d.cocktailTable.CurrentCocktail, 2);
+    EXPECT_EQ(d.cocktails.Table()[1].name, "");
+    EXPECT_EQ(d.cocktails.Table()[2].name, "MusicalCocktail3");
+    EXPECT_EQ(d.cocktails.Table()[2].ingredients[1].parts, 5);
+    EXPECT_EQ(d.cocktails.Table().CurrentCocktail, 2);
     EXPECT_TRUE(d.buttons.Repeat);
     EXPECT_EQ(d.options.RadioGroup2, epWait);
     EXPECT_TRUE(d.options.CheckBox1);
@@ -65,7 +65,7 @@ TEST_F(ConfigurationTest, RoundTripKeepsEmptyNamesAndButtons) {
     FakeWorld w3;
     w3.core->nodes.ProgramFolder = dir.path();
     ASSERT_TRUE(w3.core->LoadConfiguration());
-    EXPECT_EQ(w3.core->cocktailTable[2].ingredients[1].parts, 5);
+    EXPECT_EQ(w3.core->cocktails.Table()[2].ingredients[1].parts, 5);
     EXPECT_EQ(w3.core->options.RadioGroup2, epWait);
 }
 
@@ -77,10 +77,10 @@ TEST_F(ConfigurationTest, EveryTruncationAndJunkGivesSaneValues) {
         Core& t = *wt.core;
         t.nodes.ProgramFolder = dir.path();
         t.LoadConfiguration();
-        ASSERT_GE(t.cocktailTable.CurrentCocktail, 0);
-        ASSERT_LE(t.cocktailTable.CurrentCocktail, 15);
-        ASSERT_GE(t.cocktailTable.RepeatLimit, 0);
-        ASSERT_LE(t.cocktailTable.RepeatLimit, 255);
+        ASSERT_GE(t.cocktails.Table().CurrentCocktail, 0);
+        ASSERT_LE(t.cocktails.Table().CurrentCocktail, 15);
+        ASSERT_GE(t.cocktails.Table().RepeatLimit, 0);
+        ASSERT_LE(t.cocktails.Table().RepeatLimit, 255);
         ASSERT_GE(t.options.RadioGroup1, 0);
         ASSERT_LE(t.options.RadioGroup1, 2);
     }
@@ -88,9 +88,9 @@ TEST_F(ConfigurationTest, EveryTruncationAndJunkGivesSaneValues) {
     FakeWorld wj;
     wj.core->nodes.ProgramFolder = dir.path();
     wj.core->LoadConfiguration();
-    EXPECT_LE(wj.core->cocktailTable.RepeatLimit, 255);
-    EXPECT_GE(wj.core->cocktailTable.CurrentCocktail, 0);
-    EXPECT_LE(wj.core->cocktailTable[0].ingredients[1].parts, 10);
+    EXPECT_LE(wj.core->cocktails.Table().RepeatLimit, 255);
+    EXPECT_GE(wj.core->cocktails.Table().CurrentCocktail, 0);
+    EXPECT_LE(wj.core->cocktails.Table()[0].ingredients[1].parts, 10);
 }
 
 TEST_F(ConfigurationTest, UnreadableAndUnwritableFilesAreReported) {

@@ -64,17 +64,17 @@ protected:
 
     StartupTest() {
         c.FormCreate();
-        c.startupHooks.ExecutablePath = [this] { return program / "quendo"; };
-        c.startupHooks.ShowBrowseModal = [this]() -> std::optional<std::string> {
+        c.startup.hooks.ExecutablePath = [this] { return program / "quendo"; };
+        c.startup.hooks.ShowBrowseModal = [this]() -> std::optional<std::string> {
             events.push_back("browse");
             if (choices.empty()) return std::nullopt;
             auto choice = choices.front();
             choices.pop_front();
             return choice;
         };
-        c.startupHooks.HideSplash = [this] { events.push_back("hide"); };
-        c.startupHooks.StartSlideOut = [this] { events.push_back("slide"); };
-        c.startupHooks.CloseSplash = [this] { events.push_back("close"); };
+        c.startup.hooks.HideSplash = [this] { events.push_back("hide"); };
+        c.startup.hooks.StartSlideOut = [this] { events.push_back("slide"); };
+        c.startup.hooks.CloseSplash = [this] { events.push_back("close"); };
         c.hooks.CloseMainWindow = [this] {
             events.push_back("close main");
             c.CloseRequest();
@@ -91,15 +91,15 @@ TEST_F(StartupTest, FirstRunAsksAgainUntilTheTreeFitsThenSavesAndScans) {
     music.WriteFile("notes.txt", "");
     choices = {flat.path(), music.path()};
 
-    c.RunStartupSequence();
+    c.startup.RunStartupSequence();
     EXPECT_EQ(events, (std::vector<std::string>{"browse", "browse", "slide"}));
     ASSERT_EQ(w.dialogs.shown.size(), 1u);
     EXPECT_EQ(w.dialogs.shown[0].text, kTooFew);
     EXPECT_EQ(w.dialogs.shown[0].place, MsgPlace::TopLeft);
     EXPECT_EQ(w.dialogs.shown[0].icon, MsgIcon::Warning);
 
-    EXPECT_TRUE(c.FirstRun);
-    EXPECT_FALSE(c.SetupCancelled);
+    EXPECT_TRUE(c.startup.FirstRun);
+    EXPECT_FALSE(c.startup.SetupCancelled);
     EXPECT_EQ(c.nodes.ProgramFolder, program.path());
     EXPECT_EQ(c.nodes.MusicFolder, music.path() + "/");
     EXPECT_EQ(c.options.Edit1, c.nodes.MusicFolder);
@@ -107,19 +107,19 @@ TEST_F(StartupTest, FirstRunAsksAgainUntilTheTreeFitsThenSavesAndScans) {
     EXPECT_EQ(c.display.Label6, "Folders = 1");
     EXPECT_EQ(c.display.Label7, "Files = 2");
     // The first-run cocktails' folders are held at the one folder the tree has.
-    EXPECT_EQ(c.cocktailTable[0].ingredients[2].folder, 1);
-    EXPECT_EQ(c.cocktailTable[15].ingredients[0].folder, 1);
+    EXPECT_EQ(c.cocktails.Table()[0].ingredients[2].folder, 1);
+    EXPECT_EQ(c.cocktails.Table()[15].ingredients[0].folder, 1);
 }
 
 TEST_F(StartupTest, CancelledFirstRunEndsWithoutWritingAnyFile) {
     // Cancel, "continue?" OK, Cancel again, "continue?" Cancel.
     w.dialogs.answers = {MsgAnswer::Ok, MsgAnswer::Cancel, MsgAnswer::Ok};
-    c.startupHooks.ShowBrowseModal = [this]() -> std::optional<std::string> {
+    c.startup.hooks.ShowBrowseModal = [this]() -> std::optional<std::string> {
         events.push_back("browse");
-        while (c.BrowseCancelClick()) events.push_back("browse");
+        while (c.startup.BrowseCancelClick()) events.push_back("browse");
         return std::nullopt;
     };
-    c.hooks.ShowSplashModal = [this] { c.RunStartupSequence(); };
+    c.hooks.ShowSplashModal = [this] { c.startup.RunStartupSequence(); };
     int welcomes = 0;
     c.hooks.ShowWelcome = [&] { ++welcomes; };
     c.FormShow();
@@ -131,7 +131,7 @@ TEST_F(StartupTest, CancelledFirstRunEndsWithoutWritingAnyFile) {
     }
     EXPECT_EQ(texts, (std::vector<std::string>{kContinue, kContinue, kThanks}));
     EXPECT_EQ(events, (std::vector<std::string>{"browse", "browse", "close main", "close"}));
-    EXPECT_TRUE(c.SetupCancelled);
+    EXPECT_TRUE(c.startup.SetupCancelled);
     EXPECT_EQ(welcomes, 0);
     EXPECT_EQ(c.nodes.FileCount(), 0);
     EXPECT_TRUE(std::filesystem::is_empty(program.path()));
@@ -151,9 +151,9 @@ TEST_F(StartupTest, LaterStartReadsTheFileAndClosesAtOnceWithoutSplash) {
         before.core->buttons.Shuffle = true;
         ASSERT_TRUE(before.core->SaveConfiguration());
     }
-    c.RunStartupSequence();
+    c.startup.RunStartupSequence();
     EXPECT_EQ(events, (std::vector<std::string>{"hide", "close"}));
-    EXPECT_FALSE(c.FirstRun);
+    EXPECT_FALSE(c.startup.FirstRun);
     EXPECT_TRUE(w.dialogs.shown.empty());
     EXPECT_EQ(c.display.Label6, "Folders = 2");
     EXPECT_EQ(c.display.Label7, "Files = 2");
@@ -165,25 +165,25 @@ TEST_F(StartupTest, LaterStartReadsTheFileAndClosesAtOnceWithoutSplash) {
 TEST_F(StartupTest, UnreadableFileLeavesAnEmptyLibraryNotTheProgramFolder) {
     std::filesystem::create_directory(program / "qnd.cfg");  // present, but no file to read
     program.WriteFile("Demo/a.mp3", "");
-    c.RunStartupSequence();
+    c.startup.RunStartupSequence();
     ASSERT_EQ(w.dialogs.shown.size(), 1u);
     EXPECT_EQ(w.dialogs.shown[0].text, "Error 0002");
-    EXPECT_FALSE(c.FirstRun);
+    EXPECT_FALSE(c.startup.FirstRun);
     EXPECT_EQ(c.nodes.FileCount(), 0);
     EXPECT_EQ(c.display.Label7, "Files = 0");
-    EXPECT_EQ(c.cocktailTable[0].name, "MusicalCocktail1");
+    EXPECT_EQ(c.cocktails.Table()[0].name, "MusicalCocktail1");
 }
 
 TEST_F(StartupTest, UnknownExecutableIsReportedAndTheStartGoesOn) {
-    c.startupHooks.ExecutablePath = [] { return std::string(); };
+    c.startup.hooks.ExecutablePath = [] { return std::string(); };
     choices = {std::nullopt};
-    c.startupHooks.CloseSplash = nullptr;  // nothing to close in this test
+    c.startup.hooks.CloseSplash = nullptr;  // nothing to close in this test
     c.hooks.CloseMainWindow = nullptr;
-    c.RunStartupSequence();
+    c.startup.RunStartupSequence();
     ASSERT_FALSE(w.dialogs.shown.empty());
     EXPECT_EQ(w.dialogs.shown[0].text, "Error 0001");
     EXPECT_FALSE(c.nodes.ProgramFolder.empty());
-    EXPECT_TRUE(c.SetupCancelled);  // the chooser was given up: no file is written
+    EXPECT_TRUE(c.startup.SetupCancelled);  // the chooser was given up: no file is written
 }
 
 }  // namespace

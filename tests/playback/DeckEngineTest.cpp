@@ -26,7 +26,7 @@ protected:
 
     std::int32_t Add(const std::string& name, double seconds) {
         const std::int32_t j = w.AddFile(name, seconds);
-        c.AddToPlaylist(j);
+        c.playlist.AddToPlaylist(j);
         return j;
     }
 
@@ -35,7 +35,7 @@ protected:
         for (int i = 0; i < n; ++i) {
             w.deck1.Advance(0.1);
             w.deck2.Advance(0.1);
-            if (c.Timer1Enabled) c.Timer1Timer();
+            if (c.deck.Timer1Enabled()) c.Timer1Timer();
         }
     }
 
@@ -45,23 +45,23 @@ protected:
         c.Timer1Timer();
     }
 
-    FakePlayer& Current() { return c.currentDeck == Deck::WinMediaPlayer1 ? w.deck1 : w.deck2; }
+    FakePlayer& Current() { return c.deck.currentDeck() == Deck::WinMediaPlayer1 ? w.deck1 : w.deck2; }
 
     void TickUntilMixStarts() {
-        for (int n = 0; !c.isMixing && c.Timer1Enabled && n < 100000; ++n) Tick();
+        for (int n = 0; !c.deck.isMixing() && c.deck.Timer1Enabled() && n < 100000; ++n) Tick();
     }
 
     // Ticks until the mix ends; returns the number of ticks.
     int TickUntilMixEnds() {
         int n = 0;
-        while (c.isMixing && n < 2000) {
+        while (c.deck.isMixing() && n < 2000) {
             Tick();
             ++n;
         }
         return n;
     }
 
-    std::vector<std::int32_t> Files() const { return c.playlist.ListBox2; }
+    std::vector<std::int32_t> Files() const { return c.playlist.ListBox2(); }
 };
 
 std::vector<std::string> Without(const std::vector<std::string>& calls, const std::string& prefix) {
@@ -81,8 +81,8 @@ TEST_F(DeckEngine, DefaultMixOfATwoHundredSecondTrack) {
     EXPECT_EQ(c.display.Label1Hint, "A.mp3");
     EXPECT_EQ(c.display.StaticText2, "3:20");
     EXPECT_EQ(c.display.CGauge1Max, 194);
-    EXPECT_TRUE(c.Timer1Enabled);
-    EXPECT_EQ(c.takenOffNodeId, a);
+    EXPECT_TRUE(c.deck.Timer1Enabled());
+    EXPECT_EQ(c.playlist.takenOffNodeId(), a);
     EXPECT_EQ(Files(), std::vector<std::int32_t>{b});
 
     TickAt(10.7);
@@ -93,12 +93,12 @@ TEST_F(DeckEngine, DefaultMixOfATwoHundredSecondTrack) {
     EXPECT_EQ(c.display.StaticText3, "1:15");
 
     TickAt(193.99);
-    EXPECT_FALSE(c.isMixing);
+    EXPECT_FALSE(c.deck.isMixing());
     w.deck1.calls.clear();
     TickAt(194);
-    ASSERT_TRUE(c.isMixing);
-    EXPECT_EQ(c.mixStep, 0);
-    EXPECT_EQ(c.incomingDeck, Deck::WinMediaPlayer2);
+    ASSERT_TRUE(c.deck.isMixing());
+    EXPECT_EQ(c.deck.mixStep(), 0);
+    EXPECT_EQ(c.deck.incomingDeck(), Deck::WinMediaPlayer2);
     EXPECT_EQ(c.display.CGauge1Max, 60);
     EXPECT_EQ(c.display.CGauge1Progress, 0);
     EXPECT_EQ(c.display.CGauge1Colour, Colour::Yellow);
@@ -115,29 +115,29 @@ TEST_F(DeckEngine, DefaultMixOfATwoHundredSecondTrack) {
     Tick();
     EXPECT_EQ(w.deck2.calls, (std::vector<std::string>{"FileName /music/B.mp3", "Play", "Volume 0", "Balance 4000"}));
     EXPECT_EQ(w.deck1.calls, (std::vector<std::string>{"Volume 0", "Balance 0"}));
-    EXPECT_EQ(c.mixStep, 1);
+    EXPECT_EQ(c.deck.mixStep(), 1);
     EXPECT_EQ(c.display.CGauge1Progress, 1);
     EXPECT_EQ(c.display.StaticText3, "0:00");
-    EXPECT_EQ(c.incomingName, "B.mp3");
-    EXPECT_EQ(c.trackLength, 180);
+    EXPECT_EQ(c.deck.incomingName(), "B.mp3");
+    EXPECT_EQ(c.deck.trackLength(), 180);
     // The started entry stays at the head until the mix ends.
     EXPECT_EQ(Files(), std::vector<std::int32_t>{b});
 
     Tick(59);
-    EXPECT_TRUE(c.isMixing);
-    EXPECT_EQ(c.mixStep, 60);
+    EXPECT_TRUE(c.deck.isMixing());
+    EXPECT_EQ(c.deck.mixStep(), 60);
     EXPECT_EQ(c.display.StaticText3, "0:06");
     EXPECT_EQ(w.deck1.balance, -3894);  // point 59; point 60 is never sent
     EXPECT_EQ(w.deck2.balance, 106);
     EXPECT_EQ(w.deck1.fileName, "/music/A.mp3");  // played to its end during the mix, left alone
 
     Tick();  // the 61st tick after the start ends the mix
-    EXPECT_FALSE(c.isMixing);
-    EXPECT_EQ(c.currentDeck, Deck::WinMediaPlayer2);
+    EXPECT_FALSE(c.deck.isMixing());
+    EXPECT_EQ(c.deck.currentDeck(), Deck::WinMediaPlayer2);
     EXPECT_EQ(c.display.Label1Caption, "B.mp3");
     EXPECT_EQ(c.display.Label1Hint, "B.mp3");
-    EXPECT_TRUE(c.incomingName.empty());
-    EXPECT_EQ(c.takenOffNodeId, b);
+    EXPECT_TRUE(c.deck.incomingName().empty());
+    EXPECT_EQ(c.playlist.takenOffNodeId(), b);
     EXPECT_TRUE(c.playlist.Empty());
     EXPECT_EQ(c.display.StaticText1, "0:00");
     EXPECT_EQ(c.display.CGauge1Max, 174);
@@ -147,7 +147,7 @@ TEST_F(DeckEngine, DefaultMixOfATwoHundredSecondTrack) {
     EXPECT_TRUE(c.display.NextEnabled);
     EXPECT_TRUE(c.display.MixOffEnabled);
     EXPECT_TRUE(c.editor.MixBarsEnabled);
-    EXPECT_TRUE(c.Timer1Enabled);
+    EXPECT_TRUE(c.deck.Timer1Enabled());
     EXPECT_EQ(w.deck2.balance, 106);
     EXPECT_EQ(w.deck2.state, psPlaying);
 }
@@ -170,7 +170,7 @@ TEST_F(DeckEngine, AutoMixingTimeRemainingAndStartingPosition) {
     EXPECT_EQ(w.deck2.calls[61], "Play");
     EXPECT_EQ(w.deck2.calls[63], "Balance 4000");
     EXPECT_EQ(TickUntilMixEnds(), 30);
-    EXPECT_EQ(c.currentDeck, Deck::WinMediaPlayer2);
+    EXPECT_EQ(c.deck.currentDeck(), Deck::WinMediaPlayer2);
     EXPECT_EQ(c.display.StaticText3, "0:00");
 }
 
@@ -180,16 +180,16 @@ TEST_F(DeckEngine, MixWithoutIncomingTrackFinishesThePlaylist) {
     const auto b = Add("B.mp3", 180);
     c.buttons.UP = false;
     TickAt(195);
-    ASSERT_TRUE(c.isMixing);
+    ASSERT_TRUE(c.deck.isMixing());
     EXPECT_EQ(TickUntilMixEnds(), 61);
     EXPECT_TRUE(w.deck2.fileName.empty());
-    EXPECT_FALSE(c.Timer1Enabled);
+    EXPECT_FALSE(c.deck.Timer1Enabled());
     EXPECT_EQ(w.deck1.fileName, "");
     EXPECT_EQ(c.display.StaticText2, ":");
     EXPECT_EQ(c.display.StaticText3, ":");
     EXPECT_EQ(c.display.Label1Caption, "");
     EXPECT_EQ(c.display.Label1Hint, "");
-    EXPECT_EQ(c.takenOffNodeId, -1);
+    EXPECT_EQ(c.playlist.takenOffNodeId(), -1);
     EXPECT_EQ(Files(), std::vector<std::int32_t>{b});
     EXPECT_EQ(c.display.CGauge1Colour, Colour::Aqua);
 
@@ -197,19 +197,19 @@ TEST_F(DeckEngine, MixWithoutIncomingTrackFinishesThePlaylist) {
     c.buttons.UP = true;
     c.UPClick();
     EXPECT_EQ(w.deck1.fileName, "/music/B.mp3");
-    EXPECT_TRUE(c.Timer1Enabled);
+    EXPECT_TRUE(c.deck.Timer1Enabled());
 }
 
 TEST_F(DeckEngine, EmptyPlaylistAtMixStartPlaysTheLastTrackOut) {
     Add("A.mp3", 200);
     TickAt(194);
-    ASSERT_TRUE(c.isMixing);
+    ASSERT_TRUE(c.deck.isMixing());
     EXPECT_EQ(TickUntilMixEnds(), 61);
     EXPECT_EQ(w.deck1.balance, -3894);
     EXPECT_TRUE(w.deck2.fileName.empty());
     EXPECT_EQ(w.deck1.fileName, "");
     EXPECT_EQ(c.display.StaticText2, ":");
-    EXPECT_FALSE(c.Timer1Enabled);
+    EXPECT_FALSE(c.deck.Timer1Enabled());
 
     // Idle again: the next file starts at once.
     Add("B.mp3", 100);
@@ -222,7 +222,7 @@ TEST_F(DeckEngine, MixOffPlaysEachTrackToItsEnd) {
     EXPECT_EQ(c.display.CGauge1Max, 200);
     Add("B.mp3", 100);
     TickAt(196);
-    EXPECT_FALSE(c.isMixing);
+    EXPECT_FALSE(c.deck.isMixing());
     EXPECT_EQ(c.display.CGauge1Progress, 198);
     EXPECT_EQ(c.display.StaticText3, "0:04");
 
@@ -233,13 +233,13 @@ TEST_F(DeckEngine, MixOffPlaysEachTrackToItsEnd) {
     EXPECT_EQ(w.deck1.fileName, "/music/B.mp3");
     EXPECT_EQ(c.display.StaticText2, "1:40");
     EXPECT_EQ(c.display.CGauge1Max, 100);
-    EXPECT_TRUE(c.Timer1Enabled);
+    EXPECT_TRUE(c.deck.Timer1Enabled());
     EXPECT_TRUE(w.deck2.calls.empty());
 
     // The last track ends: the playlist is finished.
     TickAt(99.95);
     Tick();
-    EXPECT_FALSE(c.Timer1Enabled);
+    EXPECT_FALSE(c.deck.Timer1Enabled());
     EXPECT_EQ(w.deck1.fileName, "");
     EXPECT_EQ(c.display.StaticText3, ":");
 }
@@ -250,7 +250,7 @@ TEST_F(DeckEngine, MixOffWithUpRaisedKeepsTheEndedTrack) {
     Add("B.mp3", 30);
     c.buttons.UP = false;
     Tick(210);
-    EXPECT_FALSE(c.Timer1Enabled);
+    EXPECT_FALSE(c.deck.Timer1Enabled());
     EXPECT_EQ(w.deck1.fileName, "/music/A.mp3");
     EXPECT_EQ(c.playlist.Count(), 1);
 }
@@ -261,17 +261,17 @@ TEST_F(DeckEngine, RepeatPlaysOneEntryEndlessly) {
     EXPECT_TRUE(c.display.ShuffleEnabled);
     EXPECT_EQ(c.display.RepeatCaptionColour, Colour::Green);
     const auto a = Add("A.mp3", 20);
-    EXPECT_EQ(c.takenOffNodeId, -1);
+    EXPECT_EQ(c.playlist.takenOffNodeId(), -1);
     EXPECT_EQ(Files(), std::vector<std::int32_t>{a});
     for (int round = 0; round < 3; ++round) {
         TickUntilMixStarts();
-        ASSERT_TRUE(c.isMixing) << round;
+        ASSERT_TRUE(c.deck.isMixing()) << round;
         TickUntilMixEnds();
         EXPECT_EQ(Current().fileName, "/music/A.mp3");
         EXPECT_EQ(Files(), std::vector<std::int32_t>{a});
     }
-    EXPECT_EQ(c.currentDeck, Deck::WinMediaPlayer2);
-    EXPECT_TRUE(c.Timer1Enabled);
+    EXPECT_EQ(c.deck.currentDeck(), Deck::WinMediaPlayer2);
+    EXPECT_TRUE(c.deck.Timer1Enabled());
 }
 
 TEST_F(DeckEngine, ShuffleWithTwoEntriesAlternates) {
@@ -311,7 +311,7 @@ TEST_F(DeckEngine, ShuffleNeverPicksTheStartedTrackAmongMany) {
     for (auto j : all) c.playlist.Append("x", j);
     for (int i = 0; i < 50; ++i) {
         const auto before = Files();
-        c.AdvancePlaylist();
+        c.deck.AdvancePlaylist();
         const auto after = Files();
         ASSERT_NE(after.front(), before.front());
         // A rotation of the same entries.
@@ -320,7 +320,7 @@ TEST_F(DeckEngine, ShuffleNeverPicksTheStartedTrackAmongMany) {
         std::rotate(rotated.begin(), rotated.begin() + k, rotated.end());
         EXPECT_EQ(after, rotated);
     }
-    EXPECT_EQ(c.takenOffNodeId, -1);
+    EXPECT_EQ(c.playlist.takenOffNodeId(), -1);
 }
 
 TEST_F(DeckEngine, PlayDuringAMixPausesAndResumesBothDecks) {
@@ -332,9 +332,9 @@ TEST_F(DeckEngine, PlayDuringAMixPausesAndResumesBothDecks) {
     c.PlayClick();
     EXPECT_EQ(w.deck1.state, psPaused);
     EXPECT_EQ(w.deck2.state, psPaused);
-    EXPECT_FALSE(c.Timer1Enabled);
+    EXPECT_FALSE(c.deck.Timer1Enabled());
     Tick(10);  // frozen
-    EXPECT_EQ(c.mixStep, 5);
+    EXPECT_EQ(c.deck.mixStep(), 5);
     EXPECT_DOUBLE_EQ(w.deck2.position, 0.4);
 
     // Only paused decks are resumed: deck 1 has been stopped meanwhile.
@@ -342,7 +342,7 @@ TEST_F(DeckEngine, PlayDuringAMixPausesAndResumesBothDecks) {
     w.deck1.calls.clear();
     c.buttons.Play = true;
     c.PlayClick();
-    EXPECT_TRUE(c.Timer1Enabled);
+    EXPECT_TRUE(c.deck.Timer1Enabled());
     EXPECT_EQ(w.deck2.state, psPlaying);
     EXPECT_TRUE(Without(w.deck1.calls, "Volume").empty());
     EXPECT_EQ(TickUntilMixEnds(), 56);
@@ -351,7 +351,7 @@ TEST_F(DeckEngine, PlayDuringAMixPausesAndResumesBothDecks) {
     c.buttons.Play = false;
     c.PlayClick();
     EXPECT_EQ(w.deck2.state, psPaused);
-    EXPECT_TRUE(c.Timer1Enabled);
+    EXPECT_TRUE(c.deck.Timer1Enabled());
     // UP pressed while the deck is paused starts nothing.
     w.deck2.calls.clear();
     c.UPClick();
@@ -366,7 +366,7 @@ TEST_F(DeckEngine, SeekingNextAndMixOffGauge) {
     c.NextClick();
     EXPECT_EQ(w.deck1.position, 193);  // 194 * 272 / 273
     c.Timer1Timer();
-    EXPECT_FALSE(c.isMixing);
+    EXPECT_FALSE(c.deck.isMixing());
 
     c.buttons.Mix_OFF = true;
     c.Mix_OFFClick();
@@ -376,7 +376,7 @@ TEST_F(DeckEngine, SeekingNextAndMixOffGauge) {
     EXPECT_EQ(c.display.CGauge1Max, 194);
 
     TickAt(194);
-    ASSERT_TRUE(c.isMixing);
+    ASSERT_TRUE(c.deck.isMixing());
     c.Label1Seek(200, 273);
     c.NextClick();
     EXPECT_EQ(w.deck1.position, 194);
@@ -412,12 +412,12 @@ TEST_F(DeckEngine, ShutDownWritesThePlaylistFirstAndNamesAFailedCall) {
     const auto a = core.nodes.AddFileNode(0, "A.mp3");
     w.probe.durations["/music/A.mp3"] = 20;
     w.deck1.durations["/music/A.mp3"] = 20;
-    core.AddToPlaylist(a);
-    EXPECT_EQ(core.takenOffNodeId, a);
-    core.SavePlaylist();
+    core.playlist.AddToPlaylist(a);
+    EXPECT_EQ(core.playlist.takenOffNodeId(), a);
+    core.playlist.SavePlaylist();
     EXPECT_EQ(dir.ReadFile("qnd.m3u"), "/music/A.mp3\r\n");
 
-    for (int i = 0; i < 400 && core.Timer1Enabled; ++i) {
+    for (int i = 0; i < 400 && core.deck.Timer1Enabled(); ++i) {
         w.deck1.Advance(0.1);
         core.Timer1Timer();
     }
@@ -433,12 +433,12 @@ TEST_F(DeckEngine, OtherEndingChoices) {
     bool closed = false;
     c.hooks.CloseMainWindow = [&] { closed = true; };
     c.options.RadioGroup2 = epCloseProgram;
-    c.FinishPlaylist();
+    c.deck.FinishPlaylist();
     EXPECT_TRUE(closed);
     EXPECT_EQ(w.powerOff.requests, 0);
     closed = false;
     c.options.RadioGroup2 = epLoadCocktail;
-    c.FinishPlaylist();
+    c.deck.FinishPlaylist();
     EXPECT_FALSE(closed);
     EXPECT_EQ(w.powerOff.requests, 0);
     EXPECT_TRUE(w.dialogs.shown.empty());
@@ -449,11 +449,11 @@ TEST_F(DeckEngine, TrackEndingBeforeItsMixIsFollowedByTheNext) {
     Add("B.mp3", 180);
     w.deck1.durations["/music/A.mp3"] = 150;  // the measured length was too long
     Tick(1510);
-    EXPECT_FALSE(c.isMixing);
+    EXPECT_FALSE(c.deck.isMixing());
     EXPECT_EQ(w.deck1.fileName, "/music/B.mp3");
     EXPECT_EQ(w.deck1.state, psPlaying);
     EXPECT_EQ(c.display.Label1Caption, "B.mp3");
-    EXPECT_TRUE(c.Timer1Enabled);
+    EXPECT_TRUE(c.deck.Timer1Enabled());
     EXPECT_TRUE(c.playlist.Empty());
 }
 
@@ -491,12 +491,12 @@ TEST_F(DeckEngine, PlaylistClearedDuringAMix) {
     const auto b = Add("B.mp3", 180);
     TickAt(194);
     Tick(3);
-    c.ClearPlaylist();
+    c.playlist.ClearPlaylist();
     EXPECT_EQ(TickUntilMixEnds(), 58);
-    EXPECT_EQ(c.currentDeck, Deck::WinMediaPlayer2);
+    EXPECT_EQ(c.deck.currentDeck(), Deck::WinMediaPlayer2);
     EXPECT_EQ(c.display.Label1Caption, "B.mp3");
     // The playing track counts as taken off: it is saved first, and an added file waits.
-    EXPECT_EQ(c.takenOffNodeId, b);
+    EXPECT_EQ(c.playlist.takenOffNodeId(), b);
     const auto d = Add("D.mp3", 50);
     EXPECT_EQ(w.deck2.fileName, "/music/B.mp3");
     EXPECT_EQ(Files(), std::vector<std::int32_t>{d});
@@ -508,22 +508,22 @@ TEST_F(DeckEngine, HeadDeletedDuringAMixKeepsTheEntryThatNeverPlayed) {
     const auto cc = Add("C.mp3", 170);
     TickAt(194);
     Tick(2);
-    c.playlist.selected[0] = 1;
-    c.DeleteSelectedEntries();
+    c.playlist.SetSelected(0, 1);
+    c.playlist.DeleteSelectedEntries();
     TickUntilMixEnds();
     EXPECT_EQ(w.deck2.fileName, "/music/B.mp3");
     EXPECT_EQ(Files(), std::vector<std::int32_t>{cc});
-    EXPECT_EQ(c.takenOffNodeId, b);
-    EXPECT_EQ(c.trackLength, 180);
+    EXPECT_EQ(c.playlist.takenOffNodeId(), b);
+    EXPECT_EQ(c.deck.trackLength(), 180);
 
     // The entry that did play leaves, also when files were inserted behind it.
     TickAt(174);
     Tick(2);
-    c.playlist.selected[0] = 1;
-    c.AddToPlaylist(w.AddFile("E.mp3", 90));  // goes to position 1 during a mix
+    c.playlist.SetSelected(0, 1);
+    c.playlist.AddToPlaylist(w.AddFile("E.mp3", 90));  // goes to position 1 during a mix
     TickUntilMixEnds();
     EXPECT_EQ(Files().size(), 1u);
-    EXPECT_EQ(c.takenOffNodeId, cc);
+    EXPECT_EQ(c.playlist.takenOffNodeId(), cc);
 }
 
 TEST_F(DeckEngine, FileAddedToAnEmptiedPlaylistDuringAMixIsMixedIn) {
@@ -532,8 +532,8 @@ TEST_F(DeckEngine, FileAddedToAnEmptiedPlaylistDuringAMixIsMixedIn) {
     Add("A.mp3", 200);
     TickAt(194);
     Tick(5);
-    c.playlist.selected[0] = 1;
-    c.DeleteSelectedEntries();
+    c.playlist.SetSelected(0, 1);
+    c.playlist.DeleteSelectedEntries();
     w.deck1.calls.clear();
     const auto b = Add("B.mp3", 100);
     EXPECT_TRUE(w.deck1.calls.empty());  // the outgoing track is not cut
@@ -550,7 +550,7 @@ TEST_F(DeckEngine, TrackShorterThanTheLead) {
     Add("B.mp3", 100);
     EXPECT_EQ(c.display.CGauge1Max, 0);
     c.Timer1Timer();
-    EXPECT_TRUE(c.isMixing);  // at once
+    EXPECT_TRUE(c.deck.isMixing());  // at once
     TickUntilMixEnds();
     // The remaining time of a track that runs past its length reads 0:00.
     c.buttons.Mix_OFF = true;

@@ -84,6 +84,21 @@ std::int32_t FakeWorld::AddFile(const std::string& relativePath, double seconds)
     return j;
 }
 
+void FakeWorld::StartMix() {
+    core->buttons.UP = true;
+    if (!core->deck.Timer1Enabled()) core->deck.StartHeadTrack();
+    CurrentDeck().position = core->deck.trackLength();
+    core->deck.Timer1Timer();
+}
+
+void FakeWorld::FinishMix() {
+    for (int n = 0; core->deck.isMixing() && n < 10000; ++n) {
+        deck1.Advance(0.1);
+        deck2.Advance(0.1);
+        core->deck.Timer1Timer();
+    }
+}
+
 TempDir::TempDir() {
     std::string templ = (std::filesystem::temp_directory_path() / "quendo-test-XXXXXX").string();
     char* made = ::mkdtemp(templ.data());

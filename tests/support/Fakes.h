@@ -86,6 +86,11 @@ struct FakeWorld {
     FakeWorld();
     // Adds a file to the table (creating folders along the relative path) with a probe length.
     std::int32_t AddFile(const std::string& relativePath, double seconds);
+    // Starts the head track if nothing plays, then a crossfade at once: the track is put at its end.
+    void StartMix();
+    // Ticks until the running mix is over.
+    void FinishMix();
+    FakePlayer& CurrentDeck() { return core->deck.currentDeck() == Deck::WinMediaPlayer1 ? deck1 : deck2; }
 };
 
 // A fresh temporary folder, removed with everything below it at destruction.

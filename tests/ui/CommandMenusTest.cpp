@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 #include <QWidget>
 
 #include "app/CommandMenus.h"
@@ -28,7 +26,7 @@ void Press(QMenu* menu, QAction* a, Qt::MouseButton b) {
 class MenusUi : public ::testing::Test {
 protected:
     MenusUi() {
-        w.core->MenuHandlingEnabled = true;
+        w.core->commands.MenuHandlingEnabled = true;
         w.AddFile("Rock/b.mp3", 60);
         w.AddFile("Rock/a.mp3", 60);
         w.AddFile("Rock/Live/c.mp3", 60);
@@ -76,7 +74,7 @@ TEST_F(MenusUi, FolderMenuIsBuiltWhenItOpensFoldersFirst) {
 
     // After the close request menus open but are not rebuilt.
     root->close();
-    core().MenuHandlingEnabled = false;
+    core().commands.MenuHandlingEnabled = false;
     w.AddFile("y.mp3", 60);
     OpenRoot();
     EXPECT_EQ(root->actions().size(), 3);
@@ -87,13 +85,12 @@ TEST_F(MenusUi, RightPressOnFolderAddsItsFilesOnceWithinTheGuard) {
     QAction* rock = Item(root, "Rock");
     Press(root, rock, Qt::RightButton);
     ASSERT_EQ(core().playlist.Count(), 2);
-    EXPECT_EQ(core().nodes.File(core().playlist.ListBox2[0]).name, "a.mp3");
+    EXPECT_EQ(core().nodes.File(core().playlist.ListBox2()[0]).name, "a.mp3");
     EXPECT_TRUE(root->isVisible());
     Press(root, rock, Qt::RightButton);  // within 200 ms
     EXPECT_EQ(core().playlist.Count(), 2);
-    QSignalSpy tick(menus->Timer2, &QTimer::timeout);
-    ASSERT_TRUE(tick.wait(1000));
-    EXPECT_FALSE(core().Timer2Enabled);
+    EXPECT_TRUE(core().commands.Timer2Enabled());  // the main window's timer runs it out
+    core().Timer2Timer();
     Press(root, rock, Qt::RightButton);
     EXPECT_EQ(core().playlist.Count(), 4);
 }
@@ -124,19 +121,19 @@ TEST_F(MenusUi, LeftClickOnFileAddsIt) {
 
 TEST_F(MenusUi, FolderPickAssignsTheIngredientAndAnAbandonedPickEnds) {
     core().editor.ComboBox4ItemIndex = 4;
-    core().IngredientPick = 2;
+    core().cocktails.IngredientPick = 2;
     QMenu* root = OpenRoot();
     Press(root, Item(root, "z.mp3"), Qt::RightButton);  // ignored in pick mode
     EXPECT_EQ(core().playlist.Count(), 0);
     Press(root, Item(root, "Rock"), Qt::LeftButton);
-    EXPECT_EQ(core().cocktailTable[4].ingredients[1].folder, 1);
+    EXPECT_EQ(core().cocktails.Table()[4].ingredients[1].folder, 1);
     EXPECT_EQ(core().editor.IngredientFolderLabels[1], "Rock");
-    EXPECT_EQ(core().IngredientPick, 0);
+    EXPECT_EQ(core().cocktails.IngredientPick, 0);
     EXPECT_TRUE(core().playlist.Empty());
 
-    core().IngredientPick = 1;
+    core().cocktails.IngredientPick = 1;
     OpenRoot()->close();
-    EXPECT_EQ(core().IngredientPick, 0);
+    EXPECT_EQ(core().cocktails.IngredientPick, 0);
 }
 
 TEST_F(MenusUi, RightPressesOnMainPopupItemsDoNothing) {

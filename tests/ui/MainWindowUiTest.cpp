@@ -82,7 +82,7 @@ TEST(MainWindow, RendersCoreStateAndForwardsToggles) {
     c.buttons.Repeat = true;
     c.playlist.Append("1:00  a.mp3", 0);
     c.playlist.Append("2:00  b.mp3", 1);
-    c.playlist.selected[1] = 1;
+    c.playlist.SetSelected(1, 1);
     f.Render();
     EXPECT_EQ(f.StaticText2->text(), "3:20");
     EXPECT_TRUE(f.Shuffle->isEnabled());
@@ -91,7 +91,7 @@ TEST(MainWindow, RendersCoreStateAndForwardsToggles) {
     EXPECT_TRUE(f.ListBox1->item(1)->isSelected());
 
     f.ListBox1->item(0)->setSelected(true);
-    EXPECT_EQ(c.playlist.selected[0], 1);
+    EXPECT_EQ(c.playlist.Selected(0), 1);
     f.UP->click();
     EXPECT_TRUE(c.buttons.UP);
 }

@@ -6,7 +6,7 @@
 #include <QCloseEvent>
 #include <QElapsedTimer>
 
-#include "platform/Signals.h"
+#include "platform/qt/Signals.h"
 
 namespace {
 

@@ -122,14 +122,14 @@ TEST_F(SplashUi, FirstShowingRunsTheStartupSequenceOnce) {
     music.WriteFile("Rock/a.mp3", "");
     music.WriteFile("b.mp3", "");
     int chooserShown = 0;
-    c.startupHooks.ExecutablePath = [&] { return program / "quendo"; };
-    c.startupHooks.ShowBrowseModal = [&]() -> std::optional<std::string> {
+    c.startup.hooks.ExecutablePath = [&] { return program / "quendo"; };
+    c.startup.hooks.ShowBrowseModal = [&]() -> std::optional<std::string> {
         ++chooserShown;
         return music.path();
     };
-    c.startupHooks.HideSplash = [&] { splash.HideSplash(); };
-    c.startupHooks.StartSlideOut = [&] { splash.StartSlideOut(); };
-    c.startupHooks.CloseSplash = [&] { splash.CloseSplash(); };
+    c.startup.hooks.HideSplash = [&] { splash.HideSplash(); };
+    c.startup.hooks.StartSlideOut = [&] { splash.StartSlideOut(); };
+    c.startup.hooks.CloseSplash = [&] { splash.CloseSplash(); };
     c.hooks.ShowAboutBox = [&] { splash.ShowAbout(); };
     int rendered = 0;
     splash.afterStartup = [&] { ++rendered; };
@@ -238,7 +238,7 @@ TEST_F(BrowseUi, CancelAsksThenReturnsAsItWasOrGivesUp) {
     ASSERT_EQ(w.dialogs.shown.size(), 3u);
     EXPECT_EQ(w.dialogs.shown[2].text, "Thank you for using of our software.");
     for (const ShownMessage& m : w.dialogs.shown) EXPECT_EQ(m.place, MsgPlace::TopLeft);
-    EXPECT_TRUE(c.SetupCancelled);
+    EXPECT_TRUE(c.startup.SetupCancelled);
     EXPECT_EQ(closes, 1);
 }
 

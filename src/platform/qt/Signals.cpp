@@ -1,4 +1,4 @@
-#include "platform/Signals.h"
+#include "platform/qt/Signals.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "platform/PowerOffLogind.h"
+#include "platform/qt/PowerOffLogind.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

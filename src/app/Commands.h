@@ -1,0 +1,82 @@
+#pragma once
+#include <cstdint>
+
+#include "app/Display.h"
+#include "app/FormHooks.h"
+#include "app/Playlist.h"
+#include "cocktail/CocktailMaker.h"
+#include "library/NodeTable.h"
+#include "playback/DeckEngine.h"
+#include "platform/Platform.h"
+#include "settings/Options.h"
+
+namespace quendo {
+
+// Command identifiers of the main window's menus; those below kFirstCommand are file indices.
+enum MenuCommandId : int {
+    kFirstCommand = 65000,
+    cmAbout = 65000,
+    cmMixEditor = 65001,
+    cmHelp = 65002,
+    cmSettings = 65003,
+    cmNormalSize = 65004,
+    cmSmallSize = 65005,
+    cmDeleteItems = 65006,
+    cmClear = 65007,
+    cmMakeCocktail = 65008,
+    cmVisitUpdates = 65009,
+    cmVisitOtherPrograms = 65010,
+    kLastCommand = 65010,
+};
+
+// The height step of "Normal size" and "Small size", and the outer height that divides them.
+inline constexpr int kSizeStep = 233;
+inline constexpr int kSizeThreshold = 200;
+
+// What the folder menus do with a press on one of their items.
+enum class PressAction {
+    PassOn,                // the menu handles it as usual
+    Swallow,               // handled here; every menu stays open
+    SwallowAndCloseMenus,  // handled here; every open menu closes
+};
+
+// The main window's menu commands, its keys, and the folder menus' extra mouse actions.
+class Commands {
+public:
+    struct Parts {
+        const NodeTable& nodes;
+        Playlist& playlist;
+        DeckEngine& deck;
+        CocktailMaker& cocktails;
+        TransportButtons& buttons;
+        MainDisplay& display;
+        Shell& shell;
+        FormHooks& hooks;
+    };
+    explicit Commands(Parts parts);
+
+    bool MenuHandlingEnabled = false;
+    int BuildFolder = 0;  // the folder whose menu is being built
+
+    void MenuCommand(int id);                 // a file index, or 65000..65010
+    void AddFolderFiles(std::int32_t folder);  // the files lying directly in it, in menu order
+    void FormKeyDown(int key);                // 'B', 'V', 'C', 'X', 'R', 'S'
+    std::string HelpFilePath() const;
+
+    // A left or right press on a folder item (its folder index) or a file item of a folder menu.
+    // After one that acts, the guard ignores presses for 200 ms, so one click never acts twice.
+    PressAction FolderItemPress(std::int32_t folder, bool left);
+    PressAction FileItemPress(std::int32_t file, bool left);
+    // The folder menus closed: an abandoned folder pick must not leave every command dead.
+    void FolderMenusClosed();
+    bool Timer2Enabled() const { return timer2Enabled_; }
+    void Timer2Timer() { timer2Enabled_ = false; }
+
+private:
+    bool Guarded(bool left, PressAction& action) const;
+
+    Parts p_;
+    bool timer2Enabled_ = false;  // the guard, 200 ms
+};
+
+}  // namespace quendo

@@ -1,0 +1,69 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/Display.h"
+#include "library/NodeTable.h"
+#include "playback/MediaPlayer.h"
+
+namespace quendo {
+
+// The one text form of every duration and position: m:ss, or h:mm:ss from one hour on.
+std::string TimeText(std::int32_t n);
+
+// The playlist: display texts and file indices as two parallel lists, and ListBox1's selection,
+// kept in step by these operations alone.
+class Playlist {
+public:
+    Playlist(NodeTable& nodes, MediaPlayer& probe, MainDisplay& display);
+
+    // Wired by the owner: whether the head entry is being mixed in, and what an add to an
+    // empty playlist starts.
+    std::function<bool()> IsMixing;
+    std::function<void()> StartHeadTrack;
+
+    const std::vector<std::string>& ListBox1() const { return texts_; }
+    const std::vector<std::int32_t>& ListBox2() const { return files_; }
+    int Count() const { return static_cast<int>(files_.size()); }
+    bool Empty() const { return files_.empty(); }
+    std::int32_t Head() const { return files_.empty() ? -1 : files_.front(); }
+
+    bool Selected(int i) const { return i >= 0 && i < Count() && selected_[static_cast<std::size_t>(i)]; }
+    int FirstSelected() const;  // -1 when nothing is selected
+    void SetSelected(int i, bool on);
+
+    // The track that left the list when it started and still plays; written first to the file.
+    std::int32_t takenOffNodeId() const { return takenOff_; }
+    void SetTakenOff(std::int32_t file) { takenOff_ = file; }
+
+    void AddToPlaylist(std::int32_t k);
+    void DeleteSelectedEntries();
+    void ClearPlaylist() { Clear(); }
+    void ShowPlaylistTotal();
+    void RestorePlaylist();
+    bool SavePlaylist();  // false when the file could not be written; the old file then stays
+    std::string PlaylistFilePath() const;
+
+    // The deck engine's moves of the head.
+    void TakeOffHead();  // leaves, and is remembered as the track taken off
+    void MoveHeadToEnd();
+
+    // An entry as it is listed; no check against the table.
+    void Insert(int pos, std::string text, std::int32_t file);
+    void Append(std::string text, std::int32_t file) { Insert(Count(), std::move(text), file); }
+    void Erase(int pos);
+    void Clear();
+
+private:
+    NodeTable& nodes_;
+    MediaPlayer& probe_;
+    MainDisplay& display_;
+    std::vector<std::string> texts_;
+    std::vector<std::int32_t> files_;
+    std::vector<char> selected_;
+    std::int32_t takenOff_ = -1;
+};
+
+}  // namespace quendo
