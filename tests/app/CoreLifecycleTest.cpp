@@ -34,13 +34,15 @@ TEST_F(LifecycleTest, CloseSavesNothingDuringFirstRunOrAfterCancelledSetup) {
     c.startup.FirstRun = true;
     c.CloseRequest();
     EXPECT_FALSE(c.commands.MenuHandlingEnabled);
-    EXPECT_EQ(dir.ReadFile("qnd.m3u"), "");
+    std::error_code ec;
+    EXPECT_FALSE(std::filesystem::exists(dir / "qnd.m3u", ec));
+    EXPECT_FALSE(std::filesystem::exists(dir / "qnd.cfg", ec));
     c.startup.FirstRun = false;
     c.startup.SetupCancelled = true;
     c.FormClose();
     EXPECT_TRUE(w.dialogs.shown.empty());
-    std::error_code ec;
     EXPECT_FALSE(std::filesystem::exists(dir / "qnd.m3u", ec));
+    EXPECT_FALSE(std::filesystem::exists(dir / "qnd.cfg", ec));
 }
 
 TEST_F(LifecycleTest, CloseWritesPlaylistAndGoesOnWhenItFails) {

@@ -220,3 +220,34 @@ TEST_F(MenuCore, KeysWorkTheButtonsAndTwoWaitWhileMixing) {
     core().FormKeyDown('V');
     EXPECT_FALSE(core().buttons.Mix_OFF);
 }
+
+TEST_F(MenuCore, FolderMenuPressCasesAndTheirGuard) {
+    w.AddFile("Rock/a.mp3", 60);
+    const std::int32_t z = w.AddFile("z.mp3", 60);
+    core().commands.MenuHandlingEnabled = true;
+    Commands& m = core().commands;
+
+    // A right press on a folder adds its files and leaves the menus open; the guard then holds.
+    EXPECT_EQ(m.FolderItemPress(1, false), PressAction::Swallow);
+    EXPECT_EQ(core().playlist.Count(), 1);
+    EXPECT_TRUE(m.Timer2Enabled());
+    EXPECT_EQ(m.FolderItemPress(1, false), PressAction::Swallow);
+    EXPECT_EQ(m.FolderItemPress(1, true), PressAction::PassOn);
+    EXPECT_EQ(m.FileItemPress(z, false), PressAction::Swallow);
+    EXPECT_EQ(core().playlist.Count(), 1);
+
+    core().Timer2Timer();
+    EXPECT_EQ(m.FileItemPress(z, false), PressAction::Swallow);
+    EXPECT_EQ(core().playlist.Count(), 2);
+    core().Timer2Timer();
+    EXPECT_EQ(m.FileItemPress(z, true), PressAction::PassOn);  // the menu's own command adds it
+    EXPECT_EQ(m.FolderItemPress(1, true), PressAction::SwallowAndCloseMenus);
+    EXPECT_EQ(core().playlist.Count(), 3);
+
+    // After the close request no press acts.
+    core().Timer2Timer();
+    core().CloseRequest();
+    EXPECT_EQ(m.FolderItemPress(1, true), PressAction::PassOn);
+    EXPECT_EQ(m.FolderItemPress(1, false), PressAction::Swallow);
+    EXPECT_EQ(core().playlist.Count(), 3);
+}
