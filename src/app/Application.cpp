@@ -3,6 +3,7 @@
 #include "app/CommandMenus.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QTimer>
 
 #include "cocktail/Namemuscoc.h"
@@ -18,12 +19,6 @@ namespace quendo {
 
 struct Application::Players {
     audio::AudioEngine engine;
-    Players() {
-        // Decks finish on their decoder threads; the core hears of it on the interface thread.
-        engine.SetPostToUiThread([](std::function<void()> f) {
-            QMetaObject::invokeMethod(qApp, std::move(f), Qt::QueuedConnection);
-        });
-    }
 };
 
 Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* probe)
@@ -35,6 +30,12 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
                                                     *powerOff_, dialogs_, random_});
     core_->FormCreate();
     form1_ = std::make_unique<TForm1>(*core_);
+    // Decks finish on their decoder threads; the core hears of it on the interface thread, through
+    // the main window's event path like any click, so that the new state is shown.
+    engine.SetPostToUiThread([form = QPointer<TForm1>(form1_.get())](std::function<void()> f) {
+        QMetaObject::invokeMethod(
+            qApp, [form, f = std::move(f)] { if (form) form->Act(f); }, Qt::QueuedConnection);
+    });
     forms_.push_back(form1_.get());
     menus_ = new CommandMenus(*core_, form1_.get());  // a child of the window, which owns it
     QObject::connect(menus_, &CommandMenus::changed, form1_.get(), [this] { form1_->Render(); });

@@ -3,7 +3,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QCursor>
 #include <QMouseEvent>
+#include <QProxyStyle>
 #include <QWidget>
 #include <algorithm>
 
@@ -30,6 +32,17 @@ QAction* CommandItem(QMenu* menu, const QString& caption, int id) {
     return a;
 }
 
+// A folder of a few hundred entries is taller than the screen; laid out in columns it would run
+// off the side, so the folder menus scroll instead.
+class ScrollingMenuStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == QStyle::SH_Menu_Scrollable) return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
 bool IsPress(QEvent::Type t) { return t == QEvent::MouseButtonPress || t == QEvent::MouseButtonDblClick; }
 
 }  // namespace
@@ -37,6 +50,8 @@ bool IsPress(QEvent::Type t) { return t == QEvent::MouseButtonPress || t == QEve
 CommandMenus::CommandMenus(Core& core, QWidget* mainWindow)
     : QObject(mainWindow), core_(core), mainWindow_(mainWindow),
       MenuTable(static_cast<std::size_t>(NodeTable::kFolderSlots)) {
+    menuStyle_ = new ScrollingMenuStyle;
+    menuStyle_->setParent(this);
     OptionsMenu = new QMenu(QStringLiteral("Options..."), mainWindow);
     CommandItem(OptionsMenu, QStringLiteral("Settings..."), cmSettings);
     OptionsMenu->addSeparator();
@@ -95,6 +110,8 @@ QMenu* CommandMenus::FolderMenu(std::int32_t f) const {
 
 QMenu* CommandMenus::NewFolderMenu(const QString& title, QWidget* parent) {
     auto* menu = new QMenu(title, parent);
+    menu->setStyle(menuStyle_);
+
     Watch(menu);
     menu->installEventFilter(this);
     connect(menu, &QMenu::aboutToShow, this, [this, menu] {
@@ -155,18 +172,30 @@ void CommandMenus::CloseAllMenus() {
     }
 }
 
-bool CommandMenus::HandlePress(QAction* item, bool left) {
+bool CommandMenus::HandlePress(QMenu* menu, QAction* item, bool left) {
     const std::int32_t index = item->data().toInt();
     const PressAction action = item->menu() ? core_.commands.FolderItemPress(index, left)
                                             : core_.commands.FileItemPress(index, left);
     if (action == PressAction::PassOn) return false;
     if (action == PressAction::SwallowAndCloseMenus) CloseAllMenus();
+    else KeepOpen(menu);
     emit changed();
     return true;
 }
 
+void CommandMenus::KeepOpen(QMenu* menu) {
+    // The press is inside `menu` while a submenu may be the active popup, so `menu` has had a
+    // Leave and its parents count down to closing it (their "sloppy" submenu timers). Telling it
+    // the pointer is back stops them.
+    const QPointF global = QCursor::pos();
+    const QPointF local = menu->mapFromGlobal(global);
+    QEnterEvent enter(local, local, global);
+    QCoreApplication::sendEvent(menu, &enter);
+}
+
 bool CommandMenus::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type t = event->type();
+
     if (!IsPress(t) && t != QEvent::MouseButtonRelease) return false;
     auto* menu = qobject_cast<QMenu*>(watched);
     if (!menu) return false;
@@ -180,7 +209,7 @@ bool CommandMenus::eventFilter(QObject* watched, QEvent* event) {
     // The right button never chooses an item; left releases are the menu's own business.
     if (t == QEvent::MouseButtonRelease) return !left;
     if (menu == MainPopup || menu == OptionsMenu) return !left;
-    return HandlePress(item, left);
+    return HandlePress(menu, item, left);
 }
 
 }  // namespace quendo

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+class QStyle;
 class QWidget;
 
 namespace quendo {
@@ -46,11 +47,13 @@ protected:
 private:
     QMenu* NewFolderMenu(const QString& title, QWidget* parent);
     void Watch(QMenu* menu);
-    bool HandlePress(QAction* item, bool left);
+    bool HandlePress(QMenu* menu, QAction* item, bool left);
+    void KeepOpen(QMenu* menu);
     void CloseAllMenus();
 
     Core& core_;
     QWidget* mainWindow_;
+    QStyle* menuStyle_ = nullptr;  // shared by the folder menus
     std::vector<QPointer<QMenu>> MenuTable;  // one slot per folder index
 };
 

@@ -216,9 +216,8 @@ TForm1::TForm1(Core& c, QWidget* parent) : QWidget(parent), core(c) {
     Render();
 }
 
-template <class F>
-void TForm1::Act(F&& f) {
-    Guarded(std::forward<F>(f));
+void TForm1::Act(const std::function<void()>& handler) {
+    Guarded(handler);
     Render();
 }
 
@@ -315,7 +314,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         auto* me = static_cast<QMouseEvent*>(event);
         if (me->button() == Qt::RightButton && (watched == Label1 || watched == ListBox1->viewport())) {
             if (openMainPopup) openMainPopup(me->globalPosition().toPoint());
-            return watched == Label1;
+            // The popup's commands work on the selection the user made, so the press keeps it.
+            return true;
         }
         if (me->button() == Qt::LeftButton && watched == Label1) {
             const int x = static_cast<int>(me->position().x());

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 
 #include "app/Core.h"
 
@@ -32,9 +33,9 @@ public:
 
     // Copies the core's state into the widgets and the timers; called after every event.
     void Render();
-    // Runs a handler with the usual error box, then renders.
-    template <class F>
-    void Act(F&& f);
+    // Runs a handler with the usual error box, then renders: the one path of every event,
+    // the user's and the decks' alike.
+    void Act(const std::function<void()>& handler);
 
     Core& core;
 

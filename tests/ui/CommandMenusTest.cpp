@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTest>
+#include <QWheelEvent>
 #include <QWidget>
 
 #include "app/CommandMenus.h"
@@ -95,6 +99,28 @@ TEST_F(MenusUi, RightPressOnFolderAddsItsFilesOnceWithinTheGuard) {
     EXPECT_EQ(core().playlist.Count(), 4);
 }
 
+TEST_F(MenusUi, RightPressOnFolderLeavesEveryOpenMenuOpen) {
+    // As the user gets there: the pointer opens the folder menus, and the folder's own submenu
+    // is open (and is the active popup) when the folder item is pressed.
+    menus->PopupMainAt(QPoint(5, 5));
+    QMenu* main = menus->MainPopup;
+    QCursor::setPos(main->mapToGlobal(main->actionGeometry(Item(main, "Add files from folders")).center()));
+    QTest::mouseMove(main, main->actionGeometry(Item(main, "Add files from folders")).center());
+    QMenu* root = menus->RootFolderMenu();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return root->isVisible(); }, 2000));
+    QAction* rock = Item(root, "Rock");
+    QCursor::setPos(root->mapToGlobal(root->actionGeometry(rock).center()));
+    QTest::mouseMove(root, root->actionGeometry(rock).center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rock->menu()->isVisible(); }, 2000));
+    QCoreApplication::sendEvent(root, std::make_unique<QEvent>(QEvent::Leave).get());
+
+    Press(root, rock, Qt::RightButton);
+    EXPECT_EQ(core().playlist.Count(), 2);
+    QTest::qWait(1500);  // past the guard and the menus' own delays
+    EXPECT_TRUE(root->isVisible());
+    EXPECT_TRUE(main->isVisible());
+}
+
 TEST_F(MenusUi, RightPressOnFileAddsItAndTheMenuStaysOpen) {
     QMenu* root = OpenRoot();
     Press(root, Item(root, "z.mp3"), Qt::RightButton);
@@ -158,4 +184,28 @@ TEST_F(MenusUi, SizeCommandsResizeTheWindow) {
     core().MenuCommand(cmSmallSize);
     core().MenuCommand(cmNormalSize);
     EXPECT_EQ(window.frameGeometry().height(), 200);
+}
+
+TEST_F(MenusUi, MenusTallerThanTheScreenScrollToEveryItem) {
+    for (int i = 0; i < 500; ++i) w.AddFile("Many/F" + std::to_string(1000 + i) + "/x.mp3", 60);
+    for (int i = 0; i < 2000; ++i) w.AddFile("Big/t" + std::to_string(10000 + i) + ".mp3", 60);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    OpenRoot()->close();
+    for (const char* name : {"Many", "Big"}) {
+        QMenu* menu = Item(menus->RootFolderMenu(), name)->menu();
+        menu->popup(screen.topLeft());
+        ASSERT_GE(menu->actions().size(), 500);
+        // One column that fits the screen, not columns running off its side.
+        EXPECT_LE(menu->height(), screen.height()) << name;
+        EXPECT_LE(menu->width(), screen.width() / 2) << name;
+        QAction* last = menu->actions().back();
+        EXPECT_FALSE(menu->rect().contains(menu->actionGeometry(last))) << name;
+        for (int i = 0; i < 5000 && !menu->rect().contains(menu->actionGeometry(last)); ++i) {
+            QWheelEvent wheel(QPointF(10, 10), menu->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(menu, &wheel);
+        }
+        EXPECT_TRUE(menu->rect().contains(menu->actionGeometry(last))) << name;
+        menu->close();
+    }
 }

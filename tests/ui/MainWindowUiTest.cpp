@@ -2,9 +2,15 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include "app/Application.h"
+#include "platform/qt/QtPlatform.h"
+#include "support/Audio.h"
 #include "support/Fakes.h"
 
 using namespace quendo;
@@ -101,6 +107,79 @@ TEST(MainWindow, RendersCoreStateAndForwardsToggles) {
     EXPECT_EQ(c.playlist.Selected(0), 1);
     f.UP->click();
     EXPECT_TRUE(c.buttons.UP);
+}
+
+}  // namespace
+
+namespace {
+
+using quendo::testing::TempDir;
+using quendo::testing::ToneWav;
+
+TEST(MainWindow, ATrackThatEndsOnItsOwnIsShownEnded) {
+    TempDir dir;
+    dir.WriteFile("a.wav", ToneWav(1.5, 440, 0.3));
+    Application app;  // the real engine, on the dummy driver
+    TForm1& f = app.Form1();
+    Core& c = app.core();
+    c.nodes.MusicFolder = dir.path() + "/";
+    c.nodes.AddFileNode(0, "a.wav");
+    c.options.RadioGroup2 = epWait;
+    c.buttons.UP = true;
+    c.buttons.Mix_OFF = true;
+    f.Act([&] { c.playlist.AddToPlaylist(0); });
+    ASSERT_TRUE(f.Timer1->isActive());
+    EXPECT_EQ(f.Label1->text(), "a.wav");
+
+    // The end is shown by the event that ends the track, not by some later tick.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !c.deck.Timer1Enabled(); }, 10000));
+    EXPECT_FALSE(f.Timer1->isActive());
+    EXPECT_EQ(f.StaticText2->text(), ":");
+    QTest::qWait(300);  // a stray tick would come now
+    EXPECT_FALSE(f.Timer1->isActive());
+    EXPECT_EQ(f.StaticText2->text(), ":");
+    EXPECT_EQ(f.StaticText3->text(), ":");
+    EXPECT_EQ(f.Label1->text(), "");
+    EXPECT_EQ(f.CGauge1->value(), 0);
+}
+
+TEST(MainWindow, RightPressOnThePlaylistKeepsTheSelection) {
+    Application app;
+    TForm1& f = app.Form1();
+    Core& c = app.core();
+    for (const char* text : {"1:00  a.mp3", "2:00  b.mp3", "3:00  c.mp3"}) c.playlist.Append(text, 0);
+    c.playlist.SetSelected(0, true);
+    f.Render();
+    int popups = 0;
+    f.openMainPopup = [&](QPoint) { ++popups; };
+    QWidget* list = f.ListBox1->viewport();
+    QTest::mousePress(list, Qt::RightButton, {}, f.ListBox1->visualItemRect(f.ListBox1->item(2)).center());
+    QTest::mouseRelease(list, Qt::RightButton, {}, f.ListBox1->visualItemRect(f.ListBox1->item(2)).center());
+    EXPECT_EQ(popups, 1);
+    EXPECT_TRUE(c.playlist.Selected(0));
+    EXPECT_FALSE(c.playlist.Selected(2));
+    EXPECT_FALSE(f.ListBox1->item(2)->isSelected());
+}
+
+TEST(Messages, ComeInFrontOfTheWindowTheyInterrupt) {
+    QDialog splash;
+    splash.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    QtDialogs dialogs;
+    bool inFront = false, owned = false;
+    QTimer::singleShot(0, &splash, [&] {
+        QTimer::singleShot(50, &splash, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            inFront = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+            owned = box->parentWidget() == &splash;
+            box->accept();
+        });
+        dialogs.Message("Error 0002", MsgIcon::None, MsgButtons::Ok, MsgPlace::Centred);
+        splash.accept();
+    });
+    splash.exec();
+    EXPECT_TRUE(inFront);
+    EXPECT_TRUE(owned);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/qt/QtPlatform.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -21,7 +22,12 @@ void QtShell::RestartProgram() {
 }
 
 MsgAnswer QtDialogs::Message(const std::string& text, MsgIcon icon, MsgButtons buttons, MsgPlace place) {
-    QMessageBox box;
+    // The splash screen and the chooser stay on top, and so may the main window: a message that
+    // opened behind them would look like a hung program. It belongs to the window it interrupts.
+    QWidget* owner = QApplication::activeModalWidget();
+    if (!owner) owner = QApplication::activeWindow();
+    QMessageBox box(owner);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     box.setWindowTitle(QStringLiteral("Quendo"));
     box.setText(QString::fromStdString(text));
     switch (icon) {
