@@ -161,26 +161,22 @@ TEST_F(SafeFileTest, DanglingLinkMakesItsTargetAndLoopFails) {
     EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"a.cfg", "b.cfg", "made.m3u", "qnd.m3u"}));
 }
 
-// The callers report the refused write: the configuration with "Error 0003", the playlist with
-// false, and both files stay as the user left them.
-TEST(SafeFileCallers, ReadOnlyConfigurationAndPlaylistAreReported) {
+// The configuration's save reports the refused write with "Error 0003", and the file stays as the
+// user left it.
+TEST(SafeFileCallers, ReadOnlyConfigurationIsReported) {
     FakeWorld w;
     Core& c = *w.core;
     TempDir dir;
     c.nodes.ProgramFolder = dir.path();
     c.nodes.MusicFolder = "/music/";
     c.SetFirstRunValues(7);
-    for (const char* name : {"qnd.cfg", "qnd.m3u"}) {
-        dir.WriteFile(name, "mine");
-        ASSERT_EQ(::chmod((dir / name).c_str(), 0444), 0);
-    }
+    dir.WriteFile("qnd.cfg", "mine");
+    ASSERT_EQ(::chmod((dir / "qnd.cfg").c_str(), 0444), 0);
     EXPECT_FALSE(c.SaveConfiguration());
     ASSERT_EQ(w.dialogs.shown.size(), 1u);
     EXPECT_EQ(w.dialogs.shown[0].text, "Error 0003");
-    EXPECT_FALSE(c.SavePlaylist());
     EXPECT_EQ(dir.ReadFile("qnd.cfg"), "mine");
-    EXPECT_EQ(dir.ReadFile("qnd.m3u"), "mine");
-    EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"qnd.cfg", "qnd.m3u"}));
+    EXPECT_EQ(Names(dir.path()), std::set<std::string>{"qnd.cfg"});
 }
 
 }  // namespace
