@@ -1,33 +1,72 @@
 #include "library/SafeFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 namespace quendo {
 
-bool WriteFileAtomically(const std::string& path, std::string_view content) {
-    const std::string temp = path + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    bool ok = true;
+namespace {
+
+// The file a write of path replaces: the end of its chain of symbolic links (which need not
+// exist yet), or "" for a loop.
+std::string FollowLinks(const std::string& path) {
+    namespace fs = std::filesystem;
+    fs::path p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(p, ec))) return p.string();
+        const fs::path link = fs::read_symlink(p, ec);
+        if (ec) return "";
+        p = link.is_absolute() ? link : p.parent_path() / link;
+    }
+    return "";
+}
+
+bool WriteAll(int fd, std::string_view content) {
     const char* p = content.data();
     std::size_t left = content.size();
-    while (ok && left > 0) {
+    while (left > 0) {
         const ssize_t n = ::write(fd, p, left);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else {
-            p += n;
-            left -= static_cast<std::size_t>(n);
+        if (n <= 0) return false;
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view content) {
+    const std::string target = FollowLinks(path);
+    if (target.empty()) return false;
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    // Root passes access() on any file, so a file whose mode has no write bit is read-only too.
+    if (exists && (::access(target.c_str(), W_OK) != 0 || (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0))
+        return false;
+
+    const std::string temp = target + ".tmp" + std::to_string(::getpid());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, exists ? 0600 : 0644);
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, content);
+    if (ok && exists) {
+        // Another owner can be kept only by root, and the save goes on without; the mode always.
+        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
+            const int kept = ::fchown(fd, old.st_uid, old.st_gid);
+            static_cast<void>(kept);
         }
+        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
     }
     if (ok && ::fsync(fd) != 0) ok = false;
     if (::close(fd) != 0) ok = false;
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
+    if (ok && std::rename(temp.c_str(), target.c_str()) != 0) ok = false;
     if (!ok) ::unlink(temp.c_str());
     return ok;
 }

@@ -1,5 +1,7 @@
 #include "library/Start.h"
 
+#include "Version.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -129,7 +131,7 @@ TSplash::TSplash(Core& c, QWidget* parent) : QDialog(parent), core(c) {
     Label10->setFont(smaller);
     Label10->adjustSize();
     Label10->move(std::min(70, (kDisc.left() + kDisc.right() - Label10->width()) / 2), 216);
-    Label12 = MakeLabel(this, "Label12", QStringLiteral("v1.10 beta"), 184, 136, QColor(0x20, 0x20, 0x20));
+    Label12 = MakeLabel(this, "Label12", QStringLiteral("v" QUENDO_VERSION " beta"), 184, 136, QColor(0x20, 0x20, 0x20));
 
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
