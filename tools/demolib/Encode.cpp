@@ -150,8 +150,18 @@ bool Encode(const std::string& path, const EncodeOptions& opts, const std::vecto
             codec = avcodec_find_encoder_by_name("libmp3lame");
             break;
         case Codec::Wma:
+        case Codec::Wma1:
             muxer = "asf";
-            codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
+            codec = avcodec_find_encoder(opts.codec == Codec::Wma ? AV_CODEC_ID_WMAV2 : AV_CODEC_ID_WMAV1);
+            break;
+        case Codec::Vorbis:
+            muxer = "ogg";
+            codec = avcodec_find_encoder_by_name("libvorbis");
+            if (!codec) codec = avcodec_find_encoder(AV_CODEC_ID_VORBIS);
+            break;
+        case Codec::Flac:
+            muxer = "flac";
+            codec = avcodec_find_encoder(AV_CODEC_ID_FLAC);
             break;
         case Codec::PcmU8: codec = avcodec_find_encoder(AV_CODEC_ID_PCM_U8); break;
         case Codec::PcmS16: codec = avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE); break;
@@ -177,7 +187,7 @@ bool Encode(const std::string& path, const EncodeOptions& opts, const std::vecto
     if (opts.codec == Codec::Mp3Vbr) {
         a->flags |= AV_CODEC_FLAG_QSCALE;
         a->global_quality = FF_QP2LAMBDA * opts.vbrQuality;
-    } else if (opts.codec == Codec::Mp3Cbr || opts.codec == Codec::Wma) {
+    } else if (opts.codec == Codec::Mp3Cbr || opts.codec == Codec::Wma || opts.codec == Codec::Wma1) {
         a->bit_rate = static_cast<std::int64_t>(opts.kbps) * 1000;
     }
     if (opts.codec == Codec::PcmS24) a->bits_per_raw_sample = 24;
@@ -223,6 +233,8 @@ bool Encode(const std::string& path, const EncodeOptions& opts, const std::vecto
         error = "cannot create the file: " + AvError(r);
         return false;
     }
+    // As a pipe: the header keeps what the muxer knew before the first sample (no length).
+    if (opts.streamed) job.out->pb->seekable = 0;
     if ((r = avformat_write_header(job.out, &job.muxOptions)) < 0) {
         error = "writing the header: " + AvError(r);
         return false;

@@ -5,7 +5,7 @@
 
 namespace demolib {
 
-enum class Codec { Mp3Cbr, Mp3Vbr, Wma, PcmU8, PcmS16, PcmS24, PcmF32 };
+enum class Codec { Mp3Cbr, Mp3Vbr, Wma, Wma1, Vorbis, Flac, PcmU8, PcmS16, PcmS24, PcmF32 };
 
 struct EncodeOptions {
     Codec codec = Codec::Mp3Cbr;
@@ -15,6 +15,7 @@ struct EncodeOptions {
     int vbrQuality = 2;        // 0 best .. 9 smallest
     bool xingHeader = true;    // MP3: the Xing/Info frame that carries the frame count
     bool coverPicture = false; // MP3: an ID3v2 picture frame ahead of the audio
+    bool streamed = false;     // written as to a pipe: the muxer cannot go back to finish its header
     std::string title, artist, album, genre;
 };
 

@@ -3,7 +3,7 @@
 //
 //   quendo-demolib DIR
 //   quendo-demolib --fixture KIND SECONDS OUTFILE [--rate HZ] [--channels 1|2] [--tone HZ]
-//                  [--level DB] [--seed N] [--kbps N]
+//                  [--level DB] [--seed N] [--kbps N] [--no-xing 1] [--streamed 1]
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -67,7 +67,10 @@ const char* Extension(Codec c) {
     switch (c) {
         case Codec::Mp3Cbr:
         case Codec::Mp3Vbr: return ".mp3";
-        case Codec::Wma: return ".wma";
+        case Codec::Wma:
+        case Codec::Wma1: return ".wma";
+        case Codec::Vorbis: return ".ogg";
+        case Codec::Flac: return ".flac";
         default: return ".wav";
     }
 }
@@ -76,10 +79,15 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: quendo-demolib DIR\n"
                  "       quendo-demolib --fixture KIND SECONDS OUTFILE [--rate HZ] [--channels 1|2]\n"
-                 "                      [--tone HZ] [--level DB] [--seed N] [--kbps N]\n"
-                 "kinds: mp3-cbr mp3-vbr mp3-vbr-noheader mp3-id3pic wma wav-u8 wav-s16 wav-s24 wav-f32\n"
+                 "                      [--tone HZ] [--level DB] [--seed N] [--kbps N] [--no-xing 1]\n"
+                 "                      [--streamed 1]\n"
+                 "kinds: mp3-cbr mp3-vbr mp3-vbr-noheader mp3-id3pic wma wma1 ogg-vorbis flac wav-u8\n"
+                 "       wav-s16 wav-s24 wav-f32\n"
                  "Content is music unless --tone is given; mp3-vbr-noheader defaults to silence, then\n"
-                 "dense noise. Prints the number of sample frames written and the rate.\n");
+                 "dense noise. --no-xing leaves out an MP3's Xing/Info frame; --streamed writes as to a\n"
+                 "pipe, so that the header has no length (WMA) or no frame count (MP3). The format is\n"
+                 "the kind's whatever OUTFILE's name. Prints the number of sample frames written and\n"
+                 "the rate.\n");
     return 2;
 }
 
@@ -146,6 +154,7 @@ int Fixture(int argc, char** argv) {
     const double seconds = std::atof(argv[3]);
     const std::string out = argv[4];
     int rate = 44100, channels = 2, kbps = 0;
+    bool noXing = false, streamed = false;
     double toneHz = 0, levelDb = -6;
     unsigned seed = 1;
     for (int i = 5; i < argc; ++i) {
@@ -158,6 +167,8 @@ int Fixture(int argc, char** argv) {
         else if (opt == "--level") levelDb = std::atof(v);
         else if (opt == "--seed") seed = static_cast<unsigned>(std::strtoul(v, nullptr, 10));
         else if (opt == "--kbps") kbps = std::atoi(v);
+        else if (opt == "--no-xing") noXing = std::atoi(v) != 0;
+        else if (opt == "--streamed") streamed = std::atoi(v) != 0;
         else return Usage();
     }
     if (seconds <= 0 || rate < 8000 || rate > 192000 || (channels != 1 && channels != 2)) return Usage();
@@ -175,15 +186,18 @@ int Fixture(int argc, char** argv) {
     } else if (kind == "mp3-id3pic") {
         opts.codec = Codec::Mp3Cbr;
         opts.coverPicture = true;
-    } else if (kind == "wma") {
-        opts.codec = Codec::Wma;
+    } else if (kind == "wma" || kind == "wma1") {
+        opts.codec = kind == "wma" ? Codec::Wma : Codec::Wma1;
         opts.kbps = 128;
-    } else if (kind == "wav-u8") opts.codec = Codec::PcmU8;
+    } else if (kind == "ogg-vorbis") opts.codec = Codec::Vorbis;
+    else if (kind == "flac") opts.codec = Codec::Flac; else if (kind == "wav-u8") opts.codec = Codec::PcmU8;
     else if (kind == "wav-s16") opts.codec = Codec::PcmS16;
     else if (kind == "wav-s24") opts.codec = Codec::PcmS24;
     else if (kind == "wav-f32") opts.codec = Codec::PcmF32;
     else return Usage();
     if (kbps > 0) opts.kbps = kbps;
+    if (noXing) opts.xingHeader = false;
+    opts.streamed = streamed;
 
     std::vector<float> stereo;
     if (toneHz > 0) stereo = RenderTone(toneHz, levelDb, seconds, rate);

@@ -70,9 +70,12 @@ public:
 
     // ---- interface thread ----
     void SetFileName(const std::string& path) override {
+        // One open of the file serves the decoder and the length; a file without a length (no
+        // audio found within the discovery bounds) does not play.
         auto decoder = std::make_unique<AudioDecoder>(rate_);
-        const bool ok = !path.empty() && decoder->Open(path);
-        duration_ = ok ? MeasureDuration(path) : 0;
+        bool ok = !path.empty() && decoder->Open(path);
+        duration_ = ok ? decoder->Duration() : 0;
+        ok = ok && duration_ > 0;
         open_ = ok;
         failed_ = !path.empty() && !ok;
         state_ = psStopped;

@@ -1,22 +1,16 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-struct AVFormatContext;
-struct AVCodecContext;
-struct AVPacket;
-struct AVFrame;
-struct SwrContext;
+#include "playback/engine/MediaFile.h"
 
 namespace quendo::audio {
 
-// Length in seconds of a music file, from its headers where they suffice; 0 when the file
-// cannot be opened, is empty or holds no audio.
+// Length in seconds of a music file, from its headers where the file agrees with them, else from
+// its frames; 0 when the file cannot be opened, is empty or holds no audio that FFmpeg decodes.
 double MeasureDuration(const std::string& path);
-
-// Keeps FFmpeg from logging on stderr; called before any file is opened.
-void SilenceFfmpegLog();
 
 // Decodes one file to interleaved stereo float at a fixed rate. Not thread-safe; one owner.
 class AudioDecoder {
@@ -26,9 +20,14 @@ public:
     AudioDecoder(const AudioDecoder&) = delete;
     AudioDecoder& operator=(const AudioDecoder&) = delete;
 
+    // Opens the file (once) and its decoder; false, with nothing left open, when it holds no
+    // audio that can be decoded.
     bool Open(const std::string& path);
     void Close();
-    bool IsOpen() const { return fmt_ != nullptr; }
+    bool IsOpen() const { return input_ != nullptr; }
+    // The probe's length of the open file, measured through the same open file; call it before
+    // the first Read. 0 when nothing is open.
+    double Duration() const;
     // Positions the stream so that the next Read starts at `seconds`; false past the end.
     bool Seek(double seconds);
     // Up to maxFrames frames; 0 only at the end of the stream.
@@ -38,13 +37,15 @@ private:
     bool DecodeMore();  // fills pending_; false at the end
     bool Convert(AVFrame* frame);
     void Flush();
+    void DrainResampler();  // appends what the resampler still holds to pending_, then drops it
+    AVFormatContext* Format() const { return input_->fmt.get(); }
 
     const int outRate_;
-    AVFormatContext* fmt_ = nullptr;
-    AVCodecContext* codec_ = nullptr;
-    SwrContext* swr_ = nullptr;
-    AVPacket* packet_ = nullptr;
-    AVFrame* frame_ = nullptr;
+    std::unique_ptr<Demuxer> input_;
+    CodecPtr codec_;
+    SwrPtr swr_;
+    PacketPtr packet_;
+    FramePtr frame_;
     int stream_ = -1;
     int swrFormat_ = -1, swrRate_ = 0, swrChannels_ = 0;
     std::vector<float> pending_;
