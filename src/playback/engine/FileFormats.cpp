@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "playback/engine/MediaFile.h"
+#include "playback/engine/SourceFile.h"
 
 namespace quendo::audio {
 

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "playback/engine/SourceFile.h"
+
 struct AVFormatContext;
 struct AVCodecContext;
 struct AVPacket;
@@ -36,27 +38,6 @@ using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
 constexpr int kFormatProbeBytes = 32 * 1024;
 constexpr std::int64_t kStreamProbeBytes = 1 << 20;
 constexpr std::int64_t kAnalyzeMicroseconds = 2'000'000;
-
-// A regular file, open for reading at any offset from any thread (pread).
-class SourceFile {
-public:
-    // nullptr when the path is not a readable regular file.
-    static std::shared_ptr<SourceFile> Open(const std::string& path);
-    ~SourceFile();
-    SourceFile(const SourceFile&) = delete;
-    SourceFile& operator=(const SourceFile&) = delete;
-
-    const std::string& Path() const { return path_; }
-    std::int64_t Size() const { return size_; }
-    // Up to n bytes at offset; returns the count read (short at the end of the file).
-    std::size_t Read(std::int64_t offset, void* buf, std::size_t n) const;
-
-private:
-    SourceFile(std::string path, int fd, std::int64_t size) : path_(std::move(path)), fd_(fd), size_(size) {}
-    std::string path_;
-    int fd_;
-    std::int64_t size_;
-};
 
 // What the content is, as far as the engine's own readers are concerned.
 enum class Container {
