@@ -193,16 +193,37 @@ public:
         const bool fadeIn = want && m.primed;
         constexpr float step = 1.0f / kFadeFrames;
         bool shortOfData = false;
+        // The loop works on locals: stores through `out` could otherwise be taken to alias them.
+        float gl = m.gl, gr = m.gr, fade = m.fade;
+        std::uint64_t at = m.readIdx;
         int i = 0;
-        for (; i < frames; ++i) {
-            m.gl += dl;
-            m.gr += dr;
-            if (!fadeIn && m.fade <= 0.0f) {
-                m.fade = 0.0f;
+        while (i < frames) {
+            if (fadeIn && fade >= 1.0f && avail > 0) {
+                // At full level: a run of frames that lie in a row in the ring, with no fade to
+                // follow (the same sums as below with a fade of exactly 1).
+                const std::uint64_t run = std::min<std::uint64_t>(
+                    {avail, static_cast<std::uint64_t>(frames - i), ring_.RunFrom(at)});
+                const float* s = ring_.At(at);
+                float* o = out + 2 * i;
+                for (std::uint64_t k = 0; k < run; ++k) {
+                    gl += dl;
+                    gr += dr;
+                    o[2 * k] += s[2 * k] * gl;
+                    o[2 * k + 1] += s[2 * k + 1] * gr;
+                }
+                i += static_cast<int>(run);
+                at += run;
+                avail -= run;
+                continue;
+            }
+            gl += dl;
+            gr += dr;
+            if (!fadeIn && fade <= 0.0f) {
+                fade = 0.0f;
                 break;
             }
             if (avail == 0) {
-                if (m.end != kNoEnd && m.readIdx >= m.end) {
+                if (m.end != kNoEnd && at >= m.end) {
                     if (want && !m.ended) {
                         m.ended = true;
                         endedGen_.store(m.gen, std::memory_order_release);
@@ -210,16 +231,21 @@ public:
                 } else if (fadeIn) {
                     shortOfData = true;
                 }
-                m.fade = 0.0f;  // whatever comes next fades in
+                fade = 0.0f;  // whatever comes next fades in
                 break;
             }
-            m.fade = fadeIn ? std::min(1.0f, m.fade + step) : std::max(0.0f, m.fade - step);
-            const float* s = ring_.At(m.readIdx);
-            out[2 * i] += s[0] * m.gl * m.fade;
-            out[2 * i + 1] += s[1] * m.gr * m.fade;
-            ++m.readIdx;
+            fade = fadeIn ? std::min(1.0f, fade + step) : std::max(0.0f, fade - step);
+            const float* s = ring_.At(at);
+            out[2 * i] += s[0] * gl * fade;
+            out[2 * i + 1] += s[1] * gr * fade;
+            ++at;
             --avail;
+            ++i;
         }
+        m.gl = gl;
+        m.gr = gr;
+        m.fade = fade;
+        m.readIdx = at;
         if (i < frames) {
             m.gl = tl;
             m.gr = tr;

@@ -53,6 +53,8 @@ public:
     // Frame i (absolute index, at least ReadIndex and below Written) as a pointer to its two
     // samples; valid until SkipTo passes it.
     const float* At(std::uint64_t i) const { return data_.get() + 2 * (i & mask_); }
+    // How many frames from i on lie in a row in memory, before the storage wraps to its start.
+    std::uint32_t RunFrom(std::uint64_t i) const { return capacity_ - static_cast<std::uint32_t>(i & mask_); }
 
 private:
     const std::uint32_t capacity_;

@@ -43,6 +43,11 @@ TEST(Ring, WrapsAroundKeepingEveryFrame) {
         EXPECT_EQ(ring.At(i)[0], static_cast<float>(i)) << i;
         EXPECT_EQ(ring.At(i)[1], -static_cast<float>(i)) << i;
     }
+    // Frames 5..7 lie in a row, then the storage starts over with 8..12.
+    EXPECT_EQ(ring.RunFrom(5), 3u);
+    EXPECT_EQ(ring.At(5) + 2 * 2, ring.At(7));
+    EXPECT_EQ(ring.RunFrom(8), 8u);
+    EXPECT_EQ(ring.RunFrom(12), 4u);
     // Round the ring several times in steps that do not divide it.
     std::uint32_t next = 13;
     for (int round = 0; round < 20; ++round) {
