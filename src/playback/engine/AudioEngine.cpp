@@ -37,6 +37,11 @@ std::uint64_t PackHeard(std::uint32_t gen, std::uint64_t frames) {
 std::uint32_t HeardGen(std::uint64_t packed) { return static_cast<std::uint32_t>(packed >> (64 - kGenBits)); }
 std::uint64_t HeardFrames(std::uint64_t packed) { return packed & kFramesMask; }
 bool SameGen(std::uint32_t a, std::uint32_t b) { return ((a ^ b) & ((1u << kGenBits) - 1)) == 0; }
+// Generations count 1, 2, ... within kGenBits and skip 0, which only the first state has.
+std::uint32_t NextGen(std::uint32_t gen) {
+    const std::uint32_t next = (gen + 1) & ((1u << kGenBits) - 1);
+    return next == 0 ? 1 : next;
+}
 
 }  // namespace
 
@@ -56,7 +61,8 @@ void BalanceGains(int balance, float& left, float& right) {
 // side, which only touches atomics and its own state.
 class DeckPlayer : public MediaPlayer {
 public:
-    DeckPlayer(AudioEngine& engine, int rate) : engine_(engine), rate_(rate), ring_(kRingFrames) {
+    DeckPlayer(AudioEngine& engine, int rate, int number)
+        : engine_(engine), rate_(rate), number_(number), ring_(kRingFrames) {
         thread_ = std::thread([this] { DecoderLoop(); });
     }
     ~DeckPlayer() override {
@@ -86,8 +92,11 @@ public:
     double Duration() override { return duration_; }
     double CurrentPosition() override {
         const std::uint64_t heard = heard_.load(std::memory_order_acquire);
-        if (!SameGen(HeardGen(heard), gen_)) return seekTarget_;  // the mixer has not reached the seek yet
-        return static_cast<double>(HeardFrames(heard)) / rate_;
+        // Until the mixer has reached the newest seek, that seek's target.
+        const double at =
+            SameGen(HeardGen(heard), gen_) ? static_cast<double>(HeardFrames(heard)) / rate_ : seekTarget_;
+        // A seek past the end is heard as the end.
+        return std::min(at, duration_);
     }
     void SetCurrentPosition(double seconds) override {
         if (!open_) return;
@@ -138,29 +147,37 @@ public:
     // only, where the interface thread is also the mixer's.
     bool ReadyFor(int frames) {
         if (!playing_.load(std::memory_order_relaxed)) return true;
-        const Published p = ReadPublished();
+        const Published& p = Sync();
         if (p.gen != gen_) return false;
-        MaybeSwitch(p, requested_.load(std::memory_order_relaxed));
-        if (mix_.gen != p.gen) return true;  // the old material still fades out
-        if (p.end != kNoEnd) return true;
-        return ring_.AvailableFrom(mix_.readIdx) >= static_cast<std::uint64_t>(std::max(frames, kPrimeFrames)) ||
+        const MixState& m = mix_;
+        if (m.gen != p.gen) return true;  // the old material still fades out
+        if (m.end != kNoEnd) return true;
+        return m.limit - m.readIdx >= static_cast<std::uint64_t>(std::max(frames, kPrimeFrames)) ||
                ring_.FreeFrames() < static_cast<std::uint32_t>(kDecodeChunk);
     }
     void Wake() { wake_.notify_one(); }
 
+    // Tests only, on the thread that mixes.
+    AudioEngine::DeckRing RingForTest() const { return {ring_.Written(), ring_.ReadIndex(), mix_.start, mix_.readIdx}; }
+    // Tests only, before the first file: the decoder thread reads it after taking that file's
+    // command under the same lock.
+    void SetDecodeGate(std::function<int(int, int)> gate) {
+        std::lock_guard lock(mutex_);
+        decodeGate_ = std::move(gate);
+    }
+
     // ---- mixer: no locks, no allocation ----
     // Adds this deck into `out`; returns true when a playing deck ran short of data.
     bool MixInto(float* out, int frames) {
-        const Published p = ReadPublished();
-        const std::uint32_t requested = requested_.load(std::memory_order_acquire);
+        std::uint32_t requested = 0;
+        Sync(&requested);
         MixState& m = mix_;
-        MaybeSwitch(p, requested);
-        if (p.gen == m.gen) m.end = p.end;
         const bool current = m.gen == requested;
         const bool want = current && playing_.load(std::memory_order_acquire) && !m.ended;
 
-        std::uint64_t avail = ring_.AvailableFrom(m.readIdx);
-        if (m.end != kNoEnd) avail = std::min(avail, m.end > m.readIdx ? m.end - m.readIdx : 0);
+        // Never past the generation's end, nor past the frames known to be this generation's.
+        const std::uint64_t stop = std::min(m.end, m.limit);
+        std::uint64_t avail = stop > m.readIdx ? stop - m.readIdx : 0;
         if (!m.primed && (avail >= kPrimeFrames || m.end != kNoEnd || ring_.FreeFrames() == 0)) m.primed = true;
 
         float tl, tr;
@@ -179,16 +196,37 @@ public:
         const bool fadeIn = want && m.primed;
         constexpr float step = 1.0f / kFadeFrames;
         bool shortOfData = false;
+        // The loop works on locals: stores through `out` could otherwise be taken to alias them.
+        float gl = m.gl, gr = m.gr, fade = m.fade;
+        std::uint64_t at = m.readIdx;
         int i = 0;
-        for (; i < frames; ++i) {
-            m.gl += dl;
-            m.gr += dr;
-            if (!fadeIn && m.fade <= 0.0f) {
-                m.fade = 0.0f;
+        while (i < frames) {
+            if (fadeIn && fade >= 1.0f && avail > 0) {
+                // At full level: a run of frames that lie in a row in the ring, with no fade to
+                // follow (the same sums as below with a fade of exactly 1).
+                const std::uint64_t run = std::min<std::uint64_t>(
+                    {avail, static_cast<std::uint64_t>(frames - i), ring_.RunFrom(at)});
+                const float* s = ring_.At(at);
+                float* o = out + 2 * i;
+                for (std::uint64_t k = 0; k < run; ++k) {
+                    gl += dl;
+                    gr += dr;
+                    o[2 * k] += s[2 * k] * gl;
+                    o[2 * k + 1] += s[2 * k + 1] * gr;
+                }
+                i += static_cast<int>(run);
+                at += run;
+                avail -= run;
+                continue;
+            }
+            gl += dl;
+            gr += dr;
+            if (!fadeIn && fade <= 0.0f) {
+                fade = 0.0f;
                 break;
             }
             if (avail == 0) {
-                if (m.end != kNoEnd && m.readIdx >= m.end) {
+                if (m.end != kNoEnd && at >= m.end) {
                     if (want && !m.ended) {
                         m.ended = true;
                         endedGen_.store(m.gen, std::memory_order_release);
@@ -196,16 +234,21 @@ public:
                 } else if (fadeIn) {
                     shortOfData = true;
                 }
-                m.fade = 0.0f;  // whatever comes next fades in
+                fade = 0.0f;  // whatever comes next fades in
                 break;
             }
-            m.fade = fadeIn ? std::min(1.0f, m.fade + step) : std::max(0.0f, m.fade - step);
-            const float* s = ring_.At(m.readIdx);
-            out[2 * i] += s[0] * m.gl * m.fade;
-            out[2 * i + 1] += s[1] * m.gr * m.fade;
-            ++m.readIdx;
+            fade = fadeIn ? std::min(1.0f, fade + step) : std::max(0.0f, fade - step);
+            const float* s = ring_.At(at);
+            out[2 * i] += s[0] * gl * fade;
+            out[2 * i + 1] += s[1] * gr * fade;
+            ++at;
             --avail;
+            ++i;
         }
+        m.gl = gl;
+        m.gr = gr;
+        m.fade = fade;
+        m.readIdx = at;
         if (i < frames) {
             m.gl = tl;
             m.gr = tr;
@@ -227,7 +270,7 @@ private:
         double seconds;
         std::unique_ptr<AudioDecoder> decoder;
     };
-    // What the decoder thread tells the mixer about the newest generation, under a sequence lock.
+    // What the decoder thread tells the mixer about the newest generation it has started.
     struct Published {
         std::uint32_t gen = 0;
         std::uint64_t start = 0, end = kNoEnd;
@@ -236,21 +279,45 @@ private:
     struct MixState {
         std::uint32_t gen = 0;
         std::uint64_t start = 0, readIdx = 0, end = kNoEnd;
+        // Frames in [start, limit) are known to be this generation's: readIdx never passes it.
+        std::uint64_t limit = 0;
         std::int64_t base = 0;
         bool primed = false, ended = false, gainsSet = false;
         float fade = 0.0f, gl = 1.0f, gr = 1.0f;
     };
 
-    // Once the old material has faded out, moves to the newest generation the decoder has ready.
-    void MaybeSwitch(const Published& p, std::uint32_t requested) {
+    // Mixer side: one look at the decoder's newest record (never a wait), what it says about the
+    // generation being read, and, once the old material has faded out, the move to the newest
+    // generation. Returns the record held.
+    //
+    // The write index is read before the record. So when the record still names the generation
+    // being read, every frame below that index is this generation's: a later one's frames come
+    // after its record, which the read would then have seen. When the record names the next
+    // generation, its start is exactly where this one's frames end. When it names a later one,
+    // the frames between belong to generations never heard, so the limit stays where it was.
+    const Published& Sync(std::uint32_t* requestedOut = nullptr) {
         MixState& m = mix_;
-        if (p.gen == m.gen || m.gen == requested || m.fade > 0.0f) return;
-        ring_.SkipTo(p.start);
-        m.gen = p.gen;
-        m.start = m.readIdx = p.start;
-        m.base = p.base;
-        m.primed = false;
-        m.ended = false;
+        const std::uint64_t written = ring_.Written();
+        const Published& p = snapshot_.Read();
+        const std::uint32_t requested = requested_.load(std::memory_order_acquire);
+        if (requestedOut) *requestedOut = requested;
+        if (p.gen != m.gen) {
+            if (p.gen == NextGen(m.gen)) m.limit = std::max(m.limit, p.start);
+            if (m.gen != requested && m.fade <= 0.0f) {
+                // m.readIdx <= m.limit <= p.start: the read position only moves forward.
+                ring_.SkipTo(p.start);
+                m.gen = p.gen;
+                m.start = m.readIdx = m.limit = p.start;
+                m.base = p.base;
+                m.primed = false;
+                m.ended = false;
+            }
+        }
+        if (p.gen == m.gen) {
+            m.end = p.end;
+            m.limit = std::max(m.limit, written);
+        }
+        return p;
     }
 
     std::uint32_t NewGen() {
@@ -267,27 +334,10 @@ private:
         wake_.notify_one();
     }
 
+    // Decoder thread. The frames below p.start (and p.end) are written before the record goes out.
     void Publish(const Published& p) {
-        const std::uint32_t s = seq_.load(std::memory_order_relaxed);
-        seq_.store(s + 1, std::memory_order_relaxed);
-        // Release stores instead of a fence, which ThreadSanitizer cannot follow: a reader that
-        // sees any new field sees the odd count too.
-        pubGen_.store(p.gen, std::memory_order_release);
-        pubStart_.store(p.start, std::memory_order_release);
-        pubEnd_.store(p.end, std::memory_order_release);
-        pubBase_.store(p.base, std::memory_order_release);
-        seq_.store(s + 2, std::memory_order_release);
-    }
-    Published ReadPublished() const {
-        Published p;
-        for (;;) {
-            const std::uint32_t s1 = seq_.load(std::memory_order_acquire);
-            p.gen = pubGen_.load(std::memory_order_acquire);
-            p.start = pubStart_.load(std::memory_order_acquire);
-            p.end = pubEnd_.load(std::memory_order_acquire);
-            p.base = pubBase_.load(std::memory_order_acquire);
-            if (!(s1 & 1) && seq_.load(std::memory_order_relaxed) == s1) return p;
-        }
+        snapshot_.Back() = p;
+        snapshot_.Publish();
     }
 
     void DecoderLoop() {
@@ -325,10 +375,12 @@ private:
             const std::uint32_t free = ring_.FreeFrames();
             filling = free >= kRefillFrames || (filling && free >= static_cast<std::uint32_t>(kDecodeChunk));
             if (!ended && decoder && filling) {
+                const std::function<int(int, int)>* gate = decodeGate_ ? &decodeGate_ : nullptr;
                 lock.unlock();
-                const int got = decoder->Read(buffer.data(), kDecodeChunk);
+                const int want = gate ? std::clamp((*gate)(number_, kDecodeChunk), 0, kDecodeChunk) : kDecodeChunk;
+                const int got = want > 0 ? decoder->Read(buffer.data(), want) : 0;
                 if (got > 0) ring_.Write(buffer.data(), static_cast<std::uint32_t>(got));
-                if (got < kDecodeChunk) {
+                if (got < want) {  // a short read is the end of the stream
                     ended = true;
                     pub.end = ring_.WriteIndex();
                     Publish(pub);
@@ -350,6 +402,7 @@ private:
 
     AudioEngine& engine_;
     const int rate_;
+    const int number_;  // 1 or 2
     SpscRing ring_;
 
     // Interface thread.
@@ -365,12 +418,11 @@ private:
     std::atomic<int> volume_{0}, balance_{0};
     std::atomic<std::uint64_t> heard_{0};
     std::atomic<std::uint32_t> endedGen_{0};
-    std::atomic<std::uint32_t> seq_{0}, pubGen_{0};
-    std::atomic<std::uint64_t> pubStart_{0}, pubEnd_{kNoEnd};
-    std::atomic<std::int64_t> pubBase_{0};
-    MixState mix_;  // the mixer's own
+    SpscSnapshot<Published> snapshot_;  // written by the decoder thread, read by the mixer
+    MixState mix_;                      // the mixer's own
 
     // Interface thread and decoder thread.
+    std::function<int(int, int)> decodeGate_;  // tests only; set before the first file, under mutex_
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Command> commands_;
@@ -386,8 +438,8 @@ void SdlCallback(void* engine, Uint8* stream, int len) {
 
 AudioEngine::AudioEngine(EngineOptions options)
     : options_(options), alive_(std::make_shared<std::atomic<bool>>(true)) {
-    deck1_ = std::make_unique<DeckPlayer>(*this, options_.sampleRate);
-    deck2_ = std::make_unique<DeckPlayer>(*this, options_.sampleRate);
+    deck1_ = std::make_unique<DeckPlayer>(*this, options_.sampleRate, 1);
+    deck2_ = std::make_unique<DeckPlayer>(*this, options_.sampleRate, 2);
     probe_ = std::make_unique<ProbePlayer>();
     if (options_.openDevice) OpenDevice();
 }
@@ -497,6 +549,15 @@ void AudioEngine::render(float* out, int frames) {
         done += n;
         if (deliver) DeliverPendingEvents();
     }
+}
+
+AudioEngine::DeckRing AudioEngine::DeckRingForTest(int deck) const {
+    return (deck == 2 ? deck2_ : deck1_)->RingForTest();
+}
+
+void AudioEngine::SetDecodeGateForTest(std::function<int(int, int)> gate) {
+    deck1_->SetDecodeGate(gate);
+    deck2_->SetDecodeGate(std::move(gate));
 }
 
 std::vector<float> AudioEngine::render(int frames) {

@@ -54,8 +54,23 @@ public:
     // Mixer callbacks that found a playing deck's ring short of data.
     std::uint64_t Underruns() const { return underruns_.load(std::memory_order_relaxed); }
 
-    // The mixer itself: what the device callback runs. Never locks, allocates or decodes.
+    // The mixer itself: what the device callback runs. Never locks, allocates, waits or decodes.
     void Mix(float* out, int frames);
+
+    // Tests only, on the thread that mixes (offline): where a deck (1 or 2) stands in its ring,
+    // in frames since the engine was made. The mixer reads at `mixerAt`, in the generation (file
+    // or seek) whose frames begin at `start`; it never falls below `released` (the slots the
+    // decoder may fill again) nor passes `written`.
+    struct DeckRing {
+        std::uint64_t written, released, start, mixerAt;
+    };
+    DeckRing DeckRingForTest(int deck) const;
+    // Tests only, before either deck is given a file: the decoder threads call `gate` before each
+    // read, with the deck (1 or 2) and the frames they mean to read, and then read at most the
+    // frames it returns (0: none this time; the call comes again at once, so a gate with nothing
+    // to give should wait a little first). It may block, but not for ever: the engine's
+    // destructor waits for the decoder threads.
+    void SetDecodeGateForTest(std::function<int(int deck, int frames)> gate);
 
 private:
     friend class DeckPlayer;

@@ -8,6 +8,11 @@ namespace quendo::audio {
 
 // Interleaved stereo float frames, one producer thread and one consumer thread.
 // Indices count frames since creation and never wrap in practice (64 bits).
+//
+// The frames themselves are plain memory: the producer's release store of the write index hands
+// the frames below it to the consumer, and the consumer's release store of the read index hands
+// the slots below it back. Only acquire and release operations on those two indices order them,
+// so ThreadSanitizer checks the protocol.
 class SpscRing {
 public:
     explicit SpscRing(std::uint32_t capacityPow2)
@@ -15,7 +20,7 @@ public:
 
     std::uint32_t Capacity() const { return capacity_; }
 
-    // Producer side.
+    // ---- producer side ----
     std::uint64_t WriteIndex() const { return write_.load(std::memory_order_relaxed); }
     std::uint32_t FreeFrames() const {
         return capacity_ - static_cast<std::uint32_t>(write_.load(std::memory_order_relaxed) -
@@ -34,21 +39,22 @@ public:
         return frames;
     }
 
-    // Consumer side.
+    // ---- consumer side ----
+    // Frames below this index are written and may be read with At.
+    std::uint64_t Written() const { return write_.load(std::memory_order_acquire); }
+    // The position the consumer has released: slots below it belong to the producer again.
     std::uint64_t ReadIndex() const { return read_.load(std::memory_order_relaxed); }
-    std::uint64_t AvailableFrom(std::uint64_t from) const {
-        const std::uint64_t w = write_.load(std::memory_order_acquire);
-        return w > from ? w - from : 0;
-    }
-    // Moves the read position forward only (skipping data that is no longer wanted).
+    // Moves the released position forward to `index`, never back and never past what was written.
     void SkipTo(std::uint64_t index) {
+        const std::uint64_t w = write_.load(std::memory_order_acquire);
+        if (index > w) index = w;
         if (index > read_.load(std::memory_order_relaxed)) read_.store(index, std::memory_order_release);
     }
-    // Frame i (absolute index) as a pointer to its two samples; valid until Consume passes it.
+    // Frame i (absolute index, at least ReadIndex and below Written) as a pointer to its two
+    // samples; valid until SkipTo passes it.
     const float* At(std::uint64_t i) const { return data_.get() + 2 * (i & mask_); }
-    void Consume(std::uint32_t frames) {
-        read_.store(read_.load(std::memory_order_relaxed) + frames, std::memory_order_release);
-    }
+    // How many frames from i on lie in a row in memory, before the storage wraps to its start.
+    std::uint32_t RunFrom(std::uint64_t i) const { return capacity_ - static_cast<std::uint32_t>(i & mask_); }
 
 private:
     const std::uint32_t capacity_;
@@ -56,6 +62,38 @@ private:
     std::unique_ptr<float[]> data_;
     alignas(64) std::atomic<std::uint64_t> write_{0};
     alignas(64) std::atomic<std::uint64_t> read_{0};
+};
+
+// The newest value of a record that one thread publishes and one other thread reads, without
+// either ever waiting or retrying: three slots (a triple buffer). The writer fills the slot it
+// owns and swaps it with the shared middle one; the reader swaps the middle one for its own when
+// it is newer. Each side only touches the slot it owns, so the record is plain data, and the two
+// acquire-release exchanges are all that orders it: ThreadSanitizer checks the protocol.
+template <class T>
+class SpscSnapshot {
+public:
+    // ---- writer side ----
+    // The slot to fill; then Publish.
+    T& Back() { return slots_[back_]; }
+    void Publish() { back_ = middle_.exchange(back_ | kFresh, std::memory_order_acq_rel) & kIndex; }
+
+    // ---- reader side ----
+    // Takes the newest published value, if there is one since the last call (one exchange at
+    // most); otherwise keeps the one it holds. Returns the value held.
+    const T& Read() {
+        if (middle_.load(std::memory_order_relaxed) & kFresh)
+            front_ = middle_.exchange(front_, std::memory_order_acq_rel) & kIndex;
+        return slots_[front_];
+    }
+    // The value the reader holds, as the last Read returned it.
+    const T& Held() const { return slots_[front_]; }
+
+private:
+    static constexpr std::uint8_t kIndex = 3, kFresh = 4;
+    T slots_[3]{};
+    std::uint8_t back_ = 0;                   // writer's
+    alignas(64) std::atomic<std::uint8_t> middle_{1};
+    alignas(64) std::uint8_t front_ = 2;      // reader's
 };
 
 }  // namespace quendo::audio

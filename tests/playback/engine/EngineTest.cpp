@@ -316,3 +316,109 @@ TEST(Engine, DamagedMp3sPlayOnAndEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+// A WAV whose left channel counts frames modulo 30000, so that a rendered frame names its source.
+std::string RampWav(double seconds) {
+    std::string wav = ToneWav(seconds, 0, 0);
+    const std::size_t header = 44;
+    for (std::size_t i = 0; header + 4 * i + 3 < wav.size(); ++i) {
+        const auto v = static_cast<std::int16_t>(i % 30000);
+        wav[header + 4 * i] = char(v);
+        wav[header + 4 * i + 1] = char(v >> 8);
+    }
+    return wav;
+}
+
+TEST(Engine, PlayAfterTheTrackEndedByItselfStartsAtTheBeginning) {
+    quendo::testing::TempDir d;
+    d.WriteFile("ramp.wav", RampWav(1.0));
+    Offline o;
+    MediaPlayer& deck = o.engine.Deck1();
+    deck.SetFileName(d / "ramp.wav");
+    deck.Play();
+    o.Seconds(1.3);
+    ASSERT_EQ(o.ends1, 1);
+    EXPECT_NE(deck.PlayState(), psPlaying);
+    EXPECT_NEAR(deck.CurrentPosition(), 1.0, 0.001);
+
+    deck.Play();
+    EXPECT_EQ(deck.PlayState(), psPlaying);
+    EXPECT_EQ(deck.CurrentPosition(), 0) << "at once";
+    const auto out = o.engine.render(2048);
+    // Past the fade-in the ramp runs from the file's first frame.
+    for (int i : {300, 1000, 2047}) EXPECT_NEAR(out[2 * i] * 32768.0, i, 0.5) << i;
+    EXPECT_NEAR(deck.CurrentPosition(), 2048.0 / kRate, 1e-9);
+    o.Seconds(1.2);
+    EXPECT_EQ(o.ends1, 2) << "and it ends again";
+    EXPECT_NEAR(deck.CurrentPosition(), 1.0, 0.001);
+}
+
+TEST(Engine, SeekPastTheEndEndsOnceAndReadsTheDuration) {
+    quendo::testing::TempDir d;
+    d.WriteFile("a.wav", ToneWav(3.0, 440, 0.5));
+    Offline o;
+    MediaPlayer& deck = o.engine.Deck1();
+    deck.SetFileName(d / "a.wav");
+    deck.Play();
+    o.Seconds(0.5);
+    deck.SetCurrentPosition(13.0);
+    EXPECT_EQ(deck.CurrentPosition(), deck.Duration()) << "a seek reads back at once, at most the length";
+    o.Seconds(0.3);
+    EXPECT_EQ(o.ends1, 1);
+    EXPECT_NE(deck.PlayState(), psPlaying);
+    EXPECT_EQ(deck.CurrentPosition(), deck.Duration());
+    o.Seconds(0.3);
+    EXPECT_EQ(o.ends1, 1) << "once";
+    EXPECT_EQ(deck.CurrentPosition(), deck.Duration());
+
+    // The same when the deck is not playing.
+    deck.SetFileName(d / "a.wav");
+    deck.SetCurrentPosition(20.0);
+    o.Seconds(0.1);
+    EXPECT_EQ(deck.CurrentPosition(), deck.Duration());
+}
+
+// Destroying the engine while the interface thread still holds posted EndOfStream deliveries:
+// running them afterwards does nothing (no handler is called, nothing of the engine is touched).
+TEST(Engine, TeardownWithEndOfStreamStillQueued) {
+    quendo::testing::TempDir d;
+    d.WriteFile("a.wav", ToneWav(0.1, 440, 0.5));
+    for (const bool device : {false, true}) {
+        // Declared before the engine: the queue outlives it, as the interface thread's does.
+        std::mutex m;
+        std::vector<std::function<void()>> queue;
+        int ends = 0;
+        auto engine = std::make_unique<AudioEngine>(EngineOptions{device, kRate, 512});
+        engine->SetPostToUiThread([&](std::function<void()> f) {
+            std::lock_guard lock(m);
+            queue.push_back(std::move(f));
+        });
+        for (MediaPlayer* deck : {&engine->Deck1(), &engine->Deck2()}) {
+            deck->EndOfStream = [&ends] { ++ends; };
+            deck->SetFileName(d / "a.wav");
+            deck->Play();
+        }
+        if (!device) engine->render(kRate / 5);
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        for (;;) {
+            {
+                std::lock_guard lock(m);
+                if (!queue.empty()) break;
+            }
+            ASSERT_LT(std::chrono::steady_clock::now(), give_up) << "an end was posted";
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        engine.reset();
+        std::vector<std::function<void()>> run;
+        {
+            std::lock_guard lock(m);
+            run.swap(queue);
+        }
+        for (auto& f : run) f();
+        EXPECT_EQ(ends, 0) << (device ? "device" : "offline");
+    }
+}
+
+}  // namespace
