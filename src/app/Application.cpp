@@ -7,6 +7,7 @@
 
 #include "platform/PowerOffLogind.h"
 #include "playback/engine/AudioEngine.h"
+#include "settings/Welcom.h"
 
 namespace quendo {
 
@@ -45,7 +46,8 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     auto* browse = new TBrowse(*core_);
     add(browse);
     add(new TfrmNameMusCoc(*core_));
-    add(new TWelcome(*core_));
+    Core* core = core_.get();
+    add(new TWelcome(core->options, [core] { core->platform.shell.Open(core->HelpFilePath()); }, "1.10"));
 
     Core& c = *core_;
     c.hooks.CloseMainWindow = [this] { form1_->close(); };

@@ -37,10 +37,4 @@ public:
     Core& core;
 };
 
-class TWelcome : public QWidget {
-public:
-    TWelcome(Core& core, QWidget* parent = nullptr);
-    Core& core;
-};
-
 }  // namespace quendo
