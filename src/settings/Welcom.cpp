@@ -34,6 +34,15 @@ QPushButton* MakeButton(QWidget* parent, const char* name, QStyle::StandardPixma
     return b;
 }
 
+// The layout was drawn for a narrow 8 point font; a wider default font gets smaller until the
+// text fits, rather than being cut off or wrapped.
+template <class Fits>
+void ShrinkToFit(QWidget* w, Fits fits) {
+    QFont f = w->font();
+    while (f.pixelSize() > 8 && !fits(f)) f.setPixelSize(f.pixelSize() - 1);
+    w->setFont(f);
+}
+
 }  // namespace
 
 TWelcome::TWelcome(Options& options, std::function<void()> openHelp, std::string version, QWidget* parent)
@@ -60,9 +69,21 @@ TWelcome::TWelcome(Options& options, std::function<void()> openHelp, std::string
     Memo2 = MakeMemo(this, "Memo2", QRect(0, 178, 300, 121), Notes());
     Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Memo2->setFrameShape(QFrame::NoFrame);
+    Memo2->document()->setDocumentMargin(2);
     QFont bold = base;
     bold.setBold(true);
     Memo2->setFont(bold);
+    ShrinkToFit(Memo2, [this](const QFont& f) {
+        const QFontMetrics m(f);
+        const qreal room = Memo2->width() - 2 * Memo2->document()->documentMargin() - 2;
+        const QStringList lines = Notes().split(QLatin1Char('\n'));
+        for (QString line : lines) {
+            line.replace(QLatin1Char('\t'), QString(8, QLatin1Char(' ')));
+            while (line.endsWith(QLatin1Char(' '))) line.chop(1);  // trailing blanks never wrap
+            if (m.horizontalAdvance(line) > room) return false;
+        }
+        return m.lineSpacing() * lines.size() <= Memo2->height() - 2 * Memo2->document()->documentMargin();
+    });
     QPalette notes = Memo2->palette();
     notes.setColor(QPalette::Base, notes.color(QPalette::ToolTipBase));
     notes.setColor(QPalette::Text, notes.color(QPalette::ToolTipText));
@@ -71,7 +92,11 @@ TWelcome::TWelcome(Options& options, std::function<void()> openHelp, std::string
     CheckBox1 = new QCheckBox(QStringLiteral("Don't show me this again"), this);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     CheckBox1->setGeometry(8, 308, 145, 17);
-    BitBtn2 = MakeButton(this, "BitBtn2", QStyle::SP_DialogHelpButton, QStringLiteral("Help"), QRect(160, 304, 65, 25));
+    ShrinkToFit(CheckBox1, [this](const QFont& f) {
+        CheckBox1->setFont(f);
+        return CheckBox1->sizeHint().width() <= CheckBox1->width();
+    });
+    BitBtn2 = MakeButton(this, "BitBtn2", QStyle::SP_TitleBarContextHelpButton, QStringLiteral("Help"), QRect(160, 304, 65, 25));
     BitBtn1 = MakeButton(this, "BitBtn1", QStyle::SP_DialogOkButton, QStringLiteral("OK"), QRect(232, 304, 65, 25));
     BitBtn1->setDefault(true);
     Render();

@@ -1,5 +1,8 @@
 #include <QApplication>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextLayout>
 #include <gtest/gtest.h>
 
 #include "settings/Welcom.h"
@@ -48,6 +51,14 @@ TEST(WelcomeUi, LayoutNotesBoxAndButtons) {
 
     // The box follows the options when shown, and a click changes them at once.
     welcome.show();
+    // Whatever the default font, each note stays one line and nothing is cut off.
+    QTextDocument* notes = welcome.Memo2->document();
+    for (QTextBlock b = notes->begin(); b.isValid(); b = b.next())
+        EXPECT_EQ(b.layout()->lineCount(), 1) << b.text().toStdString();
+    QTextCursor end(notes);
+    end.movePosition(QTextCursor::End);
+    EXPECT_LE(welcome.Memo2->cursorRect(end).bottom(), welcome.Memo2->viewport()->height());
+    EXPECT_LE(welcome.CheckBox1->sizeHint().width(), welcome.CheckBox1->width());
     EXPECT_TRUE(welcome.CheckBox1->isChecked());
     QTest::mouseClick(welcome.CheckBox1, Qt::LeftButton, {}, QPoint(6, 8));
     EXPECT_FALSE(options.CheckBox1);
