@@ -79,17 +79,6 @@ TEST_F(WelcomeAcrossStarts, TickedAndClosedShowsNoneAtTheNextStart) {
     EXPECT_GT(Queued(), 0);
 }
 
-TEST_F(WelcomeAcrossStarts, UntickedAgainItComesBackAtTheNextStart) {
-    Start();
-    c().options.CheckBox1 = true;
-    Close();
-    Start();
-    c().options.CheckBox1 = false;
-    Close();
-    Start();
-    EXPECT_EQ(welcomes, 1);
-}
-
 TEST_F(WelcomeAcrossStarts, TickThenSettingsCancelRestoresTheSavedStateAndItShowsAgain) {
     Start();
     Close();  // the box was left unticked in the file
