@@ -15,6 +15,8 @@
 #include "settings/Setting.h"
 #include "settings/Welcom.h"
 
+#include "Version.h"
+
 namespace quendo {
 
 struct Application::Players {
@@ -52,7 +54,9 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     auto* browse = new TBrowse(*core_);
     add(browse);
     add(new TfrmNameMusCoc);
-    add(new TWelcome);
+    Core* core = core_.get();
+    add(new TWelcome(core->options, [core] { core->platform.shell.Open(core->commands.HelpFilePath()); },
+                     QUENDO_VERSION));
 
     Core& c = *core_;
     c.hooks.CloseMainWindow = [this] { form1_->close(); };
