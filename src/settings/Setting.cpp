@@ -79,6 +79,11 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, Qt::Window), co
     Label1 = new QLabel(QStringLiteral("The current directory with your musical files:"), Panel1);
     Label1->setObjectName("Label1");
     Label1->move(16, 12);
+    // The caption was drawn for a narrower font than most: it must end before "To change...".
+    for (QFont f = Label1->font(); f.pixelSize() > 8 && QFontMetrics(f).horizontalAdvance(Label1->text()) > 240 - 16 - 4;) {
+        f.setPixelSize(f.pixelSize() - 1);
+        Label1->setFont(f);
+    }
     Label1->adjustSize();
     Button2 = new QPushButton(QStringLiteral("To change..."), Panel1);
     Button2->setObjectName("Button2");
