@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QRadioButton>
 #include <QShowEvent>
+#include <QVBoxLayout>
 
 #include "platform/qt/FixedWindow.h"
 #include "platform/qt/QtPlatform.h"
@@ -14,7 +15,7 @@ namespace {
 QFrame* SunkenPanel(QWidget* page, const char* name, int x, int y, int h) {
     auto* panel = new QFrame(page);
     panel->setObjectName(QString::fromLatin1(name));
-    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     panel->setGeometry(x, y, 345, h);
     return panel;
 }
@@ -26,18 +27,20 @@ QCheckBox* CheckBox(QWidget* parent, const char* name, const char* caption, int 
     return box;
 }
 
-// A group of radio buttons spread evenly below the caption, one per item; ids are the indices.
+// A group of radio buttons, each in an equal share of the height below the caption; ids are the
+// indices.
 QGroupBox* RadioGroup(QWidget* page, const char* name, const QString& caption, QRect at,
                       const QStringList& items, QButtonGroup*& group) {
     auto* box = new QGroupBox(caption, page);
     box->setObjectName(QString::fromLatin1(name));
     box->setGeometry(at);
     group = new QButtonGroup(box);
-    const int top = 18;
-    const int step = (at.height() - top - 4) / static_cast<int>(items.size());
+    auto* column = new QVBoxLayout(box);
+    column->setContentsMargins(8, 0, 8, 0);
+    column->setSpacing(0);
     for (int i = 0; i < items.size(); ++i) {
         auto* item = new QRadioButton(items[i], box);
-        item->setGeometry(10, top + i * step, at.width() - 20, std::min(step, 20));
+        column->addWidget(item, 1);
         group->addButton(item, i);
     }
     return box;

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QLayout>
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTest>
@@ -90,8 +91,18 @@ TEST_F(SettingsUi, PagesControlsAndCaptions) {
               (QStringList{"To clear playlist ", "To continue the last session  ", "To load a musical cocktail "}));
     EXPECT_EQ(Captions(form.RadioGroup2), (QStringList{"To load a musical cocktail ", "To wait ",
                                                        "To close the program ", "Shut down the computer "}));
-    for (QRadioButton* b : form.findChildren<QRadioButton*>()) {
-        EXPECT_LE(b->geometry().bottom(), b->parentWidget()->height()) << b->text().toStdString();
+    // Every item lies below its group's caption, inside the frame, clear of the next one.
+    form.show();
+    form.PageControl1->setCurrentWidget(form.TabSheet2);
+    for (QGroupBox* group : {form.RadioGroup1, form.RadioGroup2}) {
+        group->layout()->activate();
+        int below = group->contentsRect().top();
+        for (QRadioButton* b : group->findChildren<QRadioButton*>()) {
+            EXPECT_GE(b->y(), below) << b->text().toStdString();
+            EXPECT_LE(b->geometry().bottom(), group->contentsRect().bottom()) << b->text().toStdString();
+            EXPECT_LE(b->sizeHint().width(), b->width()) << b->text().toStdString();
+            below = b->geometry().bottom() + 1;
+        }
     }
     EXPECT_EQ(form.chkAutoStartOfPlaying->text(), "Automatic start of playing ");
     EXPECT_FALSE(form.chkAutoStartOfPlaying->isVisibleTo(&form));
