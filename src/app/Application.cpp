@@ -38,7 +38,8 @@ void MarkChooserShown() {
     const QString marker = qEnvironmentVariable("QUENDO_RESTART_MARKER");
     if (marker.isEmpty()) return;
     QFile file(marker);
-    if (file.open(QIODevice::Append)) file.write("chooser " + QByteArray::number(QCoreApplication::applicationPid()) + "\n");
+    if (file.open(QIODevice::Append))
+        file.write("chooser " + QByteArray::number(QCoreApplication::applicationPid()) + "\n");
 }
 
 void InstallTestSeams(Application& app, TSplash& splash, TSettings& settings) {

@@ -83,7 +83,8 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, Qt::Window), co
     Label1->setObjectName("Label1");
     Label1->move(16, 12);
     // The caption was drawn for a narrower font than most: it must end before "To change...".
-    for (QFont f = Label1->font(); f.pixelSize() > 8 && QFontMetrics(f).horizontalAdvance(Label1->text()) > 240 - 16 - 4;) {
+    const int room = 240 - 16 - 4;
+    for (QFont f = Label1->font(); f.pixelSize() > 8 && QFontMetrics(f).horizontalAdvance(Label1->text()) > room;) {
         f.setPixelSize(f.pixelSize() - 1);
         Label1->setFont(f);
     }
@@ -141,21 +142,26 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, Qt::Window), co
     // clicked() comes from the user (or click()) only, never from Render's setChecked.
     Options& o = core.options;
     auto bind = [this](QCheckBox* box, bool& option) {
-        connect(box, &QCheckBox::clicked, this, [this, &option](bool on) { Act([&option, on] { option = on; }); });
+        connect(box, &QCheckBox::clicked, this,
+                [this, &option](bool on) { Act([&option, on] { option = on; }); });
     };
     bind(chkShowSplash, o.chkShowSplash);
     bind(chkShowAnimat, o.chkShowAnimat);
     bind(chkMusicFileTimeRem, o.chkMusicFileTimeRem);
     bind(chkAutoMixTimeRem, o.chkAutoMixTimeRem);
     bind(chkAutoStartOfPlaying, o.chkAutoStartOfPlaying);
-    connect(chkAlwaysOnTop, &QCheckBox::clicked, this, [this](bool on) { Act([this, on] { core.SetAlwaysOnTop(on); }); });
-    connect(RadioGroup1Items, &QButtonGroup::idClicked, this, [this](int id) { Act([this, id] { core.options.RadioGroup1 = id; }); });
-    connect(RadioGroup2Items, &QButtonGroup::idClicked, this, [this](int id) { Act([this, id] { core.options.RadioGroup2 = id; }); });
+    connect(chkAlwaysOnTop, &QCheckBox::clicked, this,
+            [this](bool on) { Act([this, on] { core.SetAlwaysOnTop(on); }); });
+    connect(RadioGroup1Items, &QButtonGroup::idClicked, this,
+            [this](int id) { Act([this, id] { core.options.RadioGroup1 = id; }); });
+    connect(RadioGroup2Items, &QButtonGroup::idClicked, this,
+            [this](int id) { Act([this, id] { core.options.RadioGroup2 = id; }); });
     connect(ComboBox5, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (!rendering_ && index >= 0) core.options.ComboBox5 = index;
     });
     // Nothing reads what is typed; it is kept only so that the form shows it again.
-    connect(Edit1, &QLineEdit::textEdited, this, [this](const QString& text) { core.options.Edit1 = text.toStdString(); });
+    connect(Edit1, &QLineEdit::textEdited, this,
+            [this](const QString& text) { core.options.Edit1 = text.toStdString(); });
     connect(Button2, &QPushButton::clicked, this, [this] { Act([this] { core.settings.Button2Click(); }); });
     connect(BitBtn1, &QPushButton::clicked, this, [this] { Act([this] { core.settings.BitBtn1Click(); }); });
     connect(BitBtn2, &QPushButton::clicked, this, [this] { Act([this] { core.settings.BitBtn2Click(); }); });
