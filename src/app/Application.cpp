@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QFile>
 #include <QTimer>
 
 #include "cocktail/Namemuscoc.h"
@@ -22,6 +23,49 @@ namespace quendo {
 struct Application::Players {
     audio::AudioEngine engine;
 };
+
+namespace {
+
+// Seams for the tests and for screenshots, read from the environment once:
+// QUENDO_SHOW_SETTINGS=<page> shows the settings form on that page once start-up is over;
+// QUENDO_RESTART_MARKER=<file> restarts into a first run once start-up is over, as "To change..."
+// answered with OK does, and appends "chooser <pid>" to the file whenever the directory chooser
+// opens, so that a test sees the new instance in its first run.
+void MarkChooserShown() {
+    const QString marker = qEnvironmentVariable("QUENDO_RESTART_MARKER");
+    if (marker.isEmpty()) return;
+    QFile file(marker);
+    if (file.open(QIODevice::Append))
+        file.write("chooser " + QByteArray::number(QCoreApplication::applicationPid()) + "\n");
+}
+
+void InstallTestSeams(Application& app, TSplash& splash, TSettings& settings) {
+    const bool restart = !qEnvironmentVariableIsEmpty("QUENDO_RESTART_MARKER");
+    bool pageGiven = false;
+    const int page = qEnvironmentVariableIntValue("QUENDO_SHOW_SETTINGS", &pageGiven);
+    if (!restart && !pageGiven) return;
+    // Start-up is over once the splash has run the sequence and no modal window is up.
+    auto started = std::make_shared<bool>(false);
+    const auto previous = splash.afterStartup;
+    splash.afterStartup = [previous, started] {
+        if (previous) previous();
+        *started = true;
+    };
+    auto* timer = new QTimer(&app.Form1());
+    QObject::connect(timer, &QTimer::timeout, &app.Form1(), [&app, &settings, timer, started, restart, page] {
+        if (!*started || QApplication::activeModalWidget() || !app.Form1().isVisible()) return;
+        timer->stop();
+        if (restart) {
+            app.core().RestartIntoFirstRun();
+            return;
+        }
+        settings.PageControl1->setCurrentIndex(page);
+        settings.ShowSettings();
+    });
+    timer->start(100);
+}
+
+}  // namespace
 
 Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* probe)
     : players_(std::make_unique<Players>()), powerOff_(std::make_unique<PowerOffLogind>()) {
@@ -49,7 +93,9 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     };
     auto* splash = new TSplash(*core_);
     add(splash);
-    add(new TSettings);
+    auto* settings = new TSettings(*core_);
+    settings->changed = [this] { form1_->Render(); };
+    add(settings);
     add(new TMixEditor);
     auto* browse = new TBrowse(*core_);
     add(browse);
@@ -78,6 +124,7 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     c.startup.hooks.StartSlideOut = [splash] { splash->StartSlideOut(); };
     c.startup.hooks.CloseSplash = [splash] { splash->CloseSplash(); };
     c.startup.hooks.ShowBrowseModal = [browse]() -> std::optional<std::string> {
+        MarkChooserShown();
         std::optional<std::string> chosen = browse->Choose();
         // Given up: the main window has been closed, and the loop may not be running yet.
         if (!chosen) QTimer::singleShot(0, qApp, [] { QApplication::quit(); });
@@ -85,7 +132,8 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     };
     c.hooks.ShowWelcome = [this] { forms_[6]->show(); };
     c.hooks.ShowMixEditor = [this] { forms_[3]->show(); forms_[3]->raise(); };
-    c.hooks.ShowSettings = [this] { forms_[2]->show(); forms_[2]->raise(); };
+    c.hooks.ShowSettings = [settings] { settings->ShowSettings(); };
+    InstallTestSeams(*this, *splash, *settings);
 }
 
 Application::~Application() = default;

@@ -1,6 +1,7 @@
 #include "app/Core.h"
 
 #include <ctime>
+#include <filesystem>
 
 #include "library/ProgramFiles.h"
 
@@ -12,7 +13,8 @@ Core::Core(PlatformServices services)
       deck({playlist, nodes, envelope, options, buttons, display, platform.deck1, platform.deck2, platform.random}),
       cocktails(nodes, playlist, platform.random, display, editor),
       commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, hooks}),
-      startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell}) {
+      startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell}),
+      settings({buttons, display, platform.dialogs}) {
     platform.deck1.EndOfStream = [this] { deck.WinMediaPlayer1EndOfStream(); };
     platform.deck2.EndOfStream = [this] { deck.WinMediaPlayer2EndOfStream(); };
 
@@ -35,6 +37,14 @@ Core::Core(PlatformServices services)
     startup.CloseMainWindow = [this] {
         if (hooks.CloseMainWindow) hooks.CloseMainWindow();
     };
+    settings.SaveConfiguration = [this] { return SaveConfiguration(); };
+    settings.LoadConfiguration = [this] { return LoadConfiguration(); };
+    settings.CocktailsRestored = [this] {
+        cocktails.FillCocktailLists();
+        cocktails.FillIngredientLists();
+    };
+    settings.MixOffRestored = [this] { deck.Mix_OFFClick(); };
+    settings.RestartIntoFirstRun = [this] { RestartIntoFirstRun(); };
 }
 
 void Core::FormCreate() {
@@ -92,7 +102,7 @@ void Core::CloseRequest() {
 void Core::FormClose() { SaveSession(); }
 
 void Core::SaveSession() {
-    if (startup.FirstRun || startup.SetupCancelled) return;
+    if (startup.FirstRun || startup.SetupCancelled || filesDeleted_) return;
     // Each file on its own: a playlist that cannot be written must not cost the settings.
     if (!playlist.SavePlaylist())
         platform.dialogs.Message("The playlist file \"qnd.m3u\" could not be written.", MsgIcon::Error);
@@ -103,6 +113,17 @@ void Core::SetAlwaysOnTop(bool on) {
     if (options.chkAlwaysOnTop == on) return;
     options.chkAlwaysOnTop = on;
     if (hooks.SetTopmost) hooks.SetTopmost(on);
+}
+
+void Core::RestartIntoFirstRun() {
+    if (hooks.CloseMainWindow) hooks.CloseMainWindow();
+    // Failures are not reported: at worst the new instance finds the old files.
+    std::error_code ec;
+    std::filesystem::remove(ConfigurationFilePath(), ec);
+    std::filesystem::remove(playlist.PlaylistFilePath(), ec);
+    // A late close (a queued end of the playlist) must not write them again for the new one to find.
+    filesDeleted_ = true;
+    platform.shell.RestartProgram();
 }
 
 void Core::SetFirstRunValues(std::int32_t folderCount) {

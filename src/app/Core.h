@@ -15,6 +15,7 @@
 #include "playback/MixEnvelope.h"
 #include "platform/Platform.h"
 #include "settings/Options.h"
+#include "settings/SettingsForm.h"
 
 namespace quendo {
 
@@ -53,6 +54,7 @@ public:
     CocktailMaker cocktails;
     Commands commands;
     StartupSequence startup;
+    SettingsForm settings;
 
     // ---- start-up and shut-down ----
     void FormCreate();
@@ -63,6 +65,9 @@ public:
     // What a close writes: "qnd.m3u", then "qnd.cfg"; nothing during a first run or a cancelled set-up.
     void SaveSession();
     void SetAlwaysOnTop(bool on);  // the box set by the program counts as a click
+    // The change of music folder: the close writes both files, which then go, and the program
+    // starts again into its first run.
+    void RestartIntoFirstRun();
 
     // ---- configuration file ----
     bool SaveConfiguration();  // "Error 0003" and false when it cannot be written
@@ -88,6 +93,7 @@ public:
 
 private:
     ConfigurationData Configuration() const;
+    bool filesDeleted_ = false;  // by the restart: this instance writes nothing more
 };
 
 }  // namespace quendo

@@ -1,11 +1,221 @@
 #include "settings/Setting.h"
 
+#include <QKeyEvent>
+#include <QRadioButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
 #include "platform/qt/FixedWindow.h"
+#include "platform/qt/QtPlatform.h"
 
 namespace quendo {
 
-TSettings::TSettings(QWidget* parent) : QWidget(parent, Qt::Window) {
+namespace {
+
+QFrame* SunkenPanel(QWidget* page, const char* name, int x, int y, int h) {
+    auto* panel = new QFrame(page);
+    panel->setObjectName(QString::fromLatin1(name));
+    panel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    panel->setGeometry(x, y, 345, h);
+    return panel;
+}
+
+QCheckBox* CheckBox(QWidget* parent, const char* name, const char* caption, int x, int y) {
+    auto* box = new QCheckBox(QString::fromLatin1(caption), parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setGeometry(x, y, 300, 17);
+    return box;
+}
+
+// A group of radio buttons, each in an equal share of the height below the caption; ids are the
+// indices.
+QGroupBox* RadioGroup(QWidget* page, const char* name, const QString& caption, QRect at,
+                      const QStringList& items, QButtonGroup*& group) {
+    auto* box = new QGroupBox(caption, page);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setGeometry(at);
+    group = new QButtonGroup(box);
+    auto* column = new QVBoxLayout(box);
+    column->setContentsMargins(8, 0, 8, 0);
+    column->setSpacing(0);
+    for (int i = 0; i < items.size(); ++i) {
+        auto* item = new QRadioButton(items[i], box);
+        column->addWidget(item, 1);
+        group->addButton(item, i);
+    }
+    return box;
+}
+
+// An index the file gave that names no item leaves every item unchecked.
+void CheckItem(QButtonGroup* group, int index) {
+    QAbstractButton* item = group->button(index);
+    if (item == group->checkedButton()) return;
+    group->setExclusive(false);
+    for (QAbstractButton* b : group->buttons()) b->setChecked(b == item);
+    group->setExclusive(true);
+}
+
+}  // namespace
+
+TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, Qt::Window), core(c) {
     SetupFixedWindow(this, "Settings", "Settings", QSize(402, 357));
+    // The platform's sans-serif at the size the layout was drawn for.
+    QFont base = font();
+    base.setPixelSize(11);
+    setFont(base);
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName("PageControl1");
+    PageControl1->setGeometry(0, 0, 402, 321);
+    TabSheet1 = new QWidget;
+    TabSheet1->setObjectName("TabSheet1");
+    TabSheet2 = new QWidget;
+    TabSheet2->setObjectName("TabSheet2");
+    TabSheet3 = new QWidget;
+    TabSheet3->setObjectName("TabSheet3");
+    PageControl1->addTab(TabSheet1, QStringLiteral("General"));
+    PageControl1->addTab(TabSheet2, QStringLiteral("Start / Ending"));
+    PageControl1->addTab(TabSheet3, QStringLiteral("Musical cocktail"));
+
+    // ---- General ----
+    Panel1 = SunkenPanel(TabSheet1, "Panel1", 16, 16, 65);
+    Label1 = new QLabel(QStringLiteral("The current directory with your musical files:"), Panel1);
+    Label1->setObjectName("Label1");
+    Label1->move(16, 12);
+    // The caption was drawn for a narrower font than most: it must end before "To change...".
+    const int room = 240 - 16 - 4;
+    for (QFont f = Label1->font(); f.pixelSize() > 8 && QFontMetrics(f).horizontalAdvance(Label1->text()) > room;) {
+        f.setPixelSize(f.pixelSize() - 1);
+        Label1->setFont(f);
+    }
+    Label1->adjustSize();
+    Button2 = new QPushButton(QStringLiteral("To change..."), Panel1);
+    Button2->setObjectName("Button2");
+    Button2->setGeometry(240, 8, 89, 22);
+    Button2->setAutoDefault(true);
+    Edit1 = new QLineEdit(Panel1);
+    Edit1->setObjectName("Edit1");
+    Edit1->setGeometry(16, 34, 313, 21);
+
+    Panel2 = SunkenPanel(TabSheet1, "Panel2", 16, 96, 113);
+    chkShowSplash = CheckBox(Panel2, "chkShowSplash", "Show splash screen at startup", 24, 12);
+    chkMusicFileTimeRem = CheckBox(Panel2, "chkMusicFileTimeRem", "Music file time remaining", 24, 36);
+    chkAutoMixTimeRem = CheckBox(Panel2, "chkAutoMixTimeRem", "AutoMixing time remaining", 24, 60);
+    chkAlwaysOnTop = CheckBox(Panel2, "chkAlwaysOnTop", "Always on top ", 24, 84);
+    chkShowAnimat = CheckBox(Panel2, "chkShowAnimat", "Show animation", 24, 84);
+    chkShowAnimat->setEnabled(false);
+    chkShowAnimat->hide();
+
+    Panel3 = SunkenPanel(TabSheet1, "Panel3", 16, 224, 41);
+    Label2 = new QLabel(QStringLiteral("Language:"), Panel3);
+    Label2->setObjectName("Label2");
+    Label2->move(64, 16);
+    Label2->adjustSize();
+    ComboBox5 = new QComboBox(Panel3);
+    ComboBox5->setObjectName("ComboBox5");
+    ComboBox5->setGeometry(128, 12, 161, 21);
+    ComboBox5->addItem(QStringLiteral("English"));
+
+    // ---- Start / Ending ----
+    RadioGroup1 = RadioGroup(TabSheet2, "RadioGroup1", QString::fromUtf8("At startup\u2026"), QRect(16, 24, 345, 90),
+                             {QStringLiteral("To clear playlist "), QStringLiteral("To continue the last session  "),
+                              QStringLiteral("To load a musical cocktail ")},
+                             RadioGroup1Items);
+    RadioGroup2 = RadioGroup(TabSheet2, "RadioGroup2", QString::fromUtf8("At ending the playlist\u2026 "),
+                             QRect(16, 136, 345, 113),
+                             {QStringLiteral("To load a musical cocktail "), QStringLiteral("To wait "),
+                              QStringLiteral("To close the program "), QStringLiteral("Shut down the computer ")},
+                             RadioGroup2Items);
+    Panel4 = SunkenPanel(TabSheet2, "Panel4", 16, 256, 33);
+    chkAutoStartOfPlaying = CheckBox(Panel4, "chkAutoStartOfPlaying", "Automatic start of playing ", 24, 8);
+    Panel4->hide();
+
+    BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
+    BitBtn1->setObjectName("BitBtn1");
+    BitBtn1->setGeometry(240, 327, 75, 25);
+    BitBtn1->setDefault(true);
+    BitBtn2 = new QPushButton(QStringLiteral("Cancel"), this);
+    BitBtn2->setObjectName("BitBtn2");
+    BitBtn2->setGeometry(320, 327, 75, 25);
+    BitBtn2->setAutoDefault(true);
+
+    // clicked() comes from the user (or click()) only, never from Render's setChecked.
+    Options& o = core.options;
+    auto bind = [this](QCheckBox* box, bool& option) {
+        connect(box, &QCheckBox::clicked, this,
+                [this, &option](bool on) { Act([&option, on] { option = on; }); });
+    };
+    bind(chkShowSplash, o.chkShowSplash);
+    bind(chkShowAnimat, o.chkShowAnimat);
+    bind(chkMusicFileTimeRem, o.chkMusicFileTimeRem);
+    bind(chkAutoMixTimeRem, o.chkAutoMixTimeRem);
+    bind(chkAutoStartOfPlaying, o.chkAutoStartOfPlaying);
+    connect(chkAlwaysOnTop, &QCheckBox::clicked, this,
+            [this](bool on) { Act([this, on] { core.SetAlwaysOnTop(on); }); });
+    connect(RadioGroup1Items, &QButtonGroup::idClicked, this,
+            [this](int id) { Act([this, id] { core.options.RadioGroup1 = id; }); });
+    connect(RadioGroup2Items, &QButtonGroup::idClicked, this,
+            [this](int id) { Act([this, id] { core.options.RadioGroup2 = id; }); });
+    connect(ComboBox5, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!rendering_ && index >= 0) core.options.ComboBox5 = index;
+    });
+    // Nothing reads what is typed; it is kept only so that the form shows it again.
+    connect(Edit1, &QLineEdit::textEdited, this,
+            [this](const QString& text) { core.options.Edit1 = text.toStdString(); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Act([this] { core.settings.Button2Click(); }); });
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { Act([this] { core.settings.BitBtn1Click(); }); });
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { Act([this] { core.settings.BitBtn2Click(); }); });
+    core.settings.Hide = [this] { hide(); };
+
+    Render();
+}
+
+template <class F>
+void TSettings::Act(F&& f) {
+    Guarded(std::forward<F>(f));
+    Render();
+    if (changed) changed();
+}
+
+void TSettings::Render() {
+    rendering_ = true;
+    const Options& o = core.options;
+    const QString folder = QString::fromStdString(o.Edit1);
+    if (Edit1->text() != folder) Edit1->setText(folder);
+    chkShowSplash->setChecked(o.chkShowSplash);
+    chkShowAnimat->setChecked(o.chkShowAnimat);
+    chkMusicFileTimeRem->setChecked(o.chkMusicFileTimeRem);
+    chkAutoMixTimeRem->setChecked(o.chkAutoMixTimeRem);
+    chkAlwaysOnTop->setChecked(o.chkAlwaysOnTop);
+    chkAutoStartOfPlaying->setChecked(o.chkAutoStartOfPlaying);
+    ComboBox5->setCurrentIndex(o.ComboBox5 >= 0 && o.ComboBox5 < ComboBox5->count() ? o.ComboBox5 : 0);
+    CheckItem(RadioGroup1Items, o.RadioGroup1);
+    CheckItem(RadioGroup2Items, o.RadioGroup2);
+    rendering_ = false;
+}
+
+void TSettings::ShowSettings() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void TSettings::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    if (e->spontaneous()) return;  // a restore from the task bar is no new showing
+    if (ShowCocktailPage) Guarded(ShowCocktailPage);
+    Render();
+}
+
+void TSettings::keyPressEvent(QKeyEvent* e) {
+    // OK is the default button and Cancel the cancel button; a focused button takes Return itself.
+    switch (e->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter: BitBtn1->click(); return;
+        case Qt::Key_Escape: BitBtn2->click(); return;
+        default: QWidget::keyPressEvent(e);
+    }
 }
 
 }  // namespace quendo

@@ -1,12 +1,75 @@
 #pragma once
+#include <functional>
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QWidget>
+
+#include "app/Core.h"
 
 namespace quendo {
 
-// Still a bare window with its caption.
+// The settings form. Its controls are bound to the core's options: a change takes effect at once.
 class TSettings : public QWidget {
 public:
-    explicit TSettings(QWidget* parent = nullptr);
+    explicit TSettings(Core& core, QWidget* parent = nullptr);
+
+    // Copies the options into the controls.
+    void Render();
+    // The Options menu's "Settings...": shows the form, or brings an open one to the front.
+    void ShowSettings();
+
+    Core& core;
+
+    QTabWidget* PageControl1;
+    QWidget* TabSheet1;  // "General"
+    QWidget* TabSheet2;  // "Start / Ending"
+    QWidget* TabSheet3;  // "Musical cocktail": the cocktail editor's page
+
+    QFrame* Panel1;  // the music folder
+    QLabel* Label1;
+    QLineEdit* Edit1;
+    QPushButton* Button2;
+    QFrame* Panel2;  // the check boxes
+    QCheckBox* chkShowSplash;
+    QCheckBox* chkShowAnimat;  // only the configuration file changes it
+    QCheckBox* chkMusicFileTimeRem;
+    QCheckBox* chkAutoMixTimeRem;
+    QCheckBox* chkAlwaysOnTop;
+    QFrame* Panel3;  // the language
+    QLabel* Label2;
+    QComboBox* ComboBox5;
+
+    QGroupBox* RadioGroup1;
+    QGroupBox* RadioGroup2;
+    QButtonGroup* RadioGroup1Items;
+    QButtonGroup* RadioGroup2Items;
+    QFrame* Panel4;  // never shown
+    QCheckBox* chkAutoStartOfPlaying;
+
+    QPushButton* BitBtn1;  // OK
+    QPushButton* BitBtn2;  // Cancel
+
+    // After a change that the main window shows (buttons read back, always on top).
+    std::function<void()> changed;
+    // Each showing loads the cocktail page.
+    std::function<void()> ShowCocktailPage;
+
+protected:
+    void showEvent(QShowEvent*) override;
+    void keyPressEvent(QKeyEvent*) override;
+
+private:
+    template <class F>
+    void Act(F&& f);
+    bool rendering_ = false;
 };
 
 }  // namespace quendo

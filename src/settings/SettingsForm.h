@@ -1,0 +1,39 @@
+#pragma once
+#include <functional>
+
+#include "app/Display.h"
+#include "platform/Platform.h"
+#include "settings/Options.h"
+
+namespace quendo {
+
+// The settings form's buttons: OK keeps the options by writing "qnd.cfg", Cancel reads the file
+// back, and "To change..." restarts the program into its first run.
+class SettingsForm {
+public:
+    struct Parts {
+        TransportButtons& buttons;
+        MainDisplay& display;
+        Dialogs& dialogs;
+    };
+    explicit SettingsForm(Parts parts) : p_(parts) {}
+
+    // Wired by the owner of the configuration file and the main window.
+    std::function<bool()> SaveConfiguration;
+    std::function<bool()> LoadConfiguration;
+    std::function<void()> CocktailsRestored;    // the cocktail lists follow the table read back
+    std::function<void()> MixOffRestored;       // the gauge's range follows a Mix_OFF read back
+    std::function<void()> RestartIntoFirstRun;  // close, delete both files, start again
+    // Set by the form.
+    std::function<void()> Hide;
+
+    void BitBtn1Click();  // OK
+    void BitBtn2Click();  // Cancel
+    void Button2Click() { RestartWithNewFolder(); }
+    void RestartWithNewFolder();
+
+private:
+    Parts p_;
+};
+
+}  // namespace quendo

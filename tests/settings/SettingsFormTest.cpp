@@ -1,0 +1,237 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "library/Configuration.h"
+#include "support/Fakes.h"
+
+using namespace quendo;
+using namespace quendo::testing;
+
+namespace {
+
+bool Exists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+// A program folder with a saved first-run configuration; the form's hide is counted.
+class SettingsFormTest : public ::testing::Test {
+protected:
+    FakeWorld w;
+    Core& c = *w.core;
+    TempDir dir;
+    int hidden = 0;
+    std::vector<bool> topmost;
+    void SetUp() override {
+        c.nodes.ProgramFolder = dir.path();
+        w.AddFile("House/a.mp3", 100);
+        w.AddFile("Rock/b.mp3", 100);
+        c.SetFirstRunValues(c.nodes.FolderCount());
+        c.options.Edit1 = c.nodes.MusicFolder;
+        ASSERT_TRUE(c.SaveConfiguration());
+        c.settings.Hide = [this] { ++hidden; };
+        c.hooks.SetTopmost = [this](bool on) { topmost.push_back(on); };
+    }
+    void PressRepeat(bool down) {
+        c.buttons.Repeat = down;
+        c.RepeatClick();
+    }
+    void PressShuffle(bool down) {
+        c.buttons.Shuffle = down;
+        c.ShuffleClick();
+    }
+};
+
+TEST_F(SettingsFormTest, AlwaysOnTopAppliesAtOnceAndFollowsCancel) {
+    c.SetAlwaysOnTop(true);  // the box clicked
+    EXPECT_EQ(topmost, (std::vector<bool>{true}));
+    c.settings.BitBtn2Click();
+    EXPECT_FALSE(c.options.chkAlwaysOnTop);
+    EXPECT_EQ(topmost, (std::vector<bool>{true, false}));
+    EXPECT_EQ(hidden, 1);
+
+    // A saved ticked box comes back the same way, and so it does at start-up.
+    c.SetAlwaysOnTop(true);
+    c.settings.BitBtn1Click();
+    c.SetAlwaysOnTop(false);
+    topmost.clear();
+    c.settings.BitBtn2Click();
+    EXPECT_TRUE(c.options.chkAlwaysOnTop);
+    EXPECT_EQ(topmost, (std::vector<bool>{true}));
+
+    FakeWorld fresh;
+    std::vector<bool> applied;
+    fresh.core->hooks.SetTopmost = [&](bool on) { applied.push_back(on); };
+    fresh.core->nodes.ProgramFolder = dir.path();
+    ASSERT_TRUE(fresh.core->LoadConfiguration());
+    EXPECT_EQ(applied, (std::vector<bool>{true}));
+}
+
+TEST_F(SettingsFormTest, CancelRestoresStripButtonsAndWhatTheyShow) {
+    // Saved up; pressed since: Cancel puts them up again, Shuffle unusable, plain captions.
+    PressRepeat(true);
+    PressShuffle(true);
+    c.buttons.Mix_OFF = true;
+    c.settings.BitBtn2Click();
+    EXPECT_FALSE(c.buttons.Repeat);
+    EXPECT_FALSE(c.buttons.Shuffle);
+    EXPECT_FALSE(c.buttons.Mix_OFF);
+    EXPECT_FALSE(c.display.ShuffleEnabled);
+    EXPECT_EQ(c.display.RepeatCaptionColour, Colour::WindowText);
+    EXPECT_EQ(c.display.ShuffleCaptionColour, Colour::WindowText);
+
+    // Saved down; releasing Repeat also released Shuffle: both come back down and green.
+    PressRepeat(true);
+    PressShuffle(true);
+    c.settings.BitBtn1Click();
+    PressRepeat(false);
+    ASSERT_FALSE(c.buttons.Shuffle);
+    c.settings.BitBtn2Click();
+    EXPECT_TRUE(c.buttons.Repeat);
+    EXPECT_TRUE(c.buttons.Shuffle);
+    EXPECT_TRUE(c.display.ShuffleEnabled);
+    EXPECT_EQ(c.display.RepeatCaptionColour, Colour::Green);
+    EXPECT_EQ(c.display.ShuffleCaptionColour, Colour::Green);
+}
+
+TEST_F(SettingsFormTest, CancelPutsBackMixOffWithTheGaugeRangeItImplies) {
+    c.playlist.AddToPlaylist(w.AddFile("c.mp3", 200));  // starts playing
+    c.buttons.UP = true;
+    c.deck.StartHeadTrack();
+    const int withMixes = c.display.CGauge1Max;
+    c.buttons.Mix_OFF = true;
+    c.Mix_OFFClick();
+    ASSERT_NE(c.display.CGauge1Max, withMixes);
+    c.settings.BitBtn2Click();
+    EXPECT_FALSE(c.buttons.Mix_OFF);
+    EXPECT_EQ(c.display.CGauge1Max, withMixes);
+}
+
+TEST_F(SettingsFormTest, CancelRestoresEverythingTheFileHolds) {
+    c.cocktails.FillCocktailLists();
+    c.cocktails.FillIngredientLists();
+    const std::vector<std::int32_t> ingredient = c.cocktails.IngredientFiles(0);
+    c.nodes.MusicFolder = "/elsewhere/";
+    c.options.Edit1 = "typed";
+    c.cocktails.Table().RepeatLimit = 9;
+    c.cocktails.Table()[0].name = "Renamed";
+    c.cocktails.Table()[0].ingredients[0].folder = 0;
+    c.cocktails.ComboBox1Change(5);
+    c.options.RadioGroup2 = epShutDown;
+    c.options.CheckBox1 = true;
+
+    c.settings.BitBtn2Click();
+    EXPECT_EQ(c.nodes.MusicFolder, "/music/");
+    EXPECT_EQ(c.options.Edit1, "/music/");
+    EXPECT_EQ(c.cocktails.Table().RepeatLimit, 3);
+    EXPECT_EQ(c.cocktails.Table().CurrentCocktail, 0);
+    EXPECT_EQ(c.cocktails.Table()[0].name, "MusicalCocktail1");
+    EXPECT_EQ(c.options.RadioGroup2, epLoadCocktail);
+    EXPECT_FALSE(c.options.CheckBox1);
+    // The main window's list and the draw's folders follow the table read back.
+    EXPECT_EQ(c.display.ComboBox1Items.front(), "MusicalCocktail1");
+    EXPECT_EQ(c.display.ComboBox1ItemIndex, 0);
+    EXPECT_EQ(c.editor.ComboBox4ItemIndex, 0);
+    EXPECT_EQ(c.cocktails.IngredientFiles(0), ingredient);
+}
+
+TEST_F(SettingsFormTest, FileErrorsAreReportedAndTheFormHidesAllTheSame) {
+    std::filesystem::remove(dir / "qnd.cfg");
+    c.options.RadioGroup2 = epWait;
+    c.buttons.Repeat = true;
+    c.settings.BitBtn2Click();
+    ASSERT_EQ(w.dialogs.shown.size(), 1u);
+    EXPECT_EQ(w.dialogs.shown[0].text, "Error 0002");
+    EXPECT_EQ(c.options.RadioGroup2, epWait);  // nothing changed
+    EXPECT_TRUE(c.buttons.Repeat);
+    EXPECT_EQ(hidden, 1);
+
+    // A folder where the file should be cannot be written over.
+    std::filesystem::create_directory(dir / "qnd.cfg");
+    dir.WriteFile("qnd.cfg/keep", "");
+    c.settings.BitBtn1Click();
+    ASSERT_EQ(w.dialogs.shown.size(), 2u);
+    EXPECT_EQ(w.dialogs.shown[1].text, "Error 0003");
+    EXPECT_EQ(hidden, 2);
+}
+
+class ChangeFolderTest : public SettingsFormTest {
+protected:
+    int closes = 0;
+    bool filesWrittenByClose = false;
+    void SetUp() override {
+        SettingsFormTest::SetUp();
+        c.hooks.CloseMainWindow = [this] {
+            ++closes;
+            std::filesystem::remove(dir / "qnd.cfg");
+            c.CloseRequest();
+            filesWrittenByClose = Exists(dir / "qnd.cfg") && Exists(dir / "qnd.m3u");
+        };
+        c.playlist.AddToPlaylist(w.AddFile("d.mp3", 50));
+        c.options.RadioGroup2 = epShutDown;
+        c.options.chkAlwaysOnTop = true;
+        c.cocktails.Table()[3].name = "Mine";
+    }
+};
+
+TEST_F(ChangeFolderTest, CancelInTheQuestionChangesNothing) {
+    const std::string before = dir.ReadFile("qnd.cfg");
+    w.dialogs.answers = {MsgAnswer::Cancel};
+    c.settings.Button2Click();
+    ASSERT_EQ(w.dialogs.shown.size(), 1u);
+    const ShownMessage& q = w.dialogs.shown[0];
+    EXPECT_EQ(q.text, "For continuation is necessary restart of the application. To continue?");
+    EXPECT_EQ(q.icon, MsgIcon::Warning);
+    EXPECT_EQ(q.buttons, MsgButtons::OkCancel);
+    EXPECT_EQ(q.place, MsgPlace::Centred);
+    EXPECT_EQ(closes, 0);
+    EXPECT_EQ(w.shell.restarts, 0);
+    EXPECT_EQ(dir.ReadFile("qnd.cfg"), before);
+    EXPECT_EQ(c.options.RadioGroup2, epShutDown);
+    EXPECT_EQ(hidden, 0);
+}
+
+TEST_F(ChangeFolderTest, OkClosesDeletesRestartsAndTheNewInstanceIsAFirstRun) {
+    c.settings.Button2Click();
+    EXPECT_EQ(closes, 1);
+    EXPECT_TRUE(filesWrittenByClose);
+    EXPECT_FALSE(Exists(dir / "qnd.cfg"));
+    EXPECT_FALSE(Exists(dir / "qnd.m3u"));
+    EXPECT_EQ(w.shell.restarts, 1);
+    EXPECT_EQ(w.dialogs.shown.size(), 1u);  // the question; deleting and starting report nothing
+    // A close that comes late (the end of the playlist) must not bring the files back.
+    c.FormClose();
+    EXPECT_FALSE(Exists(dir / "qnd.cfg"));
+    EXPECT_FALSE(Exists(dir / "qnd.m3u"));
+
+    // The new instance, in the same folder, asks for a folder and starts from first-run values.
+    TempDir music;
+    music.WriteFile("Jazz/x.mp3", "");
+    music.WriteFile("Soul/y.wav", "");
+    FakeWorld next;
+    Core& n = *next.core;
+    int chooser = 0;
+    n.startup.hooks.ExecutablePath = [&] { return dir / "quendo"; };
+    n.startup.hooks.ShowBrowseModal = [&]() -> std::optional<std::string> {
+        ++chooser;
+        return music.path();
+    };
+    n.startup.RunStartupSequence();
+    EXPECT_EQ(chooser, 1);
+    EXPECT_TRUE(n.startup.FirstRun);
+
+    FakeWorld reference;
+    Core& r = *reference.core;
+    r.nodes.MusicFolder = music.path() + "/";
+    r.SetFirstRunValues(2);
+    r.nodes.ProgramFolder = music / "reference";
+    std::filesystem::create_directory(r.nodes.ProgramFolder);
+    ASSERT_TRUE(r.SaveConfiguration());
+    EXPECT_EQ(dir.ReadFile("qnd.cfg"), music.ReadFile("reference/qnd.cfg"));
+    EXPECT_FALSE(n.options.chkAlwaysOnTop);
+    EXPECT_EQ(n.options.RadioGroup2, epLoadCocktail);
+    EXPECT_EQ(n.cocktails.Table()[3].name, "MusicalCocktail4");
+}
+
+}  // namespace

@@ -1,0 +1,204 @@
+#include <QApplication>
+#include <QLayout>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "settings/Setting.h"
+#include "support/Fakes.h"
+
+using namespace quendo;
+using namespace quendo::testing;
+
+namespace {
+
+QStringList Captions(QGroupBox* group) {
+    QStringList texts;
+    for (QRadioButton* b : group->findChildren<QRadioButton*>()) texts << b->text();
+    return texts;
+}
+
+class SettingsUi : public ::testing::Test {
+protected:
+    FakeWorld w;
+    Core& c = *w.core;
+    TempDir dir;
+    TSettings form{c};
+    int changed = 0;
+    std::vector<bool> topmost;
+    void SetUp() override {
+        c.nodes.ProgramFolder = dir.path();
+        c.SetFirstRunValues(1);
+        ASSERT_TRUE(c.SaveConfiguration());
+        form.changed = [this] { ++changed; };
+        c.hooks.SetTopmost = [this](bool on) { topmost.push_back(on); };
+    }
+};
+
+TEST_F(SettingsUi, PagesControlsAndCaptions) {
+    EXPECT_EQ(form.windowTitle(), "Settings");
+    EXPECT_EQ(form.size(), QSize(402, 357));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(form.PageControl1->geometry(), QRect(0, 0, 402, 321));
+    // Three pages, no "Kind".
+    ASSERT_EQ(form.PageControl1->count(), 3);
+    EXPECT_EQ(form.PageControl1->tabText(0), "General");
+    EXPECT_EQ(form.PageControl1->tabText(1), "Start / Ending");
+    EXPECT_EQ(form.PageControl1->tabText(2), "Musical cocktail");
+    EXPECT_EQ(form.PageControl1->widget(2), form.TabSheet3);
+
+    // OK and Cancel side by side at the lower right, below the pages.
+    EXPECT_EQ(form.BitBtn1->text(), "OK");
+    EXPECT_EQ(form.BitBtn2->text(), "Cancel");
+    EXPECT_TRUE(form.BitBtn1->isDefault());
+    EXPECT_EQ(form.BitBtn1->y(), form.BitBtn2->y());
+    EXPECT_LT(form.BitBtn1->geometry().right(), form.BitBtn2->x());
+    EXPECT_GE(form.BitBtn1->y(), 321);
+    EXPECT_LE(form.BitBtn2->geometry().right(), 401);
+    EXPECT_LE(form.BitBtn2->geometry().bottom(), 356);
+
+    EXPECT_EQ(form.Label1->text(), "The current directory with your musical files:");
+    EXPECT_EQ(form.Button2->text(), "To change...");
+    EXPECT_EQ(form.Button2->geometry(), QRect(240, 8, 89, 22));
+    EXPECT_EQ(form.Edit1->geometry(), QRect(16, 34, 313, 21));
+    EXPECT_LT(form.Label1->geometry().right(), form.Button2->x());  // the caption is not covered
+    EXPECT_EQ(form.Panel2->geometry(), QRect(16, 96, 345, 113));
+    const std::vector<std::pair<QCheckBox*, const char*>> boxes{
+        {form.chkShowSplash, "Show splash screen at startup"},
+        {form.chkMusicFileTimeRem, "Music file time remaining"},
+        {form.chkAutoMixTimeRem, "AutoMixing time remaining"},
+        {form.chkAlwaysOnTop, "Always on top "}};
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        EXPECT_EQ(boxes[i].first->text(), boxes[i].second);
+        EXPECT_EQ(boxes[i].first->pos(), QPoint(24, 12 + 24 * static_cast<int>(i)));
+        EXPECT_TRUE(boxes[i].first->isVisibleTo(&form));
+        EXPECT_LE(boxes[i].first->sizeHint().width(), boxes[i].first->width());
+    }
+    EXPECT_EQ(form.chkShowAnimat->text(), "Show animation");
+    EXPECT_FALSE(form.chkShowAnimat->isVisibleTo(&form));
+    EXPECT_FALSE(form.chkShowAnimat->isEnabled());
+    EXPECT_EQ(form.Label2->text(), "Language:");
+    ASSERT_EQ(form.ComboBox5->count(), 1);
+    EXPECT_EQ(form.ComboBox5->currentText(), "English");
+
+    EXPECT_EQ(form.RadioGroup1->title(), QString::fromUtf8("At startup\u2026"));
+    EXPECT_EQ(form.RadioGroup2->title(), QString::fromUtf8("At ending the playlist\u2026 "));
+    EXPECT_EQ(form.RadioGroup1->geometry(), QRect(16, 24, 345, 90));
+    EXPECT_EQ(form.RadioGroup2->geometry(), QRect(16, 136, 345, 113));
+    EXPECT_EQ(Captions(form.RadioGroup1),
+              (QStringList{"To clear playlist ", "To continue the last session  ", "To load a musical cocktail "}));
+    EXPECT_EQ(Captions(form.RadioGroup2), (QStringList{"To load a musical cocktail ", "To wait ",
+                                                       "To close the program ", "Shut down the computer "}));
+    // Every item lies below its group's caption, inside the frame, clear of the next one.
+    form.show();
+    form.PageControl1->setCurrentWidget(form.TabSheet2);
+    for (QGroupBox* group : {form.RadioGroup1, form.RadioGroup2}) {
+        group->layout()->activate();
+        int below = group->contentsRect().top();
+        for (QRadioButton* b : group->findChildren<QRadioButton*>()) {
+            EXPECT_GE(b->y(), below) << b->text().toStdString();
+            EXPECT_LE(b->geometry().bottom(), group->contentsRect().bottom()) << b->text().toStdString();
+            EXPECT_LE(b->sizeHint().width(), b->width()) << b->text().toStdString();
+            below = b->geometry().bottom() + 1;
+        }
+    }
+    EXPECT_EQ(form.chkAutoStartOfPlaying->text(), "Automatic start of playing ");
+    EXPECT_FALSE(form.chkAutoStartOfPlaying->isVisibleTo(&form));
+
+    // The first-run values as the controls show them.
+    EXPECT_TRUE(form.chkShowSplash->isChecked());
+    EXPECT_FALSE(form.chkAutoMixTimeRem->isChecked());
+    EXPECT_TRUE(form.RadioGroup1Items->button(suContinueSession)->isChecked());
+    EXPECT_TRUE(form.RadioGroup2Items->button(epLoadCocktail)->isChecked());
+}
+
+TEST_F(SettingsUi, ControlsChangeTheOptionsAtOnce) {
+    form.show();
+    form.chkMusicFileTimeRem->click();
+    EXPECT_FALSE(c.options.chkMusicFileTimeRem);
+    form.chkAutoMixTimeRem->click();
+    EXPECT_TRUE(c.options.chkAutoMixTimeRem);
+    form.RadioGroup2Items->button(epShutDown)->click();
+    EXPECT_EQ(c.options.RadioGroup2, epShutDown);
+    form.RadioGroup1Items->button(suClearPlaylist)->click();
+    EXPECT_EQ(c.options.RadioGroup1, suClearPlaylist);
+
+    changed = 0;
+    form.chkAlwaysOnTop->click();
+    EXPECT_TRUE(c.options.chkAlwaysOnTop);
+    EXPECT_EQ(topmost, (std::vector<bool>{true}));
+    EXPECT_GE(changed, 1);  // the main window renders again
+    EXPECT_TRUE(w.dialogs.shown.empty());  // nothing written or read yet
+}
+
+TEST_F(SettingsUi, OkWritesTheFileAndCancelReadsItBack) {
+    form.show();
+    form.RadioGroup2Items->button(epWait)->click();
+    QTest::keyClick(form.chkShowSplash, Qt::Key_Return);  // the default button
+    EXPECT_FALSE(form.isVisible());
+    FakeWorld reader;
+    reader.core->nodes.ProgramFolder = dir.path();
+    ASSERT_TRUE(reader.core->LoadConfiguration());
+    EXPECT_EQ(reader.core->options.RadioGroup2, epWait);
+
+    form.ShowSettings();
+    form.chkAlwaysOnTop->click();
+    form.RadioGroup2Items->button(epCloseProgram)->click();
+    changed = 0;
+    topmost.clear();
+    form.BitBtn2->click();
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(c.options.RadioGroup2, epWait);
+    EXPECT_TRUE(form.RadioGroup2Items->button(epWait)->isChecked());
+    EXPECT_FALSE(form.chkAlwaysOnTop->isChecked());
+    EXPECT_EQ(topmost, (std::vector<bool>{false}));
+    EXPECT_GE(changed, 1);
+
+    // Escape is Cancel.
+    form.ShowSettings();
+    form.chkAutoMixTimeRem->click();
+    QTest::keyClick(form.chkAutoMixTimeRem, Qt::Key_Escape);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_FALSE(c.options.chkAutoMixTimeRem);
+}
+
+TEST_F(SettingsUi, TitleBarCloseHidesAndKeepsTheChangeForTheProgramsClose) {
+    const std::string saved = dir.ReadFile("qnd.cfg");
+    form.show();
+    form.RadioGroup1Items->button(suLoadCocktail)->click();
+    EXPECT_TRUE(form.close());
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(c.options.RadioGroup1, suLoadCocktail);
+    EXPECT_EQ(dir.ReadFile("qnd.cfg"), saved);
+    form.show();
+    EXPECT_TRUE(form.RadioGroup1Items->button(suLoadCocktail)->isChecked());
+
+    c.CloseRequest();
+    FakeWorld reader;
+    reader.core->nodes.ProgramFolder = dir.path();
+    ASSERT_TRUE(reader.core->LoadConfiguration());
+    EXPECT_EQ(reader.core->options.RadioGroup1, suLoadCocktail);
+}
+
+TEST_F(SettingsUi, EachShowingLoadsTheCocktailPageAndShowsTheOptions) {
+    int loads = 0;
+    form.ShowCocktailPage = [&] { ++loads; };
+    c.options.chkAutoMixTimeRem = true;  // set while hidden, as reading the file does
+    c.options.Edit1 = "/music/";
+    form.ShowSettings();
+    EXPECT_EQ(loads, 1);
+    EXPECT_TRUE(form.chkAutoMixTimeRem->isChecked());
+    EXPECT_EQ(form.Edit1->text(), "/music/");
+    form.ShowSettings();  // already open: to the front, not a new showing
+    EXPECT_EQ(loads, 1);
+    form.showMinimized();
+    form.ShowSettings();
+    EXPECT_FALSE(form.isMinimized());
+    form.hide();
+    form.ShowSettings();
+    EXPECT_EQ(loads, 2);
+}
+
+}  // namespace
