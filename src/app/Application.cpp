@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QTimer>
 
+#include "cocktail/CocktailPage.h"
 #include "cocktail/Namemuscoc.h"
 #include "library/Start.h"
 #include "platform/qt/PowerOffLogind.h"
@@ -34,6 +35,7 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
                                                     probe ? *probe : engine.Probe(), shell_,
                                                     *powerOff_, dialogs_, random_});
     core_->FormCreate();
+    cocktailEditor_ = std::make_unique<CocktailEditor>(core_->cocktails, core_->nodes, core_->editor, core_->display);
     form1_ = std::make_unique<TForm1>(*core_);
     forms_.push_back(form1_.get());
     menus_ = new CommandMenus(*core_, form1_.get());  // a child of the window, which owns it
@@ -50,8 +52,22 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     add(new TMixEditor);
     auto* browse = new TBrowse(*core_);
     add(browse);
-    add(new TfrmNameMusCoc);
+    auto* rename = new TfrmNameMusCoc(*cocktailEditor_);
+    add(rename);
     add(new TWelcome);
+
+    // The cocktail page, in a window of its own until the settings form takes it in.
+    cocktailPage_ = new TCocktailPage(*cocktailEditor_, *rename,
+                                      [this](QPoint at) { menus_->RootFolderMenu()->popup(at); });
+    cocktailPage_->setWindowTitle(QStringLiteral("Musical cocktail"));
+    others_.emplace_back(cocktailPage_);
+    cocktailPage_->edited = [this] { form1_->Render(); };
+    // A cocktail chosen in the main window is shown whole, so that a parts change goes into the
+    // cocktail the page shows; a folder picked from the menus shows on the page too.
+    core_->cocktails.CocktailChosen = [this] { cocktailEditor_->ShowCocktailPage(); };
+    QObject::connect(form1_->ComboBox1, &QComboBox::currentIndexChanged, cocktailPage_,
+                     [this] { cocktailPage_->Render(); });
+    QObject::connect(menus_, &CommandMenus::changed, cocktailPage_, [this] { cocktailPage_->Render(); });
 
     Core& c = *core_;
     c.hooks.CloseMainWindow = [this] { form1_->close(); };
@@ -80,7 +96,14 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     };
     c.hooks.ShowWelcome = [this] { forms_[6]->show(); };
     c.hooks.ShowMixEditor = [this] { forms_[3]->show(); forms_[3]->raise(); };
-    c.hooks.ShowSettings = [this] { forms_[2]->show(); forms_[2]->raise(); };
+    c.hooks.ShowSettings = [this] {
+        forms_[2]->show();
+        forms_[2]->raise();
+        cocktailEditor_->ShowCocktailPage();
+        cocktailPage_->Render();
+        cocktailPage_->show();
+        cocktailPage_->raise();
+    };
 }
 
 Application::~Application() = default;
