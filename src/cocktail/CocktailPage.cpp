@@ -245,7 +245,10 @@ void TCocktailPage::Render() {
     rendering_ = true;
     for (std::size_t k = 0; k < 3; ++k) {
         KindBoxes[k]->setCurrentIndex(editor_.KindItemIndex[k]);
-        FolderLabels[k]->setText(QString::fromStdString(editor_.FolderLabels()[k]));
+        // Two lines may not hold a long name; the whole of it shows on hovering.
+        const QString folder = QString::fromStdString(editor_.FolderLabels()[k]);
+        FolderLabels[k]->setText(folder);
+        FolderLabels[k]->setToolTip(folder);
         // A typed text that reads as the stored value stays as typed until the focus leaves.
         if (CSpinEdits[k]->value() != editor_.CSpinEditValue[k]) CSpinEdits[k]->setValue(editor_.CSpinEditValue[k]);
         for (ShapePiece* piece : Pipes[k]) piece->setVisible(editor_.PipeShown[k]);
