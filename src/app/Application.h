@@ -6,6 +6,7 @@
 
 #include "app/Core.h"
 #include "app/MainWindow.h"
+#include "cocktail/CocktailEditor.h"
 #include "platform/qt/QtPlatform.h"
 
 namespace quendo {
@@ -13,6 +14,7 @@ namespace quendo {
 // Owns the platform adapters, the players, the core and the seven forms, which live until the
 // program ends.
 class CommandMenus;
+class TCocktailPage;
 
 class Application {
 public:
@@ -24,6 +26,7 @@ public:
     Core& core() { return *core_; }
     // The forms in the order they were created.
     const std::vector<QWidget*>& Forms() const { return forms_; }
+    TCocktailPage& CocktailPage() { return *cocktailPage_; }
 
 private:
     struct Players;
@@ -33,10 +36,12 @@ private:
     std::unique_ptr<PowerOff> powerOff_;
     StdRandom random_;
     std::unique_ptr<Core> core_;
+    std::unique_ptr<CocktailEditor> cocktailEditor_;  // the forms refer to it
     std::unique_ptr<TForm1> form1_;
     std::vector<std::unique_ptr<QWidget>> others_;
     std::vector<QWidget*> forms_;
     CommandMenus* menus_ = nullptr;
+    TCocktailPage* cocktailPage_ = nullptr;  // owned by others_
 };
 
 }  // namespace quendo

@@ -86,6 +86,7 @@ void CocktailMaker::ComboBox1Change(int index) {
     table_.CurrentCocktail = index;
     display_.ComboBox1ItemIndex = index;
     FillIngredientLists();
+    if (CocktailChosen) CocktailChosen();
 }
 
 void CocktailMaker::PickIngredientFolder(std::int32_t folder) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "app/Display.h"
@@ -26,6 +27,8 @@ public:
     void FillIngredientLists();
     void FillCocktailLists();  // both cocktail lists from the table, CurrentCocktail selected
     void ComboBox1Change(int index);
+    // Runs after the main window's list has chosen a cocktail, so that the editor page can show it.
+    std::function<void()> CocktailChosen;
 
     // The folder pick of the cocktail editor: ingredient 1..3 of the editor's cocktail, 0 for none.
     int IngredientPick = 0;
