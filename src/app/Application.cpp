@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "platform/PowerOffLogind.h"
+#include "playback/Mixedit.h"
 #include "playback/engine/AudioEngine.h"
 
 namespace quendo {
@@ -41,7 +42,8 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     auto* splash = new TSplash(*core_);
     add(splash);
     add(new TSettings(*core_));
-    add(new TMixEditor(*core_));
+    mixEditor_ = std::make_unique<MixEditor>(core_->envelope);
+    add(new TMixEditor(*mixEditor_));
     auto* browse = new TBrowse(*core_);
     add(browse);
     add(new TfrmNameMusCoc(*core_));

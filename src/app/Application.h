@@ -8,6 +8,7 @@
 #include "app/Forms.h"
 #include "app/MainWindow.h"
 #include "platform/QtPlatform.h"
+#include "playback/MixEditor.h"
 
 namespace quendo {
 
@@ -34,6 +35,7 @@ private:
     std::unique_ptr<PowerOff> powerOff_;
     StdRandom random_;
     std::unique_ptr<Core> core_;
+    std::unique_ptr<MixEditor> mixEditor_;  // the mix editor form renders it
     std::unique_ptr<TForm1> form1_;
     std::vector<std::unique_ptr<QWidget>> others_;
     std::vector<QWidget*> forms_;

@@ -25,12 +25,6 @@ public:
     Core& core;
 };
 
-class TMixEditor : public QWidget {
-public:
-    TMixEditor(Core& core, QWidget* parent = nullptr);
-    Core& core;
-};
-
 class TfrmNameMusCoc : public QDialog {
 public:
     TfrmNameMusCoc(Core& core, QWidget* parent = nullptr);
