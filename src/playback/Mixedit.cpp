@@ -184,11 +184,7 @@ void TMixEditor::BuildPage(int page) {
         bar->setPageStep(state.largeChange);
         bar->setValue(state.position);
         ScrollBar[n] = bar;
-        connect(bar, &QScrollBar::valueChanged, this, [this, n](int v) {
-            // A bar the editor holds disabled has no say; the render puts it back.
-            if (editor.ScrollBar[n].enabled && v != editor.ScrollBar[n].position) editor.ScrollBarChange(n, v);
-            Render();
-        });
+        connect(bar, &QScrollBar::valueChanged, this, [this, n](int v) { Forward(n, v); });
         col->addWidget(ColourMark(CurveColour(n)), 0, Qt::AlignHCenter);
         col->addWidget(bar, 1, Qt::AlignHCenter);
         col->addWidget(ColourMark(CurveColour(n)), 0, Qt::AlignHCenter);
@@ -225,10 +221,7 @@ QWidget* TMixEditor::BuildBottomBar(int bar, int label, const char* caption) {
     b->setPageStep(state.largeChange);
     b->setValue(state.position);
     ScrollBar[bar] = b;
-    connect(b, &QScrollBar::valueChanged, this, [this, bar](int v) {
-        if (editor.ScrollBar[bar].enabled && v != editor.ScrollBar[bar].position) editor.ScrollBarChange(bar, v);
-        Render();
-    });
+    connect(b, &QScrollBar::valueChanged, this, [this, bar](int v) { Forward(bar, v); });
 
     auto* number = new QLabel;
     number->setObjectName(QStringLiteral("Label%1").arg(label));
@@ -253,6 +246,16 @@ QWidget* TMixEditor::BuildBottomBar(int bar, int label, const char* caption) {
 }
 
 void TMixEditor::Render() { RenderAll(false); }
+
+void TMixEditor::Forward(int bar, int position) {
+    // A bar the editor holds disabled has no say: it goes back to where the editor has it.
+    if (!editor.ScrollBar[bar].enabled) {
+        RenderBar(bar);
+        return;
+    }
+    if (position != editor.ScrollBar[bar].position) editor.ScrollBarChange(bar, position);
+    Render();
+}
 
 void TMixEditor::RenderBar(int n) {
     QScrollBar* w = ScrollBar[n];

@@ -48,6 +48,7 @@ protected:
 private:
     void RenderAll(bool force);
     void RenderBar(int n);
+    void Forward(int bar, int position);
     void BuildPage(int page);
     QWidget* BuildBottomBar(int bar, int label, const char* caption);
 
