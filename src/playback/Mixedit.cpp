@@ -69,7 +69,7 @@ TMixEditor::TMixEditor(MixEditor& e, QWidget* parent) : QWidget(parent, Qt::Wind
     tabFont.setBold(true);
     PageControl1->tabBar()->setFont(tabFont);
     // Tabs on the right run downwards: their width along the text is their height here.
-    PageControl1->tabBar()->setStyleSheet(QStringLiteral("QTabBar::tab { height: 78px; width: 28px; }"));
+    PageControl1->tabBar()->setStyleSheet(QStringLiteral("QTabBar::tab { height: 78px; padding: 0px 4px; }"));
     for (int page = 1; page <= 3; ++page) BuildPage(page);
     PageControl1->setTabEnabled(2, false);
     PageControl1->setTabVisible(2, false);
@@ -128,12 +128,21 @@ void TMixEditor::BuildPage(int page) {
     x->setRange(0, editor.Charts[page == 3 ? 1 : page].axisMax);
     auto* y = new QValueAxis;
     y->setLabelFormat(QStringLiteral("%d"));
-    if (page == 1) y->setRange(-10000, 0);
+    // The plot clips its series at the frame: a little room beyond the ends keeps a line at
+    // full volume or full left visible, while the labelled ticks still run end to end.
+    auto span = [y](int low, int high, int tick) {
+        const int room = (high - low) / 40;
+        y->setRange(low - room, high + room);
+        y->setTickType(QValueAxis::TicksDynamic);
+        y->setTickAnchor(0);
+        y->setTickInterval(tick);
+    };
+    if (page == 1) span(-10000, 0, 2500);
     if (page == 2) {
-        y->setRange(-10000, 10000);
+        span(-10000, 10000, 5000);
         y->setReverse(true);  // full left at the top, like the balance bars
     }
-    if (page == 3) y->setRange(0, 200);
+    if (page == 3) span(0, 200, 50);
     for (QValueAxis* axis : {x, y}) axis->setGridLineColor(QColor(70, 70, 70));
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
