@@ -97,7 +97,15 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     add(splash);
     auto* settings = new TSettings(*core_);
     add(settings);
-    add(new TMixEditor);
+    mixEditor_ = std::make_unique<MixEditor>(core_->envelope);
+    auto* mixForm = new TMixEditor(*mixEditor_);
+    add(mixForm);
+    // An open editor follows a mix starting or ending: its length and position bars lock.
+    core_->deck.MixRunning = [this, mixForm](bool running) {
+        core_->editor.MixBarsEnabled = !running;
+        mixEditor_->SetMixRunning(running);
+        mixForm->Render();
+    };
     auto* browse = new TBrowse(*core_);
     add(browse);
     auto* rename = new TfrmNameMusCoc(*cocktailEditor_);

@@ -1,12 +1,60 @@
 #pragma once
+#include <array>
+#include <cstdint>
+
 #include <QWidget>
+
+#include "playback/MixEditor.h"
+
+class QChart;
+class QChartView;
+class QLabel;
+class QLineSeries;
+class QPushButton;
+class QScrollBar;
+class QTabWidget;
+class QToolButton;
+class QValueAxis;
 
 namespace quendo {
 
-// Still a bare window with its caption.
+// The mix editor's window: renders a MixEditor and forwards the bars, buttons and tabs to it.
 class TMixEditor : public QWidget {
 public:
-    explicit TMixEditor(QWidget* parent = nullptr);
+    explicit TMixEditor(MixEditor& editor, QWidget* parent = nullptr);
+
+    // Copies the editor's display state into the widgets; returns at once when nothing changed.
+    void Render();
+
+    MixEditor& editor;
+
+    QTabWidget* PageControl1 = nullptr;
+    std::array<QWidget*, 4> TabSheet{};          // TabSheet1..3
+    std::array<QChart*, 4> Chart{};              // Chart1..3
+    std::array<QChartView*, 4> ChartView{};
+    std::array<QValueAxis*, 4> AxisX{};
+    std::array<QValueAxis*, 4> AxisY{};
+    std::array<QLineSeries*, 4> CursorLine{};    // Chart1, Chart2: the vertical line at the cursor
+    std::array<QLineSeries*, 13> Series{};       // Series1..12
+    std::array<QScrollBar*, 17> ScrollBar{};     // ScrollBar1..16
+    std::array<QToolButton*, 9> SpeedButton{};   // SpeedButton1..8
+    std::array<QLabel*, 5> Label{};              // Label1..4, the number labels
+    QPushButton* BitBtn1 = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void RenderAll(bool force);
+    void RenderBar(int n);
+    void Forward(int bar, int position);
+    void BuildPage(int page);
+    QWidget* BuildBottomBar(int bar, int label, const char* caption);
+
+    std::uint64_t renderedRevision_ = ~std::uint64_t{0};
+    std::array<std::uint64_t, 13> renderedSeries_{};
+    std::array<int, 4> renderedCursor_{-1, -1, -1, -1};
 };
 
 }  // namespace quendo

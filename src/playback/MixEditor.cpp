@@ -1,0 +1,278 @@
+#include "playback/MixEditor.h"
+
+#include <algorithm>
+
+namespace quendo {
+
+namespace {
+
+constexpr Quantity V = Quantity::Volume;
+constexpr Quantity B = Quantity::Balance;
+
+// Bars, buttons and series 1..4 belong to the volume curves 0..3, 5..8 to the balance curves.
+int SeriesOf(Quantity q, int curve) { return (q == V ? 1 : 5) + curve; }
+
+// What a value bar shows for a point: volume in whole decibels downwards, balance as it is.
+int BarPositionOf(Quantity q, int value) { return q == V ? value / -100 : value; }
+int ValueOfBar(Quantity q, int position) { return q == V ? position * -100 : position; }
+
+}  // namespace
+
+MixEditor::MixEditor(MixEnvelope& envelope) : envelope_(envelope) {
+    const int length = envelope_.MixLength();
+    for (int n = 1; n <= 4; ++n) ScrollBar[n] = Bar{0, 100, 0, 10, true, n <= 2};
+    for (int n = 5; n <= 8; ++n) ScrollBar[n] = Bar{-10000, 10000, 0, 100, true, n <= 6};
+    for (int n = 9; n <= 12; ++n) ScrollBar[n] = Bar{0, 200, 100, 1, true, true};
+    ScrollBar[13] = Bar{0, length, 50, 1, true, true};
+    ScrollBar[14] = Bar{1, length, 1, 1, true, true};
+    ScrollBar[15] = Bar{10, 1000, 25, 10, true, true};
+    ScrollBar[16] = Bar{0, length - 1, 20, 1, true, true};
+    for (int n : {3, 4, 7, 8}) SpeedButton[n].visible = false;
+    Charts[1].axisMax = Charts[2].axisMax = length;
+}
+
+// ---- bar plumbing
+
+int MixEditor::Store(int bar, int position) {
+    Bar& b = ScrollBar[bar];
+    b.position = std::clamp(position, b.min, b.max);
+    ++revision;
+    return b.position;
+}
+
+void MixEditor::SetPosition(int bar, int position) {
+    const Bar& b = ScrollBar[bar];
+    position = std::clamp(position, b.min, b.max);
+    if (position != b.position) ScrollBarChange(bar, position);
+}
+
+void MixEditor::SetMax(int bar, int max) {
+    Bar& b = ScrollBar[bar];
+    b.max = max;
+    ++revision;
+    if (b.position > max) ScrollBarChange(bar, max);
+}
+
+void MixEditor::ScrollBarChange(int bar, int position) {
+    switch (bar) {
+        case 1: ScrollBar1Change(position); break;
+        case 2: ScrollBar2Change(position); break;
+        case 3: ScrollBar3Change(position); break;
+        case 4: ScrollBar4Change(position); break;
+        case 5: ScrollBar5Change(position); break;
+        case 6: ScrollBar6Change(position); break;
+        case 7: ScrollBar7Change(position); break;
+        case 8: ScrollBar8Change(position); break;
+        case 9: ScrollBar9Change(position); break;
+        case 10: ScrollBar10Change(position); break;
+        case 11: ScrollBar11Change(position); break;
+        case 12: ScrollBar12Change(position); break;
+        case 13: ScrollBar13Change(position); break;
+        case 14: ScrollBar14Change(position); break;
+        case 15: ScrollBar15Change(position); break;
+        case 16: ScrollBar16Change(position); break;
+        default: break;
+    }
+}
+
+void MixEditor::SpeedButtonClick(int button) {
+    switch (button) {
+        case 1: SpeedButton1Click(); break;
+        case 2: SpeedButton2Click(); break;
+        case 5: SpeedButton5Click(); break;
+        case 6: SpeedButton6Click(); break;
+        default: break;
+    }
+}
+
+// ---- drawing
+
+void MixEditor::Redraw(Quantity q, int curve) {
+    std::vector<ChartPoint> points;
+    const int length = envelope_.MixLength();
+    for (int i = 0; i <= length; ++i)
+        if (envelope_.IsKey(q, curve, i)) points.push_back({i, envelope_.Value(q, curve, i)});
+    const int s = SeriesOf(q, curve);
+    if (points == Series[s]) return;  // the chart need not be touched
+    Series[s] = std::move(points);
+    seriesRevision[s] = ++revision;
+}
+
+void MixEditor::MoveAxesToCursor() {
+    Charts[1].cursor = Charts[2].cursor = editorCursor;
+    ++revision;
+}
+
+// ---- showing
+
+void MixEditor::FormShow() {
+    visible = true;
+    const int length = envelope_.MixLength();
+    SetPosition(15, length);
+    SetMax(14, length);
+    SetMax(16, length - 1);
+    editorCursor = length / 2;
+    SetPosition(13, editorCursor);
+    SetPosition(14, envelope_.FinishingPosition());
+    SetPosition(16, envelope_.StartingPosition());
+    for (Quantity q : {V, B})
+        for (int curve = 0; curve < 4; ++curve) Redraw(q, curve);
+    for (Quantity q : {V, B})
+        for (int curve : {0, 1}) envelope_.InterpolateCurve(q, curve);
+    ++revision;
+}
+
+void MixEditor::BitBtn1Click() { FormClose(); }
+
+void MixEditor::FormClose() {
+    visible = false;
+    ++revision;
+}
+
+void MixEditor::SelectPage(int page) {
+    if (page < TabSheet1 || page > TabSheet2 || page == activePage) return;  // the rate page stays shut
+    activePage = page;
+    ++revision;
+}
+
+void MixEditor::SetMixRunning(bool running) {
+    if (running == mixRunning) return;
+    mixRunning = running;
+    for (int n : {14, 15, 16}) ScrollBar[n].enabled = !running;
+    ++revision;
+}
+
+// ---- the cursor
+
+void MixEditor::ShowKeyAtCursor(int bar, Quantity q, int curve, bool editable) {
+    KeyButton& button = SpeedButton[bar];
+    if (envelope_.IsKey(q, curve, editorCursor) && editable) {
+        ScrollBar[bar].enabled = true;
+        button.down = true;
+        button.caption = "De";
+        SetPosition(bar, BarPositionOf(q, envelope_.Value(q, curve, editorCursor)));
+    } else {
+        ScrollBar[bar].enabled = false;
+        button.down = false;
+        button.caption = "In";
+    }
+}
+
+void MixEditor::ScrollBar13Change(int position) {
+    editorCursor = Store(13, position);
+    MoveAxesToCursor();
+    Label[4] = std::to_string(editorCursor);
+    const int length = envelope_.MixLength();
+    // The outgoing curves are anchored at 0 and the incoming ones at the end: not editable there
+    // until their key is inserted explicitly.
+    ShowKeyAtCursor(1, V, 0, editorCursor != 0);
+    ShowKeyAtCursor(2, V, 1, editorCursor != length);
+    ShowKeyAtCursor(5, B, 0, editorCursor != 0);
+    ShowKeyAtCursor(6, B, 1, editorCursor != length);
+    for (int curve : {2, 3}) {
+        const bool volumeKey = envelope_.IsKey(V, curve, editorCursor);
+        ScrollBar[1 + curve].enabled = SpeedButton[1 + curve].down = volumeKey;
+        const bool balanceKey = envelope_.IsKey(B, curve, editorCursor);
+        ScrollBar[5 + curve].enabled = SpeedButton[5 + curve].down = balanceKey;
+    }
+    ++revision;
+}
+
+// ---- value bars
+
+void MixEditor::WriteValue(int bar, Quantity q, int curve) {
+    // The envelope interpolates the played curves as it stores; the hidden ones are only stored.
+    envelope_.SetKeyPointValue(q, curve, editorCursor, ValueOfBar(q, ScrollBar[bar].position));
+    Redraw(q, curve);
+}
+
+void MixEditor::ScrollBar1Change(int position) {
+    Store(1, position);
+    WriteValue(1, V, 0);
+}
+void MixEditor::ScrollBar2Change(int position) {
+    Store(2, position);
+    WriteValue(2, V, 1);
+}
+void MixEditor::ScrollBar3Change(int position) {
+    Store(3, position);
+    WriteValue(3, V, 2);
+}
+void MixEditor::ScrollBar4Change(int position) {
+    Store(4, position);
+    WriteValue(4, V, 3);
+}
+void MixEditor::ScrollBar5Change(int position) {
+    Store(5, position);
+    WriteValue(5, B, 0);
+}
+void MixEditor::ScrollBar6Change(int position) {
+    Store(6, position);
+    WriteValue(6, B, 1);
+}
+// The hidden balance bars and the rate bars carry a position and nothing else.
+void MixEditor::ScrollBar7Change(int position) { Store(7, position); }
+void MixEditor::ScrollBar8Change(int position) { Store(8, position); }
+void MixEditor::ScrollBar9Change(int position) { Store(9, position); }
+void MixEditor::ScrollBar10Change(int position) { Store(10, position); }
+void MixEditor::ScrollBar11Change(int position) { Store(11, position); }
+void MixEditor::ScrollBar12Change(int position) { Store(12, position); }
+
+// ---- key buttons
+
+void MixEditor::KeyButtonClick(int button, Quantity q, int curve) {
+    KeyButton& b = SpeedButton[button];
+    b.down = !b.down;
+    if (b.down) {
+        envelope_.InsertKeyPoint(q, curve, editorCursor);
+        ScrollBar[button].enabled = true;
+        b.caption = "De";
+        SetPosition(button, BarPositionOf(q, envelope_.Value(q, curve, editorCursor)));
+        Redraw(q, curve);
+    } else {
+        envelope_.DeleteKeyPoint(q, curve, editorCursor);  // clears the flag and interpolates
+        ScrollBar[button].enabled = false;
+        b.caption = "In";
+        Redraw(q, curve);
+    }
+    ++revision;
+}
+
+void MixEditor::SpeedButton1Click() { KeyButtonClick(1, V, 0); }
+void MixEditor::SpeedButton2Click() { KeyButtonClick(2, V, 1); }
+void MixEditor::SpeedButton5Click() { KeyButtonClick(5, B, 0); }
+void MixEditor::SpeedButton6Click() { KeyButtonClick(6, B, 1); }
+
+// ---- length and positions
+
+void MixEditor::ScrollBar15Change(int position) {
+    envelope_.SetMixLength(Store(15, position));
+    Redraw(V, 1);
+    Redraw(B, 1);
+    const int length = envelope_.MixLength();
+    Charts[1].axisMax = Charts[2].axisMax = length;
+    Label[2] = std::to_string(length);
+    // Each maximum pulls its bar back, which carries the cursor and the positions inside.
+    SetMax(13, length);
+    SetMax(14, length);
+    SetMax(16, length - 1);
+    MoveAxesToCursor();
+}
+
+void MixEditor::ScrollBar14Change(int position) {
+    const int p = Store(14, position);
+    Label[1] = std::to_string(p);
+    envelope_.SetFinishingPosition(p);
+    Redraw(V, 0);
+    Redraw(B, 0);
+}
+
+void MixEditor::ScrollBar16Change(int position) {
+    const int p = Store(16, position);
+    Label[3] = std::to_string(p);
+    envelope_.SetStartingPosition(p);
+    Redraw(V, 1);
+    Redraw(B, 1);
+}
+
+}  // namespace quendo

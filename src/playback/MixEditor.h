@@ -1,0 +1,102 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "playback/MixEnvelope.h"
+
+namespace quendo {
+
+// The mix editor's steps and what its controls show, without widgets. It edits the live
+// envelope; the form copies the fields below into its widgets and forwards the user's changes.
+class MixEditor {
+public:
+    struct Bar {
+        int min = 0;
+        int max = 100;
+        int position = 0;
+        int largeChange = 1;
+        bool enabled = true;
+        bool visible = true;
+    };
+    struct KeyButton {
+        bool down = false;
+        std::string caption = "In";
+        bool visible = true;
+    };
+    struct ChartPoint {
+        int x = 0;
+        int y = 0;
+        bool operator==(const ChartPoint&) const = default;
+    };
+    struct Chart {
+        int axisMax = 60;  // horizontal axis: 0..axisMax
+        int cursor = 0;    // the vertical cursor line stands at this index
+    };
+    enum Page { TabSheet1 = 0, TabSheet2 = 1, TabSheet3 = 2 };
+
+    explicit MixEditor(MixEnvelope& envelope);
+
+    // Handlers. A bar's handler takes the bar's new position; the program's own settings of a
+    // bar run it too, but only when the position really changes.
+    void FormShow();
+    void ScrollBar1Change(int position);
+    void ScrollBar2Change(int position);
+    void ScrollBar3Change(int position);
+    void ScrollBar4Change(int position);
+    void ScrollBar5Change(int position);
+    void ScrollBar6Change(int position);
+    void ScrollBar7Change(int position);
+    void ScrollBar8Change(int position);
+    void ScrollBar9Change(int position);
+    void ScrollBar10Change(int position);
+    void ScrollBar11Change(int position);
+    void ScrollBar12Change(int position);
+    void ScrollBar13Change(int position);
+    void ScrollBar14Change(int position);
+    void ScrollBar15Change(int position);
+    void ScrollBar16Change(int position);
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void SpeedButton5Click();
+    void SpeedButton6Click();
+    void BitBtn1Click();
+    void FormClose();  // the close box
+
+    // By number, for the form's wiring: runs ScrollBar<bar>Change / SpeedButton<button>Click.
+    void ScrollBarChange(int bar, int position);
+    void SpeedButtonClick(int button);
+    void SelectPage(int page);
+    // The deck engine tells the editor when a mix starts and ends.
+    void SetMixRunning(bool running);
+
+    // Display state, indexed by the controls' numbers (element 0 unused).
+    int editorCursor = 0;
+    std::array<Bar, 17> ScrollBar{};
+    std::array<KeyButton, 9> SpeedButton{};
+    std::array<std::string, 5> Label{};                 // Label1..Label4: plain indices
+    std::array<std::vector<ChartPoint>, 13> Series{};   // Series1..Series12: key points only
+    std::array<Chart, 3> Charts{};                      // Chart1, Chart2
+    int activePage = TabSheet2;
+    bool visible = false;
+    bool mixRunning = false;
+
+    // Bumped by every change of the state above, so a renderer can skip unchanged parts.
+    std::uint64_t revision = 0;
+    std::array<std::uint64_t, 13> seriesRevision{};
+
+private:
+    MixEnvelope& envelope_;
+
+    void SetPosition(int bar, int position);
+    void SetMax(int bar, int max);
+    int Store(int bar, int position);
+    void MoveAxesToCursor();
+    void Redraw(Quantity q, int curve);
+    void ShowKeyAtCursor(int bar, Quantity q, int curve, bool editable);
+    void WriteValue(int bar, Quantity q, int curve);
+    void KeyButtonClick(int button, Quantity q, int curve);
+};
+
+}  // namespace quendo

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include "playback/MixEditor.h"
+
+using quendo::MixEditor;
+using quendo::MixEnvelope;
+using quendo::Quantity;
+using Points = std::vector<MixEditor::ChartPoint>;
+
+namespace {
+
+constexpr Quantity V = Quantity::Volume;
+constexpr Quantity B = Quantity::Balance;
+
+class MixEditorTest : public ::testing::Test {
+protected:
+    MixEnvelope env;
+    MixEditor ed{env};
+    void SetUp() override { ed.FormShow(); }
+};
+
+TEST_F(MixEditorTest, FirstOpeningShowsTheDefaults) {
+    EXPECT_TRUE(ed.visible);
+    EXPECT_EQ(ed.activePage, MixEditor::TabSheet2);
+    EXPECT_EQ(ed.ScrollBar[15].position, 60);
+    EXPECT_EQ(ed.ScrollBar[14].position, 60);
+    EXPECT_EQ(ed.ScrollBar[16].position, 0);
+    EXPECT_EQ(ed.ScrollBar[13].position, 30);
+    EXPECT_EQ(ed.ScrollBar[13].max, 60);
+    EXPECT_EQ(ed.ScrollBar[14].max, 60);
+    EXPECT_EQ(ed.ScrollBar[16].max, 59);
+    EXPECT_EQ(ed.editorCursor, 30);
+    EXPECT_EQ(ed.Label[2], "60");
+    EXPECT_EQ(ed.Label[1], "60");
+    EXPECT_EQ(ed.Label[3], "0");
+    EXPECT_EQ(ed.Label[4], "30");
+    for (int n : {1, 2, 5, 6}) {
+        EXPECT_FALSE(ed.ScrollBar[n].enabled) << n;
+        EXPECT_FALSE(ed.SpeedButton[n].down) << n;
+        EXPECT_EQ(ed.SpeedButton[n].caption, "In") << n;
+    }
+    EXPECT_EQ(ed.Charts[1].axisMax, 60);
+    EXPECT_EQ(ed.Charts[2].cursor, 30);
+
+    // Only the key points are drawn; the hidden curves have none.
+    EXPECT_EQ(ed.Series[1], (Points{{0, 0}, {60, 0}}));
+    EXPECT_EQ(ed.Series[2], (Points{{0, 0}, {60, 0}}));
+    EXPECT_EQ(ed.Series[5], (Points{{0, 0}, {60, -4000}}));
+    EXPECT_EQ(ed.Series[6], (Points{{0, 4000}, {60, 0}}));
+    for (int n : {3, 4, 7, 8, 9}) EXPECT_TRUE(ed.Series[n].empty()) << n;
+    // Opening changes nothing in the envelope.
+    EXPECT_EQ(env.Value(B, 0, 30), -1980);
+    EXPECT_EQ(env.Value(B, 1, 30), 2020);
+}
+
+TEST_F(MixEditorTest, CursorOnTheEndsShowsOnlyEditableKeys) {
+    ed.ScrollBar13Change(60);
+    EXPECT_EQ(ed.Label[4], "60");
+    EXPECT_EQ(ed.Charts[1].cursor, 60);
+    EXPECT_EQ(ed.SpeedButton[5].caption, "De");
+    EXPECT_TRUE(ed.SpeedButton[5].down);
+    EXPECT_TRUE(ed.ScrollBar[5].enabled);
+    EXPECT_EQ(ed.ScrollBar[5].position, -4000);
+    // 60 is the incoming curves' fixed end.
+    EXPECT_EQ(ed.SpeedButton[6].caption, "In");
+    EXPECT_FALSE(ed.ScrollBar[6].enabled);
+    EXPECT_FALSE(ed.ScrollBar[2].enabled);
+
+    // At 0 it is the other way round.
+    ed.ScrollBar13Change(0);
+    EXPECT_EQ(ed.SpeedButton[5].caption, "In");
+    EXPECT_FALSE(ed.ScrollBar[1].enabled);
+    EXPECT_EQ(ed.SpeedButton[6].caption, "De");
+    EXPECT_EQ(ed.ScrollBar[6].position, 4000);
+    EXPECT_EQ(ed.SpeedButton[2].caption, "De");
+    EXPECT_TRUE(ed.ScrollBar[2].enabled);
+}
+
+TEST_F(MixEditorTest, InsertedKeyTakesTheBarsValueAndDeletingRestoresTheCurve) {
+    ed.ScrollBar13Change(20);
+    ed.SpeedButton2Click();
+    EXPECT_TRUE(ed.SpeedButton[2].down);
+    EXPECT_EQ(ed.SpeedButton[2].caption, "De");
+    EXPECT_TRUE(ed.ScrollBar[2].enabled);
+    EXPECT_EQ(ed.Series[2], (Points{{0, 0}, {20, 0}, {60, 0}}));
+
+    ed.ScrollBar2Change(30);
+    EXPECT_EQ(env.Value(V, 1, 20), -3000);
+    EXPECT_EQ(env.Value(V, 1, 10), -1500);  // d = -150
+    EXPECT_EQ(env.Value(V, 1, 19), -2850);
+    EXPECT_EQ(env.Value(V, 1, 40), -1500);  // d = 75 back up to 0
+    EXPECT_EQ(env.Value(V, 1, 60), 0);
+    EXPECT_EQ(ed.Series[2], (Points{{0, 0}, {20, -3000}, {60, 0}}));
+    EXPECT_EQ(env.Value(V, 0, 20), 0);  // the other curve is untouched
+
+    ed.SpeedButton2Click();
+    EXPECT_EQ(ed.SpeedButton[2].caption, "In");
+    EXPECT_FALSE(ed.ScrollBar[2].enabled);
+    EXPECT_FALSE(env.IsKey(V, 1, 20));
+    EXPECT_EQ(env.Value(V, 1, 20), 0);
+    EXPECT_EQ(ed.Series[2].size(), 2u);
+}
+
+TEST_F(MixEditorTest, BalanceBarWritesItsPosition) {
+    ed.ScrollBar13Change(60);
+    ed.ScrollBar5Change(-2000);
+    EXPECT_EQ(env.Value(B, 0, 60), -2000);
+    EXPECT_EQ(env.Value(B, 0, 30), -990);  // d = -33
+    EXPECT_EQ(ed.Series[5].back(), (MixEditor::ChartPoint{60, -2000}));
+}
+
+TEST_F(MixEditorTest, DeletingAnAnchorTakesItOffTheChartOnly) {
+    ed.ScrollBar13Change(0);
+    ed.SpeedButton5Click();  // "In" at the outgoing curve's start
+    EXPECT_EQ(ed.SpeedButton[5].caption, "De");
+    EXPECT_TRUE(ed.ScrollBar[5].enabled);
+    ed.SpeedButton5Click();
+    EXPECT_EQ(ed.Series[5], (Points{{60, -4000}}));
+    EXPECT_EQ(env.Value(B, 0, 30), -1980);  // still interpolated from point 0
+}
+
+TEST_F(MixEditorTest, LandingOnAVolumeKeyTruncatesItUnlessTheBarStandsThere) {
+    env.InsertKeyPoint(V, 0, 20);
+    env.SetKeyPointValue(V, 0, 20, -1234);
+    ed.ScrollBar13Change(20);
+    EXPECT_EQ(ed.ScrollBar[1].position, 12);
+    EXPECT_EQ(env.Value(V, 0, 20), -1200);
+
+    // The bar already stands at 12: setting it again runs nothing.
+    env.InsertKeyPoint(V, 0, 40);
+    env.SetKeyPointValue(V, 0, 40, -1250);
+    ed.ScrollBar13Change(40);
+    EXPECT_EQ(env.Value(V, 0, 40), -1250);
+
+    // Inserting a key at an interpolated point: kept while the bar already stands there...
+    ed.ScrollBar13Change(30);  // -1200 to -1250 over 20 steps: d = -2
+    EXPECT_EQ(env.Value(V, 0, 30), -1220);
+    ed.SpeedButton1Click();
+    EXPECT_EQ(env.Value(V, 0, 30), -1220);
+
+    // ...truncated otherwise.
+    ed.ScrollBar13Change(7);  // 0 to -1200 over 20 steps: -420 here
+    EXPECT_EQ(env.Value(V, 0, 7), -420);
+    ed.SpeedButton1Click();
+    EXPECT_EQ(ed.ScrollBar[1].position, 4);
+    EXPECT_EQ(env.Value(V, 0, 7), -400);
+}
+
+TEST_F(MixEditorTest, ShrinkingTheLengthPullsThePositionsBack) {
+    ed.ScrollBar13Change(50);
+    ed.ScrollBar15Change(40);
+    EXPECT_EQ(env.MixLength(), 40);
+    EXPECT_EQ(ed.Label[2], "40");
+    // The finishing key is carried to 40 with its values.
+    EXPECT_EQ(env.FinishingPosition(), 40);
+    EXPECT_EQ(ed.ScrollBar[14].position, 40);
+    EXPECT_EQ(ed.Label[1], "40");
+    EXPECT_EQ(env.Value(V, 0, 40), 0);
+    EXPECT_EQ(env.Value(B, 0, 40), -4000);
+    EXPECT_EQ(env.Value(B, 0, 20), -2000);
+    EXPECT_EQ(ed.Series[5], (Points{{0, 0}, {40, -4000}}));
+    // The incoming curves' end key moved to 40.
+    EXPECT_EQ(ed.Series[6], (Points{{0, 4000}, {40, 0}}));
+    EXPECT_EQ(env.Value(B, 1, 20), 2000);
+    EXPECT_FALSE(env.IsKey(V, 1, 60));
+    // The cursor was beyond and is pulled back; the starting position stays.
+    EXPECT_EQ(ed.editorCursor, 40);
+    EXPECT_EQ(ed.Label[4], "40");
+    EXPECT_EQ(ed.ScrollBar[13].max, 40);
+    EXPECT_EQ(env.StartingPosition(), 0);
+    EXPECT_EQ(ed.ScrollBar[16].max, 39);
+    EXPECT_EQ(ed.Charts[1].axisMax, 40);
+    EXPECT_EQ(ed.Charts[2].axisMax, 40);
+    EXPECT_EQ(ed.Charts[2].cursor, 40);
+
+    // A starting position beyond the new end is pulled back with its key.
+    ed.ScrollBar16Change(35);
+    ed.ScrollBar15Change(30);
+    EXPECT_EQ(env.StartingPosition(), 29);
+    EXPECT_EQ(ed.Label[3], "29");
+    EXPECT_TRUE(env.IsKey(B, 1, 29));
+    EXPECT_FALSE(env.IsKey(B, 1, 35));
+}
+
+TEST_F(MixEditorTest, LengtheningKeepsThePositionsAndReopeningResyncs) {
+    ed.ScrollBar15Change(100);
+    EXPECT_EQ(ed.editorCursor, 30);
+    EXPECT_EQ(env.FinishingPosition(), 60);
+    EXPECT_EQ(ed.ScrollBar[14].max, 100);
+    EXPECT_EQ(ed.Series[6].back(), (MixEditor::ChartPoint{100, 0}));
+
+    ed.BitBtn1Click();
+    EXPECT_FALSE(ed.visible);
+    ed.FormShow();
+    EXPECT_EQ(ed.editorCursor, 50);
+    EXPECT_EQ(ed.ScrollBar[13].position, 50);
+    EXPECT_EQ(ed.ScrollBar[15].position, 100);
+}
+
+TEST_F(MixEditorTest, ThePositionBarsAreDisabledDuringAMix) {
+    const auto before = ed.revision;
+    ed.SetMixRunning(true);
+    EXPECT_GT(ed.revision, before);
+    for (int n : {14, 15, 16}) EXPECT_FALSE(ed.ScrollBar[n].enabled) << n;
+    EXPECT_TRUE(ed.ScrollBar[13].enabled);
+
+    // Opened again during the mix: still disabled, and the editing controls still work.
+    ed.FormClose();
+    ed.FormShow();
+    for (int n : {14, 15, 16}) EXPECT_FALSE(ed.ScrollBar[n].enabled) << n;
+    ed.ScrollBar13Change(60);
+    EXPECT_TRUE(ed.ScrollBar[5].enabled);
+    ed.ScrollBar5Change(-3000);
+    EXPECT_EQ(env.Value(B, 0, 60), -3000);
+
+    ed.SetMixRunning(false);
+    for (int n : {14, 15, 16}) EXPECT_TRUE(ed.ScrollBar[n].enabled) << n;
+    const auto after = ed.revision;
+    ed.SetMixRunning(false);
+    EXPECT_EQ(ed.revision, after);  // nothing changed, nothing to render
+}
+
+}  // namespace
