@@ -188,22 +188,8 @@ bool ConfirmedFrame(FileWindow& w, std::int64_t at, std::int64_t end, int confir
 
 std::int64_t FindFrame(FileWindow& w, std::int64_t from, std::int64_t end, std::int64_t limit, int confirm,
                        FrameHeader& h) {
-    const std::int64_t stop = std::min(end, from + limit);
-    std::int64_t at = from;
-    while (at + 4 <= stop) {
-        std::size_t got = 0;
-        const unsigned char* p = w.Get(at, static_cast<std::size_t>(std::min<std::int64_t>(stop - at, 16384)), got);
-        if (!p || got < 4) break;
-        const void* ff = std::memchr(p, 0xFF, got - 3);
-        if (!ff) {
-            at += static_cast<std::int64_t>(got - 3);
-            continue;
-        }
-        const std::int64_t cand = at + (static_cast<const unsigned char*>(ff) - p);
-        if (ConfirmedFrame(w, cand, end, confirm, h)) return cand;
-        at = cand + 1;
-    }
-    return -1;
+    return ScanSyncBytes(w, from, std::min(end, from + limit), 0,
+                         [&](std::int64_t cand) { return ConfirmedFrame(w, cand, end, confirm, h); });
 }
 
 // ---- ASF ----

@@ -1,7 +1,9 @@
 #pragma once
 // The engine's own readers of the headers it measures: WAV chunks, MPEG audio frame headers and
 // their tags, ASF's file properties. Nothing here decodes; everything reads through small windows.
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -76,6 +78,28 @@ std::int64_t SkipId3v2(const SourceFile& file, std::int64_t at);
 std::int64_t Id3v2Size(const unsigned char* p);
 // Where the audio ends: before a trailing ID3v1, APEv2 and Lyrics3v2 tag, in any order.
 std::int64_t AudioEnd(const SourceFile& file, std::int64_t start);
+
+// The first byte 0xFF at or after `from` (and before `stop`) for which `accept(offset)` holds, or
+// -1. Reads may run `readPast` bytes beyond `stop`, so that a header starting before it is seen whole.
+template <class Accept>
+std::int64_t ScanSyncBytes(FileWindow& w, std::int64_t from, std::int64_t stop, std::int64_t readPast,
+                           Accept accept) {
+    for (std::int64_t at = from; at + 4 <= stop;) {
+        std::size_t got = 0;
+        const unsigned char* p =
+            w.Get(at, static_cast<std::size_t>(std::min<std::int64_t>(stop - at + readPast, 16384)), got);
+        if (!p || got < 4) break;
+        const void* ff = std::memchr(p, 0xFF, got - 3);
+        if (!ff) {
+            at += static_cast<std::int64_t>(got - 3);
+            continue;
+        }
+        const std::int64_t cand = at + (static_cast<const unsigned char*>(ff) - p);
+        if (accept(cand)) return cand;
+        at = cand + 1;
+    }
+    return -1;
+}
 
 // A frame at `at` confirmed by the `confirm` frames after it (one stream); a chain that ends
 // exactly at `end` is confirmed too.

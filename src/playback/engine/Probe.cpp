@@ -230,27 +230,15 @@ std::optional<Tail> FindTail(FileWindow& w, std::int64_t from, std::int64_t end,
 // Where FFmpeg's MP3 reader starts: the first of two frames in a row whose headers agree, within
 // 64 KiB of `off`; `off` itself when there are none.
 std::int64_t ReaderStart(FileWindow& w, std::int64_t off, std::int64_t end) {
-    const std::int64_t stop = std::min(end, off + 64 * 1024);
-    for (std::int64_t at = off; at + 4 <= stop;) {
-        std::size_t got = 0;
-        const unsigned char* p = w.Get(at, static_cast<std::size_t>(std::min<std::int64_t>(stop - at + 3, 16384)), got);
-        if (!p || got < 4) break;
-        const void* ff = std::memchr(p, 0xFF, got - 3);
-        if (!ff) {
-            at += static_cast<std::int64_t>(got - 3);
-            continue;
-        }
-        const std::int64_t cand = at + (static_cast<const unsigned char*>(ff) - p);
+    const std::int64_t start = ScanSyncBytes(w, off, std::min(end, off + 64 * 1024), 3, [&](std::int64_t cand) {
         FrameHeader a, b;
         std::size_t n = 0;
         const unsigned char* q = w.Get(cand, 4, n);
-        if (q && n == 4 && ParseFrameHeader(q, a)) {
-            q = w.Get(cand + a.length, 4, n);
-            if (q && n == 4 && ParseFrameHeader(q, b) && (a.raw & kStartMask) == (b.raw & kStartMask)) return cand;
-        }
-        at = cand + 1;
-    }
-    return off;
+        if (!q || n != 4 || !ParseFrameHeader(q, a)) return false;
+        q = w.Get(cand + a.length, 4, n);
+        return q && n == 4 && ParseFrameHeader(q, b) && (a.raw & kStartMask) == (b.raw & kStartMask);
+    });
+    return start >= 0 ? start : off;
 }
 
 double Mp3Seconds(const SourceFile& f, const Sniffed& s) {
