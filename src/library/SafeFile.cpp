@@ -1,6 +1,8 @@
 #include "library/SafeFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +43,38 @@ bool WriteAll(int fd, std::string_view content) {
     return true;
 }
 
+// The rename is only on disk once its folder is; without this a power cut soon after a save can
+// bring the old file back, or none.
+void SyncFolder(const std::string& file) {
+    const std::size_t slash = file.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    static_cast<void>(::fsync(fd));
+    ::close(fd);
+}
+
+// A save that was killed leaves its temporary file ("NAME.tmpPID"); the next save takes away
+// those of processes that no longer run, so they do not pile up beside the program. A live
+// process's file is another instance's save in progress and is left alone.
+void RemoveLeftovers(const std::string& target) {
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    const std::string prefix = target.substr(slash == std::string::npos ? 0 : slash + 1) + ".tmp";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view name = e->d_name;
+        if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix) continue;
+        const std::string_view digits = name.substr(prefix.size());
+        if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string_view::npos) continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(std::string(digits)));
+        if (pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+        ::unlinkat(::dirfd(dir), e->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
 }  // namespace
 
 bool WriteFileAtomically(const std::string& path, std::string_view content) {
@@ -67,8 +101,13 @@ bool WriteFileAtomically(const std::string& path, std::string_view content) {
     if (ok && ::fsync(fd) != 0) ok = false;
     if (::close(fd) != 0) ok = false;
     if (ok && std::rename(temp.c_str(), target.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    SyncFolder(target);
+    RemoveLeftovers(target);
+    return true;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& content, std::size_t maxBytes) {

@@ -10,7 +10,8 @@ namespace quendo {
 // A file that exists and is read-only (the user may not write it, or its mode has no write bit,
 // which holds for root too) is left as it is, and the write fails. A replaced file keeps its
 // mode (and its owner, where the process may set it). A symbolic link is followed: the file it
-// points to is written and the link stays.
+// points to is written and the link stays. The temporary files that killed saves of path left
+// behind are removed by the next save that succeeds.
 bool WriteFileAtomically(const std::string& path, std::string_view content);
 
 // Reads a whole file; false when it cannot be opened. At most maxBytes are read.

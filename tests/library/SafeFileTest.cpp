@@ -2,13 +2,21 @@
 
 #include <gtest/gtest.h>
 #include <grp.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <set>
 #include <string>
+
+#include "library/Configuration.h"
 
 #include "support/Fakes.h"
 
@@ -177,6 +185,120 @@ TEST(SafeFileCallers, ReadOnlyConfigurationIsReported) {
     EXPECT_EQ(w.dialogs.shown[0].text, "Error 0003");
     EXPECT_EQ(dir.ReadFile("qnd.cfg"), "mine");
     EXPECT_EQ(Names(dir.path()), std::set<std::string>{"qnd.cfg"});
+}
+
+// A save killed at any point leaves the old file or the new one whole, never a mix or a cut-off
+// file; and the next save clears what the killed ones left.
+TEST(CutOffSaves, KilledAtRandomPointsLeaveTheOldFileOrTheNewOneWhole) {
+    FakeWorld w;
+    Core& c = *w.core;
+    TempDir dir;
+    c.nodes.ProgramFolder = dir.path();
+    c.nodes.MusicFolder = "/music/";
+    c.SetFirstRunValues(7);
+    for (int i = 0; i < 300; ++i) c.playlist.AddToPlaylist(w.AddFile("f/track " + std::to_string(i) + ".mp3", 60 + i));
+
+    // Two versions of each file, saved once to learn their exact bytes.
+    const std::string cfg = dir / "qnd.cfg", m3u = dir / "qnd.m3u";
+    ConfigurationData a{c.nodes.MusicFolder, c.cocktails.Table(), c.options, c.buttons}, b = a;
+    b.options.Edit1 = "/other music/";
+    b.cocktails.SetFirstRunValues(3);
+    ASSERT_TRUE(SaveConfiguration(cfg, b));
+    const std::string cfgB = dir.ReadFile("qnd.cfg");
+    ASSERT_TRUE(c.playlist.SavePlaylist());
+    const std::string m3uB = dir.ReadFile("qnd.m3u");
+    ASSERT_TRUE(SaveConfiguration(cfg, a));
+    const std::string cfgA = dir.ReadFile("qnd.cfg");
+    const std::int32_t head = c.playlist.Head();
+    c.playlist.Erase(0);
+    ASSERT_TRUE(c.playlist.SavePlaylist());
+    const std::string m3uA = dir.ReadFile("qnd.m3u");
+    ASSERT_NE(cfgA, cfgB);
+    ASSERT_NE(m3uA, m3uB);
+
+    std::mt19937 rng(2024);
+    int killedEarly = 0;
+    for (int round = 0; round < 300; ++round) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (bool first = true;; first = !first) {
+                SaveConfiguration(cfg, first ? b : a);
+                // The playlist's two versions differ by the head entry.
+                if (first) c.playlist.Insert(0, "x", head);
+                else c.playlist.Erase(0);
+                c.playlist.SavePlaylist();
+            }
+        }
+        ::usleep(std::uniform_int_distribution<unsigned>(0, 4000)(rng));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        if (!WIFSIGNALED(status)) ++killedEarly;
+        const std::string nowCfg = dir.ReadFile("qnd.cfg"), nowM3u = dir.ReadFile("qnd.m3u");
+        ASSERT_TRUE(nowCfg == cfgA || nowCfg == cfgB) << "round " << round << ": " << nowCfg.size() << " bytes";
+        ASSERT_TRUE(nowM3u == m3uA || nowM3u == m3uB) << "round " << round << ": " << nowM3u.size() << " bytes";
+    }
+    EXPECT_EQ(killedEarly, 0);
+    EXPECT_TRUE(LoadConfiguration(cfg, a, 7).has_value());
+
+    ASSERT_TRUE(SaveConfiguration(cfg, a));
+    ASSERT_TRUE(c.playlist.SavePlaylist());
+    EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"qnd.cfg", "qnd.m3u"}));
+}
+
+// Runs body in a child process and returns its exit code, or -1 when it did not exit.
+template <class Body>
+int InChild(Body body) {
+    const pid_t pid = ::fork();
+    if (pid < 0) return -1;
+    if (pid == 0) ::_exit(body());
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+// On a full disk, both files keep their old content, the user is told of each, and no temporary
+// file is left. The disk is a small tmpfs in a mount namespace of its own where that may be
+// made, and a file size limit otherwise (the same failing write, as EFBIG).
+TEST(CutOffSaves, FullDiskKeepsTheOldFilesAndSaysSo) {
+    for (const bool tmpfs : {true, false}) {
+        TempDir dir;
+        const int result = InChild([&] {
+            if (tmpfs) {
+                if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                    ::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=64k") != 0)
+                    return 77;
+            }
+            FakeWorld w;
+            Core& c = *w.core;
+            c.nodes.ProgramFolder = dir.path();
+            c.nodes.MusicFolder = "/music/";
+            c.SetFirstRunValues(7);
+            for (int i = 0; i < 2000; ++i) c.playlist.AddToPlaylist(w.AddFile("f/a long name for track " + std::to_string(i) + ".mp3", 60));
+            dir.WriteFile("qnd.cfg", "old settings");
+            dir.WriteFile("qnd.m3u", "old playlist");
+            if (tmpfs) {
+                std::ofstream filler(dir / "filler", std::ios::binary);
+                const std::string block(4096, 'x');
+                while (filler.write(block.data(), block.size())) filler.flush();
+            } else {
+                ::signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{64, 64};
+                if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 3;
+            }
+            c.SaveSession();
+            if (dir.ReadFile("qnd.cfg") != "old settings" || dir.ReadFile("qnd.m3u") != "old playlist") return 4;
+            if (w.dialogs.shown.size() != 2 || w.dialogs.shown[1].text != "Error 0003" ||
+                w.dialogs.shown[0].text != "The playlist file \"qnd.m3u\" could not be written.")
+                return 5;
+            std::set<std::string> names = Names(dir.path());
+            names.erase("filler");
+            return names == std::set<std::string>{"qnd.cfg", "qnd.m3u"} ? 0 : 6;
+        });
+        if (result == 77) continue;  // no tmpfs here: the size limit still runs
+        EXPECT_EQ(result, 0) << (tmpfs ? "tmpfs" : "size limit") << ": 4 old content lost, 5 messages, 6 files left";
+    }
 }
 
 }  // namespace
