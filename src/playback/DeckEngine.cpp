@@ -167,6 +167,8 @@ void DeckEngine::NextClick() {
 void DeckEngine::Mix_OFFClick() {
     if (isMixing_) return;  // disabled during a mix
     p_.display.CGauge1Max = BetweenMixGaugeMax();
+    // A smaller range must not leave the progress beyond it, with no tick to bring it back.
+    SetGaugeProgress(p_.display.CGauge1Progress);
 }
 
 void DeckEngine::RepeatClick() {

@@ -384,6 +384,19 @@ TEST_F(DeckEngine, SeekingNextAndMixOffGauge) {
 
 // ---- sound behaviour where the plain steps would go wrong ----
 
+TEST_F(DeckEngine, MixOffRaisedAfterAnEndedTrackKeepsTheGaugeInItsRange) {
+    c.buttons.Mix_OFF = true;
+    Add("A.mp3", 200);
+    Add("B.mp3", 180);
+    c.buttons.UP = false;
+    Tick(2010);  // A plays to its end; with UP up nothing follows and the tick stops
+    ASSERT_FALSE(c.deck.Timer1Enabled());
+    c.buttons.Mix_OFF = false;
+    c.Mix_OFFClick();
+    EXPECT_EQ(c.display.CGauge1Max, 194);
+    EXPECT_LE(c.display.CGauge1Progress, 194);
+}
+
 class RecordingPowerOff : public PowerOff {
 public:
     TempDir* dir = nullptr;
