@@ -216,10 +216,14 @@ private:
             core_->CloseRequest();
         };
         c.hooks.ShowSplashModal = [this, first] {
-            if (first) FirstSettings();
+            if (first) {
+                FirstSettings();
+                core_->SaveConfiguration();  // as the first run's set-up writes it
+            }
             else if (!core_->LoadConfiguration()) Violation("the configuration written at the close reads back as broken");
         };
         sessionOver_ = false;
+        playReadBack_ = false;
         c.FormCreate();
 
         // What the start-up is to find: the track taken off first, then the entries.
@@ -306,6 +310,10 @@ private:
                                    !core_->playlist.Empty() && core_->buttons.UP;
             const std::int64_t session = report_.sessions;
             Step([this] { core_->Timer1Timer(); });
+            if (core_->deck.isMixing() && ++mixTicks_ > core_->envelope.MixLength() + 1) {
+                Violation("the mix overran its " + std::to_string(core_->envelope.MixLength()) + " steps");
+                mixTicks_ = -1000000;  // once per mix
+            }
             if (mustStart && session == report_.sessions && startedIncoming_ < 0)
                 Violation("the mix reached its starting position with a head entry and UP down, but started nothing");
         }
@@ -432,7 +440,10 @@ private:
         }
         const bool mixing = core_->deck.isMixing();
         if (lastMixing_ && !mixing) ResolveMixEnd();
-        if (!lastMixing_ && mixing) ++report_.mixes;
+        if (!lastMixing_ && mixing) {
+            ++report_.mixes;
+            mixTicks_ = 0;
+        }
         lastMixing_ = mixing;
         Compare();
     }
@@ -589,6 +600,11 @@ private:
             if (!d.incomingName().empty() && FileOf(c.nodes.MusicFolder + d.incomingName()) != startedIncoming_)
                 Violation("the mix's incoming track is not the one started");
             if (s.Label1Caption != kMixCaption) Violation("a mix runs without the AutoMixing caption");
+            // Paused by Play, a mix waits for Play; with no deck paused nothing would resume it.
+            // (The settings' Cancel puts Play back without its click, which the next click mends.)
+            if (!d.Timer1Enabled() && c.buttons.Play && !playReadBack_ && current.state != psPaused &&
+                incoming.state != psPaused)
+                Violation("a mix stands still with no deck paused: states " + std::to_string(current.state) + "/" + std::to_string(incoming.state) + " step " + std::to_string(d.mixStep()) + " files " + current.fileName + " / " + incoming.fileName);
             if (s.NextEnabled || s.MixOffEnabled || c.editor.MixBarsEnabled || editor_->ScrollBar[15].enabled)
                 Violation("a mix runs with Next, MixOFF or the editor's length bars enabled");
         } else {
@@ -715,6 +731,7 @@ private:
             c.buttons.Play = !c.buttons.Play;
             Log(std::string("Play ") + (c.buttons.Play ? "down" : "up"));
             c.PlayClick();
+            playReadBack_ = false;
         } else if (r < 59) {
             // Mostly crossfading, now and then a stretch without.
             if (!c.buttons.Mix_OFF && Below(3) != 0) return;
@@ -754,13 +771,24 @@ private:
             if (how == 3 && n > 0) on[static_cast<std::size_t>(Below(n))] = true;
             Log("select " + std::to_string(std::count(on.begin(), on.end(), true)) + " entries");
             SetSelection(on);
-        } else if (r < 92) {
+        } else if (r < 91) {
             c.options.RadioGroup2 = EndingChoice();
             c.options.RadioGroup1 = Below(3);
             c.options.chkMusicFileTimeRem = Coin();
             c.options.chkAutoMixTimeRem = Coin();
             Log("settings: at startup " + std::to_string(c.options.RadioGroup1) + ", at the end " +
                 std::to_string(c.options.RadioGroup2));
+        } else if (r < 93) {
+            // The settings form: OK writes the file, Cancel reads it back, buttons included.
+            if (Coin()) {
+                Log("settings OK");
+                c.settings.BitBtn1Click();
+            } else {
+                Log("settings Cancel");
+                const bool play = c.buttons.Play;
+                c.settings.BitBtn2Click();
+                playReadBack_ = playReadBack_ || c.buttons.Play != play;
+            }
         } else if (r < 95) {
             const int x = Below(kStripWidth);
             Log("seek at " + std::to_string(x));
@@ -778,6 +806,7 @@ private:
         } else if (r < 98) {
             Log("key C (Play)");
             c.FormKeyDown('C');
+            playReadBack_ = false;
         } else if (Below(4) == 0) {
             EndSession("the user closes the window");
             c.CloseRequest();
@@ -835,6 +864,7 @@ private:
     std::unique_ptr<MixEditor> editor_;
     bool sessionOver_ = false;
     bool stopped_ = false;
+    bool playReadBack_ = false;  // Play's state came from the settings' Cancel, not a click
     bool timer2Running_ = false;
     double timer2Due_ = 0;
 
@@ -845,6 +875,7 @@ private:
     bool pendingAdvance_ = false;
     Advance advanceMode_ = Advance::TakeOff;
     bool lastMixing_ = false;
+    int mixTicks_ = 0;  // Timer1 ticks of the running mix
     std::vector<Entry> saved_;
     std::int32_t savedTakenOff_ = -1;
     std::vector<Entry> restoreExpected_;
