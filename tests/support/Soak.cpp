@@ -302,6 +302,8 @@ private:
         time_ += kTick;
         ++report_.ticks;
         if (deck1_.state == psPlaying || deck2_.state == psPlaying) report_.playingSeconds += kTick;
+        // What the clock sets off can add to the playlist only through a cocktail.
+        cocktailOnly_ = true;
         Step([this] { deck1_.Advance(kTick); });
         Step([this] { deck2_.Advance(kTick); });
         if (core_->deck.Timer1Enabled()) {
@@ -318,6 +320,7 @@ private:
                 Violation("the mix reached its starting position with a head entry and UP down, but started nothing");
         }
         if (timer2Running_ && time_ >= timer2Due_ - 1e-9) Step([this] { core_->Timer2Timer(); });
+        cocktailOnly_ = false;
     }
 
     void Step(const std::function<void()>& f) {
@@ -509,6 +512,13 @@ private:
             Violation("the probe was given a path outside the library: " + path);
             return;
         }
+        if (cocktailOnly_) {
+            const CocktailTable& t = core_->cocktails.Table();
+            bool fits = false;
+            for (const Ingredient& g : t[t.CurrentCocktail].ingredients)
+                fits = fits || (g.parts > 0 && g.folder == core_->nodes.File(k).parentFolder);
+            if (!fits) Violation("a cocktail drew " + path + ", from none of its ingredient folders");
+        }
         if (WholeSeconds(probeSeconds_[static_cast<std::size_t>(k)]) == 0) return;  // declined, silently
         ++report_.added;
         int p = -1;
@@ -574,6 +584,14 @@ private:
             lastTexts_ = pl.ListBox1();
         }
 
+        if (totalDue_) {
+            totalDue_ = false;
+            std::int64_t total = 0;
+            for (std::int32_t f : pl.ListBox2())
+                if (c.nodes.IsFile(f)) total += c.nodes.File(f).durationSeconds;
+            if (s.StaticText1 != TimeText(static_cast<std::int32_t>(total)))
+                Violation("the playlist total reads " + s.StaticText1 + " for " + std::to_string(total) + " s");
+        }
         if (s.CGauge1Max < 0 || s.CGauge1Progress < 0 || s.CGauge1Progress > s.CGauge1Max)
             Violation("the gauge shows " + std::to_string(s.CGauge1Progress) + " of " + std::to_string(s.CGauge1Max));
         for (const std::string* t : {&s.StaticText1, &s.StaticText2, &s.StaticText3})
@@ -699,6 +717,7 @@ private:
                 else kept.push_back(e);
             }
             model_ = std::move(kept);
+            totalDue_ = true;
         } else if (r < 36) {
             if (Coin()) return;
             Log("clear");
@@ -706,6 +725,7 @@ private:
             if (!MenusAct()) return;
             report_.cleared += static_cast<std::int64_t>(model_.size());
             model_.clear();
+            totalDue_ = true;
         } else if (r < 44) {
             if (Coin()) {
                 Log("key B (Next)");
@@ -760,7 +780,9 @@ private:
                 c.ComboBox1Change(i);
             }
             Log("make a cocktail");
+            cocktailOnly_ = true;
             c.MenuCommand(cmMakeCocktail);
+            cocktailOnly_ = false;
         } else if (r < 81) {
             EditEnvelope();
         } else if (r < 89) {
@@ -864,7 +886,9 @@ private:
     std::unique_ptr<MixEditor> editor_;
     bool sessionOver_ = false;
     bool stopped_ = false;
-    bool playReadBack_ = false;  // Play's state came from the settings' Cancel, not a click
+    bool playReadBack_ = false;
+    bool cocktailOnly_ = false;  // additions now can only be a cocktail's draws
+    bool totalDue_ = false;      // the last action refreshed the total  // Play's state came from the settings' Cancel, not a click
     bool timer2Running_ = false;
     double timer2Due_ = 0;
 
