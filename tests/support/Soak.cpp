@@ -837,8 +837,14 @@ private:
 
     void EditEnvelope() {
         MixEditor& e = *editor_;
-        const int op = Below(5);
-        if (op == 0) {
+        const int op = Below(6);
+        if (op == 5) {
+            // Shown again (any time, a mix included) it reads the envelope into its bars.
+            const bool show = Coin();
+            Log(show ? "editor: shown" : "editor: closed");
+            if (show) e.FormShow();
+            else e.FormClose();
+        } else if (op == 0) {
             const int at = Below(e.ScrollBar[13].max + 1);
             Log("editor: cursor to " + std::to_string(at));
             e.ScrollBarChange(13, at);
