@@ -61,12 +61,9 @@ void DeckEngine::DeckReachedEnd(Deck deck) {
         if (isMixing_ && deck == incomingDeck_ && !incomingName_.empty()) incomingEnded_ = true;
         return;
     }
-    if (p_.buttons.Mix_OFF) {
-        TrackEnded();
-        return;
-    }
     // With crossfading on, the tick ends the track; but a file shorter than its measured length
     // ends before its mix can start, and waiting for the tick would mean silence for good.
+    // A running mix ends the track itself, even with MixOFF read back down during it.
     if (!isMixing_) TrackEnded();
 }
 
@@ -167,6 +164,8 @@ void DeckEngine::NextClick() {
 void DeckEngine::Mix_OFFClick() {
     if (isMixing_) return;  // disabled during a mix
     p_.display.CGauge1Max = BetweenMixGaugeMax();
+    // A smaller range must not leave the progress beyond it, with no tick to bring it back.
+    SetGaugeProgress(p_.display.CGauge1Progress);
 }
 
 void DeckEngine::RepeatClick() {
@@ -199,7 +198,9 @@ void DeckEngine::Timer1Timer() {
     const std::int64_t remaining = static_cast<std::int64_t>(trackLength_) - position;
     const int lead = Lead();
 
-    if (p_.buttons.Mix_OFF || (!isMixing_ && remaining > lead)) {
+    // MixOFF is disabled during a mix, but the settings' Cancel can still read it back down:
+    // a mix once started runs to its end, or it would stand still for good.
+    if (!isMixing_ && (p_.buttons.Mix_OFF || remaining > lead)) {
         SetGaugeProgress(static_cast<std::int64_t>(position) + 2);
         p_.display.StaticText3 = p_.options.chkMusicFileTimeRem
                                   ? TimeText(static_cast<std::int32_t>(std::max<std::int64_t>(0, remaining)))
@@ -242,7 +243,7 @@ void DeckEngine::Timer1Timer() {
         if (!p_.playlist.Empty() && p_.playlist.Head() == incomingNodeId_) AdvancePlaylist();
         else p_.playlist.SetTakenOff(incomingNodeId_);
         incomingNodeId_ = -1;
-        p_.display.CGauge1Max = std::max(0, trackLength_ - lead);
+        p_.display.CGauge1Max = BetweenMixGaugeMax();
         p_.display.StaticText2 = TimeText(trackLength_);
         if (incomingEnded_) {
             incomingEnded_ = false;

@@ -384,6 +384,33 @@ TEST_F(DeckEngine, SeekingNextAndMixOffGauge) {
 
 // ---- sound behaviour where the plain steps would go wrong ----
 
+TEST_F(DeckEngine, MixOffReadBackDuringAMixLetsTheMixFinish) {
+    Add("A.mp3", 200);
+    Add("B.mp3", 180);
+    TickUntilMixStarts();
+    ASSERT_TRUE(c.deck.isMixing());
+    c.buttons.Mix_OFF = true;  // the settings' Cancel puts back a saved state; the button is disabled
+    w.deck1.position = 200;    // the outgoing track ends within the mix
+    EXPECT_EQ(TickUntilMixEnds(), 61);
+    EXPECT_TRUE(c.deck.Timer1Enabled());
+    EXPECT_EQ(Current().fileName, "/music/B.mp3");
+    EXPECT_EQ(c.display.CGauge1Max, 180);  // MixOFF down: the whole track
+    EXPECT_TRUE(c.display.NextEnabled);
+}
+
+TEST_F(DeckEngine, MixOffRaisedAfterAnEndedTrackKeepsTheGaugeInItsRange) {
+    c.buttons.Mix_OFF = true;
+    Add("A.mp3", 200);
+    Add("B.mp3", 180);
+    c.buttons.UP = false;
+    Tick(2010);  // A plays to its end; with UP up nothing follows and the tick stops
+    ASSERT_FALSE(c.deck.Timer1Enabled());
+    c.buttons.Mix_OFF = false;
+    c.Mix_OFFClick();
+    EXPECT_EQ(c.display.CGauge1Max, 194);
+    EXPECT_LE(c.display.CGauge1Progress, 194);
+}
+
 class RecordingPowerOff : public PowerOff {
 public:
     TempDir* dir = nullptr;
