@@ -155,7 +155,8 @@ public:
         const MixState& m = mix_;
         if (m.gen != p.gen) return true;  // the old material still fades out
         if (m.end != kNoEnd) return true;
-        return m.limit - m.readIdx >= std::max<std::uint64_t>(static_cast<std::uint64_t>(frames) + kStarveFrames, kPrimeFrames) ||
+        const std::uint64_t enough = std::max<std::uint64_t>(static_cast<std::uint64_t>(frames) + kStarveFrames, kPrimeFrames);
+        return m.limit - m.readIdx >= enough ||
                ring_.FreeFrames() < static_cast<std::uint32_t>(kDecodeChunk);
     }
     void Wake() { wake_.notify_one(); }

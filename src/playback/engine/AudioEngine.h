@@ -52,7 +52,8 @@ public:
     bool HasDevice() const { return device_ != 0; }
     // The driver in use ("dummy" after the fallback), "" without a device.
     const std::string& DriverName() const { return driver_; }
-    // Mixer callbacks that found a playing deck's ring short of data.
+    // Mixer callbacks that found a playing deck's ring short of data (down to the last few
+    // milliseconds, which it keeps to fade out over).
     std::uint64_t Underruns() const { return underruns_.load(std::memory_order_relaxed); }
 
     // The mixer itself: what the device callback runs. Never locks, allocates, waits or decodes.
