@@ -25,6 +25,9 @@ constexpr int kDecodeChunk = 4096;
 constexpr std::uint32_t kRefillFrames = 16384;  // the decoder wakes to work in batches, not per chunk
 constexpr int kPrimeFrames = 4096;     // buffered before a new file or seek is heard
 constexpr float kFadeFrames = 256.0f;  // start, pause and seek fades (about 6 ms)
+// Frames a playing deck holds back while its end is unknown: a fade from full level reaches its
+// last step, 1/kFadeFrames, on the last frame there is.
+constexpr std::uint64_t kStarveFrames = static_cast<std::uint64_t>(kFadeFrames) - 1;
 constexpr auto kDecoderPoll = std::chrono::milliseconds(20);
 
 // Heard position and its generation in one word, so a reader never pairs one seek's generation
@@ -152,7 +155,8 @@ public:
         const MixState& m = mix_;
         if (m.gen != p.gen) return true;  // the old material still fades out
         if (m.end != kNoEnd) return true;
-        return m.limit - m.readIdx >= static_cast<std::uint64_t>(std::max(frames, kPrimeFrames)) ||
+        const std::uint64_t enough = std::max<std::uint64_t>(static_cast<std::uint64_t>(frames) + kStarveFrames, kPrimeFrames);
+        return m.limit - m.readIdx >= enough ||
                ring_.FreeFrames() < static_cast<std::uint32_t>(kDecodeChunk);
     }
     void Wake() { wake_.notify_one(); }
@@ -195,17 +199,21 @@ public:
         const float dr = (tr - m.gr) / static_cast<float>(frames);
         const bool fadeIn = want && m.primed;
         constexpr float step = 1.0f / kFadeFrames;
+        // Until the end is known, the last frames are kept for a fade-out, so that a decoder
+        // falling behind is heard as a short fade rather than a cut. Past this point the level
+        // never exceeds what is left to fade out over.
+        const std::uint64_t keep = m.end == kNoEnd ? kStarveFrames : 0;
         bool shortOfData = false;
         // The loop works on locals: stores through `out` could otherwise be taken to alias them.
         float gl = m.gl, gr = m.gr, fade = m.fade;
         std::uint64_t at = m.readIdx;
         int i = 0;
         while (i < frames) {
-            if (fadeIn && fade >= 1.0f && avail > 0) {
+            if (fadeIn && fade >= 1.0f && avail > keep) {
                 // At full level: a run of frames that lie in a row in the ring, with no fade to
                 // follow (the same sums as below with a fade of exactly 1).
                 const std::uint64_t run = std::min<std::uint64_t>(
-                    {avail, static_cast<std::uint64_t>(frames - i), ring_.RunFrom(at)});
+                    {avail - keep, static_cast<std::uint64_t>(frames - i), ring_.RunFrom(at)});
                 const float* s = ring_.At(at);
                 float* o = out + 2 * i;
                 for (std::uint64_t k = 0; k < run; ++k) {
@@ -221,8 +229,10 @@ public:
             }
             gl += dl;
             gr += dr;
-            if (!fadeIn && fade <= 0.0f) {
+            const bool up = fadeIn && avail > keep;
+            if (!up && fade <= 0.0f) {
                 fade = 0.0f;
+                if (fadeIn) shortOfData = true;  // starved: silent until the decoder catches up
                 break;
             }
             if (avail == 0) {
@@ -237,7 +247,8 @@ public:
                 fade = 0.0f;  // whatever comes next fades in
                 break;
             }
-            fade = fadeIn ? std::min(1.0f, fade + step) : std::max(0.0f, fade - step);
+            if (fadeIn && !up) shortOfData = true;
+            fade = up ? std::min(1.0f, fade + step) : std::max(0.0f, fade - step);
             const float* s = ring_.At(at);
             out[2 * i] += s[0] * gl * fade;
             out[2 * i + 1] += s[1] * gr * fade;
@@ -442,6 +453,7 @@ AudioEngine::AudioEngine(EngineOptions options)
     deck2_ = std::make_unique<DeckPlayer>(*this, options_.sampleRate, 2);
     probe_ = std::make_unique<ProbePlayer>();
     if (options_.openDevice) OpenDevice();
+    if (!device_) scratch_.resize(2 * static_cast<std::size_t>(std::max(options_.blockFrames, 1)));
 }
 
 AudioEngine::~AudioEngine() {
@@ -504,6 +516,7 @@ MediaPlayer& AudioEngine::Probe() { return *probe_; }
 
 void AudioEngine::SetPostToUiThread(std::function<void(std::function<void()>)> post) {
     std::lock_guard lock(postMutex_);
+    hasPost_.store(static_cast<bool>(post), std::memory_order_release);
     post_ = std::move(post);
 }
 
@@ -522,20 +535,18 @@ void AudioEngine::DeliverPendingEvents() {
 }
 
 void AudioEngine::Mix(float* out, int frames) {
+    void (*hook)(bool) = mixHook_.load(std::memory_order_relaxed);
+    if (hook) hook(true);
     std::fill(out, out + 2 * frames, 0.0f);
     const bool short1 = deck1_->MixInto(out, frames);
     const bool short2 = deck2_->MixInto(out, frames);
     if (short1 || short2) underruns_.fetch_add(1, std::memory_order_relaxed);
+    if (hook) hook(false);
 }
 
 void AudioEngine::render(float* out, int frames) {
     if (device_) return;  // the device's callback owns the mixer
-    std::vector<float> scratch;
-    if (!out) scratch.resize(2 * static_cast<std::size_t>(options_.blockFrames));
-    const bool deliver = [this] {
-        std::lock_guard lock(postMutex_);
-        return !post_;
-    }();
+    const bool deliver = !hasPost_.load(std::memory_order_acquire);
     for (int done = 0; done < frames;) {
         const int n = std::min(options_.blockFrames, frames - done);
         // Offline, the mixer waits for the decoders rather than reporting an underrun.
@@ -545,7 +556,7 @@ void AudioEngine::render(float* out, int frames) {
             deck2_->Wake();
             std::this_thread::sleep_for(std::chrono::microseconds(50));
         }
-        Mix(out ? out + 2 * static_cast<std::size_t>(done) : scratch.data(), n);
+        Mix(out ? out + 2 * static_cast<std::size_t>(done) : scratch_.data(), n);
         done += n;
         if (deliver) DeliverPendingEvents();
     }
@@ -554,6 +565,8 @@ void AudioEngine::render(float* out, int frames) {
 AudioEngine::DeckRing AudioEngine::DeckRingForTest(int deck) const {
     return (deck == 2 ? deck2_ : deck1_)->RingForTest();
 }
+
+void AudioEngine::SetMixHookForTest(void (*hook)(bool entering)) { mixHook_.store(hook, std::memory_order_relaxed); }
 
 void AudioEngine::SetDecodeGateForTest(std::function<int(int, int)> gate) {
     deck1_->SetDecodeGate(gate);

@@ -43,7 +43,8 @@ public:
     void DeliverPendingEvents();
 
     // Offline mixing (only when the engine was made without a device): the next `frames` frames of
-    // interleaved stereo, waiting for the decoders as needed. `out` may be null.
+    // interleaved stereo, waiting for the decoders as needed. `out` may be null. Neither allocates
+    // nor locks, but for the EndOfStream handlers it may run.
     void render(float* out, int frames);
     std::vector<float> render(int frames);
 
@@ -51,7 +52,8 @@ public:
     bool HasDevice() const { return device_ != 0; }
     // The driver in use ("dummy" after the fallback), "" without a device.
     const std::string& DriverName() const { return driver_; }
-    // Mixer callbacks that found a playing deck's ring short of data.
+    // Mixer callbacks that found a playing deck's ring short of data (down to the last few
+    // milliseconds, which it keeps to fade out over).
     std::uint64_t Underruns() const { return underruns_.load(std::memory_order_relaxed); }
 
     // The mixer itself: what the device callback runs. Never locks, allocates, waits or decodes.
@@ -71,6 +73,9 @@ public:
     // to give should wait a little first). It may block, but not for ever: the engine's
     // destructor waits for the decoder threads.
     void SetDecodeGateForTest(std::function<int(int deck, int frames)> gate);
+    // Tests only: `hook` runs on the mixing thread on entry to Mix (true) and on leaving (false),
+    // so that a test can tell the mixer's thread and moment from any other, the device's too.
+    void SetMixHookForTest(void (*hook)(bool entering));
 
 private:
     friend class DeckPlayer;
@@ -87,6 +92,9 @@ private:
     std::shared_ptr<std::atomic<bool>> alive_;
     std::atomic<bool> eventPosted_{false};
     std::atomic<std::uint64_t> underruns_{0};
+    std::atomic<bool> hasPost_{false};        // whether post_ is set, for render() to ask without a lock
+    std::vector<float> scratch_;              // render()'s output when the caller wants none
+    std::atomic<void (*)(bool)> mixHook_{nullptr};
 };
 
 // Gains as the player's units define them.

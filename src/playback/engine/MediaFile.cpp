@@ -181,6 +181,10 @@ std::unique_ptr<Demuxer> OpenDemuxer(std::shared_ptr<SourceFile> file, const Sni
     raw->probesize = kStreamProbeBytes;
     raw->max_analyze_duration = kAnalyzeMicroseconds;
     raw->format_probesize = kFormatProbeBytes;
+    // FFmpeg's WAV reader looks for other audio carried as 16-bit PCM over its first 32 packets, but
+    // a seek before those are read widens the look to every packet up to a megabyte, all read (and
+    // the buffer grown packet by packet) before the first sample: keep the reader's own bound.
+    if (sniffed.kind == Container::kWavPcm || sniffed.kind == Container::kWav) raw->max_probe_packets = 32;
     if (avformat_open_input(&raw, d->file->Path().c_str(), format, nullptr) != 0) return nullptr;  // frees raw
     d->fmt.reset(raw);
     d->stream = PickAudioStream(raw);

@@ -1,0 +1,173 @@
+// The engine on a busy or slow machine: a decoder that falls behind is heard as a short fade out
+// and back in, never as a cut; an interface thread that stalls costs the device nothing.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "playback/engine/AudioEngine.h"
+#include "support/Audio.h"
+#include "support/Fakes.h"
+
+using namespace quendo;
+using quendo::audio::AudioEngine;
+using quendo::audio::EngineOptions;
+using quendo::testing::ToneWav;
+
+namespace {
+
+constexpr int kRate = 44100;
+
+float LargestStep(const std::vector<float>& v, int channel) {
+    float worst = 0;
+    for (std::size_t i = 1; 2 * i + 1 < v.size(); ++i)
+        worst = std::max(worst, std::fabs(v[2 * i + channel] - v[2 * (i - 1) + channel]));
+    return worst;
+}
+
+double Rms(const std::vector<float>& v, std::size_t fromFrame) {
+    double sum = 0;
+    std::size_t n = 0;
+    for (std::size_t i = fromFrame; 2 * i + 1 < v.size(); ++i, ++n) sum += double(v[2 * i]) * v[2 * i];
+    return n ? std::sqrt(sum / n) : 0;
+}
+
+// Frames the decoder may read, handed out by the test.
+class Budget {
+public:
+    void Set(long frames) {
+        std::lock_guard lock(m_);
+        left_ = frames;
+    }
+    void Add(long frames) {
+        std::lock_guard lock(m_);
+        left_ += frames;
+    }
+    int Take(int frames) {
+        {
+            std::lock_guard lock(m_);
+            const int n = static_cast<int>(std::min<long>(frames, left_));
+            left_ -= n;
+            if (n > 0) return n;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return 0;
+    }
+
+private:
+    std::mutex m_;
+    long left_ = 1L << 40;
+};
+
+// The test thread is the device: it calls the mixer, which never waits for the decoder.
+TEST(SlowMachine, ADecoderBelowRealTimeFadesOutAndBackInWithoutAClick) {
+    quendo::testing::TempDir d;
+    d.WriteFile("a.wav", ToneWav(30.0, 440, 0.5));
+    Budget budget;  // outlives the engine, whose decoder thread calls it
+    AudioEngine engine{EngineOptions{false, kRate, 512}};
+    engine.SetDecodeGateForTest([&budget](int, int frames) { return budget.Take(frames); });
+    MediaPlayer& deck = engine.Deck1();
+    deck.SetFileName(d / "a.wav");
+    deck.Play();
+
+    const auto ahead = [&] {
+        const auto r = engine.DeckRingForTest(1);
+        return r.written - r.mixerAt;
+    };
+    const auto waitAhead = [&](std::uint64_t frames) {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (ahead() < frames && std::chrono::steady_clock::now() < give_up)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return ahead() >= frames;
+    };
+    std::vector<float> all, block(2 * 512);
+    const auto mix = [&](int blocks) {
+        for (; blocks > 0; --blocks) {
+            engine.Mix(block.data(), 512);
+            all.insert(all.end(), block.begin(), block.end());
+        }
+    };
+
+    ASSERT_TRUE(waitAhead(32768));
+    mix(40);
+    const float own = LargestStep(all, 0);
+    const double full = Rms(all, 2048);
+    ASSERT_GT(own, 0.02f);
+    ASSERT_EQ(engine.Underruns(), 0u);
+
+    // A quarter of real time: the ring drains, then the deck lives from hand to mouth.
+    budget.Set(0);
+    for (int b = 0; b < 400; ++b) {
+        budget.Add(128);
+        mix(1);
+    }
+    EXPECT_GT(engine.Underruns(), 0u) << "a starved deck is counted";
+
+    // The decoder catches up: the deck fades back in, and stays (the ring holds more than the
+    // test then mixes, however fast it goes).
+    budget.Set(1L << 40);
+    ASSERT_TRUE(waitAhead(40000));
+    const std::uint64_t starved = engine.Underruns();
+    const std::size_t recovered = all.size() / 2;
+    mix(60);
+    EXPECT_EQ(engine.Underruns(), starved);
+    EXPECT_NEAR(Rms(all, recovered + 2048) / full, 1.0, 0.01);
+
+    EXPECT_LE(LargestStep(all, 0), own * 1.05) << "no click where the data ran out or came back";
+    EXPECT_LE(LargestStep(all, 1), own * 1.05);
+}
+
+// The main window's timers call the engine; when the interface thread stalls (a slow dialog, a
+// busy disk), the device goes on mixing a crossfade from what the decoders have buffered.
+TEST(SlowMachine, AStalledInterfaceThreadCostsTheDeviceNothing) {
+    quendo::testing::TempDir d;
+    d.WriteFile("a.wav", ToneWav(30.0, 440, 0.5));
+    const std::string b = d / "b.mp3";
+    ASSERT_GT(quendo::testing::MakeFixture("mp3-cbr", 20.0, b).frames, 0) << "the demo library tool";
+    AudioEngine engine{EngineOptions{true, kRate, 512}};  // SDL's dummy driver in tests
+    ASSERT_TRUE(engine.HasDevice());
+    MediaPlayer& out = engine.Deck1();
+    MediaPlayer& in = engine.Deck2();
+    out.SetFileName(d / "a.wav");
+    out.Play();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    // Six seconds of crossfade in 50 ms steps, the interface thread stalling for half a second
+    // every two seconds; the new deck is loaded and started from inside the fade.
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    auto nextStall = start + std::chrono::seconds(1);
+    int stalls = 0;
+    for (;;) {
+        const double t = std::chrono::duration<double>(Clock::now() - start).count();
+        if (t >= 6.0) break;
+        if (t >= 0.3 && in.Duration() == 0) {
+            in.SetFileName(b);
+            in.SetVolume(-10000);
+            in.Play();
+        }
+        const double p = t / 6.0;
+        out.SetVolume(static_cast<int>(-4000 * p));
+        in.SetVolume(static_cast<int>(-4000 * (1 - p)));
+        out.SetBalance(static_cast<int>(2000 * std::sin(t)));
+        engine.DeliverPendingEvents();
+        if (Clock::now() >= nextStall) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            nextStall += std::chrono::seconds(2);
+            ++stalls;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(stalls, 3);
+    EXPECT_EQ(engine.Underruns(), 0u);
+    // The device really mixed all along: the dummy driver consumes in real time.
+    EXPECT_GT(in.CurrentPosition(), 3.0);
+    EXPECT_EQ(in.PlayState(), psPlaying);
+}
+
+}  // namespace

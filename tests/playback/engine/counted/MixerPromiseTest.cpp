@@ -1,0 +1,135 @@
+// The mixer neither allocates nor locks, offline or on the device's thread, while both decks play
+// and the interface thread moves gains, seeks and loads files.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Counting.h"
+#include "playback/engine/AudioEngine.h"
+#include "support/Audio.h"
+#include "support/Fakes.h"
+
+using namespace quendo;
+using quendo::audio::AudioEngine;
+using quendo::audio::EngineOptions;
+
+namespace {
+
+constexpr int kRate = 44100;
+
+::testing::AssertionResult NoneCounted() {
+    const counting::Counts c = counting::Read();
+    if (c.allocations == 0 && c.locks == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << c.allocations << " allocation calls and " << c.locks
+                                         << " lock calls, the first " << c.first;
+}
+
+struct Files {
+    quendo::testing::TempDir dir;
+    std::vector<std::string> paths;
+    Files() {
+        dir.WriteFile("a.wav", quendo::testing::ToneWav(8.0, 440, 0.5));
+        paths.push_back(dir / "a.wav");
+        for (const char* kind : {"mp3-cbr", "wma"}) {
+            const std::string p = dir / (std::string("b.") + (kind[0] == 'm' ? "mp3" : "wma"));
+            if (quendo::testing::MakeFixture(kind, 8.0, p).frames > 0) paths.push_back(p);
+        }
+        dir.WriteFile("junk.mp3", std::string(5000, 'q'));
+        paths.push_back(dir / "junk.mp3");
+    }
+};
+
+// What the main window does between two of the mixer's blocks: gains every time, now and then a
+// seek, a pause and play, a new file.
+void Interfere(AudioEngine& engine, const Files& files, int n) {
+    MediaPlayer& d1 = engine.Deck1();
+    MediaPlayer& d2 = engine.Deck2();
+    d1.SetVolume(-(n * 37) % 4000);
+    d2.SetVolume(-4000 + (n * 37) % 4000);
+    d1.SetBalance(static_cast<int>(3000 * std::sin(n * 0.1)));
+    d2.SetBalance(-static_cast<int>(3000 * std::sin(n * 0.1)));
+    if (n % 23 == 0) d1.SetCurrentPosition((n % 7) * 0.9);
+    if (n % 31 == 0) d2.SetCurrentPosition((n % 5) * 1.1);
+    if (n % 41 == 0) d1.Pause();
+    if (n % 41 == 3) d1.Play();
+    if (n % 57 == 0) {
+        MediaPlayer& d = n % 2 ? d1 : d2;
+        d.SetFileName(files.paths[static_cast<std::size_t>(n / 57) % files.paths.size()]);
+        d.Play();
+    }
+    engine.DeliverPendingEvents();
+}
+
+TEST(MixerPromise, TheCountersSeeAllocationsAndLocksOnMarkedThreadsOnly) {
+    counting::Reset();
+    std::mutex m;
+    std::thread([&] {
+        std::vector<int> v(100);
+        std::lock_guard lock(m);
+    }).join();
+    EXPECT_TRUE(NoneCounted()) << "an unmarked thread";
+    counting::Mark(true);
+    {
+        std::vector<int> v(100);
+        std::lock_guard lock(m);
+    }
+    counting::Mark(false);
+    const counting::Counts c = counting::Read();
+    EXPECT_GE(c.allocations, 2u);
+    EXPECT_EQ(c.locks, 1u);
+    counting::Reset();
+}
+
+TEST(MixerPromise, OfflineRenderNeitherAllocatesNorLocks) {
+    Files files;
+    AudioEngine engine{EngineOptions{false, kRate, 512}};
+    engine.Deck1().SetFileName(files.paths[0]);
+    engine.Deck2().SetFileName(files.paths[1 % files.paths.size()]);
+    engine.Deck1().Play();
+    engine.Deck2().Play();
+    std::vector<float> out(2 * 1024);
+    counting::Reset();
+    for (int n = 0; n < 1500; ++n) {  // about 35 s of sound
+        Interfere(engine, files, n);
+        counting::Mark(true);
+        engine.render(out.data(), 1024);
+        engine.render(nullptr, 512);
+        counting::Mark(false);
+    }
+    EXPECT_TRUE(NoneCounted());
+}
+
+std::atomic<long> gMixes{0};
+void MarkMixer(bool entering) {
+    counting::Mark(entering);
+    if (entering) gMixes.fetch_add(1, std::memory_order_relaxed);
+}
+
+TEST(MixerPromise, TheDeviceCallbackNeitherAllocatesNorLocks) {
+    Files files;
+    AudioEngine engine{EngineOptions{true, kRate, 512}};  // SDL's dummy driver in tests
+    ASSERT_TRUE(engine.HasDevice());
+    engine.Deck1().SetFileName(files.paths[0]);
+    engine.Deck2().SetFileName(files.paths[1 % files.paths.size()]);
+    engine.Deck1().Play();
+    engine.Deck2().Play();
+    counting::Reset();
+    gMixes = 0;
+    engine.SetMixHookForTest(MarkMixer);
+    const auto start = std::chrono::steady_clock::now();
+    for (int n = 0; std::chrono::steady_clock::now() - start < std::chrono::seconds(3); ++n) {
+        Interfere(engine, files, n);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    engine.SetMixHookForTest(nullptr);
+    EXPECT_GT(gMixes.load(), 20) << "the device mixed";
+    EXPECT_TRUE(NoneCounted());
+}
+
+}  // namespace
