@@ -541,6 +541,12 @@ void AudioEngine::Mix(float* out, int frames) {
     const bool short1 = deck1_->MixInto(out, frames);
     const bool short2 = deck2_->MixInto(out, frames);
     if (short1 || short2) underruns_.fetch_add(1, std::memory_order_relaxed);
+    // Damaged frames can decode far above full scale, or to NaN; what a device does with those
+    // is its own (wrapped, or a burst of noise), so they end here, clipped or silenced.
+    for (float* p = out; p != out + 2 * frames; ++p) {
+        const float v = *p;
+        *p = v > 1.0f ? 1.0f : v < -1.0f ? -1.0f : v == v ? v : 0.0f;
+    }
     if (hook) hook(false);
 }
 

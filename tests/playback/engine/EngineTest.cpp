@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,6 +45,36 @@ struct Offline {
     }
     std::vector<float> Seconds(double s) { return engine.render(static_cast<int>(s * kRate)); }
 };
+
+// A damaged or hostile file can decode to samples far above full scale, or to NaN and infinity;
+// none of that may reach the sound card, and the music around it plays on.
+TEST(Engine, SamplesBeyondFullScaleOrNotFiniteNeverReachTheOutput) {
+    auto u32 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    auto u16 = [](std::uint16_t v) { return std::string{char(v), char(v >> 8)}; };
+    const std::uint32_t frames = kRate, data = frames * 8;
+    std::string wav = "RIFF" + u32(36 + data) + "WAVEfmt " + u32(16) + u16(3) + u16(2) + u32(kRate) + u32(kRate * 8) +
+                      u16(8) + u16(32) + "data" + u32(data);
+    const float wild[] = {24.8f, -30.0f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                          -std::numeric_limits<float>::infinity()};
+    for (std::uint32_t i = 0; i < 2 * frames; ++i) {
+        const float v = (i / 2000) % 2 ? wild[(i / 2) % 5] : 0.5f * std::sin(0.06f * static_cast<float>(i / 2));
+        char b[4];
+        std::memcpy(b, &v, 4);
+        wav.append(b, 4);
+    }
+    quendo::testing::TempDir d;
+    d.WriteFile("wild.wav", wav);
+    Offline o;
+    o.engine.Deck1().SetFileName(d / "wild.wav");
+    o.engine.Deck2().SetFileName(d / "wild.wav");
+    o.engine.Deck1().Play();
+    o.engine.Deck2().Play();
+    const auto out = o.Seconds(0.9);
+    std::size_t bad = 0;
+    for (float v : out) bad += !(std::fabs(v) <= 1.0f);
+    EXPECT_EQ(bad, 0u) << "of " << out.size() << " samples";
+    EXPECT_GT(Rms(out, 0), 0.1) << "the sound goes on around the wild samples";
+}
 
 TEST(Engine, PositionFollowsRenderedFramesSeekAndPause) {
     quendo::testing::TempDir d;
