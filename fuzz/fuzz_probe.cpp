@@ -1,0 +1,88 @@
+// The probe's own header readers on any bytes, read as a file: the length they give is finite,
+// not negative, and no longer than the bytes could hold. FFmpeg is never reached: only the kinds
+// the headers measure (MPEG audio, PCM WAV) are measured; ASF's header reader runs alone.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "FuzzCheck.h"
+#include "playback/engine/FileFormats.h"
+#include "playback/engine/MediaFile.h"
+#include "playback/engine/SourceFile.h"
+
+using namespace quendo::audio;
+
+namespace {
+
+// The bytes as a regular file in memory, opened again for each input through /proc.
+std::shared_ptr<SourceFile> AsFile(const std::uint8_t* data, std::size_t size) {
+    static const int fd = ::memfd_create("quendo-fuzz-probe", MFD_CLOEXEC);
+    FUZZ_CHECK(fd >= 0);
+    FUZZ_CHECK(::ftruncate(fd, 0) == 0);
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+        FUZZ_CHECK(n > 0);
+        done += static_cast<std::size_t>(n);
+    }
+    static const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    return SourceFile::Open(path);
+}
+
+// The longest a byte of MPEG audio can last, from the frame tables of ParseFrameHeader: a frame
+// lasts samples / rate and takes samples / 8 * bitrate / rate bytes (rounded down, plus padding),
+// so bytes per sample go no lower than bitrate / (8 * rate), whose least valid value is
+// 8 kbit/s at 24 kHz (MPEG 2, layers 2 and 3): 1/24 byte per sample. The decoder may label a frame
+// with the previous frame's rate, the lowest of which is 8 kHz, so a byte lasts at most
+// 24 / 8000 s. A last frame cut short counts whole from 4 bytes on: one frame more, at most
+// 1152 samples at 8 kHz.
+constexpr double kMp3SecondsPerByte = 24.0 / 8000.0;
+constexpr double kMp3LastFrameSeconds = 1152.0 / 8000.0;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const auto file = AsFile(data, size);
+    FUZZ_CHECK(file && file->Size() == static_cast<std::int64_t>(size));
+    const auto bytes = static_cast<std::int64_t>(size);
+
+    // The tag readers stay inside the file.
+    const std::int64_t tagsEnd = SkipId3v2(*file, 0);
+    FUZZ_CHECK(tagsEnd >= 0);
+    const std::int64_t audioEnd = AudioEnd(*file, std::min(tagsEnd, bytes));
+    FUZZ_CHECK(audioEnd >= std::min(tagsEnd, bytes) && audioEnd <= bytes);
+
+    if (const auto asf = ParseAsf(*file)) {
+        FUZZ_CHECK(asf->dataStart == -1 || (asf->dataStart > 30 && asf->dataStart <= bytes + 26));
+    }
+    if (const auto wav = ParseWav(*file)) {
+        FUZZ_CHECK(wav->dataBytes >= 0 && wav->dataBytes <= bytes);
+        if (wav->measurable) FUZZ_CHECK(wav->rate > 0 && wav->frameBytes > 0);
+    }
+
+    const Sniffed s = Sniff(*file);
+    if (s.kind == Container::kMp3) {
+        FUZZ_CHECK(s.tagsEnd >= 0 && s.tagsEnd <= s.audioStart && s.audioStart + 4 <= bytes);
+    }
+    if (s.kind != Container::kMp3 && s.kind != Container::kWavPcm) return 0;
+
+    const double seconds = MeasureFile(file, s, nullptr);
+    FUZZ_CHECK(std::isfinite(seconds) && seconds >= 0);
+    if (s.kind == Container::kWavPcm) {
+        // At least one byte a sample frame and one frame a second, the least the reader takes.
+        FUZZ_CHECK(seconds <= static_cast<double>(bytes));
+    } else {
+        // Every frame counted lies between the ID3v2 tags and the end.
+        const double audio = static_cast<double>(bytes - s.tagsEnd);
+        if (!(seconds <= audio * kMp3SecondsPerByte + kMp3LastFrameSeconds + 1e-9)) {
+            std::fprintf(stderr, "%.3f s from %lld bytes of MPEG audio\n", seconds, static_cast<long long>(audio));
+            FUZZ_CHECK(!"the length fits the bytes");
+        }
+    }
+    return 0;
+}
