@@ -1,5 +1,6 @@
 // The probe's own header readers on any bytes, read as a file: the length they give is finite,
-// not negative, and no longer than the bytes could hold. FFmpeg is never reached: only the kinds
+// not negative, and no longer than the bytes could hold; an MP3 with a frame count header also
+// made long enough for the probe to weigh trusting it. FFmpeg is never reached: only the kinds
 // the headers measure (MPEG audio, PCM WAV) are measured; ASF's header reader runs alone.
 #include <sys/mman.h>
 #include <unistd.h>
@@ -9,7 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "FuzzCheck.h"
 #include "playback/engine/FileFormats.h"
@@ -44,9 +47,30 @@ std::shared_ptr<SourceFile> AsFile(const std::uint8_t* data, std::size_t size) {
 constexpr double kMp3SecondsPerByte = 24.0 / 8000.0;
 constexpr double kMp3LastFrameSeconds = 1152.0 / 8000.0;
 
-}  // namespace
+// A file with a Xing/Info header made long: the frames after the header frame repeated past the
+// length the probe walks whole, and the header's byte count set to match, so that the header's
+// frame count (from the input) meets the checks that decide whether to trust it.
+std::vector<std::uint8_t> Lengthened(const std::uint8_t* data, std::size_t size, const Sniffed& s) {
+    const auto at = static_cast<std::size_t>(s.tagsEnd);
+    FrameHeader h;
+    if (s.kind != Container::kMp3 || at + 4 > size || !ParseFrameHeader(data + at, h)) return {};
+    const std::size_t body = at + static_cast<std::size_t>(h.length);
+    if (body >= size) return {};
+    std::size_t tag = 0;
+    for (std::size_t i = at + 4; i + 16 <= body && i < at + 40 && !tag; ++i)
+        if (std::memcmp(data + i, "Xing", 4) == 0 || std::memcmp(data + i, "Info", 4) == 0) tag = i;
+    if (!tag) return {};
+    std::vector<std::uint8_t> out(data, data + body);
+    while (out.size() < 540 * 1024) out.insert(out.end(), data + body, data + size);
+    if (data[tag + 7] & 2) {
+        const auto bytes = static_cast<std::uint32_t>(out.size() - at);
+        const std::size_t b = tag + 8 + ((data[tag + 7] & 1) ? 4 : 0);
+        for (int i = 0; i < 4; ++i) out[b + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bytes >> (24 - 8 * i));
+    }
+    return out;
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+void CheckProbe(const std::uint8_t* data, std::size_t size, bool lengthen) {
     const auto file = AsFile(data, size);
     FUZZ_CHECK(file && file->Size() == static_cast<std::int64_t>(size));
     const auto bytes = static_cast<std::int64_t>(size);
@@ -69,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (s.kind == Container::kMp3) {
         FUZZ_CHECK(s.tagsEnd >= 0 && s.tagsEnd <= s.audioStart && s.audioStart + 4 <= bytes);
     }
-    if (s.kind != Container::kMp3 && s.kind != Container::kWavPcm) return 0;
+    if (s.kind != Container::kMp3 && s.kind != Container::kWavPcm) return;
 
     const double seconds = MeasureFile(file, s, nullptr);
     FUZZ_CHECK(std::isfinite(seconds) && seconds >= 0);
@@ -84,5 +108,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(!"the length fits the bytes");
         }
     }
+    if (lengthen) {
+        const std::vector<std::uint8_t> longer = Lengthened(data, size, s);
+        if (!longer.empty()) CheckProbe(longer.data(), longer.size(), false);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    CheckProbe(data, size, true);
     return 0;
 }

@@ -56,6 +56,10 @@ ff -f lavfi -i "sine=frequency=440:duration=0.02:sample_rate=8000" -c:a pcm_s16l
 ff -f lavfi -i "sine=frequency=440:duration=0.02:sample_rate=11025" -c:a pcm_f32le -ac 2 probe/float.wav
 ff "${tone[@]}" -c:a wmav2 -b:a 32k probe/full.wma
 head -c 6000 probe/full.wma >probe/cut.wma && rm probe/full.wma
+# A frame count far beyond what the bytes hold, once the target has made the file long.
+cp probe/cbr-xing.mp3 probe/xing-frame-count-too-big.mp3
+at=$(grep -abo Info probe/cbr-xing.mp3 | head -1 | cut -d: -f1)
+printf '\x00\xff\xff\xff' | dd of=probe/xing-frame-count-too-big.mp3 bs=1 seek=$((at + 8)) conv=notrunc status=none
 # An APEv2 footer and a Lyrics3v2 tag after the frames.
 { cat probe/cbr-xing.mp3; printf 'APETAGEX\xd0\x07\0\0\x20\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'
   printf 'LYRICSBEGININD00002LYR00005hello000032LYRICS200'; } >probe/ape-lyrics.mp3
