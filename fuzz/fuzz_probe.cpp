@@ -23,18 +23,20 @@ using namespace quendo::audio;
 
 namespace {
 
-// The bytes as a regular file in memory, opened again for each input through /proc.
-std::shared_ptr<SourceFile> AsFile(const std::uint8_t* data, std::size_t size) {
-    static const int fd = ::memfd_create("quendo-fuzz-probe", MFD_CLOEXEC);
+// The bytes as a regular file in memory, opened again for each input through /proc. Short and
+// lengthened inputs have a file each, so that neither gives its pages back at every input.
+std::shared_ptr<SourceFile> AsFile(const std::uint8_t* data, std::size_t size, bool lengthened) {
+    static const int fds[2] = {::memfd_create("quendo-fuzz-probe", MFD_CLOEXEC),
+                               ::memfd_create("quendo-fuzz-probe-long", MFD_CLOEXEC)};
+    const int fd = fds[lengthened ? 1 : 0];
     FUZZ_CHECK(fd >= 0);
-    FUZZ_CHECK(::ftruncate(fd, 0) == 0);
     for (std::size_t done = 0; done < size;) {
         const ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
         FUZZ_CHECK(n > 0);
         done += static_cast<std::size_t>(n);
     }
-    static const std::string path = "/proc/self/fd/" + std::to_string(fd);
-    return SourceFile::Open(path);
+    FUZZ_CHECK(::ftruncate(fd, static_cast<off_t>(size)) == 0);
+    return SourceFile::Open("/proc/self/fd/" + std::to_string(fd));
 }
 
 // The longest a byte of MPEG audio can last, from the frame tables of ParseFrameHeader: a frame
@@ -50,17 +52,20 @@ constexpr double kMp3LastFrameSeconds = 1152.0 / 8000.0;
 // A file with a Xing/Info header made long: the frames after the header frame repeated past the
 // length the probe walks whole, and the header's byte count set to match, so that the header's
 // frame count (from the input) meets the checks that decide whether to trust it.
-std::vector<std::uint8_t> Lengthened(const std::uint8_t* data, std::size_t size, const Sniffed& s) {
+// Empty when the input is not such a file; one buffer serves every input.
+const std::vector<std::uint8_t>& Lengthened(const std::uint8_t* data, std::size_t size, const Sniffed& s) {
+    static std::vector<std::uint8_t> out;
+    out.clear();
     const auto at = static_cast<std::size_t>(s.tagsEnd);
     FrameHeader h;
-    if (s.kind != Container::kMp3 || at + 4 > size || !ParseFrameHeader(data + at, h)) return {};
+    if (s.kind != Container::kMp3 || at + 4 > size || !ParseFrameHeader(data + at, h)) return out;
     const std::size_t body = at + static_cast<std::size_t>(h.length);
-    if (body >= size) return {};
+    if (body >= size) return out;
     std::size_t tag = 0;
     for (std::size_t i = at + 4; i + 16 <= body && i < at + 40 && !tag; ++i)
         if (std::memcmp(data + i, "Xing", 4) == 0 || std::memcmp(data + i, "Info", 4) == 0) tag = i;
-    if (!tag) return {};
-    std::vector<std::uint8_t> out(data, data + body);
+    if (!tag) return out;
+    out.assign(data, data + body);
     while (out.size() < 540 * 1024) out.insert(out.end(), data + body, data + size);
     if (data[tag + 7] & 2) {
         const auto bytes = static_cast<std::uint32_t>(out.size() - at);
@@ -71,7 +76,7 @@ std::vector<std::uint8_t> Lengthened(const std::uint8_t* data, std::size_t size,
 }
 
 void CheckProbe(const std::uint8_t* data, std::size_t size, bool lengthen) {
-    const auto file = AsFile(data, size);
+    const auto file = AsFile(data, size, !lengthen);
     FUZZ_CHECK(file && file->Size() == static_cast<std::int64_t>(size));
     const auto bytes = static_cast<std::int64_t>(size);
 
@@ -109,7 +114,7 @@ void CheckProbe(const std::uint8_t* data, std::size_t size, bool lengthen) {
         }
     }
     if (lengthen) {
-        const std::vector<std::uint8_t> longer = Lengthened(data, size, s);
+        const std::vector<std::uint8_t>& longer = Lengthened(data, size, s);
         if (!longer.empty()) CheckProbe(longer.data(), longer.size(), false);
     }
 }
