@@ -59,8 +59,10 @@ const std::vector<std::uint8_t>& Lengthened(const std::uint8_t* data, std::size_
     const auto at = static_cast<std::size_t>(s.tagsEnd);
     FrameHeader h;
     if (s.kind != Container::kMp3 || at + 4 > size || !ParseFrameHeader(data + at, h)) return out;
+    // Frames after the header frame, not junk: a long file of junk only costs time.
     const std::size_t body = at + static_cast<std::size_t>(h.length);
-    if (body >= size) return out;
+    FrameHeader next;
+    if (body + 4 > size || !ParseFrameHeader(data + body, next)) return out;
     std::size_t tag = 0;
     for (std::size_t i = at + 4; i + 16 <= body && i < at + 40 && !tag; ++i)
         if (std::memcmp(data + i, "Xing", 4) == 0 || std::memcmp(data + i, "Info", 4) == 0) tag = i;
