@@ -56,10 +56,18 @@ ff -f lavfi -i "sine=frequency=440:duration=0.02:sample_rate=8000" -c:a pcm_s16l
 ff -f lavfi -i "sine=frequency=440:duration=0.02:sample_rate=11025" -c:a pcm_f32le -ac 2 probe/float.wav
 ff "${tone[@]}" -c:a wmav2 -b:a 32k probe/full.wma
 head -c 6000 probe/full.wma >probe/cut.wma && rm probe/full.wma
-# A frame count far beyond what the bytes hold, once the target has made the file long.
-cp probe/cbr-xing.mp3 probe/xing-frame-count-too-big.mp3
-at=$(grep -abo Info probe/cbr-xing.mp3 | head -1 | cut -d: -f1)
-printf '\x00\xff\xff\xff' | dd of=probe/xing-frame-count-too-big.mp3 bs=1 seek=$((at + 8)) conv=notrunc status=none
+# Made long by the target (the top bit of the Xing/Info flags): as they are, and with a frame
+# count far beyond what the bytes hold.
+lengthened() {  # IN OUT TAG [FRAMES]
+  local at
+  cp "$1" "$2"
+  at=$(grep -abo "$3" "$1" | head -1 | cut -d: -f1)
+  printf '\x80' | dd of="$2" bs=1 seek=$((at + 4)) conv=notrunc status=none
+  [ -z "${4:-}" ] || printf "$4" | dd of="$2" bs=1 seek=$((at + 8)) conv=notrunc status=none
+}
+lengthened probe/cbr-xing.mp3 probe/lengthened-cbr.mp3 Info
+lengthened probe/vbr-22k.mp3 probe/lengthened-vbr.mp3 Xing
+lengthened probe/cbr-xing.mp3 probe/xing-frame-count-too-big.mp3 Info '\x00\xff\xff\xff'
 # An APEv2 footer and a Lyrics3v2 tag after the frames.
 { cat probe/cbr-xing.mp3; printf 'APETAGEX\xd0\x07\0\0\x20\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'
   printf 'LYRICSBEGININD00002LYR00005hello000032LYRICS200'; } >probe/ape-lyrics.mp3
