@@ -17,6 +17,7 @@ packages=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg
   libsdl2-dev libicu-dev
   libgtest-dev libgmock-dev
+  clang-14 libclang-rt-14-dev llvm-14
   xvfb xauth x11-apps imagemagick
 )
 
@@ -78,6 +79,10 @@ case "$mode" in
     build "$root/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DQUENDO_WERROR=ON -DQUENDO_TSAN=ON -- engine_tests
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
       ctest --test-dir "$root/build-tsan" --output-on-failure -j "$jobs" -L engine
+    # The file readers and the library walk under libFuzzer, a bounded run each over its seeds;
+    # the fuzz build uses clang, whose files must come from the list too.
+    bash "$root/fuzz/run" -runs 20000 -seconds 30 -build "$root/build-fuzz"
+    bash "$root/tools/check-packages.sh" "$root/build-fuzz" "${packages[@]}"
     echo "setup: builds and tests took $((SECONDS - started)) s"
     # Last, so that a layering fault never hides a failing test.
     bash "$root/tools/check-includes.sh" "$root"

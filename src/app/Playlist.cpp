@@ -121,14 +121,17 @@ void Playlist::ShowPlaylistTotal() {
 void Playlist::RestorePlaylist() {
     std::string content;
     if (!ReadWholeFile(PlaylistFilePath(), content, kMaxPlaylistBytes)) return;
+    RestorePlaylistFrom(content);
+}
 
+void Playlist::RestorePlaylistFrom(std::string_view content) {
     // A file named on many lines is measured once.
     std::unordered_map<std::int32_t, std::int32_t> measured;
     std::size_t pos = 0;
     while (pos < content.size()) {
         std::size_t end = content.find_first_of("\r\n", pos);
-        if (end == std::string::npos) end = content.size();
-        const std::string_view line(content.data() + pos, end - pos);
+        if (end == std::string_view::npos) end = content.size();
+        const std::string_view line = content.substr(pos, end - pos);
         pos = end;
         if (pos < content.size()) {
             if (content[pos] == '\r' && pos + 1 < content.size() && content[pos + 1] == '\n') pos += 2;

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/Display.h"
@@ -43,6 +44,7 @@ public:
     void ClearPlaylist() { Clear(); }
     void ShowPlaylistTotal();
     void RestorePlaylist();
+    void RestorePlaylistFrom(std::string_view content);  // the file's bytes
     bool SavePlaylist();  // false when the file could not be written; the old file then stays
     std::string PlaylistFilePath() const;
 

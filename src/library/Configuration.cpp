@@ -149,7 +149,11 @@ std::optional<ConfigurationData> LoadConfiguration(const std::string& path, cons
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec) || !ReadWholeFile(path, content, kMaxConfigurationBytes))
         return std::nullopt;
+    return ParseConfiguration(content, current, folderCount);
+}
 
+ConfigurationData ParseConfiguration(std::string_view content, const ConfigurationData& current,
+                                     std::int32_t folderCount) {
     // Whatever the file cannot tell keeps its first-run value.
     CocktailTable table;
     table.SetFirstRunValues(folderCount);

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "cocktail/CocktailTable.h"
 #include "settings/Options.h"
@@ -24,5 +25,8 @@ bool SaveConfiguration(const std::string& path, const ConfigurationData& data);
 // the cocktails' folders held at `folderCount`; what the file does not hold is kept from `current`.
 std::optional<ConfigurationData> LoadConfiguration(const std::string& path, const ConfigurationData& current,
                                                    std::int32_t folderCount);
+// What LoadConfiguration makes of the file's bytes.
+ConfigurationData ParseConfiguration(std::string_view content, const ConfigurationData& current,
+                                     std::int32_t folderCount);
 
 }  // namespace quendo

@@ -227,6 +227,20 @@ std::optional<Tail> FindTail(FileWindow& w, std::int64_t from, std::int64_t end,
     }
 }
 
+// Whether `frames` frames of the first's stream can fill `bytes`: each frame lies between the
+// stream's lowest bit rate without padding and its highest with. A count outside that is not the
+// count of this stream, however well its byte count agrees.
+bool CountFitsBytes(const FrameHeader& first, std::int64_t frames, std::int64_t bytes) {
+    unsigned char p[4] = {static_cast<unsigned char>(first.raw >> 24), static_cast<unsigned char>(first.raw >> 16),
+                          static_cast<unsigned char>(first.raw >> 8), static_cast<unsigned char>(first.raw)};
+    FrameHeader lo, hi;
+    p[2] = static_cast<unsigned char>((p[2] & 0x0C) | 0x10);  // bit rate index 1, no padding
+    if (!ParseFrameHeader(p, lo)) return false;
+    p[2] = static_cast<unsigned char>((p[2] & 0x0C) | 0xE2);  // bit rate index 14, padding
+    if (!ParseFrameHeader(p, hi)) return false;
+    return frames * lo.length <= bytes + kMaxFrameBytes && bytes <= frames * hi.length + kMaxFrameBytes;
+}
+
 // Where FFmpeg's MP3 reader starts: the first of two frames in a row whose headers agree, within
 // 64 KiB of `off`; `off` itself when there are none.
 std::int64_t ReaderStart(FileWindow& w, std::int64_t off, std::int64_t end) {
@@ -270,7 +284,8 @@ double Mp3Seconds(const SourceFile& f, const Sniffed& s) {
         // and a last frame that ends the file.
         // Encoders count the bytes from the header frame, some from the start of the file.
         auto near = [&](std::int64_t bytes) { return std::llabs(tag.bytes - bytes) <= kByteCountSlack; };
-        if (tag.frames > 0 && tag.bytes > 0 && (near(end - s.tagsEnd) || near(end) || near(f.Size()))) {
+        if (tag.frames > 0 && tag.bytes > 0 && (near(end - s.tagsEnd) || near(end) || near(f.Size())) &&
+            CountFitsBytes(first, tag.frames, end - from)) {
             const auto tail = FindTail(spots, from, end, first, false);
             if (tail && tail->complete && FramesThroughout(spots, from, end, first, false)) return seconds(tag.frames * spf);
         }

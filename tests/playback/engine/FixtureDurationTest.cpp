@@ -2,6 +2,7 @@
 // actually produces; the files are made by the demo library tool, and damaged by byte surgery.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -143,6 +144,14 @@ TEST(ProbeDuration, DamagedMp3sWithAFrameCountHeader) {
     // The sample rate changes where a 48 kHz file is joined on.
     cases.push_back({"cbr-then-48k.mp3", cbr + r48});
     cases.push_back({"vbr-then-48k.mp3", vbr + r48});
+    // A frame count that the bytes cannot hold, too many frames or too few, with the right byte count.
+    auto frameCount = [](std::string b, const char* tag, std::uint32_t frames) {
+        const std::size_t at = b.find(tag) + 8;
+        for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<char>(frames >> (24 - 8 * i));
+        return b;
+    };
+    cases.push_back({"cbr-frame-count-too-big.mp3", frameCount(cbr, "Info", 0xFFFFFFF0u)});
+    cases.push_back({"vbr-frame-count-too-small.mp3", frameCount(vbr, "Xing", 10)});
     ExpectHeardLength(dir, cases);
 
     // The damage is real: a header trusted would be off by seconds.
