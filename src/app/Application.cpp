@@ -76,7 +76,6 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
                                                     probe ? *probe : engine.Probe(), shell_,
                                                     *powerOff_, dialogs_, random_});
     core_->FormCreate();
-    cocktailEditor_ = std::make_unique<CocktailEditor>(core_->cocktails, core_->nodes, core_->editor, core_->display);
     form1_ = std::make_unique<TForm1>(*core_);
     // Decks finish on their decoder threads; the core hears of it on the interface thread, through
     // the main window's event path like any click, so that the new state is shown.
@@ -97,41 +96,34 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     add(splash);
     auto* settings = new TSettings(*core_);
     add(settings);
-    mixEditor_ = std::make_unique<MixEditor>(core_->envelope);
-    auto* mixForm = new TMixEditor(*mixEditor_);
+    auto* mixForm = new TMixEditor(core_->mixEditor);
     add(mixForm);
-    // An open editor follows a mix starting or ending: its length and position bars lock.
-    core_->deck.MixRunning = [this, mixForm](bool running) {
-        core_->editor.MixBarsEnabled = !running;
-        mixEditor_->SetMixRunning(running);
-        mixForm->Render();
-    };
+    core_->hooks.RenderMixEditor = [mixForm] { mixForm->Render(); };
     auto* browse = new TBrowse(*core_);
     add(browse);
-    auto* rename = new TfrmNameMusCoc(*cocktailEditor_);
+    CocktailEditor& cocktailEditor = core_->cocktailEditor;
+    auto* rename = new TfrmNameMusCoc(cocktailEditor);
     add(rename);
     Core* core = core_.get();
     add(new TWelcome(core->options, [core] { core->platform.shell.Open(core->commands.HelpFilePath()); },
                      QUENDO_VERSION));
 
     // The cocktail editor is the settings form's third page.
-    cocktailPage_ = new TCocktailPage(*cocktailEditor_, *rename,
+    cocktailPage_ = new TCocktailPage(cocktailEditor, *rename,
                                       [this](QPoint at) { menus_->RootFolderMenu()->popup(at); });
     cocktailPage_->setParent(settings->TabSheet3);
     cocktailPage_->move(0, 0);
     cocktailPage_->edited = [this] { form1_->Render(); };
     settings->ShowCocktailPage = [this] {
-        cocktailEditor_->ShowCocktailPage();
+        core_->cocktailEditor.ShowCocktailPage();
         cocktailPage_->Render();
     };
     settings->changed = [this] {
         form1_->Render();
-        cocktailEditor_->ShowCocktailPage();  // Cancel may have read other cocktails back
+        core_->cocktailEditor.ShowCocktailPage();  // Cancel may have read other cocktails back
         cocktailPage_->Render();
     };
-    // A cocktail chosen in the main window is shown whole, so that a parts change goes into the
-    // cocktail the page shows; a folder picked from the menus shows on the page too.
-    core_->cocktails.CocktailChosen = [this] { cocktailEditor_->ShowCocktailPage(); };
+    // A folder picked from the menus shows on the page.
     QObject::connect(form1_->ComboBox1, &QComboBox::currentIndexChanged, cocktailPage_,
                      [this] { cocktailPage_->Render(); });
     QObject::connect(menus_, &CommandMenus::changed, cocktailPage_, [this] { cocktailPage_->Render(); });

@@ -6,9 +6,7 @@
 
 #include "app/Core.h"
 #include "app/MainWindow.h"
-#include "cocktail/CocktailEditor.h"
 #include "platform/qt/QtPlatform.h"
-#include "playback/MixEditor.h"
 
 namespace quendo {
 
@@ -37,8 +35,6 @@ private:
     std::unique_ptr<PowerOff> powerOff_;
     StdRandom random_;
     std::unique_ptr<Core> core_;
-    std::unique_ptr<CocktailEditor> cocktailEditor_;  // the forms refer to it
-    std::unique_ptr<MixEditor> mixEditor_;            // the mix editor form renders it
     std::unique_ptr<TForm1> form1_;
     std::vector<std::unique_ptr<QWidget>> others_;
     std::vector<QWidget*> forms_;

@@ -14,7 +14,9 @@ Core::Core(PlatformServices services)
       cocktails(nodes, playlist, platform.random, display, editor),
       commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, hooks}),
       startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell}),
-      settings({buttons, display, platform.dialogs}) {
+      settings({buttons, display, platform.dialogs}),
+      mixEditor(envelope),
+      cocktailEditor(cocktails, nodes, editor, display) {
     platform.deck1.EndOfStream = [this] { deck.WinMediaPlayer1EndOfStream(); };
     platform.deck2.EndOfStream = [this] { deck.WinMediaPlayer2EndOfStream(); };
 
@@ -30,7 +32,15 @@ Core::Core(PlatformServices services)
         const std::string failed = platform.powerOff.PowerOffComputer();
         if (!failed.empty()) platform.dialogs.Message(failed);
     };
-    deck.MixRunning = [this](bool running) { editor.MixBarsEnabled = !running; };
+    // An open mix editor follows a mix starting or ending: its length and position bars lock.
+    deck.MixRunning = [this](bool running) {
+        editor.MixBarsEnabled = !running;
+        mixEditor.SetMixRunning(running);
+        if (hooks.RenderMixEditor) hooks.RenderMixEditor();
+    };
+    // A cocktail chosen in the main window is shown whole, so that a parts change goes into the
+    // cocktail the page shows.
+    cocktails.CocktailChosen = [this] { cocktailEditor.ShowCocktailPage(); };
     startup.LoadConfiguration = [this] { return LoadConfiguration(); };
     startup.SaveConfiguration = [this] { return SaveConfiguration(); };
     startup.SetFirstRunValues = [this](std::int32_t folders) { SetFirstRunValues(folders); };

@@ -6,12 +6,14 @@
 #include "app/Display.h"
 #include "app/FormHooks.h"
 #include "app/Playlist.h"
+#include "cocktail/CocktailEditor.h"
 #include "cocktail/CocktailMaker.h"
 #include "library/Configuration.h"
 #include "library/NodeTable.h"
 #include "library/StartupSequence.h"
 #include "playback/DeckEngine.h"
 #include "playback/MediaPlayer.h"
+#include "playback/MixEditor.h"
 #include "playback/MixEnvelope.h"
 #include "platform/Platform.h"
 #include "settings/Options.h"
@@ -55,6 +57,8 @@ public:
     Commands commands;
     StartupSequence startup;
     SettingsForm settings;
+    MixEditor mixEditor;            // follows a mix starting or ending
+    CocktailEditor cocktailEditor;  // shows a cocktail chosen in the main window
 
     // ---- start-up and shut-down ----
     void FormCreate();

@@ -9,6 +9,7 @@ struct FormHooks {
     std::function<void()> ShowAboutBox;
     std::function<void()> ShowWelcome;
     std::function<void()> ShowMixEditor;
+    std::function<void()> RenderMixEditor;  // after a mix started or ended
     std::function<void()> ShowSettings;
     std::function<void()> CloseMainWindow;  // a close request, as if by the user
     std::function<void(bool)> SetTopmost;   // without moving or resizing

@@ -196,7 +196,6 @@ private:
 
     void StartSession(bool first) {
         ++report_.sessions;
-        editor_.reset();
         core_.reset();
         deck1_.Close();
         deck2_.Close();
@@ -204,12 +203,6 @@ private:
         core_ = std::make_unique<Core>(PlatformServices{deck1_, deck2_, probe_, shell_, powerOff_, dialogs_, random_});
         Core& c = *core_;
         BuildLibrary(c.nodes);
-        editor_ = std::make_unique<MixEditor>(c.envelope);
-        // As the application wires it: an open editor follows a mix starting or ending.
-        c.deck.MixRunning = [this](bool running) {
-            core_->editor.MixBarsEnabled = !running;
-            editor_->SetMixRunning(running);
-        };
         c.hooks.CloseMainWindow = [this] {
             if (sessionOver_) return;
             EndSession("close");
@@ -259,7 +252,7 @@ private:
 
         Log(first ? "start" : "restart");
         c.FormShow();
-        editor_->FormShow();
+        core_->mixEditor.FormShow();
         AfterStep();
     }
 
@@ -623,11 +616,11 @@ private:
             if (!d.Timer1Enabled() && c.buttons.Play && !playReadBack_ && current.state != psPaused &&
                 incoming.state != psPaused)
                 Violation("a mix stands still with no deck paused: states " + std::to_string(current.state) + "/" + std::to_string(incoming.state) + " step " + std::to_string(d.mixStep()) + " files " + current.fileName + " / " + incoming.fileName);
-            if (s.NextEnabled || s.MixOffEnabled || c.editor.MixBarsEnabled || editor_->ScrollBar[15].enabled)
+            if (s.NextEnabled || s.MixOffEnabled || c.editor.MixBarsEnabled || core_->mixEditor.ScrollBar[15].enabled)
                 Violation("a mix runs with Next, MixOFF or the editor's length bars enabled");
         } else {
             if (!d.incomingName().empty()) Violation("an incoming track is left over between mixes");
-            if (!s.NextEnabled || !s.MixOffEnabled || !c.editor.MixBarsEnabled || !editor_->ScrollBar[15].enabled)
+            if (!s.NextEnabled || !s.MixOffEnabled || !c.editor.MixBarsEnabled || !core_->mixEditor.ScrollBar[15].enabled)
                 Violation("Next, MixOFF or the editor's length bars stay disabled between mixes");
             if (d.Timer1Enabled() && current.fileName.empty()) Violation("the automix tick runs with no track loaded");
             if (!s.Label1Caption.empty() && current.fileName != c.nodes.MusicFolder + s.Label1Caption)
@@ -836,7 +829,7 @@ private:
     }
 
     void EditEnvelope() {
-        MixEditor& e = *editor_;
+        MixEditor& e = core_->mixEditor;
         const int op = Below(6);
         if (op == 5) {
             // Shown again (any time, a mix included) it reads the envelope into its bars.
@@ -889,7 +882,6 @@ private:
     SoakPowerOff powerOff_;
     FakeDialogs dialogs_;
     std::unique_ptr<Core> core_;
-    std::unique_ptr<MixEditor> editor_;
     bool sessionOver_ = false;
     bool stopped_ = false;
     bool playReadBack_ = false;
