@@ -43,12 +43,15 @@ bool WriteAll(int fd, std::string_view content) {
     return true;
 }
 
+std::string FolderOf(const std::string& file) {
+    const std::size_t slash = file.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+}
+
 // The rename is only on disk once its folder is; without this a power cut soon after a save can
 // bring the old file back, or none.
 void SyncFolder(const std::string& file) {
-    const std::size_t slash = file.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(FolderOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     static_cast<void>(::fsync(fd));
     ::close(fd);
@@ -59,9 +62,8 @@ void SyncFolder(const std::string& file) {
 // process's file is another instance's save in progress and is left alone.
 void RemoveLeftovers(const std::string& target) {
     const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
     const std::string prefix = target.substr(slash == std::string::npos ? 0 : slash + 1) + ".tmp";
-    DIR* dir = ::opendir(folder.c_str());
+    DIR* dir = ::opendir(FolderOf(target).c_str());
     if (!dir) return;
     while (const dirent* e = ::readdir(dir)) {
         const std::string_view name = e->d_name;

@@ -187,13 +187,7 @@ void TMixEditor::BuildPage(int page) {
         auto* col = new QVBoxLayout(column);
         col->setContentsMargins(0, 0, 0, 0);
         col->setSpacing(3);
-        auto* bar = new QScrollBar(Qt::Vertical);
-        bar->setObjectName(QStringLiteral("ScrollBar%1").arg(n));
-        bar->setRange(state.min, state.max);
-        bar->setPageStep(state.largeChange);
-        bar->setValue(state.position);
-        ScrollBar[n] = bar;
-        connect(bar, &QScrollBar::valueChanged, this, [this, n](int v) { Forward(n, v); });
+        QScrollBar* bar = NewScrollBar(n, Qt::Vertical);
         col->addWidget(ColourMark(CurveColour(n)), 0, Qt::AlignHCenter);
         col->addWidget(bar, 1, Qt::AlignHCenter);
         col->addWidget(ColourMark(CurveColour(n)), 0, Qt::AlignHCenter);
@@ -216,6 +210,18 @@ void TMixEditor::BuildPage(int page) {
     PageControl1->addTab(sheet, QString::fromLatin1(kCaptions[page]));
 }
 
+QScrollBar* TMixEditor::NewScrollBar(int n, Qt::Orientation orientation) {
+    const MixEditor::Bar& state = editor.ScrollBar[n];
+    auto* bar = new QScrollBar(orientation);
+    bar->setObjectName(QStringLiteral("ScrollBar%1").arg(n));
+    bar->setRange(state.min, state.max);
+    bar->setPageStep(state.largeChange);
+    bar->setValue(state.position);
+    ScrollBar[n] = bar;
+    connect(bar, &QScrollBar::valueChanged, this, [this, n](int v) { Forward(n, v); });
+    return bar;
+}
+
 QWidget* TMixEditor::BuildBottomBar(int bar, int label, const char* caption) {
     auto* box = new QWidget;
     auto* grid = new QGridLayout(box);
@@ -223,14 +229,7 @@ QWidget* TMixEditor::BuildBottomBar(int bar, int label, const char* caption) {
     grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(1);
 
-    const MixEditor::Bar& state = editor.ScrollBar[bar];
-    auto* b = new QScrollBar(Qt::Horizontal);
-    b->setObjectName(QStringLiteral("ScrollBar%1").arg(bar));
-    b->setRange(state.min, state.max);
-    b->setPageStep(state.largeChange);
-    b->setValue(state.position);
-    ScrollBar[bar] = b;
-    connect(b, &QScrollBar::valueChanged, this, [this, bar](int v) { Forward(bar, v); });
+    QScrollBar* b = NewScrollBar(bar, Qt::Horizontal);
 
     auto* number = new QLabel;
     number->setObjectName(QStringLiteral("Label%1").arg(label));

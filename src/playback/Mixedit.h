@@ -51,6 +51,7 @@ private:
     void Forward(int bar, int position);
     void BuildPage(int page);
     QWidget* BuildBottomBar(int bar, int label, const char* caption);
+    QScrollBar* NewScrollBar(int n, Qt::Orientation orientation);  // ScrollBar[n], set from the editor
 
     std::uint64_t renderedRevision_ = ~std::uint64_t{0};
     std::array<std::uint64_t, 13> renderedSeries_{};

@@ -14,11 +14,7 @@ protected:
     FakeWorld w;
     Core& c = *w.core;
     TempDir dir;
-    void SetUp() override {
-        c.nodes.ProgramFolder = dir.path();
-        c.nodes.MusicFolder = "/music/";
-        c.SetFirstRunValues(7);
-    }
+    void SetUp() override { w.FirstRunIn(dir.path()); }
     std::string Saved() {
         EXPECT_TRUE(c.SaveConfiguration());
         return dir.ReadFile("qnd.cfg");

@@ -175,9 +175,7 @@ TEST(SafeFileCallers, ReadOnlyConfigurationIsReported) {
     FakeWorld w;
     Core& c = *w.core;
     TempDir dir;
-    c.nodes.ProgramFolder = dir.path();
-    c.nodes.MusicFolder = "/music/";
-    c.SetFirstRunValues(7);
+    w.FirstRunIn(dir.path());
     dir.WriteFile("qnd.cfg", "mine");
     ASSERT_EQ(::chmod((dir / "qnd.cfg").c_str(), 0444), 0);
     EXPECT_FALSE(c.SaveConfiguration());
@@ -193,9 +191,7 @@ TEST(CutOffSaves, KilledAtRandomPointsLeaveTheOldFileOrTheNewOneWhole) {
     FakeWorld w;
     Core& c = *w.core;
     TempDir dir;
-    c.nodes.ProgramFolder = dir.path();
-    c.nodes.MusicFolder = "/music/";
-    c.SetFirstRunValues(7);
+    w.FirstRunIn(dir.path());
     for (int i = 0; i < 300; ++i) c.playlist.AddToPlaylist(w.AddFile("f/track " + std::to_string(i) + ".mp3", 60 + i));
 
     // Two versions of each file, saved once to learn their exact bytes.
@@ -272,9 +268,7 @@ TEST(CutOffSaves, FullDiskKeepsTheOldFilesAndSaysSo) {
             }
             FakeWorld w;
             Core& c = *w.core;
-            c.nodes.ProgramFolder = dir.path();
-            c.nodes.MusicFolder = "/music/";
-            c.SetFirstRunValues(7);
+            w.FirstRunIn(dir.path());
             for (int i = 0; i < 2000; ++i) c.playlist.AddToPlaylist(w.AddFile("f/a long name for track " + std::to_string(i) + ".mp3", 60));
             dir.WriteFile("qnd.cfg", "old settings");
             dir.WriteFile("qnd.m3u", "old playlist");

@@ -1,9 +1,11 @@
 #pragma once
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace quendo::testing {
 
@@ -45,6 +47,22 @@ inline Made MakeFixture(const std::string& kind, double seconds, const std::stri
         if (::pclose(p) != 0) m.frames = 0;
     }
     return m;
+}
+
+// Measures of interleaved stereo: one channel's RMS from a frame on, and its largest step between
+// neighbouring samples (a click shows as a step larger than the signal's own).
+inline double Rms(const std::vector<float>& v, int channel, std::size_t fromFrame = 0) {
+    double sum = 0;
+    std::size_t n = 0;
+    for (std::size_t i = fromFrame; 2 * i + 1 < v.size(); ++i, ++n) sum += double(v[2 * i + channel]) * v[2 * i + channel];
+    return n ? std::sqrt(sum / n) : 0;
+}
+
+inline float LargestStep(const std::vector<float>& v, int channel) {
+    float worst = 0;
+    for (std::size_t i = 1; 2 * i + 1 < v.size(); ++i)
+        worst = std::max(worst, std::fabs(v[2 * i + channel] - v[2 * (i - 1) + channel]));
+    return worst;
 }
 
 }  // namespace quendo::testing

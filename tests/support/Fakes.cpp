@@ -65,6 +65,12 @@ FakeWorld::FakeWorld() {
     random.Seed(12345);
 }
 
+void FakeWorld::FirstRunIn(const std::string& programFolder) {
+    core->nodes.ProgramFolder = programFolder;
+    core->nodes.MusicFolder = "/music/";
+    core->SetFirstRunValues(7);
+}
+
 std::int32_t FakeWorld::AddFile(const std::string& relativePath, double seconds) {
     NodeTable& t = core->nodes;
     std::int32_t parent = 0;

@@ -86,6 +86,9 @@ struct FakeWorld {
     FakeWorld();
     // Adds a file to the table (creating folders along the relative path) with a probe length.
     std::int32_t AddFile(const std::string& relativePath, double seconds);
+    // As after a first run: the program folder is `programFolder`, the music folder "/music/",
+    // and the settings their first-run values for 7 folders.
+    void FirstRunIn(const std::string& programFolder);
     // Starts the head track if nothing plays, then a crossfade at once: the track is put at its end.
     void StartMix();
     // Ticks until the running mix is over.

@@ -16,25 +16,13 @@
 using namespace quendo;
 using quendo::audio::AudioEngine;
 using quendo::audio::EngineOptions;
+using quendo::testing::LargestStep;
+using quendo::testing::Rms;
 using quendo::testing::ToneWav;
 
 namespace {
 
 constexpr int kRate = 44100;
-
-double Rms(const std::vector<float>& v, int channel, std::size_t fromFrame = 0) {
-    double sum = 0;
-    std::size_t n = 0;
-    for (std::size_t i = fromFrame; 2 * i + 1 < v.size(); ++i, ++n) sum += double(v[2 * i + channel]) * v[2 * i + channel];
-    return n ? std::sqrt(sum / n) : 0;
-}
-
-float LargestStep(const std::vector<float>& v, int channel) {
-    float worst = 0;
-    for (std::size_t i = 1; 2 * i + 1 < v.size(); ++i)
-        worst = std::max(worst, std::fabs(v[2 * i + channel] - v[2 * (i - 1) + channel]));
-    return worst;
-}
 
 struct Offline {
     AudioEngine engine{EngineOptions{false, kRate, 512}};

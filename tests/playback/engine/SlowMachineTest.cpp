@@ -17,25 +17,13 @@
 using namespace quendo;
 using quendo::audio::AudioEngine;
 using quendo::audio::EngineOptions;
+using quendo::testing::LargestStep;
+using quendo::testing::Rms;
 using quendo::testing::ToneWav;
 
 namespace {
 
 constexpr int kRate = 44100;
-
-float LargestStep(const std::vector<float>& v, int channel) {
-    float worst = 0;
-    for (std::size_t i = 1; 2 * i + 1 < v.size(); ++i)
-        worst = std::max(worst, std::fabs(v[2 * i + channel] - v[2 * (i - 1) + channel]));
-    return worst;
-}
-
-double Rms(const std::vector<float>& v, std::size_t fromFrame) {
-    double sum = 0;
-    std::size_t n = 0;
-    for (std::size_t i = fromFrame; 2 * i + 1 < v.size(); ++i, ++n) sum += double(v[2 * i]) * v[2 * i];
-    return n ? std::sqrt(sum / n) : 0;
-}
 
 // Frames the decoder may read, handed out by the test.
 class Budget {
@@ -96,7 +84,7 @@ TEST(SlowMachine, ADecoderBelowRealTimeFadesOutAndBackInWithoutAClick) {
     ASSERT_TRUE(waitAhead(32768));
     mix(40);
     const float own = LargestStep(all, 0);
-    const double full = Rms(all, 2048);
+    const double full = Rms(all, 0, 2048);
     ASSERT_GT(own, 0.02f);
     ASSERT_EQ(engine.Underruns(), 0u);
 
@@ -116,7 +104,7 @@ TEST(SlowMachine, ADecoderBelowRealTimeFadesOutAndBackInWithoutAClick) {
     const std::size_t recovered = all.size() / 2;
     mix(60);
     EXPECT_EQ(engine.Underruns(), starved);
-    EXPECT_NEAR(Rms(all, recovered + 2048) / full, 1.0, 0.01);
+    EXPECT_NEAR(Rms(all, 0, recovered + 2048) / full, 1.0, 0.01);
 
     EXPECT_LE(LargestStep(all, 0), own * 1.05) << "no click where the data ran out or came back";
     EXPECT_LE(LargestStep(all, 1), own * 1.05);
