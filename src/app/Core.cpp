@@ -9,8 +9,9 @@ namespace quendo {
 
 Core::Core(PlatformServices services)
     : platform(services),
-      playlist(nodes, platform.probe, display),
-      deck({playlist, nodes, envelope, options, buttons, display, platform.deck1, platform.deck2, platform.random}),
+      deck({playlist, nodes, envelope, options, buttons, display, platform.deck1, platform.deck2, platform.random,
+            *this}),
+      playlist(nodes, platform.probe, display, deck),
       cocktails(nodes, playlist, platform.random, display, editor),
       commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, hooks}),
       startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell}),
@@ -20,24 +21,6 @@ Core::Core(PlatformServices services)
     platform.deck1.EndOfStream = [this] { deck.WinMediaPlayer1EndOfStream(); };
     platform.deck2.EndOfStream = [this] { deck.WinMediaPlayer2EndOfStream(); };
 
-    playlist.IsMixing = [this] { return deck.isMixing(); };
-    playlist.StartHeadTrack = [this] { deck.StartHeadTrack(); };
-    deck.MakeCocktail = [this] { cocktails.MakeCocktail(); };
-    deck.CloseProgram = [this] {
-        if (hooks.CloseMainWindow) hooks.CloseMainWindow();
-    };
-    deck.ShutDown = [this] {
-        // The power-off ends the program without a close, so write what a close writes.
-        SaveSession();
-        const std::string failed = platform.powerOff.PowerOffComputer();
-        if (!failed.empty()) platform.dialogs.Message(failed);
-    };
-    // An open mix editor follows a mix starting or ending: its length and position bars lock.
-    deck.MixRunning = [this](bool running) {
-        editor.MixBarsEnabled = !running;
-        mixEditor.SetMixRunning(running);
-        if (hooks.RenderMixEditor) hooks.RenderMixEditor();
-    };
     // A cocktail chosen in the main window is shown whole, so that a parts change goes into the
     // cocktail the page shows.
     cocktails.CocktailChosen = [this] { cocktailEditor.ShowCocktailPage(); };
@@ -55,6 +38,26 @@ Core::Core(PlatformServices services)
     };
     settings.MixOffRestored = [this] { deck.Mix_OFFClick(); };
     settings.RestartIntoFirstRun = [this] { RestartIntoFirstRun(); };
+}
+
+void Core::MakeCocktail() { cocktails.MakeCocktail(); }
+
+void Core::CloseProgram() {
+    if (hooks.CloseMainWindow) hooks.CloseMainWindow();
+}
+
+void Core::ShutDown() {
+    // The power-off ends the program without a close, so write what a close writes.
+    SaveSession();
+    const std::string failed = platform.powerOff.PowerOffComputer();
+    if (!failed.empty()) platform.dialogs.Message(failed);
+}
+
+// An open mix editor follows a mix starting or ending: its length and position bars lock.
+void Core::MixRunning(bool running) {
+    editor.MixBarsEnabled = !running;
+    mixEditor.SetMixRunning(running);
+    if (hooks.RenderMixEditor) hooks.RenderMixEditor();
 }
 
 void Core::FormCreate() {

@@ -33,7 +33,7 @@ struct PlatformServices {
 
 // The main window's logic, free of widgets: the owner of all shared state and of the subsystems,
 // which it wires together. The forms call the handlers by their names.
-class Core {
+class Core final : private DeckEngineOwner {
 public:
     explicit Core(PlatformServices services);
     Core(const Core&) = delete;
@@ -51,8 +51,8 @@ public:
     FormHooks hooks;
 
     // ---- subsystems ----
+    DeckEngine deck;  // before the playlist, which is given it
     Playlist playlist;
-    DeckEngine deck;
     CocktailMaker cocktails;
     Commands commands;
     StartupSequence startup;
@@ -96,6 +96,12 @@ public:
     void ComboBox1Change(int index) { cocktails.ComboBox1Change(index); }
 
 private:
+    // What the deck engine asks of the window: the end-of-playlist choices and a mix running.
+    void MakeCocktail() override;
+    void CloseProgram() override;
+    void ShutDown() override;
+    void MixRunning(bool running) override;
+
     ConfigurationData Configuration() const;
     bool filesDeleted_ = false;  // by the restart: this instance writes nothing more
 };

@@ -34,8 +34,8 @@ std::string TimeText(std::int32_t n) {
     return hours + minutes + ":" + seconds;
 }
 
-Playlist::Playlist(NodeTable& nodes, MediaPlayer& probe, MainDisplay& display)
-    : nodes_(nodes), probe_(probe), display_(display) {}
+Playlist::Playlist(NodeTable& nodes, MediaPlayer& probe, MainDisplay& display, PlaylistDeck& deck)
+    : nodes_(nodes), probe_(probe), display_(display), deck_(deck) {}
 
 int Playlist::FirstSelected() const {
     for (std::size_t i = 0; i < selected_.size(); ++i)
@@ -96,11 +96,11 @@ void Playlist::AddToPlaylist(std::int32_t k) {
     if (p < 0) {
         Append(TimeText(d) + "  " + node.name, k);
         ShowPlaylistTotal();
-        if (wasEmpty && takenOff_ == -1 && StartHeadTrack) StartHeadTrack();
+        if (wasEmpty && takenOff_ == -1) deck_.StartHeadTrack();
         return;
     }
     // During a mix the head entry is the track being mixed in: keep it at the head.
-    if (p == 0 && IsMixing && IsMixing()) p = 1;
+    if (p == 0 && deck_.isMixing()) p = 1;
     Insert(p, TimeText(d) + "= " + node.name, k);
 }
 

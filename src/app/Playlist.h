@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,16 +13,22 @@ namespace quendo {
 // The one text form of every duration and position: m:ss, or h:mm:ss from one hour on.
 std::string TimeText(std::int32_t n);
 
+// What the playlist needs of the deck engine: whether the head entry is being mixed in, and the
+// start of the head track when an add fills an empty playlist.
+class PlaylistDeck {
+public:
+    virtual bool isMixing() const = 0;
+    virtual void StartHeadTrack() = 0;
+
+protected:
+    ~PlaylistDeck() = default;
+};
+
 // The playlist: display texts and file indices as two parallel lists, and ListBox1's selection,
 // kept in step by these operations alone.
 class Playlist {
 public:
-    Playlist(NodeTable& nodes, MediaPlayer& probe, MainDisplay& display);
-
-    // Wired by the owner: whether the head entry is being mixed in, and what an add to an
-    // empty playlist starts.
-    std::function<bool()> IsMixing;
-    std::function<void()> StartHeadTrack;
+    Playlist(NodeTable& nodes, MediaPlayer& probe, MainDisplay& display, PlaylistDeck& deck);
 
     const std::vector<std::string>& ListBox1() const { return texts_; }
     const std::vector<std::int32_t>& ListBox2() const { return files_; }
@@ -62,6 +67,7 @@ private:
     NodeTable& nodes_;
     MediaPlayer& probe_;
     MainDisplay& display_;
+    PlaylistDeck& deck_;
     std::vector<std::string> texts_;
     std::vector<std::int32_t> files_;
     std::vector<char> selected_;

@@ -47,11 +47,11 @@ void DeckEngine::SetGaugeProgress(std::int64_t progress) {
 void DeckEngine::EnableMixControls(bool enabled) {
     p_.display.NextEnabled = enabled;
     p_.display.MixOffEnabled = enabled;
-    if (MixRunning) MixRunning(!enabled);
+    p_.owner.MixRunning(!enabled);
 }
 
 void DeckEngine::RefillIfRunningOut() {
-    if (p_.playlist.Count() <= 1 && p_.options.RadioGroup2 == epLoadCocktail && MakeCocktail) MakeCocktail();
+    if (p_.playlist.Count() <= 1 && p_.options.RadioGroup2 == epLoadCocktail) p_.owner.MakeCocktail();
 }
 
 void DeckEngine::DeckReachedEnd(Deck deck) {
@@ -126,10 +126,10 @@ void DeckEngine::FinishPlaylist() {
 
     switch (p_.options.RadioGroup2) {
         case epCloseProgram:
-            if (CloseProgram) CloseProgram();
+            p_.owner.CloseProgram();
             break;
         case epShutDown:
-            if (ShutDown) ShutDown();
+            p_.owner.ShutDown();
             break;
         default:
             break;

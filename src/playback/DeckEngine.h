@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "app/Display.h"
@@ -15,9 +14,22 @@ namespace quendo {
 
 enum class Deck { WinMediaPlayer1, WinMediaPlayer2 };
 
+// What the deck engine needs of its owner: a cocktail to refill a playlist that runs out, the
+// other end-of-playlist choices, and word of a mix starting or ending.
+class DeckEngineOwner {
+public:
+    virtual void MakeCocktail() = 0;
+    virtual void CloseProgram() = 0;
+    virtual void ShutDown() = 0;
+    virtual void MixRunning(bool running) = 0;
+
+protected:
+    ~DeckEngineOwner() = default;
+};
+
 // The two decks in turn: the head track's start, the advance, the end of the playlist, the
 // transport buttons and the automix tick with its crossfade.
-class DeckEngine {
+class DeckEngine final : public PlaylistDeck {
 public:
     struct Parts {
         Playlist& playlist;
@@ -29,19 +41,13 @@ public:
         MediaPlayer& deck1;
         MediaPlayer& deck2;
         Random& random;
+        DeckEngineOwner& owner;
     };
     explicit DeckEngine(Parts parts);
 
-    // Wired by the owner: a cocktail refills the playlist; the end-of-playlist choices; a mix
-    // starting or ending (the mix editor's bars follow it).
-    std::function<void()> MakeCocktail;
-    std::function<void()> CloseProgram;
-    std::function<void()> ShutDown;
-    std::function<void(bool)> MixRunning;
-
     Deck currentDeck() const { return currentDeck_; }
     Deck incomingDeck() const { return incomingDeck_; }
-    bool isMixing() const { return isMixing_; }
+    bool isMixing() const override { return isMixing_; }
     int mixStep() const { return mixStep_; }
     int trackLength() const { return trackLength_; }
     const std::string& incomingName() const { return incomingName_; }
@@ -52,7 +58,7 @@ public:
     MediaPlayer& IncomingPlayer() { return Player(incomingDeck_); }
 
     void Reset();  // the window's creation: the first deck plays first
-    void StartHeadTrack();
+    void StartHeadTrack() override;
     void AdvancePlaylist();
     void TrackEnded();
     void FinishPlaylist();

@@ -66,7 +66,9 @@ TEST_F(PlaylistTest, InsertsAtFirstSelectionWithStaleTotalUntilNextRefresh) {
 TEST_F(PlaylistTest, DuringAMixTheHeadStaysAndInsertionsReverse) {
     c.playlist.AddToPlaylist(b);
     c.playlist.AddToPlaylist(b);
-    c.playlist.IsMixing = [] { return true; };
+    c.playlist.AddToPlaylist(b);
+    w.StartMix();  // the first entry plays out, the second is the head being mixed in
+    ASSERT_TRUE(c.deck.isMixing());
     c.playlist.SetSelected(0, 1);
     c.playlist.AddToPlaylist(a);
     c.playlist.AddToPlaylist(x);
