@@ -58,13 +58,13 @@ void DeckEngine::DeckReachedEnd(Deck deck) {
     if (deck != currentDeck_) {
         // The outgoing deck plays out after a mix and its end means nothing. An incoming track
         // that is over before its own mix ends cannot be mixed out of; remember it.
-        if (isMixing_ && deck == incomingDeck_ && !incomingName_.empty()) incomingEnded_ = true;
+        if (isMixing() && deck == incomingDeck_ && !incomingName_.empty()) incomingEnded_ = true;
         return;
     }
     // With crossfading on, the tick ends the track; but a file shorter than its measured length
     // ends before its mix can start, and waiting for the tick would mean silence for good.
     // A running mix ends the track itself, even with MixOFF read back down during it.
-    if (!isMixing_) TrackEnded();
+    if (!isMixing()) TrackEnded();
 }
 
 // ---- deck engine ----
@@ -72,7 +72,7 @@ void DeckEngine::DeckReachedEnd(Deck deck) {
 void DeckEngine::StartHeadTrack() {
     if (p_.playlist.Empty() || !p_.buttons.UP) return;
     // The current deck is the outgoing one of a running mix; the mix takes the head itself.
-    if (isMixing_) return;
+    if (isMixing()) return;
 
     SetGaugeProgress(0);
     MediaPlayer& deck = CurrentPlayer();
@@ -137,11 +137,11 @@ void DeckEngine::FinishPlaylist() {
 }
 
 void DeckEngine::UPClick() {
-    if (!PausedOrPlaying(CurrentPlayer().PlayState()) && !isMixing_) StartHeadTrack();
+    if (!PausedOrPlaying(CurrentPlayer().PlayState()) && !isMixing()) StartHeadTrack();
 }
 
 void DeckEngine::PlayClick() {
-    if (isMixing_) {
+    if (isMixing()) {
         for (Deck d : {Deck::WinMediaPlayer1, Deck::WinMediaPlayer2}) {
             MediaPlayer& deck = Player(d);
             if (p_.buttons.Play && deck.PlayState() == psPaused) deck.Play();
@@ -155,14 +155,14 @@ void DeckEngine::PlayClick() {
 }
 
 void DeckEngine::NextClick() {
-    if (isMixing_) return;  // the button is disabled then; its key must not slip through
+    if (isMixing()) return;  // the button is disabled then; its key must not slip through
     const std::int64_t max = p_.display.CGauge1Max;
     if (p_.buttons.Mix_OFF) CurrentPlayer().SetCurrentPosition(static_cast<double>(max));
     else CurrentPlayer().SetCurrentPosition(static_cast<double>(max * (kTitleStripWidth - 1) / kTitleStripWidth));
 }
 
 void DeckEngine::Mix_OFFClick() {
-    if (isMixing_) return;  // disabled during a mix
+    if (isMixing()) return;  // disabled during a mix
     p_.display.CGauge1Max = BetweenMixGaugeMax();
     // A smaller range must not leave the progress beyond it, with no tick to bring it back.
     SetGaugeProgress(p_.display.CGauge1Progress);
@@ -184,7 +184,7 @@ void DeckEngine::ShuffleClick() { p_.display.ShuffleCaptionColour = p_.buttons.S
 
 
 void DeckEngine::Label1Seek(int x, int labelWidth) {
-    if (isMixing_ || labelWidth <= 0) return;
+    if (isMixing() || labelWidth <= 0) return;
     const std::int64_t at = static_cast<std::int64_t>(std::max(0, x)) * p_.display.CGauge1Max / labelWidth;
     CurrentPlayer().SetCurrentPosition(static_cast<double>(at));
 }
@@ -196,62 +196,54 @@ void DeckEngine::Timer1Timer() {
     if (!timer1Enabled_) return;
     const std::int32_t position = TruncatedSeconds(CurrentPlayer().CurrentPosition());
     const std::int64_t remaining = static_cast<std::int64_t>(trackLength_) - position;
-    const int lead = Lead();
+    switch (NextPhase(remaining)) {
+        case MixPhase::BetweenMixes:
+            ShowTrackProgress(position, remaining);
+            break;
+        case MixPhase::Starting:
+            BeginMix();
+            break;
+        case MixPhase::Mixing:
+            StepMix();
+            break;
+        case MixPhase::Ending:
+            EndMix();
+            break;
+    }
+}
 
+MixPhase DeckEngine::NextPhase(std::int64_t remaining) const {
+    if (isMixing()) return mixStep_ >= p_.envelope.MixLength() ? MixPhase::Ending : MixPhase::Mixing;
     // MixOFF is disabled during a mix, but the settings' Cancel can still read it back down:
-    // a mix once started runs to its end, or it would stand still for good.
-    if (!isMixing_ && (p_.buttons.Mix_OFF || remaining > lead)) {
-        SetGaugeProgress(static_cast<std::int64_t>(position) + 2);
-        p_.display.StaticText3 = p_.options.chkMusicFileTimeRem
-                                  ? TimeText(static_cast<std::int32_t>(std::max<std::int64_t>(0, remaining)))
-                                  : TimeText(position);
-        return;
-    }
+    // it is looked at only here, so a mix once started runs to its end and cannot stand still.
+    return p_.buttons.Mix_OFF || remaining > Lead() ? MixPhase::BetweenMixes : MixPhase::Starting;
+}
 
-    if (!isMixing_) {
-        isMixing_ = true;
-        mixStep_ = 0;
-        incomingEnded_ = false;
-        incomingDeck_ = OtherDeck(currentDeck_);
-        p_.display.CGauge1Max = p_.envelope.MixLength();
-        SetGaugeProgress(0);
-        p_.display.StaticText2 = TimeText(p_.envelope.MixLength() / 10);
-        p_.display.Label1Caption = kAutoMixingCaption;
-        EnableMixControls(false);
-        p_.display.CGauge1Colour = Colour::Yellow;
-        // Something to mix into when the playlist is running out.
-        RefillIfRunningOut();
-        return;
-    }
+void DeckEngine::ShowTrackProgress(std::int32_t position, std::int64_t remaining) {
+    phase_ = MixPhase::BetweenMixes;
+    SetGaugeProgress(static_cast<std::int64_t>(position) + 2);
+    p_.display.StaticText3 = p_.options.chkMusicFileTimeRem
+                                 ? TimeText(static_cast<std::int32_t>(std::max<std::int64_t>(0, remaining)))
+                                 : TimeText(position);
+}
 
-    if (mixStep_ >= p_.envelope.MixLength()) {
-        isMixing_ = false;
-        SetGaugeProgress(0);
-        p_.display.CGauge1Colour = Colour::Aqua;
-        EnableMixControls(true);
-        if (incomingName_.empty()) {
-            timer1Enabled_ = false;
-            FinishPlaylist();
-            return;
-        }
-        currentDeck_ = incomingDeck_;
-        p_.display.Label1Caption = incomingName_;
-        p_.display.Label1Hint = incomingName_;
-        incomingName_.clear();
-        // The head may have been deleted, or the playlist cleared, while the mix ran: only the
-        // entry that was started leaves; otherwise it is gone already and is the track taken off.
-        if (!p_.playlist.Empty() && p_.playlist.Head() == incomingNodeId_) AdvancePlaylist();
-        else p_.playlist.SetTakenOff(incomingNodeId_);
-        incomingNodeId_ = -1;
-        p_.display.CGauge1Max = BetweenMixGaugeMax();
-        p_.display.StaticText2 = TimeText(trackLength_);
-        if (incomingEnded_) {
-            incomingEnded_ = false;
-            TrackEnded();
-        }
-        return;
-    }
+void DeckEngine::BeginMix() {
+    phase_ = MixPhase::Starting;
+    mixStep_ = 0;
+    incomingEnded_ = false;
+    incomingDeck_ = OtherDeck(currentDeck_);
+    p_.display.CGauge1Max = p_.envelope.MixLength();
+    SetGaugeProgress(0);
+    p_.display.StaticText2 = TimeText(p_.envelope.MixLength() / 10);
+    p_.display.Label1Caption = kAutoMixingCaption;
+    EnableMixControls(false);
+    p_.display.CGauge1Colour = Colour::Yellow;
+    // Something to mix into when the playlist is running out.
+    RefillIfRunningOut();
+}
 
+void DeckEngine::StepMix() {
+    phase_ = MixPhase::Mixing;
     MediaPlayer& outgoing = CurrentPlayer();
     MediaPlayer& incoming = IncomingPlayer();
     if (mixStep_ == p_.envelope.StartingPosition() && !p_.playlist.Empty() && p_.buttons.UP) {
@@ -273,7 +265,35 @@ void DeckEngine::Timer1Timer() {
     ++mixStep_;
     SetGaugeProgress(mixStep_);
     p_.display.StaticText3 = p_.options.chkAutoMixTimeRem ? TimeText((p_.envelope.MixLength() - mixStep_) / 10)
-                                                    : TimeText(mixStep_ / 10);
+                                                          : TimeText(mixStep_ / 10);
+}
+
+void DeckEngine::EndMix() {
+    // No longer mixing from here on: what follows may start the next track at once.
+    phase_ = MixPhase::Ending;
+    SetGaugeProgress(0);
+    p_.display.CGauge1Colour = Colour::Aqua;
+    EnableMixControls(true);
+    if (incomingName_.empty()) {
+        timer1Enabled_ = false;
+        FinishPlaylist();
+        return;
+    }
+    currentDeck_ = incomingDeck_;
+    p_.display.Label1Caption = incomingName_;
+    p_.display.Label1Hint = incomingName_;
+    incomingName_.clear();
+    // The head may have been deleted, or the playlist cleared, while the mix ran: only the
+    // entry that was started leaves; otherwise it is gone already and is the track taken off.
+    if (!p_.playlist.Empty() && p_.playlist.Head() == incomingNodeId_) AdvancePlaylist();
+    else p_.playlist.SetTakenOff(incomingNodeId_);
+    incomingNodeId_ = -1;
+    p_.display.CGauge1Max = BetweenMixGaugeMax();
+    p_.display.StaticText2 = TimeText(trackLength_);
+    if (incomingEnded_) {
+        incomingEnded_ = false;
+        TrackEnded();
+    }
 }
 
 }  // namespace quendo

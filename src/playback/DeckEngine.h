@@ -14,6 +14,14 @@ namespace quendo {
 
 enum class Deck { WinMediaPlayer1, WinMediaPlayer2 };
 
+// The automix tick's phases. Each tick runs one, chosen from the phase of the tick before.
+enum class MixPhase {
+    BetweenMixes,  // a track plays alone: the tick shows its progress until the lead is reached
+    Starting,      // the tick that reaches the lead begins the mix; it sends no envelope point
+    Mixing,        // each tick sends the next envelope point to both decks
+    Ending,        // the tick after the last point hands over to the incoming deck; not mixing
+};
+
 // What the deck engine needs of its owner: a cocktail to refill a playlist that runs out, the
 // other end-of-playlist choices, and word of a mix starting or ending.
 class DeckEngineOwner {
@@ -47,7 +55,9 @@ public:
 
     Deck currentDeck() const { return currentDeck_; }
     Deck incomingDeck() const { return incomingDeck_; }
-    bool isMixing() const override { return isMixing_; }
+    // The phase of the last tick; a mix runs from its Starting tick up to its Ending one.
+    MixPhase phase() const { return phase_; }
+    bool isMixing() const override { return phase_ == MixPhase::Starting || phase_ == MixPhase::Mixing; }
     int mixStep() const { return mixStep_; }
     int trackLength() const { return trackLength_; }
     const std::string& incomingName() const { return incomingName_; }
@@ -75,6 +85,12 @@ public:
 
 private:
     void DeckReachedEnd(Deck deck);
+    MixPhase NextPhase(std::int64_t remaining) const;
+    // One function for each phase of the tick.
+    void ShowTrackProgress(std::int32_t position, std::int64_t remaining);
+    void BeginMix();
+    void StepMix();
+    void EndMix();
     int Lead() const { return p_.envelope.FinishingPosition() / 10; }
     int BetweenMixGaugeMax() const;
     void SetGaugeProgress(std::int64_t progress);
@@ -84,7 +100,7 @@ private:
     Parts p_;
     Deck currentDeck_ = Deck::WinMediaPlayer1;
     Deck incomingDeck_ = Deck::WinMediaPlayer2;
-    bool isMixing_ = false;
+    MixPhase phase_ = MixPhase::BetweenMixes;
     int mixStep_ = 0;
     int trackLength_ = 0;
     std::string incomingName_;

@@ -86,6 +86,7 @@ TEST_F(DeckEngine, DefaultMixOfATwoHundredSecondTrack) {
     EXPECT_EQ(Files(), std::vector<std::int32_t>{b});
 
     TickAt(10.7);
+    EXPECT_EQ(c.deck.phase(), MixPhase::BetweenMixes);
     EXPECT_EQ(c.display.CGauge1Progress, 12);
     EXPECT_EQ(c.display.StaticText3, "3:10");
     c.options.chkMusicFileTimeRem = false;
@@ -97,6 +98,7 @@ TEST_F(DeckEngine, DefaultMixOfATwoHundredSecondTrack) {
     w.deck1.calls.clear();
     TickAt(194);
     ASSERT_TRUE(c.deck.isMixing());
+    EXPECT_EQ(c.deck.phase(), MixPhase::Starting);
     EXPECT_EQ(c.deck.mixStep(), 0);
     EXPECT_EQ(c.deck.incomingDeck(), Deck::WinMediaPlayer2);
     EXPECT_EQ(c.display.CGauge1Max, 60);
@@ -113,6 +115,7 @@ TEST_F(DeckEngine, DefaultMixOfATwoHundredSecondTrack) {
     EXPECT_TRUE(w.deck2.calls.empty());
 
     Tick();
+    EXPECT_EQ(c.deck.phase(), MixPhase::Mixing);
     EXPECT_EQ(w.deck2.calls, (std::vector<std::string>{"FileName /music/B.mp3", "Play", "Volume 0", "Balance 4000"}));
     EXPECT_EQ(w.deck1.calls, (std::vector<std::string>{"Volume 0", "Balance 0"}));
     EXPECT_EQ(c.deck.mixStep(), 1);
@@ -125,6 +128,7 @@ TEST_F(DeckEngine, DefaultMixOfATwoHundredSecondTrack) {
 
     Tick(59);
     EXPECT_TRUE(c.deck.isMixing());
+    EXPECT_EQ(c.deck.phase(), MixPhase::Mixing);
     EXPECT_EQ(c.deck.mixStep(), 60);
     EXPECT_EQ(c.display.StaticText3, "0:06");
     EXPECT_EQ(w.deck1.balance, -3894);  // point 59; point 60 is never sent
@@ -133,6 +137,7 @@ TEST_F(DeckEngine, DefaultMixOfATwoHundredSecondTrack) {
 
     Tick();  // the 61st tick after the start ends the mix
     EXPECT_FALSE(c.deck.isMixing());
+    EXPECT_EQ(c.deck.phase(), MixPhase::Ending);
     EXPECT_EQ(c.deck.currentDeck(), Deck::WinMediaPlayer2);
     EXPECT_EQ(c.display.Label1Caption, "B.mp3");
     EXPECT_EQ(c.display.Label1Hint, "B.mp3");
@@ -150,6 +155,10 @@ TEST_F(DeckEngine, DefaultMixOfATwoHundredSecondTrack) {
     EXPECT_TRUE(c.deck.Timer1Enabled());
     EXPECT_EQ(w.deck2.balance, 106);
     EXPECT_EQ(w.deck2.state, psPlaying);
+    // The new track plays alone, with the progress of its own length.
+    TickAt(10);
+    EXPECT_EQ(c.deck.phase(), MixPhase::BetweenMixes);
+    EXPECT_EQ(c.display.CGauge1Progress, 12);
 }
 
 TEST_F(DeckEngine, AutoMixingTimeRemainingAndStartingPosition) {
