@@ -5,7 +5,7 @@
 #include <unordered_map>
 
 #include "app/Playlist.h"
-#include "library/ProgramFiles.h"
+#include "model/ProgramFiles.h"
 #include "library/SafeFile.h"
 
 namespace quendo {

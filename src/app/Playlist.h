@@ -5,9 +5,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Display.h"
-#include "library/NodeTable.h"
-#include "playback/MediaPlayer.h"
+#include "model/Display.h"
+#include "model/NodeTable.h"
+#include "model/MediaPlayer.h"
 
 namespace quendo {
 
