@@ -7,12 +7,10 @@
 
 #include "model/Display.h"
 #include "model/NodeTable.h"
+#include "model/TimeText.h"
 #include "model/MediaPlayer.h"
 
 namespace quendo {
-
-// The one text form of every duration and position: m:ss, or h:mm:ss from one hour on.
-std::string TimeText(std::int32_t n);
 
 // The playlist: display texts and file indices as two parallel lists, and ListBox1's selection,
 // kept in step by these operations alone.

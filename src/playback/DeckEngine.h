@@ -5,6 +5,7 @@
 
 #include "model/Display.h"
 #include "app/Playlist.h"
+#include "model/TimeText.h"
 #include "model/NodeTable.h"
 #include "model/MediaPlayer.h"
 #include "model/MixEnvelope.h"
