@@ -1,7 +1,7 @@
 #include <random>
 
 #include "BenchUtil.h"
-#include "library/NodeTable.h"
+#include "model/NodeTable.h"
 
 int main(int argc, char** argv) {
     bench::Figures figures(argc, argv);

@@ -16,7 +16,7 @@
 
 #include "BenchUtil.h"
 #include "library/LibraryScan.h"
-#include "library/NodeTable.h"
+#include "model/NodeTable.h"
 
 namespace fs = std::filesystem;
 

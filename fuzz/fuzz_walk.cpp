@@ -11,7 +11,7 @@
 
 #include "FuzzCheck.h"
 #include "library/LibraryWalk.h"
-#include "library/NodeTable.h"
+#include "model/NodeTable.h"
 
 using namespace quendo;
 using walk::EntryKind;

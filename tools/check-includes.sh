@@ -3,14 +3,13 @@
 #   bash tools/check-includes.sh [ROOT]     ROOT holds src/ (default: this repository)
 # Layers, top to bottom: forms (a file that includes Qt, `#include <Q...>`, or lies under
 # src/platform/qt/), then app/Core, then the subsystem classes (everything else), then the shared
-# model below. X.h and X.cpp are one node: a class is a form when either of its files is, and the
+# model below (src/model/). A subsystem class outside src/app/ includes nothing from src/app/:
+# the folders depend on each other one way. X.h and X.cpp are one node: a class is a form when either of its files is, and the
 # cycle search walks classes, not files. Includes that name no file under src/ (system headers,
 # generated headers) are not followed.
 # Prints one "FILE:LINE: ..." line per problem and exits 1 when there is any.
 set -euo pipefail
 
-# The shared model: these include only each other (and system headers). Their .cpp files count too.
-shared_model="src/library/NodeTable.h src/playback/MixEnvelope.h src/settings/Options.h src/platform/Platform.h src/playback/MediaPlayer.h src/cocktail/CocktailTable.h src/app/Display.h src/app/FormHooks.h src/app/WebPages.h src/library/ProgramFiles.h"
 
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 cd "$root"
@@ -22,7 +21,7 @@ find src -type f \( -name '*.h' -o -name '*.hpp' -o -name '*.cpp' -o -name '*.cc
 [ -s "$list" ] || { echo "check-includes: no sources under $root/src" >&2; exit 2; }
 
 # shellcheck disable=SC2046  # one argument per file name; the names have no blanks
-LC_ALL=C awk -v model="$shared_model" -v listfile="$list" '
+LC_ALL=C awk -v listfile="$list" '
 function node(p) { sub(/\.(h|hpp|cpp|cc)$/, "", p); return p }
 function dirname(p) { if (p !~ /\//) return ""; sub(/\/[^\/]*$/, "", p); return p }
 # Folds "a/./b" and "a/x/../b" into "a/b".
@@ -70,13 +69,11 @@ FILENAME == listfile { known[$0] = 1; files[++nfiles] = $0; next }
     ++nedges; efrom[nedges] = FILENAME; eline[nedges] = FNR; ename[nedges] = name
 }
 END {
-    n = split(model, m, /[ \t]+/)
-    for (i = 1; i <= n; i++) if (m[i] != "") inmodel[node(m[i])] = 1
     for (i = 1; i <= nfiles; i++) {
         f = files[i]; v = node(f)
         if (v in qt || f ~ /^src\/platform\/qt\//) layer[v] = 3
         else if (v == "src/app/Core") layer[v] = 2
-        else if (v in inmodel) layer[v] = 0
+        else if (f ~ /^src\/model\//) layer[v] = 0
         else layer[v] = 1
         nodes[v] = 1
     }
@@ -88,6 +85,8 @@ END {
             problem(where, "includes \"" ename[e] "\", a form file, from a " layername(layer[v]) " file (only forms include forms)")
         else if (t == "src/app/Core.h" && layer[v] != 3 && f != "src/app/Core.cpp")
             problem(where, "includes \"" ename[e] "\" from a " layername(layer[v]) " file (only forms and Core.cpp include Core.h)")
+        else if (layer[v] == 1 && f !~ /^src\/app\// && t ~ /^src\/app\//)
+            problem(where, "includes \"" ename[e] "\" from a subsystem file outside app/ (the folders depend one way)")
         else if (layer[v] == 0 && layer[w] != 0)
             problem(where, "includes \"" ename[e] "\", a " layername(layer[w]) " file, from the shared model (which includes only itself)")
         if (v != w && !((v, w) in edgeat)) { edgeat[v, w] = where; adj[v, ++adjn[v]] = w }

@@ -34,21 +34,21 @@ expect() {
 }
 
 # The shared model files every tree has; they include only each other.
-model=('library/NodeTable.h=#include <string>' 'library/NodeTable.cpp=#include "library/NodeTable.h"'
-       'playback/MixEnvelope.h=#include "library/NodeTable.h"' 'settings/Options.h' 'platform/Platform.h'
-       'playback/MediaPlayer.h' 'cocktail/CocktailTable.h')
+model=('model/NodeTable.h=#include <string>' 'model/NodeTable.cpp=#include "model/NodeTable.h"'
+       'model/MixEnvelope.h=#include "NodeTable.h"' 'model/Options.h' 'model/Platform.h'
+       'model/MediaPlayer.h' 'model/CocktailTable.h')
 
 # Every layer used as it should be: form -> Core -> subsystem -> model, an adapter under
 # platform/qt/ that includes a form without Qt headers of its own, a relative include.
 tree clean "${model[@]}" \
   'app/Core.h=#include "library/Deck.h";#include "playback/MediaPlayer.h"' \
   'app/Core.cpp=#include "app/Core.h";#include <ctime>' \
-  'library/Deck.h=#include "Playlist.h";#include "library/NodeTable.h";#include "Version.h"' \
+  'library/Deck.h=#include "Playlist.h";#include "model/NodeTable.h";#include "Version.h"' \
   'library/Deck.cpp=#include "library/Deck.h"' \
-  'library/Playlist.h=#include "../playback/MixEnvelope.h"' \
+  'library/Playlist.h=#include "../model/MixEnvelope.h"' \
   'app/MainWindow.h=#include <QWidget>;#include "app/Core.h"' \
   'app/MainWindow.cpp=#include "app/MainWindow.h"' \
-  'platform/qt/Shell.cpp=#include "app/MainWindow.h";#include "platform/Platform.h"'
+  'platform/qt/Shell.cpp=#include "app/MainWindow.h";#include "model/Platform.h"'
 expect clean 0 'ok \(15 files\)'
 
 # A cycle through two classes, closed from a .cpp file: X.h and X.cpp are one node.
@@ -61,13 +61,14 @@ expect cycle 1 '^src/library/B\.cpp:4: include cycle: src/library/A -> src/libra
   'check-includes: 1 problem'
 
 # A longer cycle among the shared model itself.
-tree modelcycle "${model[@]/#settings\/Options.h/settings/Options.h=#include \"platform/Platform.h\"}" \
-  'platform/Platform.h=#include "playback/MediaPlayer.h"' \
-  'playback/MediaPlayer.h=#include "settings/Options.h"'
-expect modelcycle 1 'include cycle: src/platform/Platform -> src/playback/MediaPlayer -> src/settings/Options -> src/platform/Platform'
+tree modelcycle "${model[@]/#model\/Options.h/model/Options.h=#include \"model/Platform.h\"}" \
+  'model/Platform.h=#include "model/MediaPlayer.h"' \
+  'model/MediaPlayer.h=#include "model/Options.h"'
+expect modelcycle 1 'include cycle: src/model/MediaPlayer -> src/model/Options -> src/model/Platform -> src/model/MediaPlayer'
 
 # Includes that point up: a subsystem file and Core.cpp include a form (directly Qt or under
-# platform/qt/), a subsystem header includes Core.h, the shared model includes a subsystem class.
+# platform/qt/), a subsystem header includes Core.h, a subsystem outside app/ includes app/'s
+# playlist, the shared model includes a subsystem class.
 tree upward "${model[@]}" \
   'app/Core.h=#include "library/Deck.h"' \
   'app/Core.cpp=#include "app/Core.h";#include "settings/Setting.h"' \
@@ -76,15 +77,18 @@ tree upward "${model[@]}" \
   'library/Wait.cpp=#include "platform/qt/Timer.h"' \
   'platform/qt/Timer.h' \
   'settings/Setting.h=#include <QDialog>' \
-  'cocktail/CocktailTable.h=#include "library/Deck.h"'
+  'app/Playlist.h' \
+  'playback/Decks.h=#include "app/Playlist.h"' \
+  'model/CocktailTable.h=#include "library/Deck.h"'
 expect upward 1 \
   '^src/app/Core\.cpp:3: includes "settings/Setting\.h", a form file, from a Core file' \
   '^src/library/Deck\.h:2: includes "app/Core\.h" from a subsystem file' \
   '^src/library/Scan\.cpp:2: includes "settings/Setting\.h", a form file, from a subsystem file' \
   '^src/library/Wait\.cpp:2: includes "platform/qt/Timer\.h", a form file' \
-  '^src/cocktail/CocktailTable\.h:2: includes "library/Deck\.h", a subsystem file, from the shared model' \
+  '^src/playback/Decks\.h:2: includes "app/Playlist\.h" from a subsystem file outside app/' \
+  '^src/model/CocktailTable\.h:2: includes "library/Deck\.h", a subsystem file, from the shared model' \
   'include cycle: src/app/Core -> src/library/Deck -> src/app/Core' \
-  'check-includes: 6 problem'
+  'check-includes: 7 problem'
 
 # A folder without src/ is a usage error, not a pass.
 mkdir -p "$work/empty"

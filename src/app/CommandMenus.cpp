@@ -12,7 +12,7 @@
 #include "app/Core.h"
 #include "app/Commands.h"
 #include "app/FolderMenus.h"
-#include "app/WebPages.h"
+#include "model/WebPages.h"
 
 namespace quendo {
 

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "app/FolderMenus.h"
-#include "app/WebPages.h"
-#include "library/ProgramFiles.h"
+#include "model/WebPages.h"
+#include "model/ProgramFiles.h"
 
 namespace quendo {
 

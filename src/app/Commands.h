@@ -1,14 +1,14 @@
 #pragma once
 #include <cstdint>
 
-#include "app/Display.h"
-#include "app/FormHooks.h"
+#include "model/Display.h"
+#include "model/FormHooks.h"
 #include "app/Playlist.h"
 #include "cocktail/CocktailMaker.h"
-#include "library/NodeTable.h"
+#include "model/NodeTable.h"
 #include "playback/DeckEngine.h"
-#include "platform/Platform.h"
-#include "settings/Options.h"
+#include "model/Platform.h"
+#include "model/Options.h"
 
 namespace quendo {
 

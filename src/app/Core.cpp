@@ -3,7 +3,7 @@
 #include <ctime>
 #include <filesystem>
 
-#include "library/ProgramFiles.h"
+#include "model/ProgramFiles.h"
 
 namespace quendo {
 

@@ -3,20 +3,20 @@
 #include <string>
 
 #include "app/Commands.h"
-#include "app/Display.h"
-#include "app/FormHooks.h"
+#include "model/Display.h"
+#include "model/FormHooks.h"
 #include "app/Playlist.h"
 #include "cocktail/CocktailEditor.h"
 #include "cocktail/CocktailMaker.h"
 #include "library/Configuration.h"
-#include "library/NodeTable.h"
+#include "model/NodeTable.h"
 #include "library/StartupSequence.h"
 #include "playback/DeckEngine.h"
-#include "playback/MediaPlayer.h"
+#include "model/MediaPlayer.h"
 #include "playback/MixEditor.h"
-#include "playback/MixEnvelope.h"
-#include "platform/Platform.h"
-#include "settings/Options.h"
+#include "model/MixEnvelope.h"
+#include "model/Platform.h"
+#include "model/Options.h"
 #include "settings/SettingsForm.h"
 
 namespace quendo {

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "library/NodeTable.h"
+#include "model/NodeTable.h"
 
 namespace quendo {
 

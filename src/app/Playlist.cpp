@@ -5,7 +5,7 @@
 #include <unordered_map>
 
 #include "app/Playlist.h"
-#include "library/ProgramFiles.h"
+#include "model/ProgramFiles.h"
 #include "library/SafeFile.h"
 
 namespace quendo {
@@ -22,17 +22,6 @@ std::int32_t WholeSeconds(double seconds) {
     return static_cast<std::int32_t>(seconds);
 }
 }  // namespace
-
-std::string TimeText(std::int32_t n) {
-    const std::int32_t m = n / 60;
-    const std::int32_t h = m / 60;
-    const std::int32_t s = n - 60 * m;
-    const std::int32_t mm = m - 60 * h;
-    std::string seconds = s < 10 ? "0" + std::to_string(s) : std::to_string(s);
-    std::string minutes = (mm < 10 && h != 0) ? "0" + std::to_string(mm) : std::to_string(mm);
-    std::string hours = h != 0 ? std::to_string(h) + ":" : std::string();
-    return hours + minutes + ":" + seconds;
-}
 
 Playlist::Playlist(NodeTable& nodes, MediaPlayer& probe, MainDisplay& display, PlaylistDeck& deck)
     : nodes_(nodes), probe_(probe), display_(display), deck_(deck) {}

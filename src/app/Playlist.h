@@ -4,14 +4,12 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Display.h"
-#include "library/NodeTable.h"
-#include "playback/MediaPlayer.h"
+#include "model/Display.h"
+#include "model/NodeTable.h"
+#include "model/TimeText.h"
+#include "model/MediaPlayer.h"
 
 namespace quendo {
-
-// The one text form of every duration and position: m:ss, or h:mm:ss from one hour on.
-std::string TimeText(std::int32_t n);
 
 // What the playlist needs of the deck engine: whether the head entry is being mixed in, and the
 // start of the head track when an add fills an empty playlist.

@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "app/Display.h"
+#include "model/Display.h"
 #include "cocktail/CocktailMaker.h"
-#include "cocktail/CocktailTable.h"
-#include "library/NodeTable.h"
+#include "model/CocktailTable.h"
+#include "model/NodeTable.h"
 
 namespace quendo {
 

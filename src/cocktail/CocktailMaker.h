@@ -4,11 +4,11 @@
 #include <functional>
 #include <vector>
 
-#include "app/Display.h"
+#include "model/Display.h"
 #include "app/Playlist.h"
-#include "cocktail/CocktailTable.h"
-#include "library/NodeTable.h"
-#include "platform/Platform.h"
+#include "model/CocktailTable.h"
+#include "model/NodeTable.h"
+#include "model/Platform.h"
 
 namespace quendo {
 

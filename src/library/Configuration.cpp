@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "library/Configuration.h"
-#include "library/NodeTable.h"
+#include "model/NodeTable.h"
 #include "library/SafeFile.h"
 
 namespace quendo {

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "cocktail/CocktailTable.h"
-#include "settings/Options.h"
+#include "model/CocktailTable.h"
+#include "model/Options.h"
 
 namespace quendo {
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "library/NodeTable.h"
+#include "model/NodeTable.h"
 
 namespace quendo {
 

@@ -5,7 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "library/NodeTable.h"
+#include "model/NodeTable.h"
 
 namespace quendo::walk {
 

@@ -15,7 +15,7 @@
 #include <QRadialGradient>
 #include <QScreen>
 
-#include "app/WebPages.h"
+#include "model/WebPages.h"
 #include "library/StartupSequence.h"
 #include "platform/qt/QtPlatform.h"
 

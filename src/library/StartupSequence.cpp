@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "library/ProgramFiles.h"
+#include "model/ProgramFiles.h"
 
 namespace quendo {
 

@@ -4,12 +4,12 @@
 #include <optional>
 #include <string>
 
-#include "app/Display.h"
-#include "cocktail/CocktailTable.h"
+#include "model/Display.h"
+#include "model/CocktailTable.h"
 #include "library/LibraryScan.h"
-#include "library/NodeTable.h"
-#include "platform/Platform.h"
-#include "settings/Options.h"
+#include "model/NodeTable.h"
+#include "model/Platform.h"
+#include "model/Options.h"
 
 namespace quendo {
 

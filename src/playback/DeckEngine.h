@@ -2,13 +2,14 @@
 #include <cstdint>
 #include <string>
 
-#include "app/Display.h"
+#include "model/Display.h"
 #include "app/Playlist.h"
-#include "library/NodeTable.h"
-#include "playback/MediaPlayer.h"
-#include "playback/MixEnvelope.h"
-#include "platform/Platform.h"
-#include "settings/Options.h"
+#include "model/TimeText.h"
+#include "model/NodeTable.h"
+#include "model/MediaPlayer.h"
+#include "model/MixEnvelope.h"
+#include "model/Platform.h"
+#include "model/Options.h"
 
 namespace quendo {
 

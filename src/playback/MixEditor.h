@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "playback/MixEnvelope.h"
+#include "model/MixEnvelope.h"
 
 namespace quendo {
 

@@ -1,9 +1,9 @@
 #pragma once
 #include <functional>
 
-#include "app/Display.h"
-#include "platform/Platform.h"
-#include "settings/Options.h"
+#include "model/Display.h"
+#include "model/Platform.h"
+#include "model/Options.h"
 
 namespace quendo {
 

@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include "settings/Options.h"
+#include "model/Options.h"
 
 namespace quendo {
 

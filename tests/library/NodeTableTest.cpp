@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "library/NodeTable.h"
+#include "model/NodeTable.h"
 
 using quendo::NodeTable;
 

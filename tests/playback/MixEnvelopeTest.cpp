@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "playback/MixEnvelope.h"
+#include "model/MixEnvelope.h"
 
 using quendo::MixEnvelope;
 using quendo::Quantity;

@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "app/WebPages.h"
+#include "model/WebPages.h"
 #include "library/Start.h"
 #include "settings/Brows.h"
 #include "support/Fakes.h"

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/Platform.h"
+#include "model/Platform.h"
 
 namespace quendo {
 

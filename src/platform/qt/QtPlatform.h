@@ -2,7 +2,7 @@
 #include <QObject>
 #include <QWidget>
 
-#include "platform/Platform.h"
+#include "model/Platform.h"
 
 namespace quendo {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "playback/MediaPlayer.h"
+#include "model/MediaPlayer.h"
 
 namespace quendo::audio {
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "playback/MediaPlayer.h"
+#include "model/MediaPlayer.h"
 
 namespace quendo {
 

@@ -1,4 +1,4 @@
-#include "cocktail/CocktailTable.h"
+#include "model/CocktailTable.h"
 
 #include <algorithm>
 

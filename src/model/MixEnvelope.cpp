@@ -1,4 +1,4 @@
-#include "playback/MixEnvelope.h"
+#include "model/MixEnvelope.h"
 
 #include <algorithm>
 #include <limits>

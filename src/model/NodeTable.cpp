@@ -1,4 +1,4 @@
-#include "library/NodeTable.h"
+#include "model/NodeTable.h"
 
 #include <stdexcept>
 

@@ -1,4 +1,4 @@
-#include "settings/Options.h"
+#include "model/Options.h"
 
 namespace quendo {
 
