@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QCursor>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QProxyStyle>
 #include <QWidget>
@@ -61,10 +62,16 @@ CommandMenus::CommandMenus(Core& core, QWidget* mainWindow)
     MainPopup = new QMenu(mainWindow);
     MenuTable[0] = NewFolderMenu(QStringLiteral("Add files from folders"), mainWindow);
     // An abandoned folder pick must not leave every menu command dead: the pick ends with the menu.
+    // Not at once, though: a chosen item closes the menus before its command arrives, and the
+    // command must still find the pick and be ignored.
     connect(MenuTable[0], &QMenu::aboutToHide, this, [this] {
         if (core_.cocktails.IngredientPick == 0) return;
-        core_.commands.FolderMenusClosed();
-        emit changed();
+        QMetaObject::invokeMethod(this, [this] {
+            // Opened again meanwhile: a pick goes on.
+            if (core_.cocktails.IngredientPick == 0 || MenuTable[0]->isVisible()) return;
+            core_.commands.FolderMenusClosed();
+            emit changed();
+        }, Qt::QueuedConnection);
     });
 
     CommandItem(MainPopup, QStringLiteral("Visit for updates:"), cmVisitUpdates);
@@ -159,6 +166,14 @@ void CommandMenus::BuildFolderMenu() {
         items.push_back(a);
     }
     menu->addActions(items);
+    // A menu without items would be given no size, and a window of no size never reaches the
+    // screen: an empty folder opens a blank menu about one item high.
+    if (items.isEmpty()) {
+        const QFontMetrics metrics(menu->font());
+        menu->setMinimumSize(metrics.averageCharWidth() * 12, metrics.height() + 8);
+    } else {
+        menu->setMinimumSize(0, 0);
+    }
 }
 
 void CommandMenus::PopupMainAt(QPoint globalPos) { MainPopup->popup(globalPos); }

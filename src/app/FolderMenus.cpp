@@ -79,6 +79,8 @@ const NameCollator& UserNameCollator() {
 
 namespace {
 
+// Names that differ in case alone are two entries of the file system, so both are listed, side by
+// side in byte order; only a name the table holds twice (never so from a scan) is listed once.
 template <class NameOf>
 std::vector<MenuChild> SortedUnique(const std::vector<std::int32_t>& indices, NameOf nameOf,
                                     const NameCollator& collator) {
@@ -89,13 +91,17 @@ std::vector<MenuChild> SortedUnique(const std::vector<std::int32_t>& indices, Na
     std::vector<Keyed> keyed;
     keyed.reserve(indices.size());
     for (std::int32_t i : indices) keyed.push_back({collator.SortKey(nameOf(i)), i});
-    // Stable, so that of equal names the one with the lowest index comes first and stays.
-    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) { return a.key < b.key; });
+    // Stable, so that of two equal names the one with the lowest index comes first and stays.
+    std::stable_sort(keyed.begin(), keyed.end(), [&](const Keyed& a, const Keyed& b) {
+        if (a.key != b.key) return a.key < b.key;
+        return nameOf(a.index) < nameOf(b.index);
+    });
     std::vector<MenuChild> out;
     out.reserve(keyed.size());
     for (std::size_t i = 0; i < keyed.size(); ++i) {
-        if (i > 0 && keyed[i].key == keyed[i - 1].key) continue;
-        out.push_back({keyed[i].index, nameOf(keyed[i].index)});
+        const std::string& name = nameOf(keyed[i].index);
+        if (!out.empty() && out.back().name == name) continue;
+        out.push_back({keyed[i].index, name});
     }
     return out;
 }

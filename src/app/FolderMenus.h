@@ -20,7 +20,8 @@ public:
     NameCollator(const NameCollator&) = delete;
     NameCollator& operator=(const NameCollator&) = delete;
 
-    // Byte strings that compare (as bytes) the way the names do; equal keys mean equal names.
+    // Byte strings that compare (as bytes) the way the names do; names equal case aside have
+    // equal keys.
     std::string SortKey(std::string_view utf8) const;
 
     static std::string LocaleFromEnvironment();
@@ -38,8 +39,9 @@ struct MenuChild {
     std::string name;
 };
 
-// What a folder's menu lists: its subfolders, then its files, each sorted by name; of names that
-// are equal case aside only the first (lowest index) is listed.
+// What a folder's menu lists: its subfolders, then its files, each sorted by name without regard
+// to case. Names are matched exactly: two that differ in case alone are two entries, both listed
+// (this file system tells them apart); a name held twice is listed once, by its lowest index.
 struct FolderMenuContents {
     std::vector<MenuChild> folders;
     std::vector<MenuChild> files;

@@ -31,15 +31,18 @@ protected:
 
 }  // namespace
 
-TEST(FolderMenuChildren, SubfoldersAndFilesEachSortedWithoutCaseOneNameOnce) {
+// Sorted without regard to case; but names that differ in case alone are two entries of this
+// file system, and both are listed (only a name the table holds twice is listed once).
+TEST(FolderMenuChildren, SubfoldersAndFilesEachSortedWithoutCaseEveryNameOnce) {
     NodeTable t;
     const std::int32_t rock = t.AddFolderNode(0, "rock");
     t.AddFolderNode(0, "Jazz");
-    t.AddFolderNode(0, "ROCK");  // the same name, case aside
+    const std::int32_t upper = t.AddFolderNode(0, "ROCK");  // the same name, case aside
     t.AddFolderNode(rock, "Live");  // not a child of the root
     t.AddFileNode(0, "zebra.mp3");
-    const std::int32_t first = t.AddFileNode(0, "Abba.mp3");
-    t.AddFileNode(0, "abba.MP3");
+    const std::int32_t first = t.AddFileNode(0, "abba.mp3");
+    t.AddFileNode(0, "Abba.mp3");
+    t.AddFileNode(0, "abba.mp3");  // the very same name again
     t.AddFileNode(0, "Éclair.mp3");
     t.AddFileNode(0, "eclair.mp3");  // differs by the accent: listed
     t.AddFileNode(0, "beta.wav");
@@ -47,10 +50,12 @@ TEST(FolderMenuChildren, SubfoldersAndFilesEachSortedWithoutCaseOneNameOnce) {
 
     const NameCollator en("en_US");
     const FolderMenuContents c = FolderMenuChildren(t, 0, en);
-    EXPECT_EQ(Names(c.folders), (std::vector<std::string>{"Jazz", "rock"}));
-    EXPECT_EQ(c.folders[1].index, rock);
-    EXPECT_EQ(Names(c.files), (std::vector<std::string>{"Abba.mp3", "beta.wav", "eclair.mp3", "Éclair.mp3", "zebra.mp3"}));
-    EXPECT_EQ(c.files[0].index, first);  // of equal names the first index stands
+    EXPECT_EQ(Names(c.folders), (std::vector<std::string>{"Jazz", "ROCK", "rock"}));
+    EXPECT_EQ(c.folders[1].index, upper);
+    EXPECT_EQ(c.folders[2].index, rock);
+    EXPECT_EQ(Names(c.files),
+              (std::vector<std::string>{"Abba.mp3", "abba.mp3", "beta.wav", "eclair.mp3", "Éclair.mp3", "zebra.mp3"}));
+    EXPECT_EQ(c.files[1].index, first);  // of equal names the first index stands
 }
 
 TEST(FolderMenuChildren, FollowsTheLocalesAlphabet) {
@@ -93,6 +98,16 @@ TEST_F(MenuCore, AddFolderFilesTakesOnlyTheFolderOwnFilesInMenuOrder) {
     w.AddFile("d.mp3", 63);
     core().commands.AddFolderFiles(1);
     EXPECT_EQ(PlaylistNames(core()), (std::vector<std::string>{"A.mp3", "b.mp3"}));
+}
+
+TEST_F(MenuCore, AFolderClickAddsFilesThatDifferInCaseAlone) {
+    w.AddFile("Rock/Song.mp3", 60);
+    w.AddFile("Rock/song.mp3", 61);
+    w.AddFile("rock/x.mp3", 62);
+    core().commands.AddFolderFiles(1);
+    EXPECT_EQ(PlaylistNames(core()), (std::vector<std::string>{"Song.mp3", "song.mp3"}));
+    core().commands.AddFolderFiles(2);
+    EXPECT_EQ(PlaylistNames(core()).back(), "x.mp3");
 }
 
 TEST_F(MenuCore, CommandsReachTheirTargets) {

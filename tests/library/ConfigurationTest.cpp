@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
+#include "library/Configuration.h"
 #include "support/Fakes.h"
 
 using namespace quendo;
@@ -29,6 +32,58 @@ TEST_F(ConfigurationTest, FirstRunFileLayout) {
     EXPECT_EQ(file.rfind("/music/\r\n3\r\n0\r\nMusicalCocktail1\r\n0\r\n1\r\n1\r\n", 0), 0u);
     // The third cocktail's folders 7, 8, 9 are held at the 7 folders of the tree.
     EXPECT_NE(file.find("MusicalCocktail3\r\n0\r\n7\r\n1\r\n0\r\n7\r\n1\r\n0\r\n7\r\n1\r\n"), std::string::npos);
+}
+
+// Every field on its own line, in its place: each holds a value its neighbours do not (the yes/no
+// lines alternate), so two lines written in each other's place show.
+TEST_F(ConfigurationTest, EveryFieldOnItsLine) {
+    c.nodes.MusicFolder = "/songs/";
+    CocktailTable& t = c.cocktails.Table();
+    t.RepeatLimit = 77;
+    t.CurrentCocktail = 13;
+    std::vector<std::string> expected = {"/songs/", "77", "13"};
+    for (int i = 0; i < CocktailTable::kCount; ++i) {
+        t[i].name = "Mix " + std::to_string(i);
+        expected.push_back(t[i].name);
+        for (int k = 0; k < 3; ++k) {
+            Ingredient& in = t[i].ingredients[static_cast<std::size_t>(k)];
+            in.sourceKind = (i + k) % 6;
+            in.folder = 1000 + 3 * i + k;
+            in.parts = 6 + (i + k) % 5;
+            for (int v : {in.sourceKind, in.folder, in.parts}) expected.push_back(std::to_string(v));
+        }
+    }
+    Options& o = c.options;
+    o.chkShowSplash = true;
+    o.chkShowAnimat = false;
+    o.chkMusicFileTimeRem = true;
+    o.chkAutoMixTimeRem = false;
+    o.chkAlwaysOnTop = true;
+    o.reservedByte = 'R';
+    o.chkAutoStartOfPlaying = false;
+    o.RadioGroup1 = suLoadCocktail;
+    o.RadioGroup2 = epShutDown;
+    c.buttons.Repeat = true;
+    c.buttons.Shuffle = false;
+    c.buttons.Mix_OFF = true;
+    c.buttons.UP = false;
+    c.buttons.Play = true;
+    o.CheckBox1 = false;
+    for (const char* line : {"1", "0", "1", "0", "1", "R", "0", "2", "3", "1", "0", "1", "0", "1", "0"})
+        expected.push_back(line);
+    ASSERT_EQ(expected.size(), 178u);
+
+    const std::string file = Saved();
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = file.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(file.substr(at, end - at));
+    EXPECT_EQ(lines, expected);
+    std::string whole;
+    for (const std::string& line : expected) whole += line + "\r\n";
+    EXPECT_EQ(file, whole);
+
+    // Read back, every field comes out as it went in.
+    EXPECT_EQ(FormatConfiguration(ParseConfiguration(file, ConfigurationData{}, 2000)), file);
 }
 
 TEST_F(ConfigurationTest, RoundTripKeepsEmptyNamesAndButtons) {

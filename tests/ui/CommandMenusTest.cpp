@@ -157,9 +157,45 @@ TEST_F(MenusUi, FolderPickAssignsTheIngredientAndAnAbandonedPickEnds) {
     EXPECT_EQ(core().cocktails.IngredientPick, 0);
     EXPECT_TRUE(core().playlist.Empty());
 
+    // Menus dismissed without a pick end it.
     core().cocktails.IngredientPick = 1;
     OpenRoot()->close();
-    EXPECT_EQ(core().cocktails.IngredientPick, 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return core().cocktails.IngredientPick == 0; }, 1000));
+
+    // A file chosen during the pick, with the mouse or the keys, only ends it: the menus close
+    // before the command arrives, and the command must still find the pick.
+    const std::int32_t third = core().cocktails.Table()[4].ingredients[2].folder;
+    core().cocktails.IngredientPick = 3;
+    root = OpenRoot();
+    Press(root, Item(root, "z.mp3"), Qt::LeftButton);
+    EXPECT_FALSE(root->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return core().cocktails.IngredientPick == 0; }, 1000));
+    EXPECT_TRUE(core().playlist.Empty());
+    core().cocktails.IngredientPick = 3;
+    root = OpenRoot();
+    root->setActiveAction(Item(root, "z.mp3"));
+    QTest::keyClick(root, Qt::Key_Return);
+    EXPECT_FALSE(root->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return core().cocktails.IngredientPick == 0; }, 1000));
+    EXPECT_TRUE(core().playlist.Empty());
+    EXPECT_EQ(core().cocktails.Table()[4].ingredients[2].folder, third) << "no folder was picked";
+}
+
+// Hovered, as the user opens it; the menu has no items but is there to see.
+TEST_F(MenusUi, AnEmptyFolderOpensAnEmptyMenu) {
+    core().nodes.AddFolderNode(0, "Empty");
+    QMenu* root = OpenRoot();
+    QAction* empty = Item(root, "Empty");
+    ASSERT_NE(empty, nullptr);
+    ASSERT_NE(empty->menu(), nullptr);
+    QCursor::setPos(root->mapToGlobal(root->actionGeometry(empty).center()));
+    QTest::mouseMove(root, root->actionGeometry(empty).center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return empty->menu()->isVisible(); }, 2000));
+    EXPECT_TRUE(empty->menu()->actions().isEmpty());
+    // A window of no size is never put on the screen, though Qt calls it visible.
+    EXPECT_FALSE(empty->menu()->size().isEmpty());
+    EXPECT_FALSE(empty->menu()->testAttribute(Qt::WA_OutsideWSRange));
+    root->close();
 }
 
 TEST_F(MenusUi, RightPressesOnMainPopupItemsDoNothing) {

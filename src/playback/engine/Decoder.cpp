@@ -36,13 +36,8 @@ bool AudioDecoder::Open(const std::string& path) {
     const Sniffed sniffed = Sniff(*file);
     auto input = OpenDemuxer(std::move(file), sniffed);
     if (!input) return false;
-    const AVCodecParameters* params = input->fmt->streams[input->stream]->codecpar;
-    const AVCodec* codec = avcodec_find_decoder(params->codec_id);
-    if (!codec) return false;
-    CodecPtr context(avcodec_alloc_context3(codec));
-    if (!context || avcodec_parameters_to_context(context.get(), params) < 0) return false;
-    context->thread_count = 1;
-    if (avcodec_open2(context.get(), codec, nullptr) < 0) return false;
+    CodecPtr context = OpenDecoder(*input);
+    if (!context) return false;
     PacketPtr packet(av_packet_alloc());
     FramePtr frame(av_frame_alloc());
     if (!packet || !frame) return false;

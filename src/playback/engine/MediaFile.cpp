@@ -200,4 +200,16 @@ std::unique_ptr<Demuxer> OpenDemuxer(std::shared_ptr<SourceFile> file, const Sni
     return d;
 }
 
+CodecPtr OpenDecoder(const Demuxer& demuxer) {
+    if (!demuxer.fmt || demuxer.stream < 0) return nullptr;
+    const AVCodecParameters* params = demuxer.fmt->streams[demuxer.stream]->codecpar;
+    const AVCodec* codec = avcodec_find_decoder(params->codec_id);
+    if (!codec) return nullptr;
+    CodecPtr context(avcodec_alloc_context3(codec));
+    if (!context || avcodec_parameters_to_context(context.get(), params) < 0) return nullptr;
+    context->thread_count = 1;
+    if (avcodec_open2(context.get(), codec, nullptr) < 0) return nullptr;
+    return context;
+}
+
 }  // namespace quendo::audio

@@ -77,8 +77,12 @@ struct Demuxer {
 // within the discovery bounds.
 std::unique_ptr<Demuxer> OpenDemuxer(std::shared_ptr<SourceFile> file, const Sniffed& sniffed);
 
+// The decoder of the demuxer's stream, opened as playing opens it; nullptr when it will not open
+// (FFmpeg knows the codec but turns down its parameters). Decodes nothing.
+CodecPtr OpenDecoder(const Demuxer& demuxer);
+
 // The probe's length of an opened file (Probe.cpp). `opened` may be null; when given, it is a
-// demuxer on the same file that has not been read from yet.
+// demuxer on the same file that has not been read from yet, whose decoder opened.
 double MeasureFile(const std::shared_ptr<SourceFile>& file, const Sniffed& sniffed, const Demuxer* opened);
 
 // Keeps FFmpeg from logging on stderr; called before any file is opened.

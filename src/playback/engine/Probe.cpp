@@ -376,6 +376,9 @@ double GenericSeconds(const std::shared_ptr<SourceFile>& file, const Sniffed& s,
     if (!d) {
         own = OpenDemuxer(file, s);
         d = own.get();
+        // A file that cannot be played has no length, whatever its headers say (an opened
+        // demuxer comes with its decoder open already).
+        if (d && !OpenDecoder(*d)) return 0;
     }
     if (!d) return 0;
     const AVFormatContext* fmt = d->fmt.get();

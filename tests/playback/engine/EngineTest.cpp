@@ -169,25 +169,34 @@ TEST(Engine, GainStepsStartPauseAndSeekDoNotClick) {
     deck.SetFileName(d / "a.wav");
     deck.Play();
     std::vector<float> all;
-    auto take = [&](double s) {
-        auto v = o.Seconds(s);
+    auto take = [&](int frames) {
+        auto v = o.engine.render(frames);
         all.insert(all.end(), v.begin(), v.end());
     };
-    take(0.3);
+    // A cycle of the tone is 220.5 frames: every change below comes a quarter cycle past a zero
+    // crossing, on a crest, where a gain that jumped would step by most (at a crossing it would
+    // not show).
+    constexpr int kCycles20 = 4410;
+    take(3 * kCycles20 + 55);
     const float own = LargestStep(all, 0);
+    ASSERT_GT(std::fabs(all[all.size() - 2]), 0.85f) << "on a crest";
     deck.SetVolume(-10000);
-    take(0.1);
-    deck.SetVolume(0);
-    take(0.1);
+    take(kCycles20);
+    deck.SetVolume(-600);
+    take(kCycles20);
     deck.SetBalance(10000);
-    take(0.1);
+    take(kCycles20);
+    deck.SetBalance(-3000);
+    take(kCycles20);
     deck.SetBalance(0);
+    deck.SetVolume(0);
+    take(kCycles20);
     deck.Pause();
-    take(0.1);
+    take(kCycles20);
     deck.Play();
-    take(0.1);
+    take(kCycles20);
     deck.SetCurrentPosition(0.0123);
-    take(0.2);
+    take(2 * kCycles20);
     EXPECT_LE(LargestStep(all, 0), own * 1.05);
     EXPECT_LE(LargestStep(all, 1), own * 1.05);
 }

@@ -67,13 +67,16 @@ struct WavSpec {
     std::uint16_t bits = 16;
     int blockAlign = -1;  // -1: what it should be
     std::string subformat;  // 16 bytes for extensible
+    int samplesField = -1;  // extensible: the valid bits (or samples per block); -1: `bits`
 };
 template <class Sample>
 std::string MakeWav(const WavSpec& w, std::uint32_t frames, Sample sample) {
     const std::uint16_t bytes = static_cast<std::uint16_t>((w.bits + 7) / 8);
     const auto align = static_cast<std::uint16_t>(w.blockAlign >= 0 ? w.blockAlign : w.channels * bytes);
     std::string fmt = Le16(w.tag) + Le16(w.channels) + Le32(w.rate) + Le32(w.rate * align) + Le16(align) + Le16(w.bits);
-    if (w.tag == 0xFFFE) fmt += Le16(22) + Le16(w.bits) + Le32(0) + w.subformat;
+    if (w.tag == 0xFFFE)
+        fmt += Le16(22) + Le16(static_cast<std::uint16_t>(w.samplesField >= 0 ? w.samplesField : w.bits)) + Le32(0) +
+               w.subformat;
     std::string data;
     data.reserve(static_cast<std::size_t>(frames) * w.channels * bytes);
     for (std::uint32_t i = 0; i < frames; ++i)

@@ -56,17 +56,27 @@ TEST(Probe, WavFormatsAsFfmpegDecodesThem) {
     extensibleOther.subformat = quendo::testing::SubformatGuid(0x1234);  // no codec has it
     WavSpec extensibleJunk = extensiblePcm;
     extensibleJunk.subformat = std::string(16, '\x11');
+    // IMA ADPCM with its samples per block where PCM has its valid bits: FFmpeg takes that for
+    // the sample size, and its decoder turns the file down.
+    WavSpec extensibleAdpcm = extensiblePcm;
+    extensibleAdpcm.subformat = quendo::testing::SubformatGuid(0x11);
+    extensibleAdpcm.channels = 1;
+    extensibleAdpcm.bits = 4;
+    extensibleAdpcm.blockAlign = 1024;
+    extensibleAdpcm.samplesField = 2041;
     WavSpec twelveBits;
     twelveBits.bits = 12;  // stored in two bytes
     d.WriteFile("no-align.wav", MakeWav(noAlign, 44100 * 2));
     d.WriteFile("ext-pcm.wav", MakeWav(extensiblePcm, 44100));
     d.WriteFile("ext-other.wav", MakeWav(extensibleOther, 44100));
     d.WriteFile("ext-junk.wav", MakeWav(extensibleJunk, 44100));
+    d.WriteFile("ext-adpcm.wav", MakeWav(extensibleAdpcm, 1024 * 43 * 4));
     d.WriteFile("12-bit.wav", MakeWav(twelveBits, 22050));
     struct Case {
         const char* file;
         double seconds;  // 0: neither measured nor played
-    } cases[] = {{"no-align.wav", 2}, {"ext-pcm.wav", 1}, {"ext-other.wav", 0}, {"ext-junk.wav", 0}, {"12-bit.wav", 0.5}};
+    } cases[] = {{"no-align.wav", 2}, {"ext-pcm.wav", 1}, {"ext-other.wav", 0}, {"ext-junk.wav", 0},
+                    {"ext-adpcm.wav", 0}, {"12-bit.wav", 0.5}};
     ProbePlayer probe;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
