@@ -9,10 +9,10 @@ namespace quendo {
 
 Core::Core(PlatformServices services)
     : platform(services),
+      playlist(nodes, platform.probe, display, *this),
       deck({playlist, nodes, envelope, options, buttons, display, platform.deck1, platform.deck2, platform.random,
             *this}),
-      playlist(nodes, platform.probe, display, deck),
-      cocktails(nodes, playlist, platform.random, display, editor),
+      cocktails(nodes, playlist, platform.random, display, editor, *this),
       commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, hooks}),
       startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell}),
       settings({buttons, display, platform.dialogs}),
@@ -21,9 +21,6 @@ Core::Core(PlatformServices services)
     platform.deck1.EndOfStream = [this] { deck.WinMediaPlayer1EndOfStream(); };
     platform.deck2.EndOfStream = [this] { deck.WinMediaPlayer2EndOfStream(); };
 
-    // A cocktail chosen in the main window is shown whole, so that a parts change goes into the
-    // cocktail the page shows.
-    cocktails.CocktailChosen = [this] { cocktailEditor.ShowCocktailPage(); };
     startup.LoadConfiguration = [this] { return LoadConfiguration(); };
     startup.SaveConfiguration = [this] { return SaveConfiguration(); };
     startup.SetFirstRunValues = [this](std::int32_t folders) { SetFirstRunValues(folders); };

@@ -33,7 +33,7 @@ struct PlatformServices {
 
 // The main window's logic, free of widgets: the owner of all shared state and of the subsystems,
 // which it wires together. The forms call the handlers by their names.
-class Core final : private DeckEngineOwner {
+class Core final : private PlaylistDeck, private DeckEngineOwner, private CocktailMakerOwner {
 public:
     explicit Core(PlatformServices services);
     Core(const Core&) = delete;
@@ -51,8 +51,8 @@ public:
     FormHooks hooks;
 
     // ---- subsystems ----
-    DeckEngine deck;  // before the playlist, which is given it
     Playlist playlist;
+    DeckEngine deck;
     CocktailMaker cocktails;
     Commands commands;
     StartupSequence startup;
@@ -96,11 +96,17 @@ public:
     void ComboBox1Change(int index) { cocktails.ComboBox1Change(index); }
 
 private:
+    // What the playlist asks of the deck engine, passed on.
+    bool isMixing() const override { return deck.isMixing(); }
+    void StartHeadTrack() override { deck.StartHeadTrack(); }
     // What the deck engine asks of the window: the end-of-playlist choices and a mix running.
     void MakeCocktail() override;
     void CloseProgram() override;
     void ShutDown() override;
     void MixRunning(bool running) override;
+    // A cocktail chosen in the main window is shown whole, so that a parts change goes into the
+    // cocktail the page shows.
+    void CocktailChosen() override { cocktailEditor.ShowCocktailPage(); }
 
     ConfigurationData Configuration() const;
     bool filesDeleted_ = false;  // by the restart: this instance writes nothing more

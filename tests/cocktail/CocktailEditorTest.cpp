@@ -13,7 +13,7 @@ using Values = std::array<int, 3>;
 // Folders A (1) with two files, B (2) with one, C (3) holding only D (4) with one file; the
 // current cocktail is 0 and the page edits cocktail 3.
 struct EditorWorld : FakeWorld {
-    CocktailEditor editor{core->cocktails, core->nodes, core->editor, core->display};
+    CocktailEditor& editor = core->cocktailEditor;
 
     EditorWorld() {
         AddFile("A/a1.mp3", 61);
@@ -144,7 +144,6 @@ TEST(CocktailEditorRename, EmptyNameInBothListsMainWindowKeepsItsSelection) {
 
 TEST(CocktailEditorReload, MainWindowsChoiceReloadsTheWholePage) {
     EditorWorld w;
-    w.core->cocktails.CocktailChosen = [&] { w.editor.ShowCocktailPage(); };
     w.Recipe(5, 2, 0, 4, 7, 0, 3);
     w.core->ComboBox1Change(5);
     EXPECT_EQ(w.editor.ComboBox4ItemIndex(), 5);
