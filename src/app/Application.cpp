@@ -96,31 +96,31 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     add(splash);
     auto* settings = new TSettings(*core_);
     add(settings);
-    auto* mixForm = new TMixEditor(core_->mixEditor);
+    auto* mixForm = new TMixEditor(core_->envelopeEditor);
     add(mixForm);
     core_->hooks.RenderMixEditor = [mixForm] { mixForm->Render(); };
     auto* browse = new TBrowse(*core_);
     add(browse);
-    CocktailEditor& cocktailEditor = core_->cocktailEditor;
-    auto* rename = new TfrmNameMusCoc(cocktailEditor);
+    RecipeEditor& recipeEditor = core_->recipeEditor;
+    auto* rename = new TfrmNameMusCoc(recipeEditor);
     add(rename);
     Core* core = core_.get();
     add(new TWelcome(core->options, [core] { core->platform.shell.Open(core->commands.HelpFilePath()); },
                      QUENDO_VERSION));
 
     // The cocktail editor is the settings form's third page.
-    cocktailPage_ = new TCocktailPage(cocktailEditor, *rename,
+    cocktailPage_ = new TCocktailPage(recipeEditor, *rename,
                                       [this](QPoint at) { menus_->RootFolderMenu()->popup(at); });
     cocktailPage_->setParent(settings->TabSheet3);
     cocktailPage_->move(0, 0);
     cocktailPage_->edited = [this] { form1_->Render(); };
     settings->ShowCocktailPage = [this] {
-        core_->cocktailEditor.ShowCocktailPage();
+        core_->recipeEditor.ShowCocktailPage();
         cocktailPage_->Render();
     };
     settings->changed = [this] {
         form1_->Render();
-        core_->cocktailEditor.ShowCocktailPage();  // Cancel may have read other cocktails back
+        core_->recipeEditor.ShowCocktailPage();  // Cancel may have read other cocktails back
         cocktailPage_->Render();
     };
     // A folder picked from the menus shows on the page.

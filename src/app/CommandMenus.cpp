@@ -11,7 +11,7 @@
 
 #include "app/Core.h"
 #include "app/Commands.h"
-#include "app/FolderMenus.h"
+#include "app/FolderMenuContents.h"
 #include "model/WebPages.h"
 
 namespace quendo {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/FolderMenus.h"
+#include "app/FolderMenuContents.h"
 #include "model/WebPages.h"
 #include "model/ProgramFiles.h"
 

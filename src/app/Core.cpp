@@ -15,9 +15,9 @@ Core::Core(PlatformServices services)
       cocktails(nodes, playlist, platform.random, display, editor, *this),
       commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, hooks}),
       startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell}),
-      settings({buttons, display, platform.dialogs}),
-      mixEditor(envelope),
-      cocktailEditor(cocktails, nodes, editor, display) {
+      optionsKeeper({buttons, display, platform.dialogs}),
+      envelopeEditor(envelope),
+      recipeEditor(cocktails, nodes, editor, display) {
     platform.deck1.EndOfStream = [this] { deck.WinMediaPlayer1EndOfStream(); };
     platform.deck2.EndOfStream = [this] { deck.WinMediaPlayer2EndOfStream(); };
 
@@ -27,14 +27,14 @@ Core::Core(PlatformServices services)
     startup.CloseMainWindow = [this] {
         if (hooks.CloseMainWindow) hooks.CloseMainWindow();
     };
-    settings.SaveConfiguration = [this] { return SaveConfiguration(); };
-    settings.LoadConfiguration = [this] { return LoadConfiguration(); };
-    settings.CocktailsRestored = [this] {
+    optionsKeeper.SaveConfiguration = [this] { return SaveConfiguration(); };
+    optionsKeeper.LoadConfiguration = [this] { return LoadConfiguration(); };
+    optionsKeeper.CocktailsRestored = [this] {
         cocktails.FillCocktailLists();
         cocktails.FillIngredientLists();
     };
-    settings.MixOffRestored = [this] { deck.Mix_OFFClick(); };
-    settings.RestartIntoFirstRun = [this] { RestartIntoFirstRun(); };
+    optionsKeeper.MixOffRestored = [this] { deck.Mix_OFFClick(); };
+    optionsKeeper.RestartIntoFirstRun = [this] { RestartIntoFirstRun(); };
 }
 
 void Core::MakeCocktail() { cocktails.MakeCocktail(); }
@@ -53,7 +53,7 @@ void Core::ShutDown() {
 // An open mix editor follows a mix starting or ending: its length and position bars lock.
 void Core::MixRunning(bool running) {
     editor.MixBarsEnabled = !running;
-    mixEditor.SetMixRunning(running);
+    envelopeEditor.SetMixRunning(running);
     if (hooks.RenderMixEditor) hooks.RenderMixEditor();
 }
 

@@ -6,18 +6,18 @@
 #include "model/Display.h"
 #include "model/FormHooks.h"
 #include "app/Playlist.h"
-#include "cocktail/CocktailEditor.h"
+#include "cocktail/RecipeEditor.h"
 #include "cocktail/CocktailMaker.h"
 #include "library/Configuration.h"
 #include "model/NodeTable.h"
 #include "library/StartupSequence.h"
 #include "playback/DeckEngine.h"
 #include "model/MediaPlayer.h"
-#include "playback/MixEditor.h"
+#include "playback/EnvelopeEditor.h"
 #include "model/MixEnvelope.h"
 #include "model/Platform.h"
 #include "model/Options.h"
-#include "settings/SettingsForm.h"
+#include "settings/OptionsKeeper.h"
 
 namespace quendo {
 
@@ -56,9 +56,9 @@ public:
     CocktailMaker cocktails;
     Commands commands;
     StartupSequence startup;
-    SettingsForm settings;
-    MixEditor mixEditor;            // follows a mix starting or ending
-    CocktailEditor cocktailEditor;  // shows a cocktail chosen in the main window
+    OptionsKeeper optionsKeeper;    // the settings form's OK, Cancel and "To change..."
+    EnvelopeEditor envelopeEditor;  // the mix editor's steps; follows a mix starting or ending
+    RecipeEditor recipeEditor;      // the cocktail page's steps; shows a cocktail chosen in the main window
 
     // ---- start-up and shut-down ----
     void FormCreate();
@@ -106,7 +106,7 @@ private:
     void MixRunning(bool running) override;
     // A cocktail chosen in the main window is shown whole, so that a parts change goes into the
     // cocktail the page shows.
-    void CocktailChosen() override { cocktailEditor.ShowCocktailPage(); }
+    void CocktailChosen() override { recipeEditor.ShowCocktailPage(); }
 
     ConfigurationData Configuration() const;
     bool filesDeleted_ = false;  // by the restart: this instance writes nothing more

@@ -8,7 +8,7 @@
 #include <QSpinBox>
 #include <QWidget>
 
-#include "cocktail/CocktailEditor.h"
+#include "cocktail/RecipeEditor.h"
 #include "cocktail/Namemuscoc.h"
 
 namespace quendo {
@@ -52,7 +52,7 @@ public:
     static constexpr int kFormPageWidth = 402;
     static constexpr int kFormPageHeight = 321;
 
-    TCocktailPage(CocktailEditor& editor, TfrmNameMusCoc& renameDialog,
+    TCocktailPage(RecipeEditor& editor, TfrmNameMusCoc& renameDialog,
                   std::function<void(QPoint)> openRootFolderMenu, QWidget* parent = nullptr);
 
     // Copies the editor's state into the widgets; called after every event that may change it.
@@ -76,7 +76,7 @@ private:
     void BuildPipes();
     void PartsChanged(std::size_t k, int value);
 
-    CocktailEditor& editor_;
+    RecipeEditor& editor_;
     TfrmNameMusCoc& renameDialog_;
     std::function<void(QPoint)> openRootFolderMenu_;
     bool rendering_ = false;

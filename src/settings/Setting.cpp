@@ -162,10 +162,10 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, Qt::Window), co
     // Nothing reads what is typed; it is kept only so that the form shows it again.
     connect(Edit1, &QLineEdit::textEdited, this,
             [this](const QString& text) { core.options.Edit1 = text.toStdString(); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Act([this] { core.settings.Button2Click(); }); });
-    connect(BitBtn1, &QPushButton::clicked, this, [this] { Act([this] { core.settings.BitBtn1Click(); }); });
-    connect(BitBtn2, &QPushButton::clicked, this, [this] { Act([this] { core.settings.BitBtn2Click(); }); });
-    core.settings.Hide = [this] { hide(); };
+    connect(Button2, &QPushButton::clicked, this, [this] { Act([this] { core.optionsKeeper.Button2Click(); }); });
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { Act([this] { core.optionsKeeper.BitBtn1Click(); }); });
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { Act([this] { core.optionsKeeper.BitBtn2Click(); }); });
+    core.optionsKeeper.Hide = [this] { hide(); };
 
     Render();
 }

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "app/FolderMenus.h"
+#include "app/FolderMenuContents.h"
 #include "support/Fakes.h"
 
 using namespace quendo;

@@ -8,7 +8,7 @@
 #include <QWidget>
 
 #include "app/CommandMenus.h"
-#include "app/FolderMenus.h"
+#include "app/FolderMenuContents.h"
 #include "support/Fakes.h"
 
 using namespace quendo;

@@ -7,16 +7,17 @@
 
 namespace quendo {
 
-// The settings form's buttons: OK keeps the options by writing "qnd.cfg", Cancel reads the file
-// back, and "To change..." restarts the program into its first run.
-class SettingsForm {
+// Keeps or drops what the settings form (TSettings) changed, free of widgets: OK keeps the options
+// by writing "qnd.cfg", Cancel reads the file back, and "To change..." restarts the program into
+// its first run.
+class OptionsKeeper {
 public:
     struct Parts {
         TransportButtons& buttons;
         MainDisplay& display;
         Dialogs& dialogs;
     };
-    explicit SettingsForm(Parts parts) : p_(parts) {}
+    explicit OptionsKeeper(Parts parts) : p_(parts) {}
 
     // Wired by the owner of the configuration file and the main window.
     std::function<bool()> SaveConfiguration;

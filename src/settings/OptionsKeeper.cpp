@@ -1,14 +1,14 @@
-#include "settings/SettingsForm.h"
+#include "settings/OptionsKeeper.h"
 
 namespace quendo {
 
-void SettingsForm::BitBtn1Click() {
+void OptionsKeeper::BitBtn1Click() {
     // A file that cannot be written has been reported; the form goes all the same.
     if (SaveConfiguration) SaveConfiguration();
     if (Hide) Hide();
 }
 
-void SettingsForm::BitBtn2Click() {
+void OptionsKeeper::BitBtn2Click() {
     const bool mixOffBefore = p_.buttons.Mix_OFF;
     if (LoadConfiguration && LoadConfiguration()) {
         // The buttons were set without their click actions; what the strip shows follows their
@@ -24,7 +24,7 @@ void SettingsForm::BitBtn2Click() {
     if (Hide) Hide();
 }
 
-void SettingsForm::RestartWithNewFolder() {
+void OptionsKeeper::RestartWithNewFolder() {
     if (p_.dialogs.Message("For continuation is necessary restart of the application. To continue?",
                            MsgIcon::Warning, MsgButtons::OkCancel, MsgPlace::Centred) != MsgAnswer::Ok)
         return;
