@@ -7,40 +7,29 @@
 
 namespace quendo {
 
-Core::Core(PlatformServices services)
+Core::Core(PlatformServices services, CoreForms& forms)
     : platform(services),
       playlist(nodes, platform.probe, display, *this),
       deck({playlist, nodes, envelope, options, buttons, display, platform.deck1, platform.deck2, platform.random,
             *this}),
       cocktails(nodes, playlist, platform.random, display, editor, *this),
-      commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, hooks}),
-      startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell}),
-      optionsKeeper({buttons, display, platform.dialogs}),
+      commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, forms}),
+      startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell, forms, *this}),
+      optionsKeeper({buttons, display, platform.dialogs, *this}),
       envelopeEditor(envelope),
-      recipeEditor(cocktails, nodes, editor, display) {
+      recipeEditor(cocktails, nodes, editor, display),
+      forms_(forms) {
     platform.deck1.EndOfStream = [this] { deck.WinMediaPlayer1EndOfStream(); };
     platform.deck2.EndOfStream = [this] { deck.WinMediaPlayer2EndOfStream(); };
-
-    startup.LoadConfiguration = [this] { return LoadConfiguration(); };
-    startup.SaveConfiguration = [this] { return SaveConfiguration(); };
-    startup.SetFirstRunValues = [this](std::int32_t folders) { SetFirstRunValues(folders); };
-    startup.CloseMainWindow = [this] {
-        if (hooks.CloseMainWindow) hooks.CloseMainWindow();
-    };
-    optionsKeeper.SaveConfiguration = [this] { return SaveConfiguration(); };
-    optionsKeeper.LoadConfiguration = [this] { return LoadConfiguration(); };
-    optionsKeeper.CocktailsRestored = [this] {
-        cocktails.FillCocktailLists();
-        cocktails.FillIngredientLists();
-    };
-    optionsKeeper.MixOffRestored = [this] { deck.Mix_OFFClick(); };
-    optionsKeeper.RestartIntoFirstRun = [this] { RestartIntoFirstRun(); };
 }
 
 void Core::MakeCocktail() { cocktails.MakeCocktail(); }
 
-void Core::CloseProgram() {
-    if (hooks.CloseMainWindow) hooks.CloseMainWindow();
+void Core::CloseProgram() { forms_.CloseMainWindow(); }
+
+void Core::CocktailsRestored() {
+    cocktails.FillCocktailLists();
+    cocktails.FillIngredientLists();
 }
 
 void Core::ShutDown() {
@@ -54,7 +43,7 @@ void Core::ShutDown() {
 void Core::MixRunning(bool running) {
     editor.MixBarsEnabled = !running;
     envelopeEditor.SetMixRunning(running);
-    if (hooks.RenderMixEditor) hooks.RenderMixEditor();
+    forms_.RenderMixEditor();
 }
 
 void Core::FormCreate() {
@@ -68,7 +57,7 @@ void Core::FormCreate() {
 }
 
 void Core::FormShow() {
-    if (hooks.ShowSplashModal) hooks.ShowSplashModal();
+    forms_.ShowSplashModal();
     if (startup.SetupCancelled) return;
 
     cocktails.FillCocktailLists();
@@ -76,7 +65,7 @@ void Core::FormShow() {
     playlist.RestorePlaylist();
     playlist.ShowPlaylistTotal();
     commands.BuildFolder = 0;
-    if (!options.CheckBox1 && hooks.ShowWelcome) hooks.ShowWelcome();
+    if (!options.CheckBox1) forms_.ShowWelcome();
 
     if (startup.FirstRun) {
         cocktails.MakeCocktail();
@@ -101,7 +90,7 @@ void Core::FormShow() {
 }
 
 void Core::FormActivate() {
-    if (hooks.SetTopmost) hooks.SetTopmost(options.chkAlwaysOnTop);
+    forms_.SetTopmost(options.chkAlwaysOnTop);
 }
 
 void Core::CloseRequest() {
@@ -122,11 +111,11 @@ void Core::SaveSession() {
 void Core::SetAlwaysOnTop(bool on) {
     if (options.chkAlwaysOnTop == on) return;
     options.chkAlwaysOnTop = on;
-    if (hooks.SetTopmost) hooks.SetTopmost(on);
+    forms_.SetTopmost(on);
 }
 
 void Core::RestartIntoFirstRun() {
-    if (hooks.CloseMainWindow) hooks.CloseMainWindow();
+    forms_.CloseMainWindow();
     // Failures are not reported: at worst the new instance finds the old files.
     std::error_code ec;
     std::filesystem::remove(ConfigurationFilePath(), ec);

@@ -4,7 +4,6 @@
 
 #include "app/Commands.h"
 #include "model/Display.h"
-#include "model/FormHooks.h"
 #include "app/Playlist.h"
 #include "cocktail/RecipeEditor.h"
 #include "cocktail/CocktailMaker.h"
@@ -31,11 +30,30 @@ struct PlatformServices {
     Random& random;
 };
 
+// What the core needs of the forms: those the menu commands open, the start-up's splash screen
+// and chooser, and the rest below.
+class CoreForms : public CommandForms, public StartupScreens {
+public:
+    virtual void ShowSplashModal() = 0;  // runs the start-up sequence while it is up
+    virtual void ShowWelcome() = 0;
+    virtual void RenderMixEditor() = 0;  // after a mix started or ended
+    virtual void HideSettings() = 0;
+    virtual void CloseMainWindow() = 0;    // a close request, as if by the user
+    virtual void SetTopmost(bool on) = 0;  // without moving or resizing
+
+protected:
+    ~CoreForms() = default;
+};
+
 // The main window's logic, free of widgets: the owner of all shared state and of the subsystems,
 // which it wires together. The forms call the handlers by their names.
-class Core final : private PlaylistDeck, private DeckEngineOwner, private CocktailMakerOwner {
+class Core final : private PlaylistDeck,
+                   private DeckEngineOwner,
+                   private CocktailMakerOwner,
+                   private StartupOwner,
+                   private OptionsKeeperOwner {
 public:
-    explicit Core(PlatformServices services);
+    Core(PlatformServices services, CoreForms& forms);
     Core(const Core&) = delete;
     Core& operator=(const Core&) = delete;
 
@@ -48,7 +66,6 @@ public:
     TransportButtons buttons;
     MainDisplay display;
     EditorDisplay editor;
-    FormHooks hooks;
 
     // ---- subsystems ----
     Playlist playlist;
@@ -71,12 +88,12 @@ public:
     void SetAlwaysOnTop(bool on);  // the box set by the program counts as a click
     // The change of music folder: the close writes both files, which then go, and the program
     // starts again into its first run.
-    void RestartIntoFirstRun();
+    void RestartIntoFirstRun() override;
 
     // ---- configuration file ----
-    bool SaveConfiguration();  // "Error 0003" and false when it cannot be written
-    bool LoadConfiguration();  // "Error 0002" and false when it cannot be read
-    void SetFirstRunValues(std::int32_t folderCount);
+    bool SaveConfiguration() override;  // "Error 0003" and false when it cannot be written
+    bool LoadConfiguration() override;  // "Error 0002" and false when it cannot be read
+    void SetFirstRunValues(std::int32_t folderCount) override;
     std::string ConfigurationFilePath() const;
 
     // ---- the main window's handlers ----
@@ -107,6 +124,13 @@ private:
     // A cocktail chosen in the main window is shown whole, so that a parts change goes into the
     // cocktail the page shows.
     void CocktailChosen() override { recipeEditor.ShowCocktailPage(); }
+    // What the start-up sequence and the settings' buttons ask of the window.
+    void CloseMainWindow() override { forms_.CloseMainWindow(); }
+    void CocktailsRestored() override;
+    void MixOffRestored() override { deck.Mix_OFFClick(); }
+    void HideSettings() override { forms_.HideSettings(); }
+
+    CoreForms& forms_;
 
     ConfigurationData Configuration() const;
     bool filesDeleted_ = false;  // by the restart: this instance writes nothing more

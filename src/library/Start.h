@@ -60,7 +60,7 @@ public:
     void ShowStartup();
     // The About showing: modal, "OK" waits for the user.
     void ShowAbout();
-    // Start-up hooks.
+    // What the start-up sequence asks of the splash screen.
     void HideSplash() { hide(); }
     void StartSlideOut() { Timer2->start(); }
     void CloseSplash();

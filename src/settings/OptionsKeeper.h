@@ -1,11 +1,24 @@
 #pragma once
-#include <functional>
-
 #include "model/Display.h"
 #include "model/Platform.h"
 #include "model/Options.h"
 
 namespace quendo {
+
+// What the settings logic needs of its owner, who keeps the configuration file, the cocktails,
+// the decks and the forms.
+class OptionsKeeperOwner {
+public:
+    virtual bool SaveConfiguration() = 0;
+    virtual bool LoadConfiguration() = 0;
+    virtual void CocktailsRestored() = 0;    // the cocktail lists follow the table read back
+    virtual void MixOffRestored() = 0;       // the gauge's range follows a Mix_OFF read back
+    virtual void RestartIntoFirstRun() = 0;  // close, delete both files, start again
+    virtual void HideSettings() = 0;         // the settings form goes
+
+protected:
+    ~OptionsKeeperOwner() = default;
+};
 
 // Keeps or drops what the settings form (TSettings) changed, free of widgets: OK keeps the options
 // by writing "qnd.cfg", Cancel reads the file back, and "To change..." restarts the program into
@@ -16,17 +29,9 @@ public:
         TransportButtons& buttons;
         MainDisplay& display;
         Dialogs& dialogs;
+        OptionsKeeperOwner& owner;
     };
     explicit OptionsKeeper(Parts parts) : p_(parts) {}
-
-    // Wired by the owner of the configuration file and the main window.
-    std::function<bool()> SaveConfiguration;
-    std::function<bool()> LoadConfiguration;
-    std::function<void()> CocktailsRestored;    // the cocktail lists follow the table read back
-    std::function<void()> MixOffRestored;       // the gauge's range follows a Mix_OFF read back
-    std::function<void()> RestartIntoFirstRun;  // close, delete both files, start again
-    // Set by the form.
-    std::function<void()> Hide;
 
     void BitBtn1Click();  // OK
     void BitBtn2Click();  // Cancel

@@ -165,7 +165,6 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, Qt::Window), co
     connect(Button2, &QPushButton::clicked, this, [this] { Act([this] { core.optionsKeeper.Button2Click(); }); });
     connect(BitBtn1, &QPushButton::clicked, this, [this] { Act([this] { core.optionsKeeper.BitBtn1Click(); }); });
     connect(BitBtn2, &QPushButton::clicked, this, [this] { Act([this] { core.optionsKeeper.BitBtn2Click(); }); });
-    core.optionsKeeper.Hide = [this] { hide(); };
 
     Render();
 }

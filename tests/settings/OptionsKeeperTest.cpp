@@ -30,8 +30,8 @@ protected:
         c.SetFirstRunValues(c.nodes.FolderCount());
         c.options.Edit1 = c.nodes.MusicFolder;
         ASSERT_TRUE(c.SaveConfiguration());
-        c.optionsKeeper.Hide = [this] { ++hidden; };
-        c.hooks.SetTopmost = [this](bool on) { topmost.push_back(on); };
+        w.forms.on.HideSettings = [this] { ++hidden; };
+        w.forms.on.SetTopmost = [this](bool on) { topmost.push_back(on); };
     }
     void PressRepeat(bool down) {
         c.buttons.Repeat = down;
@@ -62,7 +62,7 @@ TEST_F(OptionsKeeperTest, AlwaysOnTopAppliesAtOnceAndFollowsCancel) {
 
     FakeWorld fresh;
     std::vector<bool> applied;
-    fresh.core->hooks.SetTopmost = [&](bool on) { applied.push_back(on); };
+    fresh.forms.on.SetTopmost = [&](bool on) { applied.push_back(on); };
     fresh.core->nodes.ProgramFolder = dir.path();
     ASSERT_TRUE(fresh.core->LoadConfiguration());
     EXPECT_EQ(applied, (std::vector<bool>{true}));
@@ -162,7 +162,7 @@ protected:
     bool filesWrittenByClose = false;
     void SetUp() override {
         OptionsKeeperTest::SetUp();
-        c.hooks.CloseMainWindow = [this] {
+        w.forms.on.CloseMainWindow = [this] {
             ++closes;
             std::filesystem::remove(dir / "qnd.cfg");
             c.CloseRequest();
@@ -212,8 +212,8 @@ TEST_F(ChangeFolderTest, OkClosesDeletesRestartsAndTheNewInstanceIsAFirstRun) {
     FakeWorld next;
     Core& n = *next.core;
     int chooser = 0;
-    n.startup.hooks.ExecutablePath = [&] { return dir / "quendo"; };
-    n.startup.hooks.ShowBrowseModal = [&]() -> std::optional<std::string> {
+    next.forms.on.ExecutablePath = [&] { return dir / "quendo"; };
+    next.forms.on.ShowBrowseModal = [&]() -> std::optional<std::string> {
         ++chooser;
         return music.path();
     };

@@ -200,15 +200,15 @@ private:
         deck1_.Close();
         deck2_.Close();
         probe_.Close();
-        core_ = std::make_unique<Core>(PlatformServices{deck1_, deck2_, probe_, shell_, powerOff_, dialogs_, random_});
+        core_ = std::make_unique<Core>(PlatformServices{deck1_, deck2_, probe_, shell_, powerOff_, dialogs_, random_}, forms_);
         Core& c = *core_;
         BuildLibrary(c.nodes);
-        c.hooks.CloseMainWindow = [this] {
+        forms_.on.CloseMainWindow = [this] {
             if (sessionOver_) return;
             EndSession("close");
             core_->CloseRequest();
         };
-        c.hooks.ShowSplashModal = [this, first] {
+        forms_.on.ShowSplashModal = [this, first] {
             if (first) {
                 FirstSettings();
                 core_->SaveConfiguration();  // as the first run's set-up writes it
@@ -881,6 +881,7 @@ private:
     FakeShell shell_;
     SoakPowerOff powerOff_;
     FakeDialogs dialogs_;
+    FakeForms forms_;
     std::unique_ptr<Core> core_;
     bool sessionOver_ = false;
     bool stopped_ = false;

@@ -172,20 +172,6 @@ TEST_F(MenusUi, RightPressesOnMainPopupItemsDoNothing) {
     EXPECT_TRUE(core().playlist.Empty());
 }
 
-TEST_F(MenusUi, SizeCommandsResizeTheWindow) {
-    const int frame = window.frameGeometry().height() - window.height();
-    core().MenuCommand(cmSmallSize);
-    EXPECT_EQ(window.height(), 49);
-    core().MenuCommand(cmSmallSize);
-    EXPECT_EQ(window.height(), 49);
-    core().MenuCommand(cmNormalSize);
-    EXPECT_EQ(window.height(), 282);
-    window.setFixedHeight(200 - frame);
-    core().MenuCommand(cmSmallSize);
-    core().MenuCommand(cmNormalSize);
-    EXPECT_EQ(window.frameGeometry().height(), 200);
-}
-
 TEST_F(MenusUi, MenusTallerThanTheScreenScrollToEveryItem) {
     for (int i = 0; i < 500; ++i) w.AddFile("Many/F" + std::to_string(1000 + i) + "/x.mp3", 60);
     for (int i = 0; i < 2000; ++i) w.AddFile("Big/t" + std::to_string(10000 + i) + ".mp3", 60);

@@ -32,7 +32,8 @@ protected:
         c.SetFirstRunValues(1);
         ASSERT_TRUE(c.SaveConfiguration());
         form.changed = [this] { ++changed; };
-        c.hooks.SetTopmost = [this](bool on) { topmost.push_back(on); };
+        w.forms.on.SetTopmost = [this](bool on) { topmost.push_back(on); };
+        w.forms.on.HideSettings = [this] { form.hide(); };  // as the application does
     }
 };
 
