@@ -49,11 +49,7 @@ void InstallTestSeams(Application& app, TSplash& splash, TSettings& settings) {
     if (!restart && !pageGiven) return;
     // Start-up is over once the splash has run the sequence and no modal window is up.
     auto started = std::make_shared<bool>(false);
-    const auto previous = splash.afterStartup;
-    splash.afterStartup = [previous, started] {
-        if (previous) previous();
-        *started = true;
-    };
+    QObject::connect(&splash, &TSplash::startupFinished, &app.Form1(), [started] { *started = true; });
     auto* timer = new QTimer(&app.Form1());
     QObject::connect(timer, &QTimer::timeout, &app.Form1(), [&app, &settings, timer, started, restart, page] {
         if (!*started || QApplication::activeModalWidget() || !app.Form1().isVisible()) return;
@@ -116,22 +112,24 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
                                       [this](QPoint at) { menus_->RootFolderMenu()->popup(at); });
     cocktailPage_->setParent(settings_->TabSheet3);
     cocktailPage_->move(0, 0);
-    cocktailPage_->edited = [this] { form1_->Render(); };
-    settings_->ShowCocktailPage = [this] {
-        core_->recipeEditor.ShowCocktailPage();
-        cocktailPage_->Render();
-    };
-    settings_->changed = [this] {
+    QObject::connect(cocktailPage_, &TCocktailPage::edited, form1_.get(), [this] { form1_->Render(); });
+    QObject::connect(settings_, &TSettings::showing, cocktailPage_, [this] {
+        Guarded([this] {
+            core_->recipeEditor.ShowCocktailPage();
+            cocktailPage_->Render();
+        });
+    });
+    QObject::connect(settings_, &TSettings::changed, form1_.get(), [this] {
         form1_->Render();
         core_->recipeEditor.ShowCocktailPage();  // Cancel may have read other cocktails back
         cocktailPage_->Render();
-    };
+    });
     // A folder picked from the menus shows on the page.
     QObject::connect(form1_->ComboBox1, &QComboBox::currentIndexChanged, cocktailPage_,
                      [this] { cocktailPage_->Render(); });
     QObject::connect(menus_, &CommandMenus::changed, cocktailPage_, [this] { cocktailPage_->Render(); });
 
-    splash_->afterStartup = [this] { form1_->Render(); };
+    QObject::connect(splash_, &TSplash::startupFinished, form1_.get(), [this] { form1_->Render(); });
     InstallTestSeams(*this, *splash_, *settings_);
 }
 

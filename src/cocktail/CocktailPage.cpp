@@ -153,7 +153,7 @@ TCocktailPage::TCocktailPage(RecipeEditor& editor, TfrmNameMusCoc& renameDialog,
     connect(Button1, &QPushButton::clicked, this, [this] {
         const bool renamed = renameDialog_.Open();
         Render();
-        if (renamed && edited) edited();
+        if (renamed) emit edited();
     });
     Render();
 }

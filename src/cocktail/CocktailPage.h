@@ -47,6 +47,7 @@ private:
 // The "Musical cocktail" page of the settings form: three glasses standing on their parts
 // fields, pipes from each taking part down into the cocktail list, and the rename button.
 class TCocktailPage : public QWidget {
+    Q_OBJECT
 public:
     // The settings form's pages are 402 x 321 with the tab bar.
     static constexpr int kFormPageWidth = 402;
@@ -57,8 +58,6 @@ public:
 
     // Copies the editor's state into the widgets; called after every event that may change it.
     void Render();
-    // Runs after the page changed what the main window shows (a rename).
-    std::function<void()> edited;
 
     std::array<QComboBox*, 3> KindBoxes;         // ComboBox1..3
     std::array<QLabel*, 3> FolderLabels;         // Label8..10
@@ -67,6 +66,10 @@ public:
     QLabel* Label7;
     QComboBox* ComboBox4;
     QPushButton* Button1;
+
+signals:
+    // The page changed what the main window shows (a rename).
+    void edited();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

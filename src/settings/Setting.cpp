@@ -173,7 +173,7 @@ template <class F>
 void TSettings::Act(F&& f) {
     Guarded(std::forward<F>(f));
     Render();
-    if (changed) changed();
+    emit changed();
 }
 
 void TSettings::Render() {
@@ -203,7 +203,7 @@ void TSettings::ShowSettings() {
 void TSettings::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
     if (e->spontaneous()) return;  // a restore from the task bar is no new showing
-    if (ShowCocktailPage) Guarded(ShowCocktailPage);
+    emit showing();
     Render();
 }
 

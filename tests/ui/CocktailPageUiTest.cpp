@@ -200,7 +200,7 @@ TEST_F(CocktailPageUi, RenameDialogTakesAtMost255CharactersEnterAndEscape) {
 
 TEST_F(CocktailPageUi, RenameButtonRenamesInBothListsAndTellsTheMainWindow) {
     int edits = 0;
-    page.edited = [&] { ++edits; };
+    QObject::connect(&page, &TCocktailPage::edited, [&] { ++edits; });
     QTimer::singleShot(0, &dialog, [this] {
         dialog.Edit1->clear();
         QTest::keyClick(dialog.Edit1, Qt::Key_Return);

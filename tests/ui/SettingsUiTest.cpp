@@ -31,7 +31,7 @@ protected:
         c.nodes.ProgramFolder = dir.path();
         c.SetFirstRunValues(1);
         ASSERT_TRUE(c.SaveConfiguration());
-        form.changed = [this] { ++changed; };
+        QObject::connect(&form, &TSettings::changed, [this] { ++changed; });
         w.forms.on.SetTopmost = [this](bool on) { topmost.push_back(on); };
         w.forms.on.HideSettings = [this] { form.hide(); };  // as the application does
     }
@@ -185,7 +185,7 @@ TEST_F(SettingsUi, TitleBarCloseHidesAndKeepsTheChangeForTheProgramsClose) {
 
 TEST_F(SettingsUi, EachShowingLoadsTheCocktailPageAndShowsTheOptions) {
     int loads = 0;
-    form.ShowCocktailPage = [&] { ++loads; };
+    QObject::connect(&form, &TSettings::showing, [&] { ++loads; });
     c.options.chkAutoMixTimeRem = true;  // set while hidden, as reading the file does
     c.options.Edit1 = "/music/";
     form.ShowSettings();

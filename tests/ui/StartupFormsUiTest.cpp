@@ -132,7 +132,7 @@ TEST_F(SplashUi, FirstShowingRunsTheStartupSequenceOnce) {
     w.forms.on.CloseSplash = [&] { splash.CloseSplash(); };
     w.forms.on.ShowAboutBox = [&] { splash.ShowAbout(); };
     int rendered = 0;
-    splash.afterStartup = [&] { ++rendered; };
+    QObject::connect(&splash, &TSplash::startupFinished, [&] { ++rendered; });
     c.options.chkShowSplash = false;  // the first run switches it on again: the splash slides
 
     splash.ShowStartup();  // returns once the slide-out has closed it
