@@ -5,6 +5,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "app/Application.h"
+#include "cocktail/CocktailPage.h"
 #include "settings/Setting.h"
 #include "support/Fakes.h"
 
@@ -200,6 +202,29 @@ TEST_F(SettingsUi, EachShowingLoadsTheCocktailPageAndShowsTheOptions) {
     form.hide();
     form.ShowSettings();
     EXPECT_EQ(loads, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// The program wires the form: the menu shows it, a showing loads the cocktail page, OK hides it.
+TEST(SettingsInProgram, MenuShowsItLoadingTheCocktailPageAndOkHidesIt) {
+    Application app;
+    Core& c = app.core();
+    TempDir dir;
+    c.nodes.ProgramFolder = dir.path();
+    c.SetFirstRunValues(1);
+    ASSERT_TRUE(c.SaveConfiguration());
+    c.cocktails.FillCocktailLists();
+    c.cocktails.Table()[0].ingredients[1].parts = 7;
+    auto* form = static_cast<TSettings*>(app.Forms()[2]);
+
+    c.MenuCommand(cmSettings);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(app.CocktailPage().CSpinEdits[1]->value(), 7);
+    form->BitBtn1->click();
+    EXPECT_FALSE(form->isVisible());
 }
 
 }  // namespace
