@@ -73,12 +73,13 @@ int main(int argc, char** argv) {
     FakeShell shell;
     FakePowerOff powerOff;
     FakeDialogs dialogs;
+    FakeForms forms;
     quendo::StdRandom random;
     const std::string root = bench::kFixtureDir + "/cocktail";
     if (!MakeLibrary(root)) return 1;
     quendo::ProbePlayer inner;
     TimedPlayer probe(inner);
-    quendo::Core core({deck1, deck2, probe, shell, powerOff, dialogs, random});
+    quendo::Core core({deck1, deck2, probe, shell, powerOff, dialogs, random}, forms);
     random.Seed(2026);
 
     // Three folders of 300 MP3 files each, one cocktail of equal parts.

@@ -55,8 +55,9 @@ Result Crossfade(const std::string& folder, const std::function<void(quendo::Mix
     testing::FakeShell shell;
     testing::FakePowerOff powerOff;
     testing::FakeDialogs dialogs;
+    testing::FakeForms forms;
     StdRandom random;
-    Core core({engine.Deck1(), engine.Deck2(), engine.Probe(), shell, powerOff, dialogs, random});
+    Core core({engine.Deck1(), engine.Deck2(), engine.Probe(), shell, powerOff, dialogs, random}, forms);
     core.nodes.MusicFolder = folder + "/";
     core.buttons.UP = core.buttons.Play = true;
     core.options.RadioGroup2 = epWait;

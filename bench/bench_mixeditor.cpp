@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
 
     using quendo::Quantity;
     quendo::MixEnvelope env;
-    quendo::MixEditor editor(env);
+    quendo::EnvelopeEditor editor(env);
     quendo::TMixEditor form(editor);
     PaintCounter counter;
     for (int page : {1, 2}) form.ChartView[page]->viewport()->installEventFilter(&counter);

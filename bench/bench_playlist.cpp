@@ -17,9 +17,10 @@ void AddToPlaylistFigure(const bench::Figures& figures) {
     testing::FakeShell shell;
     testing::FakePowerOff powerOff;
     testing::FakeDialogs dialogs;
+    testing::FakeForms forms;
     StdRandom random;
     ProbePlayer probe;
-    Core c({deck1, deck2, probe, shell, powerOff, dialogs, random});
+    Core c({deck1, deck2, probe, shell, powerOff, dialogs, random}, forms);
     c.nodes.MusicFolder = bench::kFixtureDir + "/";
     const std::int32_t j = c.nodes.AddFileNode(0, path.substr(c.nodes.MusicFolder.size()));
     c.playlist.AddToPlaylist(j);  // the file's pages are in memory from here on, as in a warm library

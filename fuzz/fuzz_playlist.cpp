@@ -38,6 +38,13 @@ private:
     std::string path_;
 };
 
+// A restore never starts a track.
+class NoDeck : public PlaylistDeck {
+public:
+    bool isMixing() const override { return false; }
+    void StartHeadTrack() override {}
+};
+
 NodeTable& Library() {
     static NodeTable* t = [] {
         auto* n = new NodeTable;
@@ -87,14 +94,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     NodeTable& nodes = Library();
     NameProbe probe;
     MainDisplay display;
-    Playlist once(nodes, probe, display);
+    NoDeck deck;
+    Playlist once(nodes, probe, display, deck);
     once.RestorePlaylistFrom(std::string_view(reinterpret_cast<const char*>(data), size));
     CheckInStep(once, nodes, probe);
 
     // What SavePlaylist writes of this list.
     std::string saved;
     for (std::int32_t j : once.ListBox2()) saved += nodes.FullPath(j) + "\r\n";
-    Playlist twice(nodes, probe, display);
+    Playlist twice(nodes, probe, display, deck);
     twice.RestorePlaylistFrom(saved);
     CheckInStep(twice, nodes, probe);
     FUZZ_CHECK(twice.ListBox2() == once.ListBox2());

@@ -2,6 +2,8 @@
 
 #include "app/CommandMenus.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QPointer>
 #include <QFile>
@@ -47,11 +49,7 @@ void InstallTestSeams(Application& app, TSplash& splash, TSettings& settings) {
     if (!restart && !pageGiven) return;
     // Start-up is over once the splash has run the sequence and no modal window is up.
     auto started = std::make_shared<bool>(false);
-    const auto previous = splash.afterStartup;
-    splash.afterStartup = [previous, started] {
-        if (previous) previous();
-        *started = true;
-    };
+    QObject::connect(&splash, &TSplash::startupFinished, &app.Form1(), [started] { *started = true; });
     auto* timer = new QTimer(&app.Form1());
     QObject::connect(timer, &QTimer::timeout, &app.Form1(), [&app, &settings, timer, started, restart, page] {
         if (!*started || QApplication::activeModalWidget() || !app.Form1().isVisible()) return;
@@ -74,7 +72,8 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     core_ = std::make_unique<Core>(PlatformServices{deck1 ? *deck1 : engine.Deck1(),
                                                     deck2 ? *deck2 : engine.Deck2(),
                                                     probe ? *probe : engine.Probe(), shell_,
-                                                    *powerOff_, dialogs_, random_});
+                                                    *powerOff_, dialogs_, random_},
+                                   static_cast<CoreForms&>(*this));
     core_->FormCreate();
     form1_ = std::make_unique<TForm1>(*core_);
     // Decks finish on their decoder threads; the core hears of it on the interface thread, through
@@ -92,74 +91,104 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
         others_.emplace_back(w);
         forms_.push_back(w);
     };
-    auto* splash = new TSplash(*core_);
-    add(splash);
-    auto* settings = new TSettings(*core_);
-    add(settings);
-    auto* mixForm = new TMixEditor(core_->mixEditor);
-    add(mixForm);
-    core_->hooks.RenderMixEditor = [mixForm] { mixForm->Render(); };
-    auto* browse = new TBrowse(*core_);
-    add(browse);
-    CocktailEditor& cocktailEditor = core_->cocktailEditor;
-    auto* rename = new TfrmNameMusCoc(cocktailEditor);
+    splash_ = new TSplash(*core_);
+    add(splash_);
+    settings_ = new TSettings(*core_);
+    add(settings_);
+    mixEditor_ = new TMixEditor(core_->envelopeEditor);
+    add(mixEditor_);
+    browse_ = new TBrowse(*core_);
+    add(browse_);
+    RecipeEditor& recipeEditor = core_->recipeEditor;
+    auto* rename = new TfrmNameMusCoc(recipeEditor);
     add(rename);
     Core* core = core_.get();
-    add(new TWelcome(core->options, [core] { core->platform.shell.Open(core->commands.HelpFilePath()); },
-                     QUENDO_VERSION));
+    welcome_ = new TWelcome(core->options, [core] { core->platform.shell.Open(core->commands.HelpFilePath()); },
+                            QUENDO_VERSION);
+    add(welcome_);
 
     // The cocktail editor is the settings form's third page.
-    cocktailPage_ = new TCocktailPage(cocktailEditor, *rename,
+    cocktailPage_ = new TCocktailPage(recipeEditor, *rename,
                                       [this](QPoint at) { menus_->RootFolderMenu()->popup(at); });
-    cocktailPage_->setParent(settings->TabSheet3);
+    cocktailPage_->setParent(settings_->TabSheet3);
     cocktailPage_->move(0, 0);
-    cocktailPage_->edited = [this] { form1_->Render(); };
-    settings->ShowCocktailPage = [this] {
-        core_->cocktailEditor.ShowCocktailPage();
-        cocktailPage_->Render();
-    };
-    settings->changed = [this] {
+    QObject::connect(cocktailPage_, &TCocktailPage::edited, form1_.get(), [this] { form1_->Render(); });
+    QObject::connect(settings_, &TSettings::showing, cocktailPage_, [this] {
+        Guarded([this] {
+            core_->recipeEditor.ShowCocktailPage();
+            cocktailPage_->Render();
+        });
+    });
+    QObject::connect(settings_, &TSettings::changed, form1_.get(), [this] {
         form1_->Render();
-        core_->cocktailEditor.ShowCocktailPage();  // Cancel may have read other cocktails back
+        core_->recipeEditor.ShowCocktailPage();  // Cancel may have read other cocktails back
         cocktailPage_->Render();
-    };
+    });
     // A folder picked from the menus shows on the page.
     QObject::connect(form1_->ComboBox1, &QComboBox::currentIndexChanged, cocktailPage_,
                      [this] { cocktailPage_->Render(); });
     QObject::connect(menus_, &CommandMenus::changed, cocktailPage_, [this] { cocktailPage_->Render(); });
 
-    Core& c = *core_;
-    c.hooks.CloseMainWindow = [this] { form1_->close(); };
-    c.hooks.SetTopmost = [this](bool on) {
-        // Keep the geometry: changing the flags hides the window, so show it again where it was.
-        const QRect g = form1_->geometry();
-        const bool visible = form1_->isVisible();
-        form1_->setWindowFlag(Qt::WindowStaysOnTopHint, on);
-        if (visible) {
-            form1_->setGeometry(g);
-            form1_->show();
-        }
-    };
-    // The splash screen hosts the start-up sequence in its first timer tick.
-    c.hooks.ShowSplashModal = [splash] { splash->ShowStartup(); };
-    c.hooks.ShowAboutBox = [splash] { splash->ShowAbout(); };
-    splash->afterStartup = [this] { form1_->Render(); };
-    c.startup.hooks.HideSplash = [splash] { splash->HideSplash(); };
-    c.startup.hooks.StartSlideOut = [splash] { splash->StartSlideOut(); };
-    c.startup.hooks.CloseSplash = [splash] { splash->CloseSplash(); };
-    c.startup.hooks.ShowBrowseModal = [browse]() -> std::optional<std::string> {
-        MarkChooserShown();
-        std::optional<std::string> chosen = browse->Choose();
-        // Given up: the main window has been closed, and the loop may not be running yet.
-        if (!chosen) QTimer::singleShot(0, qApp, [] { QApplication::quit(); });
-        return chosen;
-    };
-    c.hooks.ShowWelcome = [this] { forms_[6]->show(); };
-    c.hooks.ShowMixEditor = [this] { forms_[3]->show(); forms_[3]->raise(); };
-    c.hooks.ShowSettings = [settings] { settings->ShowSettings(); };
-    InstallTestSeams(*this, *splash, *settings);
+    QObject::connect(splash_, &TSplash::startupFinished, form1_.get(), [this] { form1_->Render(); });
+    InstallTestSeams(*this, *splash_, *settings_);
 }
 
 Application::~Application() = default;
+
+// ---- what the core asks of the forms ----
+
+void Application::ShowAboutBox() { splash_->ShowAbout(); }
+
+void Application::ShowMixEditor() {
+    mixEditor_->show();
+    mixEditor_->raise();
+}
+
+void Application::ShowSettings() { settings_->ShowSettings(); }
+
+int Application::MainWindowOuterHeight() const { return form1_->frameGeometry().height(); }
+
+void Application::SetMainWindowOuterHeight(int outer) {
+    const int frame = form1_->frameGeometry().height() - form1_->height();
+    form1_->setFixedHeight(std::max(0, outer - frame));
+}
+
+std::optional<std::string> Application::ShowBrowseModal() {
+    MarkChooserShown();
+    std::optional<std::string> chosen = browse_->Choose();
+    // Given up: the main window has been closed, and the loop may not be running yet.
+    if (!chosen) QTimer::singleShot(0, qApp, [] { QApplication::quit(); });
+    return chosen;
+}
+
+void Application::HideSplash() { splash_->HideSplash(); }
+
+void Application::StartSlideOut() { splash_->StartSlideOut(); }
+
+void Application::CloseSplash() { splash_->CloseSplash(); }
+
+std::string Application::ExecutablePath() { return RunningExecutablePath(); }
+
+// The splash screen hosts the start-up sequence in its first timer tick.
+void Application::ShowSplashModal() { splash_->ShowStartup(); }
+
+void Application::ShowWelcome() { welcome_->show(); }
+
+void Application::RenderMixEditor() { mixEditor_->Render(); }
+
+void Application::HideSettings() { settings_->hide(); }
+
+void Application::CloseMainWindow() { form1_->close(); }
+
+void Application::SetTopmost(bool on) {
+    // Keep the geometry: changing the flags hides the window, so show it again where it was.
+    const QRect g = form1_->geometry();
+    const bool visible = form1_->isVisible();
+    form1_->setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    if (visible) {
+        form1_->setGeometry(g);
+        form1_->show();
+    }
+}
 
 }  // namespace quendo

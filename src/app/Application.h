@@ -1,5 +1,7 @@
 #pragma once
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include <QWidget>
@@ -11,11 +13,15 @@
 namespace quendo {
 
 // Owns the platform adapters, the players, the core and the seven forms, which live until the
-// program ends.
+// program ends, and is the core's way to its forms.
 class CommandMenus;
+class TBrowse;
 class TCocktailPage;
+class TMixEditor;
+class TSettings;
+class TSplash;
 
-class Application {
+class Application final : private CoreForms {
 public:
     // Players are given for tests; by default the sound engine's.
     Application(MediaPlayer* deck1 = nullptr, MediaPlayer* deck2 = nullptr, MediaPlayer* probe = nullptr);
@@ -28,6 +34,24 @@ public:
     TCocktailPage& CocktailPage() { return *cocktailPage_; }
 
 private:
+    // CoreForms: what the core asks of the forms
+    void ShowAboutBox() override;
+    void ShowMixEditor() override;
+    void ShowSettings() override;
+    int MainWindowOuterHeight() const override;
+    void SetMainWindowOuterHeight(int outer) override;
+    std::optional<std::string> ShowBrowseModal() override;
+    void HideSplash() override;
+    void StartSlideOut() override;
+    void CloseSplash() override;
+    std::string ExecutablePath() override;
+    void ShowSplashModal() override;
+    void ShowWelcome() override;
+    void RenderMixEditor() override;
+    void HideSettings() override;
+    void CloseMainWindow() override;
+    void SetTopmost(bool on) override;
+
     struct Players;
     std::unique_ptr<Players> players_;
     QtShell shell_;
@@ -39,7 +63,13 @@ private:
     std::vector<std::unique_ptr<QWidget>> others_;
     std::vector<QWidget*> forms_;
     CommandMenus* menus_ = nullptr;
-    TCocktailPage* cocktailPage_ = nullptr;  // owned by others_
+    // The forms below are owned by others_.
+    TSplash* splash_ = nullptr;
+    TSettings* settings_ = nullptr;
+    TMixEditor* mixEditor_ = nullptr;
+    TBrowse* browse_ = nullptr;
+    QWidget* welcome_ = nullptr;
+    TCocktailPage* cocktailPage_ = nullptr;
 };
 
 }  // namespace quendo

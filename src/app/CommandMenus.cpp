@@ -12,7 +12,7 @@
 
 #include "app/Core.h"
 #include "app/Commands.h"
-#include "app/FolderMenus.h"
+#include "app/FolderMenuContents.h"
 #include "model/WebPages.h"
 
 namespace quendo {
@@ -49,7 +49,7 @@ bool IsPress(QEvent::Type t) { return t == QEvent::MouseButtonPress || t == QEve
 }  // namespace
 
 CommandMenus::CommandMenus(Core& core, QWidget* mainWindow)
-    : QObject(mainWindow), core_(core), mainWindow_(mainWindow),
+    : QObject(mainWindow), core_(core),
       MenuTable(static_cast<std::size_t>(NodeTable::kFolderSlots)) {
     menuStyle_ = new ScrollingMenuStyle;
     menuStyle_->setParent(this);
@@ -93,17 +93,9 @@ CommandMenus::CommandMenus(Core& core, QWidget* mainWindow)
     CommandItem(MainPopup, QStringLiteral("About..."), cmAbout);
     Watch(MainPopup);
     Watch(OptionsMenu);
-
-    core_.hooks.MainWindowOuterHeight = [w = mainWindow_] { return w->frameGeometry().height(); };
-    core_.hooks.SetMainWindowOuterHeight = [w = mainWindow_](int outer) {
-        const int frame = w->frameGeometry().height() - w->height();
-        w->setFixedHeight(std::max(0, outer - frame));
-    };
 }
 
 CommandMenus::~CommandMenus() {
-    core_.hooks.MainWindowOuterHeight = nullptr;
-    core_.hooks.SetMainWindowOuterHeight = nullptr;
     // The folder menus below the root are its children and go with it.
     delete MainPopup.data();
     delete OptionsMenu.data();

@@ -52,7 +52,6 @@ private:
     void CloseAllMenus();
 
     Core& core_;
-    QWidget* mainWindow_;
     QStyle* menuStyle_ = nullptr;  // shared by the folder menus
     std::vector<QPointer<QMenu>> MenuTable;  // one slot per folder index
 };

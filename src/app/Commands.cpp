@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/FolderMenus.h"
+#include "app/FolderMenuContents.h"
 #include "model/WebPages.h"
 #include "model/ProgramFiles.h"
 
@@ -20,23 +20,22 @@ void Commands::MenuCommand(int id) {
     }
     switch (id) {
         case cmAbout:
-            if (p_.hooks.ShowAboutBox) p_.hooks.ShowAboutBox();
+            p_.forms.ShowAboutBox();
             break;
         case cmMixEditor:
-            if (p_.hooks.ShowMixEditor) p_.hooks.ShowMixEditor();
+            p_.forms.ShowMixEditor();
             break;
         case cmHelp:
             p_.shell.Open(HelpFilePath());
             break;
         case cmSettings:
-            if (p_.hooks.ShowSettings) p_.hooks.ShowSettings();
+            p_.forms.ShowSettings();
             break;
         case cmNormalSize:
         case cmSmallSize: {
-            if (!p_.hooks.MainWindowOuterHeight || !p_.hooks.SetMainWindowOuterHeight) break;
-            const int h = p_.hooks.MainWindowOuterHeight();
-            if (id == cmNormalSize && h < kSizeThreshold) p_.hooks.SetMainWindowOuterHeight(h + kSizeStep);
-            if (id == cmSmallSize && h > kSizeThreshold) p_.hooks.SetMainWindowOuterHeight(h - kSizeStep);
+            const int h = p_.forms.MainWindowOuterHeight();
+            if (id == cmNormalSize && h < kSizeThreshold) p_.forms.SetMainWindowOuterHeight(h + kSizeStep);
+            if (id == cmSmallSize && h > kSizeThreshold) p_.forms.SetMainWindowOuterHeight(h - kSizeStep);
             break;
         }
         case cmDeleteItems:

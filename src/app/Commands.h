@@ -2,7 +2,6 @@
 #include <cstdint>
 
 #include "model/Display.h"
-#include "model/FormHooks.h"
 #include "app/Playlist.h"
 #include "cocktail/CocktailMaker.h"
 #include "model/NodeTable.h"
@@ -40,6 +39,20 @@ enum class PressAction {
     SwallowAndCloseMenus,  // handled here; every open menu closes
 };
 
+// What the menu commands need of the forms: the ones they open, and the main window's height.
+class CommandForms {
+public:
+    virtual void ShowAboutBox() = 0;
+    virtual void ShowMixEditor() = 0;
+    virtual void ShowSettings() = 0;
+    // The main window's outer (frame) height in pixels, read and set.
+    virtual int MainWindowOuterHeight() const = 0;
+    virtual void SetMainWindowOuterHeight(int outer) = 0;
+
+protected:
+    ~CommandForms() = default;
+};
+
 // The main window's menu commands, its keys, and the folder menus' extra mouse actions.
 class Commands {
 public:
@@ -51,7 +64,7 @@ public:
         TransportButtons& buttons;
         MainDisplay& display;
         Shell& shell;
-        FormHooks& hooks;
+        CommandForms& forms;
     };
     explicit Commands(Parts parts);
 

@@ -7,43 +7,29 @@
 
 namespace quendo {
 
-Core::Core(PlatformServices services)
+Core::Core(PlatformServices services, CoreForms& forms)
     : platform(services),
+      playlist(nodes, platform.probe, display, *this),
       deck({playlist, nodes, envelope, options, buttons, display, platform.deck1, platform.deck2, platform.random,
             *this}),
-      playlist(nodes, platform.probe, display, deck),
-      cocktails(nodes, playlist, platform.random, display, editor),
-      commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, hooks}),
-      startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell}),
-      settings({buttons, display, platform.dialogs}),
-      mixEditor(envelope),
-      cocktailEditor(cocktails, nodes, editor, display) {
+      cocktails(nodes, playlist, platform.random, display, editor, *this),
+      commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, forms}),
+      startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell, forms, *this}),
+      optionsKeeper({buttons, display, platform.dialogs, *this}),
+      envelopeEditor(envelope),
+      recipeEditor(cocktails, nodes, editor, display),
+      forms_(forms) {
     platform.deck1.EndOfStream = [this] { deck.WinMediaPlayer1EndOfStream(); };
     platform.deck2.EndOfStream = [this] { deck.WinMediaPlayer2EndOfStream(); };
-
-    // A cocktail chosen in the main window is shown whole, so that a parts change goes into the
-    // cocktail the page shows.
-    cocktails.CocktailChosen = [this] { cocktailEditor.ShowCocktailPage(); };
-    startup.LoadConfiguration = [this] { return LoadConfiguration(); };
-    startup.SaveConfiguration = [this] { return SaveConfiguration(); };
-    startup.SetFirstRunValues = [this](std::int32_t folders) { SetFirstRunValues(folders); };
-    startup.CloseMainWindow = [this] {
-        if (hooks.CloseMainWindow) hooks.CloseMainWindow();
-    };
-    settings.SaveConfiguration = [this] { return SaveConfiguration(); };
-    settings.LoadConfiguration = [this] { return LoadConfiguration(); };
-    settings.CocktailsRestored = [this] {
-        cocktails.FillCocktailLists();
-        cocktails.FillIngredientLists();
-    };
-    settings.MixOffRestored = [this] { deck.Mix_OFFClick(); };
-    settings.RestartIntoFirstRun = [this] { RestartIntoFirstRun(); };
 }
 
 void Core::MakeCocktail() { cocktails.MakeCocktail(); }
 
-void Core::CloseProgram() {
-    if (hooks.CloseMainWindow) hooks.CloseMainWindow();
+void Core::CloseProgram() { forms_.CloseMainWindow(); }
+
+void Core::CocktailsRestored() {
+    cocktails.FillCocktailLists();
+    cocktails.FillIngredientLists();
 }
 
 void Core::ShutDown() {
@@ -56,8 +42,8 @@ void Core::ShutDown() {
 // An open mix editor follows a mix starting or ending: its length and position bars lock.
 void Core::MixRunning(bool running) {
     editor.MixBarsEnabled = !running;
-    mixEditor.SetMixRunning(running);
-    if (hooks.RenderMixEditor) hooks.RenderMixEditor();
+    envelopeEditor.SetMixRunning(running);
+    forms_.RenderMixEditor();
 }
 
 void Core::FormCreate() {
@@ -71,7 +57,7 @@ void Core::FormCreate() {
 }
 
 void Core::FormShow() {
-    if (hooks.ShowSplashModal) hooks.ShowSplashModal();
+    forms_.ShowSplashModal();
     if (startup.SetupCancelled) return;
 
     cocktails.FillCocktailLists();
@@ -79,7 +65,7 @@ void Core::FormShow() {
     playlist.RestorePlaylist();
     playlist.ShowPlaylistTotal();
     commands.BuildFolder = 0;
-    if (!options.CheckBox1 && hooks.ShowWelcome) hooks.ShowWelcome();
+    if (!options.CheckBox1) forms_.ShowWelcome();
 
     if (startup.FirstRun) {
         cocktails.MakeCocktail();
@@ -104,7 +90,7 @@ void Core::FormShow() {
 }
 
 void Core::FormActivate() {
-    if (hooks.SetTopmost) hooks.SetTopmost(options.chkAlwaysOnTop);
+    forms_.SetTopmost(options.chkAlwaysOnTop);
 }
 
 void Core::CloseRequest() {
@@ -125,11 +111,11 @@ void Core::SaveSession() {
 void Core::SetAlwaysOnTop(bool on) {
     if (options.chkAlwaysOnTop == on) return;
     options.chkAlwaysOnTop = on;
-    if (hooks.SetTopmost) hooks.SetTopmost(on);
+    forms_.SetTopmost(on);
 }
 
 void Core::RestartIntoFirstRun() {
-    if (hooks.CloseMainWindow) hooks.CloseMainWindow();
+    forms_.CloseMainWindow();
     // Failures are not reported: at worst the new instance finds the old files.
     std::error_code ec;
     std::filesystem::remove(ConfigurationFilePath(), ec);

@@ -4,20 +4,19 @@
 
 #include "app/Commands.h"
 #include "model/Display.h"
-#include "model/FormHooks.h"
 #include "app/Playlist.h"
-#include "cocktail/CocktailEditor.h"
+#include "cocktail/RecipeEditor.h"
 #include "cocktail/CocktailMaker.h"
 #include "library/Configuration.h"
 #include "model/NodeTable.h"
 #include "library/StartupSequence.h"
 #include "playback/DeckEngine.h"
 #include "model/MediaPlayer.h"
-#include "playback/MixEditor.h"
+#include "playback/EnvelopeEditor.h"
 #include "model/MixEnvelope.h"
 #include "model/Platform.h"
 #include "model/Options.h"
-#include "settings/SettingsForm.h"
+#include "settings/OptionsKeeper.h"
 
 namespace quendo {
 
@@ -31,11 +30,30 @@ struct PlatformServices {
     Random& random;
 };
 
+// What the core needs of the forms: those the menu commands open, the start-up's splash screen
+// and chooser, and the rest below.
+class CoreForms : public CommandForms, public StartupScreens {
+public:
+    virtual void ShowSplashModal() = 0;  // runs the start-up sequence while it is up
+    virtual void ShowWelcome() = 0;
+    virtual void RenderMixEditor() = 0;  // after a mix started or ended
+    virtual void HideSettings() = 0;
+    virtual void CloseMainWindow() = 0;    // a close request, as if by the user
+    virtual void SetTopmost(bool on) = 0;  // without moving or resizing
+
+protected:
+    ~CoreForms() = default;
+};
+
 // The main window's logic, free of widgets: the owner of all shared state and of the subsystems,
 // which it wires together. The forms call the handlers by their names.
-class Core final : private DeckEngineOwner {
+class Core final : private PlaylistDeck,
+                   private DeckEngineOwner,
+                   private CocktailMakerOwner,
+                   private StartupOwner,
+                   private OptionsKeeperOwner {
 public:
-    explicit Core(PlatformServices services);
+    Core(PlatformServices services, CoreForms& forms);
     Core(const Core&) = delete;
     Core& operator=(const Core&) = delete;
 
@@ -48,17 +66,16 @@ public:
     TransportButtons buttons;
     MainDisplay display;
     EditorDisplay editor;
-    FormHooks hooks;
 
     // ---- subsystems ----
-    DeckEngine deck;  // before the playlist, which is given it
     Playlist playlist;
+    DeckEngine deck;
     CocktailMaker cocktails;
     Commands commands;
     StartupSequence startup;
-    SettingsForm settings;
-    MixEditor mixEditor;            // follows a mix starting or ending
-    CocktailEditor cocktailEditor;  // shows a cocktail chosen in the main window
+    OptionsKeeper optionsKeeper;    // the settings form's OK, Cancel and "To change..."
+    EnvelopeEditor envelopeEditor;  // the mix editor's steps; follows a mix starting or ending
+    RecipeEditor recipeEditor;      // the cocktail page's steps; shows a cocktail chosen in the main window
 
     // ---- start-up and shut-down ----
     void FormCreate();
@@ -71,12 +88,12 @@ public:
     void SetAlwaysOnTop(bool on);  // the box set by the program counts as a click
     // The change of music folder: the close writes both files, which then go, and the program
     // starts again into its first run.
-    void RestartIntoFirstRun();
+    void RestartIntoFirstRun() override;
 
     // ---- configuration file ----
-    bool SaveConfiguration();  // "Error 0003" and false when it cannot be written
-    bool LoadConfiguration();  // "Error 0002" and false when it cannot be read
-    void SetFirstRunValues(std::int32_t folderCount);
+    bool SaveConfiguration() override;  // "Error 0003" and false when it cannot be written
+    bool LoadConfiguration() override;  // "Error 0002" and false when it cannot be read
+    void SetFirstRunValues(std::int32_t folderCount) override;
     std::string ConfigurationFilePath() const;
 
     // ---- the main window's handlers ----
@@ -96,11 +113,24 @@ public:
     void ComboBox1Change(int index) { cocktails.ComboBox1Change(index); }
 
 private:
+    // What the playlist asks of the deck engine, passed on.
+    bool isMixing() const override { return deck.isMixing(); }
+    void StartHeadTrack() override { deck.StartHeadTrack(); }
     // What the deck engine asks of the window: the end-of-playlist choices and a mix running.
     void MakeCocktail() override;
     void CloseProgram() override;
     void ShutDown() override;
     void MixRunning(bool running) override;
+    // A cocktail chosen in the main window is shown whole, so that a parts change goes into the
+    // cocktail the page shows.
+    void CocktailChosen() override { recipeEditor.ShowCocktailPage(); }
+    // What the start-up sequence and the settings' buttons ask of the window.
+    void CloseMainWindow() override { forms_.CloseMainWindow(); }
+    void CocktailsRestored() override;
+    void MixOffRestored() override { deck.Mix_OFFClick(); }
+    void HideSettings() override { forms_.HideSettings(); }
+
+    CoreForms& forms_;
 
     ConfigurationData Configuration() const;
     bool filesDeleted_ = false;  // by the restart: this instance writes nothing more

@@ -8,6 +8,8 @@
 #include "model/NodeTable.h"
 #include "model/TimeText.h"
 #include "model/MediaPlayer.h"
+#include "cocktail/CocktailPlaylist.h"
+#include "playback/TrackQueue.h"
 
 namespace quendo {
 
@@ -24,15 +26,15 @@ protected:
 
 // The playlist: display texts and file indices as two parallel lists, and ListBox1's selection,
 // kept in step by these operations alone.
-class Playlist {
+class Playlist final : public TrackQueue, public CocktailPlaylist {
 public:
     Playlist(NodeTable& nodes, MediaPlayer& probe, MainDisplay& display, PlaylistDeck& deck);
 
     const std::vector<std::string>& ListBox1() const { return texts_; }
     const std::vector<std::int32_t>& ListBox2() const { return files_; }
-    int Count() const { return static_cast<int>(files_.size()); }
-    bool Empty() const { return files_.empty(); }
-    std::int32_t Head() const { return files_.empty() ? -1 : files_.front(); }
+    int Count() const override { return static_cast<int>(files_.size()); }
+    bool Empty() const override { return files_.empty(); }
+    std::int32_t Head() const override { return files_.empty() ? -1 : files_.front(); }
 
     bool Selected(int i) const { return i >= 0 && i < Count() && selected_[static_cast<std::size_t>(i)]; }
     int FirstSelected() const;  // -1 when nothing is selected
@@ -40,9 +42,9 @@ public:
 
     // The track that left the list when it started and still plays; written first to the file.
     std::int32_t takenOffNodeId() const { return takenOff_; }
-    void SetTakenOff(std::int32_t file) { takenOff_ = file; }
+    void SetTakenOff(std::int32_t file) override { takenOff_ = file; }
 
-    void AddToPlaylist(std::int32_t k);
+    void AddToPlaylist(std::int32_t k) override;
     void DeleteSelectedEntries();
     void ClearPlaylist() { Clear(); }
     void ShowPlaylistTotal();
@@ -52,8 +54,8 @@ public:
     std::string PlaylistFilePath() const;
 
     // The deck engine's moves of the head.
-    void TakeOffHead();  // leaves, and is remembered as the track taken off
-    void MoveHeadToEnd();
+    void TakeOffHead() override;  // leaves, and is remembered as the track taken off
+    void MoveHeadToEnd() override;
 
     // An entry as it is listed; no check against the table.
     void Insert(int pos, std::string text, std::int32_t file);

@@ -11,9 +11,9 @@ constexpr int kMaxParts = 10;
 bool IsCocktailIndex(int i) { return i >= 0 && i < CocktailTable::kCount; }
 }  // namespace
 
-CocktailMaker::CocktailMaker(NodeTable& nodes, Playlist& playlist, Random& random, MainDisplay& display,
-                             EditorDisplay& editor)
-    : nodes_(nodes), playlist_(playlist), random_(random), display_(display), editor_(editor) {}
+CocktailMaker::CocktailMaker(NodeTable& nodes, CocktailPlaylist& playlist, Random& random, MainDisplay& display,
+                             EditorDisplay& editor, CocktailMakerOwner& owner)
+    : nodes_(nodes), playlist_(playlist), random_(random), display_(display), editor_(editor), owner_(owner) {}
 
 void CocktailMaker::MakeCocktail() {
     for (std::int32_t j = 0; j < nodes_.FileCount(); ++j) nodes_.File(j).drawn = 0;
@@ -86,7 +86,7 @@ void CocktailMaker::ComboBox1Change(int index) {
     table_.CurrentCocktail = index;
     display_.ComboBox1ItemIndex = index;
     FillIngredientLists();
-    if (CocktailChosen) CocktailChosen();
+    owner_.CocktailChosen();
 }
 
 void CocktailMaker::PickIngredientFolder(std::int32_t folder) {

@@ -1,22 +1,31 @@
 #pragma once
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "model/Display.h"
-#include "app/Playlist.h"
 #include "model/CocktailTable.h"
 #include "model/NodeTable.h"
 #include "model/Platform.h"
+#include "cocktail/CocktailPlaylist.h"
 
 namespace quendo {
+
+// What the cocktail maker needs of its owner: word that the main window's list chose a cocktail, so that the
+// editor page can show it whole.
+class CocktailMakerOwner {
+public:
+    virtual void CocktailChosen() = 0;
+
+protected:
+    ~CocktailMakerOwner() = default;
+};
 
 // The sixteen cocktails, the current one's ingredient file lists and the weighted draw.
 class CocktailMaker {
 public:
-    CocktailMaker(NodeTable& nodes, Playlist& playlist, Random& random, MainDisplay& display,
-                  EditorDisplay& editor);
+    CocktailMaker(NodeTable& nodes, CocktailPlaylist& playlist, Random& random, MainDisplay& display,
+                  EditorDisplay& editor, CocktailMakerOwner& owner);
 
     CocktailTable& Table() { return table_; }
     const CocktailTable& Table() const { return table_; }
@@ -27,8 +36,6 @@ public:
     void FillIngredientLists();
     void FillCocktailLists();  // both cocktail lists from the table, CurrentCocktail selected
     void ComboBox1Change(int index);
-    // Runs after the main window's list has chosen a cocktail, so that the editor page can show it.
-    std::function<void()> CocktailChosen;
 
     // The folder pick of the cocktail editor: ingredient 1..3 of the editor's cocktail, 0 for none.
     int IngredientPick = 0;
@@ -36,10 +43,11 @@ public:
 
 private:
     NodeTable& nodes_;
-    Playlist& playlist_;
+    CocktailPlaylist& playlist_;
     Random& random_;
     MainDisplay& display_;
     EditorDisplay& editor_;
+    CocktailMakerOwner& owner_;
     CocktailTable table_;
     std::array<std::vector<std::int32_t>, 3> files_;
 };

@@ -88,7 +88,7 @@ void ShapePiece::paintEvent(QPaintEvent*) {
 }
 
 PartsSpinEdit::PartsSpinEdit(bool typing, QWidget* parent) : QSpinBox(parent), typing_(typing) {
-    setRange(0, CocktailEditor::kMaxParts);
+    setRange(0, RecipeEditor::kMaxParts);
     lineEdit()->setReadOnly(!typing);
     QFont f = font();
     f.setBold(true);
@@ -117,7 +117,7 @@ void PartsSpinEdit::keyPressEvent(QKeyEvent* e) {
 
 void PartsSpinEdit::wheelEvent(QWheelEvent* e) { e->ignore(); }
 
-TCocktailPage::TCocktailPage(CocktailEditor& editor, TfrmNameMusCoc& renameDialog,
+TCocktailPage::TCocktailPage(RecipeEditor& editor, TfrmNameMusCoc& renameDialog,
                              std::function<void(QPoint)> openRootFolderMenu, QWidget* parent)
     : QWidget(parent), editor_(editor), renameDialog_(renameDialog),
       openRootFolderMenu_(std::move(openRootFolderMenu)) {
@@ -153,7 +153,7 @@ TCocktailPage::TCocktailPage(CocktailEditor& editor, TfrmNameMusCoc& renameDialo
     connect(Button1, &QPushButton::clicked, this, [this] {
         const bool renamed = renameDialog_.Open();
         Render();
-        if (renamed && edited) edited();
+        if (renamed) emit edited();
     });
     Render();
 }
@@ -202,7 +202,7 @@ void TCocktailPage::BuildGlass(int k) {
 
     auto* kind = new QComboBox(this);
     kind->setObjectName(QString::fromLatin1(n.kind));
-    for (const char* c : CocktailEditor::kKindCaptions) kind->addItem(QString::fromLatin1(c));
+    for (const char* c : RecipeEditor::kKindCaptions) kind->addItem(QString::fromLatin1(c));
     kind->setGeometry(16 + dx, 16, 105, 21);
     kind->setEnabled(false);
     KindBoxes[static_cast<std::size_t>(k)] = kind;

@@ -8,7 +8,7 @@
 #include <QSpinBox>
 #include <QWidget>
 
-#include "cocktail/CocktailEditor.h"
+#include "cocktail/RecipeEditor.h"
 #include "cocktail/Namemuscoc.h"
 
 namespace quendo {
@@ -47,18 +47,17 @@ private:
 // The "Musical cocktail" page of the settings form: three glasses standing on their parts
 // fields, pipes from each taking part down into the cocktail list, and the rename button.
 class TCocktailPage : public QWidget {
+    Q_OBJECT
 public:
     // The settings form's pages are 402 x 321 with the tab bar.
     static constexpr int kFormPageWidth = 402;
     static constexpr int kFormPageHeight = 321;
 
-    TCocktailPage(CocktailEditor& editor, TfrmNameMusCoc& renameDialog,
+    TCocktailPage(RecipeEditor& editor, TfrmNameMusCoc& renameDialog,
                   std::function<void(QPoint)> openRootFolderMenu, QWidget* parent = nullptr);
 
     // Copies the editor's state into the widgets; called after every event that may change it.
     void Render();
-    // Runs after the page changed what the main window shows (a rename).
-    std::function<void()> edited;
 
     std::array<QComboBox*, 3> KindBoxes;         // ComboBox1..3
     std::array<QLabel*, 3> FolderLabels;         // Label8..10
@@ -68,6 +67,10 @@ public:
     QComboBox* ComboBox4;
     QPushButton* Button1;
 
+signals:
+    // The page changed what the main window shows (a rename).
+    void edited();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -76,7 +79,7 @@ private:
     void BuildPipes();
     void PartsChanged(std::size_t k, int value);
 
-    CocktailEditor& editor_;
+    RecipeEditor& editor_;
     TfrmNameMusCoc& renameDialog_;
     std::function<void(QPoint)> openRootFolderMenu_;
     bool rendering_ = false;

@@ -8,7 +8,7 @@
 
 namespace quendo {
 
-TfrmNameMusCoc::TfrmNameMusCoc(CocktailEditor& editor, QWidget* parent)
+TfrmNameMusCoc::TfrmNameMusCoc(RecipeEditor& editor, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       editor_(editor) {
     setObjectName(QStringLiteral("frmNameMusCoc"));

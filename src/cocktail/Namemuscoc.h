@@ -4,7 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "cocktail/CocktailEditor.h"
+#include "cocktail/RecipeEditor.h"
 
 namespace quendo {
 
@@ -15,7 +15,7 @@ public:
     // come back cut after a restart.
     static constexpr int kMaxNameLength = 255;
 
-    explicit TfrmNameMusCoc(CocktailEditor& editor, QWidget* parent = nullptr);
+    explicit TfrmNameMusCoc(RecipeEditor& editor, QWidget* parent = nullptr);
 
     // Shows the dialog modally over the edited cocktail's name; true when OK renamed it.
     bool Open();
@@ -30,7 +30,7 @@ public:
     void accept() override;
 
 private:
-    CocktailEditor& editor_;
+    RecipeEditor& editor_;
 };
 
 }  // namespace quendo

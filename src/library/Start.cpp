@@ -171,7 +171,7 @@ void TSplash::Timer1Timer() {
     if (sequenceRun_) return;
     sequenceRun_ = true;
     Guarded([this] { core.startup.RunStartupSequence(); });
-    if (afterStartup) afterStartup();
+    emit startupFinished();
     // An error that stopped the sequence early must not leave the splash up for good.
     if (isVisible() && !Timer2->isActive() && !closing_) CloseSplash();
 }

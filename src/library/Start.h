@@ -1,5 +1,4 @@
 #pragma once
-#include <functional>
 #include <string>
 
 #include <QDialog>
@@ -32,6 +31,7 @@ private:
 
 // The splash screen: a disc with a hole, host of the start-up sequence and the About box.
 class TSplash : public QDialog {
+    Q_OBJECT
 public:
     explicit TSplash(Core& core, QWidget* parent = nullptr);
 
@@ -60,7 +60,7 @@ public:
     void ShowStartup();
     // The About showing: modal, "OK" waits for the user.
     void ShowAbout();
-    // Start-up hooks.
+    // What the start-up sequence asks of the splash screen.
     void HideSplash() { hide(); }
     void StartSlideOut() { Timer2->start(); }
     void CloseSplash();
@@ -69,11 +69,12 @@ public:
     void Timer2Timer();
     void Button1Click();
 
-    // Called after the start-up sequence, so the main window can show its new counts.
-    std::function<void()> afterStartup;
-
     // The disc artwork, drawn once.
     static QPixmap DrawDisc(QSize size);
+
+signals:
+    // The start-up sequence has run: the main window may show its new counts.
+    void startupFinished();
 
 protected:
     void showEvent(QShowEvent*) override;

@@ -57,7 +57,7 @@ bool StartupSequence::BrowseCancelClick() {
     p_.dialogs.Message("Thank you for using of our software.", MsgIcon::Information, MsgButtons::Ok,
                              MsgPlace::TopLeft);
     SetupCancelled = true;
-    if (CloseMainWindow) CloseMainWindow();
+    p_.owner.CloseMainWindow();
     return false;
 }
 
@@ -66,10 +66,10 @@ void StartupSequence::SplashLinkClick(const std::string& address) {
 }
 
 void StartupSequence::RunStartupSequence() {
-    const StartupHooks& h = hooks;
+    StartupScreens& screens = p_.screens;
 
     // The program's folder holds the configuration and the playlist.
-    std::string folder = FolderOfPath(h.ExecutablePath ? h.ExecutablePath() : RunningExecutablePath());
+    std::string folder = FolderOfPath(screens.ExecutablePath());
     if (folder.empty()) {
         p_.dialogs.Message("Error 0001");
         std::error_code ec;
@@ -82,17 +82,17 @@ void StartupSequence::RunStartupSequence() {
     if (std::filesystem::exists(std::filesystem::symlink_status(configuration, ec))) {
         // An unreadable file leaves the cocktails with their first-run recipes rather than
         // with no values at all; folders beyond this library count as empty.
-        if (!LoadConfiguration || !LoadConfiguration()) p_.cocktails.SetFirstRunValues(NodeTable::kFolderSlots);
+        if (!p_.owner.LoadConfiguration()) p_.cocktails.SetFirstRunValues(NodeTable::kFolderSlots);
         FirstRun = false;
     } else {
         FirstRun = true;
         LibraryCount count;
         for (;;) {
-            const std::optional<std::string> chosen = h.ShowBrowseModal ? h.ShowBrowseModal() : std::nullopt;
+            const std::optional<std::string> chosen = screens.ShowBrowseModal();
             if (!chosen) SetupCancelled = true;
             if (SetupCancelled) {
                 // The program ends: no scan, no file.
-                if (h.CloseSplash) h.CloseSplash();
+                screens.CloseSplash();
                 return;
             }
             p_.nodes.MusicFolder = MusicFolderFromChoice(*chosen);
@@ -102,11 +102,11 @@ void StartupSequence::RunStartupSequence() {
             p_.dialogs.Message(*refusal, MsgIcon::Warning, MsgButtons::Ok, MsgPlace::TopLeft);
         }
         p_.options.Edit1 = p_.nodes.MusicFolder;
-        if (SetFirstRunValues) SetFirstRunValues(static_cast<std::int32_t>(count.folders));
-        if (SaveConfiguration) SaveConfiguration();
+        p_.owner.SetFirstRunValues(static_cast<std::int32_t>(count.folders));
+        p_.owner.SaveConfiguration();
     }
 
-    if (!p_.options.chkShowSplash && h.HideSplash) h.HideSplash();
+    if (!p_.options.chkShowSplash) screens.HideSplash();
     p_.options.ComboBox5 = 0;
 
     // An empty music folder (an unreadable file) gives an empty library, not some other tree.
@@ -121,11 +121,8 @@ void StartupSequence::RunStartupSequence() {
     }
     if (p_.buttons.Shuffle) p_.display.ShuffleCaptionColour = Colour::Green;
 
-    if (p_.options.chkShowSplash) {
-        if (h.StartSlideOut) h.StartSlideOut();
-    } else if (h.CloseSplash) {
-        h.CloseSplash();
-    }
+    if (p_.options.chkShowSplash) screens.StartSlideOut();
+    else screens.CloseSplash();
 }
 
 }  // namespace quendo

@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,15 +33,30 @@ struct SlideStep {
 // With the animation off the form would never reach the bottom, so it closes at once.
 SlideStep SlideOutStep(int top, int screenHeight, bool animate);
 
-// What the start-up sequence needs from the splash screen, the directory chooser and the
-// system; the forms fill it in, tests pass fakes. All optional.
-struct StartupHooks {
+// What the start-up sequence needs of the splash screen, the directory chooser and the system.
+class StartupScreens {
+public:
     // Shows the directory chooser modally: the chosen folder, or nothing when the user gave up.
-    std::function<std::optional<std::string>()> ShowBrowseModal;
-    std::function<void()> HideSplash;     // the scan then runs with nothing shown
-    std::function<void()> StartSlideOut;  // the splash closes itself at the bottom of the screen
-    std::function<void()> CloseSplash;    // "OK" in place of "Loading ...", closed at once
-    std::function<std::string()> ExecutablePath;  // "" when unknown; /proc/self/exe when unset
+    virtual std::optional<std::string> ShowBrowseModal() = 0;
+    virtual void HideSplash() = 0;     // the scan then runs with nothing shown
+    virtual void StartSlideOut() = 0;  // the splash closes itself at the bottom of the screen
+    virtual void CloseSplash() = 0;    // "OK" in place of "Loading ...", closed at once
+    virtual std::string ExecutablePath() = 0;  // "" when unknown
+
+protected:
+    ~StartupScreens() = default;
+};
+
+// What it needs of its owner, who keeps the configuration file and the main window.
+class StartupOwner {
+public:
+    virtual bool LoadConfiguration() = 0;
+    virtual bool SaveConfiguration() = 0;
+    virtual void SetFirstRunValues(std::int32_t folderCount) = 0;
+    virtual void CloseMainWindow() = 0;
+
+protected:
+    ~StartupOwner() = default;
 };
 
 // The splash screen's first tick: the program's folder, "qnd.cfg" or the first-run choice of the
@@ -57,15 +71,10 @@ public:
         MainDisplay& display;
         Dialogs& dialogs;
         Shell& shell;
+        StartupScreens& screens;
+        StartupOwner& owner;
     };
     explicit StartupSequence(Parts parts) : p_(parts) {}
-
-    StartupHooks hooks;
-    // Wired by the owner, who keeps the configuration file and the main window.
-    std::function<bool()> LoadConfiguration;
-    std::function<bool()> SaveConfiguration;
-    std::function<void(std::int32_t)> SetFirstRunValues;
-    std::function<void()> CloseMainWindow;
 
     bool FirstRun = false;        // until the first cocktail is made
     bool SetupCancelled = false;  // the user gave up choosing a music folder

@@ -3,13 +3,13 @@
 #include <string>
 
 #include "model/Display.h"
-#include "app/Playlist.h"
 #include "model/TimeText.h"
 #include "model/NodeTable.h"
 #include "model/MediaPlayer.h"
 #include "model/MixEnvelope.h"
 #include "model/Platform.h"
 #include "model/Options.h"
+#include "playback/TrackQueue.h"
 
 namespace quendo {
 
@@ -38,10 +38,10 @@ protected:
 
 // The two decks in turn: the head track's start, the advance, the end of the playlist, the
 // transport buttons and the automix tick with its crossfade.
-class DeckEngine final : public PlaylistDeck {
+class DeckEngine final {
 public:
     struct Parts {
-        Playlist& playlist;
+        TrackQueue& playlist;
         const NodeTable& nodes;
         const MixEnvelope& envelope;
         const Options& options;
@@ -58,7 +58,7 @@ public:
     Deck incomingDeck() const { return incomingDeck_; }
     // The phase of the last tick; a mix runs from its Starting tick up to its Ending one.
     MixPhase phase() const { return phase_; }
-    bool isMixing() const override { return phase_ == MixPhase::Starting || phase_ == MixPhase::Mixing; }
+    bool isMixing() const { return phase_ == MixPhase::Starting || phase_ == MixPhase::Mixing; }
     int mixStep() const { return mixStep_; }
     int trackLength() const { return trackLength_; }
     const std::string& incomingName() const { return incomingName_; }
@@ -69,7 +69,7 @@ public:
     MediaPlayer& IncomingPlayer() { return Player(incomingDeck_); }
 
     void Reset();  // the window's creation: the first deck plays first
-    void StartHeadTrack() override;
+    void StartHeadTrack();
     void AdvancePlaylist();
     void TrackEnded();
     void FinishPlaylist();

@@ -55,7 +55,7 @@ QFrame* ColourMark(const QColor& colour) {
 
 }  // namespace
 
-TMixEditor::TMixEditor(MixEditor& e, QWidget* parent) : QWidget(parent, Qt::Window), editor(e) {
+TMixEditor::TMixEditor(EnvelopeEditor& e, QWidget* parent) : QWidget(parent, Qt::Window), editor(e) {
     setObjectName(QStringLiteral("MixEditor"));
     setWindowTitle(QStringLiteral("MixEditor"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -182,7 +182,7 @@ void TMixEditor::BuildPage(int page) {
     row->setSpacing(4);
     row->addWidget(view, 1);
     for (int n = kFirstOfPage[page]; n < kFirstOfPage[page] + 4; ++n) {
-        const MixEditor::Bar& state = editor.ScrollBar[n];
+        const EnvelopeEditor::Bar& state = editor.ScrollBar[n];
         auto* column = new QWidget;
         auto* col = new QVBoxLayout(column);
         col->setContentsMargins(0, 0, 0, 0);
@@ -211,7 +211,7 @@ void TMixEditor::BuildPage(int page) {
 }
 
 QScrollBar* TMixEditor::NewScrollBar(int n, Qt::Orientation orientation) {
-    const MixEditor::Bar& state = editor.ScrollBar[n];
+    const EnvelopeEditor::Bar& state = editor.ScrollBar[n];
     auto* bar = new QScrollBar(orientation);
     bar->setObjectName(QStringLiteral("ScrollBar%1").arg(n));
     bar->setRange(state.min, state.max);
@@ -267,7 +267,7 @@ void TMixEditor::Forward(int bar, int position) {
 
 void TMixEditor::RenderBar(int n) {
     QScrollBar* w = ScrollBar[n];
-    const MixEditor::Bar& b = editor.ScrollBar[n];
+    const EnvelopeEditor::Bar& b = editor.ScrollBar[n];
     const QSignalBlocker block(w);
     if (w->minimum() != b.min || w->maximum() != b.max) w->setRange(b.min, b.max);
     if (w->value() != b.position) w->setValue(b.position);
@@ -286,7 +286,7 @@ void TMixEditor::RenderAll(bool force) {
     for (int n = 1; n <= 16; ++n) RenderBar(n);
     for (int n = 1; n <= 8; ++n) {
         QToolButton* w = SpeedButton[n];
-        const MixEditor::KeyButton& b = editor.SpeedButton[n];
+        const EnvelopeEditor::KeyButton& b = editor.SpeedButton[n];
         const QSignalBlocker block(w);
         if (w->isChecked() != b.down) w->setChecked(b.down);
         const QString caption = QString::fromStdString(b.caption);
@@ -297,7 +297,7 @@ void TMixEditor::RenderAll(bool force) {
         if (Label[n]->text() != text) Label[n]->setText(text);
     }
     for (int c = 1; c <= 2; ++c) {
-        const MixEditor::Chart& state = editor.Charts[c];
+        const EnvelopeEditor::Chart& state = editor.Charts[c];
         if (force || AxisX[c]->max() != state.axisMax) AxisX[c]->setRange(0, state.axisMax);
         if (force || renderedCursor_[c] != state.cursor) {
             const qreal x = state.cursor;
@@ -310,7 +310,7 @@ void TMixEditor::RenderAll(bool force) {
         renderedSeries_[n] = editor.seriesRevision[n];
         QList<QPointF> points;
         points.reserve(static_cast<qsizetype>(editor.Series[n].size()));
-        for (const MixEditor::ChartPoint& p : editor.Series[n]) points.append(QPointF(p.x, p.y));
+        for (const EnvelopeEditor::ChartPoint& p : editor.Series[n]) points.append(QPointF(p.x, p.y));
         Series[n]->replace(points);
     }
     if (!editor.visible && isVisible()) hide();

@@ -4,7 +4,7 @@
 
 #include <QWidget>
 
-#include "playback/MixEditor.h"
+#include "playback/EnvelopeEditor.h"
 
 class QChart;
 class QChartView;
@@ -18,15 +18,15 @@ class QValueAxis;
 
 namespace quendo {
 
-// The mix editor's window: renders a MixEditor and forwards the bars, buttons and tabs to it.
+// The mix editor's window: renders an EnvelopeEditor and forwards the bars, buttons and tabs to it.
 class TMixEditor : public QWidget {
 public:
-    explicit TMixEditor(MixEditor& editor, QWidget* parent = nullptr);
+    explicit TMixEditor(EnvelopeEditor& editor, QWidget* parent = nullptr);
 
     // Copies the editor's display state into the widgets; returns at once when nothing changed.
     void Render();
 
-    MixEditor& editor;
+    EnvelopeEditor& editor;
 
     QTabWidget* PageControl1 = nullptr;
     std::array<QWidget*, 4> TabSheet{};          // TabSheet1..3

@@ -12,7 +12,7 @@
 
 #include "library/StartupSequence.h"
 #include "platform/qt/QtPlatform.h"
-#include "settings/BrowseModel.h"
+#include "settings/BrowseDrives.h"
 
 namespace quendo {
 namespace {

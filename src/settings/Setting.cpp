@@ -162,10 +162,9 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, Qt::Window), co
     // Nothing reads what is typed; it is kept only so that the form shows it again.
     connect(Edit1, &QLineEdit::textEdited, this,
             [this](const QString& text) { core.options.Edit1 = text.toStdString(); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Act([this] { core.settings.Button2Click(); }); });
-    connect(BitBtn1, &QPushButton::clicked, this, [this] { Act([this] { core.settings.BitBtn1Click(); }); });
-    connect(BitBtn2, &QPushButton::clicked, this, [this] { Act([this] { core.settings.BitBtn2Click(); }); });
-    core.settings.Hide = [this] { hide(); };
+    connect(Button2, &QPushButton::clicked, this, [this] { Act([this] { core.optionsKeeper.Button2Click(); }); });
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { Act([this] { core.optionsKeeper.BitBtn1Click(); }); });
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { Act([this] { core.optionsKeeper.BitBtn2Click(); }); });
 
     Render();
 }
@@ -174,7 +173,7 @@ template <class F>
 void TSettings::Act(F&& f) {
     Guarded(std::forward<F>(f));
     Render();
-    if (changed) changed();
+    emit changed();
 }
 
 void TSettings::Render() {
@@ -204,7 +203,7 @@ void TSettings::ShowSettings() {
 void TSettings::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
     if (e->spontaneous()) return;  // a restore from the task bar is no new showing
-    if (ShowCocktailPage) Guarded(ShowCocktailPage);
+    emit showing();
     Render();
 }
 

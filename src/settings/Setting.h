@@ -1,6 +1,4 @@
 #pragma once
-#include <functional>
-
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,6 +16,7 @@ namespace quendo {
 
 // The settings form. Its controls are bound to the core's options: a change takes effect at once.
 class TSettings : public QWidget {
+    Q_OBJECT
 public:
     explicit TSettings(Core& core, QWidget* parent = nullptr);
 
@@ -57,10 +56,11 @@ public:
     QPushButton* BitBtn1;  // OK
     QPushButton* BitBtn2;  // Cancel
 
+signals:
     // After a change that the main window shows (buttons read back, always on top).
-    std::function<void()> changed;
-    // Each showing loads the cocktail page.
-    std::function<void()> ShowCocktailPage;
+    void changed();
+    // Each showing: the cocktail page is to load the edited cocktail afresh.
+    void showing();
 
 protected:
     void showEvent(QShowEvent*) override;

@@ -73,7 +73,7 @@ TEST_F(LifecycleTest, StartupActionContinueKeepsRestoredPlaylist) {
     dir.WriteFile("qnd.m3u", "/music/a.mp3\r\n/music/b.mp3\r\n");
     c.options.RadioGroup1 = suContinueSession;
     int welcomes = 0;
-    c.hooks.ShowWelcome = [&] { ++welcomes; };
+    w.forms.on.ShowWelcome = [&] { ++welcomes; };
     c.FormShow();
     EXPECT_EQ(c.playlist.ListBox2().size() + (c.playlist.takenOffNodeId() >= 0 ? 1u : 0u), 2u);
     EXPECT_EQ(welcomes, 1);
@@ -83,8 +83,8 @@ TEST_F(LifecycleTest, StartupActionContinueKeepsRestoredPlaylist) {
 TEST_F(LifecycleTest, StartupStopsAfterCancelledSetup) {
     dir.WriteFile("qnd.m3u", "/music/a.mp3\r\n");
     int welcomes = 0;
-    c.hooks.ShowWelcome = [&] { ++welcomes; };
-    c.hooks.ShowSplashModal = [&] { c.startup.SetupCancelled = true; };
+    w.forms.on.ShowWelcome = [&] { ++welcomes; };
+    w.forms.on.ShowSplashModal = [&] { c.startup.SetupCancelled = true; };
     c.FormShow();
     EXPECT_TRUE(c.playlist.Empty());
     EXPECT_EQ(welcomes, 0);
@@ -92,7 +92,7 @@ TEST_F(LifecycleTest, StartupStopsAfterCancelledSetup) {
 
 TEST_F(LifecycleTest, ActivationAppliesAlwaysOnTop) {
     std::vector<bool> applied;
-    c.hooks.SetTopmost = [&](bool on) { applied.push_back(on); };
+    w.forms.on.SetTopmost = [&](bool on) { applied.push_back(on); };
     c.FormActivate();
     c.options.chkAlwaysOnTop = true;
     c.FormActivate();

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "app/FolderMenus.h"
+#include "app/FolderMenuContents.h"
 #include "support/Fakes.h"
 
 using namespace quendo;
@@ -114,9 +114,9 @@ TEST_F(MenuCore, CommandsReachTheirTargets) {
     const std::int32_t j = w.AddFile("x.mp3", 90);
     w.AddFile("y.mp3", 90);
     int about = 0, settings = 0, mixEditor = 0;
-    core().hooks.ShowAboutBox = [&] { ++about; };
-    core().hooks.ShowSettings = [&] { ++settings; };
-    core().hooks.ShowMixEditor = [&] { ++mixEditor; };
+    w.forms.on.ShowAboutBox = [&] { ++about; };
+    w.forms.on.ShowSettings = [&] { ++settings; };
+    w.forms.on.ShowMixEditor = [&] { ++mixEditor; };
 
     core().MenuCommand(j);
     EXPECT_EQ(core().playlist.Count(), 1);
@@ -137,7 +137,7 @@ TEST_F(MenuCore, CommandsReachTheirTargets) {
 TEST_F(MenuCore, CommandsAreIgnoredInPickModeAndAfterTheCloseRequest) {
     const std::int32_t j = w.AddFile("x.mp3", 90);
     int about = 0;
-    core().hooks.ShowAboutBox = [&] { ++about; };
+    w.forms.on.ShowAboutBox = [&] { ++about; };
     core().cocktails.IngredientPick = 2;
     core().MenuCommand(j);
     core().MenuCommand(cmAbout);
@@ -161,8 +161,8 @@ TEST_F(MenuCore, ClearWithSelectedEntriesEmptiesAllAndShowsZero) {
 
 TEST_F(MenuCore, SizeCommandsFollowTheTwoHundredPixelRule) {
     int outer = 282;
-    core().hooks.MainWindowOuterHeight = [&] { return outer; };
-    core().hooks.SetMainWindowOuterHeight = [&](int h) { outer = h; };
+    w.forms.on.MainWindowOuterHeight = [&] { return outer; };
+    w.forms.on.SetMainWindowOuterHeight = [&](int h) { outer = h; };
     core().MenuCommand(cmNormalSize);
     EXPECT_EQ(outer, 282);
     core().MenuCommand(cmSmallSize);

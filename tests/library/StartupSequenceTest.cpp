@@ -64,18 +64,18 @@ protected:
 
     StartupTest() {
         c.FormCreate();
-        c.startup.hooks.ExecutablePath = [this] { return program / "quendo"; };
-        c.startup.hooks.ShowBrowseModal = [this]() -> std::optional<std::string> {
+        w.forms.on.ExecutablePath = [this] { return program / "quendo"; };
+        w.forms.on.ShowBrowseModal = [this]() -> std::optional<std::string> {
             events.push_back("browse");
             if (choices.empty()) return std::nullopt;
             auto choice = choices.front();
             choices.pop_front();
             return choice;
         };
-        c.startup.hooks.HideSplash = [this] { events.push_back("hide"); };
-        c.startup.hooks.StartSlideOut = [this] { events.push_back("slide"); };
-        c.startup.hooks.CloseSplash = [this] { events.push_back("close"); };
-        c.hooks.CloseMainWindow = [this] {
+        w.forms.on.HideSplash = [this] { events.push_back("hide"); };
+        w.forms.on.StartSlideOut = [this] { events.push_back("slide"); };
+        w.forms.on.CloseSplash = [this] { events.push_back("close"); };
+        w.forms.on.CloseMainWindow = [this] {
             events.push_back("close main");
             c.CloseRequest();
         };
@@ -114,14 +114,14 @@ TEST_F(StartupTest, FirstRunAsksAgainUntilTheTreeFitsThenSavesAndScans) {
 TEST_F(StartupTest, CancelledFirstRunEndsWithoutWritingAnyFile) {
     // Cancel, "continue?" OK, Cancel again, "continue?" Cancel.
     w.dialogs.answers = {MsgAnswer::Ok, MsgAnswer::Cancel, MsgAnswer::Ok};
-    c.startup.hooks.ShowBrowseModal = [this]() -> std::optional<std::string> {
+    w.forms.on.ShowBrowseModal = [this]() -> std::optional<std::string> {
         events.push_back("browse");
         while (c.startup.BrowseCancelClick()) events.push_back("browse");
         return std::nullopt;
     };
-    c.hooks.ShowSplashModal = [this] { c.startup.RunStartupSequence(); };
+    w.forms.on.ShowSplashModal = [this] { c.startup.RunStartupSequence(); };
     int welcomes = 0;
-    c.hooks.ShowWelcome = [&] { ++welcomes; };
+    w.forms.on.ShowWelcome = [&] { ++welcomes; };
     c.FormShow();
 
     std::vector<std::string> texts;
@@ -175,10 +175,10 @@ TEST_F(StartupTest, UnreadableFileLeavesAnEmptyLibraryNotTheProgramFolder) {
 }
 
 TEST_F(StartupTest, UnknownExecutableIsReportedAndTheStartGoesOn) {
-    c.startup.hooks.ExecutablePath = [] { return std::string(); };
+    w.forms.on.ExecutablePath = [] { return std::string(); };
     choices = {std::nullopt};
-    c.startup.hooks.CloseSplash = nullptr;  // nothing to close in this test
-    c.hooks.CloseMainWindow = nullptr;
+    w.forms.on.CloseSplash = nullptr;  // nothing to close in this test
+    w.forms.on.CloseMainWindow = nullptr;
     c.startup.RunStartupSequence();
     ASSERT_FALSE(w.dialogs.shown.empty());
     EXPECT_EQ(w.dialogs.shown[0].text, "Error 0001");

@@ -438,7 +438,7 @@ TEST_F(DeckEngine, ShutDownWritesThePlaylistFirstAndNamesAFailedCall) {
     RecordingPowerOff power;
     power.dir = &dir;
     power.failure = "org.freedesktop.login1.Manager.PowerOff";
-    Core core(PlatformServices{w.deck1, w.deck2, w.probe, w.shell, power, w.dialogs, w.random});
+    Core core(PlatformServices{w.deck1, w.deck2, w.probe, w.shell, power, w.dialogs, w.random}, w.forms);
     core.nodes.MusicFolder = "/music/";
     core.nodes.ProgramFolder = dir.path();
     core.buttons.UP = true;
@@ -467,7 +467,7 @@ TEST_F(DeckEngine, ShutDownWritesThePlaylistFirstAndNamesAFailedCall) {
 
 TEST_F(DeckEngine, OtherEndingChoices) {
     bool closed = false;
-    c.hooks.CloseMainWindow = [&] { closed = true; };
+    w.forms.on.CloseMainWindow = [&] { closed = true; };
     c.options.RadioGroup2 = epCloseProgram;
     c.deck.FinishPlaylist();
     EXPECT_TRUE(closed);

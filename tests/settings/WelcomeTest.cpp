@@ -39,14 +39,14 @@ protected:
         w->probe.defaultDuration = 180;
         Core& core = c();
         core.FormCreate();
-        core.startup.hooks.ExecutablePath = [this] { return program / "quendo"; };
-        core.startup.hooks.ShowBrowseModal = [this]() -> std::optional<std::string> {
+        w->forms.on.ExecutablePath = [this] { return program / "quendo"; };
+        w->forms.on.ShowBrowseModal = [this]() -> std::optional<std::string> {
             if (cancelChooser) return std::nullopt;
             return music.path();
         };
-        core.hooks.CloseMainWindow = [&core] { core.CloseRequest(); };
-        core.hooks.ShowSplashModal = [&core] { core.startup.RunStartupSequence(); };
-        core.hooks.ShowWelcome = [this, &core] {
+        w->forms.on.CloseMainWindow = [&core] { core.CloseRequest(); };
+        w->forms.on.ShowSplashModal = [&core] { core.startup.RunStartupSequence(); };
+        w->forms.on.ShowWelcome = [this, &core] {
             ++welcomes;
             boxWhenShown = core.options.CheckBox1;
             playlistWhenShown = Queued();

@@ -59,7 +59,7 @@ void FakePlayer::Advance(double seconds) {
 }
 
 FakeWorld::FakeWorld() {
-    core = std::make_unique<Core>(PlatformServices{deck1, deck2, probe, shell, powerOff, dialogs, random});
+    core = std::make_unique<Core>(PlatformServices{deck1, deck2, probe, shell, powerOff, dialogs, random}, forms);
     core->nodes.MusicFolder = "/music/";
     core->nodes.ProgramFolder = "/program";
     random.Seed(12345);

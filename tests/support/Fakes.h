@@ -1,7 +1,9 @@
 #pragma once
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,6 +76,50 @@ public:
     }
 };
 
+// The forms as the core sees them: each call runs the test's handler in `on` when it has one,
+// and does nothing otherwise; the chooser then gives up and the executable is this test program.
+class FakeForms : public CoreForms {
+public:
+    struct Handlers {
+        std::function<void()> ShowAboutBox, ShowMixEditor, ShowSettings;
+        std::function<int()> MainWindowOuterHeight;
+        std::function<void(int)> SetMainWindowOuterHeight;
+        std::function<std::optional<std::string>()> ShowBrowseModal;
+        std::function<void()> HideSplash, StartSlideOut, CloseSplash;
+        std::function<std::string()> ExecutablePath;
+        std::function<void()> ShowSplashModal, ShowWelcome, RenderMixEditor, HideSettings, CloseMainWindow;
+        std::function<void(bool)> SetTopmost;
+    } on;
+
+    void ShowAboutBox() override { Run(on.ShowAboutBox); }
+    void ShowMixEditor() override { Run(on.ShowMixEditor); }
+    void ShowSettings() override { Run(on.ShowSettings); }
+    int MainWindowOuterHeight() const override { return on.MainWindowOuterHeight ? on.MainWindowOuterHeight() : 0; }
+    void SetMainWindowOuterHeight(int outer) override {
+        if (on.SetMainWindowOuterHeight) on.SetMainWindowOuterHeight(outer);
+    }
+    std::optional<std::string> ShowBrowseModal() override {
+        return on.ShowBrowseModal ? on.ShowBrowseModal() : std::nullopt;
+    }
+    void HideSplash() override { Run(on.HideSplash); }
+    void StartSlideOut() override { Run(on.StartSlideOut); }
+    void CloseSplash() override { Run(on.CloseSplash); }
+    std::string ExecutablePath() override { return on.ExecutablePath ? on.ExecutablePath() : RunningExecutablePath(); }
+    void ShowSplashModal() override { Run(on.ShowSplashModal); }
+    void ShowWelcome() override { Run(on.ShowWelcome); }
+    void RenderMixEditor() override { Run(on.RenderMixEditor); }
+    void HideSettings() override { Run(on.HideSettings); }
+    void CloseMainWindow() override { Run(on.CloseMainWindow); }
+    void SetTopmost(bool topmost) override {
+        if (on.SetTopmost) on.SetTopmost(topmost);
+    }
+
+private:
+    static void Run(const std::function<void()>& handler) {
+        if (handler) handler();
+    }
+};
+
 // A Core wired to fakes, for driving handlers without a display or a sound card.
 struct FakeWorld {
     FakePlayer deck1, deck2, probe;
@@ -81,6 +127,7 @@ struct FakeWorld {
     FakePowerOff powerOff;
     FakeDialogs dialogs;
     StdRandom random;
+    FakeForms forms;
     std::unique_ptr<Core> core;
 
     FakeWorld();

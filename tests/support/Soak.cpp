@@ -12,8 +12,8 @@
 #include <unordered_map>
 
 #include "app/Core.h"
-#include "app/FolderMenus.h"
-#include "playback/MixEditor.h"
+#include "app/FolderMenuContents.h"
+#include "playback/EnvelopeEditor.h"
 #include "support/Fakes.h"
 
 namespace quendo::testing {
@@ -200,15 +200,15 @@ private:
         deck1_.Close();
         deck2_.Close();
         probe_.Close();
-        core_ = std::make_unique<Core>(PlatformServices{deck1_, deck2_, probe_, shell_, powerOff_, dialogs_, random_});
+        core_ = std::make_unique<Core>(PlatformServices{deck1_, deck2_, probe_, shell_, powerOff_, dialogs_, random_}, forms_);
         Core& c = *core_;
         BuildLibrary(c.nodes);
-        c.hooks.CloseMainWindow = [this] {
+        forms_.on.CloseMainWindow = [this] {
             if (sessionOver_) return;
             EndSession("close");
             core_->CloseRequest();
         };
-        c.hooks.ShowSplashModal = [this, first] {
+        forms_.on.ShowSplashModal = [this, first] {
             if (first) {
                 FirstSettings();
                 core_->SaveConfiguration();  // as the first run's set-up writes it
@@ -252,7 +252,7 @@ private:
 
         Log(first ? "start" : "restart");
         c.FormShow();
-        core_->mixEditor.FormShow();
+        core_->envelopeEditor.FormShow();
         AfterStep();
     }
 
@@ -616,11 +616,11 @@ private:
             if (!d.Timer1Enabled() && c.buttons.Play && !playReadBack_ && current.state != psPaused &&
                 incoming.state != psPaused)
                 Violation("a mix stands still with no deck paused: states " + std::to_string(current.state) + "/" + std::to_string(incoming.state) + " step " + std::to_string(d.mixStep()) + " files " + current.fileName + " / " + incoming.fileName);
-            if (s.NextEnabled || s.MixOffEnabled || c.editor.MixBarsEnabled || core_->mixEditor.ScrollBar[15].enabled)
+            if (s.NextEnabled || s.MixOffEnabled || c.editor.MixBarsEnabled || core_->envelopeEditor.ScrollBar[15].enabled)
                 Violation("a mix runs with Next, MixOFF or the editor's length bars enabled");
         } else {
             if (!d.incomingName().empty()) Violation("an incoming track is left over between mixes");
-            if (!s.NextEnabled || !s.MixOffEnabled || !c.editor.MixBarsEnabled || !core_->mixEditor.ScrollBar[15].enabled)
+            if (!s.NextEnabled || !s.MixOffEnabled || !c.editor.MixBarsEnabled || !core_->envelopeEditor.ScrollBar[15].enabled)
                 Violation("Next, MixOFF or the editor's length bars stay disabled between mixes");
             if (d.Timer1Enabled() && current.fileName.empty()) Violation("the automix tick runs with no track loaded");
             if (!s.Label1Caption.empty() && current.fileName != c.nodes.MusicFolder + s.Label1Caption)
@@ -797,11 +797,11 @@ private:
             // The settings form: OK writes the file, Cancel reads it back, buttons included.
             if (Coin()) {
                 Log("settings OK");
-                c.settings.BitBtn1Click();
+                c.optionsKeeper.BitBtn1Click();
             } else {
                 Log("settings Cancel");
                 const bool play = c.buttons.Play;
-                c.settings.BitBtn2Click();
+                c.optionsKeeper.BitBtn2Click();
                 playReadBack_ = playReadBack_ || c.buttons.Play != play;
             }
         } else if (r < 95) {
@@ -829,7 +829,7 @@ private:
     }
 
     void EditEnvelope() {
-        MixEditor& e = core_->mixEditor;
+        EnvelopeEditor& e = core_->envelopeEditor;
         const int op = Below(6);
         if (op == 5) {
             // Shown again (any time, a mix included) it reads the envelope into its bars.
@@ -847,7 +847,7 @@ private:
             e.SpeedButtonClick(b);
         } else if (op == 2) {
             const int b = std::array<int, 4>{1, 2, 5, 6}[static_cast<std::size_t>(Below(4))];
-            const MixEditor::Bar& bar = e.ScrollBar[b];
+            const EnvelopeEditor::Bar& bar = e.ScrollBar[b];
             if (!bar.enabled) return;
             const int v = bar.min + Below(bar.max - bar.min + 1);
             Log("editor: bar " + std::to_string(b) + " to " + std::to_string(v));
@@ -855,7 +855,7 @@ private:
         } else {
             // Length, finishing and starting positions: the user cannot move a disabled bar.
             const int b = 14 + Below(3);
-            const MixEditor::Bar& bar = e.ScrollBar[b];
+            const EnvelopeEditor::Bar& bar = e.ScrollBar[b];
             if (!bar.enabled) return;
             const int top = b == 15 ? std::min(bar.max, 400) : bar.max;
             const int v = bar.min + Below(top - bar.min + 1);
@@ -881,6 +881,7 @@ private:
     FakeShell shell_;
     SoakPowerOff powerOff_;
     FakeDialogs dialogs_;
+    FakeForms forms_;
     std::unique_ptr<Core> core_;
     bool sessionOver_ = false;
     bool stopped_ = false;

@@ -42,7 +42,7 @@ protected:
     Ingredient& In(int cocktail, int k) { return w.core->cocktails.Table()[cocktail].ingredients[static_cast<std::size_t>(k)]; }
 
     FakeWorld w;
-    CocktailEditor editor{w.core->cocktails, w.core->nodes, w.core->editor, w.core->display};
+    RecipeEditor editor{w.core->cocktails, w.core->nodes, w.core->editor, w.core->display};
     TfrmNameMusCoc dialog{editor};
     std::vector<QPoint> menuOpenedAt;
     TCocktailPage page{editor, dialog, [this](QPoint at) { menuOpenedAt.push_back(at); }};
@@ -200,7 +200,7 @@ TEST_F(CocktailPageUi, RenameDialogTakesAtMost255CharactersEnterAndEscape) {
 
 TEST_F(CocktailPageUi, RenameButtonRenamesInBothListsAndTellsTheMainWindow) {
     int edits = 0;
-    page.edited = [&] { ++edits; };
+    QObject::connect(&page, &TCocktailPage::edited, [&] { ++edits; });
     QTimer::singleShot(0, &dialog, [this] {
         dialog.Edit1->clear();
         QTest::keyClick(dialog.Edit1, Qt::Key_Return);

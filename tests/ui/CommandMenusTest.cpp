@@ -8,7 +8,7 @@
 #include <QWidget>
 
 #include "app/CommandMenus.h"
-#include "app/FolderMenus.h"
+#include "app/FolderMenuContents.h"
 #include "support/Fakes.h"
 
 using namespace quendo;
@@ -206,20 +206,6 @@ TEST_F(MenusUi, RightPressesOnMainPopupItemsDoNothing) {
     EXPECT_TRUE(menus->MainPopup->isVisible());
     Press(menus->MainPopup, Item(menus->MainPopup, "Clear"), Qt::LeftButton);
     EXPECT_TRUE(core().playlist.Empty());
-}
-
-TEST_F(MenusUi, SizeCommandsResizeTheWindow) {
-    const int frame = window.frameGeometry().height() - window.height();
-    core().MenuCommand(cmSmallSize);
-    EXPECT_EQ(window.height(), 49);
-    core().MenuCommand(cmSmallSize);
-    EXPECT_EQ(window.height(), 49);
-    core().MenuCommand(cmNormalSize);
-    EXPECT_EQ(window.height(), 282);
-    window.setFixedHeight(200 - frame);
-    core().MenuCommand(cmSmallSize);
-    core().MenuCommand(cmNormalSize);
-    EXPECT_EQ(window.frameGeometry().height(), 200);
 }
 
 TEST_F(MenusUi, MenusTallerThanTheScreenScrollToEveryItem) {

@@ -161,6 +161,23 @@ TEST(MainWindow, RightPressOnThePlaylistKeepsTheSelection) {
     EXPECT_FALSE(f.ListBox1->item(2)->isSelected());
 }
 
+TEST(MainWindow, SizeCommandsResizeTheWindow) {
+    Application app;
+    TForm1& window = app.Form1();
+    Core& c = app.core();
+    const int frame = window.frameGeometry().height() - window.height();
+    c.MenuCommand(cmSmallSize);
+    EXPECT_EQ(window.height(), 49);
+    c.MenuCommand(cmSmallSize);
+    EXPECT_EQ(window.height(), 49);
+    c.MenuCommand(cmNormalSize);
+    EXPECT_EQ(window.height(), 282);
+    window.setFixedHeight(200 - frame);
+    c.MenuCommand(cmSmallSize);
+    c.MenuCommand(cmNormalSize);
+    EXPECT_EQ(window.frameGeometry().height(), 200);
+}
+
 TEST(Messages, ComeInFrontOfTheWindowTheyInterrupt) {
     QDialog splash;
     splash.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);

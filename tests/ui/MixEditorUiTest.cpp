@@ -17,7 +17,7 @@ namespace {
 
 TEST(MixEditorForm, ShowsTheEnvelopeAndEditsItLive) {
     MixEnvelope env;
-    MixEditor editor(env);
+    EnvelopeEditor editor(env);
     TMixEditor form(editor);
     form.show();
     QApplication::processEvents();
@@ -81,7 +81,7 @@ TEST(MixEditorForm, ShowsTheEnvelopeAndEditsItLive) {
 
 TEST(MixEditorForm, ThePositionBarsAreDisabledWhileAMixRuns) {
     MixEnvelope env;
-    MixEditor editor(env);
+    EnvelopeEditor editor(env);
     TMixEditor form(editor);
     form.show();
 

@@ -5,6 +5,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "app/Application.h"
+#include "cocktail/CocktailPage.h"
 #include "settings/Setting.h"
 #include "support/Fakes.h"
 
@@ -31,8 +33,9 @@ protected:
         c.nodes.ProgramFolder = dir.path();
         c.SetFirstRunValues(1);
         ASSERT_TRUE(c.SaveConfiguration());
-        form.changed = [this] { ++changed; };
-        c.hooks.SetTopmost = [this](bool on) { topmost.push_back(on); };
+        QObject::connect(&form, &TSettings::changed, [this] { ++changed; });
+        w.forms.on.SetTopmost = [this](bool on) { topmost.push_back(on); };
+        w.forms.on.HideSettings = [this] { form.hide(); };  // as the application does
     }
 };
 
@@ -184,7 +187,7 @@ TEST_F(SettingsUi, TitleBarCloseHidesAndKeepsTheChangeForTheProgramsClose) {
 
 TEST_F(SettingsUi, EachShowingLoadsTheCocktailPageAndShowsTheOptions) {
     int loads = 0;
-    form.ShowCocktailPage = [&] { ++loads; };
+    QObject::connect(&form, &TSettings::showing, [&] { ++loads; });
     c.options.chkAutoMixTimeRem = true;  // set while hidden, as reading the file does
     c.options.Edit1 = "/music/";
     form.ShowSettings();
@@ -199,6 +202,29 @@ TEST_F(SettingsUi, EachShowingLoadsTheCocktailPageAndShowsTheOptions) {
     form.hide();
     form.ShowSettings();
     EXPECT_EQ(loads, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// The program wires the form: the menu shows it, a showing loads the cocktail page, OK hides it.
+TEST(SettingsInProgram, MenuShowsItLoadingTheCocktailPageAndOkHidesIt) {
+    Application app;
+    Core& c = app.core();
+    TempDir dir;
+    c.nodes.ProgramFolder = dir.path();
+    c.SetFirstRunValues(1);
+    ASSERT_TRUE(c.SaveConfiguration());
+    c.cocktails.FillCocktailLists();
+    c.cocktails.Table()[0].ingredients[1].parts = 7;
+    auto* form = static_cast<TSettings*>(app.Forms()[2]);
+
+    c.MenuCommand(cmSettings);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(app.CocktailPage().CSpinEdits[1]->value(), 7);
+    form->BitBtn1->click();
+    EXPECT_FALSE(form->isVisible());
 }
 
 }  // namespace

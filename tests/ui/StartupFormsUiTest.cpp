@@ -122,17 +122,17 @@ TEST_F(SplashUi, FirstShowingRunsTheStartupSequenceOnce) {
     music.WriteFile("Rock/a.mp3", "");
     music.WriteFile("b.mp3", "");
     int chooserShown = 0;
-    c.startup.hooks.ExecutablePath = [&] { return program / "quendo"; };
-    c.startup.hooks.ShowBrowseModal = [&]() -> std::optional<std::string> {
+    w.forms.on.ExecutablePath = [&] { return program / "quendo"; };
+    w.forms.on.ShowBrowseModal = [&]() -> std::optional<std::string> {
         ++chooserShown;
         return music.path();
     };
-    c.startup.hooks.HideSplash = [&] { splash.HideSplash(); };
-    c.startup.hooks.StartSlideOut = [&] { splash.StartSlideOut(); };
-    c.startup.hooks.CloseSplash = [&] { splash.CloseSplash(); };
-    c.hooks.ShowAboutBox = [&] { splash.ShowAbout(); };
+    w.forms.on.HideSplash = [&] { splash.HideSplash(); };
+    w.forms.on.StartSlideOut = [&] { splash.StartSlideOut(); };
+    w.forms.on.CloseSplash = [&] { splash.CloseSplash(); };
+    w.forms.on.ShowAboutBox = [&] { splash.ShowAbout(); };
     int rendered = 0;
-    splash.afterStartup = [&] { ++rendered; };
+    QObject::connect(&splash, &TSplash::startupFinished, [&] { ++rendered; });
     c.options.chkShowSplash = false;  // the first run switches it on again: the splash slides
 
     splash.ShowStartup();  // returns once the slide-out has closed it
@@ -146,7 +146,7 @@ TEST_F(SplashUi, FirstShowingRunsTheStartupSequenceOnce) {
     // The About showing waits for "OK" and never runs the sequence again.
     c.options.chkShowAnimat = false;
     ClickWhenShown(&splash, splash.Button1, 1);
-    c.hooks.ShowAboutBox();
+    w.forms.ShowAboutBox();
     EXPECT_EQ(chooserShown, 1);
     EXPECT_EQ(rendered, 1);
 }
@@ -222,7 +222,7 @@ TEST_F(BrowseUi, OkChoosesTheCurrentFolder) {
 TEST_F(BrowseUi, CancelAsksThenReturnsAsItWasOrGivesUp) {
     browse.SetCurrentFolder(d / "Music/Alpha");
     int closes = 0;
-    c.hooks.CloseMainWindow = [&] { ++closes; };
+    w.forms.on.CloseMainWindow = [&] { ++closes; };
     // Cancel, go on searching, Cancel, give up.
     w.dialogs.answers = {MsgAnswer::Ok, MsgAnswer::Cancel, MsgAnswer::Ok};
     std::vector<std::string> shownIn;

@@ -1,34 +1,34 @@
-#include "settings/SettingsForm.h"
+#include "settings/OptionsKeeper.h"
 
 namespace quendo {
 
-void SettingsForm::BitBtn1Click() {
+void OptionsKeeper::BitBtn1Click() {
     // A file that cannot be written has been reported; the form goes all the same.
-    if (SaveConfiguration) SaveConfiguration();
-    if (Hide) Hide();
+    p_.owner.SaveConfiguration();
+    p_.owner.HideSettings();
 }
 
-void SettingsForm::BitBtn2Click() {
+void OptionsKeeper::BitBtn2Click() {
     const bool mixOffBefore = p_.buttons.Mix_OFF;
-    if (LoadConfiguration && LoadConfiguration()) {
+    if (p_.owner.LoadConfiguration()) {
         // The buttons were set without their click actions; what the strip shows follows their
         // states as it does at start-up, in both directions.
         const TransportButtons& b = p_.buttons;
         p_.display.ShuffleEnabled = b.Repeat;
         p_.display.RepeatCaptionColour = b.Repeat ? Colour::Green : Colour::WindowText;
         p_.display.ShuffleCaptionColour = b.Shuffle ? Colour::Green : Colour::WindowText;
-        if (b.Mix_OFF != mixOffBefore && MixOffRestored) MixOffRestored();
+        if (b.Mix_OFF != mixOffBefore) p_.owner.MixOffRestored();
         // Names, the current cocktail and its folders may all have been put back.
-        if (CocktailsRestored) CocktailsRestored();
+        p_.owner.CocktailsRestored();
     }
-    if (Hide) Hide();
+    p_.owner.HideSettings();
 }
 
-void SettingsForm::RestartWithNewFolder() {
+void OptionsKeeper::RestartWithNewFolder() {
     if (p_.dialogs.Message("For continuation is necessary restart of the application. To continue?",
                            MsgIcon::Warning, MsgButtons::OkCancel, MsgPlace::Centred) != MsgAnswer::Ok)
         return;
-    if (RestartIntoFirstRun) RestartIntoFirstRun();
+    p_.owner.RestartIntoFirstRun();
 }
 
 }  // namespace quendo

@@ -1,4 +1,4 @@
-#include "playback/MixEditor.h"
+#include "playback/EnvelopeEditor.h"
 
 #include <algorithm>
 
@@ -18,7 +18,7 @@ int ValueOfBar(Quantity q, int position) { return q == V ? position * -100 : pos
 
 }  // namespace
 
-MixEditor::MixEditor(MixEnvelope& envelope) : envelope_(envelope) {
+EnvelopeEditor::EnvelopeEditor(MixEnvelope& envelope) : envelope_(envelope) {
     const int length = envelope_.MixLength();
     for (int n = 1; n <= 4; ++n) ScrollBar[n] = Bar{0, 100, 0, 10, true, n <= 2};
     for (int n = 5; n <= 8; ++n) ScrollBar[n] = Bar{-10000, 10000, 0, 100, true, n <= 6};
@@ -33,27 +33,27 @@ MixEditor::MixEditor(MixEnvelope& envelope) : envelope_(envelope) {
 
 // ---- bar plumbing
 
-int MixEditor::Store(int bar, int position) {
+int EnvelopeEditor::Store(int bar, int position) {
     Bar& b = ScrollBar[bar];
     b.position = std::clamp(position, b.min, b.max);
     ++revision;
     return b.position;
 }
 
-void MixEditor::SetPosition(int bar, int position) {
+void EnvelopeEditor::SetPosition(int bar, int position) {
     const Bar& b = ScrollBar[bar];
     position = std::clamp(position, b.min, b.max);
     if (position != b.position) ScrollBarChange(bar, position);
 }
 
-void MixEditor::SetMax(int bar, int max) {
+void EnvelopeEditor::SetMax(int bar, int max) {
     Bar& b = ScrollBar[bar];
     b.max = max;
     ++revision;
     if (b.position > max) ScrollBarChange(bar, max);
 }
 
-void MixEditor::ScrollBarChange(int bar, int position) {
+void EnvelopeEditor::ScrollBarChange(int bar, int position) {
     switch (bar) {
         case 1: ScrollBar1Change(position); break;
         case 2: ScrollBar2Change(position); break;
@@ -75,7 +75,7 @@ void MixEditor::ScrollBarChange(int bar, int position) {
     }
 }
 
-void MixEditor::SpeedButtonClick(int button) {
+void EnvelopeEditor::SpeedButtonClick(int button) {
     switch (button) {
         case 1: SpeedButton1Click(); break;
         case 2: SpeedButton2Click(); break;
@@ -87,7 +87,7 @@ void MixEditor::SpeedButtonClick(int button) {
 
 // ---- drawing
 
-void MixEditor::Redraw(Quantity q, int curve) {
+void EnvelopeEditor::Redraw(Quantity q, int curve) {
     std::vector<ChartPoint> points;
     const int length = envelope_.MixLength();
     for (int i = 0; i <= length; ++i)
@@ -98,14 +98,14 @@ void MixEditor::Redraw(Quantity q, int curve) {
     seriesRevision[s] = ++revision;
 }
 
-void MixEditor::MoveAxesToCursor() {
+void EnvelopeEditor::MoveAxesToCursor() {
     Charts[1].cursor = Charts[2].cursor = editorCursor;
     ++revision;
 }
 
 // ---- showing
 
-void MixEditor::FormShow() {
+void EnvelopeEditor::FormShow() {
     visible = true;
     const int length = envelope_.MixLength();
     SetPosition(15, length);
@@ -122,20 +122,20 @@ void MixEditor::FormShow() {
     ++revision;
 }
 
-void MixEditor::BitBtn1Click() { FormClose(); }
+void EnvelopeEditor::BitBtn1Click() { FormClose(); }
 
-void MixEditor::FormClose() {
+void EnvelopeEditor::FormClose() {
     visible = false;
     ++revision;
 }
 
-void MixEditor::SelectPage(int page) {
+void EnvelopeEditor::SelectPage(int page) {
     if (page < TabSheet1 || page > TabSheet2 || page == activePage) return;  // the rate page stays shut
     activePage = page;
     ++revision;
 }
 
-void MixEditor::SetMixRunning(bool running) {
+void EnvelopeEditor::SetMixRunning(bool running) {
     if (running == mixRunning) return;
     mixRunning = running;
     for (int n : {14, 15, 16}) ScrollBar[n].enabled = !running;
@@ -144,7 +144,7 @@ void MixEditor::SetMixRunning(bool running) {
 
 // ---- the cursor
 
-void MixEditor::ShowKeyAtCursor(int bar, Quantity q, int curve, bool editable) {
+void EnvelopeEditor::ShowKeyAtCursor(int bar, Quantity q, int curve, bool editable) {
     KeyButton& button = SpeedButton[bar];
     if (envelope_.IsKey(q, curve, editorCursor) && editable) {
         ScrollBar[bar].enabled = true;
@@ -158,7 +158,7 @@ void MixEditor::ShowKeyAtCursor(int bar, Quantity q, int curve, bool editable) {
     }
 }
 
-void MixEditor::ScrollBar13Change(int position) {
+void EnvelopeEditor::ScrollBar13Change(int position) {
     editorCursor = Store(13, position);
     MoveAxesToCursor();
     Label[4] = std::to_string(editorCursor);
@@ -180,47 +180,47 @@ void MixEditor::ScrollBar13Change(int position) {
 
 // ---- value bars
 
-void MixEditor::WriteValue(int bar, Quantity q, int curve) {
+void EnvelopeEditor::WriteValue(int bar, Quantity q, int curve) {
     // The envelope interpolates the played curves as it stores; the hidden ones are only stored.
     envelope_.SetKeyPointValue(q, curve, editorCursor, ValueOfBar(q, ScrollBar[bar].position));
     Redraw(q, curve);
 }
 
-void MixEditor::ScrollBar1Change(int position) {
+void EnvelopeEditor::ScrollBar1Change(int position) {
     Store(1, position);
     WriteValue(1, V, 0);
 }
-void MixEditor::ScrollBar2Change(int position) {
+void EnvelopeEditor::ScrollBar2Change(int position) {
     Store(2, position);
     WriteValue(2, V, 1);
 }
-void MixEditor::ScrollBar3Change(int position) {
+void EnvelopeEditor::ScrollBar3Change(int position) {
     Store(3, position);
     WriteValue(3, V, 2);
 }
-void MixEditor::ScrollBar4Change(int position) {
+void EnvelopeEditor::ScrollBar4Change(int position) {
     Store(4, position);
     WriteValue(4, V, 3);
 }
-void MixEditor::ScrollBar5Change(int position) {
+void EnvelopeEditor::ScrollBar5Change(int position) {
     Store(5, position);
     WriteValue(5, B, 0);
 }
-void MixEditor::ScrollBar6Change(int position) {
+void EnvelopeEditor::ScrollBar6Change(int position) {
     Store(6, position);
     WriteValue(6, B, 1);
 }
 // The hidden balance bars and the rate bars carry a position and nothing else.
-void MixEditor::ScrollBar7Change(int position) { Store(7, position); }
-void MixEditor::ScrollBar8Change(int position) { Store(8, position); }
-void MixEditor::ScrollBar9Change(int position) { Store(9, position); }
-void MixEditor::ScrollBar10Change(int position) { Store(10, position); }
-void MixEditor::ScrollBar11Change(int position) { Store(11, position); }
-void MixEditor::ScrollBar12Change(int position) { Store(12, position); }
+void EnvelopeEditor::ScrollBar7Change(int position) { Store(7, position); }
+void EnvelopeEditor::ScrollBar8Change(int position) { Store(8, position); }
+void EnvelopeEditor::ScrollBar9Change(int position) { Store(9, position); }
+void EnvelopeEditor::ScrollBar10Change(int position) { Store(10, position); }
+void EnvelopeEditor::ScrollBar11Change(int position) { Store(11, position); }
+void EnvelopeEditor::ScrollBar12Change(int position) { Store(12, position); }
 
 // ---- key buttons
 
-void MixEditor::KeyButtonClick(int button, Quantity q, int curve) {
+void EnvelopeEditor::KeyButtonClick(int button, Quantity q, int curve) {
     KeyButton& b = SpeedButton[button];
     b.down = !b.down;
     if (b.down) {
@@ -238,14 +238,14 @@ void MixEditor::KeyButtonClick(int button, Quantity q, int curve) {
     ++revision;
 }
 
-void MixEditor::SpeedButton1Click() { KeyButtonClick(1, V, 0); }
-void MixEditor::SpeedButton2Click() { KeyButtonClick(2, V, 1); }
-void MixEditor::SpeedButton5Click() { KeyButtonClick(5, B, 0); }
-void MixEditor::SpeedButton6Click() { KeyButtonClick(6, B, 1); }
+void EnvelopeEditor::SpeedButton1Click() { KeyButtonClick(1, V, 0); }
+void EnvelopeEditor::SpeedButton2Click() { KeyButtonClick(2, V, 1); }
+void EnvelopeEditor::SpeedButton5Click() { KeyButtonClick(5, B, 0); }
+void EnvelopeEditor::SpeedButton6Click() { KeyButtonClick(6, B, 1); }
 
 // ---- length and positions
 
-void MixEditor::ScrollBar15Change(int position) {
+void EnvelopeEditor::ScrollBar15Change(int position) {
     envelope_.SetMixLength(Store(15, position));
     Redraw(V, 1);
     Redraw(B, 1);
@@ -259,7 +259,7 @@ void MixEditor::ScrollBar15Change(int position) {
     MoveAxesToCursor();
 }
 
-void MixEditor::ScrollBar14Change(int position) {
+void EnvelopeEditor::ScrollBar14Change(int position) {
     const int p = Store(14, position);
     Label[1] = std::to_string(p);
     envelope_.SetFinishingPosition(p);
@@ -267,7 +267,7 @@ void MixEditor::ScrollBar14Change(int position) {
     Redraw(B, 0);
 }
 
-void MixEditor::ScrollBar16Change(int position) {
+void EnvelopeEditor::ScrollBar16Change(int position) {
     const int p = Store(16, position);
     Label[3] = std::to_string(p);
     envelope_.SetStartingPosition(p);

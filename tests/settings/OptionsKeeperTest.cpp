@@ -16,7 +16,7 @@ bool Exists(const std::string& path) {
 }
 
 // A program folder with a saved first-run configuration; the form's hide is counted.
-class SettingsFormTest : public ::testing::Test {
+class OptionsKeeperTest : public ::testing::Test {
 protected:
     FakeWorld w;
     Core& c = *w.core;
@@ -30,8 +30,8 @@ protected:
         c.SetFirstRunValues(c.nodes.FolderCount());
         c.options.Edit1 = c.nodes.MusicFolder;
         ASSERT_TRUE(c.SaveConfiguration());
-        c.settings.Hide = [this] { ++hidden; };
-        c.hooks.SetTopmost = [this](bool on) { topmost.push_back(on); };
+        w.forms.on.HideSettings = [this] { ++hidden; };
+        w.forms.on.SetTopmost = [this](bool on) { topmost.push_back(on); };
     }
     void PressRepeat(bool down) {
         c.buttons.Repeat = down;
@@ -43,37 +43,37 @@ protected:
     }
 };
 
-TEST_F(SettingsFormTest, AlwaysOnTopAppliesAtOnceAndFollowsCancel) {
+TEST_F(OptionsKeeperTest, AlwaysOnTopAppliesAtOnceAndFollowsCancel) {
     c.SetAlwaysOnTop(true);  // the box clicked
     EXPECT_EQ(topmost, (std::vector<bool>{true}));
-    c.settings.BitBtn2Click();
+    c.optionsKeeper.BitBtn2Click();
     EXPECT_FALSE(c.options.chkAlwaysOnTop);
     EXPECT_EQ(topmost, (std::vector<bool>{true, false}));
     EXPECT_EQ(hidden, 1);
 
     // A saved ticked box comes back the same way, and so it does at start-up.
     c.SetAlwaysOnTop(true);
-    c.settings.BitBtn1Click();
+    c.optionsKeeper.BitBtn1Click();
     c.SetAlwaysOnTop(false);
     topmost.clear();
-    c.settings.BitBtn2Click();
+    c.optionsKeeper.BitBtn2Click();
     EXPECT_TRUE(c.options.chkAlwaysOnTop);
     EXPECT_EQ(topmost, (std::vector<bool>{true}));
 
     FakeWorld fresh;
     std::vector<bool> applied;
-    fresh.core->hooks.SetTopmost = [&](bool on) { applied.push_back(on); };
+    fresh.forms.on.SetTopmost = [&](bool on) { applied.push_back(on); };
     fresh.core->nodes.ProgramFolder = dir.path();
     ASSERT_TRUE(fresh.core->LoadConfiguration());
     EXPECT_EQ(applied, (std::vector<bool>{true}));
 }
 
-TEST_F(SettingsFormTest, CancelRestoresStripButtonsAndWhatTheyShow) {
+TEST_F(OptionsKeeperTest, CancelRestoresStripButtonsAndWhatTheyShow) {
     // Saved up; pressed since: Cancel puts them up again, Shuffle unusable, plain captions.
     PressRepeat(true);
     PressShuffle(true);
     c.buttons.Mix_OFF = true;
-    c.settings.BitBtn2Click();
+    c.optionsKeeper.BitBtn2Click();
     EXPECT_FALSE(c.buttons.Repeat);
     EXPECT_FALSE(c.buttons.Shuffle);
     EXPECT_FALSE(c.buttons.Mix_OFF);
@@ -84,10 +84,10 @@ TEST_F(SettingsFormTest, CancelRestoresStripButtonsAndWhatTheyShow) {
     // Saved down; releasing Repeat also released Shuffle: both come back down and green.
     PressRepeat(true);
     PressShuffle(true);
-    c.settings.BitBtn1Click();
+    c.optionsKeeper.BitBtn1Click();
     PressRepeat(false);
     ASSERT_FALSE(c.buttons.Shuffle);
-    c.settings.BitBtn2Click();
+    c.optionsKeeper.BitBtn2Click();
     EXPECT_TRUE(c.buttons.Repeat);
     EXPECT_TRUE(c.buttons.Shuffle);
     EXPECT_TRUE(c.display.ShuffleEnabled);
@@ -95,7 +95,7 @@ TEST_F(SettingsFormTest, CancelRestoresStripButtonsAndWhatTheyShow) {
     EXPECT_EQ(c.display.ShuffleCaptionColour, Colour::Green);
 }
 
-TEST_F(SettingsFormTest, CancelPutsBackMixOffWithTheGaugeRangeItImplies) {
+TEST_F(OptionsKeeperTest, CancelPutsBackMixOffWithTheGaugeRangeItImplies) {
     c.playlist.AddToPlaylist(w.AddFile("c.mp3", 200));  // starts playing
     c.buttons.UP = true;
     c.deck.StartHeadTrack();
@@ -103,12 +103,12 @@ TEST_F(SettingsFormTest, CancelPutsBackMixOffWithTheGaugeRangeItImplies) {
     c.buttons.Mix_OFF = true;
     c.Mix_OFFClick();
     ASSERT_NE(c.display.CGauge1Max, withMixes);
-    c.settings.BitBtn2Click();
+    c.optionsKeeper.BitBtn2Click();
     EXPECT_FALSE(c.buttons.Mix_OFF);
     EXPECT_EQ(c.display.CGauge1Max, withMixes);
 }
 
-TEST_F(SettingsFormTest, CancelRestoresEverythingTheFileHolds) {
+TEST_F(OptionsKeeperTest, CancelRestoresEverythingTheFileHolds) {
     c.cocktails.FillCocktailLists();
     c.cocktails.FillIngredientLists();
     const std::vector<std::int32_t> ingredient = c.cocktails.IngredientFiles(0);
@@ -121,7 +121,7 @@ TEST_F(SettingsFormTest, CancelRestoresEverythingTheFileHolds) {
     c.options.RadioGroup2 = epShutDown;
     c.options.CheckBox1 = true;
 
-    c.settings.BitBtn2Click();
+    c.optionsKeeper.BitBtn2Click();
     EXPECT_EQ(c.nodes.MusicFolder, "/music/");
     EXPECT_EQ(c.options.Edit1, "/music/");
     EXPECT_EQ(c.cocktails.Table().RepeatLimit, 3);
@@ -136,11 +136,11 @@ TEST_F(SettingsFormTest, CancelRestoresEverythingTheFileHolds) {
     EXPECT_EQ(c.cocktails.IngredientFiles(0), ingredient);
 }
 
-TEST_F(SettingsFormTest, FileErrorsAreReportedAndTheFormHidesAllTheSame) {
+TEST_F(OptionsKeeperTest, FileErrorsAreReportedAndTheFormHidesAllTheSame) {
     std::filesystem::remove(dir / "qnd.cfg");
     c.options.RadioGroup2 = epWait;
     c.buttons.Repeat = true;
-    c.settings.BitBtn2Click();
+    c.optionsKeeper.BitBtn2Click();
     ASSERT_EQ(w.dialogs.shown.size(), 1u);
     EXPECT_EQ(w.dialogs.shown[0].text, "Error 0002");
     EXPECT_EQ(c.options.RadioGroup2, epWait);  // nothing changed
@@ -150,19 +150,19 @@ TEST_F(SettingsFormTest, FileErrorsAreReportedAndTheFormHidesAllTheSame) {
     // A folder where the file should be cannot be written over.
     std::filesystem::create_directory(dir / "qnd.cfg");
     dir.WriteFile("qnd.cfg/keep", "");
-    c.settings.BitBtn1Click();
+    c.optionsKeeper.BitBtn1Click();
     ASSERT_EQ(w.dialogs.shown.size(), 2u);
     EXPECT_EQ(w.dialogs.shown[1].text, "Error 0003");
     EXPECT_EQ(hidden, 2);
 }
 
-class ChangeFolderTest : public SettingsFormTest {
+class ChangeFolderTest : public OptionsKeeperTest {
 protected:
     int closes = 0;
     bool filesWrittenByClose = false;
     void SetUp() override {
-        SettingsFormTest::SetUp();
-        c.hooks.CloseMainWindow = [this] {
+        OptionsKeeperTest::SetUp();
+        w.forms.on.CloseMainWindow = [this] {
             ++closes;
             std::filesystem::remove(dir / "qnd.cfg");
             c.CloseRequest();
@@ -178,7 +178,7 @@ protected:
 TEST_F(ChangeFolderTest, CancelInTheQuestionChangesNothing) {
     const std::string before = dir.ReadFile("qnd.cfg");
     w.dialogs.answers = {MsgAnswer::Cancel};
-    c.settings.Button2Click();
+    c.optionsKeeper.Button2Click();
     ASSERT_EQ(w.dialogs.shown.size(), 1u);
     const ShownMessage& q = w.dialogs.shown[0];
     EXPECT_EQ(q.text, "For continuation is necessary restart of the application. To continue?");
@@ -193,7 +193,7 @@ TEST_F(ChangeFolderTest, CancelInTheQuestionChangesNothing) {
 }
 
 TEST_F(ChangeFolderTest, OkClosesDeletesRestartsAndTheNewInstanceIsAFirstRun) {
-    c.settings.Button2Click();
+    c.optionsKeeper.Button2Click();
     EXPECT_EQ(closes, 1);
     EXPECT_TRUE(filesWrittenByClose);
     EXPECT_FALSE(Exists(dir / "qnd.cfg"));
@@ -212,8 +212,8 @@ TEST_F(ChangeFolderTest, OkClosesDeletesRestartsAndTheNewInstanceIsAFirstRun) {
     FakeWorld next;
     Core& n = *next.core;
     int chooser = 0;
-    n.startup.hooks.ExecutablePath = [&] { return dir / "quendo"; };
-    n.startup.hooks.ShowBrowseModal = [&]() -> std::optional<std::string> {
+    next.forms.on.ExecutablePath = [&] { return dir / "quendo"; };
+    next.forms.on.ShowBrowseModal = [&]() -> std::optional<std::string> {
         ++chooser;
         return music.path();
     };

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "cocktail/CocktailEditor.h"
+#include "cocktail/RecipeEditor.h"
 #include "support/Fakes.h"
 
 namespace quendo::testing {
@@ -13,7 +13,7 @@ using Values = std::array<int, 3>;
 // Folders A (1) with two files, B (2) with one, C (3) holding only D (4) with one file; the
 // current cocktail is 0 and the page edits cocktail 3.
 struct EditorWorld : FakeWorld {
-    CocktailEditor editor{core->cocktails, core->nodes, core->editor, core->display};
+    RecipeEditor& editor = core->recipeEditor;
 
     EditorWorld() {
         AddFile("A/a1.mp3", 61);
@@ -42,7 +42,7 @@ struct EditorWorld : FakeWorld {
     }
 };
 
-TEST(CocktailEditorPage, ShowsTheEditedCocktailNotTheCurrentOne) {
+TEST(RecipeEditorPage, ShowsTheEditedCocktailNotTheCurrentOne) {
     EditorWorld w;
     EXPECT_EQ(w.editor.FolderLabels(), (Labels{"C", "", "B"}));  // folder 5 lies beyond the tree
     EXPECT_EQ(w.editor.CSpinEditValue, (Values{0, 5, 10}));
@@ -65,7 +65,7 @@ TEST(CocktailEditorPage, ShowsTheEditedCocktailNotTheCurrentOne) {
     EXPECT_EQ(w.editor.ComboBox4ItemIndex(), 7);
 }
 
-TEST(CocktailEditorPage, PartsStoreAtOnceAndOnlyTheirOwnPipeFollows) {
+TEST(RecipeEditorPage, PartsStoreAtOnceAndOnlyTheirOwnPipeFollows) {
     EditorWorld w;
     w.editor.CSpinEdit2Change(0);
     EXPECT_EQ(w.editor.PipeShown, (Flags{false, false, true}));
@@ -86,7 +86,7 @@ TEST(CocktailEditorPage, PartsStoreAtOnceAndOnlyTheirOwnPipeFollows) {
     EXPECT_FALSE(w.editor.PipeShown[2]);
 }
 
-TEST(CocktailEditorPick, OnlyARightPressOnAGlassStartsAPick) {
+TEST(RecipeEditorPick, OnlyARightPressOnAGlassStartsAPick) {
     EditorWorld w;
     EXPECT_FALSE(w.editor.GlassMouseDown(1, MouseButton::Left));
     EXPECT_FALSE(w.editor.GlassMouseDown(1, MouseButton::Middle));
@@ -98,7 +98,7 @@ TEST(CocktailEditorPick, OnlyARightPressOnAGlassStartsAPick) {
     EXPECT_EQ(w.core->cocktails.IngredientPick, 2);
 }
 
-TEST(CocktailEditorPick, OtherCocktailKeepsTheGeneratorsListsTheCurrentOneRebuildsThem) {
+TEST(RecipeEditorPick, OtherCocktailKeepsTheGeneratorsListsTheCurrentOneRebuildsThem) {
     EditorWorld w;
     const std::vector<std::int32_t> before = w.core->cocktails.IngredientFiles(1);  // folder A
     ASSERT_EQ(before.size(), 2u);
@@ -124,7 +124,7 @@ TEST(CocktailEditorPick, OtherCocktailKeepsTheGeneratorsListsTheCurrentOneRebuil
     EXPECT_EQ(added, (std::vector<std::int32_t>{2}));
 }
 
-TEST(CocktailEditorRename, EmptyNameInBothListsMainWindowKeepsItsSelection) {
+TEST(RecipeEditorRename, EmptyNameInBothListsMainWindowKeepsItsSelection) {
     EditorWorld w;
     EXPECT_EQ(w.editor.RenameDialogText(), "Cocktail4");
     w.editor.RenameOk("");
@@ -142,9 +142,8 @@ TEST(CocktailEditorRename, EmptyNameInBothListsMainWindowKeepsItsSelection) {
     EXPECT_EQ(w.editor.RenameDialogText(), "  Late  night ");
 }
 
-TEST(CocktailEditorReload, MainWindowsChoiceReloadsTheWholePage) {
+TEST(RecipeEditorReload, MainWindowsChoiceReloadsTheWholePage) {
     EditorWorld w;
-    w.core->cocktails.CocktailChosen = [&] { w.editor.ShowCocktailPage(); };
     w.Recipe(5, 2, 0, 4, 7, 0, 3);
     w.core->ComboBox1Change(5);
     EXPECT_EQ(w.editor.ComboBox4ItemIndex(), 5);

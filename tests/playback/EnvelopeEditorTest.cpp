@@ -1,27 +1,27 @@
 #include <gtest/gtest.h>
 
-#include "playback/MixEditor.h"
+#include "playback/EnvelopeEditor.h"
 
-using quendo::MixEditor;
+using quendo::EnvelopeEditor;
 using quendo::MixEnvelope;
 using quendo::Quantity;
-using Points = std::vector<MixEditor::ChartPoint>;
+using Points = std::vector<EnvelopeEditor::ChartPoint>;
 
 namespace {
 
 constexpr Quantity V = Quantity::Volume;
 constexpr Quantity B = Quantity::Balance;
 
-class MixEditorTest : public ::testing::Test {
+class EnvelopeEditorTest : public ::testing::Test {
 protected:
     MixEnvelope env;
-    MixEditor ed{env};
+    EnvelopeEditor ed{env};
     void SetUp() override { ed.FormShow(); }
 };
 
-TEST_F(MixEditorTest, FirstOpeningShowsTheDefaults) {
+TEST_F(EnvelopeEditorTest, FirstOpeningShowsTheDefaults) {
     EXPECT_TRUE(ed.visible);
-    EXPECT_EQ(ed.activePage, MixEditor::TabSheet2);
+    EXPECT_EQ(ed.activePage, EnvelopeEditor::TabSheet2);
     EXPECT_EQ(ed.ScrollBar[15].position, 60);
     EXPECT_EQ(ed.ScrollBar[14].position, 60);
     EXPECT_EQ(ed.ScrollBar[16].position, 0);
@@ -53,7 +53,7 @@ TEST_F(MixEditorTest, FirstOpeningShowsTheDefaults) {
     EXPECT_EQ(env.Value(B, 1, 30), 2020);
 }
 
-TEST_F(MixEditorTest, CursorOnTheEndsShowsOnlyEditableKeys) {
+TEST_F(EnvelopeEditorTest, CursorOnTheEndsShowsOnlyEditableKeys) {
     ed.ScrollBar13Change(60);
     EXPECT_EQ(ed.Label[4], "60");
     EXPECT_EQ(ed.Charts[1].cursor, 60);
@@ -76,7 +76,7 @@ TEST_F(MixEditorTest, CursorOnTheEndsShowsOnlyEditableKeys) {
     EXPECT_TRUE(ed.ScrollBar[2].enabled);
 }
 
-TEST_F(MixEditorTest, InsertedKeyTakesTheBarsValueAndDeletingRestoresTheCurve) {
+TEST_F(EnvelopeEditorTest, InsertedKeyTakesTheBarsValueAndDeletingRestoresTheCurve) {
     ed.ScrollBar13Change(20);
     ed.SpeedButton2Click();
     EXPECT_TRUE(ed.SpeedButton[2].down);
@@ -101,15 +101,15 @@ TEST_F(MixEditorTest, InsertedKeyTakesTheBarsValueAndDeletingRestoresTheCurve) {
     EXPECT_EQ(ed.Series[2].size(), 2u);
 }
 
-TEST_F(MixEditorTest, BalanceBarWritesItsPosition) {
+TEST_F(EnvelopeEditorTest, BalanceBarWritesItsPosition) {
     ed.ScrollBar13Change(60);
     ed.ScrollBar5Change(-2000);
     EXPECT_EQ(env.Value(B, 0, 60), -2000);
     EXPECT_EQ(env.Value(B, 0, 30), -990);  // d = -33
-    EXPECT_EQ(ed.Series[5].back(), (MixEditor::ChartPoint{60, -2000}));
+    EXPECT_EQ(ed.Series[5].back(), (EnvelopeEditor::ChartPoint{60, -2000}));
 }
 
-TEST_F(MixEditorTest, DeletingAnAnchorTakesItOffTheChartOnly) {
+TEST_F(EnvelopeEditorTest, DeletingAnAnchorTakesItOffTheChartOnly) {
     ed.ScrollBar13Change(0);
     ed.SpeedButton5Click();  // "In" at the outgoing curve's start
     EXPECT_EQ(ed.SpeedButton[5].caption, "De");
@@ -119,7 +119,7 @@ TEST_F(MixEditorTest, DeletingAnAnchorTakesItOffTheChartOnly) {
     EXPECT_EQ(env.Value(B, 0, 30), -1980);  // still interpolated from point 0
 }
 
-TEST_F(MixEditorTest, LandingOnAVolumeKeyTruncatesItUnlessTheBarStandsThere) {
+TEST_F(EnvelopeEditorTest, LandingOnAVolumeKeyTruncatesItUnlessTheBarStandsThere) {
     env.InsertKeyPoint(V, 0, 20);
     env.SetKeyPointValue(V, 0, 20, -1234);
     ed.ScrollBar13Change(20);
@@ -146,7 +146,7 @@ TEST_F(MixEditorTest, LandingOnAVolumeKeyTruncatesItUnlessTheBarStandsThere) {
     EXPECT_EQ(env.Value(V, 0, 7), -400);
 }
 
-TEST_F(MixEditorTest, ShrinkingTheLengthPullsThePositionsBack) {
+TEST_F(EnvelopeEditorTest, ShrinkingTheLengthPullsThePositionsBack) {
     ed.ScrollBar13Change(50);
     ed.ScrollBar15Change(40);
     EXPECT_EQ(env.MixLength(), 40);
@@ -182,12 +182,12 @@ TEST_F(MixEditorTest, ShrinkingTheLengthPullsThePositionsBack) {
     EXPECT_FALSE(env.IsKey(B, 1, 35));
 }
 
-TEST_F(MixEditorTest, LengtheningKeepsThePositionsAndReopeningResyncs) {
+TEST_F(EnvelopeEditorTest, LengtheningKeepsThePositionsAndReopeningResyncs) {
     ed.ScrollBar15Change(100);
     EXPECT_EQ(ed.editorCursor, 30);
     EXPECT_EQ(env.FinishingPosition(), 60);
     EXPECT_EQ(ed.ScrollBar[14].max, 100);
-    EXPECT_EQ(ed.Series[6].back(), (MixEditor::ChartPoint{100, 0}));
+    EXPECT_EQ(ed.Series[6].back(), (EnvelopeEditor::ChartPoint{100, 0}));
 
     ed.BitBtn1Click();
     EXPECT_FALSE(ed.visible);
@@ -197,7 +197,7 @@ TEST_F(MixEditorTest, LengtheningKeepsThePositionsAndReopeningResyncs) {
     EXPECT_EQ(ed.ScrollBar[15].position, 100);
 }
 
-TEST_F(MixEditorTest, ThePositionBarsAreDisabledDuringAMix) {
+TEST_F(EnvelopeEditorTest, ThePositionBarsAreDisabledDuringAMix) {
     const auto before = ed.revision;
     ed.SetMixRunning(true);
     EXPECT_GT(ed.revision, before);

@@ -1,4 +1,4 @@
-#include "settings/BrowseModel.h"
+#include "settings/BrowseDrives.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "app/FolderMenus.h"
+#include "app/FolderMenuContents.h"
 
 #include <unicode/ucol.h>
 #include <unicode/ustring.h>

@@ -1,4 +1,4 @@
-#include "cocktail/CocktailEditor.h"
+#include "cocktail/RecipeEditor.h"
 
 #include <algorithm>
 
@@ -12,21 +12,21 @@ void ReplaceItem(std::vector<std::string>& items, int index, const std::string& 
 }
 }  // namespace
 
-CocktailEditor::CocktailEditor(CocktailMaker& cocktails, const NodeTable& nodes, EditorDisplay& editor,
+RecipeEditor::RecipeEditor(CocktailMaker& cocktails, const NodeTable& nodes, EditorDisplay& editor,
                                MainDisplay& display)
     : cocktails_(cocktails), nodes_(nodes), editor_(editor), display_(display) {}
 
-Cocktail* CocktailEditor::Edited() {
+Cocktail* RecipeEditor::Edited() {
     const int c = editor_.ComboBox4ItemIndex;
     return IsCocktailIndex(c) ? &cocktails_.Table()[c] : nullptr;
 }
 
-const Cocktail* CocktailEditor::Edited() const {
+const Cocktail* RecipeEditor::Edited() const {
     const int c = editor_.ComboBox4ItemIndex;
     return IsCocktailIndex(c) ? &cocktails_.Table()[c] : nullptr;
 }
 
-void CocktailEditor::ShowCocktailPage() {
+void RecipeEditor::ShowCocktailPage() {
     KindItemIndex.fill(static_cast<int>(IngredientKind::Folder));
     Cocktail* c = Edited();
     for (std::size_t k = 0; k < 3; ++k) {
@@ -43,36 +43,36 @@ void CocktailEditor::ShowCocktailPage() {
     ShowPipes();
 }
 
-void CocktailEditor::ShowPipes() {
+void RecipeEditor::ShowPipes() {
     for (std::size_t k = 0; k < 3; ++k) PipeShown[k] = CSpinEditValue[k] != 0;
 }
 
-void CocktailEditor::PartsChange(std::size_t k, int value) {
+void RecipeEditor::PartsChange(std::size_t k, int value) {
     // The generator's stretches assume 0..10, even while a typed value waits to be corrected.
     CSpinEditValue[k] = std::clamp(value, 0, kMaxParts);
     if (Cocktail* c = Edited()) c->ingredients[k].parts = CSpinEditValue[k];
     ShowPipes();
 }
 
-void CocktailEditor::ComboBox4Change(int index) {
+void RecipeEditor::ComboBox4Change(int index) {
     // A list being cleared reports -1; that chooses no cocktail.
     if (!IsCocktailIndex(index)) return;
     editor_.ComboBox4ItemIndex = index;
     ShowCocktailPage();
 }
 
-bool CocktailEditor::GlassMouseDown(int glass, MouseButton button) {
+bool RecipeEditor::GlassMouseDown(int glass, MouseButton button) {
     if (button != MouseButton::Right || glass < 1 || glass > 3) return false;
     cocktails_.IngredientPick = glass;
     return true;
 }
 
-std::string CocktailEditor::RenameDialogText() const {
+std::string RecipeEditor::RenameDialogText() const {
     const Cocktail* c = Edited();
     return c ? c->name : std::string();
 }
 
-void CocktailEditor::RenameOk(const std::string& text) {
+void RecipeEditor::RenameOk(const std::string& text) {
     const int remembered = display_.ComboBox1ItemIndex;
     Cocktail* c = Edited();
     if (!c) return;

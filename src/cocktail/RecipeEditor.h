@@ -12,16 +12,17 @@ namespace quendo {
 
 enum class MouseButton { Left, Right, Middle };
 
-// The "Musical cocktail" page of the settings form and its rename dialog, free of widgets. The
-// page edits the cocktail that ComboBox4 selects and writes every change into the table at once.
+// The cocktails' recipes as the "Musical cocktail" page (TCocktailPage) and its rename dialog edit
+// them, free of widgets. The page edits the cocktail that ComboBox4 selects and writes every
+// change into the table at once.
 // The folder labels and ComboBox4 live in EditorDisplay, which the generator also sets.
-class CocktailEditor {
+class RecipeEditor {
 public:
     static constexpr int kMaxParts = 10;
     static constexpr std::array<const char*, 6> kKindCaptions = {"Folder :", "Album :", "Artist :",
                                                                  "Comment :", "Genre :", "Year :"};
 
-    CocktailEditor(CocktailMaker& cocktails, const NodeTable& nodes, EditorDisplay& editor, MainDisplay& display);
+    RecipeEditor(CocktailMaker& cocktails, const NodeTable& nodes, EditorDisplay& editor, MainDisplay& display);
 
     // ---- display state, indexed by ingredient 0..2 ----
     std::array<int, 3> KindItemIndex{};  // ComboBox1..3, disabled

@@ -8,9 +8,9 @@
 
 namespace quendo {
 
-// The mix editor's steps and what its controls show, without widgets. It edits the live
-// envelope; the form copies the fields below into its widgets and forwards the user's changes.
-class MixEditor {
+// The mix editor's (TMixEditor's) steps and what its controls show, without widgets. It edits the
+// live envelope; the form copies the fields below into its widgets and forwards the user's changes.
+class EnvelopeEditor {
 public:
     struct Bar {
         int min = 0;
@@ -36,7 +36,7 @@ public:
     };
     enum Page { TabSheet1 = 0, TabSheet2 = 1, TabSheet3 = 2 };
 
-    explicit MixEditor(MixEnvelope& envelope);
+    explicit EnvelopeEditor(MixEnvelope& envelope);
 
     // Handlers. A bar's handler takes the bar's new position; the program's own settings of a
     // bar run it too, but only when the position really changes.
