@@ -157,12 +157,12 @@ public:
         if (m.end != kNoEnd) return true;
         const std::uint64_t enough = std::max<std::uint64_t>(static_cast<std::uint64_t>(frames) + kStarveFrames, kPrimeFrames);
         return m.limit - m.readIdx >= enough ||
-               ring_.FreeFrames() < static_cast<std::uint32_t>(kDecodeChunk);
+               reader_.FreeFrames() < static_cast<std::uint32_t>(kDecodeChunk);
     }
     void Wake() { wake_.notify_one(); }
 
     // Tests only, on the thread that mixes.
-    AudioEngine::DeckRing RingForTest() const { return {ring_.Written(), ring_.ReadIndex(), mix_.start, mix_.readIdx}; }
+    AudioEngine::DeckRing RingForTest() const { return {reader_.Written(), reader_.ReadIndex(), mix_.start, mix_.readIdx}; }
     // Tests only, before the first file: the decoder thread reads it after taking that file's
     // command under the same lock.
     void SetDecodeGate(std::function<int(int, int)> gate) {
@@ -182,7 +182,7 @@ public:
         // Never past the generation's end, nor past the frames known to be this generation's.
         const std::uint64_t stop = std::min(m.end, m.limit);
         std::uint64_t avail = stop > m.readIdx ? stop - m.readIdx : 0;
-        if (!m.primed && (avail >= kPrimeFrames || m.end != kNoEnd || ring_.FreeFrames() == 0)) m.primed = true;
+        if (!m.primed && (avail >= kPrimeFrames || m.end != kNoEnd || reader_.FreeFrames() == 0)) m.primed = true;
 
         float tl, tr;
         BalanceGains(balance_.load(std::memory_order_relaxed), tl, tr);
@@ -213,8 +213,8 @@ public:
                 // At full level: a run of frames that lie in a row in the ring, with no fade to
                 // follow (the same sums as below with a fade of exactly 1).
                 const std::uint64_t run = std::min<std::uint64_t>(
-                    {avail - keep, static_cast<std::uint64_t>(frames - i), ring_.RunFrom(at)});
-                const float* s = ring_.At(at);
+                    {avail - keep, static_cast<std::uint64_t>(frames - i), reader_.RunFrom(at)});
+                const float* s = reader_.At(at);
                 float* o = out + 2 * i;
                 for (std::uint64_t k = 0; k < run; ++k) {
                     gl += dl;
@@ -249,7 +249,7 @@ public:
             }
             if (fadeIn && !up) shortOfData = true;
             fade = up ? std::min(1.0f, fade + step) : std::max(0.0f, fade - step);
-            const float* s = ring_.At(at);
+            const float* s = reader_.At(at);
             out[2 * i] += s[0] * gl * fade;
             out[2 * i + 1] += s[1] * gr * fade;
             ++at;
@@ -269,7 +269,7 @@ public:
             m.ended = true;
             endedGen_.store(m.gen, std::memory_order_release);
         }
-        ring_.SkipTo(m.readIdx);
+        reader_.SkipTo(m.readIdx);
         heard_.store(PackHeard(m.gen, static_cast<std::uint64_t>(m.base) + (m.readIdx - m.start)), std::memory_order_release);
         return shortOfData;
     }
@@ -308,7 +308,7 @@ private:
     // the frames between belong to generations never heard, so the limit stays where it was.
     const Published& Sync(std::uint32_t* requestedOut = nullptr) {
         MixState& m = mix_;
-        const std::uint64_t written = ring_.Written();
+        const std::uint64_t written = reader_.Written();
         const Published& p = snapshot_.Read();
         const std::uint32_t requested = requested_.load(std::memory_order_acquire);
         if (requestedOut) *requestedOut = requested;
@@ -316,7 +316,7 @@ private:
             if (p.gen == NextGen(m.gen)) m.limit = std::max(m.limit, p.start);
             if (m.gen != requested && m.fade <= 0.0f) {
                 // m.readIdx <= m.limit <= p.start: the read position only moves forward.
-                ring_.SkipTo(p.start);
+                reader_.SkipTo(p.start);
                 m.gen = p.gen;
                 m.start = m.readIdx = m.limit = p.start;
                 m.base = p.base;
@@ -364,7 +364,7 @@ private:
                 commands_.pop_front();
                 lock.unlock();
                 pub.gen = c.gen;
-                pub.start = ring_.WriteIndex();
+                pub.start = writer_.WriteIndex();
                 pub.end = kNoEnd;
                 pub.base = 0;
                 if (c.kind == Command::kOpen) {
@@ -383,17 +383,17 @@ private:
                 lock.lock();
                 continue;
             }
-            const std::uint32_t free = ring_.FreeFrames();
+            const std::uint32_t free = writer_.FreeFrames();
             filling = free >= kRefillFrames || (filling && free >= static_cast<std::uint32_t>(kDecodeChunk));
             if (!ended && decoder && filling) {
                 const std::function<int(int, int)>* gate = decodeGate_ ? &decodeGate_ : nullptr;
                 lock.unlock();
                 const int want = gate ? std::clamp((*gate)(number_, kDecodeChunk), 0, kDecodeChunk) : kDecodeChunk;
                 const int got = want > 0 ? decoder->Read(buffer.data(), want) : 0;
-                if (got > 0) ring_.Write(buffer.data(), static_cast<std::uint32_t>(got));
+                if (got > 0) writer_.Write(buffer.data(), static_cast<std::uint32_t>(got));
                 if (got < want) {  // a short read is the end of the stream
                     ended = true;
-                    pub.end = ring_.WriteIndex();
+                    pub.end = writer_.WriteIndex();
                     Publish(pub);
                 }
                 lock.lock();
@@ -415,6 +415,8 @@ private:
     const int rate_;
     const int number_;  // 1 or 2
     SpscRing ring_;
+    SpscRing::Writer writer_{ring_.writer()};  // the decoder thread's side
+    SpscRing::Reader reader_{ring_.reader()};  // the mixer's side
 
     // Interface thread.
     std::uint32_t gen_ = 0;       // newest generation asked for (an open, seek or close)
