@@ -142,14 +142,17 @@ bool DeckMixer::FadeStep(Block& b, float* out) {
     b.gl += b.dl;
     b.gr += b.dr;
     const bool up = b.fadeIn && b.avail > b.keep;
+    const MixState& m = mix_;
+    const bool atEnd = m.end != kNoEnd && b.at >= m.end;
     if (!up && b.fade <= 0.0f) {
         b.fade = 0.0f;
-        if (b.fadeIn) b.shortOfData = true;  // starved: silent until the decoder catches up
+        // Starved: silent until the decoder catches up. A generation with nothing left (a seek
+        // past the end) is not starved; FinishBlock ends it.
+        if (b.fadeIn && !atEnd) b.shortOfData = true;
         return false;
     }
     if (b.avail == 0) {
-        const MixState& m = mix_;
-        if (m.end != kNoEnd && b.at >= m.end) {
+        if (atEnd) {
             if (b.want && !m.ended) MarkEnded();
         } else if (b.fadeIn) {
             b.shortOfData = true;
