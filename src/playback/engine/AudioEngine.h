@@ -8,26 +8,34 @@
 #include <vector>
 
 #include "model/MediaPlayer.h"
+#include "playback/engine/EndNotices.h"
+#include "playback/engine/Gains.h"
 
 namespace quendo::audio {
 
-class DeckPlayer;
+class DecodeSource;
+struct Deck;
 
 struct EngineOptions {
     // false: no output stream at all; the caller drives the mixer with render().
     bool openDevice = true;
     int sampleRate = 44100;
     int blockFrames = 512;  // frames per device callback (SDL's dummy driver uses 2048)
+    // What the decks open their files with; null: FFmpeg (FileDecoding()). Must outlive the engine.
+    DecodeSource* decodeSource = nullptr;
 };
 
 // One output stream mixing two decks, plus a probe that only measures files.
 //
-// Threads: the interface thread calls the players; each deck has a decoder thread; the device
-// callback (or render()) mixes. EndOfStream is raised on the interface thread only: through the
-// hook given to SetPostToUiThread, or, without one, when the interface thread calls
-// DeliverPendingEvents().
-class AudioEngine {
+// Threads: the interface thread calls the players (DeckControl); each deck has a decoder thread
+// (DeckDecoder); the device callback (or render()) mixes (DeckMixer). EndOfStream is raised on
+// the interface thread only: through the hook given to SetPostToUiThread, or, without one, when
+// the interface thread calls DeliverPendingEvents().
+class AudioEngine : private EndNotices {
 public:
+    // Runs its argument later on the interface thread; may be called from any thread.
+    using PostToUi = std::function<void(std::function<void()>)>;
+
     explicit AudioEngine(EngineOptions options = {});
     ~AudioEngine();
     AudioEngine(const AudioEngine&) = delete;
@@ -37,8 +45,7 @@ public:
     MediaPlayer& Deck2();
     MediaPlayer& Probe();
 
-    // `post` runs its argument later on the interface thread; it may be called from any thread.
-    void SetPostToUiThread(std::function<void(std::function<void()>)> post);
+    void SetPostToUiThread(PostToUi post);
     // Raises any EndOfStream that is due. Interface thread only.
     void DeliverPendingEvents();
 
@@ -59,46 +66,25 @@ public:
     // The mixer itself: what the device callback runs. Never locks, allocates, waits or decodes.
     void Mix(float* out, int frames);
 
-    // Tests only, on the thread that mixes (offline): where a deck (1 or 2) stands in its ring,
-    // in frames since the engine was made. The mixer reads at `mixerAt`, in the generation (file
-    // or seek) whose frames begin at `start`; it never falls below `released` (the slots the
-    // decoder may fill again) nor passes `written`.
-    struct DeckRing {
-        std::uint64_t written, released, start, mixerAt;
-    };
-    DeckRing DeckRingForTest(int deck) const;
-    // Tests only, before either deck is given a file: the decoder threads call `gate` before each
-    // read, with the deck (1 or 2) and the frames they mean to read, and then read at most the
-    // frames it returns (0: none this time; the call comes again at once, so a gate with nothing
-    // to give should wait a little first). It may block, but not for ever: the engine's
-    // destructor waits for the decoder threads.
-    void SetDecodeGateForTest(std::function<int(int deck, int frames)> gate);
-    // Tests only: `hook` runs on the mixing thread on entry to Mix (true) and on leaving (false),
-    // so that a test can tell the mixer's thread and moment from any other, the device's too.
-    void SetMixHookForTest(void (*hook)(bool entering));
-
 private:
-    friend class DeckPlayer;
-    void EventDue();  // from decoder threads or the mixer's side
+    // Tests only: defined in the tests, it reads where each deck's mixer stands in its ring.
+    friend class EngineTestAccess;
+
+    void EventDue() override;  // from the decks' decoder threads or the interface thread
     void OpenDevice();
 
     EngineOptions options_;
-    std::unique_ptr<DeckPlayer> deck1_, deck2_;
+    std::unique_ptr<Deck> deck1_, deck2_;
     std::unique_ptr<MediaPlayer> probe_;
     std::uint32_t device_ = 0;
     std::string driver_;
     std::mutex postMutex_;
-    std::function<void(std::function<void()>)> post_;
+    PostToUi post_;
     std::shared_ptr<std::atomic<bool>> alive_;
     std::atomic<bool> eventPosted_{false};
     std::atomic<std::uint64_t> underruns_{0};
     std::atomic<bool> hasPost_{false};        // whether post_ is set, for render() to ask without a lock
     std::vector<float> scratch_;              // render()'s output when the caller wants none
-    std::atomic<void (*)(bool)> mixHook_{nullptr};
 };
-
-// Gains as the player's units define them.
-float VolumeGain(int volume);
-void BalanceGains(int balance, float& left, float& right);
 
 }  // namespace quendo::audio

@@ -398,6 +398,7 @@ TEST(Engine, SeekPastTheEndEndsOnceAndReadsTheDuration) {
     EXPECT_EQ(o.ends1, 1);
     EXPECT_NE(deck.PlayState(), psPlaying);
     EXPECT_EQ(deck.CurrentPosition(), deck.Duration());
+    EXPECT_EQ(o.engine.Underruns(), 0u) << "nothing left to play is no shortage of data";
     o.Seconds(0.3);
     EXPECT_EQ(o.ends1, 1) << "once";
     EXPECT_EQ(deck.CurrentPosition(), deck.Duration());

@@ -1,7 +1,7 @@
 // The mixer against a decoder that cannot keep up: when a seek or a new file arrives while the old
 // material is nearly drained, the fade-out of the old generation stops where the new one starts,
 // the mixer's read position never falls back below what it released to the decoder, and nothing
-// of a superseded generation is heard. The decoder is held back through the engine's test gate;
+// of a superseded generation is heard. The decoder is held back through a gated decode source;
 // the test thread is the mixer (AudioEngine::Mix), so nothing waits for the decoder.
 #include <gtest/gtest.h>
 
@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "EngineInsides.h"
 #include "playback/engine/AudioEngine.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
@@ -26,6 +27,8 @@
 using namespace quendo;
 using quendo::audio::AudioEngine;
 using quendo::audio::EngineOptions;
+using quendo::audio::EngineTestAccess;
+using quendo::testing::GatedDecoding;
 
 namespace {
 
@@ -104,7 +107,7 @@ class RingWatch {
 public:
     explicit RingWatch(AudioEngine& engine) : engine_(engine) {}
     void Check() {
-        const auto r = engine_.DeckRingForTest(1);
+        const auto r = EngineTestAccess::Ring(engine_, 1);
         if (r.mixerAt < r.released) Problem("the mixer reads below what it released", r);
         if (r.mixerAt > r.written) Problem("the mixer reads past what was written", r);
         if (r.released < last_.released) Problem("the released position moved back", r);
@@ -115,7 +118,7 @@ public:
     const std::vector<std::string>& Problems() const { return problems_; }
 
 private:
-    void Problem(const char* what, const AudioEngine::DeckRing& r) {
+    void Problem(const char* what, const EngineTestAccess::DeckRing& r) {
         if (problems_.size() >= 10) return;
         std::ostringstream s;
         s << what << ": written " << r.written << ", released " << r.released << " (was " << last_.released
@@ -124,7 +127,7 @@ private:
         problems_.push_back(s.str());
     }
     AudioEngine& engine_;
-    AudioEngine::DeckRing last_{0, 0, 0, 0};
+    EngineTestAccess::DeckRing last_{0, 0, 0, 0};
     std::vector<std::string> problems_;
 };
 
@@ -166,15 +169,14 @@ private:
 };
 
 struct Rig {
-    Gate gate;  // outlives the engine, whose decoder threads call it
-    AudioEngine engine{EngineOptions{false, kRate, 512}};
+    // Without a gate of its own, the decoder reads what Gate::Feed hands it.
+    explicit Rig(std::function<int(int)> decodeGate = {})
+        : decoding(decodeGate ? std::move(decodeGate) : [this](int frames) { return gate.Take(frames); }) {}
+    Gate gate;  // these two outlive the engine, whose decoder threads call them
+    GatedDecoding decoding;
+    AudioEngine engine{EngineOptions{false, kRate, 512, &decoding}};
     Follower heard;
     RingWatch ring{engine};
-    // Without a gate of its own, the decoder reads what Gate::Feed hands it.
-    explicit Rig(std::function<int(int, int)> decodeGate = {}) {
-        if (!decodeGate) decodeGate = [this](int, int frames) { return gate.Take(frames); };
-        engine.SetDecodeGateForTest(std::move(decodeGate));
-    }
     void Mix(int frames) {
         std::vector<float> out(2 * static_cast<std::size_t>(frames));
         engine.Mix(out.data(), frames);
@@ -184,7 +186,7 @@ struct Rig {
     // Mixes until only `leftover` frames of the deck's ring are left unread.
     void DrainTo(std::uint64_t leftover) {
         for (;;) {
-            const auto r = engine.DeckRingForTest(1);
+            const auto r = EngineTestAccess::Ring(engine, 1);
             const std::uint64_t ahead = r.written - r.mixerAt;
             if (ahead <= leftover) return;
             Mix(static_cast<int>(std::min<std::uint64_t>(512, ahead - leftover)));
@@ -305,7 +307,7 @@ TEST(Realtime, BurstsOfSeeksAndReloadsAgainstATricklingDecoder) {
     d.WriteFile("b.wav", CountingWav(12.0, offsets[1]));
     // This decoder trickles: a few hundred frames at a time, with pauses.
     std::atomic<std::uint32_t> seed{1};
-    Rig rig([&seed](int, int frames) {
+    Rig rig([&seed](int frames) {
         thread_local std::minstd_rand rnd(seed.fetch_add(1));
         std::this_thread::sleep_for(std::chrono::microseconds(200 + rnd() % 800));
         return std::min(frames, static_cast<int>(32 + rnd() % 600));

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "playback/engine/SpscRing.h"
@@ -14,6 +15,15 @@ using quendo::audio::SpscRing;
 using quendo::audio::SpscSnapshot;
 
 namespace {
+
+// Each thread gets one side, which has only that side's operations, and cannot copy it.
+template <class Side>
+concept Writes = requires(Side& side, const float* frames) { side.Write(frames, 1u); };
+template <class Side>
+concept Reads = requires(Side& side) { side.SkipTo(0u); side.At(0u); };
+static_assert(Writes<SpscRing::Writer> && !Reads<SpscRing::Writer>);
+static_assert(Reads<SpscRing::Reader> && !Writes<SpscRing::Reader>);
+static_assert(!std::is_copy_constructible_v<SpscRing::Writer> && !std::is_copy_constructible_v<SpscRing::Reader>);
 
 // Frames whose left sample is their number and whose right sample is minus it.
 std::vector<float> Numbered(std::uint32_t first, std::uint32_t count) {
@@ -27,97 +37,107 @@ std::vector<float> Numbered(std::uint32_t first, std::uint32_t count) {
 
 TEST(Ring, WrapsAroundKeepingEveryFrame) {
     SpscRing ring(8);
+    SpscRing::Writer w = ring.writer();
+    SpscRing::Reader r = ring.reader();
     EXPECT_EQ(ring.Capacity(), 8u);
-    EXPECT_EQ(ring.FreeFrames(), 8u);
-    EXPECT_EQ(ring.Write(Numbered(0, 6).data(), 6), 6u);
-    EXPECT_EQ(ring.Written(), 6u);
-    EXPECT_EQ(ring.FreeFrames(), 2u);
-    ring.SkipTo(5);
-    EXPECT_EQ(ring.ReadIndex(), 5u);
-    EXPECT_EQ(ring.FreeFrames(), 7u);
+    EXPECT_EQ(w.FreeFrames(), 8u);
+    EXPECT_EQ(w.Write(Numbered(0, 6).data(), 6), 6u);
+    EXPECT_EQ(r.Written(), 6u);
+    EXPECT_EQ(w.FreeFrames(), 2u);
+    r.SkipTo(5);
+    EXPECT_EQ(r.ReadIndex(), 5u);
+    EXPECT_EQ(w.FreeFrames(), 7u);
+    EXPECT_EQ(r.FreeFrames(), 7u) << "each side counts the same room";
     // Frames 6..12 go to slots 6, 7, 0, 1, 2, 3, 4.
-    EXPECT_EQ(ring.Write(Numbered(6, 7).data(), 7), 7u);
-    EXPECT_EQ(ring.Written(), 13u);
-    EXPECT_EQ(ring.FreeFrames(), 0u);
+    EXPECT_EQ(w.Write(Numbered(6, 7).data(), 7), 7u);
+    EXPECT_EQ(r.Written(), 13u);
+    EXPECT_EQ(w.FreeFrames(), 0u);
+    EXPECT_EQ(r.FreeFrames(), 0u);
     for (std::uint64_t i = 5; i < 13; ++i) {
-        EXPECT_EQ(ring.At(i)[0], static_cast<float>(i)) << i;
-        EXPECT_EQ(ring.At(i)[1], -static_cast<float>(i)) << i;
+        EXPECT_EQ(r.At(i)[0], static_cast<float>(i)) << i;
+        EXPECT_EQ(r.At(i)[1], -static_cast<float>(i)) << i;
     }
     // Frames 5..7 lie in a row, then the storage starts over with 8..12.
-    EXPECT_EQ(ring.RunFrom(5), 3u);
-    EXPECT_EQ(ring.At(5) + 2 * 2, ring.At(7));
-    EXPECT_EQ(ring.RunFrom(8), 8u);
-    EXPECT_EQ(ring.RunFrom(12), 4u);
+    EXPECT_EQ(r.RunFrom(5), 3u);
+    EXPECT_EQ(r.At(5) + 2 * 2, r.At(7));
+    EXPECT_EQ(r.RunFrom(8), 8u);
+    EXPECT_EQ(r.RunFrom(12), 4u);
     // Round the ring several times in steps that do not divide it.
     std::uint32_t next = 13;
     for (int round = 0; round < 20; ++round) {
-        ring.SkipTo(ring.Written() - 1);
-        const std::uint32_t n = ring.Write(Numbered(next, 5).data(), 5);
+        r.SkipTo(r.Written() - 1);
+        const std::uint32_t n = w.Write(Numbered(next, 5).data(), 5);
         ASSERT_EQ(n, 5u);
         next += n;
-        for (std::uint64_t i = ring.ReadIndex(); i < ring.Written(); ++i) ASSERT_EQ(ring.At(i)[0], static_cast<float>(i));
+        for (std::uint64_t i = r.ReadIndex(); i < r.Written(); ++i) ASSERT_EQ(r.At(i)[0], static_cast<float>(i));
     }
 }
 
 TEST(Ring, WriteTakesOnlyWhatFits) {
     SpscRing ring(8);
-    EXPECT_EQ(ring.Write(Numbered(0, 10).data(), 10), 8u);
-    EXPECT_EQ(ring.Write(Numbered(8, 1).data(), 1), 0u) << "full";
-    ring.SkipTo(3);
-    EXPECT_EQ(ring.Write(Numbered(8, 5).data(), 5), 3u);
-    EXPECT_EQ(ring.Written(), 11u);
-    for (std::uint64_t i = 3; i < 11; ++i) EXPECT_EQ(ring.At(i)[0], static_cast<float>(i)) << i;
+    SpscRing::Writer w = ring.writer();
+    SpscRing::Reader r = ring.reader();
+    EXPECT_EQ(w.Write(Numbered(0, 10).data(), 10), 8u);
+    EXPECT_EQ(w.Write(Numbered(8, 1).data(), 1), 0u) << "full";
+    r.SkipTo(3);
+    EXPECT_EQ(w.Write(Numbered(8, 5).data(), 5), 3u);
+    EXPECT_EQ(r.Written(), 11u);
+    for (std::uint64_t i = 3; i < 11; ++i) EXPECT_EQ(r.At(i)[0], static_cast<float>(i)) << i;
 }
 
 TEST(Ring, SkipToMovesForwardOnlyAndNeverPastWhatWasWritten) {
     SpscRing ring(16);
-    ring.SkipTo(4);
-    EXPECT_EQ(ring.ReadIndex(), 0u) << "nothing written yet";
-    ring.Write(Numbered(0, 5).data(), 5);
-    ring.SkipTo(3);
-    EXPECT_EQ(ring.ReadIndex(), 3u);
-    ring.SkipTo(1);
-    EXPECT_EQ(ring.ReadIndex(), 3u) << "never back";
-    ring.SkipTo(100);
-    EXPECT_EQ(ring.ReadIndex(), 5u) << "clamped to what was written";
-    EXPECT_EQ(ring.FreeFrames(), 16u) << "and not beyond: the ring is not overdrawn";
+    SpscRing::Writer w = ring.writer();
+    SpscRing::Reader r = ring.reader();
+    r.SkipTo(4);
+    EXPECT_EQ(r.ReadIndex(), 0u) << "nothing written yet";
+    w.Write(Numbered(0, 5).data(), 5);
+    r.SkipTo(3);
+    EXPECT_EQ(r.ReadIndex(), 3u);
+    r.SkipTo(1);
+    EXPECT_EQ(r.ReadIndex(), 3u) << "never back";
+    r.SkipTo(100);
+    EXPECT_EQ(r.ReadIndex(), 5u) << "clamped to what was written";
+    EXPECT_EQ(w.FreeFrames(), 16u) << "and not beyond: the ring is not overdrawn";
     // A clamped skip does not let the producer's next frames be taken as read.
-    ring.Write(Numbered(5, 16).data(), 16);
-    EXPECT_EQ(ring.Written(), 21u);
-    EXPECT_EQ(ring.FreeFrames(), 0u);
-    for (std::uint64_t i = 5; i < 21; ++i) EXPECT_EQ(ring.At(i)[0], static_cast<float>(i)) << i;
+    w.Write(Numbered(5, 16).data(), 16);
+    EXPECT_EQ(r.Written(), 21u);
+    EXPECT_EQ(w.FreeFrames(), 0u);
+    for (std::uint64_t i = 5; i < 21; ++i) EXPECT_EQ(r.At(i)[0], static_cast<float>(i)) << i;
 }
 
 // One thread writes numbered frames in uneven pieces, the other reads them and skips ahead;
 // every frame arrives whole and in order, and the producer never writes over unread frames.
 TEST(Ring, ThreadsPassEveryFrameInOrder) {
     SpscRing ring(1024);
+    SpscRing::Writer writer = ring.writer();
+    SpscRing::Reader reader = ring.reader();
     constexpr std::uint32_t kTotal = 400000;
-    std::thread producer([&] {
+    std::thread producer([&writer] {
         std::uint32_t next = 0, step = 1;
         while (next < kTotal) {
             step = step * 7 % 301 + 1;
             const std::uint32_t n = std::min(step, kTotal - next);
-            next += ring.Write(Numbered(next, n).data(), n);
-            if (ring.FreeFrames() == 0) std::this_thread::yield();
+            next += writer.Write(Numbered(next, n).data(), n);
+            if (writer.FreeFrames() == 0) std::this_thread::yield();
         }
     });
     std::uint64_t at = 0;
     std::uint32_t step = 3;
     bool ok = true;
     while (at < kTotal && ok) {
-        const std::uint64_t w = ring.Written();
+        const std::uint64_t w = reader.Written();
         step = step * 5 % 257 + 1;
         const std::uint64_t until = std::min<std::uint64_t>(w, at + step);
         for (; at < until; ++at) {
-            const float* s = ring.At(at);
+            const float* s = reader.At(at);
             if (s[0] != static_cast<float>(at) || s[1] != -static_cast<float>(at)) {
                 ADD_FAILURE() << "frame " << at << " reads " << s[0] << ", " << s[1];
                 ok = false;
                 break;
             }
         }
-        ring.SkipTo(at);
+        reader.SkipTo(at);
         if (until == w) std::this_thread::yield();
     }
     producer.join();

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "EngineInsides.h"
 #include "playback/engine/AudioEngine.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
@@ -17,6 +18,7 @@
 using namespace quendo;
 using quendo::audio::AudioEngine;
 using quendo::audio::EngineOptions;
+using quendo::audio::EngineTestAccess;
 using quendo::testing::LargestStep;
 using quendo::testing::Rms;
 using quendo::testing::ToneWav;
@@ -56,15 +58,15 @@ private:
 TEST(SlowMachine, ADecoderBelowRealTimeFadesOutAndBackInWithoutAClick) {
     quendo::testing::TempDir d;
     d.WriteFile("a.wav", ToneWav(30.0, 440, 0.5));
-    Budget budget;  // outlives the engine, whose decoder thread calls it
-    AudioEngine engine{EngineOptions{false, kRate, 512}};
-    engine.SetDecodeGateForTest([&budget](int, int frames) { return budget.Take(frames); });
+    Budget budget;  // these two outlive the engine, whose decoder thread calls them
+    quendo::testing::GatedDecoding decoding([&budget](int frames) { return budget.Take(frames); });
+    AudioEngine engine{EngineOptions{false, kRate, 512, &decoding}};
     MediaPlayer& deck = engine.Deck1();
     deck.SetFileName(d / "a.wav");
     deck.Play();
 
     const auto ahead = [&] {
-        const auto r = engine.DeckRingForTest(1);
+        const auto r = EngineTestAccess::Ring(engine, 1);
         return r.written - r.mixerAt;
     };
     const auto waitAhead = [&](std::uint64_t frames) {

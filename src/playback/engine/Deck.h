@@ -1,0 +1,27 @@
+#pragma once
+// One deck of the engine: its three parts, one for each thread that plays it, and what they share.
+#include "playback/engine/DeckControl.h"
+#include "playback/engine/DeckDecoder.h"
+#include "playback/engine/DeckMixer.h"
+#include "playback/engine/DeckShared.h"
+#include "playback/engine/SpscRing.h"
+
+namespace quendo::audio {
+
+// Made and torn down on the interface thread, members in order and back: the decoder thread starts
+// with `decoder` and is joined before the ring and the shared state go. The mixer must have
+// stopped (the device closed) before a deck goes.
+struct Deck {
+    Deck(EndNotices& notices, DecodeSource& source, int rate)
+        : decoder(ring.writer(), shared, notices, rate),
+          mixer(ring.reader(), shared),
+          control(shared, decoder, source, notices, rate) {}
+
+    SpscRing ring{kRingFrames};
+    DeckShared shared;
+    DeckDecoder decoder;
+    DeckMixer mixer;
+    DeckControl control;
+};
+
+}  // namespace quendo::audio

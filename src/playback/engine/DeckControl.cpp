@@ -1,0 +1,92 @@
+#include "playback/engine/DeckControl.h"
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+#include "playback/engine/DecodeSource.h"
+#include "playback/engine/DeckDecoder.h"
+
+namespace quendo::audio {
+
+DeckControl::DeckControl(DeckShared& shared, DeckDecoder& decoder, DecodeSource& source, EndNotices& notices,
+                         int rate)
+    : shared_(shared), decoder_(decoder), source_(source), notices_(notices), rate_(rate) {}
+
+void DeckControl::SetFileName(const std::string& path) {
+    // One open of the file serves the decoder and the length; a file without a length (no audio
+    // found within the discovery bounds) does not play.
+    std::unique_ptr<DeckStream> stream = path.empty() ? nullptr : source_.Open(path, rate_);
+    duration_ = stream ? stream->Duration() : 0;
+    const bool ok = stream && duration_ > 0;
+    open_ = ok;
+    failed_ = !path.empty() && !ok;
+    state_ = psStopped;
+    shared_.playing.store(false, std::memory_order_relaxed);
+    seekTarget_ = 0;
+    if (ok) decoder_.Post({NewGen(), DeckDecoder::Command::kOpen, 0, std::move(stream)});
+    else decoder_.Post({NewGen(), DeckDecoder::Command::kClose, 0, nullptr});
+}
+
+double DeckControl::CurrentPosition() {
+    const std::uint64_t heard = shared_.heard.load(std::memory_order_acquire);
+    // Until the mixer has reached the newest seek, that seek's target.
+    const double at =
+        SameGen(HeardGen(heard), gen_) ? static_cast<double>(HeardFrames(heard)) / rate_ : seekTarget_;
+    // A seek past the end is heard as the end.
+    return std::min(at, duration_);
+}
+
+void DeckControl::SetCurrentPosition(double seconds) {
+    if (!open_) return;
+    seekTarget_ = std::max(0.0, seconds);
+    decoder_.Post({NewGen(), DeckDecoder::Command::kSeek, seekTarget_, nullptr});
+}
+
+void DeckControl::SetVolume(int volume) { shared_.volume.store(volume, std::memory_order_relaxed); }
+void DeckControl::SetBalance(int balance) { shared_.balance.store(balance, std::memory_order_relaxed); }
+
+void DeckControl::Play() {
+    if (!open_) {
+        // Nothing to play: the caller still hears of the end, later, so that it moves on.
+        if (failed_) {
+            failPending_ = true;
+            notices_.EventDue();
+        }
+        return;
+    }
+    if (delivered_ == gen_) SetCurrentPosition(0);  // played to the end: start again
+    state_ = psPlaying;
+    shared_.playing.store(true, std::memory_order_release);
+    decoder_.Wake();
+}
+
+void DeckControl::Pause() {
+    if (state_ != psPlaying) return;
+    state_ = psPaused;
+    shared_.playing.store(false, std::memory_order_release);
+}
+
+void DeckControl::DeliverEnd() {
+    bool raise = false;
+    if (failPending_) {
+        failPending_ = false;
+        raise = true;
+    }
+    const std::uint32_t ended = shared_.endedGen.load(std::memory_order_acquire);
+    if (open_ && ended == gen_ && delivered_ != gen_ && state_ == psPlaying) {
+        delivered_ = gen_;
+        state_ = psStopped;
+        shared_.playing.store(false, std::memory_order_relaxed);
+        raise = true;
+    }
+    if (raise && EndOfStream) EndOfStream();
+}
+
+std::uint32_t DeckControl::NewGen() {
+    gen_ = NextGen(gen_);
+    shared_.requested.store(gen_, std::memory_order_release);
+    return gen_;
+}
+
+}  // namespace quendo::audio

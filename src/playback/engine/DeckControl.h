@@ -1,0 +1,52 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "model/MediaPlayer.h"
+#include "playback/engine/DeckShared.h"
+#include "playback/engine/EndNotices.h"
+
+namespace quendo::audio {
+
+class DecodeSource;
+class DeckDecoder;
+
+// A deck as the program sees it: the MediaPlayer. Interface thread only, every member.
+//
+// It opens the file itself (so that the length is known on return), numbers each open, seek and
+// close as a new generation, and hands it to the decoder thread; it tells the mixer what to play
+// through atomics, and reads back what was heard and whether the file was played to its end.
+class DeckControl final : public MediaPlayer {
+public:
+    DeckControl(DeckShared& shared, DeckDecoder& decoder, DecodeSource& source, EndNotices& notices, int rate);
+
+    void SetFileName(const std::string& path) override;
+    double Duration() override { return duration_; }
+    double CurrentPosition() override;
+    void SetCurrentPosition(double seconds) override;
+    void SetVolume(int volume) override;
+    void SetBalance(int balance) override;
+    int PlayState() override { return state_; }
+    void Play() override;
+    void Pause() override;
+
+    // Raises EndOfStream if this deck's end is due.
+    void DeliverEnd();
+
+private:
+    std::uint32_t NewGen();
+
+    DeckShared& shared_;
+    DeckDecoder& decoder_;
+    DecodeSource& source_;
+    EndNotices& notices_;
+    const int rate_;
+
+    std::uint32_t gen_ = 0;        // newest generation asked for (an open, seek or close)
+    std::uint32_t delivered_ = 0;  // generation whose end was raised
+    double duration_ = 0, seekTarget_ = 0;
+    bool open_ = false, failed_ = false, failPending_ = false;
+    int state_ = psStopped;
+};
+
+}  // namespace quendo::audio

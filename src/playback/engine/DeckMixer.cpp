@@ -1,0 +1,196 @@
+#include "playback/engine/DeckMixer.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "playback/engine/Gains.h"
+
+namespace quendo::audio {
+
+namespace {
+constexpr int kPrimeFrames = 4096;     // buffered before a new file or seek is heard
+constexpr float kFadeFrames = 256.0f;  // start, pause and seek fades (about 6 ms)
+constexpr float kFadeStep = 1.0f / kFadeFrames;
+// Frames a playing deck holds back while its end is unknown: a fade from full level reaches its
+// last step, 1/kFadeFrames, on the last frame there is.
+constexpr std::uint64_t kStarveFrames = static_cast<std::uint64_t>(kFadeFrames) - 1;
+}  // namespace
+
+DeckMixer::DeckMixer(SpscRing::Reader ring, DeckShared& shared) : ring_(std::move(ring)), shared_(shared) {}
+
+// One look at the decoder's newest record (never a wait), what it says about the generation being
+// read, and, once the old material has faded out, the move to the newest generation. Returns the
+// record held.
+//
+// The write index is read before the record. So when the record still names the generation
+// being read, every frame below that index is this generation's: a later one's frames come
+// after its record, which the read would then have seen. When the record names the next
+// generation, its start is exactly where this one's frames end. When it names a later one,
+// the frames between belong to generations never heard, so the limit stays where it was.
+const Published& DeckMixer::Sync(std::uint32_t* requestedOut) {
+    MixState& m = mix_;
+    const std::uint64_t written = ring_.Written();
+    const Published& p = shared_.published.Read();
+    const std::uint32_t requested = shared_.requested.load(std::memory_order_acquire);
+    if (requestedOut) *requestedOut = requested;
+    if (p.gen != m.gen) {
+        if (p.gen == NextGen(m.gen)) m.limit = std::max(m.limit, p.start);
+        if (m.gen != requested && m.fade <= 0.0f) {
+            // m.readIdx <= m.limit <= p.start: the read position only moves forward.
+            ring_.SkipTo(p.start);
+            m.gen = p.gen;
+            m.start = m.readIdx = m.limit = p.start;
+            m.base = p.base;
+            m.primed = false;
+            m.ended = false;
+        }
+    }
+    if (p.gen == m.gen) {
+        m.end = p.end;
+        m.limit = std::max(m.limit, written);
+    }
+    return p;
+}
+
+bool DeckMixer::ReadyFor(int frames) {
+    if (!shared_.playing.load(std::memory_order_relaxed)) return true;
+    // Offline, the thread that mixes asked for the newest generation itself.
+    std::uint32_t requested = 0;
+    const Published& p = Sync(&requested);
+    if (p.gen != requested) return false;
+    const MixState& m = mix_;
+    if (m.gen != p.gen) return true;  // the old material still fades out
+    if (m.end != kNoEnd) return true;
+    const std::uint64_t enough = std::max<std::uint64_t>(static_cast<std::uint64_t>(frames) + kStarveFrames, kPrimeFrames);
+    return m.limit - m.readIdx >= enough || ring_.FreeFrames() < static_cast<std::uint32_t>(kDecodeChunk);
+}
+
+bool DeckMixer::MixInto(float* out, int frames) {
+    std::uint32_t requested = 0;
+    Sync(&requested);
+    const MixState& m = mix_;
+    const bool want = m.gen == requested && shared_.playing.load(std::memory_order_acquire) && !m.ended;
+    Block b = StartBlock(want, frames);
+    while (b.i < frames) {
+        if (b.fadeIn && b.fade >= 1.0f && b.avail > b.keep) FullLevelRun(b, out, frames);
+        else if (!FadeStep(b, out)) break;
+    }
+    FinishBlock(b, frames);
+    return b.shortOfData;
+}
+
+DeckMixer::Block DeckMixer::StartBlock(bool want, int frames) {
+    MixState& m = mix_;
+    Block b{};
+    b.want = want;
+    // Never past the generation's end, nor past the frames known to be this generation's.
+    const std::uint64_t stop = std::min(m.end, m.limit);
+    b.avail = stop > m.readIdx ? stop - m.readIdx : 0;
+    if (!m.primed && (b.avail >= kPrimeFrames || m.end != kNoEnd || ring_.FreeFrames() == 0)) m.primed = true;
+
+    BalanceGains(shared_.balance.load(std::memory_order_relaxed), b.tl, b.tr);
+    const float v = VolumeGain(shared_.volume.load(std::memory_order_relaxed));
+    b.tl *= v;
+    b.tr *= v;
+    if (!m.gainsSet) {
+        m.gl = b.tl;
+        m.gr = b.tr;
+        m.gainsSet = true;
+    }
+    // The gains move linearly across this block to their new values.
+    b.dl = (b.tl - m.gl) / static_cast<float>(frames);
+    b.dr = (b.tr - m.gr) / static_cast<float>(frames);
+    b.fadeIn = want && m.primed;
+    // Until the end is known, the last frames are kept for a fade-out, so that a decoder
+    // falling behind is heard as a short fade rather than a cut. Past this point the level
+    // never exceeds what is left to fade out over.
+    b.keep = m.end == kNoEnd ? kStarveFrames : 0;
+    b.gl = m.gl;
+    b.gr = m.gr;
+    b.fade = m.fade;
+    b.at = m.readIdx;
+    b.i = 0;
+    return b;
+}
+
+// At full level: a run of frames that lie in a row in the ring, with no fade to follow (the same
+// sums as a fade step's with a fade of exactly 1).
+void DeckMixer::FullLevelRun(Block& b, float* out, int frames) const {
+    const std::uint64_t run = std::min<std::uint64_t>(
+        {b.avail - b.keep, static_cast<std::uint64_t>(frames - b.i), ring_.RunFrom(b.at)});
+    const float* s = ring_.At(b.at);
+    float* o = out + 2 * b.i;
+    // The loop works on locals: stores through `o` could otherwise be taken to alias them.
+    const float dl = b.dl, dr = b.dr;
+    float gl = b.gl, gr = b.gr;
+    for (std::uint64_t k = 0; k < run; ++k) {
+        gl += dl;
+        gr += dr;
+        o[2 * k] += s[2 * k] * gl;
+        o[2 * k + 1] += s[2 * k + 1] * gr;
+    }
+    b.gl = gl;
+    b.gr = gr;
+    b.i += static_cast<int>(run);
+    b.at += run;
+    b.avail -= run;
+}
+
+// One frame of a fade in or out, or of a level held below full. False when the block goes
+// silent here: faded out, starved, or at the generation's end.
+bool DeckMixer::FadeStep(Block& b, float* out) {
+    b.gl += b.dl;
+    b.gr += b.dr;
+    const bool up = b.fadeIn && b.avail > b.keep;
+    const MixState& m = mix_;
+    const bool atEnd = m.end != kNoEnd && b.at >= m.end;
+    if (!up && b.fade <= 0.0f) {
+        b.fade = 0.0f;
+        // Starved: silent until the decoder catches up. A generation with nothing left (a seek
+        // past the end) is not starved; FinishBlock ends it.
+        if (b.fadeIn && !atEnd) b.shortOfData = true;
+        return false;
+    }
+    if (b.avail == 0) {
+        if (atEnd) {
+            if (b.want && !m.ended) MarkEnded();
+        } else if (b.fadeIn) {
+            b.shortOfData = true;
+        }
+        b.fade = 0.0f;  // whatever comes next fades in
+        return false;
+    }
+    if (b.fadeIn && !up) b.shortOfData = true;
+    b.fade = up ? std::min(1.0f, b.fade + kFadeStep) : std::max(0.0f, b.fade - kFadeStep);
+    const float* s = ring_.At(b.at);
+    out[2 * b.i] += s[0] * b.gl * b.fade;
+    out[2 * b.i + 1] += s[1] * b.gr * b.fade;
+    ++b.at;
+    --b.avail;
+    ++b.i;
+    return true;
+}
+
+void DeckMixer::FinishBlock(const Block& b, int frames) {
+    MixState& m = mix_;
+    m.gl = b.gl;
+    m.gr = b.gr;
+    m.fade = b.fade;
+    m.readIdx = b.at;
+    if (b.i < frames) {
+        m.gl = b.tl;
+        m.gr = b.tr;
+    }
+    // A file with nothing left (or nothing at all) ends even when no frame was mixed.
+    if (b.want && !m.ended && m.primed && m.end != kNoEnd && m.readIdx >= m.end) MarkEnded();
+    ring_.SkipTo(m.readIdx);
+    shared_.heard.store(PackHeard(m.gen, static_cast<std::uint64_t>(m.base) + (m.readIdx - m.start)),
+                        std::memory_order_release);
+}
+
+void DeckMixer::MarkEnded() {
+    mix_.ended = true;
+    shared_.endedGen.store(mix_.gen, std::memory_order_release);
+}
+
+}  // namespace quendo::audio

@@ -1,0 +1,68 @@
+#pragma once
+#include <cstdint>
+
+#include "playback/engine/DeckShared.h"
+#include "playback/engine/SpscRing.h"
+
+namespace quendo::audio {
+
+// A deck's part in the mixer: what the device callback (or render()) runs for it. Only the thread
+// that mixes calls it, and it never locks, allocates, waits or decodes: it reads the ring through
+// its reader side, the decoder's published record and the control's atomics, and keeps its own
+// state.
+//
+// It fades in once enough of a generation is buffered, moves the gains in a ramp across each
+// block, fades out on a pause or when the newest generation is not the one it reads (the old
+// material plays out, never past where the next generation starts), and, while a file's end is
+// unknown, keeps the last few milliseconds back to fade out over if the decoder falls behind.
+class DeckMixer {
+public:
+    DeckMixer(SpscRing::Reader ring, DeckShared& shared);
+
+    // Adds this deck's next `frames` frames into `out`; true when a playing deck ran short of data.
+    bool MixInto(float* out, int frames);
+    // Whether a block of `frames` can be mixed without waiting on the decoder. Offline rendering
+    // only, where the thread that mixes is the interface thread.
+    bool ReadyFor(int frames);
+
+    // Where the mixer stands: it reads at ReadAt(), in the generation whose frames begin at
+    // GenerationStart(), both counted in frames since the ring was made.
+    const SpscRing::Reader& Ring() const { return ring_; }
+    std::uint64_t GenerationStart() const { return mix_.start; }
+    std::uint64_t ReadAt() const { return mix_.readIdx; }
+
+private:
+    struct MixState {
+        std::uint32_t gen = 0;
+        std::uint64_t start = 0, readIdx = 0, end = kNoEnd;
+        // Frames in [start, limit) are known to be this generation's: readIdx never passes it.
+        std::uint64_t limit = 0;
+        std::int64_t base = 0;
+        bool primed = false, ended = false, gainsSet = false;
+        float fade = 0.0f, gl = 1.0f, gr = 1.0f;
+    };
+    // One block as it goes, frame by frame.
+    struct Block {
+        float tl, tr;        // the gains the block moves to
+        float gl, gr, fade;  // the gains and the fade reached
+        float dl, dr;        // the gains' step per frame
+        std::uint64_t at;    // the ring frame to mix next
+        std::uint64_t avail; // frames from `at` that may be mixed
+        std::uint64_t keep;  // frames held back from a full-level run
+        int i;               // the output frame to mix next
+        bool want, fadeIn, shortOfData;
+    };
+
+    const Published& Sync(std::uint32_t* requestedOut = nullptr);
+    Block StartBlock(bool want, int frames);
+    void FullLevelRun(Block& b, float* out, int frames) const;
+    bool FadeStep(Block& b, float* out);
+    void FinishBlock(const Block& b, int frames);
+    void MarkEnded();
+
+    SpscRing::Reader ring_;
+    DeckShared& shared_;
+    MixState mix_;
+};
+
+}  // namespace quendo::audio

@@ -1,0 +1,20 @@
+#pragma once
+#include <cmath>
+
+namespace quendo::audio {
+
+// Gains as the player's units define them: volume in hundredths of a dB (0 full, -10000 silent);
+// balance from -10000 (right silent) to 10000 (left silent).
+inline float VolumeGain(int volume) {
+    if (volume >= 0) return 1.0f;
+    if (volume <= -10000) return 0.0f;
+    return static_cast<float>(std::pow(10.0, volume / 2000.0));
+}
+
+inline void BalanceGains(int balance, float& left, float& right) {
+    left = right = 1.0f;
+    if (balance > 0) left = VolumeGain(-balance);
+    else if (balance < 0) right = VolumeGain(balance);
+}
+
+}  // namespace quendo::audio
