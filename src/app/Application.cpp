@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QFile>
 #include <QTimer>
+#include <QWindow>
 
 #include "cocktail/CocktailPage.h"
 #include "cocktail/Namemuscoc.h"
@@ -92,21 +93,26 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
         others_.emplace_back(w);
         forms_.push_back(w);
     };
-    auto* splash = new TSplash(*core_);
+    // Every other form is owned by the main window: a window manager keeps an owned window above
+    // its owner, in its owner's layer, so none opens behind a main window that stays on top.
+    TForm1* owner = form1_.get();
+    auto* splash = new TSplash(*core_, owner);
     add(splash);
-    auto* settings = new TSettings(*core_);
+    auto* settings = new TSettings(*core_, owner);
     add(settings);
-    auto* mixForm = new TMixEditor(core_->mixEditor);
+    auto* mixForm = new TMixEditor(core_->mixEditor, owner);
     add(mixForm);
     core_->hooks.RenderMixEditor = [mixForm] { mixForm->Render(); };
-    auto* browse = new TBrowse(*core_);
+    auto* browse = new TBrowse(*core_, owner);
     add(browse);
     CocktailEditor& cocktailEditor = core_->cocktailEditor;
-    auto* rename = new TfrmNameMusCoc(cocktailEditor);
+    auto* rename = new TfrmNameMusCoc(cocktailEditor, owner);
     add(rename);
     Core* core = core_.get();
-    add(new TWelcome(core->options, [core] { core->platform.shell.Open(core->commands.HelpFilePath()); },
-                     QUENDO_VERSION));
+    auto* welcome = new TWelcome(core->options, [core] { core->platform.shell.Open(core->commands.HelpFilePath()); },
+                                 QUENDO_VERSION, owner);
+    add(welcome);
+    dialogs_.SetMainWindow(owner);
 
     // The cocktail editor is the settings form's third page.
     cocktailPage_ = new TCocktailPage(cocktailEditor, *rename,
@@ -131,14 +137,17 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     Core& c = *core_;
     c.hooks.CloseMainWindow = [this] { form1_->close(); };
     c.hooks.SetTopmost = [this](bool on) {
-        // Keep the geometry: changing the flags hides the window, so show it again where it was.
-        const QRect g = form1_->geometry();
-        const bool visible = form1_->isVisible();
-        form1_->setWindowFlag(Qt::WindowStaysOnTopHint, on);
-        if (visible) {
-            form1_->setGeometry(g);
-            form1_->show();
+        // Only the stacking hint of the window as it is: QWidget::setWindowFlag would make a new
+        // native window, which flickers, moves and takes the focus from the settings form.
+        TForm1& f = *form1_;
+        if (f.windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return;
+        QWindow* window = f.windowHandle();
+        if (!window) {
+            f.setWindowFlag(Qt::WindowStaysOnTopHint, on);  // no native window yet
+            return;
         }
+        f.overrideWindowFlags(f.windowFlags().setFlag(Qt::WindowStaysOnTopHint, on));
+        window->setFlag(Qt::WindowStaysOnTopHint, on);
     };
     // The splash screen hosts the start-up sequence in its first timer tick.
     c.hooks.ShowSplashModal = [splash] { splash->ShowStartup(); };
@@ -154,7 +163,7 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
         if (!chosen) QTimer::singleShot(0, qApp, [] { QApplication::quit(); });
         return chosen;
     };
-    c.hooks.ShowWelcome = [this] { forms_[6]->show(); };
+    c.hooks.ShowWelcome = [welcome] { welcome->show(); };
     c.hooks.ShowMixEditor = [this] { forms_[3]->show(); forms_[3]->raise(); };
     c.hooks.ShowSettings = [settings] { settings->ShowSettings(); };
     InstallTestSeams(*this, *splash, *settings);

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include "app/Application.h"
@@ -16,6 +17,12 @@
 using namespace quendo;
 
 namespace {
+
+// Shows the main window without its start-up (a first run would wait in the chooser).
+void ShowWithoutStartup(Application& app) {
+    app.core().hooks.ShowSplashModal = [&app] { app.core().startup.SetupCancelled = true; };
+    app.Form1().show();
+}
 
 TEST(FormSet, CreatedInOrderWithCaptions) {
     Application app;
@@ -36,6 +43,23 @@ TEST(FormSet, CreatedInOrderWithCaptions) {
         if (it != captions.end()) {
             EXPECT_EQ(titles[i], it->second) << names[i];
         }
+    }
+}
+
+// The window manager keeps a window above the one it is transient for, in that window's layer:
+// owned by the main window, every form comes up above it, topmost or not.
+TEST(FormSet, EveryOtherFormIsOwnedByTheMainWindow) {
+    Application app;
+    TForm1& f = app.Form1();
+    f.winId();
+    for (QWidget* w : app.Forms()) {
+        if (w == &f) continue;
+        w->winId();
+        // X11 makes no other type of window transient for its owner.
+        EXPECT_EQ(w->windowHandle()->type(), Qt::Dialog) << w->objectName().toStdString();
+        const QWindow* owner = w->windowHandle()->transientParent();
+        while (owner && owner != f.windowHandle()) owner = owner->transientParent();
+        EXPECT_EQ(owner, f.windowHandle()) << w->objectName().toStdString();
     }
 }
 
@@ -116,6 +140,39 @@ namespace {
 using quendo::testing::TempDir;
 using quendo::testing::ToneWav;
 
+// The option changes the stacking hint of the window as it is: a new native window would
+// flicker and take the focus from the settings form.
+TEST(MainWindow, AlwaysOnTopKeepsTheWindowItsPlaceAndTheFocus) {
+    Application app;
+    TForm1& f = app.Form1();
+    QWidget* settings = app.Forms()[2];
+    ShowWithoutStartup(app);
+    f.move(40, 60);
+    settings->show();
+    settings->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(settings));
+    const WId id = f.winId();
+    const QRect place = f.geometry();
+    struct HideCounter : QObject {
+        int hides = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            hides += e->type() == QEvent::Hide;
+            return false;
+        }
+    } flicker;
+    f.installEventFilter(&flicker);
+    for (bool on : {true, false}) {
+        app.core().SetAlwaysOnTop(on);
+        QApplication::processEvents();
+        EXPECT_EQ(f.winId(), id);
+        EXPECT_EQ(f.geometry(), place);
+        EXPECT_EQ(flicker.hides, 0);
+        EXPECT_EQ(f.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint), on);
+        EXPECT_EQ(f.windowFlags().testFlag(Qt::WindowStaysOnTopHint), on);
+        EXPECT_EQ(QApplication::activeWindow(), settings);
+    }
+}
+
 TEST(MainWindow, ATrackThatEndsOnItsOwnIsShownEnded) {
     TempDir dir;
     dir.WriteFile("a.wav", ToneWav(1.5, 440, 0.3));
@@ -159,6 +216,20 @@ TEST(MainWindow, RightPressOnThePlaylistKeepsTheSelection) {
     EXPECT_TRUE(c.playlist.Selected(0));
     EXPECT_FALSE(c.playlist.Selected(2));
     EXPECT_FALSE(f.ListBox1->item(2)->isSelected());
+}
+
+// With no window of the program active, a message belongs to the main window, which may be topmost.
+TEST(Messages, WithNoActiveWindowBelongToTheMainWindow) {
+    Application app;
+    QWidget* owner = nullptr;
+    QTimer::singleShot(50, &app.Form1(), [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            owner = box->parentWidget();
+            box->accept();
+        }
+    });
+    app.core().platform.dialogs.Message("Error 0003");
+    EXPECT_EQ(owner, &app.Form1());
 }
 
 TEST(Messages, ComeInFrontOfTheWindowTheyInterrupt) {

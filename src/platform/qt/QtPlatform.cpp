@@ -21,12 +21,20 @@ void QtShell::RestartProgram() {
     QProcess::startDetached(QCoreApplication::applicationFilePath(), {QStringLiteral("-new")});
 }
 
+namespace {
+
+// The splash screen and the chooser stay on top, and so may the main window: a message that
+// opened behind them would look like a hung program. It belongs to the window it interrupts.
+QWidget* MessageOwner(QWidget* fallback) {
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    if (QWidget* active = QApplication::activeWindow()) return active;
+    return fallback;
+}
+
+}  // namespace
+
 MsgAnswer QtDialogs::Message(const std::string& text, MsgIcon icon, MsgButtons buttons, MsgPlace place) {
-    // The splash screen and the chooser stay on top, and so may the main window: a message that
-    // opened behind them would look like a hung program. It belongs to the window it interrupts.
-    QWidget* owner = QApplication::activeModalWidget();
-    if (!owner) owner = QApplication::activeWindow();
-    QMessageBox box(owner);
+    QMessageBox box(MessageOwner(mainWindow_));
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     box.setWindowTitle(QStringLiteral("Quendo"));
     box.setText(QString::fromStdString(text));
@@ -52,7 +60,10 @@ MsgAnswer QtDialogs::Message(const std::string& text, MsgIcon icon, MsgButtons b
 }
 
 void ShowEscapedError(const char* what) {
-    QMessageBox::critical(nullptr, QStringLiteral("Quendo"), QString::fromUtf8(what));
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Quendo"), QString::fromUtf8(what), QMessageBox::Ok,
+                    MessageOwner(nullptr));
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    box.exec();
 }
 
 }  // namespace quendo

@@ -1,5 +1,6 @@
 #pragma once
 #include <QObject>
+#include <QPointer>
 #include <QWidget>
 
 #include "platform/Platform.h"
@@ -17,6 +18,11 @@ public:
 class QtDialogs : public Dialogs {
 public:
     MsgAnswer Message(const std::string& text, MsgIcon icon, MsgButtons buttons, MsgPlace place) override;
+    // Owns the messages that come while no window of the program is active.
+    void SetMainWindow(QWidget* window) { mainWindow_ = window; }
+
+private:
+    QPointer<QWidget> mainWindow_;
 };
 
 // Runs f; an error that escapes it is shown in a box titled "Quendo" and the program goes on.
