@@ -124,8 +124,9 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
         core_->cocktailEditor.ShowCocktailPage();
         cocktailPage_->Render();
     };
-    settings->changed = [this] {
+    settings->changed = [this, welcome] {
         form1_->Render();
+        welcome->Render();  // Cancel reads its box back
         core_->cocktailEditor.ShowCocktailPage();  // Cancel may have read other cocktails back
         cocktailPage_->Render();
     };

@@ -11,6 +11,8 @@
 
 #include "app/Application.h"
 #include "platform/qt/QtPlatform.h"
+#include "settings/Setting.h"
+#include "settings/Welcom.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
 
@@ -61,6 +63,27 @@ TEST(FormSet, EveryOtherFormIsOwnedByTheMainWindow) {
         while (owner && owner != f.windowHandle()) owner = owner->transientParent();
         EXPECT_EQ(owner, f.windowHandle()) << w->objectName().toStdString();
     }
+}
+
+// Cancel in the settings form reads the welcome dialog's box back from the file: an open
+// dialog shows the box as read.
+TEST(FormSet, TheOpenWelcomeDialogShowsTheBoxReadBack) {
+    quendo::testing::TempDir dir;
+    Application app;
+    Core& c = app.core();
+    c.nodes.ProgramFolder = dir.path();
+    c.SetFirstRunValues(1);
+    c.options.CheckBox1 = true;
+    ASSERT_TRUE(c.SaveConfiguration());
+    c.options.CheckBox1 = false;
+    auto* welcome = static_cast<TWelcome*>(app.Forms()[6]);
+    auto* settings = static_cast<TSettings*>(app.Forms()[2]);
+    welcome->show();
+    EXPECT_FALSE(welcome->CheckBox1->isChecked());
+    settings->ShowSettings();
+    settings->BitBtn2->click();
+    EXPECT_TRUE(c.options.CheckBox1);
+    EXPECT_TRUE(welcome->CheckBox1->isChecked());
 }
 
 TEST(MainWindow, EveryControlShowsWithItsCaption) {
