@@ -196,6 +196,31 @@ TEST(MainWindow, AlwaysOnTopKeepsTheWindowItsPlaceAndTheFocus) {
     }
 }
 
+// Fusion draws the current item with a light band and a frame, which reads as a selection.
+TEST(MainWindow, ThePlaylistShowsNoCurrentItemThatIsNotSelected) {
+    Application app;
+    TForm1& f = app.Form1();
+    Core& c = app.core();
+    for (const char* text : {"1:00  a.mp3", "2:00  b.mp3", "3:00  c.mp3"}) c.playlist.Append(text, 0);
+    f.Render();
+    ShowWithoutStartup(app);
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    f.ListBox1->setFocus();
+    f.setAttribute(Qt::WA_KeyboardFocusChange);  // as after a key press
+    QItemSelectionModel* selection = f.ListBox1->selectionModel();
+    auto rowImage = [&](int row) {
+        return f.ListBox1->viewport()->grab(f.ListBox1->visualItemRect(f.ListBox1->item(row))).toImage();
+    };
+    selection->setCurrentIndex(f.ListBox1->model()->index(2, 0), QItemSelectionModel::NoUpdate);
+    const QImage plain = rowImage(0);
+    selection->setCurrentIndex(f.ListBox1->model()->index(0, 0), QItemSelectionModel::NoUpdate);
+    ASSERT_TRUE(f.ListBox1->hasFocus());
+    EXPECT_EQ(rowImage(0), plain);
+    f.ListBox1->item(0)->setSelected(true);
+    EXPECT_NE(rowImage(0), plain);  // a selection shows
+}
+
 TEST(MainWindow, ATrackThatEndsOnItsOwnIsShownEnded) {
     TempDir dir;
     dir.WriteFile("a.wav", ToneWav(1.5, 440, 0.3));
