@@ -109,8 +109,10 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     auto* rename = new TfrmNameMusCoc(cocktailEditor, owner);
     add(rename);
     Core* core = core_.get();
-    auto* welcome = new TWelcome(core->options, [core] { core->platform.shell.Open(core->commands.HelpFilePath()); },
-                                 QUENDO_VERSION, owner);
+    auto* welcome = new TWelcome(
+        core->options,
+        [core] { OpenOrSay(core->platform.shell, core->platform.dialogs, core->commands.HelpFilePath()); },
+        QUENDO_VERSION, owner);
     add(welcome);
     dialogs_.SetMainWindow(owner);
 

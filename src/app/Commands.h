@@ -51,6 +51,7 @@ public:
         TransportButtons& buttons;
         MainDisplay& display;
         Shell& shell;
+        Dialogs& dialogs;
         FormHooks& hooks;
     };
     explicit Commands(Parts parts);

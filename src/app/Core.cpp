@@ -12,7 +12,7 @@ Core::Core(PlatformServices services)
       playlist(nodes, platform.probe, display),
       deck({playlist, nodes, envelope, options, buttons, display, platform.deck1, platform.deck2, platform.random}),
       cocktails(nodes, playlist, platform.random, display, editor),
-      commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, hooks}),
+      commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, platform.dialogs, hooks}),
       startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell}),
       settings({buttons, display, platform.dialogs}),
       mixEditor(envelope),

@@ -11,10 +11,10 @@
 
 namespace quendo {
 
-void QtShell::Open(const std::string& target) {
+bool QtShell::Open(const std::string& target) {
     const QString t = QString::fromStdString(target);
     const QUrl url = t.startsWith('/') ? QUrl::fromLocalFile(t) : QUrl(t);
-    QDesktopServices::openUrl(url);  // a failure is not reported, as with any shell open
+    return QDesktopServices::openUrl(url);
 }
 
 void QtShell::RestartProgram() {

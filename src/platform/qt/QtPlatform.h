@@ -10,7 +10,7 @@ namespace quendo {
 // Web addresses and local files through the desktop's handlers; restart through QProcess.
 class QtShell : public Shell {
 public:
-    void Open(const std::string& target) override;
+    bool Open(const std::string& target) override;
     void RestartProgram() override;
 };
 
