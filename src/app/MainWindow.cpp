@@ -304,8 +304,8 @@ void TForm1::showEvent(QShowEvent* e) {
 void TForm1::closeEvent(QCloseEvent* e) {
     Guarded([this] { core.CloseRequest(); });
     e->accept();
-    // The other forms serve this one: an open one must not keep the program alive.
-    QCoreApplication::quit();
+    // The other forms serve this one: an open one, even a modal one, must not keep the program alive.
+    EndEventLoops();
 }
 
 void TForm1::changeEvent(QEvent* e) {

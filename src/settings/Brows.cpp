@@ -97,6 +97,11 @@ std::optional<std::string> TBrowse::Choose() {
     for (;;) {
         DirectoryListBox1->setFocus();
         if (exec() == QDialog::Accepted) return current_;
+        if (isVisible()) {
+            // Neither OK nor Cancel: the program is ending (a termination signal), and asks nothing.
+            hide();
+            return std::nullopt;
+        }
         // Cancel (or Escape): the dialog is hidden while its two questions are asked.
         if (!core.startup.BrowseCancelClick()) return std::nullopt;
     }

@@ -26,9 +26,9 @@ public:
     QPushButton* BitBtn1;  // OK
     QLabel* StaticText1;   // the current folder, with its separator
 
-    // Shows the chooser modally until a folder is chosen (its path) or the user gives up in
-    // Cancel's questions (nothing). It opens in the start folder unless a folder is current
-    // already; later calls keep where the user was.
+    // Shows the chooser modally until a folder is chosen (its path), or the user gives up in
+    // Cancel's questions or the program ends meanwhile (nothing). It opens in the start folder
+    // unless a folder is current already; later calls keep where the user was.
     std::optional<std::string> Choose();
 
     void SetCurrentFolder(const std::string& path);

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QScreen>
+#include <QThread>
 #include <QUrl>
 
 namespace quendo {
@@ -57,6 +58,11 @@ MsgAnswer QtDialogs::Message(const std::string& text, MsgIcon icon, MsgButtons b
         else box.move(area.center() - QPoint(box.width() / 2, box.height() / 2));
     }
     return box.exec() == QMessageBox::Ok ? MsgAnswer::Ok : MsgAnswer::Cancel;
+}
+
+void EndEventLoops() {
+    // Outside any loop, QCoreApplication::exit would only make the next loop return at once.
+    if (QThread::currentThread()->loopLevel() > 0) QCoreApplication::exit(0);
 }
 
 void ShowEscapedError(const char* what) {

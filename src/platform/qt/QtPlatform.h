@@ -25,6 +25,11 @@ private:
     QPointer<QWidget> mainWindow_;
 };
 
+// Ends the program from any depth of modal loops: every running event loop returns at once.
+// (QCoreApplication::quit first asks every window to close, and one that stays up, such as the
+// splash screen during start-up, keeps the program running.)
+void EndEventLoops();
+
 // Runs f; an error that escapes it is shown in a box titled "Quendo" and the program goes on.
 template <class F>
 void Guarded(F&& f);
