@@ -42,12 +42,16 @@ public:
     // The mount table the drive list is read from (tests point it elsewhere).
     std::string mountTable = "/proc/self/mounts";
 
+protected:
+    void hideEvent(QHideEvent*) override;
+
 private:
     void FillDrives();
     void FillFolders();
     std::vector<std::string> drives_;
     std::string current_;
     std::string currentText_;
+    std::optional<QRect> place_;  // where the inside was when last hidden
 };
 
 }  // namespace quendo
