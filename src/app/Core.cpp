@@ -68,12 +68,14 @@ void Core::FormCreate() {
 }
 
 void Core::FormShow() {
+    sessionUnread_ = true;
     if (hooks.ShowSplashModal) hooks.ShowSplashModal();
-    if (startup.SetupCancelled) return;
+    if (startup.SetupCancelled || closeRequested_) return;
 
     cocktails.FillCocktailLists();
     cocktails.FillIngredientLists();
     playlist.RestorePlaylist();
+    sessionUnread_ = false;
     playlist.ShowPlaylistTotal();
     commands.BuildFolder = 0;
     if (!options.CheckBox1 && hooks.ShowWelcome) hooks.ShowWelcome();
@@ -105,6 +107,7 @@ void Core::FormActivate() {
 }
 
 void Core::CloseRequest() {
+    closeRequested_ = true;
     commands.MenuHandlingEnabled = false;
     FormClose();
 }
@@ -112,7 +115,7 @@ void Core::CloseRequest() {
 void Core::FormClose() { SaveSession(); }
 
 void Core::SaveSession() {
-    if (startup.FirstRun || startup.SetupCancelled || filesDeleted_) return;
+    if (startup.FirstRun || startup.SetupCancelled || filesDeleted_ || sessionUnread_) return;
     // Each file on its own: a playlist that cannot be written must not cost the settings.
     if (!playlist.SavePlaylist())
         platform.dialogs.Message("The playlist file \"qnd.m3u\" could not be written.", MsgIcon::Error);
