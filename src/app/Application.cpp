@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QFile>
 #include <QTimer>
+#include <QWindow>
 
 #include "cocktail/CocktailPage.h"
 #include "cocktail/Namemuscoc.h"
@@ -66,8 +67,9 @@ void InstallTestSeams(Application& app, TSplash& splash, TSettings& settings) {
 
 }  // namespace
 
-Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* probe)
-    : players_(std::make_unique<Players>()), powerOff_(std::make_unique<PowerOffLogind>()) {
+Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* probe)
+    : program_(std::move(program)),
+      players_(std::make_unique<Players>()), powerOff_(std::make_unique<PowerOffLogind>()) {
     audio::AudioEngine& engine = players_->engine;
     core_ = std::make_unique<Core>(PlatformServices{deck1 ? *deck1 : engine.Deck1(),
                                                     deck2 ? *deck2 : engine.Deck2(),
@@ -91,21 +93,27 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
         others_.emplace_back(w);
         forms_.push_back(w);
     };
-    splash_ = new TSplash(*core_);
+    // Every other form is owned by the main window: a window manager keeps an owned window above
+    // its owner, in its owner's layer, so none opens behind a main window that stays on top.
+    TForm1* owner = form1_.get();
+    splash_ = new TSplash(*core_, owner);
     add(splash_);
-    settings_ = new TSettings(*core_);
+    settings_ = new TSettings(*core_, owner);
     add(settings_);
-    mixEditor_ = new TMixEditor(core_->envelopeEditor);
+    mixEditor_ = new TMixEditor(core_->envelopeEditor, owner);
     add(mixEditor_);
-    browse_ = new TBrowse(*core_);
+    browse_ = new TBrowse(*core_, owner);
     add(browse_);
     RecipeEditor& recipeEditor = core_->recipeEditor;
-    auto* rename = new TfrmNameMusCoc(recipeEditor);
+    auto* rename = new TfrmNameMusCoc(recipeEditor, owner);
     add(rename);
     Core* core = core_.get();
-    welcome_ = new TWelcome(core->options, [core] { core->platform.shell.Open(core->commands.HelpFilePath()); },
-                            QUENDO_VERSION);
+    welcome_ = new TWelcome(
+        core->options,
+        [core] { OpenOrSay(core->platform.shell, core->platform.dialogs, core->commands.HelpFilePath()); },
+        QUENDO_VERSION, owner);
     add(welcome_);
+    dialogs_.SetMainWindow(owner);
 
     // The cocktail editor is the settings form's third page.
     cocktailPage_ = new TCocktailPage(recipeEditor, *rename,
@@ -121,6 +129,7 @@ Application::Application(MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* pr
     });
     QObject::connect(settings_, &TSettings::changed, form1_.get(), [this] {
         form1_->Render();
+        welcome_->Render();  // Cancel reads its box back
         core_->recipeEditor.ShowCocktailPage();  // Cancel may have read other cocktails back
         cocktailPage_->Render();
     });
@@ -167,7 +176,7 @@ void Application::StartSlideOut() { splash_->StartSlideOut(); }
 
 void Application::CloseSplash() { splash_->CloseSplash(); }
 
-std::string Application::ExecutablePath() { return RunningExecutablePath(); }
+std::string Application::ExecutablePath() { return program_.empty() ? RunningExecutablePath() : program_; }
 
 // The splash screen hosts the start-up sequence in its first timer tick.
 void Application::ShowSplashModal() { splash_->ShowStartup(); }
@@ -181,14 +190,17 @@ void Application::HideSettings() { settings_->hide(); }
 void Application::CloseMainWindow() { form1_->close(); }
 
 void Application::SetTopmost(bool on) {
-    // Keep the geometry: changing the flags hides the window, so show it again where it was.
-    const QRect g = form1_->geometry();
-    const bool visible = form1_->isVisible();
-    form1_->setWindowFlag(Qt::WindowStaysOnTopHint, on);
-    if (visible) {
-        form1_->setGeometry(g);
-        form1_->show();
+    // Only the stacking hint of the window as it is: QWidget::setWindowFlag would make a new
+    // native window, which flickers, moves and takes the focus from the settings form.
+    TForm1& f = *form1_;
+    if (f.windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return;
+    QWindow* window = f.windowHandle();
+    if (!window) {
+        f.setWindowFlag(Qt::WindowStaysOnTopHint, on);  // no native window yet
+        return;
     }
+    f.overrideWindowFlags(f.windowFlags().setFlag(Qt::WindowStaysOnTopHint, on));
+    window->setFlag(Qt::WindowStaysOnTopHint, on);
 }
 
 }  // namespace quendo

@@ -20,11 +20,14 @@ class TCocktailPage;
 class TMixEditor;
 class TSettings;
 class TSplash;
+class TWelcome;
 
 class Application final : private CoreForms {
 public:
-    // Players are given for tests; by default the sound engine's.
-    Application(MediaPlayer* deck1 = nullptr, MediaPlayer* deck2 = nullptr, MediaPlayer* probe = nullptr);
+    // The program's own executable, which locates its files: by default the running one. Players
+    // are given for tests; by default the sound engine's.
+    explicit Application(std::string program = {}, MediaPlayer* deck1 = nullptr, MediaPlayer* deck2 = nullptr,
+                         MediaPlayer* probe = nullptr);
     ~Application();
 
     TForm1& Form1() { return *form1_; }
@@ -52,6 +55,7 @@ private:
     void CloseMainWindow() override;
     void SetTopmost(bool on) override;
 
+    std::string program_;
     struct Players;
     std::unique_ptr<Players> players_;
     QtShell shell_;
@@ -68,7 +72,7 @@ private:
     TSettings* settings_ = nullptr;
     TMixEditor* mixEditor_ = nullptr;
     TBrowse* browse_ = nullptr;
-    QWidget* welcome_ = nullptr;
+    TWelcome* welcome_ = nullptr;
     TCocktailPage* cocktailPage_ = nullptr;
 };
 

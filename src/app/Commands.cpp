@@ -26,7 +26,7 @@ void Commands::MenuCommand(int id) {
             p_.forms.ShowMixEditor();
             break;
         case cmHelp:
-            p_.shell.Open(HelpFilePath());
+            OpenOrSay(p_.shell, p_.dialogs, HelpFilePath());
             break;
         case cmSettings:
             p_.forms.ShowSettings();
@@ -49,10 +49,11 @@ void Commands::MenuCommand(int id) {
             p_.cocktails.MakeCocktail();
             break;
         case cmVisitUpdates:
-            p_.shell.Open(std::string(kProductPage) + "/?m" + std::to_string(p_.nodes.FileCount()));
+            OpenOrSay(p_.shell, p_.dialogs, std::string(kProductPage) + "/?m" + std::to_string(p_.nodes.FileCount()));
             break;
         case cmVisitOtherPrograms:
-            p_.shell.Open(std::string(kOtherProgramsPage) + "/?m" + std::to_string(p_.nodes.FileCount()));
+            OpenOrSay(p_.shell, p_.dialogs,
+                      std::string(kOtherProgramsPage) + "/?m" + std::to_string(p_.nodes.FileCount()));
             break;
         default:
             break;

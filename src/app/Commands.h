@@ -64,6 +64,7 @@ public:
         TransportButtons& buttons;
         MainDisplay& display;
         Shell& shell;
+        Dialogs& dialogs;
         CommandForms& forms;
     };
     explicit Commands(Parts parts);

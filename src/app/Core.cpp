@@ -13,7 +13,7 @@ Core::Core(PlatformServices services, CoreForms& forms)
       deck({playlist, nodes, envelope, options, buttons, display, platform.deck1, platform.deck2, platform.random,
             *this}),
       cocktails(nodes, playlist, platform.random, display, editor, *this),
-      commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, forms}),
+      commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, platform.dialogs, forms}),
       startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell, forms, *this}),
       optionsKeeper({buttons, display, platform.dialogs, *this}),
       envelopeEditor(envelope),
@@ -57,12 +57,14 @@ void Core::FormCreate() {
 }
 
 void Core::FormShow() {
+    sessionUnread_ = true;
     forms_.ShowSplashModal();
-    if (startup.SetupCancelled) return;
+    if (startup.SetupCancelled || closeRequested_) return;
 
     cocktails.FillCocktailLists();
     cocktails.FillIngredientLists();
     playlist.RestorePlaylist();
+    sessionUnread_ = false;
     playlist.ShowPlaylistTotal();
     commands.BuildFolder = 0;
     if (!options.CheckBox1) forms_.ShowWelcome();
@@ -94,6 +96,7 @@ void Core::FormActivate() {
 }
 
 void Core::CloseRequest() {
+    closeRequested_ = true;
     commands.MenuHandlingEnabled = false;
     FormClose();
 }
@@ -101,7 +104,7 @@ void Core::CloseRequest() {
 void Core::FormClose() { SaveSession(); }
 
 void Core::SaveSession() {
-    if (startup.FirstRun || startup.SetupCancelled || filesDeleted_) return;
+    if (startup.FirstRun || startup.SetupCancelled || filesDeleted_ || sessionUnread_) return;
     // Each file on its own: a playlist that cannot be written must not cost the settings.
     if (!playlist.SavePlaylist())
         platform.dialogs.Message("The playlist file \"qnd.m3u\" could not be written.", MsgIcon::Error);

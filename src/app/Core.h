@@ -134,6 +134,11 @@ private:
 
     ConfigurationData Configuration() const;
     bool filesDeleted_ = false;  // by the restart: this instance writes nothing more
+    // From the start-up until the playlist has been read back, the files hold the session: a
+    // close then (a termination signal while the splash screen blocks the user) writes nothing,
+    // or it would write an empty playlist over the saved one.
+    bool sessionUnread_ = false;
+    bool closeRequested_ = false;
 };
 
 }  // namespace quendo

@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStyledItemDelegate>
 
 #include "platform/qt/QtPlatform.h"
 
@@ -45,6 +46,19 @@ QPushButton* StripButton(QWidget* parent, const char* caption, int x, int y, boo
     button->setFont(f);
     return button;
 }
+
+// The list's current item only says where the keyboard is; drawn, it would look like a choice
+// that an insertion goes to. Only the selection is shown.
+class SelectionOnlyDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->state &= ~QStyle::State_HasFocus;
+    }
+};
 
 void SetCaptionColour(QPushButton* b, QColor c) {
     b->setStyleSheet(QStringLiteral("QPushButton { color: %1; padding: 0px; } QPushButton:disabled { color: #a0a0a0; }")
@@ -151,6 +165,7 @@ TForm1::TForm1(Core& c, QWidget* parent) : QWidget(parent), core(c) {
     ListBox1->setObjectName("ListBox1");
     ListBox1->setGeometry(0, 48, 273, 201);
     ListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListBox1->setItemDelegate(new SelectionOnlyDelegate(ListBox1));
     ListBox1->viewport()->installEventFilter(this);
 
     Label10 = new QLabel(QStringLiteral("Musical cocktail:"), this);
@@ -289,8 +304,8 @@ void TForm1::showEvent(QShowEvent* e) {
 void TForm1::closeEvent(QCloseEvent* e) {
     Guarded([this] { core.CloseRequest(); });
     e->accept();
-    // The other forms serve this one: an open one must not keep the program alive.
-    QCoreApplication::quit();
+    // The other forms serve this one: an open one, even a modal one, must not keep the program alive.
+    EndEventLoops();
 }
 
 void TForm1::changeEvent(QEvent* e) {

@@ -62,7 +62,7 @@ bool StartupSequence::BrowseCancelClick() {
 }
 
 void StartupSequence::SplashLinkClick(const std::string& address) {
-    p_.shell.Open(address + "?s" + std::to_string(p_.nodes.FileCount()));
+    OpenOrSay(p_.shell, p_.dialogs, address + "?s" + std::to_string(p_.nodes.FileCount()));
 }
 
 void StartupSequence::RunStartupSequence() {

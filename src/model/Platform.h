@@ -9,8 +9,8 @@ namespace quendo {
 class Shell {
 public:
     virtual ~Shell() = default;
-    // Opens a web address or a file with the desktop's handler.
-    virtual void Open(const std::string& target) = 0;
+    // Opens a web address or a file with the desktop's handler; false when the desktop cannot.
+    virtual bool Open(const std::string& target) = 0;
     // Starts the program's own executable again (the old instance then ends).
     virtual void RestartProgram() = 0;
 };
@@ -34,6 +34,12 @@ public:
                               MsgButtons buttons = MsgButtons::Ok,
                               MsgPlace place = MsgPlace::Centred) = 0;
 };
+
+// Opens `target` through the shell; when the desktop cannot (no handler, no browser), says which
+// file or address it could not open, rather than leave the user waiting for a window.
+inline void OpenOrSay(Shell& shell, Dialogs& dialogs, const std::string& target) {
+    if (!shell.Open(target)) dialogs.Message("\"" + target + "\" could not be opened.", MsgIcon::Error);
+}
 
 // The one pseudo-random generator of the program.
 class Random {

@@ -19,6 +19,8 @@
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 
+#include "platform/qt/FixedWindow.h"
+
 namespace quendo {
 
 namespace {
@@ -55,10 +57,10 @@ QFrame* ColourMark(const QColor& colour) {
 
 }  // namespace
 
-TMixEditor::TMixEditor(EnvelopeEditor& e, QWidget* parent) : QWidget(parent, Qt::Window), editor(e) {
+TMixEditor::TMixEditor(EnvelopeEditor& e, QWidget* parent) : QWidget(parent, kOwnedWindow), editor(e) {
     setObjectName(QStringLiteral("MixEditor"));
     setWindowTitle(QStringLiteral("MixEditor"));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    setWindowFlags(kOwnedWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 
     PageControl1 = new QTabWidget;

@@ -96,10 +96,24 @@ std::optional<std::string> TBrowse::Choose() {
     }
     for (;;) {
         DirectoryListBox1->setFocus();
+        // Each showing has a new native window (closing a dialog destroys it), which Qt would place
+        // by its frame's corner from a guess: the inside came back a title bar lower. It comes back
+        // where it was, inside for inside.
+        if (place_) setGeometry(*place_);
         if (exec() == QDialog::Accepted) return current_;
+        if (isVisible()) {
+            // Neither OK nor Cancel: the program is ending (a termination signal), and asks nothing.
+            hide();
+            return std::nullopt;
+        }
         // Cancel (or Escape): the dialog is hidden while its two questions are asked.
         if (!core.startup.BrowseCancelClick()) return std::nullopt;
     }
+}
+
+void TBrowse::hideEvent(QHideEvent* e) {
+    QDialog::hideEvent(e);
+    place_ = geometry();
 }
 
 void TBrowse::FillDrives() {

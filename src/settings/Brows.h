@@ -26,9 +26,9 @@ public:
     QPushButton* BitBtn1;  // OK
     QLabel* StaticText1;   // the current folder, with its separator
 
-    // Shows the chooser modally until a folder is chosen (its path) or the user gives up in
-    // Cancel's questions (nothing). It opens in the start folder unless a folder is current
-    // already; later calls keep where the user was.
+    // Shows the chooser modally until a folder is chosen (its path), or the user gives up in
+    // Cancel's questions or the program ends meanwhile (nothing). It opens in the start folder
+    // unless a folder is current already; later calls keep where the user was.
     std::optional<std::string> Choose();
 
     void SetCurrentFolder(const std::string& path);
@@ -42,12 +42,16 @@ public:
     // The mount table the drive list is read from (tests point it elsewhere).
     std::string mountTable = "/proc/self/mounts";
 
+protected:
+    void hideEvent(QHideEvent*) override;
+
 private:
     void FillDrives();
     void FillFolders();
     std::vector<std::string> drives_;
     std::string current_;
     std::string currentText_;
+    std::optional<QRect> place_;  // where the inside was when last hidden
 };
 
 }  // namespace quendo

@@ -57,7 +57,7 @@ void CheckItem(QButtonGroup* group, int index) {
 
 }  // namespace
 
-TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, Qt::Window), core(c) {
+TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, kOwnedWindow), core(c) {
     SetupFixedWindow(this, "Settings", "Settings", QSize(402, 357));
     // The platform's sans-serif at the size the layout was drawn for.
     QFont base = font();

@@ -8,6 +8,8 @@
 #include <QScreen>
 #include <QStyle>
 
+#include "platform/qt/FixedWindow.h"
+
 namespace quendo {
 namespace {
 
@@ -46,10 +48,10 @@ void ShrinkToFit(QWidget* w, Fits fits) {
 }  // namespace
 
 TWelcome::TWelcome(Options& options, std::function<void()> openHelp, std::string version, QWidget* parent)
-    : QWidget(parent, Qt::Window), options_(options), openHelp_(std::move(openHelp)) {
+    : QWidget(parent, kOwnedWindow), options_(options), openHelp_(std::move(openHelp)) {
     setObjectName(QStringLiteral("Welcome"));
     setWindowTitle(QStringLiteral("Welcome to:"));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+    setWindowFlags(kOwnedWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientSize);
     // The platform's sans-serif at the size the layout was drawn for.

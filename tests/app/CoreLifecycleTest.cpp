@@ -45,6 +45,23 @@ TEST_F(LifecycleTest, CloseSavesNothingDuringFirstRunOrAfterCancelledSetup) {
     EXPECT_FALSE(std::filesystem::exists(dir / "qnd.cfg", ec));
 }
 
+// While the splash screen hosts the start-up the user cannot close the window, but a termination
+// signal can: the playlist has not been read back yet, and the start-up goes no further.
+TEST_F(LifecycleTest, CloseDuringTheStartupKeepsTheSavedSession) {
+    dir.WriteFile("qnd.m3u", "/music/a.mp3\r\n");
+    int welcomes = 0;
+    w.forms.on.ShowWelcome = [&] { ++welcomes; };
+    w.forms.on.ShowSplashModal = [&] { c.CloseRequest(); };
+    c.FormShow();
+    EXPECT_EQ(dir.ReadFile("qnd.m3u"), "/music/a.mp3\r\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "qnd.cfg"));
+    EXPECT_TRUE(c.playlist.Empty());
+    EXPECT_EQ(welcomes, 0);
+    EXPECT_FALSE(c.deck.Timer1Enabled());
+    c.FormClose();  // a second close
+    EXPECT_EQ(dir.ReadFile("qnd.m3u"), "/music/a.mp3\r\n");
+}
+
 TEST_F(LifecycleTest, CloseWritesPlaylistAndGoesOnWhenItFails) {
     c.playlist.AddToPlaylist(a);
     c.CloseRequest();

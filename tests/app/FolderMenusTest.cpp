@@ -129,6 +129,14 @@ TEST_F(MenuCore, CommandsReachTheirTargets) {
     core().MenuCommand(cmVisitOtherPrograms);
     EXPECT_EQ(w.shell.opened, (std::vector<std::string>{"/program/Quendo.html", "https://quendo.example.org/?m2",
                                                          "https://quendo.example.org/programs/?m2"}));
+    EXPECT_TRUE(w.dialogs.shown.empty());
+    // A desktop with no handler for them: a message names what could not be opened.
+    w.shell.fails = true;
+    core().MenuCommand(cmHelp);
+    core().MenuCommand(cmVisitOtherPrograms);
+    ASSERT_EQ(w.dialogs.shown.size(), 2u);
+    EXPECT_EQ(w.dialogs.shown[0].text, "\"/program/Quendo.html\" could not be opened.");
+    EXPECT_EQ(w.dialogs.shown[1].text, "\"https://quendo.example.org/programs/?m2\" could not be opened.");
     core().MenuCommand(65011);  // unknown: nothing
     core().MenuCommand(-1);
     EXPECT_EQ(core().playlist.Count(), 1);

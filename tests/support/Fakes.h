@@ -41,8 +41,12 @@ public:
 class FakeShell : public Shell {
 public:
     std::vector<std::string> opened;
+    bool fails = false;  // as a desktop without a handler
     int restarts = 0;
-    void Open(const std::string& target) override { opened.push_back(target); }
+    bool Open(const std::string& target) override {
+        opened.push_back(target);
+        return !fails;
+    }
     void RestartProgram() override { ++restarts; }
 };
 

@@ -6,16 +6,43 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include "app/Application.h"
 #include "platform/qt/QtPlatform.h"
+#include "settings/Setting.h"
+#include "settings/Welcom.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
 
 using namespace quendo;
 
 namespace {
+
+// A program folder whose saved settings start the program without the splash's slide or the
+// welcome dialog: the main window is up, and the start-up over, at once.
+struct QuickStart {
+    quendo::testing::TempDir program, music;
+    QuickStart() {
+        quendo::testing::FakeWorld w;
+        Core& c = *w.core;
+        c.nodes.ProgramFolder = program.path();
+        c.nodes.MusicFolder = music.path() + "/";
+        c.SetFirstRunValues(1);
+        c.options.chkShowSplash = false;
+        c.options.CheckBox1 = true;
+        EXPECT_TRUE(c.SaveConfiguration());
+    }
+    std::string Executable() const { return program / "quendo"; }
+    void Show(Application& app) const {
+        app.Form1().show();
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            return app.core().nodes.ProgramFolder == program.path() && !QApplication::activeModalWidget();
+        }));
+        QApplication::processEvents();
+    }
+};
 
 TEST(FormSet, CreatedInOrderWithCaptions) {
     Application app;
@@ -37,6 +64,44 @@ TEST(FormSet, CreatedInOrderWithCaptions) {
             EXPECT_EQ(titles[i], it->second) << names[i];
         }
     }
+}
+
+// The window manager keeps a window above the one it is transient for, in that window's layer:
+// owned by the main window, every form comes up above it, topmost or not.
+TEST(FormSet, EveryOtherFormIsOwnedByTheMainWindow) {
+    Application app;
+    TForm1& f = app.Form1();
+    f.winId();
+    for (QWidget* w : app.Forms()) {
+        if (w == &f) continue;
+        w->winId();
+        // X11 makes no other type of window transient for its owner.
+        EXPECT_EQ(w->windowHandle()->type(), Qt::Dialog) << w->objectName().toStdString();
+        const QWindow* owner = w->windowHandle()->transientParent();
+        while (owner && owner != f.windowHandle()) owner = owner->transientParent();
+        EXPECT_EQ(owner, f.windowHandle()) << w->objectName().toStdString();
+    }
+}
+
+// Cancel in the settings form reads the welcome dialog's box back from the file: an open
+// dialog shows the box as read.
+TEST(FormSet, TheOpenWelcomeDialogShowsTheBoxReadBack) {
+    quendo::testing::TempDir dir;
+    Application app;
+    Core& c = app.core();
+    c.nodes.ProgramFolder = dir.path();
+    c.SetFirstRunValues(1);
+    c.options.CheckBox1 = true;
+    ASSERT_TRUE(c.SaveConfiguration());
+    c.options.CheckBox1 = false;
+    auto* welcome = static_cast<TWelcome*>(app.Forms()[6]);
+    auto* settings = static_cast<TSettings*>(app.Forms()[2]);
+    welcome->show();
+    EXPECT_FALSE(welcome->CheckBox1->isChecked());
+    settings->ShowSettings();
+    settings->BitBtn2->click();
+    EXPECT_TRUE(c.options.CheckBox1);
+    EXPECT_TRUE(welcome->CheckBox1->isChecked());
 }
 
 TEST(MainWindow, EveryControlShowsWithItsCaption) {
@@ -116,6 +181,66 @@ namespace {
 using quendo::testing::TempDir;
 using quendo::testing::ToneWav;
 
+// The option changes the stacking hint of the window as it is: a new native window would
+// flicker and take the focus from the settings form.
+TEST(MainWindow, AlwaysOnTopKeepsTheWindowItsPlaceAndTheFocus) {
+    QuickStart start;
+    Application app(start.Executable());
+    TForm1& f = app.Form1();
+    QWidget* settings = app.Forms()[2];
+    start.Show(app);
+    f.move(40, 60);
+    settings->show();
+    settings->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(settings));
+    const WId id = f.winId();
+    const QRect place = f.geometry();
+    struct HideCounter : QObject {
+        int hides = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            hides += e->type() == QEvent::Hide;
+            return false;
+        }
+    } flicker;
+    f.installEventFilter(&flicker);
+    for (bool on : {true, false}) {
+        app.core().SetAlwaysOnTop(on);
+        QApplication::processEvents();
+        EXPECT_EQ(f.winId(), id);
+        EXPECT_EQ(f.geometry(), place);
+        EXPECT_EQ(flicker.hides, 0);
+        EXPECT_EQ(f.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint), on);
+        EXPECT_EQ(f.windowFlags().testFlag(Qt::WindowStaysOnTopHint), on);
+        EXPECT_EQ(QApplication::activeWindow(), settings);
+    }
+}
+
+// Fusion draws the current item with a light band and a frame, which reads as a selection.
+TEST(MainWindow, ThePlaylistShowsNoCurrentItemThatIsNotSelected) {
+    QuickStart start;
+    Application app(start.Executable());
+    TForm1& f = app.Form1();
+    Core& c = app.core();
+    start.Show(app);
+    for (const char* text : {"1:00  a.mp3", "2:00  b.mp3", "3:00  c.mp3"}) c.playlist.Append(text, 0);
+    f.Render();
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    f.ListBox1->setFocus();
+    f.setAttribute(Qt::WA_KeyboardFocusChange);  // as after a key press
+    QItemSelectionModel* selection = f.ListBox1->selectionModel();
+    auto rowImage = [&](int row) {
+        return f.ListBox1->viewport()->grab(f.ListBox1->visualItemRect(f.ListBox1->item(row))).toImage();
+    };
+    selection->setCurrentIndex(f.ListBox1->model()->index(2, 0), QItemSelectionModel::NoUpdate);
+    const QImage plain = rowImage(0);
+    selection->setCurrentIndex(f.ListBox1->model()->index(0, 0), QItemSelectionModel::NoUpdate);
+    ASSERT_TRUE(f.ListBox1->hasFocus());
+    EXPECT_EQ(rowImage(0), plain);
+    f.ListBox1->item(0)->setSelected(true);
+    EXPECT_NE(rowImage(0), plain);  // a selection shows
+}
+
 TEST(MainWindow, ATrackThatEndsOnItsOwnIsShownEnded) {
     TempDir dir;
     dir.WriteFile("a.wav", ToneWav(1.5, 440, 0.3));
@@ -176,6 +301,20 @@ TEST(MainWindow, SizeCommandsResizeTheWindow) {
     c.MenuCommand(cmSmallSize);
     c.MenuCommand(cmNormalSize);
     EXPECT_EQ(window.frameGeometry().height(), 200);
+}
+
+// With no window of the program active, a message belongs to the main window, which may be topmost.
+TEST(Messages, WithNoActiveWindowBelongToTheMainWindow) {
+    Application app;
+    QWidget* owner = nullptr;
+    QTimer::singleShot(50, &app.Form1(), [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            owner = box->parentWidget();
+            box->accept();
+        }
+    });
+    app.core().platform.dialogs.Message("Error 0003");
+    EXPECT_EQ(owner, &app.Form1());
 }
 
 TEST(Messages, ComeInFrontOfTheWindowTheyInterrupt) {

@@ -7,26 +7,35 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QScreen>
+#include <QThread>
 #include <QUrl>
 
 namespace quendo {
 
-void QtShell::Open(const std::string& target) {
+bool QtShell::Open(const std::string& target) {
     const QString t = QString::fromStdString(target);
     const QUrl url = t.startsWith('/') ? QUrl::fromLocalFile(t) : QUrl(t);
-    QDesktopServices::openUrl(url);  // a failure is not reported, as with any shell open
+    return QDesktopServices::openUrl(url);
 }
 
 void QtShell::RestartProgram() {
     QProcess::startDetached(QCoreApplication::applicationFilePath(), {QStringLiteral("-new")});
 }
 
+namespace {
+
+// The splash screen and the chooser stay on top, and so may the main window: a message that
+// opened behind them would look like a hung program. It belongs to the window it interrupts.
+QWidget* MessageOwner(QWidget* fallback) {
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    if (QWidget* active = QApplication::activeWindow()) return active;
+    return fallback;
+}
+
+}  // namespace
+
 MsgAnswer QtDialogs::Message(const std::string& text, MsgIcon icon, MsgButtons buttons, MsgPlace place) {
-    // The splash screen and the chooser stay on top, and so may the main window: a message that
-    // opened behind them would look like a hung program. It belongs to the window it interrupts.
-    QWidget* owner = QApplication::activeModalWidget();
-    if (!owner) owner = QApplication::activeWindow();
-    QMessageBox box(owner);
+    QMessageBox box(MessageOwner(mainWindow_));
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     box.setWindowTitle(QStringLiteral("Quendo"));
     box.setText(QString::fromStdString(text));
@@ -51,8 +60,16 @@ MsgAnswer QtDialogs::Message(const std::string& text, MsgIcon icon, MsgButtons b
     return box.exec() == QMessageBox::Ok ? MsgAnswer::Ok : MsgAnswer::Cancel;
 }
 
+void EndEventLoops() {
+    // Outside any loop, QCoreApplication::exit would only make the next loop return at once.
+    if (QThread::currentThread()->loopLevel() > 0) QCoreApplication::exit(0);
+}
+
 void ShowEscapedError(const char* what) {
-    QMessageBox::critical(nullptr, QStringLiteral("Quendo"), QString::fromUtf8(what));
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Quendo"), QString::fromUtf8(what), QMessageBox::Ok,
+                    MessageOwner(nullptr));
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    box.exec();
 }
 
 }  // namespace quendo

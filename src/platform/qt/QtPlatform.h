@@ -1,5 +1,6 @@
 #pragma once
 #include <QObject>
+#include <QPointer>
 #include <QWidget>
 
 #include "model/Platform.h"
@@ -9,7 +10,7 @@ namespace quendo {
 // Web addresses and local files through the desktop's handlers; restart through QProcess.
 class QtShell : public Shell {
 public:
-    void Open(const std::string& target) override;
+    bool Open(const std::string& target) override;
     void RestartProgram() override;
 };
 
@@ -17,7 +18,17 @@ public:
 class QtDialogs : public Dialogs {
 public:
     MsgAnswer Message(const std::string& text, MsgIcon icon, MsgButtons buttons, MsgPlace place) override;
+    // Owns the messages that come while no window of the program is active.
+    void SetMainWindow(QWidget* window) { mainWindow_ = window; }
+
+private:
+    QPointer<QWidget> mainWindow_;
 };
+
+// Ends the program from any depth of modal loops: every running event loop returns at once.
+// (QCoreApplication::quit first asks every window to close, and one that stays up, such as the
+// splash screen during start-up, keeps the program running.)
+void EndEventLoops();
 
 // Runs f; an error that escapes it is shown in a box titled "Quendo" and the program goes on.
 template <class F>

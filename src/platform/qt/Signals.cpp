@@ -7,6 +7,8 @@
 
 #include <QSocketNotifier>
 
+#include "platform/qt/QtPlatform.h"
+
 namespace quendo {
 
 namespace {
@@ -25,6 +27,7 @@ void CloseOnTerminationSignals(QWidget& window) {
         char byte;
         [[maybe_unused]] const ssize_t n = ::read(signalPipe[1], &byte, 1);
         window.close();
+        EndEventLoops();  // whatever the close did, and whatever modal loop is running
     });
     struct sigaction sa {};
     sa.sa_handler = OnTerminate;
