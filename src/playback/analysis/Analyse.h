@@ -1,0 +1,23 @@
+#pragma once
+#include <atomic>
+#include <optional>
+#include <string>
+
+#include "model/TrackFacts.h"
+
+namespace quendo::audio {
+
+// Where the analysis draws the line between sound and silence: a stretch is audible when its
+// short-term loudness reaches the track's integrated loudness minus kRelativeLu, and never when it
+// lies below kFloorLufs, whatever the track.
+constexpr double kRelativeLu = 30;
+constexpr double kFloorLufs = -60;
+constexpr int kWindowMs = 50;  // the short-term window, also the step of the first and last sound
+
+// Decodes the whole file (with the engine's decoder) and measures it. Nothing when it holds no
+// audio that can be decoded, or when `stop` turned true on the way. Any thread; blocks for as long
+// as decoding takes. `rate`: the rate decoded at, 0 for the analysis' own (a benchmark compares).
+std::optional<TrackFacts> AnalyseFile(const std::string& path, const std::atomic<bool>* stop = nullptr,
+                                      int rate = 0);
+
+}  // namespace quendo::audio

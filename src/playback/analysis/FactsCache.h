@@ -1,0 +1,35 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "model/TrackFacts.h"
+
+namespace quendo::audio {
+
+// What says that a file is still the one analysed.
+struct FileKey {
+    std::int64_t size = 0;
+    std::int64_t mtimeNs = 0;
+    bool operator==(const FileKey&) const = default;
+};
+// The file's key (following links); nothing when it cannot be stat'ed or is no regular file.
+std::optional<FileKey> KeyOf(const std::string& path);
+
+struct CachedFacts {
+    FileKey key;
+    TrackFacts facts;
+};
+using FactsCache = std::unordered_map<std::string, CachedFacts>;
+
+// The cache file: a header line, then one line per file:
+//   SIZE MTIME_NS LUFS PEAK FIRST LAST AUDIBLE<TAB>PATH
+// with '\\', tab, CR and LF in PATH written as \\, \t, \r, \n. Numbers are locale-free.
+std::string FormatFactsCache(const FactsCache& cache);
+// Every line that is well formed and whose values are in bounds; the rest is dropped (all of it
+// without the header). `dropped` counts what was left out, so the caller knows to rewrite.
+FactsCache ParseFactsCache(std::string_view text, int* dropped = nullptr);
+
+}  // namespace quendo::audio

@@ -1,0 +1,163 @@
+// The track analysis on sound whose answers are known, and its cache across runs of the program.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "playback/analysis/Analyse.h"
+#include "playback/analysis/FactsCache.h"
+#include "playback/analysis/TrackAnalyser.h"
+#include "support/Audio.h"
+#include "support/Fakes.h"
+
+using namespace quendo;
+using quendo::audio::AnalyseFile;
+using quendo::audio::TrackAnalyser;
+
+namespace {
+
+constexpr int kRate = 44100;
+
+double Amplitude(double dbfs) { return std::pow(10.0, dbfs / 20); }
+
+void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A 16-bit stereo WAV of `parts` one after another: {seconds, amplitude} of a 1 kHz sine, with a
+// 50 Hz hum at -75 dBFS under everything (a noise floor that is no sound).
+std::string Stretches(std::initializer_list<std::pair<double, double>> parts) {
+    double total = 0;
+    for (const auto& p : parts) total += p.first;
+    std::string wav = quendo::testing::ToneWav(total, 0, 0, kRate);
+    std::size_t at = 44;
+    long frame = 0;
+    for (const auto& [seconds, amplitude] : parts) {
+        const long frames = std::lround(seconds * kRate);
+        for (long i = 0; i < frames && at + 3 < wav.size(); ++i, ++frame, at += 4) {
+            const double v = amplitude * std::sin(2 * M_PI * 1000 * frame / kRate) +
+                             Amplitude(-75) * std::sin(2 * M_PI * 50 * frame / kRate);
+            const auto s = static_cast<std::int16_t>(std::lround(32767 * v));
+            wav[at] = wav[at + 2] = char(s);
+            wav[at + 1] = wav[at + 3] = char(s >> 8);
+        }
+    }
+    return wav;
+}
+
+std::optional<TrackFacts> WaitForFacts(TrackAnalyser& analyser, const std::string& path) {
+    analyser.Want(path);
+    for (int i = 0; i < 3000; ++i) {
+        if (auto facts = analyser.Facts(path)) return facts;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+TEST(TrackAnalysis, KnownSignalsGiveTheirLoudnessPeakAndAudibleStretch) {
+    quendo::testing::TempDir dir;
+    // The EBU's own test signal: a 1 kHz stereo sine at -23 dBFS reads -23.0 LUFS.
+    const std::string ebu = dir.path() + "/ebu.wav";
+    Write(ebu, quendo::testing::ToneWav(20, 1000, Amplitude(-23), kRate));
+    auto facts = AnalyseFile(ebu);
+    ASSERT_TRUE(facts);
+    EXPECT_TRUE(facts->audible);
+    EXPECT_NEAR(facts->integratedLufs, -23.0, 0.1);
+    EXPECT_NEAR(facts->peakDbfs, -23.0, 0.1);
+    EXPECT_NEAR(facts->firstSound, 0, 0.05);
+    EXPECT_NEAR(facts->lastSound, 20, 0.05);
+
+    // Silent head and tail (with a hum far below the music), at times off the analysis' own steps.
+    const std::string framed = dir.path() + "/framed.wav";
+    Write(framed, Stretches({{1.23, 0}, {3.0, Amplitude(-20)}, {0.4, 0}, {0.5, Amplitude(-30)}, {2.61, 0}}));
+    facts = AnalyseFile(framed);
+    ASSERT_TRUE(facts);
+    EXPECT_TRUE(facts->audible);
+    EXPECT_NEAR(facts->firstSound, 1.23, 0.05);
+    EXPECT_NEAR(facts->lastSound, 1.23 + 3.0 + 0.4 + 0.5, 0.05);
+
+    // Digital silence, and a hum alone, hold no sound; a file that is not audio gives nothing at all.
+    const std::string silence = dir.path() + "/silence.wav", hum = dir.path() + "/hum.wav";
+    Write(silence, quendo::testing::ToneWav(5, 0, 0, kRate));
+    Write(hum, Stretches({{5, 0}}));
+    for (const std::string& path : {silence, hum}) {
+        facts = AnalyseFile(path);
+        ASSERT_TRUE(facts) << path;
+        EXPECT_FALSE(facts->audible) << path;
+    }
+    const std::string text = dir.path() + "/notes.mp3";
+    Write(text, std::string(5000, 'x'));
+    EXPECT_FALSE(AnalyseFile(text));
+}
+
+TEST(TrackAnalysis, CacheKeepsResultsAcrossRunsAndSurvivesDamage) {
+    quendo::testing::TempDir dir;
+    const std::string cache = dir.path() + "/facts.cache";
+    const std::string track = dir.path() + "/tone\tname\n.wav";  // a name the cache must escape
+    Write(track, quendo::testing::ToneWav(4, 1000, Amplitude(-23), kRate));
+
+    // A foreign file where the cache should be is ignored, and replaced.
+    Write(cache, std::string("\x89PNG\r\n\x1a\n", 8) + std::string(100, '\0'));
+    {
+        TrackAnalyser analyser(cache);
+        EXPECT_FALSE(analyser.Facts(track));  // nothing before it is wanted
+        const auto facts = WaitForFacts(analyser, track);
+        ASSERT_TRUE(facts);
+        EXPECT_NEAR(facts->integratedLufs, -23.0, 0.1);
+    }
+    auto kept = audio::ParseFactsCache(Read(cache));
+    ASSERT_EQ(kept.size(), 1u);
+    ASSERT_TRUE(kept.count(track));
+
+    // The next run takes the cached facts without decoding: a marked value in the cache shows
+    // through. Damaged lines beside it are ignored and gone after the next save.
+    kept[track].facts.integratedLufs = -42.5;
+    std::string text = audio::FormatFactsCache(kept);
+    const std::string damaged[] = {
+        "garbage\n",
+        "12 34 nan -1 0 3 1\t/x.mp3\n",
+        "12 34 -20 -1 5 3 1\t/first-after-last.mp3\n",
+        "12 34 1e300 -1 0 3 1\t/loud.mp3\n",
+        "12 34 -20 -1 0 3 2\t/y.mp3\n",
+        "-5 34 -20 -1 0 3 1\t/negative-size.mp3\n",
+        "12 34 -20 -1 0 3 1\t/bad\\escape.mp3\n",
+        "12 34 -20 -1 0 3 1\t/cut-off.mp3",
+    };
+    for (const std::string& line : damaged) text += line;
+    Write(cache, text);
+    {
+        TrackAnalyser analyser(cache);
+        const auto facts = WaitForFacts(analyser, track);
+        ASSERT_TRUE(facts);
+        EXPECT_EQ(facts->integratedLufs, -42.5);
+    }
+    int dropped = -1;
+    kept = audio::ParseFactsCache(Read(cache), &dropped);
+    EXPECT_EQ(dropped, 0);
+    EXPECT_EQ(kept.size(), 1u);
+
+    // A file changed since (same size, new time) is analysed again.
+    struct timespec times[2] = {{0, UTIME_OMIT}, {1000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, track.c_str(), times, 0), 0);
+    {
+        TrackAnalyser analyser(cache);
+        const auto facts = WaitForFacts(analyser, track);
+        ASSERT_TRUE(facts);
+        EXPECT_NEAR(facts->integratedLufs, -23.0, 0.1);
+    }
+    EXPECT_NEAR(audio::ParseFactsCache(Read(cache))[track].facts.integratedLufs, -23.0, 0.1);
+}
