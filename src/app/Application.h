@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <QCoreApplication>
+#include <QString>
 #include <QWidget>
 
 #include "app/Core.h"
@@ -23,8 +25,10 @@ class TSplash;
 
 class Application final : private CoreForms {
 public:
-    // Players are given for tests; by default the sound engine's.
-    Application(MediaPlayer* deck1 = nullptr, MediaPlayer* deck2 = nullptr, MediaPlayer* probe = nullptr);
+    // "To change..." starts `program` again, by default the running executable. Players are given
+    // for tests; by default the sound engine's.
+    explicit Application(QString program = QCoreApplication::applicationFilePath(), MediaPlayer* deck1 = nullptr,
+                         MediaPlayer* deck2 = nullptr, MediaPlayer* probe = nullptr);
     ~Application();
 
     TForm1& Form1() { return *form1_; }

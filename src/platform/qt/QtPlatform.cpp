@@ -1,7 +1,6 @@
 #include "platform/qt/QtPlatform.h"
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -18,7 +17,7 @@ void QtShell::Open(const std::string& target) {
 }
 
 void QtShell::RestartProgram() {
-    QProcess::startDetached(QCoreApplication::applicationFilePath(), {QStringLiteral("-new")});
+    QProcess::startDetached(program_, {QStringLiteral("-new")});
 }
 
 MsgAnswer QtDialogs::Message(const std::string& text, MsgIcon icon, MsgButtons buttons, MsgPlace place) {
