@@ -88,7 +88,7 @@ void ShapePiece::paintEvent(QPaintEvent*) {
 }
 
 PartsSpinEdit::PartsSpinEdit(bool typing, QWidget* parent) : QSpinBox(parent), typing_(typing) {
-    setRange(0, RecipeEditor::kMaxParts);
+    setRange(0, kMaxParts);
     lineEdit()->setReadOnly(!typing);
     QFont f = font();
     f.setBold(true);
