@@ -8,7 +8,7 @@
 #include <QTabBar>
 #include <QWheelEvent>
 
-#include "cocktail/FitText.h"
+#include "platform/qt/FitText.h"
 #include "platform/qt/QtPlatform.h"
 
 namespace quendo {

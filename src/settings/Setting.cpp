@@ -5,6 +5,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "platform/qt/FitText.h"
 #include "platform/qt/FixedWindow.h"
 #include "platform/qt/QtPlatform.h"
 
@@ -84,10 +85,7 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, Qt::Window), co
     Label1->move(16, 12);
     // The caption was drawn for a narrower font than most: it must end before "To change...".
     const int room = 240 - 16 - 4;
-    for (QFont f = Label1->font(); f.pixelSize() > 8 && QFontMetrics(f).horizontalAdvance(Label1->text()) > room;) {
-        f.setPixelSize(f.pixelSize() - 1);
-        Label1->setFont(f);
-    }
+    FitTextToWidth(Label1, Label1->text(), room);
     Label1->adjustSize();
     Button2 = new QPushButton(QStringLiteral("To change..."), Panel1);
     Button2->setObjectName("Button2");
