@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QRadioButton>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include "platform/qt/FitText.h"
@@ -155,7 +156,7 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, Qt::Window), co
     connect(RadioGroup2Items, &QButtonGroup::idClicked, this,
             [this](int id) { Act([this, id] { core.options.RadioGroup2 = id; }); });
     connect(ComboBox5, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (!rendering_ && index >= 0) core.options.ComboBox5 = index;
+        if (index >= 0) core.options.ComboBox5 = index;
     });
     // Nothing reads what is typed; it is kept only so that the form shows it again.
     connect(Edit1, &QLineEdit::textEdited, this,
@@ -175,7 +176,8 @@ void TSettings::Act(F&& f) {
 }
 
 void TSettings::Render() {
-    rendering_ = true;
+    // clicked() never comes from setChecked; the language list reports its index as it is set.
+    const QSignalBlocker quiet(ComboBox5);
     const Options& o = core.options;
     const QString folder = QString::fromStdString(o.Edit1);
     if (Edit1->text() != folder) Edit1->setText(folder);
@@ -188,7 +190,6 @@ void TSettings::Render() {
     ComboBox5->setCurrentIndex(o.ComboBox5 >= 0 && o.ComboBox5 < ComboBox5->count() ? o.ComboBox5 : 0);
     CheckItem(RadioGroup1Items, o.RadioGroup1);
     CheckItem(RadioGroup2Items, o.RadioGroup2);
-    rendering_ = false;
 }
 
 void TSettings::ShowSettings() {
