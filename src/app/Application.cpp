@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QPointer>
-#include <QFile>
 #include <QTimer>
 #include <QWindow>
 
@@ -28,48 +27,11 @@ struct Application::Players {
     audio::AudioEngine engine;
 };
 
-namespace {
-
-// Seams for the tests and for screenshots, read from the environment once:
-// QUENDO_SHOW_SETTINGS=<page> shows the settings form on that page once start-up is over;
-// QUENDO_RESTART_MARKER=<file> restarts into a first run once start-up is over, as "To change..."
-// answered with OK does, and appends "chooser <pid>" to the file whenever the directory chooser
-// opens, so that a test sees the new instance in its first run.
-void MarkChooserShown() {
-    const QString marker = qEnvironmentVariable("QUENDO_RESTART_MARKER");
-    if (marker.isEmpty()) return;
-    QFile file(marker);
-    if (file.open(QIODevice::Append))
-        file.write("chooser " + QByteArray::number(QCoreApplication::applicationPid()) + "\n");
-}
-
-void InstallTestSeams(Application& app, TSplash& splash, TSettings& settings) {
-    const bool restart = !qEnvironmentVariableIsEmpty("QUENDO_RESTART_MARKER");
-    bool pageGiven = false;
-    const int page = qEnvironmentVariableIntValue("QUENDO_SHOW_SETTINGS", &pageGiven);
-    if (!restart && !pageGiven) return;
-    // Start-up is over once the splash has run the sequence and no modal window is up.
-    auto started = std::make_shared<bool>(false);
-    QObject::connect(&splash, &TSplash::startupFinished, &app.Form1(), [started] { *started = true; });
-    auto* timer = new QTimer(&app.Form1());
-    QObject::connect(timer, &QTimer::timeout, &app.Form1(), [&app, &settings, timer, started, restart, page] {
-        if (!*started || QApplication::activeModalWidget() || !app.Form1().isVisible()) return;
-        timer->stop();
-        if (restart) {
-            app.core().RestartIntoFirstRun();
-            return;
-        }
-        settings.PageControl1->setCurrentIndex(page);
-        settings.ShowSettings();
-    });
-    timer->start(100);
-}
-
-}  // namespace
-
 Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* probe)
     : program_(std::move(program)),
-      players_(std::make_unique<Players>()), powerOff_(std::make_unique<PowerOffLogind>()) {
+      players_(std::make_unique<Players>()),
+      shell_(QString::fromStdString(program_)),
+      powerOff_(std::make_unique<PowerOffLogind>()) {
     audio::AudioEngine& engine = players_->engine;
     core_ = std::make_unique<Core>(PlatformServices{deck1 ? *deck1 : engine.Deck1(),
                                                     deck2 ? *deck2 : engine.Deck2(),
@@ -139,7 +101,6 @@ Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* d
     QObject::connect(menus_, &CommandMenus::changed, cocktailPage_, [this] { cocktailPage_->Render(); });
 
     QObject::connect(splash_, &TSplash::startupFinished, form1_.get(), [this] { form1_->Render(); });
-    InstallTestSeams(*this, *splash_, *settings_);
 }
 
 Application::~Application() = default;
@@ -163,7 +124,6 @@ void Application::SetMainWindowOuterHeight(int outer) {
 }
 
 std::optional<std::string> Application::ShowBrowseModal() {
-    MarkChooserShown();
     std::optional<std::string> chosen = browse_->Choose();
     // Given up: the main window has been closed, and the loop may not be running yet.
     if (!chosen) QTimer::singleShot(0, qApp, [] { QApplication::quit(); });
@@ -176,7 +136,7 @@ void Application::StartSlideOut() { splash_->StartSlideOut(); }
 
 void Application::CloseSplash() { splash_->CloseSplash(); }
 
-std::string Application::ExecutablePath() { return program_.empty() ? RunningExecutablePath() : program_; }
+std::string Application::ExecutablePath() { return program_; }
 
 // The splash screen hosts the start-up sequence in its first timer tick.
 void Application::ShowSplashModal() { splash_->ShowStartup(); }

@@ -24,10 +24,10 @@ class TWelcome;
 
 class Application final : private CoreForms {
 public:
-    // The program's own executable, which locates its files: by default the running one. Players
-    // are given for tests; by default the sound engine's.
-    explicit Application(std::string program = {}, MediaPlayer* deck1 = nullptr, MediaPlayer* deck2 = nullptr,
-                         MediaPlayer* probe = nullptr);
+    // `program` is the program's own executable: its folder holds the program's files, and "To
+    // change..." starts it again. Players are given for tests; by default the sound engine's.
+    explicit Application(std::string program = RunningExecutablePath(), MediaPlayer* deck1 = nullptr,
+                         MediaPlayer* deck2 = nullptr, MediaPlayer* probe = nullptr);
     ~Application();
 
     TForm1& Form1() { return *form1_; }

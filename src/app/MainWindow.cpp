@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyledItemDelegate>
+#include <QSignalBlocker>
 
 #include "platform/qt/QtPlatform.h"
 
@@ -217,12 +218,11 @@ TForm1::TForm1(Core& c, QWidget* parent) : QWidget(parent), core(c) {
     connect(Timer1, &QTimer::timeout, this, [this] { Act([this] { core.Timer1Timer(); }); });
     connect(Timer2, &QTimer::timeout, this, [this] { Act([this] { core.Timer2Timer(); }); });
     connect(ListBox1, &QListWidget::itemSelectionChanged, this, [this] {
-        if (rendering_) return;
         for (int i = 0; i < ListBox1->count() && i < core.playlist.Count(); ++i)
             core.playlist.SetSelected(i, ListBox1->item(i)->isSelected());
     });
     connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (rendering_ || index < 0) return;
+        if (index < 0) return;
         Act([this, index] { core.ComboBox1Change(index); });
     });
 
@@ -247,7 +247,9 @@ void TForm1::RenderPlaylist() {
 }
 
 void TForm1::Render() {
-    rendering_ = true;
+    // What the render sets is the core's state already: the controls report none of it.
+    const QSignalBlocker quietList(ListBox1);
+    const QSignalBlocker quietCombo(ComboBox1);
     const MainDisplay& d = core.display;
     StaticText1->setText(QString::fromStdString(d.StaticText1));
     StaticText2->setText(QString::fromStdString(d.StaticText2));
@@ -290,7 +292,6 @@ void TForm1::Render() {
     if (timer1 != Timer1->isActive()) timer1 ? Timer1->start() : Timer1->stop();
     const bool timer2 = core.commands.Timer2Enabled();
     if (timer2 != Timer2->isActive()) timer2 ? Timer2->start() : Timer2->stop();
-    rendering_ = false;
 }
 
 void TForm1::showEvent(QShowEvent* e) {

@@ -72,7 +72,6 @@ protected:
 private:
     void RenderPlaylist();
     bool shown_ = false;
-    bool rendering_ = false;
     std::vector<std::string> shownItems_;
 };
 

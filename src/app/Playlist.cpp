@@ -1,12 +1,14 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 
 #include "app/Playlist.h"
 #include "model/ProgramFiles.h"
 #include "library/SafeFile.h"
+#include "library/TextLines.h"
 
 namespace quendo {
 
@@ -116,16 +118,9 @@ void Playlist::RestorePlaylist() {
 void Playlist::RestorePlaylistFrom(std::string_view content) {
     // A file named on many lines is measured once.
     std::unordered_map<std::int32_t, std::int32_t> measured;
-    std::size_t pos = 0;
-    while (pos < content.size()) {
-        std::size_t end = content.find_first_of("\r\n", pos);
-        if (end == std::string_view::npos) end = content.size();
-        const std::string_view line = content.substr(pos, end - pos);
-        pos = end;
-        if (pos < content.size()) {
-            if (content[pos] == '\r' && pos + 1 < content.size() && content[pos + 1] == '\n') pos += 2;
-            else pos += 1;
-        }
+    TextLines lines(content);
+    while (const std::optional<std::string_view> next = lines.Next()) {
+        const std::string_view line = *next;
         if (line.empty() || line.size() > kMaxPathLength) continue;
 
         const std::int32_t j = nodes_.FindByFullPath(line);

@@ -5,12 +5,6 @@
 
 namespace quendo {
 
-namespace {
-constexpr int kMaxParts = 10;
-
-bool IsCocktailIndex(int i) { return i >= 0 && i < CocktailTable::kCount; }
-}  // namespace
-
 CocktailMaker::CocktailMaker(NodeTable& nodes, CocktailPlaylist& playlist, Random& random, MainDisplay& display,
                              EditorDisplay& editor, CocktailMakerOwner& owner)
     : nodes_(nodes), playlist_(playlist), random_(random), display_(display), editor_(editor), owner_(owner) {}

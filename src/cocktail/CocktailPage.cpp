@@ -5,10 +5,11 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSignalBlocker>
 #include <QTabBar>
 #include <QWheelEvent>
 
-#include "cocktail/FitText.h"
+#include "platform/qt/FitText.h"
 #include "platform/qt/QtPlatform.h"
 
 namespace quendo {
@@ -88,7 +89,7 @@ void ShapePiece::paintEvent(QPaintEvent*) {
 }
 
 PartsSpinEdit::PartsSpinEdit(bool typing, QWidget* parent) : QSpinBox(parent), typing_(typing) {
-    setRange(0, RecipeEditor::kMaxParts);
+    setRange(0, kMaxParts);
     lineEdit()->setReadOnly(!typing);
     QFont f = font();
     f.setBold(true);
@@ -146,7 +147,7 @@ TCocktailPage::TCocktailPage(RecipeEditor& editor, TfrmNameMusCoc& renameDialog,
     Button1->setGeometry(284, 262, 65, 25);
 
     connect(ComboBox4, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (rendering_ || index < 0) return;
+        if (index < 0) return;
         Guarded([this, index] { editor_.ComboBox4Change(index); });
         Render();
     });
@@ -218,7 +219,6 @@ void TCocktailPage::BuildGlass(int k) {
 }
 
 void TCocktailPage::PartsChanged(std::size_t k, int value) {
-    if (rendering_) return;
     Guarded([this, k, value] {
         if (k == 0) editor_.CSpinEdit1Change(value);
         else if (k == 1) editor_.CSpinEdit2Change(value);
@@ -242,7 +242,10 @@ bool TCocktailPage::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TCocktailPage::Render() {
-    rendering_ = true;
+    // What the render sets is the editor's state already: the controls report none of it.
+    const QSignalBlocker quietList(ComboBox4);
+    const std::array<QSignalBlocker, 3> quietParts{QSignalBlocker(CSpinEdits[0]), QSignalBlocker(CSpinEdits[1]),
+                                                    QSignalBlocker(CSpinEdits[2])};
     for (std::size_t k = 0; k < 3; ++k) {
         KindBoxes[k]->setCurrentIndex(editor_.KindItemIndex[k]);
         // Two lines may not hold a long name; the whole of it shows on hovering.
@@ -265,7 +268,6 @@ void TCocktailPage::Render() {
         }
     }
     if (ComboBox4->currentIndex() != editor_.ComboBox4ItemIndex()) ComboBox4->setCurrentIndex(editor_.ComboBox4ItemIndex());
-    rendering_ = false;
 }
 
 }  // namespace quendo

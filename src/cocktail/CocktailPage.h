@@ -82,7 +82,6 @@ private:
     RecipeEditor& editor_;
     TfrmNameMusCoc& renameDialog_;
     std::function<void(QPoint)> openRootFolderMenu_;
-    bool rendering_ = false;
 };
 
 }  // namespace quendo

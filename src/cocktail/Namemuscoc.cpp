@@ -3,7 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-#include "cocktail/FitText.h"
+#include "platform/qt/FitText.h"
 #include "platform/qt/QtPlatform.h"
 
 namespace quendo {

@@ -5,8 +5,6 @@
 namespace quendo {
 
 namespace {
-bool IsCocktailIndex(int i) { return i >= 0 && i < CocktailTable::kCount; }
-
 void ReplaceItem(std::vector<std::string>& items, int index, const std::string& text) {
     if (index >= 0 && static_cast<std::size_t>(index) < items.size()) items[static_cast<std::size_t>(index)] = text;
 }

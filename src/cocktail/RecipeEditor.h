@@ -18,7 +18,6 @@ enum class MouseButton { Left, Right, Middle };
 // The folder labels and ComboBox4 live in EditorDisplay, which the generator also sets.
 class RecipeEditor {
 public:
-    static constexpr int kMaxParts = 10;
     static constexpr std::array<const char*, 6> kKindCaptions = {"Folder :", "Album :", "Artist :",
                                                                  "Comment :", "Genre :", "Year :"};
 

@@ -3,47 +3,84 @@
 #include <filesystem>
 #include <optional>
 #include <string_view>
-#include <vector>
 
 #include "library/Configuration.h"
 #include "model/NodeTable.h"
 #include "library/SafeFile.h"
+#include "library/TextLines.h"
 
 namespace quendo {
 namespace {
 
 constexpr std::size_t kMaxConfigurationBytes = 64u << 20;  // far beyond any real file
-constexpr int kLines = 178;
 
-// A text line must not carry a line end of its own, or every later field would shift.
-void AppendText(std::string& out, std::string_view text) {
-    for (char c : text) out += (c == '\r' || c == '\n') ? ' ' : c;
-    out += "\r\n";
-}
+// What a number field takes when the file holds one outside lo..hi: the nearer end (clamp), or
+// `fallback`.
+struct Range {
+    int lo;
+    int hi;
+    bool clamp;
+    int fallback;
+};
 
-void AppendInt(std::string& out, long long v) {
-    out += std::to_string(v);
-    out += "\r\n";
-}
-
-void AppendBool(std::string& out, bool v) { out += v ? "1\r\n" : "0\r\n"; }
-
-// Lines end with CR LF, a bare LF or a lone CR; a last line without an end counts too.
-std::vector<std::string_view> SplitLines(std::string_view text, std::size_t maxLines) {
-    std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    while (start < text.size() && lines.size() < maxLines) {
-        const std::size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) {
-            lines.push_back(text.substr(start));
-            break;
+// The file's fields in their order, one per line, each with the rule it is read by: the one list
+// that both the writer and the reader walk. Data is ConfigurationData when reading, const when writing.
+template <class Data, class Fields>
+void EachField(Data& d, Fields& f) {
+    f.Folder(d.MusicFolder);
+    f.Int(d.cocktails.RepeatLimit, {0, 255, true, 3});
+    f.Int(d.cocktails.CurrentCocktail, {0, CocktailTable::kCount - 1, true, 0});
+    for (auto& c : d.cocktails.cocktails) {
+        f.Text(c.name);
+        for (auto& in : c.ingredients) {
+            f.Int(in.sourceKind, {0, static_cast<int>(IngredientKind::Year), false,
+                                  static_cast<int>(IngredientKind::Folder)});
+            f.Int32(in.folder);  // checked against FolderCount where it is used
+            f.Int(in.parts, {0, kMaxParts, true, 1});
         }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-        if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
     }
-    return lines;
+    auto& o = d.options;
+    f.Bool(o.chkShowSplash);
+    f.Bool(o.chkShowAnimat);
+    f.Bool(o.chkMusicFileTimeRem);
+    f.Bool(o.chkAutoMixTimeRem);
+    f.Bool(o.chkAlwaysOnTop);
+    f.Char(o.reservedByte);
+    f.Bool(o.chkAutoStartOfPlaying);
+    // A choice outside its list falls back to its first-run item (never to "Shut down").
+    f.Int(o.RadioGroup1, {suClearPlaylist, suLoadCocktail, false, suContinueSession});
+    f.Int(o.RadioGroup2, {epLoadCocktail, epShutDown, false, epLoadCocktail});
+    auto& b = d.buttons;
+    f.Bool(b.Repeat);
+    f.Bool(b.Shuffle);
+    f.Bool(b.Mix_OFF);
+    f.Bool(b.UP);
+    f.Bool(b.Play);
+    f.Bool(o.CheckBox1);
 }
+
+// Each field on its line, CR LF after each.
+class FieldWriter {
+public:
+    std::string out;
+
+    void Folder(const std::string& folder) { Text(folder); }
+    // A text line must not carry a line end of its own, or every later field would shift.
+    void Text(std::string_view text) {
+        for (char c : text) out += (c == '\r' || c == '\n') ? ' ' : c;
+        out += "\r\n";
+    }
+    void Int(int v, Range) { Line(std::to_string(v)); }
+    void Int32(std::int32_t v) { Line(std::to_string(v)); }
+    void Bool(bool v) { Line(v ? "1" : "0"); }
+    void Char(char c) { Line(std::string_view(&c, 1)); }
+
+private:
+    void Line(std::string_view text) {
+        out += text;
+        out += "\r\n";
+    }
+};
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n'; }
 
@@ -61,17 +98,22 @@ std::optional<long long> ParseInt(std::string_view s) {
 // Field by field over the lines; a missing or unreadable field leaves its value as it was.
 class FieldReader {
 public:
-    explicit FieldReader(std::vector<std::string_view> lines) : lines_(std::move(lines)) {}
+    explicit FieldReader(std::string_view content) : lines_(content) {}
 
-    std::optional<std::string_view> Text() {
-        if (next_ >= lines_.size()) return std::nullopt;
-        return lines_[next_++];
+    void Folder(std::string& folder) {
+        const std::optional<std::string_view> line = lines_.Next();
+        if (!line) return;
+        folder.assign(*line);
+        if (!folder.empty() && folder.back() != NodeTable::kSeparator) folder += NodeTable::kSeparator;
     }
-    void Int(int& target, int lo, int hi, bool clamp, int fallback) {
+    void Text(std::string& text) {
+        if (const std::optional<std::string_view> line = lines_.Next()) text.assign(*line);
+    }
+    void Int(int& target, Range r) {
         const std::optional<long long> v = Raw();
         if (!v) return;
-        if (*v >= lo && *v <= hi) target = static_cast<int>(*v);
-        else target = clamp ? static_cast<int>(*v < lo ? lo : hi) : fallback;
+        if (*v >= r.lo && *v <= r.hi) target = static_cast<int>(*v);
+        else target = r.clamp ? (*v < r.lo ? r.lo : r.hi) : r.fallback;
     }
     void Int32(std::int32_t& target) {
         if (const std::optional<long long> v = Raw()) target = static_cast<std::int32_t>(*v);
@@ -83,7 +125,7 @@ public:
     // The first character that is not white space; a reader that lost the NUL byte finds
     // an empty line here and still keeps its place.
     void Char(char& target) {
-        const std::optional<std::string_view> line = Text();
+        const std::optional<std::string_view> line = lines_.Next();
         if (!line) return;
         for (char c : *line)
             if (!IsBlank(c)) {
@@ -94,49 +136,19 @@ public:
 
 private:
     std::optional<long long> Raw() {
-        const std::optional<std::string_view> line = Text();
+        const std::optional<std::string_view> line = lines_.Next();
         return line ? ParseInt(*line) : std::nullopt;
     }
-    std::vector<std::string_view> lines_;
-    std::size_t next_ = 0;
+    TextLines lines_;
 };
 
 }  // namespace
 
 std::string FormatConfiguration(const ConfigurationData& data) {
-    const CocktailTable& cocktailTable = data.cocktails;
-    const Options& options = data.options;
-    const TransportButtons& buttons = data.buttons;
-    std::string out;
-    out.reserve(4096);
-    AppendText(out, data.MusicFolder);
-    AppendInt(out, cocktailTable.RepeatLimit);
-    AppendInt(out, cocktailTable.CurrentCocktail);
-    for (const Cocktail& c : cocktailTable.cocktails) {
-        AppendText(out, c.name);
-        for (const Ingredient& in : c.ingredients) {
-            AppendInt(out, in.sourceKind);
-            AppendInt(out, in.folder);
-            AppendInt(out, in.parts);
-        }
-    }
-    AppendBool(out, options.chkShowSplash);
-    AppendBool(out, options.chkShowAnimat);
-    AppendBool(out, options.chkMusicFileTimeRem);
-    AppendBool(out, options.chkAutoMixTimeRem);
-    AppendBool(out, options.chkAlwaysOnTop);
-    out += options.reservedByte;
-    out += "\r\n";
-    AppendBool(out, options.chkAutoStartOfPlaying);
-    AppendInt(out, options.RadioGroup1);
-    AppendInt(out, options.RadioGroup2);
-    AppendBool(out, buttons.Repeat);
-    AppendBool(out, buttons.Shuffle);
-    AppendBool(out, buttons.Mix_OFF);
-    AppendBool(out, buttons.UP);
-    AppendBool(out, buttons.Play);
-    AppendBool(out, options.CheckBox1);
-    return out;
+    FieldWriter writer;
+    writer.out.reserve(4096);
+    EachField(data, writer);
+    return std::move(writer.out);
 }
 
 bool SaveConfiguration(const std::string& path, const ConfigurationData& data) {
@@ -155,50 +167,15 @@ std::optional<ConfigurationData> LoadConfiguration(const std::string& path, cons
 ConfigurationData ParseConfiguration(std::string_view content, const ConfigurationData& current,
                                      std::int32_t folderCount) {
     // Whatever the file cannot tell keeps its first-run value.
-    CocktailTable table;
-    table.SetFirstRunValues(folderCount);
-    Options o = current.options;
-    SetOptionsToFirstRun(o);
-    TransportButtons b = current.buttons;
-    SetButtonsToFirstRun(b);
-    std::string musicFolder = current.MusicFolder;
+    ConfigurationData d{current.MusicFolder, CocktailTable{}, current.options, current.buttons};
+    d.cocktails.SetFirstRunValues(folderCount);
+    SetOptionsToFirstRun(d.options);
+    SetButtonsToFirstRun(d.buttons);
 
-    FieldReader r(SplitLines(content, kLines));
-    if (const auto line = r.Text()) {
-        musicFolder.assign(*line);
-        if (!musicFolder.empty() && musicFolder.back() != NodeTable::kSeparator)
-            musicFolder += NodeTable::kSeparator;
-    }
-    r.Int(table.RepeatLimit, 0, 255, true, 3);
-    r.Int(table.CurrentCocktail, 0, CocktailTable::kCount - 1, true, 0);
-    for (Cocktail& c : table.cocktails) {
-        if (const auto line = r.Text()) c.name.assign(*line);
-        for (Ingredient& in : c.ingredients) {
-            r.Int(in.sourceKind, 0, static_cast<int>(IngredientKind::Year), false,
-                  static_cast<int>(IngredientKind::Folder));
-            r.Int32(in.folder);  // checked against FolderCount where it is used
-            r.Int(in.parts, 0, 10, true, 1);
-        }
-    }
-    r.Bool(o.chkShowSplash);
-    r.Bool(o.chkShowAnimat);
-    r.Bool(o.chkMusicFileTimeRem);
-    r.Bool(o.chkAutoMixTimeRem);
-    r.Bool(o.chkAlwaysOnTop);
-    r.Char(o.reservedByte);
-    r.Bool(o.chkAutoStartOfPlaying);
-    // A choice outside its list falls back to its first-run item (never to "Shut down").
-    r.Int(o.RadioGroup1, suClearPlaylist, suLoadCocktail, false, suContinueSession);
-    r.Int(o.RadioGroup2, epLoadCocktail, epShutDown, false, epLoadCocktail);
-    r.Bool(b.Repeat);
-    r.Bool(b.Shuffle);
-    r.Bool(b.Mix_OFF);
-    r.Bool(b.UP);
-    r.Bool(b.Play);
-    r.Bool(o.CheckBox1);
-
-    o.Edit1 = musicFolder;
-    return ConfigurationData{musicFolder, table, o, b};
+    FieldReader reader(content);
+    EachField(d, reader);
+    d.options.Edit1 = d.MusicFolder;
+    return d;
 }
 
 }  // namespace quendo

@@ -43,15 +43,16 @@ bool WriteAll(int fd, std::string_view content) {
     return true;
 }
 
-std::string FolderOf(const std::string& file) {
-    const std::size_t slash = file.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+// The folder to open for a file: its folder, or the working folder for a bare name.
+std::string FolderToOpen(const std::string& file) {
+    std::string folder = FolderOfPath(file);
+    return folder.empty() ? "." : folder;
 }
 
 // The rename is only on disk once its folder is; without this a power cut soon after a save can
 // bring the old file back, or none.
 void SyncFolder(const std::string& file) {
-    const int fd = ::open(FolderOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(FolderToOpen(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     static_cast<void>(::fsync(fd));
     ::close(fd);
@@ -63,7 +64,7 @@ void SyncFolder(const std::string& file) {
 void RemoveLeftovers(const std::string& target) {
     const std::size_t slash = target.rfind('/');
     const std::string prefix = target.substr(slash == std::string::npos ? 0 : slash + 1) + ".tmp";
-    DIR* dir = ::opendir(FolderOf(target).c_str());
+    DIR* dir = ::opendir(FolderToOpen(target).c_str());
     if (!dir) return;
     while (const dirent* e = ::readdir(dir)) {
         const std::string_view name = e->d_name;
@@ -78,6 +79,13 @@ void RemoveLeftovers(const std::string& target) {
 }
 
 }  // namespace
+
+std::string FolderOfPath(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {};
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
 
 bool WriteFileAtomically(const std::string& path, std::string_view content) {
     const std::string target = FollowLinks(path);

@@ -14,6 +14,9 @@ namespace quendo {
 // behind are removed by the next save that succeeds.
 bool WriteFileAtomically(const std::string& path, std::string_view content);
 
+// The folder part of a path, no trailing '/' except for the root; "" when there is none.
+std::string FolderOfPath(const std::string& path);
+
 // Reads a whole file; false when it cannot be opened. At most maxBytes are read.
 bool ReadWholeFile(const std::string& path, std::string& content, std::size_t maxBytes);
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "library/SafeFile.h"
 #include "model/ProgramFiles.h"
 
 namespace quendo {
@@ -18,13 +19,6 @@ std::string RunningExecutablePath() {
         buffer.resize(buffer.size() * 2);  // a longer path than the buffer: try again
     }
     return {};
-}
-
-std::string FolderOfPath(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return {};
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
 }
 
 std::string MusicFolderFromChoice(const std::string& chosen) {
@@ -115,11 +109,7 @@ void StartupSequence::RunStartupSequence() {
     p_.display.Label6 = "Folders = " + std::to_string(p_.nodes.FolderCount());
     p_.display.Label7 = "Files = " + std::to_string(p_.nodes.FileCount());
 
-    if (p_.buttons.Repeat) {
-        p_.display.ShuffleEnabled = true;
-        p_.display.RepeatCaptionColour = Colour::Green;
-    }
-    if (p_.buttons.Shuffle) p_.display.ShuffleCaptionColour = Colour::Green;
+    ShowRepeatAndShuffle(p_.buttons, p_.display);
 
     if (p_.options.chkShowSplash) screens.StartSlideOut();
     else screens.CloseSplash();

@@ -15,9 +15,6 @@ namespace quendo {
 // The running executable's path from /proc/self/exe; "" when it cannot be read.
 std::string RunningExecutablePath();
 
-// The folder part of a path, no trailing '/' except for the root; "" when there is none.
-std::string FolderOfPath(const std::string& path);
-
 // A chosen folder as MusicFolder: ends with '/', the root stays "/".
 std::string MusicFolderFromChoice(const std::string& chosen);
 

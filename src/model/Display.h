@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "model/Options.h"
+
 namespace quendo {
 
 enum class Colour { WindowText, Green, Aqua, Yellow };
@@ -27,6 +29,14 @@ struct MainDisplay {
     std::vector<std::string> ComboBox1Items;
     int ComboBox1ItemIndex = -1;
 };
+
+// The one rule for what the strip shows of Repeat and Shuffle: Shuffle takes presses only while
+// Repeat is down, and the caption of a button that is down is green.
+inline void ShowRepeatAndShuffle(const TransportButtons& b, MainDisplay& d) {
+    d.ShuffleEnabled = b.Repeat;
+    d.RepeatCaptionColour = b.Repeat ? Colour::Green : Colour::WindowText;
+    d.ShuffleCaptionColour = b.Shuffle ? Colour::Green : Colour::WindowText;
+}
 
 // State the core sets on the other forms.
 struct EditorDisplay {

@@ -169,18 +169,11 @@ void DeckEngine::Mix_OFFClick() {
 }
 
 void DeckEngine::RepeatClick() {
-    if (p_.buttons.Repeat) {
-        p_.display.ShuffleEnabled = true;
-        p_.display.RepeatCaptionColour = Colour::Green;
-    } else {
-        p_.buttons.Shuffle = false;
-        p_.display.ShuffleEnabled = false;
-        p_.display.RepeatCaptionColour = Colour::WindowText;
-        p_.display.ShuffleCaptionColour = Colour::WindowText;
-    }
+    if (!p_.buttons.Repeat) p_.buttons.Shuffle = false;
+    ShowRepeatAndShuffle(p_.buttons, p_.display);
 }
 
-void DeckEngine::ShuffleClick() { p_.display.ShuffleCaptionColour = p_.buttons.Shuffle ? Colour::Green : Colour::WindowText; }
+void DeckEngine::ShuffleClick() { ShowRepeatAndShuffle(p_.buttons, p_.display); }
 
 
 void DeckEngine::Label1Seek(int x, int labelWidth) {

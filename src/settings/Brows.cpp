@@ -33,7 +33,8 @@ protected:
 
 }  // namespace
 
-TBrowse::TBrowse(Core& c, QWidget* parent) : QDialog(parent), core(c) {
+TBrowse::TBrowse(Core& c, QWidget* parent, std::string mounts)
+    : QDialog(parent), core(c), mounts_(std::move(mounts)) {
     setObjectName(QStringLiteral("Browse"));
     setWindowTitle(QStringLiteral("Select a directory with your musical files..."));
     // No buttons in the title bar: the dialog ends through OK or Cancel only.
@@ -117,7 +118,7 @@ void TBrowse::hideEvent(QHideEvent* e) {
 }
 
 void TBrowse::FillDrives() {
-    std::ifstream in(mountTable, std::ios::binary);
+    std::ifstream in(mounts_, std::ios::binary);
     std::ostringstream table;
     table << in.rdbuf();
     drives_.clear();

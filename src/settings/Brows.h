@@ -16,7 +16,8 @@ namespace quendo {
 // The directory chooser of a first run: drives, folders, the current folder, OK and Cancel.
 class TBrowse : public QDialog {
 public:
-    explicit TBrowse(Core& core, QWidget* parent = nullptr);
+    // The drive list is read from `mounts`, a file laid out as /proc/self/mounts.
+    explicit TBrowse(Core& core, QWidget* parent = nullptr, std::string mounts = "/proc/self/mounts");
 
     Core& core;
     QComboBox* DriveComboBox1;
@@ -39,13 +40,11 @@ public:
     void DriveComboBox1Change(int index);
     void DirectoryListBox1DblClick(QTreeWidgetItem* item);
 
-    // The mount table the drive list is read from (tests point it elsewhere).
-    std::string mountTable = "/proc/self/mounts";
-
 protected:
     void hideEvent(QHideEvent*) override;
 
 private:
+    std::string mounts_;
     void FillDrives();
     void FillFolders();
     std::vector<std::string> drives_;

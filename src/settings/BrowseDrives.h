@@ -7,7 +7,7 @@ namespace quendo {
 
 // The directory chooser's drive list: the mount points of real file systems in the order of
 // the mount table (as /proc/self/mounts gives it), the root first, each once.
-std::vector<std::string> MountedFileSystems(std::string_view mountTable);
+std::vector<std::string> MountedFileSystems(std::string_view mounts);
 
 // The folder the chooser opens in: the user's music folder if it exists, else the demo
 // library beside the executable, else home (else the root).

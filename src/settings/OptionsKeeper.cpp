@@ -13,11 +13,8 @@ void OptionsKeeper::BitBtn2Click() {
     if (p_.owner.LoadConfiguration()) {
         // The buttons were set without their click actions; what the strip shows follows their
         // states as it does at start-up, in both directions.
-        const TransportButtons& b = p_.buttons;
-        p_.display.ShuffleEnabled = b.Repeat;
-        p_.display.RepeatCaptionColour = b.Repeat ? Colour::Green : Colour::WindowText;
-        p_.display.ShuffleCaptionColour = b.Shuffle ? Colour::Green : Colour::WindowText;
-        if (b.Mix_OFF != mixOffBefore) p_.owner.MixOffRestored();
+        ShowRepeatAndShuffle(p_.buttons, p_.display);
+        if (p_.buttons.Mix_OFF != mixOffBefore) p_.owner.MixOffRestored();
         // Names, the current cocktail and its folders may all have been put back.
         p_.owner.CocktailsRestored();
     }

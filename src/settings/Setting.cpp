@@ -3,8 +3,10 @@
 #include <QKeyEvent>
 #include <QRadioButton>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include "platform/qt/FitText.h"
 #include "platform/qt/FixedWindow.h"
 #include "platform/qt/QtPlatform.h"
 
@@ -84,10 +86,7 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, kOwnedWindow), 
     Label1->move(16, 12);
     // The caption was drawn for a narrower font than most: it must end before "To change...".
     const int room = 240 - 16 - 4;
-    for (QFont f = Label1->font(); f.pixelSize() > 8 && QFontMetrics(f).horizontalAdvance(Label1->text()) > room;) {
-        f.setPixelSize(f.pixelSize() - 1);
-        Label1->setFont(f);
-    }
+    FitTextToWidth(Label1, Label1->text(), room);
     Label1->adjustSize();
     Button2 = new QPushButton(QStringLiteral("To change..."), Panel1);
     Button2->setObjectName("Button2");
@@ -157,7 +156,7 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, kOwnedWindow), 
     connect(RadioGroup2Items, &QButtonGroup::idClicked, this,
             [this](int id) { Act([this, id] { core.options.RadioGroup2 = id; }); });
     connect(ComboBox5, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (!rendering_ && index >= 0) core.options.ComboBox5 = index;
+        if (index >= 0) core.options.ComboBox5 = index;
     });
     // Nothing reads what is typed; it is kept only so that the form shows it again.
     connect(Edit1, &QLineEdit::textEdited, this,
@@ -177,7 +176,8 @@ void TSettings::Act(F&& f) {
 }
 
 void TSettings::Render() {
-    rendering_ = true;
+    // clicked() never comes from setChecked; the language list reports its index as it is set.
+    const QSignalBlocker quiet(ComboBox5);
     const Options& o = core.options;
     const QString folder = QString::fromStdString(o.Edit1);
     if (Edit1->text() != folder) Edit1->setText(folder);
@@ -190,7 +190,6 @@ void TSettings::Render() {
     ComboBox5->setCurrentIndex(o.ComboBox5 >= 0 && o.ComboBox5 < ComboBox5->count() ? o.ComboBox5 : 0);
     CheckItem(RadioGroup1Items, o.RadioGroup1);
     CheckItem(RadioGroup2Items, o.RadioGroup2);
-    rendering_ = false;
 }
 
 void TSettings::ShowSettings() {

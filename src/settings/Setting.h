@@ -69,7 +69,6 @@ protected:
 private:
     template <class F>
     void Act(F&& f);
-    bool rendering_ = false;
 };
 
 }  // namespace quendo

@@ -9,6 +9,7 @@
 #include <QStyle>
 
 #include "platform/qt/FixedWindow.h"
+#include "platform/qt/FitText.h"
 
 namespace quendo {
 namespace {
@@ -34,15 +35,6 @@ QPushButton* MakeButton(QWidget* parent, const char* name, QStyle::StandardPixma
     b->setObjectName(QString::fromLatin1(name));
     b->setGeometry(geometry);
     return b;
-}
-
-// The layout was drawn for a narrow 8 point font; a wider default font gets smaller until the
-// text fits, rather than being cut off or wrapped.
-template <class Fits>
-void ShrinkToFit(QWidget* w, Fits fits) {
-    QFont f = w->font();
-    while (f.pixelSize() > 8 && !fits(f)) f.setPixelSize(f.pixelSize() - 1);
-    w->setFont(f);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <deque>
 #include <filesystem>
 
+#include "library/SafeFile.h"
 #include "library/StartupSequence.h"
 #include "support/Fakes.h"
 

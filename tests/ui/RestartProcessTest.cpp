@@ -1,13 +1,21 @@
+#include <QApplication>
 #include <QElapsedTimer>
-#include <QProcess>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
+#include "app/Application.h"
+#include "settings/Setting.h"
 #include "support/Fakes.h"
 
 using namespace quendo;
@@ -30,72 +38,78 @@ std::vector<pid_t> RunningCopies(const std::string& program) {
     return pids;
 }
 
-// "To change..." answered with OK, for real: the program closes, its files go, and a new
-// process of the same executable starts into its first run (it opens the directory chooser).
-TEST(RestartProcess, TheNewInstanceGoesThroughTheFirstRun) {
-    TempDir program, music;
-    music.WriteFile("Rock/a.mp3", "");
+std::vector<pid_t> WaitForCopies(const std::string& program, bool running) {
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<pid_t> copies = RunningCopies(program);
+    while (copies.empty() == running && clock.elapsed() < 20000) {
+        QThread::msleep(50);
+        copies = RunningCopies(program);
+    }
+    return copies;
+}
+
+std::string CommandLine(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Kills what is left of the copies when the test ends, however it ends.
+struct KillCopies {
+    std::string program;
+    ~KillCopies() {
+        for (pid_t pid : RunningCopies(program)) ::kill(pid, SIGKILL);
+    }
+};
+
+// "To change..." answered with OK, for real: both files go and a new process
+// of the program starts; with no files beside it, it waits in its first run until it is ended.
+TEST(RestartProcess, ToChangeAnsweredOkStartsTheProgramAgainWithoutItsFiles) {
+    TempDir program;
     const std::string exe = program / "quendo";
     fs::copy_file(QUENDO_PROGRAM, exe);
     fs::permissions(exe, fs::perms::owner_all, fs::perm_options::add);
+    const KillCopies killer{exe};
 
-    {
-        FakeWorld w;
-        Core& c = *w.core;
-        c.nodes.ProgramFolder = program.path();
-        c.nodes.MusicFolder = music.path() + "/";
-        c.SetFirstRunValues(1);
-        c.options.chkShowSplash = false;  // no slide to wait for
-        c.options.CheckBox1 = true;       // no welcome dialog
-        ASSERT_TRUE(c.SaveConfiguration());
-    }
+    Application app(exe);
+    Core& c = app.core();
+    c.nodes.ProgramFolder = program.path();
+    c.SetFirstRunValues(1);
+    ASSERT_TRUE(c.SaveConfiguration());
+    ASSERT_TRUE(c.playlist.SavePlaylist());
+    c.MenuCommand(cmSettings);
+    auto* form = static_cast<TSettings*>(app.Forms()[2]);
+    ASSERT_TRUE(form->isVisible());
 
-    const std::string marker = program / "marker";
-    QProcess old;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("SDL_AUDIODRIVER", "dummy");
-    env.insert("QUENDO_RESTART_MARKER", QString::fromStdString(marker));
-    old.setProcessEnvironment(env);
-    old.setStandardOutputFile(QString::fromStdString(program / "output"));
-    old.setStandardErrorFile(QString::fromStdString(program / "output"), QIODevice::Append);
-    old.start(QString::fromStdString(exe), {});
-    ASSERT_TRUE(old.waitForStarted(10000));
-    const bool ended = old.waitForFinished(30000);
-    if (!ended) old.kill();
-    ASSERT_TRUE(ended) << program.ReadFile("output");
-    EXPECT_EQ(old.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(old.exitCode(), 0);
+    QString question;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        question = box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+    answer.start(10);
+    QTest::mouseClick(form->Button2, Qt::LeftButton);
+    answer.stop();
+    EXPECT_EQ(question, "For continuation is necessary restart of the application. To continue?");
 
-    // The new instance reports its chooser; it waits there for a folder that nobody gives.
-    std::string line;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 20000) {
-        std::ifstream in(marker);
-        if (std::getline(in, line) && !line.empty()) break;
-        QThread::msleep(50);
-    }
-    const std::vector<pid_t> copies = RunningCopies(exe);
-    const pid_t next = line.rfind("chooser ", 0) == 0 ? std::stoi(line.substr(8)) : 0;
-    // A termination signal (a logout) ends it in its chooser.
-    auto running = [&] {
-        const std::vector<pid_t> now = RunningCopies(exe);
-        return std::find(now.begin(), now.end(), next) != now.end();
-    };
-    if (next > 0) ::kill(next, SIGTERM);
-    clock.restart();
-    while (next > 0 && running() && clock.elapsed() < 10000) QThread::msleep(50);
-    const bool signalEnded = next > 0 && !running();
-    for (pid_t pid : RunningCopies(exe)) ::kill(pid, SIGKILL);
-
-    ASSERT_GT(next, 0) << program.ReadFile("output");
-    EXPECT_NE(next, static_cast<pid_t>(old.processId()));
-    EXPECT_NE(std::find(copies.begin(), copies.end(), next), copies.end());
-    EXPECT_TRUE(signalEnded);
+    const std::vector<pid_t> copies = WaitForCopies(exe, true);
+    ASSERT_EQ(copies.size(), 1u);
+    const pid_t next = copies.front();
+    EXPECT_NE(next, ::getpid());
+    EXPECT_EQ(CommandLine(next), exe + '\0' + "-new" + '\0');
     std::error_code ec;
     EXPECT_FALSE(fs::exists(program / "qnd.cfg", ec));
     EXPECT_FALSE(fs::exists(program / "qnd.m3u", ec));
+    // It is still there a moment later: the start-up did not fail.
+    QThread::msleep(1000);
+    EXPECT_EQ(RunningCopies(exe), copies);
+    EXPECT_FALSE(fs::exists(program / "qnd.cfg", ec));
+
+    // A termination signal (a logout) ends it in its first run.
+    ::kill(next, SIGTERM);
+    EXPECT_TRUE(WaitForCopies(exe, false).empty());
 }
 
 }  // namespace

@@ -155,14 +155,13 @@ class BrowseUi : public ::testing::Test {
 protected:
     FakeWorld w;
     Core& c = *w.core;
-    TBrowse browse{c};
     TempDir d;
+    TBrowse browse{c, nullptr, d / "mounts"};
 
     BrowseUi() {
         // The temporary folder stands for a mounted disk beside the root.
         d.WriteFile("mounts", "/dev/sda1 / ext4 rw 0 0\nproc /proc proc rw 0 0\n/dev/sdb1 " + d.path() +
                                   " vfat rw 0 0\n/dev/sda1 " + d.path() + "/mounts ext4 rw 0 0\n");  // a file mounted over a file
-        browse.mountTable = d / "mounts";
         for (const char* f : {"Music/gamma/x", "Music/Alpha/x", "Music/beta/x", "Music/.cache/x"})
             d.WriteFile(f, "");
     }

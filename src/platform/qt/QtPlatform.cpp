@@ -1,7 +1,6 @@
 #include "platform/qt/QtPlatform.h"
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -19,7 +18,7 @@ bool QtShell::Open(const std::string& target) {
 }
 
 void QtShell::RestartProgram() {
-    QProcess::startDetached(QCoreApplication::applicationFilePath(), {QStringLiteral("-new")});
+    QProcess::startDetached(program_, {QStringLiteral("-new")});
 }
 
 namespace {

@@ -1,17 +1,25 @@
 #pragma once
+#include <utility>
+
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <QWidget>
 
 #include "model/Platform.h"
 
 namespace quendo {
 
-// Web addresses and local files through the desktop's handlers; restart through QProcess.
+// Web addresses and local files through the desktop's handlers; a restart starts `program`, the
+// executable given at construction, through QProcess.
 class QtShell : public Shell {
 public:
+    explicit QtShell(QString program) : program_(std::move(program)) {}
     bool Open(const std::string& target) override;
     void RestartProgram() override;
+
+private:
+    QString program_;
 };
 
 // QMessageBox, placed at the screen's top-left corner or centred.
