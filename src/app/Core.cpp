@@ -11,7 +11,7 @@ Core::Core(PlatformServices services, CoreForms& forms)
     : platform(services),
       playlist(nodes, platform.probe, display, *this),
       deck({playlist, nodes, envelope, options, buttons, display, platform.deck1, platform.deck2, platform.random,
-            *this}),
+            *this, autoMix, platform.analysis}),
       cocktails(nodes, playlist, platform.random, display, editor, *this),
       commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, forms}),
       startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell, forms, *this}),
