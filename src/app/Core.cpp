@@ -3,6 +3,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "library/AutoMixSettings.h"
 #include "model/ProgramFiles.h"
 
 namespace quendo {
@@ -136,6 +137,7 @@ void Core::SetFirstRunValues(std::int32_t folderCount) {
 }
 
 std::string Core::ConfigurationFilePath() const { return BesideExecutable(nodes.ProgramFolder, kConfigurationFileName); }
+std::string Core::AutoMixSettingsFilePath() const { return BesideExecutable(nodes.ProgramFolder, kAutoMixFileName); }
 
 ConfigurationData Core::Configuration() const { return {nodes.MusicFolder, cocktails.Table(), options, buttons}; }
 
@@ -144,10 +146,14 @@ bool Core::SaveConfiguration() {
         platform.dialogs.Message("Error 0003");
         return false;
     }
+    // The automix settings have a file of their own; losing it costs only those.
+    if (!SaveAutoMixSettings(AutoMixSettingsFilePath(), autoMix))
+        platform.dialogs.Message("The automix settings file \"automix.cfg\" could not be written.", MsgIcon::Error);
     return true;
 }
 
 bool Core::LoadConfiguration() {
+    autoMix = LoadAutoMixSettings(AutoMixSettingsFilePath());
     const std::int32_t folders = nodes.FolderCount() > 0 ? nodes.FolderCount() : NodeTable::kFolderSlots;
     std::optional<ConfigurationData> data = quendo::LoadConfiguration(ConfigurationFilePath(), Configuration(), folders);
     if (!data) {

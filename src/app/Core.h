@@ -99,6 +99,7 @@ public:
     bool LoadConfiguration() override;  // "Error 0002" and false when it cannot be read
     void SetFirstRunValues(std::int32_t folderCount) override;
     std::string ConfigurationFilePath() const;
+    std::string AutoMixSettingsFilePath() const;  // beside it, read and written with it
 
     // ---- the main window's handlers ----
     void UPClick() { deck.UPClick(); }
