@@ -43,6 +43,7 @@ class NoDeck : public PlaylistDeck {
 public:
     bool isMixing() const override { return false; }
     void StartHeadTrack() override {}
+    void HeadChanged() override {}
 };
 
 NodeTable& Library() {

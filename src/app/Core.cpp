@@ -3,6 +3,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "library/AutoMixSettings.h"
 #include "model/ProgramFiles.h"
 
 namespace quendo {
@@ -11,7 +12,7 @@ Core::Core(PlatformServices services, CoreForms& forms)
     : platform(services),
       playlist(nodes, platform.probe, display, *this),
       deck({playlist, nodes, envelope, options, buttons, display, platform.deck1, platform.deck2, platform.random,
-            *this}),
+            *this, autoMix, platform.analysis}),
       cocktails(nodes, playlist, platform.random, display, editor, *this),
       commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, platform.dialogs, forms}),
       startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell, forms, *this}),
@@ -139,6 +140,7 @@ void Core::SetFirstRunValues(std::int32_t folderCount) {
 }
 
 std::string Core::ConfigurationFilePath() const { return BesideExecutable(nodes.ProgramFolder, kConfigurationFileName); }
+std::string Core::AutoMixSettingsFilePath() const { return BesideExecutable(nodes.ProgramFolder, kAutoMixFileName); }
 
 ConfigurationData Core::Configuration() const { return {nodes.MusicFolder, cocktails.Table(), options, buttons}; }
 
@@ -147,10 +149,14 @@ bool Core::SaveConfiguration() {
         platform.dialogs.Message("Error 0003");
         return false;
     }
+    // The automix settings have a file of their own; losing it costs only those.
+    if (!SaveAutoMixSettings(AutoMixSettingsFilePath(), autoMix))
+        platform.dialogs.Message("The automix settings file \"automix.cfg\" could not be written.", MsgIcon::Error);
     return true;
 }
 
 bool Core::LoadConfiguration() {
+    autoMix = LoadAutoMixSettings(AutoMixSettingsFilePath());
     const std::int32_t folders = nodes.FolderCount() > 0 ? nodes.FolderCount() : NodeTable::kFolderSlots;
     std::optional<ConfigurationData> data = quendo::LoadConfiguration(ConfigurationFilePath(), Configuration(), folders);
     if (!data) {

@@ -15,7 +15,9 @@
 #include "playback/EnvelopeEditor.h"
 #include "model/MixEnvelope.h"
 #include "model/Platform.h"
+#include "model/AutoMixOptions.h"
 #include "model/Options.h"
+#include "model/TrackFacts.h"
 #include "settings/OptionsKeeper.h"
 
 namespace quendo {
@@ -28,6 +30,7 @@ struct PlatformServices {
     PowerOff& powerOff;
     Dialogs& dialogs;
     Random& random;
+    TrackAnalysis* analysis = nullptr;  // none: the automix goes by the files' lengths alone
 };
 
 // What the core needs of the forms: those the menu commands open, the start-up's splash screen
@@ -63,6 +66,7 @@ public:
     NodeTable nodes;  // also MusicFolder and ProgramFolder
     MixEnvelope envelope;
     Options options;
+    AutoMixOptions autoMix;  // kept in a file of its own beside the configuration
     TransportButtons buttons;
     MainDisplay display;
     EditorDisplay editor;
@@ -95,6 +99,7 @@ public:
     bool LoadConfiguration() override;  // "Error 0002" and false when it cannot be read
     void SetFirstRunValues(std::int32_t folderCount) override;
     std::string ConfigurationFilePath() const;
+    std::string AutoMixSettingsFilePath() const;  // beside it, read and written with it
 
     // ---- the main window's handlers ----
     void UPClick() { deck.UPClick(); }
@@ -116,6 +121,7 @@ private:
     // What the playlist asks of the deck engine, passed on.
     bool isMixing() const override { return deck.isMixing(); }
     void StartHeadTrack() override { deck.StartHeadTrack(); }
+    void HeadChanged() override { deck.WantAhead(); }
     // What the deck engine asks of the window: the end-of-playlist choices and a mix running.
     void MakeCocktail() override;
     void CloseProgram() override;

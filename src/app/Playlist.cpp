@@ -43,6 +43,7 @@ void Playlist::Insert(int pos, std::string text, std::int32_t file) {
     texts_.insert(texts_.begin() + pos, std::move(text));
     files_.insert(files_.begin() + pos, file);
     selected_.insert(selected_.begin() + pos, 0);
+    if (pos <= 1) deck_.HeadChanged();
 }
 
 void Playlist::Erase(int pos) {
@@ -50,6 +51,7 @@ void Playlist::Erase(int pos) {
     texts_.erase(texts_.begin() + pos);
     files_.erase(files_.begin() + pos);
     selected_.erase(selected_.begin() + pos);
+    if (pos <= 1) deck_.HeadChanged();
 }
 
 void Playlist::MoveHeadToEnd() {

@@ -13,12 +13,14 @@
 
 namespace quendo {
 
-// What the playlist needs of the deck engine: whether the head entry is being mixed in, and the
-// start of the head track when an add fills an empty playlist.
+// What the playlist needs of the deck engine: whether the head entry is being mixed in, the
+// start of the head track when an add fills an empty playlist, and word that the head or the
+// entry after it may be another file now.
 class PlaylistDeck {
 public:
     virtual bool isMixing() const = 0;
     virtual void StartHeadTrack() = 0;
+    virtual void HeadChanged() = 0;
 
 protected:
     ~PlaylistDeck() = default;
@@ -35,13 +37,16 @@ public:
     int Count() const override { return static_cast<int>(files_.size()); }
     bool Empty() const override { return files_.empty(); }
     std::int32_t Head() const override { return files_.empty() ? -1 : files_.front(); }
+    std::int32_t At(int index) const override {
+        return index >= 0 && index < Count() ? files_[static_cast<std::size_t>(index)] : -1;
+    }
 
     bool Selected(int i) const { return i >= 0 && i < Count() && selected_[static_cast<std::size_t>(i)]; }
     int FirstSelected() const;  // -1 when nothing is selected
     void SetSelected(int i, bool on);
 
     // The track that left the list when it started and still plays; written first to the file.
-    std::int32_t takenOffNodeId() const { return takenOff_; }
+    std::int32_t takenOffNodeId() const override { return takenOff_; }
     void SetTakenOff(std::int32_t file) override { takenOff_ = file; }
 
     void AddToPlaylist(std::int32_t k) override;

@@ -22,6 +22,9 @@ public:
     virtual void SetVolume(int volume) = 0;
     // -10000 full left .. 10000 full right.
     virtual void SetBalance(int balance) = 0;
+    // The track's own gain in dB, heard before the volume and balance, which keep their meaning.
+    // A player that cannot apply it plays the file as it is.
+    virtual void SetTrackGain(double /*db*/) {}
     // 1 paused, 2 playing, anything else otherwise.
     virtual int PlayState() = 0;
     virtual void Play() = 0;

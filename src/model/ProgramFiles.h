@@ -6,6 +6,8 @@ namespace quendo {
 // The files the program keeps beside its executable.
 inline constexpr const char* kConfigurationFileName = "qnd.cfg";
 inline constexpr const char* kPlaylistFileName = "qnd.m3u";
+// The automix settings the configuration file has no place for, one key=value a line.
+inline constexpr const char* kAutoMixFileName = "automix.cfg";
 inline constexpr const char* kHelpFileName = "Quendo.html";
 
 // `name` in the program's folder; the bare name while the folder is unknown.

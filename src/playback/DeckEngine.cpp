@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 #include "playback/DeckEngine.h"
 
@@ -54,6 +55,83 @@ void DeckEngine::RefillIfRunningOut() {
     if (p_.playlist.Count() <= 1 && p_.options.RadioGroup2 == epLoadCocktail) p_.owner.MakeCocktail();
 }
 
+// ---- what the analysis tells the automix ----
+//
+// Facts that are not known yet count as no facts: nothing ever waits for the analysis.
+
+std::optional<TrackFacts> DeckEngine::FactsOf(const std::string& path) const {
+    if (!p_.analysis || path.empty()) return std::nullopt;
+    return p_.analysis->Facts(path);
+}
+
+void DeckEngine::WantAhead() {
+    if (!p_.analysis) return;
+    if (!currentPath_.empty()) p_.analysis->Want(currentPath_);
+    for (int i = 0; i < 2; ++i)
+        if (const std::int32_t file = p_.playlist.At(i); p_.nodes.IsFile(file)) p_.analysis->Want(PathOf(file));
+}
+
+// The gain that brings the track to the target loudness, lowered where its peak would pass -1 dBFS.
+double DeckEngine::TrackGainFor(const std::optional<TrackFacts>& facts) const {
+    if (!p_.autoMix.matchLoudness || !facts || !facts->audible) return 0;
+    const double gain = std::min(p_.autoMix.targetLufs - facts->integratedLufs, -1.0 - facts->peakDbfs);
+    return std::isfinite(gain) ? gain : 0;
+}
+
+// Opens a file on a deck at its own gain, from its first sound when that is known and wanted.
+// The gain is set first, so that the ramp to it is over before the new file is heard.
+std::optional<TrackFacts> DeckEngine::LoadTrack(MediaPlayer& deck, const std::string& path) {
+    std::optional<TrackFacts> facts = FactsOf(path);
+    deck.SetTrackGain(TrackGainFor(facts));
+    deck.SetFileName(path);
+    if (p_.autoMix.skipSilenceAtStart && facts && facts->audible && facts->firstSound > 0)
+        deck.SetCurrentPosition(facts->firstSound);
+    return facts;
+}
+
+// Where the lead of the next mix counts back from, in whole seconds of the current track: its
+// last sound when that is known and wanted, else the file's end.
+std::int64_t DeckEngine::MixEnd() {
+    if (!p_.autoMix.mixAtLastSound || !p_.analysis) return trackLength_;
+    if (!currentFacts_) currentFacts_ = FactsOf(currentPath_);
+    if (!currentFacts_) return trackLength_;
+    const std::int64_t last = currentFacts_->audible ? std::max(0, TruncatedSeconds(currentFacts_->lastSound)) : 0;
+    return std::min<std::int64_t>(trackLength_, last);
+}
+
+bool DeckEngine::KnownSilent(std::int32_t file) const {
+    if (!p_.analysis || !p_.autoMix.skipSilenceAtStart || !p_.nodes.IsFile(file)) return false;
+    const std::optional<TrackFacts> facts = FactsOf(PathOf(file));
+    return facts && !facts->audible;
+}
+
+// Entries known to hold no sound leave the head as if they had been played. True when only such
+// entries are left (or the list is empty of them and nothing else): then nothing is to start.
+bool DeckEngine::SkipSilentHeads() {
+    if (!HeadIsSilent()) return false;
+    // The track that plays on is still the one taken off.
+    const std::int32_t playing = p_.playlist.takenOffNodeId();
+    SkipSilentRound();
+    if (p_.playlist.Empty()) {
+        // Emptied of silence, the playlist is refilled as one emptied by play.
+        RefillIfRunningOut();
+        SkipSilentRound();
+    }
+    p_.playlist.SetTakenOff(playing);
+    return HeadIsSilent();
+}
+
+// Entries taken off leave, so the list ends; entries rotated come round again, so one round
+// finds one with sound, and a list of nothing but silence is left after a round as it was.
+// Shuffle draws the next head at random: it gets more rounds when there is sound to find.
+void DeckEngine::SkipSilentRound() {
+    const int n = p_.playlist.Count();
+    bool somethingToHear = false;
+    for (int i = 0; i < n && !somethingToHear; ++i) somethingToHear = !KnownSilent(p_.playlist.At(i));
+    const int rounds = somethingToHear && p_.buttons.Shuffle ? 64 : 1;
+    for (int k = 0; k < rounds * n && HeadIsSilent(); ++k) AdvancePlaylist();
+}
+
 void DeckEngine::DeckReachedEnd(Deck deck) {
     if (deck != currentDeck_) {
         // The outgoing deck plays out after a mix and its end means nothing. An incoming track
@@ -73,6 +151,7 @@ void DeckEngine::StartHeadTrack() {
     if (p_.playlist.Empty() || !p_.buttons.UP) return;
     // The current deck is the outgoing one of a running mix; the mix takes the head itself.
     if (isMixing()) return;
+    if (SkipSilentHeads() || p_.playlist.Empty()) return;
 
     SetGaugeProgress(0);
     MediaPlayer& deck = CurrentPlayer();
@@ -83,7 +162,8 @@ void DeckEngine::StartHeadTrack() {
     const std::string name = p_.nodes.RelativePath(head);
     p_.display.Label1Caption = name;
     p_.display.Label1Hint = name;
-    deck.SetFileName(p_.nodes.MusicFolder + name);
+    currentPath_ = p_.nodes.MusicFolder + name;
+    currentFacts_ = LoadTrack(deck, currentPath_);
     if (p_.buttons.Play) deck.Play();
     trackLength_ = p_.nodes.IsFile(head) ? p_.nodes.File(head).durationSeconds : 0;
 
@@ -91,6 +171,7 @@ void DeckEngine::StartHeadTrack() {
     AdvancePlaylist();
     p_.display.StaticText2 = TimeText(trackLength_);
     p_.display.CGauge1Max = BetweenMixGaugeMax();
+    WantAhead();
 }
 
 void DeckEngine::AdvancePlaylist() {
@@ -111,6 +192,11 @@ void DeckEngine::AdvancePlaylist() {
 void DeckEngine::TrackEnded() {
     timer1Enabled_ = false;
     RefillIfRunningOut();
+    // Nothing but silence is left: the playlist is over.
+    if (p_.buttons.UP && SkipSilentHeads()) {
+        FinishPlaylist();
+        return;
+    }
     if (!p_.playlist.Empty()) StartHeadTrack();
     else FinishPlaylist();
 }
@@ -121,6 +207,8 @@ void DeckEngine::FinishPlaylist() {
     p_.display.Label1Caption.clear();
     p_.display.Label1Hint.clear();
     CurrentPlayer().SetFileName("");
+    currentPath_.clear();
+    currentFacts_.reset();
     p_.playlist.SetTakenOff(-1);
     SetGaugeProgress(0);
 
@@ -189,7 +277,9 @@ void DeckEngine::Timer1Timer() {
     if (!timer1Enabled_) return;
     const std::int32_t position = TruncatedSeconds(CurrentPlayer().CurrentPosition());
     const std::int64_t remaining = static_cast<std::int64_t>(trackLength_) - position;
-    switch (NextPhase(remaining)) {
+    // The lead counts back from the end of the sound when it is known, else from the file's end.
+    const std::int64_t untilMixEnd = isMixing() ? remaining : MixEnd() - position;
+    switch (NextPhase(untilMixEnd)) {
         case MixPhase::BetweenMixes:
             ShowTrackProgress(position, remaining);
             break;
@@ -205,11 +295,11 @@ void DeckEngine::Timer1Timer() {
     }
 }
 
-MixPhase DeckEngine::NextPhase(std::int64_t remaining) const {
+MixPhase DeckEngine::NextPhase(std::int64_t untilMixEnd) const {
     if (isMixing()) return mixStep_ >= p_.envelope.MixLength() ? MixPhase::Ending : MixPhase::Mixing;
     // MixOFF is disabled during a mix, but the settings' Cancel can still read it back down:
     // it is looked at only here, so a mix once started runs to its end and cannot stand still.
-    return p_.buttons.Mix_OFF || remaining > Lead() ? MixPhase::BetweenMixes : MixPhase::Starting;
+    return p_.buttons.Mix_OFF || untilMixEnd > Lead() ? MixPhase::BetweenMixes : MixPhase::Starting;
 }
 
 void DeckEngine::ShowTrackProgress(std::int32_t position, std::int64_t remaining) {
@@ -239,10 +329,12 @@ void DeckEngine::StepMix() {
     phase_ = MixPhase::Mixing;
     MediaPlayer& outgoing = CurrentPlayer();
     MediaPlayer& incoming = IncomingPlayer();
-    if (mixStep_ == p_.envelope.StartingPosition() && !p_.playlist.Empty() && p_.buttons.UP) {
+    if (mixStep_ == p_.envelope.StartingPosition() && !p_.playlist.Empty() && p_.buttons.UP &&
+        !SkipSilentHeads() && !p_.playlist.Empty()) {
         const std::int32_t head = p_.playlist.Head();
         const std::string name = p_.nodes.RelativePath(head);
-        incoming.SetFileName(p_.nodes.MusicFolder + name);
+        incomingPath_ = p_.nodes.MusicFolder + name;
+        incomingFacts_ = LoadTrack(incoming, incomingPath_);
         incoming.Play();
         incomingName_ = name;
         incomingNodeId_ = head;
@@ -273,6 +365,10 @@ void DeckEngine::EndMix() {
         return;
     }
     currentDeck_ = incomingDeck_;
+    currentPath_ = std::move(incomingPath_);
+    incomingPath_.clear();
+    currentFacts_ = std::move(incomingFacts_);
+    incomingFacts_.reset();
     p_.display.Label1Caption = incomingName_;
     p_.display.Label1Hint = incomingName_;
     incomingName_.clear();
@@ -283,6 +379,7 @@ void DeckEngine::EndMix() {
     incomingNodeId_ = -1;
     p_.display.CGauge1Max = BetweenMixGaugeMax();
     p_.display.StaticText2 = TimeText(trackLength_);
+    WantAhead();
     if (incomingEnded_) {
         incomingEnded_ = false;
         TrackEnded();

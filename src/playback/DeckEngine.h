@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "model/AutoMixOptions.h"
 #include "model/Display.h"
 #include "model/TimeText.h"
 #include "model/NodeTable.h"
@@ -9,6 +11,7 @@
 #include "model/MixEnvelope.h"
 #include "model/Platform.h"
 #include "model/Options.h"
+#include "model/TrackFacts.h"
 #include "playback/TrackQueue.h"
 
 namespace quendo {
@@ -51,6 +54,8 @@ public:
         MediaPlayer& deck2;
         Random& random;
         DeckEngineOwner& owner;
+        const AutoMixOptions& autoMix;
+        TrackAnalysis* analysis;  // null: none, and the mixes go by the files' lengths alone
     };
     explicit DeckEngine(Parts parts);
 
@@ -83,10 +88,13 @@ public:
     void WinMediaPlayer2EndOfStream() { DeckReachedEnd(Deck::WinMediaPlayer2); }
     void Label1Seek(int x, int labelWidth);
     void Timer1Timer();
+    // Asks the analysis about the playing track, the head of the playlist and the entry after
+    // it, so that their facts are known before they are needed. Cheap: call it on any change.
+    void WantAhead();
 
 private:
     void DeckReachedEnd(Deck deck);
-    MixPhase NextPhase(std::int64_t remaining) const;
+    MixPhase NextPhase(std::int64_t untilMixEnd) const;
     // One function for each phase of the tick.
     void ShowTrackProgress(std::int32_t position, std::int64_t remaining);
     void BeginMix();
@@ -97,6 +105,16 @@ private:
     void SetGaugeProgress(std::int64_t progress);
     void EnableMixControls(bool enabled);
     void RefillIfRunningOut();
+    // The analysis as the automix uses it.
+    std::string PathOf(std::int32_t file) const { return p_.nodes.MusicFolder + p_.nodes.RelativePath(file); }
+    std::optional<TrackFacts> FactsOf(const std::string& path) const;
+    double TrackGainFor(const std::optional<TrackFacts>& facts) const;
+    std::optional<TrackFacts> LoadTrack(MediaPlayer& deck, const std::string& path);
+    std::int64_t MixEnd();
+    bool KnownSilent(std::int32_t file) const;
+    bool HeadIsSilent() const { return !p_.playlist.Empty() && KnownSilent(p_.playlist.Head()); }
+    bool SkipSilentHeads();
+    void SkipSilentRound();
 
     Parts p_;
     Deck currentDeck_ = Deck::WinMediaPlayer1;
@@ -105,6 +123,8 @@ private:
     int mixStep_ = 0;
     int trackLength_ = 0;
     std::string incomingName_;
+    std::string currentPath_, incomingPath_;  // the files loaded, as the decks were given them
+    std::optional<TrackFacts> currentFacts_, incomingFacts_;
     std::int32_t incomingNodeId_ = -1;  // file started on the incoming deck during a mix
     bool incomingEnded_ = false;        // the incoming deck played to its end before its mix was over
     bool timer1Enabled_ = false;        // automix tick, 100 ms

@@ -15,6 +15,8 @@ const std::string kAutoMixing = "                    A u t o M i x i n g";
 
 class DeckEngine : public ::testing::Test {
 protected:
+    explicit DeckEngine(bool listening = false) : w(listening ? &analysis : nullptr) {}
+    FakeAnalysis analysis;  // heard only by the listening tests
     FakeWorld w;
     Core& c = *w.core;
 
@@ -595,6 +597,171 @@ TEST_F(DeckEngine, TrackShorterThanTheLead) {
     TickAt(104);
     EXPECT_EQ(c.display.StaticText3, "0:00");
     EXPECT_EQ(c.display.CGauge1Progress, 100);
+}
+
+// ---- the automix that listens: the same engine, given what the analysis knows ----
+
+class ListeningDeckEngine : public DeckEngine {
+protected:
+    ListeningDeckEngine() : DeckEngine(true) {}
+
+    void Know(const std::string& name, double lufs, double peak, double first, double last, bool audible = true) {
+        analysis.known["/music/" + name] = TrackFacts{lufs, peak, first, last, audible};
+    }
+    void KnowSilent(const std::string& name) { Know(name, 0, -200, 0, 0, false); }
+};
+
+TEST_F(ListeningDeckEngine, MixStartsAtTheLastSoundOnceItIsKnown) {
+    Know("A.mp3", -16, -3, 0, 180.6);
+    Add("A.mp3", 200);
+    const auto b = Add("B.mp3", 180);
+    Add("C.mp3", 180);
+    Add("D.mp3", 180);
+
+    // The lead counts back from the last sound, in whole seconds: 180 - 6.
+    TickAt(173.9);
+    EXPECT_FALSE(c.deck.isMixing());
+    TickAt(174);
+    ASSERT_TRUE(c.deck.isMixing());
+    w.FinishMix();
+    ASSERT_EQ(c.playlist.takenOffNodeId(), b);
+
+    // B's facts are late: until they come, its file's end counts; from then on, its last sound.
+    TickAt(145);
+    EXPECT_FALSE(c.deck.isMixing());
+    Know("B.mp3", -16, -3, 0, 150.5);
+    TickAt(143.9);
+    EXPECT_FALSE(c.deck.isMixing());
+    TickAt(144);
+    ASSERT_TRUE(c.deck.isMixing());
+    w.FinishMix();
+
+    // Switched off, the facts are not looked at.
+    c.autoMix.mixAtLastSound = false;
+    Know("C.mp3", -16, -3, 0, 100.3);
+    TickAt(173.9);
+    EXPECT_FALSE(c.deck.isMixing());
+    TickAt(174);
+    EXPECT_TRUE(c.deck.isMixing());
+}
+
+TEST_F(ListeningDeckEngine, TracksStartAtTheirFirstSoundAtOneLoudness) {
+    Know("A.mp3", -10, -0.5, 2.7, 200);  // loud: 6 dB down
+    Know("B.mp3", -30, -8, 4.25, 180);   // quiet: 14 dB up would clip, 7 dB up peaks at -1 dBFS
+    Know("C.mp3", -30, -8, 3, 180);
+    Add("A.mp3", 200);
+    Add("B.mp3", 180);
+    Add("C.mp3", 180);
+
+    // Started alone, from its first sound.
+    EXPECT_EQ(w.deck1.calls, (std::vector<std::string>{"Volume 0", "Balance 0", "FileName /music/A.mp3", "Seek 2", "Play"}));
+    EXPECT_DOUBLE_EQ(w.deck1.position, 2.7);
+    EXPECT_DOUBLE_EQ(w.deck1.trackGainDb, -6);
+
+    // Mixed in at the envelope's starting position, from its first sound.
+    c.envelope.SetStartingPosition(3);
+    TickAt(194);
+    Tick(3);
+    EXPECT_TRUE(w.deck2.fileName.empty());
+    w.deck2.calls.clear();
+    Tick();
+    EXPECT_EQ(Without(w.deck2.calls, "Volume"),
+              (std::vector<std::string>{"FileName /music/B.mp3", "Seek 4", "Play", "Balance 4000"}));
+    EXPECT_DOUBLE_EQ(w.deck2.position, 4.25);
+    EXPECT_DOUBLE_EQ(w.deck2.trackGainDb, 7);
+    w.FinishMix();
+
+    // Switched off: from the file's start, as mastered.
+    c.autoMix.skipSilenceAtStart = false;
+    c.autoMix.matchLoudness = false;
+    w.deck1.calls.clear();
+    w.StartMix();
+    Tick(4);
+    EXPECT_EQ(Without(Without(w.deck1.calls, "Volume"), "Balance"),
+              (std::vector<std::string>{"FileName /music/C.mp3", "Play"}));
+    EXPECT_DOUBLE_EQ(w.deck1.trackGainDb, 0);
+}
+
+TEST_F(ListeningDeckEngine, SilentTracksLeaveAsPlayedAndTheNextIsMixedIn) {
+    KnowSilent("S1.mp3");
+    KnowSilent("S2.mp3");
+    KnowSilent("S3.mp3");
+    const auto a = Add("A.mp3", 200);
+    Add("S1.mp3", 200);
+    Add("S2.mp3", 200);
+    const auto b = Add("B.mp3", 180);
+    const auto s3 = Add("S3.mp3", 200);
+
+    TickAt(194);
+    Tick();
+    EXPECT_EQ(w.deck2.fileName, "/music/B.mp3");
+    EXPECT_EQ(Files(), (std::vector<std::int32_t>{b, s3}));
+    EXPECT_EQ(c.playlist.takenOffNodeId(), a);  // still the track that plays
+    w.FinishMix();
+    EXPECT_EQ(c.playlist.takenOffNodeId(), b);
+    EXPECT_EQ(Files(), std::vector<std::int32_t>{s3});
+
+    // Nothing but silence left: it leaves too, no track is mixed in, and the playlist ends.
+    TickAt(174);
+    EXPECT_EQ(TickUntilMixEnds(), 61);
+    EXPECT_TRUE(c.playlist.Empty());
+    EXPECT_TRUE(w.deck2.fileName.empty());
+    EXPECT_EQ(c.display.StaticText2, ":");
+    EXPECT_FALSE(c.deck.Timer1Enabled());
+}
+
+TEST_F(ListeningDeckEngine, APlaylistOfSilenceStartsNothingAndComesRoundOnce) {
+    KnowSilent("S1.mp3");
+    KnowSilent("S2.mp3");
+    c.buttons.Repeat = true;
+    const auto s1 = Add("S1.mp3", 200);
+    const auto s2 = Add("S2.mp3", 200);
+    c.UPClick();
+    EXPECT_EQ(w.deck1.openedCount, 0);
+    EXPECT_EQ(Files(), (std::vector<std::int32_t>{s1, s2}));
+    EXPECT_FALSE(c.deck.Timer1Enabled());
+
+    // Taken off as played, they leave; an audible track added then starts at once.
+    c.buttons.Repeat = false;
+    c.UPClick();
+    EXPECT_TRUE(c.playlist.Empty());
+    EXPECT_EQ(c.playlist.takenOffNodeId(), -1);
+    Add("A.mp3", 200);
+    EXPECT_EQ(w.deck1.fileName, "/music/A.mp3");
+
+    // With MixOFF down, a silent entry after an ended track is passed over too.
+    c.buttons.Mix_OFF = true;
+    Add("S1.mp3", 200);
+    const auto b = Add("B.mp3", 180);
+    w.deck1.Advance(200);
+    EXPECT_EQ(w.deck1.fileName, "/music/B.mp3");
+    EXPECT_EQ(c.playlist.takenOffNodeId(), b);
+    EXPECT_TRUE(c.playlist.Empty());
+}
+
+TEST_F(ListeningDeckEngine, FactsAreAskedForAheadAndLateOnesChangeNothingStarted) {
+    Add("A.mp3", 200);
+    Add("B.mp3", 180);
+    Add("C.mp3", 180);
+    // The playing track, the head and the entry after it.
+    for (const char* name : {"/music/A.mp3", "/music/B.mp3", "/music/C.mp3"})
+        EXPECT_NE(std::find(analysis.wanted.begin(), analysis.wanted.end(), name), analysis.wanted.end()) << name;
+
+    // B not analysed yet when it is mixed in: from its start, as mastered; what comes later
+    // does not move it.
+    TickAt(194);
+    Tick();
+    EXPECT_EQ(w.deck2.calls, (std::vector<std::string>{"FileName /music/B.mp3", "Play", "Volume 0", "Balance 4000"}));
+    EXPECT_DOUBLE_EQ(w.deck2.trackGainDb, 0);
+    Know("B.mp3", -30, -8, 5, 180);
+    w.FinishMix();
+    EXPECT_EQ(std::count(w.deck2.calls.begin(), w.deck2.calls.end(), "Seek 5"), 0);
+    EXPECT_DOUBLE_EQ(w.deck2.trackGainDb, 0);
+
+    // An entry that becomes the one after the head is asked for when it is added.
+    analysis.wanted.clear();
+    Add("D.mp3", 180);
+    EXPECT_NE(std::find(analysis.wanted.begin(), analysis.wanted.end(), "/music/D.mp3"), analysis.wanted.end());
 }
 
 }  // namespace

@@ -58,8 +58,9 @@ void FakePlayer::Advance(double seconds) {
     }
 }
 
-FakeWorld::FakeWorld() {
-    core = std::make_unique<Core>(PlatformServices{deck1, deck2, probe, shell, powerOff, dialogs, random}, forms);
+FakeWorld::FakeWorld(TrackAnalysis* analysis) {
+    core = std::make_unique<Core>(PlatformServices{deck1, deck2, probe, shell, powerOff, dialogs, random, analysis},
+                                  forms);
     core->nodes.MusicFolder = "/music/";
     core->nodes.ProgramFolder = "/program";
     random.Seed(12345);

@@ -21,6 +21,7 @@ public:
     int volume = 0;
     int balance = 0;
     int state = psStopped;
+    double trackGainDb = 0;  // kept apart from `calls`, which lists what the described player has
     std::vector<std::string> calls;  // "FileName x", "Play", "Pause", "Volume v", "Balance b", "Seek s"
 
     void SetFileName(const std::string& path) override;
@@ -29,6 +30,7 @@ public:
     void SetCurrentPosition(double seconds) override;
     void SetVolume(int v) override;
     void SetBalance(int b) override;
+    void SetTrackGain(double db) override { trackGainDb = db; }
     int PlayState() override { return state; }
     void Play() override;
     void Pause() override;
@@ -124,6 +126,19 @@ private:
     }
 };
 
+// An analysis that knows what the test tells it, and notes what it was asked to work on.
+class FakeAnalysis : public TrackAnalysis {
+public:
+    std::map<std::string, TrackFacts> known;  // by full path; others are "not yet"
+    std::vector<std::string> wanted;
+    std::optional<TrackFacts> Facts(const std::string& path) override {
+        const auto it = known.find(path);
+        if (it == known.end()) return std::nullopt;
+        return it->second;
+    }
+    void Want(const std::string& path) override { wanted.push_back(path); }
+};
+
 // A Core wired to fakes, for driving handlers without a display or a sound card.
 struct FakeWorld {
     FakePlayer deck1, deck2, probe;
@@ -134,7 +149,9 @@ struct FakeWorld {
     FakeForms forms;
     std::unique_ptr<Core> core;
 
-    FakeWorld();
+    // With an analysis (which must outlive the world) the automix listens; without, it goes by
+    // the files' lengths.
+    explicit FakeWorld(TrackAnalysis* analysis = nullptr);
     // Adds a file to the table (creating folders along the relative path) with a probe length.
     std::int32_t AddFile(const std::string& relativePath, double seconds);
     // As after a first run: the program folder is `programFolder`, the music folder "/music/",

@@ -6,6 +6,7 @@
 
 #include "playback/engine/DecodeSource.h"
 #include "playback/engine/DeckDecoder.h"
+#include "playback/engine/Gains.h"
 
 namespace quendo::audio {
 
@@ -45,6 +46,7 @@ void DeckControl::SetCurrentPosition(double seconds) {
 
 void DeckControl::SetVolume(int volume) { shared_.volume.store(volume, std::memory_order_relaxed); }
 void DeckControl::SetBalance(int balance) { shared_.balance.store(balance, std::memory_order_relaxed); }
+void DeckControl::SetTrackGain(double db) { shared_.trackGain.store(TrackGainFactor(db), std::memory_order_relaxed); }
 
 void DeckControl::Play() {
     if (!open_) {

@@ -26,6 +26,7 @@ public:
     void SetCurrentPosition(double seconds) override;
     void SetVolume(int volume) override;
     void SetBalance(int balance) override;
+    void SetTrackGain(double db) override;
     int PlayState() override { return state_; }
     void Play() override;
     void Pause() override;

@@ -89,7 +89,9 @@ DeckMixer::Block DeckMixer::StartBlock(bool want, int frames) {
     if (!m.primed && (b.avail >= kPrimeFrames || m.end != kNoEnd || ring_.FreeFrames() == 0)) m.primed = true;
 
     BalanceGains(shared_.balance.load(std::memory_order_relaxed), b.tl, b.tr);
-    const float v = VolumeGain(shared_.volume.load(std::memory_order_relaxed));
+    // The track's gain goes with the volume: one ramp moves both.
+    const float v = VolumeGain(shared_.volume.load(std::memory_order_relaxed)) *
+                    shared_.trackGain.load(std::memory_order_relaxed);
     b.tl *= v;
     b.tr *= v;
     if (!m.gainsSet) {

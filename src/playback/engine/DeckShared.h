@@ -56,6 +56,8 @@ struct DeckShared {
     std::atomic<std::uint32_t> requested{0};  // the newest generation asked for
     std::atomic<bool> playing{false};
     std::atomic<int> volume{0}, balance{0};
+    std::atomic<float> trackGain{1.0f};  // the track's own gain, as a factor
+    static_assert(std::atomic<float>::is_always_lock_free);
 
     // Mixer -> interface thread (and, for the end, the decoder thread, which wakes the engine).
     std::atomic<std::uint64_t> heard{0};       // PackHeard(generation, frame of the file)

@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cmath>
 
 namespace quendo::audio {
@@ -9,6 +10,12 @@ inline float VolumeGain(int volume) {
     if (volume >= 0) return 1.0f;
     if (volume <= -10000) return 0.0f;
     return static_cast<float>(std::pow(10.0, volume / 2000.0));
+}
+
+// A track's own gain in dB as a factor; anything not finite plays the track as it is.
+inline float TrackGainFactor(double db) {
+    if (!std::isfinite(db)) return 1.0f;
+    return static_cast<float>(std::pow(10.0, std::clamp(db, -100.0, 40.0) / 20.0));
 }
 
 inline void BalanceGains(int balance, float& left, float& right) {

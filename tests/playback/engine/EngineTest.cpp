@@ -201,6 +201,38 @@ TEST(Engine, GainStepsStartPauseAndSeekDoNotClick) {
     EXPECT_LE(LargestStep(all, 1), own * 1.05);
 }
 
+// The track's gain is heard on top of the volume, in dB, and moves in a ramp as the volume does.
+TEST(Engine, TrackGainAddsToTheVolumeWithoutClicks) {
+    quendo::testing::TempDir d;
+    d.WriteFile("a.wav", ToneWav(6.0, 200, 0.25));
+    Offline o;
+    MediaPlayer& deck = o.engine.Deck1();
+    deck.SetFileName(d / "a.wav");
+    deck.Play();
+    // As above, each change comes on a crest of the tone.
+    constexpr int kCycles20 = 4410;
+    std::vector<float> all = o.engine.render(3 * kCycles20 + 55);
+    const float own = LargestStep(all, 0);
+    const double full = Rms(all, 0, kCycles20);
+    ASSERT_GT(full, 0.15);
+    struct Step {
+        int volume;
+        double gainDb;
+    };
+    for (const Step s : {Step{-600, -4.5}, Step{-600, 5.0}, Step{0, 6.0}, Step{-1500, 0.0}, Step{-250, -12.5}}) {
+        deck.SetVolume(s.volume);
+        deck.SetTrackGain(s.gainDb);
+        const auto v = o.engine.render(3 * kCycles20);
+        all.insert(all.end(), v.begin(), v.end());
+        for (int ch : {0, 1})
+            EXPECT_NEAR(20 * std::log10(Rms(v, ch, kCycles20) / full), s.volume / 100.0 + s.gainDb, 0.1)
+                << s.volume << " " << s.gainDb;
+    }
+    // Raised by 6 dB the tone's own steps are twice as large; no step is larger than that.
+    EXPECT_LE(LargestStep(all, 0), 2 * own * 1.05);
+    EXPECT_LE(LargestStep(all, 1), 2 * own * 1.05);
+}
+
 TEST(Engine, TwoDecksSumOnOneOutput) {
     quendo::testing::TempDir d;
     d.WriteFile("a.wav", ToneWav(2.0, 300, 0.25));

@@ -1,0 +1,87 @@
+#include "library/AutoMixSettings.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <optional>
+
+#include "library/SafeFile.h"
+
+namespace quendo {
+
+namespace {
+
+constexpr std::size_t kMaxBytes = 64 * 1024;  // a few lines; anything larger is not this file
+// Targets outside this range are not loudness a listener would choose: a typing slip.
+constexpr double kLowestTarget = -40.0, kHighestTarget = -5.0;
+
+std::string_view Trimmed(std::string_view s) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+std::optional<bool> Switch(std::string_view v) {
+    if (v == "1" || v == "true") return true;
+    if (v == "0" || v == "false") return false;
+    return std::nullopt;
+}
+
+std::optional<double> Target(std::string_view v) {
+    double d = 0;
+    const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), d);
+    if (ec != std::errc() || end != v.data() + v.size() || !std::isfinite(d)) return std::nullopt;
+    if (d < kLowestTarget || d > kHighestTarget) return std::nullopt;
+    return d;
+}
+
+void Apply(AutoMixOptions& o, std::string_view key, std::string_view value) {
+    bool* flag = key == "mixAtLastSound"       ? &o.mixAtLastSound
+                 : key == "skipSilenceAtStart" ? &o.skipSilenceAtStart
+                 : key == "matchLoudness"      ? &o.matchLoudness
+                                               : nullptr;
+    if (flag) {
+        if (const auto b = Switch(value)) *flag = *b;
+    } else if (key == "targetLufs") {
+        if (const auto d = Target(value)) o.targetLufs = *d;
+    }
+}
+
+}  // namespace
+
+AutoMixOptions ParseAutoMixSettings(std::string_view content) {
+    AutoMixOptions o;
+    while (!content.empty()) {
+        const std::size_t end = std::min(content.find_first_of("\r\n"), content.size());
+        const std::string_view line = content.substr(0, end);
+        content.remove_prefix(std::min(end + 1, content.size()));
+        const std::size_t eq = line.find('=');
+        if (eq == std::string_view::npos) continue;
+        Apply(o, Trimmed(line.substr(0, eq)), Trimmed(line.substr(eq + 1)));
+    }
+    return o;
+}
+
+std::string FormatAutoMixSettings(const AutoMixOptions& o) {
+    char target[32];
+    const auto [end, ec] = std::to_chars(target, target + sizeof target, o.targetLufs);
+    const std::string t = ec == std::errc() ? std::string(target, end) : "-16";
+    const auto flag = [](bool b) { return b ? "1" : "0"; };
+    return std::string("mixAtLastSound=") + flag(o.mixAtLastSound) + "\n" +
+           "skipSilenceAtStart=" + flag(o.skipSilenceAtStart) + "\n" +
+           "matchLoudness=" + flag(o.matchLoudness) + "\n" +
+           "targetLufs=" + t + "\n";
+}
+
+AutoMixOptions LoadAutoMixSettings(const std::string& path) {
+    std::string content;
+    if (!ReadWholeFile(path, content, kMaxBytes)) return {};
+    return ParseAutoMixSettings(content);
+}
+
+bool SaveAutoMixSettings(const std::string& path, const AutoMixOptions& options) {
+    return WriteFileAtomically(path, FormatAutoMixSettings(options));
+}
+
+}  // namespace quendo

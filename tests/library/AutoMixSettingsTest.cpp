@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "library/AutoMixSettings.h"
+#include "support/Fakes.h"
+
+using namespace quendo;
+using namespace quendo::testing;
+
+namespace {
+
+bool Same(const AutoMixOptions& a, const AutoMixOptions& b) {
+    return a.mixAtLastSound == b.mixAtLastSound && a.skipSilenceAtStart == b.skipSilenceAtStart &&
+           a.matchLoudness == b.matchLoudness && a.targetLufs == b.targetLufs;
+}
+
+// The program saves the settings beside "qnd.cfg", which keeps its lines, and reads them back.
+TEST(AutoMixSettings, KeptBesideTheConfigurationAndReadBack) {
+    TempDir dir;
+    FakeWorld w;
+    w.FirstRunIn(dir.path());
+    w.core->autoMix = {false, true, false, -23.5};
+    ASSERT_TRUE(w.core->SaveConfiguration());
+    EXPECT_EQ(dir.ReadFile("automix.cfg"), "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=0\ntargetLufs=-23.5\n");
+    const std::string cfg = dir.ReadFile("qnd.cfg");
+    EXPECT_EQ(std::count(cfg.begin(), cfg.end(), '\n'), 178);
+
+    FakeWorld again;
+    again.core->nodes.ProgramFolder = dir.path();
+    ASSERT_TRUE(again.core->LoadConfiguration());
+    EXPECT_TRUE(Same(again.core->autoMix, w.core->autoMix));
+    EXPECT_TRUE(w.dialogs.shown.empty());
+
+    // No file yet (a configuration from before these settings): the defaults, all on.
+    ASSERT_EQ(std::remove((dir / "automix.cfg").c_str()), 0);
+    ASSERT_TRUE(again.core->LoadConfiguration());
+    EXPECT_TRUE(Same(again.core->autoMix, AutoMixOptions{}));
+}
+
+TEST(AutoMixSettings, UnknownKeysBadValuesAndDamagedLinesLeaveDefaults) {
+    const AutoMixOptions defaults;
+    EXPECT_TRUE(Same(ParseAutoMixSettings(""), defaults));
+    EXPECT_TRUE(Same(ParseAutoMixSettings(std::string("\0\xff\xfe==\n=\n===1", 11)), defaults));
+    for (const char* text : {"mixAtLastSound=yes", "mixAtLastSound=", "mixAtLastSound=01", "MixAtLastSound=0",
+                             "targetLufs=abc", "targetLufs=-16dB", "targetLufs=nan", "targetLufs=-inf",
+                             "targetLufs=1e308", "targetLufs=-300", "targetLufs=0", "loudness=-20", "matchLoudness"})
+        EXPECT_TRUE(Same(ParseAutoMixSettings(text), defaults)) << text;
+
+    // Good lines among bad ones are read; blanks around keys and values and any line ends are taken.
+    const AutoMixOptions o = ParseAutoMixSettings(
+        "# written by hand\r\n  matchLoudness = 0 \rskipSilenceAtStart=false\n\nbogus=1\ntargetLufs=-20.25\r\n"
+        "mixAtLastSound=maybe");
+    EXPECT_TRUE(Same(o, AutoMixOptions{true, false, false, -20.25}));
+    // What is written is read back as it was.
+    EXPECT_TRUE(Same(ParseAutoMixSettings(FormatAutoMixSettings(o)), o));
+}
+
+}  // namespace
