@@ -30,22 +30,6 @@ double ThreadCpu() {
     return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
 }
 
-// CPU seconds (user + system) of a child running `args`; <0 when it failed.
-double ChildCpuSeconds(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid < 0) return -1;
-    if (pid == 0) {
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    rusage ru{};
-    if (::wait4(pid, &status, 0, &ru) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec * 1e-6;
-}
 
 }  // namespace
 
@@ -69,7 +53,7 @@ int main(int argc, char** argv) {
             const double t0 = ThreadCpu();
             facts = AnalyseFile(mp3);
             ours.push_back(ThreadCpu() - t0);
-            const double ff = ChildCpuSeconds({"taskset", "-c", "0", "ffmpeg", "-nostdin", "-hide_banner", "-loglevel",
+            const double ff = bench::ChildCpuSeconds({"taskset", "-c", "0", "ffmpeg", "-nostdin", "-hide_banner", "-loglevel",
                                                "error", "-threads", "1", "-i", mp3, "-af", "ebur128", "-f", "null", "-"});
             if (ff <= 0) {
                 std::fprintf(stderr, "bench_analysis: the ffmpeg command failed\n");

@@ -49,22 +49,6 @@ double DecodedSeconds(const std::string& path) {
     return static_cast<double>(frames) / kRate;
 }
 
-// CPU seconds (user + system) of a child running `argv`; <0 when it failed.
-double ChildCpuSeconds(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid < 0) return -1;
-    if (pid == 0) {
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    rusage ru{};
-    if (::wait4(pid, &status, 0, &ru) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec * 1e-6;
-}
 
 // Two decks crossfading over the whole of both files, volume and balance moved every 100 ms.
 // Returns the CPU seconds of the process (decoder threads included) and the audio seconds.
@@ -243,7 +227,7 @@ int main(int argc, char** argv) {
         OfflineCrossfade(a, b, cpu, audio);
         figures.Print("engine_realtime_factor", cpu > 0 ? audio / cpu : 0, "x");
         if (figures.Wants("engine_vs_ffmpeg_ratio")) {
-            const double ff = ChildCpuSeconds({"taskset", "-c", "0", "ffmpeg", "-nostdin", "-hide_banner", "-loglevel",
+            const double ff = bench::ChildCpuSeconds({"taskset", "-c", "0", "ffmpeg", "-nostdin", "-hide_banner", "-loglevel",
                                                "error", "-threads", "1", "-i", a, "-i", b, "-filter_complex", "amix",
                                                "-f", "null", "-"});
             if (ff <= 0) {
