@@ -1,11 +1,11 @@
 #include "library/AutoMixSettings.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <optional>
 
 #include "library/SafeFile.h"
+#include "library/TextLines.h"
 
 namespace quendo {
 
@@ -52,10 +52,9 @@ void Apply(AutoMixOptions& o, std::string_view key, std::string_view value) {
 
 AutoMixOptions ParseAutoMixSettings(std::string_view content) {
     AutoMixOptions o;
-    while (!content.empty()) {
-        const std::size_t end = std::min(content.find_first_of("\r\n"), content.size());
-        const std::string_view line = content.substr(0, end);
-        content.remove_prefix(std::min(end + 1, content.size()));
+    TextLines lines(content);
+    while (const std::optional<std::string_view> next = lines.Next()) {
+        const std::string_view line = *next;
         const std::size_t eq = line.find('=');
         if (eq == std::string_view::npos) continue;
         Apply(o, Trimmed(line.substr(0, eq)), Trimmed(line.substr(eq + 1)));
