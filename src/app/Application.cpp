@@ -11,9 +11,12 @@
 
 #include "cocktail/CocktailPage.h"
 #include "cocktail/Namemuscoc.h"
+#include "library/SafeFile.h"
 #include "library/Start.h"
 #include "platform/qt/PowerOffLogind.h"
 #include "playback/Mixedit.h"
+#include "model/ProgramFiles.h"
+#include "playback/analysis/TrackAnalyser.h"
 #include "playback/engine/AudioEngine.h"
 #include "settings/Brows.h"
 #include "settings/Setting.h"
@@ -24,19 +27,22 @@
 namespace quendo {
 
 struct Application::Players {
+    explicit Players(const std::string& folder)
+        : analyser(BesideExecutable(folder, kAnalysisCacheFileName)) {}
     audio::AudioEngine engine;
+    audio::TrackAnalyser analyser;
 };
 
 Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* probe)
     : program_(std::move(program)),
-      players_(std::make_unique<Players>()),
+      players_(std::make_unique<Players>(FolderOfPath(program_))),
       shell_(QString::fromStdString(program_)),
       powerOff_(std::make_unique<PowerOffLogind>()) {
     audio::AudioEngine& engine = players_->engine;
     core_ = std::make_unique<Core>(PlatformServices{deck1 ? *deck1 : engine.Deck1(),
                                                     deck2 ? *deck2 : engine.Deck2(),
                                                     probe ? *probe : engine.Probe(), shell_,
-                                                    *powerOff_, dialogs_, random_},
+                                                    *powerOff_, dialogs_, random_, &players_->analyser},
                                    static_cast<CoreForms&>(*this));
     core_->FormCreate();
     form1_ = std::make_unique<TForm1>(*core_);
