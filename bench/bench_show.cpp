@@ -307,20 +307,31 @@ double Spread(const Heard& h) {
     return hi >= lo ? hi - lo : 0;
 }
 
+// Where the -1 dBFS ceiling keeps a track's gain below what the target asks: by how many dB.
+double HeldDown(const quendo::TrackFacts& f) {
+    const double target = quendo::AutoMixOptions{}.targetLufs - f.integratedLufs, ceiling = -1.0 - f.peakDbfs;
+    return f.audible ? std::max(0.0, target - ceiling) : 0;
+}
+
 void Report(const char* run, const std::string& dir, const Heard& h, quendo::TrackAnalysis& analysis) {
     std::fprintf(stderr, "bench_show: switches %s: %.1f s of show, dead air %.2f s, loudest sample heard alone %.2f dBFS\n",
                  run, h.seconds, h.deadAir, h.alonePeakDbfs);
+    Heard free;  // the tracks the ceiling leaves at the target
     for (const Spec& s : kShow) {
         const std::string path = dir + "/" + s.name;
         const auto l = h.lufs.find(path);
         const auto facts = analysis.Facts(path);
+        if (l != h.lufs.end() && facts && HeldDown(*facts) < 0.05) free.lufs.insert(*l);
         std::fprintf(stderr, "bench_show:   %-20s heard alone %5.1f s at %6.2f LUFS", s.name,
                      h.aloneSeconds.count(path) ? h.aloneSeconds.at(path) : 0.0, l != h.lufs.end() ? l->second : -HUGE_VAL);
         if (facts)
-            std::fprintf(stderr, "; analysed %6.2f LUFS, peak %6.2f dBFS, sound %.2f..%.2f s%s", facts->integratedLufs,
-                         facts->peakDbfs, facts->firstSound, facts->lastSound, facts->audible ? "" : ", silent");
+            std::fprintf(stderr, "; analysed %6.2f LUFS, peak %6.2f dBFS, sound %.2f..%.2f s%s, ceiling -%.2f dB",
+                         facts->integratedLufs, facts->peakDbfs, facts->firstSound, facts->lastSound,
+                         facts->audible ? "" : ", silent", HeldDown(*facts));
         std::fprintf(stderr, "\n");
     }
+    std::fprintf(stderr, "bench_show:   spread of the %zu tracks the peak ceiling leaves free: %.2f LU\n", free.lufs.size(),
+                 Spread(free));
 }
 
 }  // namespace
