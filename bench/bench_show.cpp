@@ -330,8 +330,9 @@ void Report(const char* run, const std::string& dir, const Heard& h, quendo::Tra
                          facts->audible ? "" : ", silent", HeldDown(*facts));
         std::fprintf(stderr, "\n");
     }
-    std::fprintf(stderr, "bench_show:   spread of the %zu tracks the peak ceiling leaves free: %.2f LU\n", free.lufs.size(),
-                 Spread(free));
+    if (std::string(run) == "on")
+        std::fprintf(stderr, "bench_show:   spread of the %zu tracks the peak ceiling leaves free: %.2f LU\n",
+                     free.lufs.size(), Spread(free));
 }
 
 }  // namespace
