@@ -27,8 +27,10 @@ std::optional<TrackFacts> AnalyseFile(const std::string& path, const std::atomic
     if (rate <= 0) rate = kAnalysisRate;
     AudioDecoder decoder(rate);
     if (!decoder.Open(path)) return std::nullopt;
-    std::unique_ptr<ebur128_state, StateFree> st(
-        ebur128_init(2, static_cast<unsigned long>(rate), EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK));
+    // The peak is the file's own: at the lower rate the high band's peaks are gone, and a
+    // clipped master's are overshot.
+    decoder.MeasureSourcePeak();
+    std::unique_ptr<ebur128_state, StateFree> st(ebur128_init(2, static_cast<unsigned long>(rate), EBUR128_MODE_I));
     if (!st) return std::nullopt;
 
     // The file goes through in whole windows, each measured as it completes; the last, partial
@@ -61,12 +63,9 @@ std::optional<TrackFacts> AnalyseFile(const std::string& path, const std::atomic
     if (total == 0) return std::nullopt;
 
     TrackFacts facts;
-    double integrated = -HUGE_VAL, peak = 0;
+    double integrated = -HUGE_VAL;
     ebur128_loudness_global(st.get(), &integrated);
-    for (unsigned ch = 0; ch < 2; ++ch) {
-        double p = 0;
-        if (ebur128_sample_peak(st.get(), ch, &p) == EBUR128_SUCCESS) peak = std::max(peak, p);
-    }
+    const double peak = decoder.SourcePeak();
     facts.peakDbfs = peak > 0 ? std::max(-200.0, 20 * std::log10(peak)) : -200.0;
     if (!std::isfinite(integrated)) return facts;  // nothing above the gate: silent
 

@@ -11,7 +11,7 @@ namespace quendo::audio {
 
 namespace {
 
-constexpr std::string_view kHeader = "quendo-track-facts 1";
+constexpr std::string_view kHeader = "quendo-track-facts 2";
 // Bounds of what an analysis can give; a value outside them was not written by one.
 constexpr double kMaxSeconds = 1e6;
 

@@ -1,7 +1,10 @@
 #include "playback/engine/Decoder.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -12,6 +15,48 @@ extern "C" {
 }
 
 namespace quendo::audio {
+
+namespace {
+
+template <class T>
+float PeakOf(const std::uint8_t* data, std::size_t n, double scale, double offset = 0) {
+    const T* v = reinterpret_cast<const T*>(data);
+    double peak = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = std::fabs(static_cast<double>(v[i]) - offset);
+        // A damaged float frame's infinities are never heard: the mixer silences them.
+        if constexpr (std::is_floating_point_v<T>) {
+            if (!std::isfinite(x)) continue;
+        }
+        peak = std::max(peak, x);
+    }
+    return static_cast<float>(peak * scale);
+}
+
+// The largest magnitude among a frame's samples, in any of FFmpeg's sample formats.
+float FramePeak(const AVFrame* frame) {
+    const auto format = static_cast<AVSampleFormat>(frame->format);
+    const int channels = frame->ch_layout.nb_channels;
+    const bool planar = av_sample_fmt_is_planar(format) != 0;
+    const int planes = planar ? channels : 1;
+    const auto n = static_cast<std::size_t>(frame->nb_samples) * static_cast<std::size_t>(planar ? 1 : channels);
+    float peak = 0;
+    for (int p = 0; p < planes; ++p) {
+        const std::uint8_t* d = frame->extended_data[p];
+        switch (av_get_packed_sample_fmt(format)) {
+            case AV_SAMPLE_FMT_U8: peak = std::max(peak, PeakOf<std::uint8_t>(d, n, 1.0 / 128, 128)); break;
+            case AV_SAMPLE_FMT_S16: peak = std::max(peak, PeakOf<std::int16_t>(d, n, 1.0 / 32768)); break;
+            case AV_SAMPLE_FMT_S32: peak = std::max(peak, PeakOf<std::int32_t>(d, n, 1.0 / 2147483648.0)); break;
+            case AV_SAMPLE_FMT_S64: peak = std::max(peak, PeakOf<std::int64_t>(d, n, 1.0 / 9223372036854775808.0)); break;
+            case AV_SAMPLE_FMT_FLT: peak = std::max(peak, PeakOf<float>(d, n, 1.0)); break;
+            case AV_SAMPLE_FMT_DBL: peak = std::max(peak, PeakOf<double>(d, n, 1.0)); break;
+            default: break;
+        }
+    }
+    return peak;
+}
+
+}  // namespace
 
 AudioDecoder::~AudioDecoder() { Close(); }
 
@@ -27,6 +72,7 @@ void AudioDecoder::Close() {
     pendingAt_ = 0;
     dropUntil_ = -1;
     draining_ = ended_ = false;
+    sourcePeak_ = 0;
 }
 
 bool AudioDecoder::Open(const std::string& path) {
@@ -98,6 +144,7 @@ void AudioDecoder::DrainResampler() {
 bool AudioDecoder::Convert(AVFrame* frame) {
     const int channels = frame->ch_layout.nb_channels;
     if (channels <= 0 || frame->sample_rate <= 0 || frame->nb_samples <= 0) return true;
+    if (measurePeak_) sourcePeak_ = std::max(sourcePeak_, FramePeak(frame));
     if (!swr_ || frame->format != swrFormat_ || frame->sample_rate != swrRate_ || channels != swrChannels_) {
         DrainResampler();  // what the old one still holds is heard before the new material
         AVChannelLayout in{};

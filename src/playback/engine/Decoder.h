@@ -32,6 +32,10 @@ public:
     bool Seek(double seconds);
     // Up to maxFrames frames; 0 only at the end of the stream.
     int Read(float* out, int maxFrames);
+    // The largest sample magnitude decoded so far (1 = full scale), taken before the conversion
+    // to the output's rate, which would drop or invent peaks. Measured only once asked for.
+    void MeasureSourcePeak() { measurePeak_ = true; }
+    float SourcePeak() const { return sourcePeak_; }
 
 private:
     bool DecodeMore();  // fills pending_; false at the end
@@ -52,6 +56,8 @@ private:
     std::size_t pendingAt_ = 0;  // frames of pending_ already handed out
     std::int64_t dropUntil_ = -1;  // output frame before which decoded audio is discarded (after a seek)
     bool draining_ = false, ended_ = false;
+    bool measurePeak_ = false;
+    float sourcePeak_ = 0;
 };
 
 }  // namespace quendo::audio

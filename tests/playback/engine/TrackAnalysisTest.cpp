@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
@@ -80,6 +82,24 @@ TEST(TrackAnalysis, KnownSignalsGiveTheirLoudnessPeakAndAudibleStretch) {
     EXPECT_NEAR(facts->peakDbfs, -23.0, 0.1);
     EXPECT_NEAR(facts->firstSound, 0, 0.05);
     EXPECT_NEAR(facts->lastSound, 20, 0.05);
+
+    // The peak is the file's own, its high band included: a 15 kHz tone over a 1 kHz one peaks
+    // near the sum of their amplitudes, though the loudness is measured at a rate without it.
+    const std::string bright = dir.path() + "/bright.wav";
+    std::string wav = quendo::testing::ToneWav(5, 0, 0, kRate);
+    int peak = 0;
+    for (std::size_t at = 44, i = 0; at + 3 < wav.size(); at += 4, ++i) {
+        const double v = Amplitude(-20) * std::sin(2 * M_PI * 1000 * i / kRate) +
+                         Amplitude(-12) * std::sin(2 * M_PI * 15000 * i / kRate);
+        const auto s = static_cast<std::int16_t>(std::lround(32767 * v));
+        peak = std::max(peak, std::abs(int{s}));
+        wav[at] = wav[at + 2] = char(s);
+        wav[at + 1] = wav[at + 3] = char(s >> 8);
+    }
+    Write(bright, wav);
+    facts = AnalyseFile(bright);
+    ASSERT_TRUE(facts);
+    EXPECT_NEAR(facts->peakDbfs, 20 * std::log10(peak / 32768.0), 0.01);
 
     // Silent head and tail (with a hum far below the music), at times off the analysis' own steps.
     const std::string framed = dir.path() + "/framed.wav";
