@@ -35,8 +35,10 @@ void DeckEngine::Reset() {
 }
 
 // The gauge cannot go below its minimum of 0: a track shorter than the lead shows an empty gauge.
-int DeckEngine::BetweenMixGaugeMax() const {
-    return p_.buttons.Mix_OFF ? trackLength_ : std::max(0, trackLength_ - Lead());
+// The gauge fills as the mix comes: to the file's end less the lead, or to the last sound less it.
+int DeckEngine::BetweenMixGaugeMax() {
+    if (p_.buttons.Mix_OFF) return trackLength_;
+    return static_cast<int>(std::max<std::int64_t>(0, MixEnd() - Lead()));
 }
 
 // The gauge shows at most its maximum; keep the state what the gauge can show.
@@ -304,6 +306,8 @@ MixPhase DeckEngine::NextPhase(std::int64_t untilMixEnd) const {
 
 void DeckEngine::ShowTrackProgress(std::int32_t position, std::int64_t remaining) {
     phase_ = MixPhase::BetweenMixes;
+    // Facts that come while the track plays move its mix, and the gauge's end with it.
+    if (p_.autoMix.mixAtLastSound && p_.analysis) p_.display.CGauge1Max = BetweenMixGaugeMax();
     SetGaugeProgress(static_cast<std::int64_t>(position) + 2);
     p_.display.StaticText3 = p_.options.chkMusicFileTimeRem
                                  ? TimeText(static_cast<std::int32_t>(std::max<std::int64_t>(0, remaining)))

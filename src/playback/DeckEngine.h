@@ -101,7 +101,7 @@ private:
     void StepMix();
     void EndMix();
     int Lead() const { return p_.envelope.FinishingPosition() / 10; }
-    int BetweenMixGaugeMax() const;
+    int BetweenMixGaugeMax();
     void SetGaugeProgress(std::int64_t progress);
     void EnableMixControls(bool enabled);
     void RefillIfRunningOut();

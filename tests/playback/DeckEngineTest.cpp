@@ -618,7 +618,8 @@ TEST_F(ListeningDeckEngine, MixStartsAtTheLastSoundOnceItIsKnown) {
     Add("C.mp3", 180);
     Add("D.mp3", 180);
 
-    // The lead counts back from the last sound, in whole seconds: 180 - 6.
+    // The lead counts back from the last sound, in whole seconds: 180 - 6; the gauge fills there.
+    EXPECT_EQ(c.display.CGauge1Max, 174);
     TickAt(173.9);
     EXPECT_FALSE(c.deck.isMixing());
     TickAt(174);
@@ -629,9 +630,11 @@ TEST_F(ListeningDeckEngine, MixStartsAtTheLastSoundOnceItIsKnown) {
     // B's facts are late: until they come, its file's end counts; from then on, its last sound.
     TickAt(145);
     EXPECT_FALSE(c.deck.isMixing());
+    EXPECT_EQ(c.display.CGauge1Max, 174);
     Know("B.mp3", -16, -3, 0, 150.5);
     TickAt(143.9);
     EXPECT_FALSE(c.deck.isMixing());
+    EXPECT_EQ(c.display.CGauge1Max, 144);
     TickAt(144);
     ASSERT_TRUE(c.deck.isMixing());
     w.FinishMix();
