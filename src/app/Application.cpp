@@ -12,6 +12,7 @@
 #include "cocktail/CocktailPage.h"
 #include "cocktail/Namemuscoc.h"
 #include "library/Start.h"
+#include "platform/qt/Mpris.h"
 #include "platform/qt/PowerOffLogind.h"
 #include "playback/Mixedit.h"
 #include "playback/engine/AudioEngine.h"
@@ -101,6 +102,8 @@ Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* d
     QObject::connect(menus_, &CommandMenus::changed, cocktailPage_, [this] { cocktailPage_->Render(); });
 
     QObject::connect(splash_, &TSplash::startupFinished, form1_.get(), [this] { form1_->Render(); });
+
+    new Mpris(*form1_);  // a child of the window; on the session bus, when there is one
 }
 
 Application::~Application() = default;
