@@ -189,8 +189,9 @@ qlonglong Mpris::PositionUs() const {
 void Mpris::Rendered() {
     const State now = Read();
     const qlonglong position = PositionUs();
-    // A position that moved other than with the time (Next, a click on the title strip) is a seek.
-    if (now.track == shown_.track && now.status != kStopped) {
+    // A position that moved other than with the time (Next, a click on the title strip) is a seek;
+    // one that stands still (at the end of the file) is not.
+    if (now.track == shown_.track && now.status != kStopped && position != shownPositionUs_) {
         const qlonglong expected = shownPositionUs_ + (shown_.status == kPlaying ? sinceShown_.elapsed() * 1000 : 0);
         if (std::llabs(position - expected) > 1'000'000) emit Seeked(position);
     }
