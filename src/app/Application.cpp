@@ -13,6 +13,7 @@
 #include "cocktail/Namemuscoc.h"
 #include "library/SafeFile.h"
 #include "library/Start.h"
+#include "platform/qt/Mpris.h"
 #include "platform/qt/PowerOffLogind.h"
 #include "playback/Mixedit.h"
 #include "model/ProgramFiles.h"
@@ -107,6 +108,8 @@ Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* d
     QObject::connect(menus_, &CommandMenus::changed, cocktailPage_, [this] { cocktailPage_->Render(); });
 
     QObject::connect(splash_, &TSplash::startupFinished, form1_.get(), [this] { form1_->Render(); });
+
+    new Mpris(*form1_);  // a child of the window; on the session bus, when there is one
 }
 
 Application::~Application() = default;

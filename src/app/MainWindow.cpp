@@ -292,6 +292,7 @@ void TForm1::Render() {
     if (timer1 != Timer1->isActive()) timer1 ? Timer1->start() : Timer1->stop();
     const bool timer2 = core.commands.Timer2Enabled();
     if (timer2 != Timer2->isActive()) timer2 ? Timer2->start() : Timer2->stop();
+    emit rendered();
 }
 
 void TForm1::showEvent(QShowEvent* e) {

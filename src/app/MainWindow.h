@@ -28,11 +28,14 @@ private:
 
 // The main window: renders the core's display state and forwards events to its handlers.
 class TForm1 : public QWidget {
+    Q_OBJECT
 public:
     explicit TForm1(Core& core, QWidget* parent = nullptr);
 
     // Copies the core's state into the widgets and the timers; called after every event.
     void Render();
+    // After each Render: the desktop adapters look at the same state the window has just shown.
+    Q_SIGNAL void rendered();
     // Runs a handler with the usual error box, then renders: the one path of every event,
     // the user's and the decks' alike.
     void Act(const std::function<void()>& handler);

@@ -166,6 +166,7 @@ void DeckEngine::StartHeadTrack() {
     p_.display.Label1Hint = name;
     currentPath_ = p_.nodes.MusicFolder + name;
     currentFacts_ = LoadTrack(deck, currentPath_);
+    ++tracksStarted_;
     if (p_.buttons.Play) deck.Play();
     trackLength_ = p_.nodes.IsFile(head) ? p_.nodes.File(head).durationSeconds : 0;
 
@@ -370,6 +371,7 @@ void DeckEngine::EndMix() {
     }
     currentDeck_ = incomingDeck_;
     currentPath_ = std::move(incomingPath_);
+    ++tracksStarted_;
     incomingPath_.clear();
     currentFacts_ = std::move(incomingFacts_);
     incomingFacts_.reset();

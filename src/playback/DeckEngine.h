@@ -68,6 +68,10 @@ public:
     int trackLength() const { return trackLength_; }
     const std::string& incomingName() const { return incomingName_; }
     bool Timer1Enabled() const { return timer1Enabled_; }
+    // The file on the current deck, as it was given; empty when the deck is closed.
+    const std::string& currentPath() const { return currentPath_; }
+    // Counts the tracks that became the current one, so that a file played again is a new track.
+    std::uint64_t tracksStarted() const { return tracksStarted_; }
 
     MediaPlayer& Player(Deck d) { return d == Deck::WinMediaPlayer1 ? p_.deck1 : p_.deck2; }
     MediaPlayer& CurrentPlayer() { return Player(currentDeck_); }
@@ -128,6 +132,7 @@ private:
     std::int32_t incomingNodeId_ = -1;  // file started on the incoming deck during a mix
     bool incomingEnded_ = false;        // the incoming deck played to its end before its mix was over
     bool timer1Enabled_ = false;        // automix tick, 100 ms
+    std::uint64_t tracksStarted_ = 0;
 };
 
 }  // namespace quendo

@@ -1,0 +1,154 @@
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QTest>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/Application.h"
+#include "support/Audio.h"
+#include "support/Fakes.h"
+
+using namespace quendo;
+using quendo::testing::TempDir;
+using quendo::testing::ToneWav;
+
+namespace {
+
+const QString kService = QStringLiteral("org.mpris.MediaPlayer2.quendo");
+const QString kPath = QStringLiteral("/org/mpris/MediaPlayer2");
+const QString kRoot = QStringLiteral("org.mpris.MediaPlayer2");
+const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
+const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
+
+// What a desktop media widget sees: a connection of its own to the session bus.
+class Remote : public QObject {
+    Q_OBJECT
+public:
+    Remote() : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("remote"))) {
+        bus_.connect(kService, kPath, kProperties, QStringLiteral("PropertiesChanged"), this,
+                     SLOT(Changed(QString, QVariantMap, QStringList)));
+        bus_.connect(kService, kPath, kPlayer, QStringLiteral("Seeked"), this, SLOT(Moved(qlonglong)));
+    }
+    ~Remote() override { QDBusConnection::disconnectFromBus(QStringLiteral("remote")); }
+    bool Connected() const { return bus_.isConnected(); }
+
+    QVariant Get(const QString& interface, const QString& name) {
+        QDBusMessage get = QDBusMessage::createMethodCall(kService, kPath, kProperties, QStringLiteral("Get"));
+        get << interface << name;
+        const QDBusMessage reply = bus_.call(get, QDBus::BlockWithGui, 5000);
+        if (reply.type() != QDBusMessage::ReplyMessage) {
+            ADD_FAILURE() << name.toStdString() << ": " << reply.errorMessage().toStdString();
+            return {};
+        }
+        return reply.arguments().value(0).value<QDBusVariant>().variant();
+    }
+    QString Status() { return Get(kPlayer, QStringLiteral("PlaybackStatus")).toString(); }
+    QVariantMap Metadata() { return qdbus_cast<QVariantMap>(Get(kPlayer, QStringLiteral("Metadata"))); }
+    void Call(const QString& method) {
+        const QDBusMessage reply =
+            bus_.call(QDBusMessage::createMethodCall(kService, kPath, kPlayer, method), QDBus::BlockWithGui, 5000);
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << method.toStdString();
+    }
+    // The changes of one player property announced so far, oldest first.
+    std::vector<QVariant> Announced(const QString& name) const {
+        std::vector<QVariant> values;
+        for (const QVariantMap& m : changes)
+            if (m.contains(name)) values.push_back(m.value(name));
+        return values;
+    }
+
+    std::vector<QVariantMap> changes;
+    int seeks = 0;
+
+private Q_SLOTS:
+    void Changed(const QString& interface, const QVariantMap& changed, const QStringList&) {
+        if (interface == kPlayer) changes.push_back(changed);
+    }
+    void Moved(qlonglong) { ++seeks; }
+
+private:
+    QDBusConnection bus_;
+};
+
+QString Title(const QVariant& metadata) {
+    return qdbus_cast<QVariantMap>(metadata).value(QStringLiteral("xesam:title")).toString();
+}
+
+// The real engine on the dummy driver plays two short files with a one-second mix, and a remote
+// follows and drives it over the bus.
+TEST(Mpris, ARemoteFollowsThePlayingTrackAndDrivesTheTransportButtons) {
+    TempDir dir;
+    dir.WriteFile("a.wav", ToneWav(8, 440, 0.3));
+    dir.WriteFile("b.wav", ToneWav(8, 660, 0.3));
+    Application app;
+    TForm1& f = app.Form1();
+    Core& c = app.core();
+    c.nodes.MusicFolder = dir.path() + "/";
+    const std::int32_t a = c.nodes.AddFileNode(0, "a.wav");
+    const std::int32_t b = c.nodes.AddFileNode(0, "b.wav");
+    c.options.RadioGroup2 = epWait;
+    c.envelope.SetMixLength(10);
+    c.envelope.SetFinishingPosition(10);
+    c.buttons.UP = true;
+    f.Render();
+
+    Remote remote;
+    ASSERT_TRUE(remote.Connected());
+    EXPECT_EQ(remote.Get(kRoot, QStringLiteral("Identity")).toString(), "Quendo");
+    EXPECT_EQ(remote.Get(kRoot, QStringLiteral("DesktopEntry")).toString(), "org.quendo.Quendo");
+    EXPECT_TRUE(remote.Get(kRoot, QStringLiteral("CanRaise")).toBool());
+    EXPECT_EQ(remote.Status(), "Stopped");
+    EXPECT_TRUE(remote.Metadata().isEmpty());
+    EXPECT_FALSE(remote.Get(kPlayer, QStringLiteral("CanPlay")).toBool());
+
+    f.Act([&] {
+        c.playlist.AddToPlaylist(a);
+        c.playlist.AddToPlaylist(b);
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !remote.Announced(QStringLiteral("PlaybackStatus")).empty(); }, 5000));
+    EXPECT_EQ(remote.Announced(QStringLiteral("PlaybackStatus")).back().toString(), "Playing");
+    EXPECT_EQ(remote.Status(), "Playing");
+    const QVariantMap playing = remote.Metadata();
+    EXPECT_EQ(playing.value("xesam:title").toString(), "a");
+    EXPECT_EQ(playing.value("xesam:url").toString(), QUrl::fromLocalFile(QString::fromStdString(dir / "a.wav")).toString());
+    EXPECT_EQ(playing.value("mpris:length").toLongLong(), 8'000'000);
+    EXPECT_FALSE(playing.value("mpris:trackid").value<QDBusObjectPath>().path().isEmpty());
+    QTest::qWait(400);
+    const qlonglong position = remote.Get(kPlayer, QStringLiteral("Position")).toLongLong();
+    EXPECT_GT(position, 0);
+    EXPECT_LT(position, 8'000'000);
+
+    // Pause and play again are the Play button's clicks: the window shows them.
+    remote.Call(QStringLiteral("Pause"));
+    EXPECT_FALSE(f.Play->isChecked());
+    EXPECT_EQ(c.deck.CurrentPlayer().PlayState(), psPaused);
+    EXPECT_EQ(remote.Status(), "Paused");
+    remote.Call(QStringLiteral("PlayPause"));
+    EXPECT_TRUE(f.Play->isChecked());
+    EXPECT_EQ(remote.Status(), "Playing");
+
+    // Next is the Next button's: a mix starts, during which Next can do nothing, and at its end
+    // the other track is the one playing.
+    ASSERT_TRUE(remote.Get(kPlayer, QStringLiteral("CanGoNext")).toBool());
+    remote.Call(QStringLiteral("Next"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return remote.seeks > 0; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.deck.isMixing(); }, 3000));
+    EXPECT_FALSE(remote.Get(kPlayer, QStringLiteral("CanGoNext")).toBool());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return remote.Announced(QStringLiteral("Metadata")).size() >= 2; }, 5000));
+    EXPECT_EQ(Title(remote.Announced(QStringLiteral("Metadata")).back()), "b");
+    EXPECT_EQ(remote.Metadata().value("xesam:title").toString(), "b");
+    const std::vector<QVariant> canGoNext = remote.Announced(QStringLiteral("CanGoNext"));
+    ASSERT_GE(canGoNext.size(), 2u);
+    EXPECT_FALSE(canGoNext[canGoNext.size() - 2].toBool());
+    EXPECT_TRUE(canGoNext.back().toBool());
+    EXPECT_EQ(remote.Status(), "Playing");
+}
+
+}  // namespace
+
+#include "MprisTest.moc"
