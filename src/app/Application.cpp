@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/CommandMenus.h"
+#include "app/ProgramLocation.h"
 
 #include <algorithm>
 
@@ -38,6 +39,7 @@ Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* d
                                                     probe ? *probe : engine.Probe(), shell_,
                                                     *powerOff_, dialogs_, random_},
                                    static_cast<CoreForms&>(*this));
+    core_->files = LocateProgramFiles(program_);
     core_->FormCreate();
     form1_ = std::make_unique<TForm1>(*core_);
     // Decks finish on their decoder threads; the core hears of it on the interface thread, through
@@ -135,8 +137,6 @@ void Application::HideSplash() { splash_->HideSplash(); }
 void Application::StartSlideOut() { splash_->StartSlideOut(); }
 
 void Application::CloseSplash() { splash_->CloseSplash(); }
-
-std::string Application::ExecutablePath() { return program_; }
 
 // The splash screen hosts the start-up sequence in its first timer tick.
 void Application::ShowSplashModal() { splash_->ShowStartup(); }
