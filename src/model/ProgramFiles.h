@@ -21,7 +21,8 @@ struct ProgramFiles {
     bool installed = false;      // under <prefix>/bin with <prefix>/share/quendo beside it
 };
 
-// `name` in the program's folder; the bare name while the folder is unknown.
+// `name` in the program's folder (`ProgramFolder`, where its files live); the bare name while the
+// folder is unknown.
 inline std::string BesideExecutable(const std::string& programFolder, const char* name) {
     if (programFolder.empty()) return name;
     if (programFolder.back() == '/') return programFolder + name;
