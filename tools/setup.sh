@@ -19,7 +19,7 @@ packages=(
   libgtest-dev libgmock-dev
   clang-14 libclang-rt-14-dev llvm-14
   xvfb xauth x11-apps imagemagick
-  dbus-daemon
+  dbus-daemon desktop-file-utils appstream
 )
 
 case "$mode" in
@@ -72,6 +72,7 @@ case "$mode" in
     # that has more installed hides a missing package.
     bash "$root/tools/check-packages.sh" "$root/build" "${packages[@]}"
     ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+    bash "$root/tools/check-install.sh" "$root/build"
     build "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DQUENDO_WERROR=ON -DQUENDO_SANITIZE=ON
     ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
       ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"

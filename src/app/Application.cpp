@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/CommandMenus.h"
+#include "app/ProgramLocation.h"
 
 #include <algorithm>
 
@@ -11,7 +12,6 @@
 
 #include "cocktail/CocktailPage.h"
 #include "cocktail/Namemuscoc.h"
-#include "library/SafeFile.h"
 #include "library/Start.h"
 #include "platform/qt/Mpris.h"
 #include "platform/qt/PowerOffLogind.h"
@@ -28,15 +28,16 @@
 namespace quendo {
 
 struct Application::Players {
-    explicit Players(const std::string& folder)
-        : analyser(BesideExecutable(folder, kAnalysisCacheFileName)) {}
+    explicit Players(const std::string& cacheFolder)
+        : analyser(BesideExecutable(cacheFolder, kAnalysisCacheFileName)) {}
     audio::AudioEngine engine;
     audio::TrackAnalyser analyser;
 };
 
 Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* probe)
     : program_(std::move(program)),
-      players_(std::make_unique<Players>(FolderOfPath(program_))),
+      files_(LocateProgramFiles(program_)),
+      players_(std::make_unique<Players>(files_.cacheFolder)),
       shell_(QString::fromStdString(program_)),
       powerOff_(std::make_unique<PowerOffLogind>()) {
     audio::AudioEngine& engine = players_->engine;
@@ -45,6 +46,7 @@ Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* d
                                                     probe ? *probe : engine.Probe(), shell_,
                                                     *powerOff_, dialogs_, random_, &players_->analyser},
                                    static_cast<CoreForms&>(*this));
+    core_->files = files_;
     core_->FormCreate();
     form1_ = std::make_unique<TForm1>(*core_);
     // Decks finish on their decoder threads; the core hears of it on the interface thread, through
@@ -144,8 +146,6 @@ void Application::HideSplash() { splash_->HideSplash(); }
 void Application::StartSlideOut() { splash_->StartSlideOut(); }
 
 void Application::CloseSplash() { splash_->CloseSplash(); }
-
-std::string Application::ExecutablePath() { return program_; }
 
 // The splash screen hosts the start-up sequence in its first timer tick.
 void Application::ShowSplashModal() { splash_->ShowStartup(); }

@@ -24,8 +24,8 @@ class TWelcome;
 
 class Application final : private CoreForms {
 public:
-    // `program` is the program's own executable: its folder holds the program's files, and "To
-    // change..." starts it again. Players are given for tests; by default the sound engine's.
+    // `program` is the program's own executable: its place tells where the program's files live,
+    // and "To change..." starts it again. Players are given for tests; by default the sound engine's.
     explicit Application(std::string program = RunningExecutablePath(), MediaPlayer* deck1 = nullptr,
                          MediaPlayer* deck2 = nullptr, MediaPlayer* probe = nullptr);
     ~Application();
@@ -47,7 +47,6 @@ private:
     void HideSplash() override;
     void StartSlideOut() override;
     void CloseSplash() override;
-    std::string ExecutablePath() override;
     void ShowSplashModal() override;
     void ShowWelcome() override;
     void RenderMixEditor() override;
@@ -56,6 +55,7 @@ private:
     void SetTopmost(bool on) override;
 
     std::string program_;
+    ProgramFiles files_;
     struct Players;
     std::unique_ptr<Players> players_;
     QtShell shell_;

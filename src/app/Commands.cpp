@@ -10,7 +10,9 @@ namespace quendo {
 
 Commands::Commands(Parts parts) : p_(parts) {}
 
-std::string Commands::HelpFilePath() const { return BesideExecutable(p_.nodes.ProgramFolder, kHelpFileName); }
+std::string Commands::HelpFilePath() const {
+    return p_.files.helpFile.empty() ? kHelpFileName : p_.files.helpFile;
+}
 
 void Commands::MenuCommand(int id) {
     if (!MenuHandlingEnabled || p_.cocktails.IngredientPick != 0) return;

@@ -8,6 +8,7 @@
 #include "playback/DeckEngine.h"
 #include "model/Platform.h"
 #include "model/Options.h"
+#include "model/ProgramFiles.h"
 
 namespace quendo {
 
@@ -66,6 +67,7 @@ public:
         Shell& shell;
         Dialogs& dialogs;
         CommandForms& forms;
+        const ProgramFiles& files;
     };
     explicit Commands(Parts parts);
 

@@ -14,8 +14,9 @@ Core::Core(PlatformServices services, CoreForms& forms)
       deck({playlist, nodes, envelope, options, buttons, display, platform.deck1, platform.deck2, platform.random,
             *this, autoMix, platform.analysis}),
       cocktails(nodes, playlist, platform.random, display, editor, *this),
-      commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, platform.dialogs, forms}),
-      startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell, forms, *this}),
+      commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, platform.dialogs, forms, files}),
+      startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell, forms, *this,
+               files}),
       optionsKeeper({buttons, display, platform.dialogs, *this}),
       envelopeEditor(envelope),
       recipeEditor(cocktails, nodes, editor, display),
@@ -104,8 +105,23 @@ void Core::CloseRequest() {
 
 void Core::FormClose() { SaveSession(); }
 
+namespace {
+
+// An installed copy's folders are the user's, and may not exist yet; a copy's own folder is
+// there, or its files cannot be written, which is reported.
+std::string MadeFolder(const std::string& folder) {
+    std::error_code ec;
+    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    return folder;
+}
+
+}  // namespace
+
+std::string Core::SettingsFolder() const { return MadeFolder(files.settingsFolder); }
+
 void Core::SaveSession() {
     if (startup.FirstRun || startup.SetupCancelled || filesDeleted_ || sessionUnread_) return;
+    if (files.installed) MadeFolder(nodes.ProgramFolder);
     // Each file on its own: a playlist that cannot be written must not cost the settings.
     if (!playlist.SavePlaylist())
         platform.dialogs.Message("The playlist file \"qnd.m3u\" could not be written.", MsgIcon::Error);
@@ -145,6 +161,7 @@ std::string Core::AutoMixSettingsFilePath() const { return BesideExecutable(node
 ConfigurationData Core::Configuration() const { return {nodes.MusicFolder, cocktails.Table(), options, buttons}; }
 
 bool Core::SaveConfiguration() {
+    if (files.installed) MadeFolder(nodes.ProgramFolder);
     if (!quendo::SaveConfiguration(ConfigurationFilePath(), Configuration())) {
         platform.dialogs.Message("Error 0003");
         return false;

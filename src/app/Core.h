@@ -17,6 +17,7 @@
 #include "model/Platform.h"
 #include "model/AutoMixOptions.h"
 #include "model/Options.h"
+#include "model/ProgramFiles.h"
 #include "model/TrackFacts.h"
 #include "settings/OptionsKeeper.h"
 
@@ -64,6 +65,7 @@ public:
 
     // ---- shared state ----
     NodeTable nodes;  // also MusicFolder and ProgramFolder
+    ProgramFiles files;  // where the program's files live, set before the start-up
     MixEnvelope envelope;
     Options options;
     AutoMixOptions autoMix;  // kept in a file of its own beside the configuration
@@ -100,6 +102,8 @@ public:
     void SetFirstRunValues(std::int32_t folderCount) override;
     std::string ConfigurationFilePath() const;
     std::string AutoMixSettingsFilePath() const;  // beside it, read and written with it
+    // The folder of the program's settings, made when missing.
+    std::string SettingsFolder() const;
 
     // ---- the main window's handlers ----
     void UPClick() { deck.UPClick(); }

@@ -62,8 +62,9 @@ void StartupSequence::SplashLinkClick(const std::string& address) {
 void StartupSequence::RunStartupSequence() {
     StartupScreens& screens = p_.screens;
 
-    // The program's folder holds the configuration and the playlist.
-    std::string folder = FolderOfPath(screens.ExecutablePath());
+    // The program's folder holds the configuration and the playlist: beside the executable, or
+    // the user's configuration folder for an installed copy.
+    std::string folder = p_.files.settingsFolder;
     if (folder.empty()) {
         p_.dialogs.Message("Error 0001");
         std::error_code ec;

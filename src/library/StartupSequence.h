@@ -9,6 +9,7 @@
 #include "model/NodeTable.h"
 #include "model/Platform.h"
 #include "model/Options.h"
+#include "model/ProgramFiles.h"
 
 namespace quendo {
 
@@ -38,7 +39,6 @@ public:
     virtual void HideSplash() = 0;     // the scan then runs with nothing shown
     virtual void StartSlideOut() = 0;  // the splash closes itself at the bottom of the screen
     virtual void CloseSplash() = 0;    // "OK" in place of "Loading ...", closed at once
-    virtual std::string ExecutablePath() = 0;  // "" when unknown
 
 protected:
     ~StartupScreens() = default;
@@ -70,6 +70,7 @@ public:
         Shell& shell;
         StartupScreens& screens;
         StartupOwner& owner;
+        const ProgramFiles& files;
     };
     explicit StartupSequence(Parts parts) : p_(parts) {}
 

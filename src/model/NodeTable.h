@@ -52,7 +52,9 @@ public:
     std::int32_t FindByFullPath(std::string_view path) const;
 
     std::string MusicFolder;    // absolute, ends with the separator
-    std::string ProgramFolder;  // no trailing separator, except the root "/"
+    // Where "qnd.cfg" and "qnd.m3u" live: the executable's folder, or the user's configuration
+    // folder for an installed copy. No trailing separator, except the root "/".
+    std::string ProgramFolder;
 
 private:
     void BuildPathIndex() const;

@@ -93,7 +93,7 @@ std::optional<std::string> TBrowse::Choose() {
     if (current_.empty()) {
         SetCurrentFolder(BrowseStartFolder(
             Encode(QStandardPaths::writableLocation(QStandardPaths::MusicLocation)),
-            core.nodes.ProgramFolder, Encode(QDir::homePath())));
+            core.files.demoLibrary, Encode(QDir::homePath())));
     }
     for (;;) {
         DirectoryListBox1->setFocus();

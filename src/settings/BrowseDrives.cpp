@@ -74,13 +74,10 @@ std::vector<std::string> MountedFileSystems(std::string_view table) {
     return drives;
 }
 
-std::string BrowseStartFolder(const std::string& userMusicFolder, const std::string& programFolder,
+std::string BrowseStartFolder(const std::string& userMusicFolder, const std::string& demoLibrary,
                               const std::string& home) {
     if (IsFolder(userMusicFolder)) return userMusicFolder;
-    if (!programFolder.empty()) {
-        const std::string demo = (programFolder == "/" ? "" : programFolder) + "/Demo Music";
-        if (IsFolder(demo)) return demo;
-    }
+    if (IsFolder(demoLibrary)) return demoLibrary;
     if (IsFolder(home)) return home;
     return "/";
 }

@@ -10,8 +10,8 @@ namespace quendo {
 std::vector<std::string> MountedFileSystems(std::string_view mounts);
 
 // The folder the chooser opens in: the user's music folder if it exists, else the demo
-// library beside the executable, else home (else the root).
-std::string BrowseStartFolder(const std::string& userMusicFolder, const std::string& programFolder,
+// library, else home (else the root).
+std::string BrowseStartFolder(const std::string& userMusicFolder, const std::string& demoLibrary,
                               const std::string& home);
 
 // The longest mount point that holds path (the drive shown for it).

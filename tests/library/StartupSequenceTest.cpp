@@ -65,7 +65,7 @@ protected:
 
     StartupTest() {
         c.FormCreate();
-        w.forms.on.ExecutablePath = [this] { return program / "quendo"; };
+        c.files = LocateProgramFiles(program / "quendo");
         w.forms.on.ShowBrowseModal = [this]() -> std::optional<std::string> {
             events.push_back("browse");
             if (choices.empty()) return std::nullopt;
@@ -176,7 +176,7 @@ TEST_F(StartupTest, UnreadableFileLeavesAnEmptyLibraryNotTheProgramFolder) {
 }
 
 TEST_F(StartupTest, UnknownExecutableIsReportedAndTheStartGoesOn) {
-    w.forms.on.ExecutablePath = [] { return std::string(); };
+    c.files = {};  // the executable not found
     choices = {std::nullopt};
     w.forms.on.CloseSplash = nullptr;  // nothing to close in this test
     w.forms.on.CloseMainWindow = nullptr;

@@ -212,7 +212,7 @@ TEST_F(ChangeFolderTest, OkClosesDeletesRestartsAndTheNewInstanceIsAFirstRun) {
     FakeWorld next;
     Core& n = *next.core;
     int chooser = 0;
-    next.forms.on.ExecutablePath = [&] { return dir / "quendo"; };
+    next.core->files = LocateProgramFiles(dir / "quendo");
     next.forms.on.ShowBrowseModal = [&]() -> std::optional<std::string> {
         ++chooser;
         return music.path();

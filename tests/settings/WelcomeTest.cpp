@@ -39,7 +39,7 @@ protected:
         w->probe.defaultDuration = 180;
         Core& core = c();
         core.FormCreate();
-        w->forms.on.ExecutablePath = [this] { return program / "quendo"; };
+        w->core->files = LocateProgramFiles(program / "quendo");
         w->forms.on.ShowBrowseModal = [this]() -> std::optional<std::string> {
             if (cancelChooser) return std::nullopt;
             return music.path();

@@ -63,6 +63,7 @@ FakeWorld::FakeWorld(TrackAnalysis* analysis) {
                                   forms);
     core->nodes.MusicFolder = "/music/";
     core->nodes.ProgramFolder = "/program";
+    core->files = LocateProgramFiles("/program/quendo");
     random.Seed(12345);
 }
 

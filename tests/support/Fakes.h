@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/Core.h"
+#include "app/ProgramLocation.h"
 
 namespace quendo::testing {
 
@@ -92,7 +93,6 @@ public:
         std::function<void(int)> SetMainWindowOuterHeight;
         std::function<std::optional<std::string>()> ShowBrowseModal;
         std::function<void()> HideSplash, StartSlideOut, CloseSplash;
-        std::function<std::string()> ExecutablePath;
         std::function<void()> ShowSplashModal, ShowWelcome, RenderMixEditor, HideSettings, CloseMainWindow;
         std::function<void(bool)> SetTopmost;
     } on;
@@ -110,7 +110,6 @@ public:
     void HideSplash() override { Run(on.HideSplash); }
     void StartSlideOut() override { Run(on.StartSlideOut); }
     void CloseSplash() override { Run(on.CloseSplash); }
-    std::string ExecutablePath() override { return on.ExecutablePath ? on.ExecutablePath() : RunningExecutablePath(); }
     void ShowSplashModal() override { Run(on.ShowSplashModal); }
     void ShowWelcome() override { Run(on.ShowWelcome); }
     void RenderMixEditor() override { Run(on.RenderMixEditor); }

@@ -122,7 +122,7 @@ TEST_F(SplashUi, FirstShowingRunsTheStartupSequenceOnce) {
     music.WriteFile("Rock/a.mp3", "");
     music.WriteFile("b.mp3", "");
     int chooserShown = 0;
-    w.forms.on.ExecutablePath = [&] { return program / "quendo"; };
+    w.core->files = LocateProgramFiles(program / "quendo");
     w.forms.on.ShowBrowseModal = [&]() -> std::optional<std::string> {
         ++chooserShown;
         return music.path();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 
 #include "library/SafeFile.h"
 #include "playback/analysis/Analyse.h"
@@ -116,6 +117,9 @@ std::optional<TrackFacts> TrackAnalyser::Check(const std::string& path, bool& un
 }
 
 void TrackAnalyser::Save() {
+    // An installed copy's cache folder is the user's, and may not be there yet.
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(cacheFile_).parent_path(), ec);
     if (WriteFileAtomically(cacheFile_, FormatFactsCache(cache_))) {
         dirty_ = false;
     } else {

@@ -23,7 +23,7 @@ namespace quendo::audio {
 // counts only once the worker has checked it against the file, after a Want.
 class TrackAnalyser final : public TrackAnalysis {
 public:
-    // `cacheFile`'s folder must exist for the cache to be kept; without it every run analyses anew.
+    // `cacheFile`'s folder is made when the cache is first saved.
     explicit TrackAnalyser(std::string cacheFile);
     ~TrackAnalyser();  // stops the worker (within one short window of audio) and saves the cache
     TrackAnalyser(const TrackAnalyser&) = delete;
