@@ -202,6 +202,7 @@ public:
     void SetVolume(int volume) override { real_.SetVolume(volume); }
     void SetBalance(int balance) override { real_.SetBalance(balance); }
     void SetTrackGain(double db) override { real_.SetTrackGain(db); }
+    void SetLimitedTrackGain(double db, double ceilingDbfs) override { real_.SetLimitedTrackGain(db, ceilingDbfs); }
     int PlayState() override { return real_.PlayState(); }
     void Play() override { real_.Play(); }
     void Pause() override { real_.Pause(); }
@@ -307,11 +308,14 @@ double Spread(const Heard& h) {
     return hi >= lo ? hi - lo : 0;
 }
 
-// Where the -1 dBFS ceiling keeps a track's gain below what the target asks: by how many dB.
-double HeldDown(const quendo::TrackFacts& f) {
+// By how many dB a track's gain would take its peak past the -1 dBFS ceiling: the deck's limiter
+// takes up to kMaxLimitDb of that, and the rest keeps the track below the target.
+constexpr double kMaxLimitDb = 6.0;
+double OverCeiling(const quendo::TrackFacts& f) {
     const double target = quendo::AutoMixOptions{}.targetLufs - f.integratedLufs, ceiling = -1.0 - f.peakDbfs;
     return f.audible ? std::max(0.0, target - ceiling) : 0;
 }
+double HeldDown(const quendo::TrackFacts& f) { return std::max(0.0, OverCeiling(f) - kMaxLimitDb); }
 
 void Report(const char* run, const std::string& dir, const Heard& h, quendo::TrackAnalysis& analysis) {
     std::fprintf(stderr, "bench_show: switches %s: %.1f s of show, dead air %.2f s, loudest sample heard alone %.2f dBFS\n",
@@ -325,9 +329,9 @@ void Report(const char* run, const std::string& dir, const Heard& h, quendo::Tra
         std::fprintf(stderr, "bench_show:   %-20s heard alone %5.1f s at %6.2f LUFS", s.name,
                      h.aloneSeconds.count(path) ? h.aloneSeconds.at(path) : 0.0, l != h.lufs.end() ? l->second : -HUGE_VAL);
         if (facts)
-            std::fprintf(stderr, "; analysed %6.2f LUFS, peak %6.2f dBFS, sound %.2f..%.2f s%s, ceiling -%.2f dB",
+            std::fprintf(stderr, "; analysed %6.2f LUFS, peak %6.2f dBFS, sound %.2f..%.2f s%s, peaks limited %.2f dB, ceiling -%.2f dB",
                          facts->integratedLufs, facts->peakDbfs, facts->firstSound, facts->lastSound,
-                         facts->audible ? "" : ", silent", HeldDown(*facts));
+                         facts->audible ? "" : ", silent", std::min(OverCeiling(*facts), kMaxLimitDb), HeldDown(*facts));
         std::fprintf(stderr, "\n");
     }
     if (std::string(run) == "on")

@@ -25,6 +25,10 @@ public:
     // The track's own gain in dB, heard before the volume and balance, which keep their meaning.
     // A player that cannot apply it plays the file as it is.
     virtual void SetTrackGain(double /*db*/) {}
+    // The same, with a level in dBFS the track's own signal must never pass once raised by it: a
+    // player that can holds the track's peaks there with a limiter; one that cannot applies the
+    // gain alone.
+    virtual void SetLimitedTrackGain(double db, double /*ceilingDbfs*/) { SetTrackGain(db); }
     // 1 paused, 2 playing, anything else otherwise.
     virtual int PlayState() = 0;
     virtual void Play() = 0;

@@ -13,6 +13,10 @@ namespace {
 constexpr const char* kAutoMixingCaption = "                    A u t o M i x i n g";
 // Width of the title strip in pixels; Next seeks by it as a click at its last pixel would.
 constexpr std::int64_t kTitleStripWidth = 273;
+// The level a track's own signal never passes when its loudness is matched.
+constexpr double kCeilingDbfs = -1.0;
+// How far the limiter may take a track's peaks down.
+constexpr double kMaxLimitDb = 6.0;
 
 std::int32_t TruncatedSeconds(double seconds) {
     if (std::isnan(seconds)) return 0;
@@ -73,18 +77,24 @@ void DeckEngine::WantAhead() {
         if (const std::int32_t file = p_.playlist.At(i); p_.nodes.IsFile(file)) p_.analysis->Want(PathOf(file));
 }
 
-// The gain that brings the track to the target loudness, lowered where its peak would pass -1 dBFS.
-double DeckEngine::TrackGainFor(const std::optional<TrackFacts>& facts) const {
-    if (!p_.autoMix.matchLoudness || !facts || !facts->audible) return 0;
-    const double gain = std::min(p_.autoMix.targetLufs - facts->integratedLufs, -1.0 - facts->peakDbfs);
-    return std::isfinite(gain) ? gain : 0;
+// The gain that brings the track to the target loudness. Where that takes the track's peak past
+// -1 dBFS, the deck's limiter holds the peaks there, up to kMaxLimitDb deep: deeper would squash
+// the music, so past that the gain is lowered instead.
+DeckEngine::TrackGain DeckEngine::TrackGainFor(const std::optional<TrackFacts>& facts) const {
+    if (!p_.autoMix.matchLoudness || !facts || !facts->audible) return {};
+    const double free = kCeilingDbfs - facts->peakDbfs;
+    const double gain = std::min(p_.autoMix.targetLufs - facts->integratedLufs, free + kMaxLimitDb);
+    if (!std::isfinite(gain)) return {};
+    return {gain, gain > free};
 }
 
 // Opens a file on a deck at its own gain, from its first sound when that is known and wanted.
 // The gain is set first, so that the ramp to it is over before the new file is heard.
 std::optional<TrackFacts> DeckEngine::LoadTrack(MediaPlayer& deck, const std::string& path) {
     std::optional<TrackFacts> facts = FactsOf(path);
-    deck.SetTrackGain(TrackGainFor(facts));
+    const TrackGain gain = TrackGainFor(facts);
+    if (gain.limited) deck.SetLimitedTrackGain(gain.db, kCeilingDbfs);
+    else deck.SetTrackGain(gain.db);
     deck.SetFileName(path);
     if (p_.autoMix.skipSilenceAtStart && facts && facts->audible && facts->firstSound > 0)
         deck.SetCurrentPosition(facts->firstSound);

@@ -112,7 +112,11 @@ private:
     // The analysis as the automix uses it.
     std::string PathOf(std::int32_t file) const { return p_.nodes.MusicFolder + p_.nodes.RelativePath(file); }
     std::optional<TrackFacts> FactsOf(const std::string& path) const;
-    double TrackGainFor(const std::optional<TrackFacts>& facts) const;
+    struct TrackGain {
+        double db = 0;
+        bool limited = false;  // whether the deck must hold the track's peaks at the ceiling
+    };
+    TrackGain TrackGainFor(const std::optional<TrackFacts>& facts) const;
     std::optional<TrackFacts> LoadTrack(MediaPlayer& deck, const std::string& path);
     std::int64_t MixEnd();
     bool KnownSilent(std::int32_t file) const;

@@ -650,7 +650,8 @@ TEST_F(ListeningDeckEngine, MixStartsAtTheLastSoundOnceItIsKnown) {
 
 TEST_F(ListeningDeckEngine, TracksStartAtTheirFirstSoundAtOneLoudness) {
     Know("A.mp3", -10, -0.5, 2.7, 200);  // loud: 6 dB down
-    Know("B.mp3", -30, -8, 4.25, 180);   // quiet: 14 dB up would clip, 7 dB up peaks at -1 dBFS
+    // Quiet: 14 dB up would take its peak 7 dB past -1 dBFS; the deck's limiter takes 6 of them.
+    Know("B.mp3", -30, -8, 4.25, 180);
     Know("C.mp3", -30, -8, 3, 180);
     Add("A.mp3", 200);
     Add("B.mp3", 180);
@@ -660,6 +661,7 @@ TEST_F(ListeningDeckEngine, TracksStartAtTheirFirstSoundAtOneLoudness) {
     EXPECT_EQ(w.deck1.calls, (std::vector<std::string>{"Volume 0", "Balance 0", "FileName /music/A.mp3", "Seek 2", "Play"}));
     EXPECT_DOUBLE_EQ(w.deck1.position, 2.7);
     EXPECT_DOUBLE_EQ(w.deck1.trackGainDb, -6);
+    EXPECT_EQ(w.deck1.trackCeilingDbfs, HUGE_VAL) << "its peak stays below -1 dBFS: no limiter";
 
     // Mixed in at the envelope's starting position, from its first sound.
     c.envelope.SetStartingPosition(3);
@@ -671,7 +673,8 @@ TEST_F(ListeningDeckEngine, TracksStartAtTheirFirstSoundAtOneLoudness) {
     EXPECT_EQ(Without(w.deck2.calls, "Volume"),
               (std::vector<std::string>{"FileName /music/B.mp3", "Seek 4", "Play", "Balance 4000"}));
     EXPECT_DOUBLE_EQ(w.deck2.position, 4.25);
-    EXPECT_DOUBLE_EQ(w.deck2.trackGainDb, 7);
+    EXPECT_DOUBLE_EQ(w.deck2.trackGainDb, 13);
+    EXPECT_DOUBLE_EQ(w.deck2.trackCeilingDbfs, -1);
     w.FinishMix();
 
     // Switched off: from the file's start, as mastered.
@@ -683,6 +686,7 @@ TEST_F(ListeningDeckEngine, TracksStartAtTheirFirstSoundAtOneLoudness) {
     EXPECT_EQ(Without(Without(w.deck1.calls, "Volume"), "Balance"),
               (std::vector<std::string>{"FileName /music/C.mp3", "Play"}));
     EXPECT_DOUBLE_EQ(w.deck1.trackGainDb, 0);
+    EXPECT_EQ(w.deck1.trackCeilingDbfs, HUGE_VAL);
 }
 
 TEST_F(ListeningDeckEngine, SilentTracksLeaveAsPlayedAndTheNextIsMixedIn) {

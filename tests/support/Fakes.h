@@ -1,4 +1,5 @@
 #pragma once
+#include <cmath>
 #include <deque>
 #include <functional>
 #include <map>
@@ -23,6 +24,7 @@ public:
     int balance = 0;
     int state = psStopped;
     double trackGainDb = 0;  // kept apart from `calls`, which lists what the described player has
+    double trackCeilingDbfs = HUGE_VAL;  // none
     std::vector<std::string> calls;  // "FileName x", "Play", "Pause", "Volume v", "Balance b", "Seek s"
 
     void SetFileName(const std::string& path) override;
@@ -31,7 +33,11 @@ public:
     void SetCurrentPosition(double seconds) override;
     void SetVolume(int v) override;
     void SetBalance(int b) override;
-    void SetTrackGain(double db) override { trackGainDb = db; }
+    void SetTrackGain(double db) override { SetLimitedTrackGain(db, HUGE_VAL); }
+    void SetLimitedTrackGain(double db, double ceilingDbfs) override {
+        trackGainDb = db;
+        trackCeilingDbfs = ceilingDbfs;
+    }
     int PlayState() override { return state; }
     void Play() override;
     void Pause() override;

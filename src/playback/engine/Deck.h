@@ -14,7 +14,7 @@ namespace quendo::audio {
 struct Deck {
     Deck(EndNotices& notices, DecodeSource& source, int rate)
         : decoder(ring.writer(), shared, notices, rate),
-          mixer(ring.reader(), shared),
+          mixer(ring.reader(), shared, rate),
           control(shared, decoder, source, notices, rate) {}
 
     SpscRing ring{kRingFrames};

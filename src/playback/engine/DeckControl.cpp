@@ -1,6 +1,7 @@
 #include "playback/engine/DeckControl.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <utility>
 
@@ -46,7 +47,10 @@ void DeckControl::SetCurrentPosition(double seconds) {
 
 void DeckControl::SetVolume(int volume) { shared_.volume.store(volume, std::memory_order_relaxed); }
 void DeckControl::SetBalance(int balance) { shared_.balance.store(balance, std::memory_order_relaxed); }
-void DeckControl::SetTrackGain(double db) { shared_.trackGain.store(TrackGainFactor(db), std::memory_order_relaxed); }
+void DeckControl::SetTrackGain(double db) { SetLimitedTrackGain(db, HUGE_VAL); }
+void DeckControl::SetLimitedTrackGain(double db, double ceilingDbfs) {
+    shared_.trackLevel.store({TrackGainFactor(db), CeilingFactor(ceilingDbfs)}, std::memory_order_relaxed);
+}
 
 void DeckControl::Play() {
     if (!open_) {

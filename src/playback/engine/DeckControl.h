@@ -27,6 +27,7 @@ public:
     void SetVolume(int volume) override;
     void SetBalance(int balance) override;
     void SetTrackGain(double db) override;
+    void SetLimitedTrackGain(double db, double ceilingDbfs) override;
     int PlayState() override { return state_; }
     void Play() override;
     void Pause() override;

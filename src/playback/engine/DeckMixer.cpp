@@ -1,6 +1,7 @@
 #include "playback/engine/DeckMixer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "playback/engine/Gains.h"
@@ -16,7 +17,8 @@ constexpr float kFadeStep = 1.0f / kFadeFrames;
 constexpr std::uint64_t kStarveFrames = static_cast<std::uint64_t>(kFadeFrames) - 1;
 }  // namespace
 
-DeckMixer::DeckMixer(SpscRing::Reader ring, DeckShared& shared) : ring_(std::move(ring)), shared_(shared) {}
+DeckMixer::DeckMixer(SpscRing::Reader ring, DeckShared& shared, int rate)
+    : ring_(std::move(ring)), shared_(shared), limiter_(rate) {}
 
 // One look at the decoder's newest record (never a wait), what it says about the generation being
 // read, and, once the old material has faded out, the move to the newest generation. Returns the
@@ -72,8 +74,10 @@ bool DeckMixer::MixInto(float* out, int frames) {
     const bool want = m.gen == requested && shared_.playing.load(std::memory_order_acquire) && !m.ended;
     Block b = StartBlock(want, frames);
     while (b.i < frames) {
-        if (b.fadeIn && b.fade >= 1.0f && b.avail > b.keep) FullLevelRun(b, out, frames);
-        else if (!FadeStep(b, out)) break;
+        if (b.fadeIn && b.fade >= 1.0f && b.avail > b.keep) {
+            if (b.limited) LimitedRun(b, out, frames);
+            else FullLevelRun(b, out, frames);
+        } else if (!FadeStep(b, out)) break;
     }
     FinishBlock(b, frames);
     return b.shortOfData;
@@ -90,15 +94,22 @@ DeckMixer::Block DeckMixer::StartBlock(bool want, int frames) {
 
     BalanceGains(shared_.balance.load(std::memory_order_relaxed), b.tl, b.tr);
     // The track's gain goes with the volume: one ramp moves both.
-    const float v = VolumeGain(shared_.volume.load(std::memory_order_relaxed)) *
-                    shared_.trackGain.load(std::memory_order_relaxed);
+    const TrackLevel level = shared_.trackLevel.load(std::memory_order_relaxed);
+    const float v = VolumeGain(shared_.volume.load(std::memory_order_relaxed)) * level.gain;
     b.tl *= v;
     b.tr *= v;
+    b.trackGain = level.gain;
     if (!m.gainsSet) {
         m.gl = b.tl;
         m.gr = b.tr;
+        m.trackGain = level.gain;
         m.gainsSet = true;
     }
+    // The volume and balance are at most 1, so across the ramp the gains stay at or below the
+    // larger of the track's two gains: the limiter holds the samples to the ceiling over that,
+    // with a margin for the rounding of the sums that follow.
+    b.limited = std::isfinite(level.ceiling) || !limiter_.AtRest();
+    if (b.limited) limiter_.SetThreshold(level.ceiling * (1.0f - 1e-5f) / std::max(m.trackGain, level.gain));
     // The gains move linearly across this block to their new values.
     b.dl = (b.tl - m.gl) / static_cast<float>(frames);
     b.dr = (b.tr - m.gr) / static_cast<float>(frames);
@@ -138,6 +149,29 @@ void DeckMixer::FullLevelRun(Block& b, float* out, int frames) const {
     b.avail -= run;
 }
 
+// FullLevelRun through the limiter.
+void DeckMixer::LimitedRun(Block& b, float* out, int frames) {
+    const std::uint64_t run = std::min<std::uint64_t>(
+        {b.avail - b.keep, static_cast<std::uint64_t>(frames - b.i), ring_.RunFrom(b.at)});
+    const float* s = ring_.At(b.at);
+    float* o = out + 2 * b.i;
+    const std::uint64_t stop = b.at + b.avail;
+    const float dl = b.dl, dr = b.dr;
+    float gl = b.gl, gr = b.gr;
+    for (std::uint64_t k = 0; k < run; ++k) {
+        gl += dl;
+        gr += dr;
+        const float lim = limiter_.Next(ring_, b.at + k, stop);
+        o[2 * k] += s[2 * k] * lim * gl;
+        o[2 * k + 1] += s[2 * k + 1] * lim * gr;
+    }
+    b.gl = gl;
+    b.gr = gr;
+    b.i += static_cast<int>(run);
+    b.at += run;
+    b.avail -= run;
+}
+
 // One frame of a fade in or out, or of a level held below full. False when the block goes
 // silent here: faded out, starved, or at the generation's end.
 bool DeckMixer::FadeStep(Block& b, float* out) {
@@ -165,8 +199,10 @@ bool DeckMixer::FadeStep(Block& b, float* out) {
     if (b.fadeIn && !up) b.shortOfData = true;
     b.fade = up ? std::min(1.0f, b.fade + kFadeStep) : std::max(0.0f, b.fade - kFadeStep);
     const float* s = ring_.At(b.at);
-    out[2 * b.i] += s[0] * b.gl * b.fade;
-    out[2 * b.i + 1] += s[1] * b.gr * b.fade;
+    // Times exactly 1 without the limiter: the plain path's sums, bit for bit.
+    const float lim = b.limited ? limiter_.Next(ring_, b.at, b.at + b.avail) : 1.0f;
+    out[2 * b.i] += s[0] * lim * b.gl * b.fade;
+    out[2 * b.i + 1] += s[1] * lim * b.gr * b.fade;
     ++b.at;
     --b.avail;
     ++b.i;
@@ -178,6 +214,7 @@ void DeckMixer::FinishBlock(const Block& b, int frames) {
     m.gl = b.gl;
     m.gr = b.gr;
     m.fade = b.fade;
+    m.trackGain = b.trackGain;
     m.readIdx = b.at;
     if (b.i < frames) {
         m.gl = b.tl;

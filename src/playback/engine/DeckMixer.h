@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "playback/engine/DeckShared.h"
+#include "playback/engine/PeakLimiter.h"
 #include "playback/engine/SpscRing.h"
 
 namespace quendo::audio {
@@ -15,9 +16,13 @@ namespace quendo::audio {
 // block, fades out on a pause or when the newest generation is not the one it reads (the old
 // material plays out, never past where the next generation starts), and, while a file's end is
 // unknown, keeps the last few milliseconds back to fade out over if the decoder falls behind.
+//
+// A track with a ceiling is played through the deck's limiter, which holds its own signal (its
+// samples times its gain) at or below the ceiling; the volume and balance come after, and only
+// lower it. Without a ceiling, once the limiter is back at rest, the path is the plain one.
 class DeckMixer {
 public:
-    DeckMixer(SpscRing::Reader ring, DeckShared& shared);
+    DeckMixer(SpscRing::Reader ring, DeckShared& shared, int rate);
 
     // Adds this deck's next `frames` frames into `out`; true when a playing deck ran short of data.
     bool MixInto(float* out, int frames);
@@ -40,22 +45,25 @@ private:
         std::int64_t base = 0;
         bool primed = false, ended = false, gainsSet = false;
         float fade = 0.0f, gl = 1.0f, gr = 1.0f;
+        float trackGain = 1.0f;  // the track's gain within gl and gr
     };
     // One block as it goes, frame by frame.
     struct Block {
         float tl, tr;        // the gains the block moves to
         float gl, gr, fade;  // the gains and the fade reached
         float dl, dr;        // the gains' step per frame
+        float trackGain;     // the track's gain the block moves to
         std::uint64_t at;    // the ring frame to mix next
         std::uint64_t avail; // frames from `at` that may be mixed
         std::uint64_t keep;  // frames held back from a full-level run
         int i;               // the output frame to mix next
-        bool want, fadeIn, shortOfData;
+        bool want, fadeIn, shortOfData, limited;
     };
 
     const Published& Sync(std::uint32_t* requestedOut = nullptr);
     Block StartBlock(bool want, int frames);
     void FullLevelRun(Block& b, float* out, int frames) const;
+    void LimitedRun(Block& b, float* out, int frames);
     bool FadeStep(Block& b, float* out);
     void FinishBlock(const Block& b, int frames);
     void MarkEnded();
@@ -63,6 +71,7 @@ private:
     SpscRing::Reader ring_;
     DeckShared& shared_;
     MixState mix_;
+    PeakLimiter limiter_;
 };
 
 }  // namespace quendo::audio

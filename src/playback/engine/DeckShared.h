@@ -48,6 +48,13 @@ struct Published {
     std::int64_t base = 0;
 };
 
+// A track's own gain, and the level its signal must not pass once raised by it (infinite: none),
+// as factors. One word, so that the mixer never pairs one track's gain with another's ceiling.
+struct TrackLevel {
+    float gain = 1.0f;
+    float ceiling = std::numeric_limits<float>::infinity();
+};
+
 // The fields the threads share beside the ring, each with its one writer.
 struct DeckShared {
     SpscSnapshot<Published> published;  // decoder thread -> mixer
@@ -56,8 +63,8 @@ struct DeckShared {
     std::atomic<std::uint32_t> requested{0};  // the newest generation asked for
     std::atomic<bool> playing{false};
     std::atomic<int> volume{0}, balance{0};
-    std::atomic<float> trackGain{1.0f};  // the track's own gain, as a factor
-    static_assert(std::atomic<float>::is_always_lock_free);
+    std::atomic<TrackLevel> trackLevel{TrackLevel{}};
+    static_assert(std::atomic<TrackLevel>::is_always_lock_free);
 
     // Mixer -> interface thread (and, for the end, the decoder thread, which wakes the engine).
     std::atomic<std::uint64_t> heard{0};       // PackHeard(generation, frame of the file)

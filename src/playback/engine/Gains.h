@@ -1,6 +1,7 @@
 #pragma once
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace quendo::audio {
 
@@ -16,6 +17,12 @@ inline float VolumeGain(int volume) {
 inline float TrackGainFactor(double db) {
     if (!std::isfinite(db)) return 1.0f;
     return static_cast<float>(std::pow(10.0, std::clamp(db, -100.0, 40.0) / 20.0));
+}
+
+// A level in dBFS as a factor; anything above 0 dBFS, or not a number, is no level at all.
+inline float CeilingFactor(double dbfs) {
+    if (!(dbfs <= 0.0)) return std::numeric_limits<float>::infinity();
+    return static_cast<float>(std::pow(10.0, std::max(dbfs, -100.0) / 20.0));
 }
 
 inline void BalanceGains(int balance, float& left, float& right) {

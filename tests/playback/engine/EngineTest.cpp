@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -231,6 +232,58 @@ TEST(Engine, TrackGainAddsToTheVolumeWithoutClicks) {
     // Raised by 6 dB the tone's own steps are twice as large; no step is larger than that.
     EXPECT_LE(LargestStep(all, 0), 2 * own * 1.05);
     EXPECT_LE(LargestStep(all, 1), 2 * own * 1.05);
+}
+
+// A track raised past its ceiling is limited: its peaks never pass the ceiling, the music between
+// them plays at the gain asked for, and the gain moves without a click. A track whose peaks stay
+// below its ceiling plays exactly as it would without one.
+TEST(Engine, TrackGainPastTheCeilingIsLimitedWithoutClicks) {
+    // A quiet tone broken by loud 1 kHz hits for 3 s, then the tone alone; each part starts and
+    // ends at a zero crossing, so the file has no step of its own.
+    auto u32 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    auto u16 = [](std::uint16_t v) { return std::string{char(v), char(v >> 8)}; };
+    const std::uint32_t frames = 6 * kRate, data = frames * 4;
+    std::string wav = "RIFF" + u32(36 + data) + "WAVEfmt " + u32(16) + u16(1) + u16(2) + u32(kRate) + u32(kRate * 4) +
+                      u16(4) + u16(16) + "data" + u32(data);
+    constexpr double kTone = 0.1, kPi = 3.14159265358979323846;
+    double peak = 0;
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        const bool hit = i < 3 * kRate && i % (kRate / 4) < kRate / 50;
+        const double v = hit ? 0.8 * std::sin(2 * kPi * 1000 * i / kRate) : kTone * std::sin(2 * kPi * 200 * i / kRate);
+        const auto q = static_cast<std::int16_t>(std::lround(32767 * v));
+        peak = std::max(peak, std::fabs(q / 32768.0));
+        wav += u16(static_cast<std::uint16_t>(q)) + u16(static_cast<std::uint16_t>(q));
+    }
+    quendo::testing::TempDir d;
+    d.WriteFile("hits.wav", wav);
+    const double ceilingDbfs = -1, ceiling = std::pow(10, ceilingDbfs / 20);
+    const double free = 20 * std::log10(ceiling / peak);  // the most gain the peaks take
+    auto play = [&](double gainDb, bool limited) {
+        Offline o;
+        MediaPlayer& deck = o.engine.Deck1();
+        if (limited) deck.SetLimitedTrackGain(gainDb, ceilingDbfs);
+        else deck.SetTrackGain(gainDb);
+        deck.SetFileName(d / "hits.wav");
+        deck.Play();
+        return o.Seconds(5.8);
+    };
+    auto largest = [](const std::vector<float>& v) {
+        float m = 0;
+        for (float x : v) m = std::max(m, std::fabs(x));
+        return m;
+    };
+
+    const std::vector<float> limited = play(free + 5, true);
+    EXPECT_LE(largest(limited), ceiling + 1e-4);
+    EXPECT_GT(largest(limited), ceiling - 0.01) << "the hits reach the ceiling";
+    for (int ch : {0, 1}) {
+        const double steady = Rms(limited, ch, static_cast<std::size_t>(4.0 * kRate));
+        EXPECT_NEAR(20 * std::log10(steady / (kTone / std::sqrt(2.0))), free + 5, 0.1) << ch;
+        // The hits' own steps, played with their peaks at the ceiling: the limiter adds none larger.
+        EXPECT_LE(LargestStep(limited, ch), LargestStep(play(free, false), ch) * 1.05) << ch;
+    }
+
+    EXPECT_EQ(play(free - 0.5, true), play(free - 0.5, false)) << "below the ceiling: the plain path";
 }
 
 TEST(Engine, TwoDecksSumOnOneOutput) {

@@ -60,6 +60,7 @@ void Interfere(AudioEngine& engine, const Files& files, int n) {
     d2.SetVolume(-4000 + (n * 37) % 4000);
     d1.SetBalance(static_cast<int>(3000 * std::sin(n * 0.1)));
     d2.SetBalance(-static_cast<int>(3000 * std::sin(n * 0.1)));
+    if (n % 19 == 0) d2.SetLimitedTrackGain(n % 2 ? 9 : -3, -1);
     if (n % 23 == 0) d1.SetCurrentPosition((n % 7) * 0.9);
     if (n % 31 == 0) d2.SetCurrentPosition((n % 5) * 1.1);
     if (n % 41 == 0) d1.Pause();
