@@ -12,8 +12,6 @@ namespace quendo {
 namespace {
 
 constexpr std::size_t kMaxBytes = 64 * 1024;  // a few lines; anything larger is not this file
-// Targets outside this range are not loudness a listener would choose: a typing slip.
-constexpr double kLowestTarget = -40.0, kHighestTarget = -5.0;
 
 std::string_view Trimmed(std::string_view s) {
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
@@ -32,7 +30,7 @@ std::optional<double> Target(std::string_view v) {
     double d = 0;
     const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), d);
     if (ec != std::errc() || end != v.data() + v.size() || !std::isfinite(d)) return std::nullopt;
-    if (d < kLowestTarget || d > kHighestTarget) return std::nullopt;
+    if (d < kLowestTargetLufs || d > kHighestTargetLufs) return std::nullopt;
     return d;
 }
 

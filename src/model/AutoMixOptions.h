@@ -11,4 +11,7 @@ struct AutoMixOptions {
     double targetLufs = -16.0;       // target loudness, LUFS
 };
 
+// Targets outside this range are not loudness a listener would choose: a typing slip.
+constexpr double kLowestTargetLufs = -40.0, kHighestTargetLufs = -5.0;
+
 }  // namespace quendo

@@ -2,6 +2,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -31,6 +32,7 @@ public:
     QWidget* TabSheet1;  // "General"
     QWidget* TabSheet2;  // "Start / Ending"
     QWidget* TabSheet3;  // "Musical cocktail": the cocktail editor's page
+    QWidget* TabSheet4;  // "AutoMix"
 
     QFrame* Panel1;  // the music folder
     QLabel* Label1;
@@ -52,6 +54,13 @@ public:
     QButtonGroup* RadioGroup2Items;
     QFrame* Panel4;  // never shown
     QCheckBox* chkAutoStartOfPlaying;
+
+    QFrame* Panel5;  // the automix's use of the track analysis
+    QCheckBox* chkMixAtLastSound;
+    QCheckBox* chkSkipSilenceAtStart;
+    QCheckBox* chkMatchLoudness;
+    QLabel* Label3;
+    QDoubleSpinBox* SpinTargetLufs;  // only while "Match loudness" is ticked
 
     QPushButton* BitBtn1;  // OK
     QPushButton* BitBtn2;  // Cancel
