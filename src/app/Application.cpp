@@ -38,6 +38,7 @@ Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* d
                                                     probe ? *probe : engine.Probe(), shell_,
                                                     *powerOff_, dialogs_, random_},
                                    static_cast<CoreForms&>(*this));
+    core_->platform.outputs = &engine;
     core_->FormCreate();
     form1_ = std::make_unique<TForm1>(*core_);
     // Decks finish on their decoder threads; the core hears of it on the interface thread, through
@@ -101,6 +102,11 @@ Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* d
     QObject::connect(menus_, &CommandMenus::changed, cocktailPage_, [this] { cocktailPage_->Render(); });
 
     QObject::connect(splash_, &TSplash::startupFinished, form1_.get(), [this] { form1_->Render(); });
+
+    // A sound device unplugged while playing gives way to the default within half a second.
+    auto* outputWatch = new QTimer(form1_.get());
+    QObject::connect(outputWatch, &QTimer::timeout, form1_.get(), [this] { Guarded([this] { core_->CheckSoundOutput(); }); });
+    outputWatch->start(500);
 }
 
 Application::~Application() = default;

@@ -17,6 +17,7 @@
 #include "model/Platform.h"
 #include "model/AutoMixOptions.h"
 #include "model/Options.h"
+#include "model/SoundOutputs.h"
 #include "model/TrackFacts.h"
 #include "settings/OptionsKeeper.h"
 
@@ -31,6 +32,7 @@ struct PlatformServices {
     Dialogs& dialogs;
     Random& random;
     TrackAnalysis* analysis = nullptr;  // none: the automix goes by the files' lengths alone
+    SoundOutputs* outputs = nullptr;    // none: the sound plays where the players put it
 };
 
 // What the core needs of the forms: those the menu commands open, the start-up's splash screen
@@ -116,6 +118,8 @@ public:
     void MenuCommand(int id) { commands.MenuCommand(id); }
     void FormKeyDown(int key) { commands.FormKeyDown(key); }
     void ComboBox1Change(int index) { cocktails.ComboBox1Change(index); }
+    // Now and then: a sound device lost while playing gives way to the default, which is said once.
+    void CheckSoundOutput();
 
 private:
     // What the playlist asks of the deck engine, passed on.
@@ -135,6 +139,9 @@ private:
     void CocktailsRestored() override;
     void MixOffRestored() override { deck.Mix_OFFClick(); }
     void HideSettings() override { forms_.HideSettings(); }
+    // The output device chosen in the AutoMix settings, when it is not the one asked for yet;
+    // one that cannot be opened leaves the default playing, and is said.
+    void UseChosenOutput() override;
 
     CoreForms& forms_;
 
@@ -145,6 +152,7 @@ private:
     // or it would write an empty playlist over the saved one.
     bool sessionUnread_ = false;
     bool closeRequested_ = false;
+    std::string outputAsked_;  // the device last asked of the outputs: "" the default
 };
 
 }  // namespace quendo

@@ -34,6 +34,14 @@ std::optional<double> Target(std::string_view v) {
     return d;
 }
 
+// A device name as the system reports one: a line of printable text.
+std::optional<std::string> DeviceName(std::string_view v) {
+    if (v.size() > 255) return std::nullopt;
+    for (const char c : v)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return std::nullopt;
+    return std::string(v);
+}
+
 void Apply(AutoMixOptions& o, std::string_view key, std::string_view value) {
     bool* flag = key == "mixAtLastSound"       ? &o.mixAtLastSound
                  : key == "skipSilenceAtStart" ? &o.skipSilenceAtStart
@@ -43,6 +51,8 @@ void Apply(AutoMixOptions& o, std::string_view key, std::string_view value) {
         if (const auto b = Switch(value)) *flag = *b;
     } else if (key == "targetLufs") {
         if (const auto d = Target(value)) o.targetLufs = *d;
+    } else if (key == "outputDevice") {
+        if (const auto name = DeviceName(value)) o.outputDevice = *name;
     }
 }
 
@@ -68,7 +78,7 @@ std::string FormatAutoMixSettings(const AutoMixOptions& o) {
     return std::string("mixAtLastSound=") + flag(o.mixAtLastSound) + "\n" +
            "skipSilenceAtStart=" + flag(o.skipSilenceAtStart) + "\n" +
            "matchLoudness=" + flag(o.matchLoudness) + "\n" +
-           "targetLufs=" + t + "\n";
+           "targetLufs=" + t + "\n" + "outputDevice=" + (DeviceName(o.outputDevice) ? o.outputDevice : "") + "\n";
 }
 
 AutoMixOptions LoadAutoMixSettings(const std::string& path) {

@@ -150,6 +150,16 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, kOwnedWindow), 
     SpinTargetLufs->setSuffix(QStringLiteral(" LUFS"));
     SpinTargetLufs->setKeyboardTracking(false);  // a value typed counts once it is complete
 
+    Panel6 = SunkenPanel(TabSheet4, "Panel6", 16, 152, 65);
+    Label4 = new QLabel(QStringLiteral("Sound output:"), Panel6);
+    Label4->setObjectName("Label4");
+    Label4->move(16, 12);
+    Label4->adjustSize();
+    ComboOutput = new QComboBox(Panel6);
+    ComboOutput->setObjectName("ComboOutput");
+    ComboOutput->setGeometry(16, 32, 313, 21);
+    FillOutputs();
+
     BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
     BitBtn1->setObjectName("BitBtn1");
     BitBtn1->setGeometry(240, 327, 75, 25);
@@ -176,6 +186,11 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, kOwnedWindow), 
     bind(chkMatchLoudness, a.matchLoudness);
     connect(SpinTargetLufs, &QDoubleSpinBox::valueChanged, this,
             [this](double lufs) { core.autoMix.targetLufs = lufs; });
+    // The output changes with OK; until then only the choice is kept.
+    connect(ComboOutput, &QComboBox::activated, this, [this](int index) {
+        const std::string name = ComboOutput->itemData(index).toString().toStdString();
+        Act([this, name] { core.autoMix.outputDevice = name; });
+    });
     connect(chkAlwaysOnTop, &QCheckBox::clicked, this,
             [this](bool on) { Act([this, on] { core.SetAlwaysOnTop(on); }); });
     connect(RadioGroup1Items, &QButtonGroup::idClicked, this,
@@ -226,6 +241,29 @@ void TSettings::Render() {
     SpinTargetLufs->setValue(a.targetLufs);
     Label3->setEnabled(a.matchLoudness);
     SpinTargetLufs->setEnabled(a.matchLoudness);
+    ShowOutputChoice();
+}
+
+void TSettings::FillOutputs() {
+    const QSignalBlocker quiet(ComboOutput);
+    ComboOutput->clear();
+    ComboOutput->addItem(QStringLiteral("Default"), QString());
+    if (core.platform.outputs)
+        for (const std::string& name : core.platform.outputs->OutputDevices())
+            ComboOutput->addItem(QString::fromStdString(name), QString::fromStdString(name));
+    ShowOutputChoice();
+}
+
+void TSettings::ShowOutputChoice() {
+    const QSignalBlocker quiet(ComboOutput);
+    // A chosen device that is not plugged in stays the choice, and shows.
+    const QString chosen = QString::fromStdString(core.autoMix.outputDevice);
+    int index = ComboOutput->findData(chosen);
+    if (index < 0) {
+        ComboOutput->addItem(chosen, chosen);
+        index = ComboOutput->count() - 1;
+    }
+    ComboOutput->setCurrentIndex(index);
 }
 
 void TSettings::ShowSettings() {
@@ -239,6 +277,7 @@ void TSettings::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
     if (e->spontaneous()) return;  // a restore from the task bar is no new showing
     emit showing();
+    FillOutputs();
     Render();
 }
 

@@ -61,6 +61,9 @@ public:
     QCheckBox* chkMatchLoudness;
     QLabel* Label3;
     QDoubleSpinBox* SpinTargetLufs;  // only while "Match loudness" is ticked
+    QFrame* Panel6;                  // the sound output
+    QLabel* Label4;
+    QComboBox* ComboOutput;          // "Default", then the devices the system reports; data: the name
 
     QPushButton* BitBtn1;  // OK
     QPushButton* BitBtn2;  // Cancel
@@ -78,6 +81,8 @@ protected:
 private:
     template <class F>
     void Act(F&& f);
+    void FillOutputs();  // the devices as the system reports them now
+    void ShowOutputChoice();
 };
 
 }  // namespace quendo

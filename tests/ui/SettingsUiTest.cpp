@@ -181,8 +181,16 @@ TEST_F(SettingsUi, AutoMixPageKeptByOkAndRestoredByCancel) {
     EXPECT_EQ(form.SpinTargetLufs->value(), -16.0);
     EXPECT_LE(form.Label3->geometry().right(), form.SpinTargetLufs->x());
 
-    form.ShowSettings();
+    w.outputs.devices = {"Speakers", "USB Interface"};
+    form.ShowSettings();  // each showing asks for the devices afresh
     form.PageControl1->setCurrentWidget(form.TabSheet4);
+    ASSERT_EQ(form.ComboOutput->count(), 3);
+    EXPECT_EQ(form.ComboOutput->itemText(0), "Default");
+    EXPECT_EQ(form.ComboOutput->itemText(2), "USB Interface");
+    EXPECT_EQ(form.ComboOutput->currentIndex(), 0);
+    QTest::keyClick(form.ComboOutput, Qt::Key_End);
+    EXPECT_EQ(c.autoMix.outputDevice, "USB Interface");
+    EXPECT_TRUE(w.outputs.asked.empty());  // not before OK
     form.chkMixAtLastSound->click();
     form.chkMatchLoudness->click();
     EXPECT_FALSE(c.autoMix.mixAtLastSound);
@@ -196,14 +204,19 @@ TEST_F(SettingsUi, AutoMixPageKeptByOkAndRestoredByCancel) {
     EXPECT_EQ(c.autoMix.targetLufs, -17.0);
     form.BitBtn1->click();
     EXPECT_EQ(dir.ReadFile("automix.cfg"),
-              "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=1\ntargetLufs=-17\n");
+              "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=1\ntargetLufs=-17\noutputDevice=USB Interface\n");
+    EXPECT_EQ(w.outputs.asked, (std::vector<std::string>{"USB Interface"}));
 
     // Cancel puts back what OK kept, in the options and on the page.
     form.ShowSettings();
     form.chkSkipSilenceAtStart->click();
     form.chkMatchLoudness->click();
     form.SpinTargetLufs->setValue(-23.5);
+    QTest::keyClick(form.ComboOutput, Qt::Key_Home);
+    EXPECT_EQ(c.autoMix.outputDevice, "");
     form.BitBtn2->click();
+    EXPECT_EQ(form.ComboOutput->currentText(), "USB Interface");
+    EXPECT_EQ(w.outputs.asked.size(), 1u);
     EXPECT_TRUE(c.autoMix.skipSilenceAtStart);
     EXPECT_TRUE(c.autoMix.matchLoudness);
     EXPECT_EQ(c.autoMix.targetLufs, -17.0);
