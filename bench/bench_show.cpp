@@ -364,7 +364,9 @@ int main(int argc, char** argv) {
     }
 
     const Heard on = PlayShow(dir.path(), analyser, quendo::AutoMixOptions{});
-    const Heard off = PlayShow(dir.path(), analyser, quendo::AutoMixOptions{false, false, false});
+    quendo::AutoMixOptions switchedOff;
+    switchedOff.mixAtLastSound = switchedOff.skipSilenceAtStart = switchedOff.matchLoudness = false;
+    const Heard off = PlayShow(dir.path(), analyser, switchedOff);
     Report("on", dir.path(), on, analyser);
     Report("off", dir.path(), off, analyser);
     figures.Print("show_dead_air_s", on.deadAir, "s");

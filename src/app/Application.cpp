@@ -47,6 +47,7 @@ Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* d
                                                     *powerOff_, dialogs_, random_, &players_->analyser},
                                    static_cast<CoreForms&>(*this));
     core_->files = files_;
+    core_->platform.outputs = &engine;
     core_->FormCreate();
     form1_ = std::make_unique<TForm1>(*core_);
     // Decks finish on their decoder threads; the core hears of it on the interface thread, through
@@ -112,6 +113,10 @@ Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* d
     QObject::connect(splash_, &TSplash::startupFinished, form1_.get(), [this] { form1_->Render(); });
 
     new Mpris(*form1_);  // a child of the window; on the session bus, when there is one
+    // A sound device unplugged while playing gives way to the default within half a second.
+    auto* outputWatch = new QTimer(form1_.get());
+    QObject::connect(outputWatch, &QTimer::timeout, form1_.get(), [this] { Guarded([this] { core_->CheckSoundOutput(); }); });
+    outputWatch->start(500);
 }
 
 Application::~Application() = default;

@@ -63,6 +63,7 @@ void Core::FormShow() {
     forms_.ShowSplashModal();
     if (startup.SetupCancelled || closeRequested_) return;
 
+    UseChosenOutput();
     cocktails.FillCocktailLists();
     cocktails.FillIngredientLists();
     playlist.RestorePlaylist();
@@ -91,6 +92,24 @@ void Core::FormShow() {
         default:
             break;
     }
+}
+
+void Core::UseChosenOutput() {
+    if (!platform.outputs || autoMix.outputDevice == outputAsked_) return;
+    outputAsked_ = autoMix.outputDevice;
+    if (!platform.outputs->UseOutputDevice(outputAsked_))
+        platform.dialogs.Message("The sound output \"" + outputAsked_ +
+                                     "\" could not be opened; the default output plays instead.",
+                                 MsgIcon::Warning);
+}
+
+void Core::CheckSoundOutput() {
+    if (!platform.outputs) return;
+    const std::optional<std::string> lost = platform.outputs->CheckOutput();
+    // The default itself lost (its server restarted) has been opened again: nothing to tell.
+    if (lost && !lost->empty())
+        platform.dialogs.Message("The sound output \"" + *lost + "\" was lost; the default output plays on.",
+                                 MsgIcon::Warning);
 }
 
 void Core::FormActivate() {

@@ -18,6 +18,7 @@
 #include "model/AutoMixOptions.h"
 #include "model/Options.h"
 #include "model/ProgramFiles.h"
+#include "model/SoundOutputs.h"
 #include "model/TrackFacts.h"
 #include "settings/OptionsKeeper.h"
 
@@ -32,6 +33,7 @@ struct PlatformServices {
     Dialogs& dialogs;
     Random& random;
     TrackAnalysis* analysis = nullptr;  // none: the automix goes by the files' lengths alone
+    SoundOutputs* outputs = nullptr;    // none: the sound plays where the players put it
 };
 
 // What the core needs of the forms: those the menu commands open, the start-up's splash screen
@@ -120,6 +122,8 @@ public:
     void MenuCommand(int id) { commands.MenuCommand(id); }
     void FormKeyDown(int key) { commands.FormKeyDown(key); }
     void ComboBox1Change(int index) { cocktails.ComboBox1Change(index); }
+    // Now and then: a sound device lost while playing gives way to the default, which is said once.
+    void CheckSoundOutput();
 
 private:
     // What the playlist asks of the deck engine, passed on.
@@ -139,6 +143,9 @@ private:
     void CocktailsRestored() override;
     void MixOffRestored() override { deck.Mix_OFFClick(); }
     void HideSettings() override { forms_.HideSettings(); }
+    // The output device chosen in the AutoMix settings, when it is not the one asked for yet;
+    // one that cannot be opened leaves the default playing, and is said.
+    void UseChosenOutput() override;
 
     CoreForms& forms_;
 
@@ -149,6 +156,7 @@ private:
     // or it would write an empty playlist over the saved one.
     bool sessionUnread_ = false;
     bool closeRequested_ = false;
+    std::string outputAsked_;  // the device last asked of the outputs: "" the default
 };
 
 }  // namespace quendo

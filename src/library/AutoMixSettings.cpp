@@ -12,8 +12,6 @@ namespace quendo {
 namespace {
 
 constexpr std::size_t kMaxBytes = 64 * 1024;  // a few lines; anything larger is not this file
-// Targets outside this range are not loudness a listener would choose: a typing slip.
-constexpr double kLowestTarget = -40.0, kHighestTarget = -5.0;
 
 std::string_view Trimmed(std::string_view s) {
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
@@ -32,8 +30,16 @@ std::optional<double> Target(std::string_view v) {
     double d = 0;
     const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), d);
     if (ec != std::errc() || end != v.data() + v.size() || !std::isfinite(d)) return std::nullopt;
-    if (d < kLowestTarget || d > kHighestTarget) return std::nullopt;
+    if (d < kLowestTargetLufs || d > kHighestTargetLufs) return std::nullopt;
     return d;
+}
+
+// A device name as the system reports one: a line of printable text.
+std::optional<std::string> DeviceName(std::string_view v) {
+    if (v.size() > 255) return std::nullopt;
+    for (const char c : v)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return std::nullopt;
+    return std::string(v);
 }
 
 void Apply(AutoMixOptions& o, std::string_view key, std::string_view value) {
@@ -45,6 +51,8 @@ void Apply(AutoMixOptions& o, std::string_view key, std::string_view value) {
         if (const auto b = Switch(value)) *flag = *b;
     } else if (key == "targetLufs") {
         if (const auto d = Target(value)) o.targetLufs = *d;
+    } else if (key == "outputDevice") {
+        if (const auto name = DeviceName(value)) o.outputDevice = *name;
     }
 }
 
@@ -70,7 +78,7 @@ std::string FormatAutoMixSettings(const AutoMixOptions& o) {
     return std::string("mixAtLastSound=") + flag(o.mixAtLastSound) + "\n" +
            "skipSilenceAtStart=" + flag(o.skipSilenceAtStart) + "\n" +
            "matchLoudness=" + flag(o.matchLoudness) + "\n" +
-           "targetLufs=" + t + "\n";
+           "targetLufs=" + t + "\n" + "outputDevice=" + (DeviceName(o.outputDevice) ? o.outputDevice : "") + "\n";
 }
 
 AutoMixOptions LoadAutoMixSettings(const std::string& path) {

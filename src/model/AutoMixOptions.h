@@ -1,4 +1,5 @@
 #pragma once
+#include <string>
 
 namespace quendo {
 
@@ -9,6 +10,10 @@ struct AutoMixOptions {
     bool skipSilenceAtStart = true;  // "Skip the silence at a track's start"
     bool matchLoudness = true;       // "Match loudness"
     double targetLufs = -16.0;       // target loudness, LUFS
+    std::string outputDevice;        // the sound output's device by name; "" the default
 };
+
+// Targets outside this range are not loudness a listener would choose: a typing slip.
+constexpr double kLowestTargetLufs = -40.0, kHighestTargetLufs = -5.0;
 
 }  // namespace quendo

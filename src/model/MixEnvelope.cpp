@@ -146,6 +146,13 @@ const MixPoint& MixEnvelope::Point(int index) const {
     return points_[static_cast<std::size_t>(std::clamp(index, 0, kPoints - 1))];
 }
 
+int MixEnvelope::CombinedVolume(int index) const {
+    const MixPoint& p = Point(index);
+    const double outgoing = index <= finishingPosition_ ? VolumeGain(p.volume[0]) : 0.0;
+    const double incoming = index >= startingPosition_ ? VolumeGain(p.volume[1]) : 0.0;
+    return VolumeOfGain(std::sqrt(outgoing * outgoing + incoming * incoming));
+}
+
 int MixEnvelope::Value(Quantity q, int curve, int index) const {
     if (!ValidCurve(curve) || !ValidIndex(index)) return 0;
     const MixPoint& p = points_[index];

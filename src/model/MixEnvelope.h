@@ -1,8 +1,21 @@
 #pragma once
 #include <array>
+#include <cmath>
 #include <cstdint>
 
 namespace quendo {
+
+// Volume is in hundredths of a dB: 0 full, -10000 (and below) silent. The gain a volume plays at,
+// and the volume of a gain (above 0 for a gain over 1; -10000 for silence).
+inline float VolumeGain(int volume) {
+    if (volume >= 0) return 1.0f;
+    if (volume <= -10000) return 0.0f;
+    return static_cast<float>(std::pow(10.0, volume / 2000.0));
+}
+inline int VolumeOfGain(double gain) {
+    if (!(gain > 1e-5)) return -10000;  // also NaN
+    return static_cast<int>(std::lround(2000.0 * std::log10(gain)));
+}
 
 // One step of a crossfade (one 100 ms tick). Curve 0 is the outgoing deck, curve 1 the
 // incoming one; curves 2 and 3 and the rate curves are carried but never played.
@@ -45,6 +58,11 @@ public:
     // The point of one tick; an index outside the envelope reads its nearest end.
     const MixPoint& Point(int index) const;
     const std::array<MixPoint, kPoints>& Points() const { return points_; }
+    // The level at which the two decks are heard together at a tick, in volume units: the power
+    // sum of the outgoing curve's gain (until the finishing position, where its track ends) and
+    // the incoming one's (from the starting position, where its track starts). Two decks at full
+    // volume sum to +301, about 3 dB.
+    int CombinedVolume(int index) const;
 
 private:
     // Length and positions change only through the moves, which keep their key points in step.

@@ -88,6 +88,7 @@ void EnvelopeEditor::SpeedButtonClick(int button) {
 // ---- drawing
 
 void EnvelopeEditor::Redraw(Quantity q, int curve) {
+    if (q == V && (curve == 0 || curve == 1)) RedrawVolumeSum();
     std::vector<ChartPoint> points;
     const int length = envelope_.MixLength();
     for (int i = 0; i <= length; ++i)
@@ -96,6 +97,17 @@ void EnvelopeEditor::Redraw(Quantity q, int curve) {
     if (points == Series[s]) return;  // the chart need not be touched
     Series[s] = std::move(points);
     seriesRevision[s] = ++revision;
+}
+
+void EnvelopeEditor::RedrawVolumeSum() {
+    std::vector<ChartPoint> points;
+    const int length = envelope_.MixLength();
+    points.reserve(static_cast<std::size_t>(length) + 1);
+    for (int i = 0; i <= length; ++i)
+        points.push_back({i, std::clamp(envelope_.CombinedVolume(i), -10000, kVolumeChartMax)});
+    if (points == VolumeSum) return;
+    VolumeSum = std::move(points);
+    volumeSumRevision = ++revision;
 }
 
 void EnvelopeEditor::MoveAxesToCursor() {
@@ -119,6 +131,7 @@ void EnvelopeEditor::FormShow() {
         for (int curve = 0; curve < 4; ++curve) Redraw(q, curve);
     for (Quantity q : {V, B})
         for (int curve : {0, 1}) envelope_.InterpolateCurve(q, curve);
+    RedrawVolumeSum();
     ++revision;
 }
 

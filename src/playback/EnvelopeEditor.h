@@ -35,6 +35,9 @@ public:
         int cursor = 0;    // the vertical cursor line stands at this index
     };
     enum Page { TabSheet1 = 0, TabSheet2 = 1, TabSheet3 = 2 };
+    // The volume chart's range: silence to full volume, with room above for the two decks together
+    // going beyond full volume (by 3 dB at most: +301).
+    static constexpr int kVolumeChartMin = -10250, kVolumeChartMax = 450;
 
     explicit EnvelopeEditor(MixEnvelope& envelope);
 
@@ -78,6 +81,9 @@ public:
     std::array<std::string, 5> Label{};                 // Label1..Label4: plain indices
     std::array<std::vector<ChartPoint>, 13> Series{};   // Series1..Series12: key points only
     std::array<Chart, 3> Charts{};                      // Chart1, Chart2
+    // On the volume chart, the two decks' predicted level together, one point a tick over the
+    // mix, kept within the chart's range.
+    std::vector<ChartPoint> VolumeSum;
     int activePage = TabSheet2;
     bool visible = false;
     bool mixRunning = false;
@@ -85,6 +91,7 @@ public:
     // Bumped by every change of the state above, so a renderer can skip unchanged parts.
     std::uint64_t revision = 0;
     std::array<std::uint64_t, 13> seriesRevision{};
+    std::uint64_t volumeSumRevision = 0;
 
 private:
     MixEnvelope& envelope_;
@@ -94,6 +101,7 @@ private:
     int Store(int bar, int position);
     void MoveAxesToCursor();
     void Redraw(Quantity q, int curve);
+    void RedrawVolumeSum();
     void ShowKeyAtCursor(int bar, Quantity q, int curve, bool editable);
     void WriteValue(int bar, Quantity q, int curve);
     void KeyButtonClick(int button, Quantity q, int curve);

@@ -36,6 +36,9 @@ QColor CurveColour(int n) {
     }
 }
 
+// Apart from the four curves' colours, and bright on the dark plot.
+const QColor kVolumeSumColour(230, 120, 255);
+
 // A square with a dark rim: Qt Charts draws an image as each point's mark.
 QImage SquareMark(const QColor& colour) {
     QImage image(9, 9, QImage::Format_ARGB32_Premultiplied);
@@ -139,7 +142,10 @@ void TMixEditor::BuildPage(int page) {
         y->setTickAnchor(0);
         y->setTickInterval(tick);
     };
-    if (page == 1) span(-10000, 0, 2500);
+    if (page == 1) {
+        span(-10000, 0, 2500);
+        y->setRange(EnvelopeEditor::kVolumeChartMin, EnvelopeEditor::kVolumeChartMax);
+    }
     if (page == 2) {
         span(-10000, 10000, 5000);
         y->setReverse(true);  // full left at the top, like the balance bars
@@ -156,6 +162,13 @@ void TMixEditor::BuildPage(int page) {
         s->attachAxis(x);
         s->attachAxis(y);
     };
+    if (page == 1) {
+        // Under the curves, so that where it meets one the curve's marks stay on top.
+        VolumeSum = new QLineSeries;
+        VolumeSum->setName(QStringLiteral("VolumeSum"));
+        VolumeSum->setPen(QPen(kVolumeSumColour, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        attach(VolumeSum);
+    }
     if (page != 3) {
         auto* cursor = new QLineSeries;
         cursor->setPen(QPen(QColor(200, 200, 200), 1, Qt::DashLine));
@@ -314,6 +327,13 @@ void TMixEditor::RenderAll(bool force) {
         points.reserve(static_cast<qsizetype>(editor.Series[n].size()));
         for (const EnvelopeEditor::ChartPoint& p : editor.Series[n]) points.append(QPointF(p.x, p.y));
         Series[n]->replace(points);
+    }
+    if (force || renderedVolumeSum_ != editor.volumeSumRevision) {
+        renderedVolumeSum_ = editor.volumeSumRevision;
+        QList<QPointF> points;
+        points.reserve(static_cast<qsizetype>(editor.VolumeSum.size()));
+        for (const EnvelopeEditor::ChartPoint& p : editor.VolumeSum) points.append(QPointF(p.x, p.y));
+        VolumeSum->replace(points);
     }
     if (!editor.visible && isVisible()) hide();
 }

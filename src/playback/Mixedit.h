@@ -36,6 +36,7 @@ public:
     std::array<QValueAxis*, 4> AxisY{};
     std::array<QLineSeries*, 4> CursorLine{};    // Chart1, Chart2: the vertical line at the cursor
     std::array<QLineSeries*, 13> Series{};       // Series1..12
+    QLineSeries* VolumeSum = nullptr;            // Chart1: the two decks' predicted level together
     std::array<QScrollBar*, 17> ScrollBar{};     // ScrollBar1..16
     std::array<QToolButton*, 9> SpeedButton{};   // SpeedButton1..8
     std::array<QLabel*, 5> Label{};              // Label1..4, the number labels
@@ -55,6 +56,7 @@ private:
 
     std::uint64_t renderedRevision_ = ~std::uint64_t{0};
     std::array<std::uint64_t, 13> renderedSeries_{};
+    std::uint64_t renderedVolumeSum_ = 0;
     std::array<int, 4> renderedCursor_{-1, -1, -1, -1};
 };
 

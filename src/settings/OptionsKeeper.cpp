@@ -5,6 +5,7 @@ namespace quendo {
 void OptionsKeeper::BitBtn1Click() {
     // A file that cannot be written has been reported; the form goes all the same.
     p_.owner.SaveConfiguration();
+    p_.owner.UseChosenOutput();
     p_.owner.HideSettings();
 }
 

@@ -15,13 +15,15 @@ public:
     virtual void MixOffRestored() = 0;       // the gauge's range follows a Mix_OFF read back
     virtual void RestartIntoFirstRun() = 0;  // close, delete both files, start again
     virtual void HideSettings() = 0;         // the settings form goes
+    virtual void UseChosenOutput() = 0;      // a sound output chosen on the form takes over
 
 protected:
     ~OptionsKeeperOwner() = default;
 };
 
 // Keeps or drops what the settings form (TSettings) changed, free of widgets: OK keeps the options
-// by writing "qnd.cfg", Cancel reads the file back, and "To change..." restarts the program into
+// by writing "qnd.cfg" (and the automix settings beside it) and moves the sound to the output
+// chosen, Cancel reads the files back, and "To change..." restarts the program into
 // its first run.
 class OptionsKeeper {
 public:

@@ -75,9 +75,12 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, kOwnedWindow), 
     TabSheet2->setObjectName("TabSheet2");
     TabSheet3 = new QWidget;
     TabSheet3->setObjectName("TabSheet3");
+    TabSheet4 = new QWidget;
+    TabSheet4->setObjectName("TabSheet4");
     PageControl1->addTab(TabSheet1, QStringLiteral("General"));
     PageControl1->addTab(TabSheet2, QStringLiteral("Start / Ending"));
     PageControl1->addTab(TabSheet3, QStringLiteral("Musical cocktail"));
+    PageControl1->addTab(TabSheet4, QStringLiteral("AutoMix"));
 
     // ---- General ----
     Panel1 = SunkenPanel(TabSheet1, "Panel1", 16, 16, 65);
@@ -129,6 +132,34 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, kOwnedWindow), 
     chkAutoStartOfPlaying = CheckBox(Panel4, "chkAutoStartOfPlaying", "Automatic start of playing ", 24, 8);
     Panel4->hide();
 
+    // ---- AutoMix ----
+    Panel5 = SunkenPanel(TabSheet4, "Panel5", 16, 24, 113);
+    chkMixAtLastSound = CheckBox(Panel5, "chkMixAtLastSound", "Start the mix at the last audible sound", 24, 12);
+    chkSkipSilenceAtStart = CheckBox(Panel5, "chkSkipSilenceAtStart", "Skip the silence at a track's start", 24, 36);
+    chkMatchLoudness = CheckBox(Panel5, "chkMatchLoudness", "Match loudness", 24, 60);
+    Label3 = new QLabel(QStringLiteral("Target loudness:"), Panel5);
+    Label3->setObjectName("Label3");
+    Label3->move(44, 86);
+    Label3->adjustSize();
+    SpinTargetLufs = new QDoubleSpinBox(Panel5);
+    SpinTargetLufs->setObjectName("SpinTargetLufs");
+    SpinTargetLufs->setGeometry(150, 82, 90, 21);
+    SpinTargetLufs->setRange(kLowestTargetLufs, kHighestTargetLufs);
+    SpinTargetLufs->setDecimals(1);
+    SpinTargetLufs->setSingleStep(0.5);
+    SpinTargetLufs->setSuffix(QStringLiteral(" LUFS"));
+    SpinTargetLufs->setKeyboardTracking(false);  // a value typed counts once it is complete
+
+    Panel6 = SunkenPanel(TabSheet4, "Panel6", 16, 152, 65);
+    Label4 = new QLabel(QStringLiteral("Sound output:"), Panel6);
+    Label4->setObjectName("Label4");
+    Label4->move(16, 12);
+    Label4->adjustSize();
+    ComboOutput = new QComboBox(Panel6);
+    ComboOutput->setObjectName("ComboOutput");
+    ComboOutput->setGeometry(16, 32, 313, 21);
+    FillOutputs();
+
     BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
     BitBtn1->setObjectName("BitBtn1");
     BitBtn1->setGeometry(240, 327, 75, 25);
@@ -149,6 +180,17 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, kOwnedWindow), 
     bind(chkMusicFileTimeRem, o.chkMusicFileTimeRem);
     bind(chkAutoMixTimeRem, o.chkAutoMixTimeRem);
     bind(chkAutoStartOfPlaying, o.chkAutoStartOfPlaying);
+    AutoMixOptions& a = core.autoMix;
+    bind(chkMixAtLastSound, a.mixAtLastSound);
+    bind(chkSkipSilenceAtStart, a.skipSilenceAtStart);
+    bind(chkMatchLoudness, a.matchLoudness);
+    connect(SpinTargetLufs, &QDoubleSpinBox::valueChanged, this,
+            [this](double lufs) { core.autoMix.targetLufs = lufs; });
+    // The output changes with OK; until then only the choice is kept.
+    connect(ComboOutput, &QComboBox::activated, this, [this](int index) {
+        const std::string name = ComboOutput->itemData(index).toString().toStdString();
+        Act([this, name] { core.autoMix.outputDevice = name; });
+    });
     connect(chkAlwaysOnTop, &QCheckBox::clicked, this,
             [this](bool on) { Act([this, on] { core.SetAlwaysOnTop(on); }); });
     connect(RadioGroup1Items, &QButtonGroup::idClicked, this,
@@ -176,8 +218,10 @@ void TSettings::Act(F&& f) {
 }
 
 void TSettings::Render() {
-    // clicked() never comes from setChecked; the language list reports its index as it is set.
+    // clicked() never comes from setChecked; the language list and the target report their
+    // values as they are set.
     const QSignalBlocker quiet(ComboBox5);
+    const QSignalBlocker quietTarget(SpinTargetLufs);
     const Options& o = core.options;
     const QString folder = QString::fromStdString(o.Edit1);
     if (Edit1->text() != folder) Edit1->setText(folder);
@@ -190,6 +234,36 @@ void TSettings::Render() {
     ComboBox5->setCurrentIndex(o.ComboBox5 >= 0 && o.ComboBox5 < ComboBox5->count() ? o.ComboBox5 : 0);
     CheckItem(RadioGroup1Items, o.RadioGroup1);
     CheckItem(RadioGroup2Items, o.RadioGroup2);
+    const AutoMixOptions& a = core.autoMix;
+    chkMixAtLastSound->setChecked(a.mixAtLastSound);
+    chkSkipSilenceAtStart->setChecked(a.skipSilenceAtStart);
+    chkMatchLoudness->setChecked(a.matchLoudness);
+    SpinTargetLufs->setValue(a.targetLufs);
+    Label3->setEnabled(a.matchLoudness);
+    SpinTargetLufs->setEnabled(a.matchLoudness);
+    ShowOutputChoice();
+}
+
+void TSettings::FillOutputs() {
+    const QSignalBlocker quiet(ComboOutput);
+    ComboOutput->clear();
+    ComboOutput->addItem(QStringLiteral("Default"), QString());
+    if (core.platform.outputs)
+        for (const std::string& name : core.platform.outputs->OutputDevices())
+            ComboOutput->addItem(QString::fromStdString(name), QString::fromStdString(name));
+    ShowOutputChoice();
+}
+
+void TSettings::ShowOutputChoice() {
+    const QSignalBlocker quiet(ComboOutput);
+    // A chosen device that is not plugged in stays the choice, and shows.
+    const QString chosen = QString::fromStdString(core.autoMix.outputDevice);
+    int index = ComboOutput->findData(chosen);
+    if (index < 0) {
+        ComboOutput->addItem(chosen, chosen);
+        index = ComboOutput->count() - 1;
+    }
+    ComboOutput->setCurrentIndex(index);
 }
 
 void TSettings::ShowSettings() {
@@ -203,6 +277,7 @@ void TSettings::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
     if (e->spontaneous()) return;  // a restore from the task bar is no new showing
     emit showing();
+    FillOutputs();
     Render();
 }
 

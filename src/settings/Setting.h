@@ -2,6 +2,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -31,6 +32,7 @@ public:
     QWidget* TabSheet1;  // "General"
     QWidget* TabSheet2;  // "Start / Ending"
     QWidget* TabSheet3;  // "Musical cocktail": the cocktail editor's page
+    QWidget* TabSheet4;  // "AutoMix"
 
     QFrame* Panel1;  // the music folder
     QLabel* Label1;
@@ -53,6 +55,16 @@ public:
     QFrame* Panel4;  // never shown
     QCheckBox* chkAutoStartOfPlaying;
 
+    QFrame* Panel5;  // the automix's use of the track analysis
+    QCheckBox* chkMixAtLastSound;
+    QCheckBox* chkSkipSilenceAtStart;
+    QCheckBox* chkMatchLoudness;
+    QLabel* Label3;
+    QDoubleSpinBox* SpinTargetLufs;  // only while "Match loudness" is ticked
+    QFrame* Panel6;                  // the sound output
+    QLabel* Label4;
+    QComboBox* ComboOutput;          // "Default", then the devices the system reports; data: the name
+
     QPushButton* BitBtn1;  // OK
     QPushButton* BitBtn2;  // Cancel
 
@@ -69,6 +81,8 @@ protected:
 private:
     template <class F>
     void Act(F&& f);
+    void FillOutputs();  // the devices as the system reports them now
+    void ShowOutputChoice();
 };
 
 }  // namespace quendo

@@ -14,7 +14,7 @@ namespace {
 
 bool Same(const AutoMixOptions& a, const AutoMixOptions& b) {
     return a.mixAtLastSound == b.mixAtLastSound && a.skipSilenceAtStart == b.skipSilenceAtStart &&
-           a.matchLoudness == b.matchLoudness && a.targetLufs == b.targetLufs;
+           a.matchLoudness == b.matchLoudness && a.targetLufs == b.targetLufs && a.outputDevice == b.outputDevice;
 }
 
 // The program saves the settings beside "qnd.cfg", which keeps its lines, and reads them back.
@@ -22,9 +22,10 @@ TEST(AutoMixSettings, KeptBesideTheConfigurationAndReadBack) {
     TempDir dir;
     FakeWorld w;
     w.FirstRunIn(dir.path());
-    w.core->autoMix = {false, true, false, -23.5};
+    w.core->autoMix = {false, true, false, -23.5, "USB Audio = Line Out"};
     ASSERT_TRUE(w.core->SaveConfiguration());
-    EXPECT_EQ(dir.ReadFile("automix.cfg"), "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=0\ntargetLufs=-23.5\n");
+    EXPECT_EQ(dir.ReadFile("automix.cfg"), "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=0\ntargetLufs=-23.5\n"
+                                           "outputDevice=USB Audio = Line Out\n");
     const std::string cfg = dir.ReadFile("qnd.cfg");
     EXPECT_EQ(std::count(cfg.begin(), cfg.end(), '\n'), 178);
 
@@ -46,14 +47,15 @@ TEST(AutoMixSettings, UnknownKeysBadValuesAndDamagedLinesLeaveDefaults) {
     EXPECT_TRUE(Same(ParseAutoMixSettings(std::string("\0\xff\xfe==\n=\n===1", 11)), defaults));
     for (const char* text : {"mixAtLastSound=yes", "mixAtLastSound=", "mixAtLastSound=01", "MixAtLastSound=0",
                              "targetLufs=abc", "targetLufs=-16dB", "targetLufs=nan", "targetLufs=-inf",
-                             "targetLufs=1e308", "targetLufs=-300", "targetLufs=0", "loudness=-20", "matchLoudness"})
+                             "targetLufs=1e308", "targetLufs=-300", "targetLufs=0", "loudness=-20", "matchLoudness",
+                             "outputDevice=Line\x1bOut"})
         EXPECT_TRUE(Same(ParseAutoMixSettings(text), defaults)) << text;
 
     // Good lines among bad ones are read; blanks around keys and values and any line ends are taken.
     const AutoMixOptions o = ParseAutoMixSettings(
         "# written by hand\r\n  matchLoudness = 0 \rskipSilenceAtStart=false\n\nbogus=1\ntargetLufs=-20.25\r\n"
-        "mixAtLastSound=maybe");
-    EXPECT_TRUE(Same(o, AutoMixOptions{true, false, false, -20.25}));
+        "mixAtLastSound=maybe\noutputDevice= hw:1,0 ");
+    EXPECT_TRUE(Same(o, AutoMixOptions{true, false, false, -20.25, "hw:1,0"}));
     // What is written is read back as it was.
     EXPECT_TRUE(Same(ParseAutoMixSettings(FormatAutoMixSettings(o)), o));
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "playback/EnvelopeEditor.h"
 
 using quendo::EnvelopeEditor;
@@ -218,6 +220,47 @@ TEST_F(EnvelopeEditorTest, ThePositionBarsAreDisabledDuringAMix) {
     const auto after = ed.revision;
     ed.SetMixRunning(false);
     EXPECT_EQ(ed.revision, after);  // nothing changed, nothing to render
+}
+
+}  // namespace
+
+namespace {
+
+// The volume chart's third line: what the two decks sound like together, a tick at a time.
+TEST_F(EnvelopeEditorTest, VolumeSumShowsTheDipAndTheBumpOfAFade) {
+    // Two full curves add up to +3 dB, above full volume and within the chart.
+    EXPECT_EQ(env.CombinedVolume(30), 301);
+    ASSERT_EQ(ed.VolumeSum.size(), 61u);
+    for (const auto& p : ed.VolumeSum) EXPECT_EQ(p.y, 301) << p.x;
+    EXPECT_LT(301, EnvelopeEditor::kVolumeChartMax);
+
+    // The incoming deck is heard only from its starting position.
+    const std::uint64_t before = ed.volumeSumRevision;
+    ed.ScrollBar16Change(20);
+    EXPECT_GT(ed.volumeSumRevision, before);
+    EXPECT_EQ(ed.VolumeSum[19].y, 0);
+    EXPECT_EQ(ed.VolumeSum[20].y, 301);
+    ed.ScrollBar16Change(0);
+
+    // A crossfade straight in the chart's units: each deck near -50 dB in the middle, together
+    // -47 dB, the deepest point; full volume at both ends.
+    ed.ScrollBar13Change(60);
+    ed.ScrollBar1Change(100);
+    ed.ScrollBar13Change(0);
+    ed.ScrollBar2Change(100);
+    ASSERT_NEAR(env.Value(V, 0, 30), -5000, 50);
+    ASSERT_NEAR(env.Value(V, 1, 30), -5000, 50);
+    EXPECT_EQ(ed.VolumeSum[0].y, 0);
+    EXPECT_EQ(ed.VolumeSum[60].y, 0);
+    EXPECT_NEAR(ed.VolumeSum[30].y, -4699, 1);
+    const auto lowest = std::min_element(ed.VolumeSum.begin(), ed.VolumeSum.end(),
+                                         [](const auto& a, const auto& b) { return a.y < b.y; });
+    EXPECT_EQ(lowest->x, 30);
+
+    // Nothing heard at all (the outgoing track ends before the incoming one starts) is silence.
+    ed.ScrollBar14Change(10);
+    ed.ScrollBar16Change(40);
+    EXPECT_EQ(ed.VolumeSum[25].y, -10000);
 }
 
 }  // namespace

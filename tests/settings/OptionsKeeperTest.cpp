@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "library/Configuration.h"
@@ -154,6 +155,44 @@ TEST_F(OptionsKeeperTest, FileErrorsAreReportedAndTheFormHidesAllTheSame) {
     ASSERT_EQ(w.dialogs.shown.size(), 2u);
     EXPECT_EQ(w.dialogs.shown[1].text, "Error 0003");
     EXPECT_EQ(hidden, 2);
+}
+
+// The AutoMix page's sound output: asked for at start and on OK only, the default taking over from
+// a device missing or lost, which is said once each time.
+TEST_F(OptionsKeeperTest, ChosenOutputTakesOverOnOkAndGivesWayToTheDefault) {
+    const auto said = [this](const std::string& name) {
+        return std::count_if(w.dialogs.shown.begin(), w.dialogs.shown.end(), [&](const ShownMessage& m) {
+            return m.text.find("sound output \"" + name + "\"") != std::string::npos;
+        });
+    };
+    c.autoMix.outputDevice = "USB Interface";  // as read from the file, not plugged in
+    c.FormShow();
+    EXPECT_EQ(w.outputs.asked, (std::vector<std::string>{"USB Interface"}));
+    EXPECT_EQ(w.outputs.inUse, "");
+    EXPECT_EQ(said("USB Interface"), 1);
+    c.optionsKeeper.BitBtn1Click();  // nothing changed: not asked, not said again
+    EXPECT_EQ(w.outputs.asked.size(), 1u);
+    EXPECT_EQ(said("USB Interface"), 1);
+
+    // A choice on the page waits for OK; Cancel puts the saved one back and asks nothing.
+    w.outputs.devices = {"Speakers", "USB Interface"};
+    c.autoMix.outputDevice = "Speakers";
+    c.optionsKeeper.BitBtn2Click();
+    EXPECT_EQ(c.autoMix.outputDevice, "USB Interface");
+    EXPECT_EQ(w.outputs.asked.size(), 1u);
+    c.autoMix.outputDevice = "Speakers";
+    c.optionsKeeper.BitBtn1Click();
+    EXPECT_EQ(w.outputs.inUse, "Speakers");
+    EXPECT_EQ(said("Speakers"), 0);
+
+    // Unplugged while playing: the default plays on, the deck untouched, and it is said once.
+    const std::size_t deckCalls = w.CurrentDeck().calls.size();
+    w.outputs.lost = "Speakers";
+    c.CheckSoundOutput();
+    c.CheckSoundOutput();
+    EXPECT_EQ(said("Speakers"), 1);
+    EXPECT_EQ(w.CurrentDeck().calls.size(), deckCalls);
+    EXPECT_EQ(c.autoMix.outputDevice, "Speakers");  // the choice stays for the next start
 }
 
 class ChangeFolderTest : public OptionsKeeperTest {

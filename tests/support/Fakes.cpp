@@ -59,7 +59,7 @@ void FakePlayer::Advance(double seconds) {
 }
 
 FakeWorld::FakeWorld(TrackAnalysis* analysis) {
-    core = std::make_unique<Core>(PlatformServices{deck1, deck2, probe, shell, powerOff, dialogs, random, analysis},
+    core = std::make_unique<Core>(PlatformServices{deck1, deck2, probe, shell, powerOff, dialogs, random, analysis, &outputs},
                                   forms);
     core->nodes.MusicFolder = "/music/";
     core->nodes.ProgramFolder = "/program";

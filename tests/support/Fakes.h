@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <functional>
@@ -6,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/Core.h"
@@ -144,6 +146,26 @@ public:
     void Want(const std::string& path) override { wanted.push_back(path); }
 };
 
+// Sound outputs as the test tells them: a device not in `devices` cannot be opened.
+class FakeOutputs : public SoundOutputs {
+public:
+    std::vector<std::string> devices;
+    std::vector<std::string> asked;    // each UseOutputDevice, in order
+    std::string inUse;                 // "" the default
+    std::optional<std::string> lost;   // the next CheckOutput reports it, once
+    std::vector<std::string> OutputDevices() override { return devices; }
+    bool UseOutputDevice(const std::string& name) override {
+        asked.push_back(name);
+        const bool found = name.empty() || std::find(devices.begin(), devices.end(), name) != devices.end();
+        inUse = found ? name : "";
+        return found;
+    }
+    std::optional<std::string> CheckOutput() override {
+        if (lost) inUse.clear();
+        return std::exchange(lost, std::nullopt);
+    }
+};
+
 // A Core wired to fakes, for driving handlers without a display or a sound card.
 struct FakeWorld {
     FakePlayer deck1, deck2, probe;
@@ -152,6 +174,7 @@ struct FakeWorld {
     FakeDialogs dialogs;
     StdRandom random;
     FakeForms forms;
+    FakeOutputs outputs;
     std::unique_ptr<Core> core;
 
     // With an analysis (which must outlive the world) the automix listens; without, it goes by

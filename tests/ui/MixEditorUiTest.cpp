@@ -77,6 +77,12 @@ TEST(MixEditorForm, ShowsTheEnvelopeAndEditsItLive) {
     EXPECT_EQ(form.AxisX[1]->max(), 40);
     EXPECT_EQ(form.Series[6]->at(form.Series[6]->count() - 1), QPointF(40, 0));
     EXPECT_EQ(form.Label[1]->text(), "40");
+    // The volume chart's line of the two decks together follows, one point a tick, in a colour
+    // of its own.
+    EXPECT_EQ(form.VolumeSum->count(), 41);
+    EXPECT_EQ(form.VolumeSum->at(0), QPointF(0, 301));  // +3 dB
+    EXPECT_EQ(form.VolumeSum->at(20), QPointF(20, 0));  // the incoming deck 30 dB down
+    for (int n = 1; n <= 4; ++n) EXPECT_NE(form.VolumeSum->pen().color(), form.Series[n]->pen().color()) << n;
 }
 
 TEST(MixEditorForm, ThePositionBarsAreDisabledWhileAMixRuns) {

@@ -45,12 +45,13 @@ TEST_F(SettingsUi, PagesControlsAndCaptions) {
     EXPECT_EQ(form.minimumSize(), form.maximumSize());
     EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(form.PageControl1->geometry(), QRect(0, 0, 402, 321));
-    // Three pages, no "Kind".
-    ASSERT_EQ(form.PageControl1->count(), 3);
+    // No "Kind"; the automix's switches last.
+    ASSERT_EQ(form.PageControl1->count(), 4);
     EXPECT_EQ(form.PageControl1->tabText(0), "General");
     EXPECT_EQ(form.PageControl1->tabText(1), "Start / Ending");
     EXPECT_EQ(form.PageControl1->tabText(2), "Musical cocktail");
     EXPECT_EQ(form.PageControl1->widget(2), form.TabSheet3);
+    EXPECT_EQ(form.PageControl1->tabText(3), "AutoMix");
 
     // OK and Cancel side by side at the lower right, below the pages.
     EXPECT_EQ(form.BitBtn1->text(), "OK");
@@ -165,6 +166,66 @@ TEST_F(SettingsUi, OkWritesTheFileAndCancelReadsItBack) {
     QTest::keyClick(form.chkAutoMixTimeRem, Qt::Key_Escape);
     EXPECT_FALSE(form.isVisible());
     EXPECT_FALSE(c.options.chkAutoMixTimeRem);
+}
+
+TEST_F(SettingsUi, AutoMixPageKeptByOkAndRestoredByCancel) {
+    const std::vector<std::pair<QCheckBox*, const char*>> boxes{
+        {form.chkMixAtLastSound, "Start the mix at the last audible sound"},
+        {form.chkSkipSilenceAtStart, "Skip the silence at a track's start"},
+        {form.chkMatchLoudness, "Match loudness"}};
+    for (const auto& [box, caption] : boxes) {
+        EXPECT_EQ(box->text(), caption);
+        EXPECT_TRUE(box->isChecked()) << caption;  // all on by default
+        EXPECT_LE(box->sizeHint().width(), box->width()) << caption;
+    }
+    EXPECT_EQ(form.SpinTargetLufs->value(), -16.0);
+    EXPECT_LE(form.Label3->geometry().right(), form.SpinTargetLufs->x());
+
+    w.outputs.devices = {"Speakers", "USB Interface"};
+    form.ShowSettings();  // each showing asks for the devices afresh
+    form.PageControl1->setCurrentWidget(form.TabSheet4);
+    ASSERT_EQ(form.ComboOutput->count(), 3);
+    EXPECT_EQ(form.ComboOutput->itemText(0), "Default");
+    EXPECT_EQ(form.ComboOutput->itemText(2), "USB Interface");
+    EXPECT_EQ(form.ComboOutput->currentIndex(), 0);
+    QTest::keyClick(form.ComboOutput, Qt::Key_End);
+    EXPECT_EQ(c.autoMix.outputDevice, "USB Interface");
+    EXPECT_TRUE(w.outputs.asked.empty());  // not before OK
+    form.chkMixAtLastSound->click();
+    form.chkMatchLoudness->click();
+    EXPECT_FALSE(c.autoMix.mixAtLastSound);
+    EXPECT_FALSE(c.autoMix.matchLoudness);
+    EXPECT_FALSE(form.SpinTargetLufs->isEnabled());  // no target without matching
+    form.chkMatchLoudness->click();
+    EXPECT_TRUE(form.SpinTargetLufs->isEnabled());
+    form.SpinTargetLufs->setFocus();
+    form.SpinTargetLufs->stepDown();
+    form.SpinTargetLufs->stepDown();
+    EXPECT_EQ(c.autoMix.targetLufs, -17.0);
+    form.BitBtn1->click();
+    EXPECT_EQ(dir.ReadFile("automix.cfg"),
+              "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=1\ntargetLufs=-17\noutputDevice=USB Interface\n");
+    EXPECT_EQ(w.outputs.asked, (std::vector<std::string>{"USB Interface"}));
+
+    // Cancel puts back what OK kept, in the options and on the page.
+    form.ShowSettings();
+    form.chkSkipSilenceAtStart->click();
+    form.chkMatchLoudness->click();
+    form.SpinTargetLufs->setValue(-23.5);
+    QTest::keyClick(form.ComboOutput, Qt::Key_Home);
+    EXPECT_EQ(c.autoMix.outputDevice, "");
+    form.BitBtn2->click();
+    EXPECT_EQ(form.ComboOutput->currentText(), "USB Interface");
+    EXPECT_EQ(w.outputs.asked.size(), 1u);
+    EXPECT_TRUE(c.autoMix.skipSilenceAtStart);
+    EXPECT_TRUE(c.autoMix.matchLoudness);
+    EXPECT_EQ(c.autoMix.targetLufs, -17.0);
+    EXPECT_FALSE(c.autoMix.mixAtLastSound);
+    EXPECT_TRUE(form.chkSkipSilenceAtStart->isChecked());
+    EXPECT_FALSE(form.chkMixAtLastSound->isChecked());
+    EXPECT_EQ(form.SpinTargetLufs->value(), -17.0);
+    EXPECT_TRUE(form.SpinTargetLufs->isEnabled());
+    EXPECT_TRUE(w.dialogs.shown.empty());
 }
 
 TEST_F(SettingsUi, TitleBarCloseHidesAndKeepsTheChangeForTheProgramsClose) {

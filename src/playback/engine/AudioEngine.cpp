@@ -14,9 +14,11 @@
 namespace quendo::audio {
 
 namespace {
-void SdlCallback(void* engine, Uint8* stream, int len) {
-    static_cast<AudioEngine*>(engine)->Mix(reinterpret_cast<float*>(stream), len / static_cast<int>(2 * sizeof(float)));
-}
+// Polled now and then, a callback that has not come for this long means the device is dead.
+constexpr std::chrono::seconds kSilentDevice{3};
+// Polls further apart than this were not watching: silence across them proves nothing (the
+// machine may have slept).
+constexpr std::chrono::seconds kWatching{1};
 }  // namespace
 
 AudioEngine::AudioEngine(EngineOptions options)
@@ -43,32 +45,20 @@ AudioEngine::~AudioEngine() {
     deck2_.reset();
 }
 
+void AudioEngine::DeviceCallback(void* engine, std::uint8_t* stream, int len) {
+    auto* self = static_cast<AudioEngine*>(engine);
+    self->callbacks_.fetch_add(1, std::memory_order_relaxed);
+    self->Mix(reinterpret_cast<float*>(stream), len / static_cast<int>(2 * sizeof(float)));
+}
+
 void AudioEngine::OpenDevice() {
-    SDL_AudioSpec want{};
-    want.freq = options_.sampleRate;
-    want.format = AUDIO_F32SYS;
-    want.channels = 2;
-    want.callback = SdlCallback;
-    want.userdata = this;
     // The program handles its own termination signals (and saves its files); SDL would swallow them.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     auto open = [&]() -> bool {
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
-        // The dummy driver sleeps whole milliseconds per buffer, so its clock, and the decks'
-        // positions with it, drift by several percent on small buffers; 2048 frames keep it
-        // within a fraction of a percent of real time.
-        const char* driver = SDL_GetCurrentAudioDriver();
-        const bool dummy = driver && std::string(driver) == "dummy";
-        want.samples = static_cast<Uint16>(dummy ? 2048 : options_.blockFrames);
-        SDL_AudioSpec have{};
-        device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-        if (device_ == 0) {
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-            return false;
-        }
-        const char* name = SDL_GetCurrentAudioDriver();
-        driver_ = name ? name : "";
-        return true;
+        if (OpenOutput("")) return true;
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return false;
     };
     if (!open()) {
         const std::string why = SDL_GetError();
@@ -80,7 +70,86 @@ void AudioEngine::OpenDevice() {
         std::fprintf(stderr, "Quendo: no sound device could be opened (%s); playing silently in real time\n",
                      why.c_str());
     }
+}
+
+bool AudioEngine::OpenOutput(const std::string& name) {
+    SDL_AudioSpec want{};
+    want.freq = options_.sampleRate;
+    want.format = AUDIO_F32SYS;
+    want.channels = 2;
+    want.callback = DeviceCallback;
+    want.userdata = this;
+    // The dummy driver sleeps whole milliseconds per buffer, so its clock, and the decks'
+    // positions with it, drift by several percent on small buffers; 2048 frames keep it
+    // within a fraction of a percent of real time.
+    const char* driver = SDL_GetCurrentAudioDriver();
+    const bool dummy = driver && std::string(driver) == "dummy";
+    want.samples = static_cast<Uint16>(dummy ? 2048 : options_.blockFrames);
+    SDL_AudioSpec have{};
+    device_ = SDL_OpenAudioDevice(name.empty() ? nullptr : name.c_str(), 0, &want, &have, 0);
+    if (device_ == 0) return false;
+    driver_ = driver ? driver : "";
+    deviceName_ = name;
+    callbacksSeen_ = callbacks_.load(std::memory_order_relaxed);
+    lastCallbackSeen_ = lastCheck_ = std::chrono::steady_clock::now();
     SDL_PauseAudioDevice(device_, 0);
+    return true;
+}
+
+void AudioEngine::CloseOutput() {
+    if (!device_) return;
+    SDL_CloseAudioDevice(device_);  // returns once no callback runs: the mixer is free
+    device_ = 0;
+}
+
+std::vector<std::string> AudioEngine::OutputDevices() {
+    std::vector<std::string> names;
+    if (!device_) return names;
+    const int count = SDL_GetNumAudioDevices(0);
+    for (int i = 0; i < count; ++i)
+        if (const char* name = SDL_GetAudioDeviceName(i, 0)) names.emplace_back(name);
+    return names;
+}
+
+bool AudioEngine::UseOutputDevice(const std::string& name) {
+    if (!device_) return name.empty();  // no output at all: nothing to move
+    CloseOutput();
+    if (OpenOutput(name)) return true;
+    if (!name.empty() && OpenOutput("")) return false;
+    // Not even the default opens again: as at start, silence in real time on the dummy driver.
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    OpenDevice();
+    return false;
+}
+
+std::optional<std::string> AudioEngine::CheckOutput() {
+    if (!device_) return std::nullopt;
+    bool lost = SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED;
+    // Hot-plug notices wait in SDL's queue (when its events run); only our device's removal counts.
+    SDL_Event e;
+    while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED) == 1)
+        if (e.type == SDL_AUDIODEVICEREMOVED && e.adevice.iscapture == 0 && e.adevice.which == device_) lost = true;
+    const auto now = std::chrono::steady_clock::now();
+    const std::uint64_t calls = callbacks_.load(std::memory_order_relaxed);
+    if (calls != callbacksSeen_ || now - lastCheck_ > kWatching) {
+        callbacksSeen_ = calls;
+        lastCallbackSeen_ = now;
+    } else if (now - lastCallbackSeen_ > kSilentDevice) {
+        lost = true;
+    }
+    lastCheck_ = now;
+    if (!lost) return std::nullopt;
+    return OutputLost();
+}
+
+std::string AudioEngine::OutputLost() {
+    const std::string lost = deviceName_;
+    CloseOutput();
+    if (!OpenOutput("")) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        OpenDevice();
+    }
+    return lost;
 }
 
 MediaPlayer& AudioEngine::Deck1() { return deck1_->control; }

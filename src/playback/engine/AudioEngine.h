@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "model/MediaPlayer.h"
+#include "model/SoundOutputs.h"
 #include "playback/engine/EndNotices.h"
 #include "playback/engine/Gains.h"
 
@@ -30,8 +32,9 @@ struct EngineOptions {
 // Threads: the interface thread calls the players (DeckControl); each deck has a decoder thread
 // (DeckDecoder); the device callback (or render()) mixes (DeckMixer). EndOfStream is raised on
 // the interface thread only: through the hook given to SetPostToUiThread, or, without one, when
-// the interface thread calls DeliverPendingEvents().
-class AudioEngine : private EndNotices {
+// the interface thread calls DeliverPendingEvents(). The output device may change under the decks
+// (the interface thread closes one and opens another): they play on, only the mixing pauses.
+class AudioEngine : private EndNotices, public SoundOutputs {
 public:
     // Runs its argument later on the interface thread; may be called from any thread.
     using PostToUi = std::function<void(std::function<void()>)>;
@@ -66,18 +69,36 @@ public:
     // The mixer itself: what the device callback runs. Never locks, allocates, waits or decodes.
     void Mix(float* out, int frames);
 
+    // The output's device (interface thread); none of them does anything without a device.
+    std::vector<std::string> OutputDevices() override;
+    bool UseOutputDevice(const std::string& name) override;
+    // A loss is the device's removal reported by SDL, SDL's stopping it, or its callback silent
+    // for seconds.
+    std::optional<std::string> CheckOutput() override;
+    // The device in use: "" the default.
+    const std::string& OutputDevice() const { return deviceName_; }
+
 private:
     // Tests only: defined in the tests, it reads where each deck's mixer stands in its ring.
     friend class EngineTestAccess;
 
     void EventDue() override;  // from the decks' decoder threads or the interface thread
     void OpenDevice();
+    static void DeviceCallback(void* engine, std::uint8_t* stream, int len);
+    bool OpenOutput(const std::string& name);  // on the audio subsystem already started
+    void CloseOutput();
+    // The device in use has gone: the default takes over. What CheckOutput runs on a loss.
+    std::string OutputLost();
 
     EngineOptions options_;
     std::unique_ptr<Deck> deck1_, deck2_;
     std::unique_ptr<MediaPlayer> probe_;
     std::uint32_t device_ = 0;
     std::string driver_;
+    std::string deviceName_;
+    std::atomic<std::uint64_t> callbacks_{0};  // device callbacks so far: the device is alive
+    std::uint64_t callbacksSeen_ = 0;
+    std::chrono::steady_clock::time_point lastCallbackSeen_{}, lastCheck_{};
     std::mutex postMutex_;
     PostToUi post_;
     std::shared_ptr<std::atomic<bool>> alive_;

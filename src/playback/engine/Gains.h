@@ -3,15 +3,13 @@
 #include <cmath>
 #include <limits>
 
+#include "model/MixEnvelope.h"
+
 namespace quendo::audio {
 
-// Gains as the player's units define them: volume in hundredths of a dB (0 full, -10000 silent);
-// balance from -10000 (right silent) to 10000 (left silent).
-inline float VolumeGain(int volume) {
-    if (volume >= 0) return 1.0f;
-    if (volume <= -10000) return 0.0f;
-    return static_cast<float>(std::pow(10.0, volume / 2000.0));
-}
+// Gains as the player's units define them: volume as the envelope has it (the mix editor's chart
+// predicts the level from the same law); balance from -10000 (right silent) to 10000 (left silent).
+using quendo::VolumeGain;
 
 // A track's own gain in dB as a factor; anything not finite plays the track as it is.
 inline float TrackGainFactor(double db) {

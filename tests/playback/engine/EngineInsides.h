@@ -27,6 +27,9 @@ public:
         const DeckMixer& m = (deck == 2 ? engine.deck2_ : engine.deck1_)->mixer;
         return {m.Ring().Written(), m.Ring().ReadIndex(), m.GenerationStart(), m.ReadAt()};
     }
+    // The device in use goes away, as when SDL reports its removal: the default takes over.
+    // Returns the lost device's name.
+    static std::string LoseOutput(AudioEngine& engine) { return engine.OutputLost(); }
 };
 
 }  // namespace quendo::audio

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "EngineInsides.h"
 #include "playback/engine/AudioEngine.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
@@ -356,6 +357,48 @@ TEST(Engine, ReloadingAndClosingADeck) {
     EXPECT_NE(deck.PlayState(), psPlaying);
     EXPECT_EQ(Rms(o.Seconds(0.2), 0, 512), 0);
     EXPECT_EQ(o.ends1, 1);
+}
+
+// The output moves between devices under the decks. A chosen device that is missing leaves the
+// default playing; a device lost while playing is replaced by the default, and the deck plays on
+// from where it was.
+TEST(Engine, OutputDeviceFallsBackToTheDefaultWithTheDecksPlayingOn) {
+    quendo::testing::TempDir d;
+    d.WriteFile("a.wav", ToneWav(5.0, 440, 0.5));
+    AudioEngine engine{EngineOptions{true, kRate, 512}};  // SDL's dummy driver in tests
+    ASSERT_TRUE(engine.HasDevice());
+    EXPECT_FALSE(engine.UseOutputDevice("USB Interface (unplugged)"));
+    EXPECT_TRUE(engine.HasDevice());
+    EXPECT_EQ(engine.OutputDevice(), "");
+
+    MediaPlayer& deck = engine.Deck1();
+    deck.SetFileName(d / "a.wav");
+    deck.Play();
+    const auto playedTo = [&](double seconds) {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (deck.CurrentPosition() < seconds && std::chrono::steady_clock::now() < give_up)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return deck.CurrentPosition() >= seconds;
+    };
+    ASSERT_TRUE(playedTo(0.3));
+
+    // A device the system names is opened by its name, the deck playing on.
+    const std::vector<std::string> devices = engine.OutputDevices();
+    ASSERT_FALSE(devices.empty());
+    EXPECT_TRUE(engine.UseOutputDevice(devices[0]));
+    EXPECT_EQ(engine.OutputDevice(), devices[0]);
+    EXPECT_EQ(deck.PlayState(), psPlaying);
+    EXPECT_GE(deck.CurrentPosition(), 0.3);
+    ASSERT_TRUE(playedTo(0.5));
+
+    EXPECT_EQ(quendo::audio::EngineTestAccess::LoseOutput(engine), devices[0]);
+    EXPECT_TRUE(engine.HasDevice());
+    EXPECT_EQ(engine.OutputDevice(), "");
+    EXPECT_EQ(deck.PlayState(), psPlaying);
+    const double at = deck.CurrentPosition();
+    EXPECT_GE(at, 0.5);
+    EXPECT_TRUE(playedTo(at + 0.3));  // heard on the default, on from where it was
+    EXPECT_FALSE(engine.CheckOutput());  // which is alive
 }
 
 TEST(Engine, PostsTheEndToTheInterfaceThread) {
