@@ -31,6 +31,7 @@ struct PlatformServices {
     Dialogs& dialogs;
     Random& random;
     TrackAnalysis* analysis = nullptr;  // none: the automix goes by the files' lengths alone
+    StayAwake* awake = nullptr;         // none: the computer may sleep as it likes
 };
 
 // What the core needs of the forms: those the menu commands open, the start-up's splash screen
@@ -102,20 +103,31 @@ public:
     std::string AutoMixSettingsFilePath() const;  // beside it, read and written with it
 
     // ---- the main window's handlers ----
-    void UPClick() { deck.UPClick(); }
-    void PlayClick() { deck.PlayClick(); }
-    void NextClick() { deck.NextClick(); }
+    // Those that may start or stop a track end by following the play state.
+    void UPClick() { deck.UPClick(); FollowPlayState(); }
+    void PlayClick() { deck.PlayClick(); FollowPlayState(); }
+    void NextClick() { deck.NextClick(); FollowPlayState(); }
     void Mix_OFFClick() { deck.Mix_OFFClick(); }
     void RepeatClick() { deck.RepeatClick(); }
     void ShuffleClick() { deck.ShuffleClick(); }
     void Label1Seek(int x, int labelWidth) { deck.Label1Seek(x, labelWidth); }
-    void Timer1Timer() { deck.Timer1Timer(); }
+    void Timer1Timer() { deck.Timer1Timer(); FollowPlayState(); }
     void Timer2Timer() { commands.Timer2Timer(); }
-    void WinMediaPlayer1EndOfStream() { deck.WinMediaPlayer1EndOfStream(); }
-    void WinMediaPlayer2EndOfStream() { deck.WinMediaPlayer2EndOfStream(); }
-    void MenuCommand(int id) { commands.MenuCommand(id); }
-    void FormKeyDown(int key) { commands.FormKeyDown(key); }
+    void WinMediaPlayer1EndOfStream() { deck.WinMediaPlayer1EndOfStream(); FollowPlayState(); }
+    void WinMediaPlayer2EndOfStream() { deck.WinMediaPlayer2EndOfStream(); FollowPlayState(); }
+    void MenuCommand(int id) { commands.MenuCommand(id); FollowPlayState(); }
+    void FormKeyDown(int key) { commands.FormKeyDown(key); FollowPlayState(); }
     void ComboBox1Change(int index) { cocktails.ComboBox1Change(index); }
+
+    // ---- the playlist file following play ----
+    // A change of the playlist is written this long after it, with every change made meanwhile:
+    // well inside a second, with time left for the write.
+    static constexpr int kPlaylistSaveDelayMs = 500;
+    // Timer3, single-shot at kPlaylistSaveDelayMs, runs while this holds.
+    bool PlaylistSaveDue() const;
+    void Timer3Timer();
+    // Holds the computer awake while a deck plays, and lets it go otherwise.
+    void FollowPlayState();
 
 private:
     // What the playlist asks of the deck engine, passed on.
@@ -145,6 +157,9 @@ private:
     // or it would write an empty playlist over the saved one.
     bool sessionUnread_ = false;
     bool closeRequested_ = false;
+    std::uint64_t savedGeneration_ = 0;  // of the playlist as the file holds it
+    bool awakeHeld_ = false;
+    bool SessionWritable() const;
 };
 
 }  // namespace quendo

@@ -9,6 +9,11 @@ struct AutoMixOptions {
     bool skipSilenceAtStart = true;  // "Skip the silence at a track's start"
     bool matchLoudness = true;       // "Match loudness"
     double targetLufs = -16.0;       // target loudness, LUFS
+
+    // For a night without anyone at the controls; off, the program does as it always did.
+    bool playlistFollowsPlay = true;  // "qnd.m3u" written within a second of each change, not only at close
+    bool oneInstance = true;          // a second start for the same files raises the first and ends
+    bool stayAwake = true;            // no idling or sleep while a track plays
 };
 
 }  // namespace quendo
