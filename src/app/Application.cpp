@@ -13,6 +13,7 @@
 #include "cocktail/Namemuscoc.h"
 #include "library/Start.h"
 #include "platform/qt/PowerOffLogind.h"
+#include "platform/qt/StayAwakeDBus.h"
 #include "playback/Mixedit.h"
 #include "playback/engine/AudioEngine.h"
 #include "settings/Brows.h"
@@ -31,13 +32,15 @@ Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* d
     : program_(std::move(program)),
       players_(std::make_unique<Players>()),
       shell_(QString::fromStdString(program_)),
-      powerOff_(std::make_unique<PowerOffLogind>()) {
+      powerOff_(std::make_unique<PowerOffLogind>()),
+      awake_(std::make_unique<StayAwakeDBus>()) {
     audio::AudioEngine& engine = players_->engine;
     core_ = std::make_unique<Core>(PlatformServices{deck1 ? *deck1 : engine.Deck1(),
                                                     deck2 ? *deck2 : engine.Deck2(),
                                                     probe ? *probe : engine.Probe(), shell_,
                                                     *powerOff_, dialogs_, random_},
                                    static_cast<CoreForms&>(*this));
+    core_->platform.awake = awake_.get();
     core_->FormCreate();
     form1_ = std::make_unique<TForm1>(*core_);
     // Decks finish on their decoder threads; the core hears of it on the interface thread, through
