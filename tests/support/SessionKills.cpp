@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -142,8 +144,11 @@ SessionKillResult RunSessionKills(int kills, std::uint32_t seed, int minKillMs, 
         // Timed from the first state logged: the child is running.
         const Clock::time_point readyBy = Clock::now() + std::chrono::seconds(10);
         std::error_code ec;
-        while (Clock::now() < readyBy && std::filesystem::file_size(logPath, ec) == 0)
+        for (;;) {
+            const std::uintmax_t size = std::filesystem::file_size(logPath, ec);
+            if ((!ec && size > 0) || Clock::now() > readyBy) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(killAfterMs));
         const std::int64_t killedNs = NowNs();
         ::kill(pid, SIGKILL);
@@ -161,6 +166,13 @@ SessionKillResult RunSessionKills(int kills, std::uint32_t seed, int minKillMs, 
             }
         if (!match) {
             ++result.unmatched;
+            std::fprintf(stderr, "session kill %d: the file (%zu bytes) matches none of %zu states\n", k,
+                         file.size(), states.size());
+            if (std::getenv("QUENDO_KEEP_KILLED")) {
+                std::fprintf(stderr, "FILE:\n%s", file.c_str());
+                for (std::size_t i = states.size() >= 3 ? states.size() - 3 : 0; i < states.size(); ++i)
+                    std::fprintf(stderr, "STATE %zu at %lld:\n%s", i, static_cast<long long>(states[i].ns), states[i].content.c_str());
+            }
             continue;
         }
         const double lossMs =
