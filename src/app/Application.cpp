@@ -15,6 +15,7 @@
 #include "library/Start.h"
 #include "platform/qt/Mpris.h"
 #include "platform/qt/PowerOffLogind.h"
+#include "platform/qt/StayAwakeDBus.h"
 #include "playback/Mixedit.h"
 #include "model/ProgramFiles.h"
 #include "playback/analysis/TrackAnalyser.h"
@@ -39,7 +40,8 @@ Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* d
       files_(LocateProgramFiles(program_)),
       players_(std::make_unique<Players>(files_.cacheFolder)),
       shell_(QString::fromStdString(program_)),
-      powerOff_(std::make_unique<PowerOffLogind>()) {
+      powerOff_(std::make_unique<PowerOffLogind>()),
+      awake_(std::make_unique<StayAwakeDBus>()) {
     audio::AudioEngine& engine = players_->engine;
     core_ = std::make_unique<Core>(PlatformServices{deck1 ? *deck1 : engine.Deck1(),
                                                     deck2 ? *deck2 : engine.Deck2(),
@@ -48,6 +50,7 @@ Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* d
                                    static_cast<CoreForms&>(*this));
     core_->files = files_;
     core_->platform.outputs = &engine;
+    core_->platform.awake = awake_.get();
     core_->FormCreate();
     form1_ = std::make_unique<TForm1>(*core_);
     // Decks finish on their decoder threads; the core hears of it on the interface thread, through

@@ -61,6 +61,7 @@ private:
     QtShell shell_;
     QtDialogs dialogs_;
     std::unique_ptr<PowerOff> powerOff_;
+    std::unique_ptr<StayAwake> awake_;
     StdRandom random_;
     std::unique_ptr<Core> core_;
     std::unique_ptr<TForm1> form1_;

@@ -21,8 +21,8 @@ Core::Core(PlatformServices services, CoreForms& forms)
       envelopeEditor(envelope),
       recipeEditor(cocktails, nodes, editor, display),
       forms_(forms) {
-    platform.deck1.EndOfStream = [this] { deck.WinMediaPlayer1EndOfStream(); };
-    platform.deck2.EndOfStream = [this] { deck.WinMediaPlayer2EndOfStream(); };
+    platform.deck1.EndOfStream = [this] { WinMediaPlayer1EndOfStream(); };
+    platform.deck2.EndOfStream = [this] { WinMediaPlayer2EndOfStream(); };
 }
 
 void Core::MakeCocktail() { cocktails.MakeCocktail(); }
@@ -92,6 +92,7 @@ void Core::FormShow() {
         default:
             break;
     }
+    FollowPlayState();
 }
 
 void Core::UseChosenOutput() {
@@ -120,6 +121,7 @@ void Core::CloseRequest() {
     closeRequested_ = true;
     commands.MenuHandlingEnabled = false;
     FormClose();
+    FollowPlayState();
 }
 
 void Core::FormClose() { SaveSession(); }
@@ -138,13 +140,37 @@ std::string MadeFolder(const std::string& folder) {
 
 std::string Core::SettingsFolder() const { return MadeFolder(files.settingsFolder); }
 
+bool Core::SessionWritable() const {
+    return !startup.FirstRun && !startup.SetupCancelled && !filesDeleted_ && !sessionUnread_;
+}
+
 void Core::SaveSession() {
-    if (startup.FirstRun || startup.SetupCancelled || filesDeleted_ || sessionUnread_) return;
+    if (!SessionWritable()) return;
     if (files.installed) MadeFolder(nodes.ProgramFolder);
     // Each file on its own: a playlist that cannot be written must not cost the settings.
+    savedGeneration_ = playlist.Generation();
     if (!playlist.SavePlaylist())
         platform.dialogs.Message("The playlist file \"qnd.m3u\" could not be written.", MsgIcon::Error);
     SaveConfiguration();
+}
+
+bool Core::PlaylistSaveDue() const {
+    return autoMix.playlistFollowsPlay && SessionWritable() && playlist.Generation() != savedGeneration_;
+}
+
+void Core::Timer3Timer() {
+    if (!PlaylistSaveDue()) return;
+    // A failed write is not retried until the next change, nor reported: the close reports it.
+    savedGeneration_ = playlist.Generation();
+    playlist.SavePlaylist();
+}
+
+void Core::FollowPlayState() {
+    const bool playing = !closeRequested_ && autoMix.stayAwake &&
+                         (platform.deck1.PlayState() == psPlaying || platform.deck2.PlayState() == psPlaying);
+    if (playing == awakeHeld_) return;
+    awakeHeld_ = playing;
+    if (platform.awake) platform.awake->Hold(playing);
 }
 
 void Core::SetAlwaysOnTop(bool on) {

@@ -34,6 +34,7 @@ struct PlatformServices {
     Random& random;
     TrackAnalysis* analysis = nullptr;  // none: the automix goes by the files' lengths alone
     SoundOutputs* outputs = nullptr;    // none: the sound plays where the players put it
+    StayAwake* awake = nullptr;         // none: the computer may sleep as it likes
 };
 
 // What the core needs of the forms: those the menu commands open, the start-up's splash screen
@@ -108,22 +109,33 @@ public:
     std::string SettingsFolder() const;
 
     // ---- the main window's handlers ----
-    void UPClick() { deck.UPClick(); }
-    void PlayClick() { deck.PlayClick(); }
-    void NextClick() { deck.NextClick(); }
+    // Those that may start or stop a track end by following the play state.
+    void UPClick() { deck.UPClick(); FollowPlayState(); }
+    void PlayClick() { deck.PlayClick(); FollowPlayState(); }
+    void NextClick() { deck.NextClick(); FollowPlayState(); }
     void Mix_OFFClick() { deck.Mix_OFFClick(); }
     void RepeatClick() { deck.RepeatClick(); }
     void ShuffleClick() { deck.ShuffleClick(); }
     void Label1Seek(int x, int labelWidth) { deck.Label1Seek(x, labelWidth); }
-    void Timer1Timer() { deck.Timer1Timer(); }
+    void Timer1Timer() { deck.Timer1Timer(); FollowPlayState(); }
     void Timer2Timer() { commands.Timer2Timer(); }
-    void WinMediaPlayer1EndOfStream() { deck.WinMediaPlayer1EndOfStream(); }
-    void WinMediaPlayer2EndOfStream() { deck.WinMediaPlayer2EndOfStream(); }
-    void MenuCommand(int id) { commands.MenuCommand(id); }
-    void FormKeyDown(int key) { commands.FormKeyDown(key); }
+    void WinMediaPlayer1EndOfStream() { deck.WinMediaPlayer1EndOfStream(); FollowPlayState(); }
+    void WinMediaPlayer2EndOfStream() { deck.WinMediaPlayer2EndOfStream(); FollowPlayState(); }
+    void MenuCommand(int id) { commands.MenuCommand(id); FollowPlayState(); }
+    void FormKeyDown(int key) { commands.FormKeyDown(key); FollowPlayState(); }
     void ComboBox1Change(int index) { cocktails.ComboBox1Change(index); }
     // Now and then: a sound device lost while playing gives way to the default, which is said once.
     void CheckSoundOutput();
+
+    // ---- the playlist file following play ----
+    // A change of the playlist is written this long after it, with every change made meanwhile:
+    // well inside a second, with time left for the write.
+    static constexpr int kPlaylistSaveDelayMs = 500;
+    // Timer3, single-shot at kPlaylistSaveDelayMs, runs while this holds.
+    bool PlaylistSaveDue() const;
+    void Timer3Timer();
+    // Holds the computer awake while a deck plays, and lets it go otherwise.
+    void FollowPlayState();
 
 private:
     // What the playlist asks of the deck engine, passed on.
@@ -157,6 +169,9 @@ private:
     bool sessionUnread_ = false;
     bool closeRequested_ = false;
     std::string outputAsked_;  // the device last asked of the outputs: "" the default
+    std::uint64_t savedGeneration_ = 0;  // of the playlist as the file holds it
+    bool awakeHeld_ = false;
+    bool SessionWritable() const;
 };
 
 }  // namespace quendo

@@ -1,8 +1,16 @@
 #include <QApplication>
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "app/Application.h"
+#include "app/ProgramLocation.h"
+#include "library/AutoMixSettings.h"
+#include "model/ProgramFiles.h"
 #include "platform/qt/QtPlatform.h"
 #include "platform/qt/Signals.h"
+#include "platform/qt/SingleInstance.h"
 
 namespace {
 // An error that escapes an event handler is shown, and the program goes on.
@@ -20,11 +28,33 @@ public:
 int main(int argc, char** argv) {
     GuardedApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quendo"));
-    quendo::Guarded([] {
+    // The folder of the program's files, which one running copy holds.
+    const std::string folder = quendo::LocateProgramFiles(quendo::RunningExecutablePath()).settingsFolder;
+    std::optional<quendo::SingleInstance> instance;
+    if (quendo::LoadAutoMixSettings(quendo::BesideExecutable(folder, quendo::kAutoMixFileName)).oneInstance) {
+        // "-new": started by the running copy as it ends ("To change..."), so it waits for that one.
+        const bool successor = argc > 1 && std::string_view(argv[1]) == "-new";
+        instance.emplace(folder, successor);
+        if (!instance->First()) {
+            instance->RaiseFirst();
+            return 0;
+        }
+    }
+    quendo::Guarded([&instance] {
         quendo::Application quendoApp;
+        if (instance) {
+            instance->onRaise = [&quendoApp] {
+                QWidget& window = quendoApp.Form1();
+                if (window.isMinimized()) window.showNormal();
+                window.show();
+                window.raise();
+                window.activateWindow();
+            };
+        }
         quendo::CloseOnTerminationSignals(quendoApp.Form1());
         quendoApp.Form1().show();
         QApplication::exec();
+        if (instance) instance->onRaise = nullptr;
     });
     return 0;
 }

@@ -197,6 +197,9 @@ TForm1::TForm1(Core& c, QWidget* parent) : QWidget(parent), core(c) {
     Timer2 = new QTimer(this);
     Timer2->setInterval(200);
     Timer2->setSingleShot(true);
+    Timer3 = new QTimer(this);
+    Timer3->setInterval(Core::kPlaylistSaveDelayMs);
+    Timer3->setSingleShot(true);
 
     // Toggle buttons: Qt has toggled the state before clicked(), as the handlers expect.
     connect(UP, &QAbstractButton::clicked, this, [this] {
@@ -217,6 +220,7 @@ TForm1::TForm1(Core& c, QWidget* parent) : QWidget(parent), core(c) {
     connect(Next, &QAbstractButton::clicked, this, [this] { Act([this] { core.NextClick(); }); });
     connect(Timer1, &QTimer::timeout, this, [this] { Act([this] { core.Timer1Timer(); }); });
     connect(Timer2, &QTimer::timeout, this, [this] { Act([this] { core.Timer2Timer(); }); });
+    connect(Timer3, &QTimer::timeout, this, [this] { Act([this] { core.Timer3Timer(); }); });
     connect(ListBox1, &QListWidget::itemSelectionChanged, this, [this] {
         for (int i = 0; i < ListBox1->count() && i < core.playlist.Count(); ++i)
             core.playlist.SetSelected(i, ListBox1->item(i)->isSelected());
@@ -292,6 +296,8 @@ void TForm1::Render() {
     if (timer1 != Timer1->isActive()) timer1 ? Timer1->start() : Timer1->stop();
     const bool timer2 = core.commands.Timer2Enabled();
     if (timer2 != Timer2->isActive()) timer2 ? Timer2->start() : Timer2->stop();
+    // Started by the first change and left running by the next ones, so that they go in one write.
+    if (core.PlaylistSaveDue() && !Timer3->isActive()) Timer3->start();
     emit rendered();
 }
 

@@ -61,6 +61,7 @@ public:
     QLabel* Label7;
     QTimer* Timer1;
     QTimer* Timer2;
+    QTimer* Timer3;  // writes the playlist file after a change
 
     // Called with the global position of a right-button press on the window, the playlist or Label1.
     std::function<void(QPoint)> openMainPopup;

@@ -43,6 +43,7 @@ void Playlist::Insert(int pos, std::string text, std::int32_t file) {
     texts_.insert(texts_.begin() + pos, std::move(text));
     files_.insert(files_.begin() + pos, file);
     selected_.insert(selected_.begin() + pos, 0);
+    ++generation_;
     if (pos <= 1) deck_.HeadChanged();
 }
 
@@ -51,6 +52,7 @@ void Playlist::Erase(int pos) {
     texts_.erase(texts_.begin() + pos);
     files_.erase(files_.begin() + pos);
     selected_.erase(selected_.begin() + pos);
+    ++generation_;
     if (pos <= 1) deck_.HeadChanged();
 }
 
@@ -63,12 +65,13 @@ void Playlist::MoveHeadToEnd() {
 
 void Playlist::TakeOffHead() {
     if (Empty()) return;
-    takenOff_ = files_.front();
+    SetTakenOff(files_.front());
     Erase(0);
     ShowPlaylistTotal();
 }
 
 void Playlist::Clear() {
+    if (!files_.empty()) ++generation_;
     texts_.clear();
     files_.clear();
     selected_.clear();
@@ -143,7 +146,7 @@ void Playlist::RestorePlaylistFrom(std::string_view content) {
     }
 }
 
-bool Playlist::SavePlaylist() {
+std::string Playlist::PlaylistFileContent() const {
     std::string content;
     auto line = [&](std::int32_t file) {
         if (!nodes_.IsFile(file)) return;
@@ -152,7 +155,9 @@ bool Playlist::SavePlaylist() {
     };
     if (takenOff_ != -1) line(takenOff_);
     for (std::int32_t file : files_) line(file);
-    return WriteFileAtomically(PlaylistFilePath(), content);
+    return content;
 }
+
+bool Playlist::SavePlaylist() { return WriteFileAtomically(PlaylistFilePath(), PlaylistFileContent()); }
 
 }  // namespace quendo

@@ -47,7 +47,10 @@ public:
 
     // The track that left the list when it started and still plays; written first to the file.
     std::int32_t takenOffNodeId() const override { return takenOff_; }
-    void SetTakenOff(std::int32_t file) override { takenOff_ = file; }
+    void SetTakenOff(std::int32_t file) override {
+        if (file != takenOff_) ++generation_;
+        takenOff_ = file;
+    }
 
     void AddToPlaylist(std::int32_t k) override;
     void DeleteSelectedEntries();
@@ -56,6 +59,10 @@ public:
     void RestorePlaylist();
     void RestorePlaylistFrom(std::string_view content);  // the file's bytes
     bool SavePlaylist();  // false when the file could not be written; the old file then stays
+    std::string PlaylistFileContent() const;  // what SavePlaylist writes
+    // Counts the changes of what the file holds (entries and the track taken off), so that a
+    // change is seen however it was made.
+    std::uint64_t Generation() const { return generation_; }
     std::string PlaylistFilePath() const;
 
     // The deck engine's moves of the head.
@@ -77,6 +84,7 @@ private:
     std::vector<std::int32_t> files_;
     std::vector<char> selected_;
     std::int32_t takenOff_ = -1;
+    std::uint64_t generation_ = 0;
 };
 
 }  // namespace quendo

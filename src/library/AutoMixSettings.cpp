@@ -46,6 +46,9 @@ void Apply(AutoMixOptions& o, std::string_view key, std::string_view value) {
     bool* flag = key == "mixAtLastSound"       ? &o.mixAtLastSound
                  : key == "skipSilenceAtStart" ? &o.skipSilenceAtStart
                  : key == "matchLoudness"      ? &o.matchLoudness
+                 : key == "playlistFollowsPlay" ? &o.playlistFollowsPlay
+                 : key == "oneInstance"         ? &o.oneInstance
+                 : key == "stayAwake"           ? &o.stayAwake
                                                : nullptr;
     if (flag) {
         if (const auto b = Switch(value)) *flag = *b;
@@ -78,7 +81,10 @@ std::string FormatAutoMixSettings(const AutoMixOptions& o) {
     return std::string("mixAtLastSound=") + flag(o.mixAtLastSound) + "\n" +
            "skipSilenceAtStart=" + flag(o.skipSilenceAtStart) + "\n" +
            "matchLoudness=" + flag(o.matchLoudness) + "\n" +
-           "targetLufs=" + t + "\n" + "outputDevice=" + (DeviceName(o.outputDevice) ? o.outputDevice : "") + "\n";
+           "targetLufs=" + t + "\n" + "outputDevice=" + (DeviceName(o.outputDevice) ? o.outputDevice : "") + "\n" +
+           "playlistFollowsPlay=" + flag(o.playlistFollowsPlay) + "\n" +
+           "oneInstance=" + flag(o.oneInstance) + "\n" +
+           "stayAwake=" + flag(o.stayAwake) + "\n";
 }
 
 AutoMixOptions LoadAutoMixSettings(const std::string& path) {

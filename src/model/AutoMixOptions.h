@@ -11,6 +11,11 @@ struct AutoMixOptions {
     bool matchLoudness = true;       // "Match loudness"
     double targetLufs = -16.0;       // target loudness, LUFS
     std::string outputDevice;        // the sound output's device by name; "" the default
+
+    // For a night without anyone at the controls; off, the program does as it always did.
+    bool playlistFollowsPlay = true;  // "qnd.m3u" written within a second of each change, not only at close
+    bool oneInstance = true;          // a second start for the same files raises the first and ends
+    bool stayAwake = true;            // no idling or sleep while a track plays
 };
 
 // Targets outside this range are not loudness a listener would choose: a typing slip.

@@ -22,6 +22,14 @@ public:
     virtual std::string PowerOffComputer() = 0;
 };
 
+// Keeps the computer from idling into its screen saver or going to sleep while held. Where the
+// system offers no way, holding does nothing, and says nothing.
+class StayAwake {
+public:
+    virtual ~StayAwake() = default;
+    virtual void Hold(bool on) = 0;
+};
+
 enum class MsgIcon { None, Information, Warning, Error };
 enum class MsgButtons { Ok, OkCancel };
 enum class MsgPlace { Centred, TopLeft };

@@ -13,6 +13,8 @@ inline constexpr const char* kHelpFileName = "Quendo.html";
 // What the track analysis found, so that a file is analysed once.
 inline constexpr const char* kAnalysisCacheFileName = "analysis.cache";
 inline constexpr const char* kDemoLibraryName = "Demo Music";
+// Locked by the running copy for as long as it lives.
+inline constexpr const char* kLockFileName = "qnd.lock";
 
 // Where the program's files live, decided once at start from the executable's place.
 struct ProgramFiles {

@@ -14,7 +14,9 @@ namespace {
 
 bool Same(const AutoMixOptions& a, const AutoMixOptions& b) {
     return a.mixAtLastSound == b.mixAtLastSound && a.skipSilenceAtStart == b.skipSilenceAtStart &&
-           a.matchLoudness == b.matchLoudness && a.targetLufs == b.targetLufs && a.outputDevice == b.outputDevice;
+           a.matchLoudness == b.matchLoudness && a.targetLufs == b.targetLufs && a.outputDevice == b.outputDevice &&
+           a.playlistFollowsPlay == b.playlistFollowsPlay && a.oneInstance == b.oneInstance &&
+           a.stayAwake == b.stayAwake;
 }
 
 // The program saves the settings beside "qnd.cfg", which keeps its lines, and reads them back.
@@ -22,10 +24,10 @@ TEST(AutoMixSettings, KeptBesideTheConfigurationAndReadBack) {
     TempDir dir;
     FakeWorld w;
     w.FirstRunIn(dir.path());
-    w.core->autoMix = {false, true, false, -23.5, "USB Audio = Line Out"};
+    w.core->autoMix = {false, true, false, -23.5, "USB Audio = Line Out", false, true, false};
     ASSERT_TRUE(w.core->SaveConfiguration());
     EXPECT_EQ(dir.ReadFile("automix.cfg"), "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=0\ntargetLufs=-23.5\n"
-                                           "outputDevice=USB Audio = Line Out\n");
+                                           "outputDevice=USB Audio = Line Out\nplaylistFollowsPlay=0\noneInstance=1\nstayAwake=0\n");
     const std::string cfg = dir.ReadFile("qnd.cfg");
     EXPECT_EQ(std::count(cfg.begin(), cfg.end(), '\n'), 178);
 

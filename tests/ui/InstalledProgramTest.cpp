@@ -86,7 +86,8 @@ TEST(InstalledProgram, PlaysTheSessionFromTheUsersConfigurationAndWritesNothingB
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
 
     EXPECT_EQ(FilesBelow(home.path()),
-              (std::vector<std::string>{".config/quendo/automix.cfg", ".config/quendo/qnd.cfg", ".config/quendo/qnd.m3u"}));
+              (std::vector<std::string>{".config/quendo/automix.cfg", ".config/quendo/qnd.cfg", ".config/quendo/qnd.lock",
+                                        ".config/quendo/qnd.m3u"}));
     EXPECT_EQ(home.ReadFile(".config/quendo/qnd.m3u"), first + "\r\n" + second + "\r\n");
     EXPECT_EQ(FilesBelow(prefix.path()), installed);
 }

@@ -204,7 +204,8 @@ TEST_F(SettingsUi, AutoMixPageKeptByOkAndRestoredByCancel) {
     EXPECT_EQ(c.autoMix.targetLufs, -17.0);
     form.BitBtn1->click();
     EXPECT_EQ(dir.ReadFile("automix.cfg"),
-              "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=1\ntargetLufs=-17\noutputDevice=USB Interface\n");
+              "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=1\ntargetLufs=-17\noutputDevice=USB Interface\n"
+              "playlistFollowsPlay=1\noneInstance=1\nstayAwake=1\n");
     EXPECT_EQ(w.outputs.asked, (std::vector<std::string>{"USB Interface"}));
 
     // Cancel puts back what OK kept, in the options and on the page.

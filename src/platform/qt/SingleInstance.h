@@ -1,0 +1,41 @@
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+
+class QLocalServer;
+
+namespace quendo {
+
+// One running copy for one folder of program files. The first copy holds a lock on a file in
+// the folder, which the system lets go when the process ends however it ends, and listens on a
+// local socket named after the folder; a later copy finds the lock taken and asks the first,
+// through the socket, to come to the front.
+class SingleInstance {
+public:
+    // `successor`: this copy was started by the running one, which is ending: it waits for the
+    // lock rather than give way.
+    explicit SingleInstance(const std::string& folder, bool successor = false);
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    // False when another live copy holds the folder. A folder where no lock file can be made
+    // holds nothing, and every copy there is first.
+    bool First() const { return first_; }
+    // Called on the interface thread when a later copy asks for the window.
+    std::function<void()> onRaise;
+    // For a later copy: asks the first to raise its window; false when it could not be told.
+    bool RaiseFirst(int timeoutMs = 3000) const;
+
+    // The socket's name for a folder: the same for every copy of this user on that folder.
+    static std::string SocketName(const std::string& folder);
+
+private:
+    int lockFd_ = -1;
+    bool first_ = true;
+    std::string name_;
+    std::unique_ptr<QLocalServer> server_;
+};
+
+}  // namespace quendo
