@@ -20,15 +20,6 @@ Environment EnvironmentOf(std::map<std::string, std::string> values) {
     };
 }
 
-// Every file below `folder`, relative to it.
-std::vector<std::string> FilesBelow(const std::string& folder) {
-    std::vector<std::string> files;
-    for (const fs::directory_entry& e : fs::recursive_directory_iterator(folder))
-        if (!e.is_directory()) files.push_back(fs::relative(e.path(), folder).string());
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 TEST(ProgramLocation, AnInstalledCopyUsesTheUsersFoldersAnyOtherCopyItsOwn) {
     TempDir prefix;
     fs::create_directories(prefix / "bin");
@@ -84,17 +75,17 @@ TEST(ProgramLocation, AnInstalledCopyKeepsItsSessionInTheUsersConfiguration) {
     c.FormCreate();
     c.startup.RunStartupSequence();
     EXPECT_EQ(c.nodes.ProgramFolder, settings);
-    EXPECT_EQ(FilesBelow(home.path()), (std::vector<std::string>{".config/quendo/automix.cfg", ".config/quendo/qnd.cfg"}));
+    EXPECT_EQ(home.FilesBelow(), (std::vector<std::string>{".config/quendo/automix.cfg", ".config/quendo/qnd.cfg"}));
     c.startup.FirstRun = false;
     c.FormClose();
-    EXPECT_EQ(FilesBelow(home.path()), (std::vector<std::string>{".config/quendo/automix.cfg",
+    EXPECT_EQ(home.FilesBelow(), (std::vector<std::string>{".config/quendo/automix.cfg",
                                                                  ".config/quendo/qnd.cfg", ".config/quendo/qnd.m3u"}));
     EXPECT_EQ(c.files.cacheFolder, home / ".cache/quendo");
-    EXPECT_TRUE(FilesBelow(prefix.path()).empty());
+    EXPECT_TRUE(prefix.FilesBelow().empty());
 
     w.dialogs.answers = {MsgAnswer::Ok};
     c.optionsKeeper.RestartWithNewFolder();
-    EXPECT_EQ(FilesBelow(home.path()), (std::vector<std::string>{".config/quendo/automix.cfg"}));
+    EXPECT_EQ(home.FilesBelow(), (std::vector<std::string>{".config/quendo/automix.cfg"}));
     EXPECT_EQ(w.shell.restarts, 1);
 }
 

@@ -1,5 +1,6 @@
 #include "support/Fakes.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -130,6 +131,15 @@ std::string TempDir::ReadFile(const std::string& relative) const {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+std::vector<std::string> TempDir::FilesBelow() const {
+    namespace fs = std::filesystem;
+    std::vector<std::string> files;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(path_))
+        if (!e.is_directory()) files.push_back(fs::relative(e.path(), path_).string());
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 }  // namespace quendo::testing

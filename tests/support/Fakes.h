@@ -204,6 +204,8 @@ public:
     std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
     void WriteFile(const std::string& relative, const std::string& content) const;
     std::string ReadFile(const std::string& relative) const;
+    // Every file below the folder, relative to it, sorted.
+    std::vector<std::string> FilesBelow() const;
 
 private:
     std::string path_;

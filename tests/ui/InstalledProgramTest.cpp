@@ -15,14 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> FilesBelow(const std::string& folder) {
-    std::vector<std::string> files;
-    for (const fs::directory_entry& e : fs::recursive_directory_iterator(folder))
-        if (!e.is_directory()) files.push_back(fs::relative(e.path(), folder).string());
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 bool HasOpen(qint64 pid, const std::string& file) {
     std::error_code ec;
     for (const fs::directory_entry& e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
@@ -61,7 +53,7 @@ TEST(InstalledProgram, PlaysTheSessionFromTheUsersConfigurationAndWritesNothingB
         fs::remove(settings + "/automix.cfg");  // the program's close writes it again
     }
     home.WriteFile(".config/quendo/qnd.m3u", first + "\r\n" + second + "\r\n");
-    const std::vector<std::string> installed = FilesBelow(prefix.path());
+    const std::vector<std::string> installed = prefix.FilesBelow();
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", QString::fromStdString(home.path()));
@@ -85,11 +77,11 @@ TEST(InstalledProgram, PlaysTheSessionFromTheUsersConfigurationAndWritesNothingB
     ASSERT_TRUE(program.waitForFinished(20000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
 
-    EXPECT_EQ(FilesBelow(home.path()),
+    EXPECT_EQ(home.FilesBelow(),
               (std::vector<std::string>{".config/quendo/automix.cfg", ".config/quendo/qnd.cfg", ".config/quendo/qnd.lock",
                                         ".config/quendo/qnd.m3u"}));
     EXPECT_EQ(home.ReadFile(".config/quendo/qnd.m3u"), first + "\r\n" + second + "\r\n");
-    EXPECT_EQ(FilesBelow(prefix.path()), installed);
+    EXPECT_EQ(prefix.FilesBelow(), installed);
 }
 
 }  // namespace
