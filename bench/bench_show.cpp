@@ -30,7 +30,7 @@ constexpr double kSilenceDbfs = -50;    // a window's RMS (both channels) below 
 constexpr double kMargin = 0.15;        // seconds either side of a file's sound still counted as sounding
 constexpr double kPi = 3.14159265358979323846;
 
-struct Spec {
+struct ShowTrack {
     const char* name;
     double seconds;      // the length the file's header tells
     double head, tail;   // no sound before the first and after the last sound
@@ -46,7 +46,7 @@ struct Spec {
 // Loudness over 19.5 dB; a track ending in 10 s of silence before one beginning with 4 s of it;
 // a loud master clipped near full scale; a quiet, dynamic one whose peak limits its gain; an
 // MP3; a file that is silence throughout; a WAV cut off mid-file.
-const Spec kShow[] = {
+const ShowTrack kShow[] = {
     {"01 opener.wav", 40, 0.6, 2.5, -14, 1},
     {"02 floor filler.wav", 45, 0.3, 10, -7.5, 2},
     {"03 whisper.wav", 40, 4, 1.5, -27, 3},
@@ -117,7 +117,7 @@ std::vector<float> Groove(double seconds, unsigned seed) {
 }
 
 // The track's samples over the whole file (a cut-off file: up to its cut).
-std::vector<float> Make(const Spec& s) {
+std::vector<float> Make(const ShowTrack& s) {
     const long total = static_cast<long>((s.cutAt > 0 ? s.cutAt : s.seconds) * kRate);
     std::vector<float> out(2 * static_cast<std::size_t>(total), 0.0f);
     if (s.silent) return out;
@@ -165,7 +165,7 @@ std::string Wav(const std::vector<float>& stereo, long claimedFrames) {
 
 // Writes the show's files; false when one could not be made.
 bool WriteShow(const quendo::testing::TempDir& dir) {
-    for (const Spec& s : kShow) {
+    for (const ShowTrack& s : kShow) {
         const std::vector<float> sound = Make(s);
         const long claimed = static_cast<long>(s.seconds * kRate);
         if (!s.mp3) {
@@ -223,7 +223,7 @@ struct Heard {
 
 // Where the track of a path has sound, in seconds of the file.
 bool SoundsAt(const std::string& dir, const std::string& path, double from, double to) {
-    for (const Spec& s : kShow)
+    for (const ShowTrack& s : kShow)
         if (dir + "/" + s.name == path) {
             if (s.silent || to <= from) return false;
             const double first = s.head - kMargin, last = (s.cutAt > 0 ? s.cutAt : s.seconds - s.tail) + kMargin;
@@ -246,7 +246,7 @@ Heard PlayShow(const std::string& dir, quendo::TrackAnalysis& analysis, const qu
     core.nodes.MusicFolder = dir + "/";
     core.buttons.UP = core.buttons.Play = true;
     core.options.RadioGroup2 = epWait;
-    for (const Spec& s : kShow) core.playlist.AddToPlaylist(core.nodes.AddFileNode(0, s.name));
+    for (const ShowTrack& s : kShow) core.playlist.AddToPlaylist(core.nodes.AddFileNode(0, s.name));
 
     Heard h;
     std::map<std::string, Meter> meters;
@@ -321,7 +321,7 @@ void Report(const char* run, const std::string& dir, const Heard& h, quendo::Tra
     std::fprintf(stderr, "bench_show: switches %s: %.1f s of show, dead air %.2f s, loudest sample heard alone %.2f dBFS\n",
                  run, h.seconds, h.deadAir, h.alonePeakDbfs);
     Heard free;  // the tracks the ceiling leaves at the target
-    for (const Spec& s : kShow) {
+    for (const ShowTrack& s : kShow) {
         const std::string path = dir + "/" + s.name;
         const auto l = h.lufs.find(path);
         const auto facts = analysis.Facts(path);
@@ -352,10 +352,10 @@ int main(int argc, char** argv) {
     if (!WriteShow(dir)) return 1;
     quendo::audio::TrackAnalyser analyser(dir / "facts.cache");
     // The analysis done ahead, so that the figures measure the mixes, not the analyser's speed.
-    for (const Spec& s : kShow) analyser.Want(dir / s.name);
+    for (const ShowTrack& s : kShow) analyser.Want(dir / s.name);
     const double t0 = bench::NowSeconds();
     const auto allKnown = [&] {
-        return std::all_of(std::begin(kShow), std::end(kShow), [&](const Spec& s) { return analyser.Facts(dir / s.name).has_value(); });
+        return std::all_of(std::begin(kShow), std::end(kShow), [&](const ShowTrack& s) { return analyser.Facts(dir / s.name).has_value(); });
     };
     while (!allKnown() && bench::NowSeconds() - t0 < 120) ::usleep(20000);
     if (!allKnown()) {
