@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,9 @@ int main(int argc, char** argv) {
     if (quendo::LoadAutoMixSettings(quendo::BesideExecutable(folder, quendo::kAutoMixFileName)).oneInstance) {
         // "-new": started by the running copy as it ends ("To change..."), so it waits for that one.
         const bool successor = argc > 1 && std::string_view(argv[1]) == "-new";
+        // An installed copy's first run has no folder yet, and without one nothing would be locked.
+        std::error_code ec;
+        if (!folder.empty()) std::filesystem::create_directories(folder, ec);
         instance.emplace(folder, successor);
         if (!instance->First()) {
             instance->RaiseFirst();
