@@ -75,8 +75,8 @@ bool DeckMixer::MixInto(float* out, int frames) {
     Block b = StartBlock(want, frames);
     while (b.i < frames) {
         if (b.fadeIn && b.fade >= 1.0f && b.avail > b.keep) {
-            if (b.limited) LimitedRun(b, out, frames);
-            else FullLevelRun(b, out, frames);
+            if (b.limited) FullLevelRun<true>(b, out, frames);
+            else FullLevelRun<false>(b, out, frames);
         } else if (!FadeStep(b, out)) break;
     }
     FinishBlock(b, frames);
@@ -127,43 +127,28 @@ DeckMixer::Block DeckMixer::StartBlock(bool want, int frames) {
 }
 
 // At full level: a run of frames that lie in a row in the ring, with no fade to follow (the same
-// sums as a fade step's with a fade of exactly 1).
-void DeckMixer::FullLevelRun(Block& b, float* out, int frames) const {
+// sums as a fade step's with a fade of exactly 1), through the limiter when it is in the path.
+template <bool kLimited>
+void DeckMixer::FullLevelRun(Block& b, float* out, int frames) {
     const std::uint64_t run = std::min<std::uint64_t>(
         {b.avail - b.keep, static_cast<std::uint64_t>(frames - b.i), ring_.RunFrom(b.at)});
     const float* s = ring_.At(b.at);
     float* o = out + 2 * b.i;
+    const std::uint64_t stop = b.at + b.avail;
     // The loop works on locals: stores through `o` could otherwise be taken to alias them.
     const float dl = b.dl, dr = b.dr;
     float gl = b.gl, gr = b.gr;
     for (std::uint64_t k = 0; k < run; ++k) {
         gl += dl;
         gr += dr;
-        o[2 * k] += s[2 * k] * gl;
-        o[2 * k + 1] += s[2 * k + 1] * gr;
-    }
-    b.gl = gl;
-    b.gr = gr;
-    b.i += static_cast<int>(run);
-    b.at += run;
-    b.avail -= run;
-}
-
-// FullLevelRun through the limiter.
-void DeckMixer::LimitedRun(Block& b, float* out, int frames) {
-    const std::uint64_t run = std::min<std::uint64_t>(
-        {b.avail - b.keep, static_cast<std::uint64_t>(frames - b.i), ring_.RunFrom(b.at)});
-    const float* s = ring_.At(b.at);
-    float* o = out + 2 * b.i;
-    const std::uint64_t stop = b.at + b.avail;
-    const float dl = b.dl, dr = b.dr;
-    float gl = b.gl, gr = b.gr;
-    for (std::uint64_t k = 0; k < run; ++k) {
-        gl += dl;
-        gr += dr;
-        const float lim = limiter_.Next(ring_, b.at + k, stop);
-        o[2 * k] += s[2 * k] * lim * gl;
-        o[2 * k + 1] += s[2 * k + 1] * lim * gr;
+        if constexpr (kLimited) {
+            const float lim = limiter_.Next(ring_, b.at + k, stop);
+            o[2 * k] += s[2 * k] * lim * gl;
+            o[2 * k + 1] += s[2 * k + 1] * lim * gr;
+        } else {
+            o[2 * k] += s[2 * k] * gl;
+            o[2 * k + 1] += s[2 * k + 1] * gr;
+        }
     }
     b.gl = gl;
     b.gr = gr;

@@ -62,8 +62,8 @@ private:
 
     const Published& Sync(std::uint32_t* requestedOut = nullptr);
     Block StartBlock(bool want, int frames);
-    void FullLevelRun(Block& b, float* out, int frames) const;
-    void LimitedRun(Block& b, float* out, int frames);
+    template <bool kLimited>
+    void FullLevelRun(Block& b, float* out, int frames);
     bool FadeStep(Block& b, float* out);
     void FinishBlock(const Block& b, int frames);
     void MarkEnded();
