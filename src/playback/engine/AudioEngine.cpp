@@ -115,11 +115,15 @@ bool AudioEngine::UseOutputDevice(const std::string& name) {
     if (!device_) return name.empty();  // no output at all: nothing to move
     CloseOutput();
     if (OpenOutput(name)) return true;
-    if (!name.empty() && OpenOutput("")) return false;
+    OpenDefaultOutput();
+    return false;
+}
+
+void AudioEngine::OpenDefaultOutput() {
+    if (OpenOutput("")) return;
     // Not even the default opens again: as at start, silence in real time on the dummy driver.
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     OpenDevice();
-    return false;
 }
 
 std::optional<std::string> AudioEngine::CheckOutput() {
@@ -145,10 +149,7 @@ std::optional<std::string> AudioEngine::CheckOutput() {
 std::string AudioEngine::OutputLost() {
     const std::string lost = deviceName_;
     CloseOutput();
-    if (!OpenOutput("")) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        OpenDevice();
-    }
+    OpenDefaultOutput();
     return lost;
 }
 

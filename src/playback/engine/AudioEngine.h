@@ -87,6 +87,7 @@ private:
     static void DeviceCallback(void* engine, std::uint8_t* stream, int len);
     bool OpenOutput(const std::string& name);  // on the audio subsystem already started
     void CloseOutput();
+    void OpenDefaultOutput();  // after a close: the default, or else silence as at start
     // The device in use has gone: the default takes over. What CheckOutput runs on a loss.
     std::string OutputLost();
 
