@@ -47,13 +47,7 @@ int main(int argc, char** argv) {
     quendo::Guarded([&instance] {
         quendo::Application quendoApp;
         if (instance) {
-            instance->onRaise = [&quendoApp] {
-                QWidget& window = quendoApp.Form1();
-                if (window.isMinimized()) window.showNormal();
-                window.show();
-                window.raise();
-                window.activateWindow();
-            };
+            instance->onRaise = [&quendoApp] { quendo::BringToFront(quendoApp.Form1()); };
         }
         quendo::CloseOnTerminationSignals(quendoApp.Form1());
         quendoApp.Form1().show();

@@ -246,12 +246,7 @@ void Mpris::Next() {
     if (!Busy() && Read().canGoNext) window_.Next->click();
 }
 
-void Mpris::Raise() {
-    if (window_.isMinimized()) window_.showNormal();
-    window_.show();
-    window_.raise();
-    window_.activateWindow();
-}
+void Mpris::Raise() { BringToFront(window_); }
 
 // As the close box does, with the session saved, from whatever modal loop is running.
 void Mpris::Quit() {

@@ -64,6 +64,13 @@ void EndEventLoops() {
     if (QThread::currentThread()->loopLevel() > 0) QCoreApplication::exit(0);
 }
 
+void BringToFront(QWidget& window) {
+    if (window.isMinimized()) window.showNormal();
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
 void ShowEscapedError(const char* what) {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Quendo"), QString::fromUtf8(what), QMessageBox::Ok,
                     MessageOwner(nullptr));

@@ -37,6 +37,8 @@ private:
 // (QCoreApplication::quit first asks every window to close, and one that stays up, such as the
 // splash screen during start-up, keeps the program running.)
 void EndEventLoops();
+// Brings a window to the front, restored if minimized: what a second start or a remote asks.
+void BringToFront(QWidget& window);
 
 // Runs f; an error that escapes it is shown in a box titled "Quendo" and the program goes on.
 template <class F>
