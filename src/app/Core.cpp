@@ -130,15 +130,12 @@ namespace {
 
 // An installed copy's folders are the user's, and may not exist yet; a copy's own folder is
 // there, or its files cannot be written, which is reported.
-std::string MadeFolder(const std::string& folder) {
+void MakeFolder(const std::string& folder) {
     std::error_code ec;
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-    return folder;
 }
 
 }  // namespace
-
-std::string Core::SettingsFolder() const { return MadeFolder(files.settingsFolder); }
 
 bool Core::SessionWritable() const {
     return !startup.FirstRun && !startup.SetupCancelled && !filesDeleted_ && !sessionUnread_;
@@ -146,7 +143,7 @@ bool Core::SessionWritable() const {
 
 void Core::SaveSession() {
     if (!SessionWritable()) return;
-    if (files.installed) MadeFolder(nodes.ProgramFolder);
+    if (files.installed) MakeFolder(nodes.ProgramFolder);
     // Each file on its own: a playlist that cannot be written must not cost the settings.
     savedGeneration_ = playlist.Generation();
     if (!playlist.SavePlaylist())
@@ -206,7 +203,7 @@ std::string Core::AutoMixSettingsFilePath() const { return BesideExecutable(node
 ConfigurationData Core::Configuration() const { return {nodes.MusicFolder, cocktails.Table(), options, buttons}; }
 
 bool Core::SaveConfiguration() {
-    if (files.installed) MadeFolder(nodes.ProgramFolder);
+    if (files.installed) MakeFolder(nodes.ProgramFolder);
     if (!quendo::SaveConfiguration(ConfigurationFilePath(), Configuration())) {
         platform.dialogs.Message("Error 0003");
         return false;

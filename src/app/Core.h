@@ -105,8 +105,6 @@ public:
     void SetFirstRunValues(std::int32_t folderCount) override;
     std::string ConfigurationFilePath() const;
     std::string AutoMixSettingsFilePath() const;  // beside it, read and written with it
-    // The folder of the program's settings, made when missing.
-    std::string SettingsFolder() const;
 
     // ---- the main window's handlers ----
     // Those that may start or stop a track end by following the play state.

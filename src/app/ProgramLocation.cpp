@@ -14,10 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Join(const std::string& folder, const std::string& name) {
-    return folder.back() == '/' ? folder + name : folder + '/' + name;
-}
-
 bool IsAbsolute(const std::string& path) { return !path.empty() && path.front() == '/'; }
 
 // $HOME, or the account's home when it is unset (a service started without one).
@@ -38,7 +34,7 @@ std::string HomeFolder(const Environment& environment) {
 std::string BaseFolder(const Environment& environment, const char* variable, const char* belowHome) {
     std::string folder = environment(variable);
     if (IsAbsolute(folder)) return folder;
-    return Join(HomeFolder(environment), belowHome);
+    return BesideExecutable(HomeFolder(environment), belowHome);
 }
 
 }  // namespace
@@ -58,8 +54,8 @@ ProgramFiles LocateProgramFiles(const std::string& executable, const Environment
     std::error_code ec;
     if (bin.filename() == "bin" && fs::is_directory(shared, ec)) {
         files.installed = true;
-        files.settingsFolder = Join(BaseFolder(environment, "XDG_CONFIG_HOME", ".config"), "quendo");
-        files.cacheFolder = Join(BaseFolder(environment, "XDG_CACHE_HOME", ".cache"), "quendo");
+        files.settingsFolder = BesideExecutable(BaseFolder(environment, "XDG_CONFIG_HOME", ".config"), "quendo");
+        files.cacheFolder = BesideExecutable(BaseFolder(environment, "XDG_CACHE_HOME", ".cache"), "quendo");
         files.helpFile = (shared / "help" / kHelpFileName).string();
         files.demoLibrary = (shared / kDemoLibraryName).string();
         return files;

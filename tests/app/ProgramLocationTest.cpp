@@ -68,7 +68,7 @@ TEST(ProgramLocation, AnInstalledCopyKeepsItsSessionInTheUsersConfiguration) {
     Core& c = *w.core;
     c.files = LocateProgramFiles(prefix / "bin/quendo", EnvironmentOf({{"HOME", home.path()}}));
     const std::string settings = home / ".config/quendo";
-    ASSERT_EQ(c.SettingsFolder(), settings);
+    ASSERT_EQ(c.files.settingsFolder, settings);
     fs::remove(settings);  // the folder comes with the first file
     w.forms.on.ShowBrowseModal = [&]() -> std::optional<std::string> { return music.path(); };
 
