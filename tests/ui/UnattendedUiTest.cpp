@@ -85,17 +85,28 @@ TEST(SingleInstance, SecondStartRaisesTheFirstAndEndsAndAKilledCopyBlocksNothing
     EXPECT_EQ(raises, 1);
 }
 
+// The program's window on fake decks, its files in a folder of their own, and one music file.
+struct WindowOnFakes {
+    FakePlayer deck1, deck2, probe;
+    Application app{RunningExecutablePath(), &deck1, &deck2, &probe};
+    Core& core = app.core();
+    TempDir dir;
+    std::int32_t file = [this] {
+        core.nodes.ProgramFolder = dir.path();
+        core.nodes.MusicFolder = "/music/";
+        return core.nodes.AddFileNode(0, "a.mp3");
+    }();
+};
+
 // The window runs the playlist file's timer: a change, even of 200 entries at once, goes to disk
 // with no close.
 TEST(PlaylistFileFollows, TheWindowWritesAChangeWithoutAClose) {
-    FakePlayer deck1, deck2, probe;
-    Application app(RunningExecutablePath(), &deck1, &deck2, &probe);
-    Core& c = app.core();
-    TempDir dir;
-    c.nodes.ProgramFolder = dir.path();
-    c.nodes.MusicFolder = "/music/";
-    const std::int32_t j = c.nodes.AddFileNode(0, "a.mp3");
-    probe.durations["/music/a.mp3"] = 100;
+    WindowOnFakes w;
+    Application& app = w.app;
+    Core& c = w.core;
+    TempDir& dir = w.dir;
+    const std::int32_t j = w.file;
+    w.probe.durations["/music/a.mp3"] = 100;
     app.Form1().Act([&] {
         for (int i = 0; i < 200; ++i) c.playlist.AddToPlaylist(j);
     });
@@ -170,14 +181,11 @@ TEST(StayAwake, LogindInhibitorHeldWhilePlaying) {
     // Before the program's first use of the system bus.
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", logind.address.toUtf8());
 
-    FakePlayer deck1, deck2, probe;
-    Application app(RunningExecutablePath(), &deck1, &deck2, &probe);
-    Core& c = app.core();
-    TempDir dir;
-    c.nodes.ProgramFolder = dir.path();
-    c.nodes.MusicFolder = "/music/";
-    const std::int32_t j = c.nodes.AddFileNode(0, "a.mp3");
-    for (FakePlayer* p : {&deck1, &deck2, &probe}) p->durations["/music/a.mp3"] = 300;
+    WindowOnFakes w;
+    Application& app = w.app;
+    Core& c = w.core;
+    const std::int32_t j = w.file;
+    for (FakePlayer* p : {&w.deck1, &w.deck2, &w.probe}) p->durations["/music/a.mp3"] = 300;
     c.buttons.UP = true;
     const QStringList held{"Quendo idle:sleep block"};
 
