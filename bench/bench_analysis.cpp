@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
         std::size_t done = 0;
         {
             TrackAnalyser analyser(dir + "/facts.cache");
-            for (const std::string& t : tracks) analyser.Want(t);
+            analyser.Want(tracks);
             // The interface thread's part: ask now and then, as a tick would.
             while (done < tracks.size() && bench::NowSeconds() - t0 < 250) {
                 ::usleep(100000);

@@ -1,8 +1,29 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quendo {
+
+// A steady beat, as one straight grid over the whole file: beat k (any integer) sounds at
+// firstBeat + k * period seconds of the file.
+struct BeatGrid {
+    double bpm = 0;        // 0: no steady beat was found (beatless)
+    double firstBeat = 0;  // seconds: the first beat at or after the first sound
+    double period = 0;     // seconds from one beat to the next, 60 / bpm
+    // Beats k with (k - barPhase) a multiple of 4 start a bar (4/4); -1 when that cannot be told.
+    int barPhase = -1;
+    bool Steady() const { return bpm > 0 && period > 0; }
+};
+
+// A key: 0..11 major on C, C#, D, ... B; 12..23 minor on C, C#, ... B.
+constexpr int kNoKey = -1;
+
+// What a file's tags say of it; empty or 0 where they say nothing.
+struct TrackTags {
+    std::string artist, title, album;
+    int trackNumber = 0, discNumber = 0;
+};
 
 // What the analysis knows of one music file. Times in seconds from the file's start.
 struct TrackFacts {
@@ -11,15 +32,19 @@ struct TrackFacts {
     double firstSound = 0;      // first audible moment
     double lastSound = 0;       // last audible moment (the end of the last audible stretch)
     bool audible = false;       // false: digital silence or nothing above the floor
+    BeatGrid beats;
+    int key = kNoKey;
+    TrackTags tags;
 };
 
 // The analysis as the deck engine sees it. Interface thread only. Facts(path) answers at once:
-// the facts, or nothing yet (not analysed, or still working); it never waits. Want(path) asks for
-// a file to be analysed ahead of need (cheap if known or queued).
+// the facts, or nothing yet (not analysed, or still working); it never waits. Want(paths) says
+// which files are wanted now, the most urgent first: those not known are analysed in that order,
+// and earlier wishes not among them are dropped. Cheap when nothing changed.
 class TrackAnalysis {
 public:
     virtual std::optional<TrackFacts> Facts(const std::string& path) = 0;
-    virtual void Want(const std::string& path) = 0;
+    virtual void Want(const std::vector<std::string>& paths) = 0;
 
 protected:
     ~TrackAnalysis() = default;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 #include <utility>
+#include <vector>
 
 #include "playback/DeckEngine.h"
 
@@ -72,9 +73,11 @@ std::optional<TrackFacts> DeckEngine::FactsOf(const std::string& path) const {
 
 void DeckEngine::WantAhead() {
     if (!p_.analysis) return;
-    if (!currentPath_.empty()) p_.analysis->Want(currentPath_);
+    std::vector<std::string> wanted;
+    if (!currentPath_.empty()) wanted.push_back(currentPath_);
     for (int i = 0; i < 2; ++i)
-        if (const std::int32_t file = p_.playlist.At(i); p_.nodes.IsFile(file)) p_.analysis->Want(PathOf(file));
+        if (const std::int32_t file = p_.playlist.At(i); p_.nodes.IsFile(file)) wanted.push_back(PathOf(file));
+    p_.analysis->Want(wanted);
 }
 
 // The gain that brings the track to the target loudness. Where that takes the track's peak past

@@ -137,13 +137,13 @@ private:
 class FakeAnalysis : public TrackAnalysis {
 public:
     std::map<std::string, TrackFacts> known;  // by full path; others are "not yet"
-    std::vector<std::string> wanted;
+    std::vector<std::string> wanted;  // every path asked for, in the order asked
     std::optional<TrackFacts> Facts(const std::string& path) override {
         const auto it = known.find(path);
         if (it == known.end()) return std::nullopt;
         return it->second;
     }
-    void Want(const std::string& path) override { wanted.push_back(path); }
+    void Want(const std::vector<std::string>& paths) override { wanted.insert(wanted.end(), paths.begin(), paths.end()); }
 };
 
 // Sound outputs as the test tells them: a device not in `devices` cannot be opened.

@@ -49,14 +49,16 @@ std::optional<TrackFacts> TrackAnalyser::Facts(const std::string& path) {
     return it->second;
 }
 
-void TrackAnalyser::Want(const std::string& path) {
+void TrackAnalyser::Want(const std::vector<std::string>& paths) {
     {
         std::lock_guard lock(mutex_);
-        if (path.empty() || known_.count(path) || failed_.count(path) || path == current_) return;
-        const auto queued = std::find(queue_.begin(), queue_.end(), path);
-        if (queued == queue_.begin() && queued != queue_.end()) return;
-        if (queued != queue_.end()) queue_.erase(queued);
-        queue_.push_front(path);
+        std::deque<std::string> queue;
+        for (const std::string& path : paths)
+            if (!path.empty() && !known_.count(path) && !failed_.count(path) && path != current_ &&
+                std::find(queue.begin(), queue.end(), path) == queue.end())
+                queue.push_back(path);
+        if (queue == queue_) return;
+        queue_ = std::move(queue);
     }
     wake_.notify_one();
 }

@@ -8,6 +8,7 @@
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "model/TrackFacts.h"
 #include "playback/analysis/FactsCache.h"
@@ -30,8 +31,7 @@ public:
     TrackAnalyser& operator=(const TrackAnalyser&) = delete;
 
     std::optional<TrackFacts> Facts(const std::string& path) override;
-    // The most recent want is served first.
-    void Want(const std::string& path) override;
+    void Want(const std::vector<std::string>& paths) override;
 
 private:
     void Run();

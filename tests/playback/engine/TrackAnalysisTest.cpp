@@ -60,7 +60,7 @@ std::string Stretches(std::initializer_list<std::pair<double, double>> parts) {
 }
 
 std::optional<TrackFacts> WaitForFacts(TrackAnalyser& analyser, const std::string& path) {
-    analyser.Want(path);
+    analyser.Want({path});
     for (int i = 0; i < 3000; ++i) {
         if (auto facts = analyser.Facts(path)) return facts;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
