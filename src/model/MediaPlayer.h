@@ -1,6 +1,8 @@
 #pragma once
 #include <functional>
+#include <limits>
 #include <string>
+#include <vector>
 
 namespace quendo {
 
@@ -33,6 +35,24 @@ public:
     virtual int PlayState() = 0;
     virtual void Play() = 0;
     virtual void Pause() = 0;
+
+    // ---- playing in step with the other deck ----
+    // A player that can play a file faster or slower with its pitch kept, and start at an exact
+    // frame of the other deck's file. One that cannot (false) ignores the plan and plays at once.
+    virtual bool CanPlayInStep() const { return false; }
+    // The rate through the file: a straight line from each point to the next, the first point's
+    // rate before it and the last one's after it; empty plays the file as it is. Given after the
+    // file is set and before it plays. Positions, seeks and the length stay in the file's own time.
+    struct RatePoint {
+        double fileSeconds;
+        double rate;  // file seconds played per second heard
+    };
+    virtual void SetRatePlan(std::vector<RatePoint> /*plan*/) {}
+    // Starts playing from the position set at the very frame where the other deck has played its
+    // file up to `otherSeconds` (kAtOtherEnd: its last frame), without a fade-in when `seamless`.
+    // At once when the other deck is past that point already, or not playing.
+    static constexpr double kAtOtherEnd = std::numeric_limits<double>::infinity();
+    virtual void PlayAfterOther(double /*otherSeconds*/, bool /*seamless*/) { Play(); }
 
     // Raised once per file on the interface thread when the player has played to the end.
     std::function<void()> EndOfStream;
