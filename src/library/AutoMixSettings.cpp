@@ -49,6 +49,11 @@ void Apply(AutoMixOptions& o, std::string_view key, std::string_view value) {
                  : key == "playlistFollowsPlay" ? &o.playlistFollowsPlay
                  : key == "oneInstance"         ? &o.oneInstance
                  : key == "stayAwake"           ? &o.stayAwake
+                 : key == "mixOnBeat"           ? &o.mixOnBeat
+                 : key == "showArtistAndTitle"  ? &o.showArtistAndTitle
+                 : key == "keepArtistsApart"    ? &o.keepArtistsApart
+                 : key == "joinContinuousAlbums" ? &o.joinContinuousAlbums
+                 : key == "chooseByKeyAndTempo" ? &o.chooseByKeyAndTempo
                                                : nullptr;
     if (flag) {
         if (const auto b = Switch(value)) *flag = *b;
@@ -84,7 +89,12 @@ std::string FormatAutoMixSettings(const AutoMixOptions& o) {
            "targetLufs=" + t + "\n" + "outputDevice=" + (DeviceName(o.outputDevice) ? o.outputDevice : "") + "\n" +
            "playlistFollowsPlay=" + flag(o.playlistFollowsPlay) + "\n" +
            "oneInstance=" + flag(o.oneInstance) + "\n" +
-           "stayAwake=" + flag(o.stayAwake) + "\n";
+           "stayAwake=" + flag(o.stayAwake) + "\n" +
+           "mixOnBeat=" + flag(o.mixOnBeat) + "\n" +
+           "showArtistAndTitle=" + flag(o.showArtistAndTitle) + "\n" +
+           "keepArtistsApart=" + flag(o.keepArtistsApart) + "\n" +
+           "joinContinuousAlbums=" + flag(o.joinContinuousAlbums) + "\n" +
+           "chooseByKeyAndTempo=" + flag(o.chooseByKeyAndTempo) + "\n";
 }
 
 AutoMixOptions LoadAutoMixSettings(const std::string& path) {

@@ -16,6 +16,13 @@ struct AutoMixOptions {
     bool playlistFollowsPlay = true;  // "qnd.m3u" written within a second of each change, not only at close
     bool oneInstance = true;          // a second start for the same files raises the first and ends
     bool stayAwake = true;            // no idling or sleep while a track plays
+
+    // Mixing like a DJ, and what plays next.
+    bool mixOnBeat = true;             // "Mix on the beat"
+    bool showArtistAndTitle = true;    // "Show artist and title"
+    bool keepArtistsApart = true;      // "Keep the same artist apart"
+    bool joinContinuousAlbums = true;  // "Join continuous albums"
+    bool chooseByKeyAndTempo = false;  // "Choose the next track by key and tempo"
 };
 
 // Targets outside this range are not loudness a listener would choose: a typing slip.

@@ -27,7 +27,8 @@ TEST(AutoMixSettings, KeptBesideTheConfigurationAndReadBack) {
     w.core->autoMix = {false, true, false, -23.5, "USB Audio = Line Out", false, true, false};
     ASSERT_TRUE(w.core->SaveConfiguration());
     EXPECT_EQ(dir.ReadFile("automix.cfg"), "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=0\ntargetLufs=-23.5\n"
-                                           "outputDevice=USB Audio = Line Out\nplaylistFollowsPlay=0\noneInstance=1\nstayAwake=0\n");
+                                           "outputDevice=USB Audio = Line Out\nplaylistFollowsPlay=0\noneInstance=1\nstayAwake=0\n"
+                                           "mixOnBeat=1\nshowArtistAndTitle=1\nkeepArtistsApart=1\njoinContinuousAlbums=1\nchooseByKeyAndTempo=0\n");
     const std::string cfg = dir.ReadFile("qnd.cfg");
     EXPECT_EQ(std::count(cfg.begin(), cfg.end(), '\n'), 178);
 

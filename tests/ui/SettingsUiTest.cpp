@@ -205,7 +205,7 @@ TEST_F(SettingsUi, AutoMixPageKeptByOkAndRestoredByCancel) {
     form.BitBtn1->click();
     EXPECT_EQ(dir.ReadFile("automix.cfg"),
               "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=1\ntargetLufs=-17\noutputDevice=USB Interface\n"
-              "playlistFollowsPlay=1\noneInstance=1\nstayAwake=1\n");
+              "playlistFollowsPlay=1\noneInstance=1\nstayAwake=1\nmixOnBeat=1\nshowArtistAndTitle=1\nkeepArtistsApart=1\njoinContinuousAlbums=1\nchooseByKeyAndTempo=0\n");
     EXPECT_EQ(w.outputs.asked, (std::vector<std::string>{"USB Interface"}));
 
     // Cancel puts back what OK kept, in the options and on the page.
