@@ -93,7 +93,11 @@ std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view li
     auto path = Unescape(line.substr(tab + 1));
     if (!path) return std::nullopt;
     c.key = {*size, *mtime};
-    c.facts = {*lufs, *peak, *first, *last, *audible == 1};
+    c.facts.integratedLufs = *lufs;
+    c.facts.peakDbfs = *peak;
+    c.facts.firstSound = *first;
+    c.facts.lastSound = *last;
+    c.facts.audible = *audible == 1;
     return std::make_pair(std::move(*path), c);
 }
 
