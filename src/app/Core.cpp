@@ -214,8 +214,10 @@ bool Core::SaveConfiguration() {
     return true;
 }
 
+void Core::ReadAutoMixSettings() { autoMix = LoadAutoMixSettings(AutoMixSettingsFilePath()); }
+
 bool Core::LoadConfiguration() {
-    autoMix = LoadAutoMixSettings(AutoMixSettingsFilePath());
+    ReadAutoMixSettings();
     const std::int32_t folders = nodes.FolderCount() > 0 ? nodes.FolderCount() : NodeTable::kFolderSlots;
     std::optional<ConfigurationData> data = quendo::LoadConfiguration(ConfigurationFilePath(), Configuration(), folders);
     if (!data) {

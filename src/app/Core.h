@@ -102,6 +102,7 @@ public:
     // ---- configuration file ----
     bool SaveConfiguration() override;  // "Error 0003" and false when it cannot be written
     bool LoadConfiguration() override;  // "Error 0002" and false when it cannot be read
+    void ReadAutoMixSettings() override;
     void SetFirstRunValues(std::int32_t folderCount) override;
     std::string ConfigurationFilePath() const;
     std::string AutoMixSettingsFilePath() const;  // beside it, read and written with it

@@ -81,6 +81,7 @@ void StartupSequence::RunStartupSequence() {
         FirstRun = false;
     } else {
         FirstRun = true;
+        p_.owner.ReadAutoMixSettings();
         LibraryCount count;
         for (;;) {
             const std::optional<std::string> chosen = screens.ShowBrowseModal();

@@ -47,7 +47,10 @@ protected:
 // What it needs of its owner, who keeps the configuration file and the main window.
 class StartupOwner {
 public:
-    virtual bool LoadConfiguration() = 0;
+    virtual bool LoadConfiguration() = 0;  // the automix settings with it
+    // The automix settings alone: a first run keeps those of the run before ("To change..."
+    // leaves them on purpose).
+    virtual void ReadAutoMixSettings() = 0;
     virtual bool SaveConfiguration() = 0;
     virtual void SetFirstRunValues(std::int32_t folderCount) = 0;
     virtual void CloseMainWindow() = 0;

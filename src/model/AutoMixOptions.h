@@ -16,6 +16,10 @@ struct AutoMixOptions {
     bool playlistFollowsPlay = true;  // "qnd.m3u" written within a second of each change, not only at close
     bool oneInstance = true;          // a second start for the same files raises the first and ends
     bool stayAwake = true;            // no idling or sleep while a track plays
+
+    // The file's lines of settings this copy does not know (a newer copy's), each with its line
+    // end, written back after the known ones so that a save here does not lose them.
+    std::string otherLines{};
 };
 
 // Targets outside this range are not loudness a listener would choose: a typing slip.
