@@ -79,6 +79,9 @@ public:
 
     bool FirstRun = false;        // until the first cocktail is made
     bool SetupCancelled = false;  // the user gave up choosing a music folder
+    // The music folder could not be opened (a disk not plugged in): the library is empty for this
+    // run, and the playlist file is kept for the run that finds the folder again.
+    bool MusicFolderMissing = false;
 
     void RunStartupSequence();
     bool BrowseCancelClick();  // the chooser's Cancel: true to show the chooser again
