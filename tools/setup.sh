@@ -19,7 +19,7 @@ packages=(
   libgtest-dev libgmock-dev
   clang-14 libclang-rt-14-dev llvm-14
   xvfb xauth x11-apps imagemagick
-  dbus-daemon python3-dbusmock desktop-file-utils appstream
+  dbus-daemon python3-dbusmock playerctl desktop-file-utils appstream
 )
 
 case "$mode" in

@@ -115,7 +115,8 @@ Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* d
 
     QObject::connect(splash_, &TSplash::startupFinished, form1_.get(), [this] { form1_->Render(); });
 
-    new Mpris(*form1_);  // a child of the window; on the session bus, when there is one
+    remote_ = std::make_unique<MainWindowRemote>(*form1_);
+    new Mpris(*remote_, form1_.get());  // a child of the window; on the session bus, when there is one
     // A sound device unplugged while playing gives way to the default within half a second.
     auto* outputWatch = new QTimer(form1_.get());
     QObject::connect(outputWatch, &QTimer::timeout, form1_.get(), [this] { Guarded([this] { core_->CheckSoundOutput(); }); });

@@ -8,6 +8,7 @@
 
 #include "app/Core.h"
 #include "app/MainWindow.h"
+#include "app/MainWindowRemote.h"
 #include "platform/qt/QtPlatform.h"
 
 namespace quendo {
@@ -64,6 +65,8 @@ private:
     std::unique_ptr<StayAwake> awake_;
     StdRandom random_;
     std::unique_ptr<Core> core_;
+    // Outlives the window, whose child the bus's adaptor is.
+    std::unique_ptr<MainWindowRemote> remote_;
     std::unique_ptr<TForm1> form1_;
     std::vector<std::unique_ptr<QWidget>> others_;
     std::vector<QWidget*> forms_;

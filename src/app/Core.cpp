@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <utility>
 
 #include "library/AutoMixSettings.h"
 #include "model/ProgramFiles.h"
@@ -124,7 +125,10 @@ void Core::CloseRequest() {
     FollowPlayState();
 }
 
-void Core::FormClose() { SaveSession(); }
+void Core::FormClose() {
+    SaveSession();
+    sessionClosed_ = true;
+}
 
 namespace {
 
@@ -138,28 +142,41 @@ void MakeFolder(const std::string& folder) {
 }  // namespace
 
 bool Core::SessionWritable() const {
-    return !startup.FirstRun && !startup.SetupCancelled && !filesDeleted_ && !sessionUnread_;
+    return !startup.FirstRun && !startup.SetupCancelled && !filesDeleted_ && !sessionUnread_ && !sessionClosed_;
 }
+
+// Without its music folder the library is empty, and so would the file be: it waits for the folder.
+bool Core::PlaylistWritable() const { return SessionWritable() && !startup.MusicFolderMissing; }
 
 void Core::SaveSession() {
     if (!SessionWritable()) return;
     if (files.installed) MakeFolder(nodes.ProgramFolder);
     // Each file on its own: a playlist that cannot be written must not cost the settings.
-    savedGeneration_ = playlist.Generation();
-    if (!playlist.SavePlaylist())
-        platform.dialogs.Message("The playlist file \"qnd.m3u\" could not be written.", MsgIcon::Error);
+    if (PlaylistWritable()) WritePlaylist();
     SaveConfiguration();
 }
 
+// A failure is said once, and again only after a write has succeeded in between: the playlist is
+// written after every change, and a full disk would otherwise say so every half second.
+void Core::WritePlaylist() {
+    savedGeneration_ = playlist.Generation();
+    if (playlist.SavePlaylist()) {
+        playlistFailureShown_ = false;
+        return;
+    }
+    if (std::exchange(playlistFailureShown_, true)) return;
+    platform.dialogs.Message("The playlist file \"qnd.m3u\" could not be written.", MsgIcon::Error);
+}
+
 bool Core::PlaylistSaveDue() const {
-    return autoMix.playlistFollowsPlay && SessionWritable() && playlist.Generation() != savedGeneration_;
+    // Once the close has begun, its own write is the last.
+    return autoMix.playlistFollowsPlay && !closeRequested_ && PlaylistWritable() &&
+           playlist.Generation() != savedGeneration_;
 }
 
 void Core::Timer3Timer() {
-    if (!PlaylistSaveDue()) return;
-    // A failed write is not retried until the next change, nor reported: the close reports it.
-    savedGeneration_ = playlist.Generation();
-    playlist.SavePlaylist();
+    // A failed write is not retried until the next change.
+    if (PlaylistSaveDue()) WritePlaylist();
 }
 
 void Core::FollowPlayState() {
@@ -214,8 +231,10 @@ bool Core::SaveConfiguration() {
     return true;
 }
 
+void Core::ReadAutoMixSettings() { autoMix = LoadAutoMixSettings(AutoMixSettingsFilePath()); }
+
 bool Core::LoadConfiguration() {
-    autoMix = LoadAutoMixSettings(AutoMixSettingsFilePath());
+    ReadAutoMixSettings();
     const std::int32_t folders = nodes.FolderCount() > 0 ? nodes.FolderCount() : NodeTable::kFolderSlots;
     std::optional<ConfigurationData> data = quendo::LoadConfiguration(ConfigurationFilePath(), Configuration(), folders);
     if (!data) {

@@ -91,8 +91,10 @@ public:
     void FormShow();
     void FormActivate();
     void CloseRequest();  // the window's close request: menu handling off, then FormClose
-    void FormClose();
-    // What a close writes: "qnd.m3u", then "qnd.cfg"; nothing during a first run or a cancelled set-up.
+    bool Closing() const { return closeRequested_; }
+    void FormClose();  // the last write of the session: nothing is written after it
+    // What a close writes: "qnd.m3u", then "qnd.cfg"; nothing during a first run or a cancelled
+    // set-up, and no "qnd.m3u" while the music folder is missing.
     void SaveSession();
     void SetAlwaysOnTop(bool on);  // the box set by the program counts as a click
     // The change of music folder: the close writes both files, which then go, and the program
@@ -102,6 +104,7 @@ public:
     // ---- configuration file ----
     bool SaveConfiguration() override;  // "Error 0003" and false when it cannot be written
     bool LoadConfiguration() override;  // "Error 0002" and false when it cannot be read
+    void ReadAutoMixSettings() override;
     void SetFirstRunValues(std::int32_t folderCount) override;
     std::string ConfigurationFilePath() const;
     std::string AutoMixSettingsFilePath() const;  // beside it, read and written with it
@@ -115,10 +118,23 @@ public:
     void RepeatClick() { deck.RepeatClick(); }
     void ShuffleClick() { deck.ShuffleClick(); }
     void Label1Seek(int x, int labelWidth) { deck.Label1Seek(x, labelWidth); }
-    void Timer1Timer() { deck.Timer1Timer(); FollowPlayState(); }
+    // Once the close has begun (its error box may be up a while) the decks start nothing more.
+    void Timer1Timer() {
+        if (closeRequested_) return;
+        deck.Timer1Timer();
+        FollowPlayState();
+    }
     void Timer2Timer() { commands.Timer2Timer(); }
-    void WinMediaPlayer1EndOfStream() { deck.WinMediaPlayer1EndOfStream(); FollowPlayState(); }
-    void WinMediaPlayer2EndOfStream() { deck.WinMediaPlayer2EndOfStream(); FollowPlayState(); }
+    void WinMediaPlayer1EndOfStream() {
+        if (closeRequested_) return;
+        deck.WinMediaPlayer1EndOfStream();
+        FollowPlayState();
+    }
+    void WinMediaPlayer2EndOfStream() {
+        if (closeRequested_) return;
+        deck.WinMediaPlayer2EndOfStream();
+        FollowPlayState();
+    }
     void MenuCommand(int id) { commands.MenuCommand(id); FollowPlayState(); }
     void FormKeyDown(int key) { commands.FormKeyDown(key); FollowPlayState(); }
     void ComboBox1Change(int index) { cocktails.ComboBox1Change(index); }
@@ -161,6 +177,7 @@ private:
 
     ConfigurationData Configuration() const;
     bool filesDeleted_ = false;  // by the restart: this instance writes nothing more
+    bool sessionClosed_ = false;  // the close has written the session
     // From the start-up until the playlist has been read back, the files hold the session: a
     // close then (a termination signal while the splash screen blocks the user) writes nothing,
     // or it would write an empty playlist over the saved one.
@@ -168,8 +185,11 @@ private:
     bool closeRequested_ = false;
     std::string outputAsked_;  // the device last asked of the outputs: "" the default
     std::uint64_t savedGeneration_ = 0;  // of the playlist as the file holds it
+    bool playlistFailureShown_ = false;  // since the last write that succeeded
     bool awakeHeld_ = false;
     bool SessionWritable() const;
+    bool PlaylistWritable() const;
+    void WritePlaylist();
 };
 
 }  // namespace quendo

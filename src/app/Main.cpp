@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -40,7 +41,8 @@ int main(int argc, char** argv) {
         if (!folder.empty()) std::filesystem::create_directories(folder, ec);
         instance.emplace(folder, successor);
         if (!instance->First()) {
-            instance->RaiseFirst();
+            if (!instance->RaiseFirst())
+                std::fputs("Quendo: a copy already runs for these files, and it did not answer.\n", stderr);
             return 0;
         }
     }

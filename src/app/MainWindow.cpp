@@ -292,7 +292,7 @@ void TForm1::Render() {
     RenderPlaylist();
 
     // The core's flags own the timers; this is the one place that starts and stops them.
-    const bool timer1 = core.deck.Timer1Enabled();
+    const bool timer1 = core.deck.Timer1Enabled() && !core.Closing();
     if (timer1 != Timer1->isActive()) timer1 ? Timer1->start() : Timer1->stop();
     const bool timer2 = core.commands.Timer2Enabled();
     if (timer2 != Timer2->isActive()) timer2 ? Timer2->start() : Timer2->stop();

@@ -1,6 +1,7 @@
 #include "library/AutoMixSettings.h"
 
 #include <charconv>
+#include <cctype>
 #include <cmath>
 #include <optional>
 
@@ -34,15 +35,22 @@ std::optional<double> Target(std::string_view v) {
     return d;
 }
 
-// A device name as the system reports one: a line of printable text.
-std::optional<std::string> DeviceName(std::string_view v) {
-    if (v.size() > 255) return std::nullopt;
+// A short line of printable text: what a person or a program writes here.
+bool Printable(std::string_view v) {
+    if (v.size() > 255) return false;
     for (const char c : v)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return std::nullopt;
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+    return true;
+}
+
+// A device name as the system reports one.
+std::optional<std::string> DeviceName(std::string_view v) {
+    if (!Printable(v)) return std::nullopt;
     return std::string(v);
 }
 
-void Apply(AutoMixOptions& o, std::string_view key, std::string_view value) {
+// False for a key this copy does not know.
+bool Apply(AutoMixOptions& o, std::string_view key, std::string_view value) {
     bool* flag = key == "mixAtLastSound"       ? &o.mixAtLastSound
                  : key == "skipSilenceAtStart" ? &o.skipSilenceAtStart
                  : key == "matchLoudness"      ? &o.matchLoudness
@@ -61,7 +69,18 @@ void Apply(AutoMixOptions& o, std::string_view key, std::string_view value) {
         if (const auto d = Target(value)) o.targetLufs = *d;
     } else if (key == "outputDevice") {
         if (const auto name = DeviceName(value)) o.outputDevice = *name;
+    } else {
+        return false;
     }
+    return true;
+}
+
+// A key as a program writes one; anything else on the line is damage, not a setting to keep.
+bool LooksLikeKey(std::string_view key) {
+    if (key.empty()) return false;
+    for (const char c : key)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.' && c != '-') return false;
+    return true;
 }
 
 }  // namespace
@@ -73,7 +92,11 @@ AutoMixOptions ParseAutoMixSettings(std::string_view content) {
         const std::string_view line = *next;
         const std::size_t eq = line.find('=');
         if (eq == std::string_view::npos) continue;
-        Apply(o, Trimmed(line.substr(0, eq)), Trimmed(line.substr(eq + 1)));
+        const std::string_view key = Trimmed(line.substr(0, eq));
+        if (!Apply(o, key, Trimmed(line.substr(eq + 1))) && LooksLikeKey(key) && Printable(line)) {
+            o.otherLines += line;
+            o.otherLines += '\n';
+        }
     }
     return o;
 }
@@ -94,7 +117,7 @@ std::string FormatAutoMixSettings(const AutoMixOptions& o) {
            "showArtistAndTitle=" + flag(o.showArtistAndTitle) + "\n" +
            "keepArtistsApart=" + flag(o.keepArtistsApart) + "\n" +
            "joinContinuousAlbums=" + flag(o.joinContinuousAlbums) + "\n" +
-           "chooseByKeyAndTempo=" + flag(o.chooseByKeyAndTempo) + "\n";
+           "chooseByKeyAndTempo=" + flag(o.chooseByKeyAndTempo) + "\n" + o.otherLines;
 }
 
 AutoMixOptions LoadAutoMixSettings(const std::string& path) {

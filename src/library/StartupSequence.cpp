@@ -81,6 +81,7 @@ void StartupSequence::RunStartupSequence() {
         FirstRun = false;
     } else {
         FirstRun = true;
+        p_.owner.ReadAutoMixSettings();
         LibraryCount count;
         for (;;) {
             const std::optional<std::string> chosen = screens.ShowBrowseModal();
@@ -106,7 +107,20 @@ void StartupSequence::RunStartupSequence() {
 
     // An empty music folder (an unreadable file) gives an empty library, not some other tree.
     p_.nodes.Clear();
-    if (!p_.nodes.MusicFolder.empty()) ScanLibrary(p_.nodes.MusicFolder, p_.nodes);
+    const std::string& music = p_.nodes.MusicFolder;
+    if (!music.empty()) {
+        std::error_code missing;
+        const std::filesystem::directory_iterator listing(music, missing);
+        MusicFolderMissing = static_cast<bool>(missing);
+        if (MusicFolderMissing) {
+            const bool there = std::filesystem::exists(music, ec);
+            p_.dialogs.Message("The music folder \"" + music + (there ? "\" cannot be read." : "\" cannot be found.") +
+                                   " The playlist is kept until it is back.",
+                               MsgIcon::Warning);
+        } else {
+            ScanLibrary(music, p_.nodes);
+        }
+    }
     p_.display.Label6 = "Folders = " + std::to_string(p_.nodes.FolderCount());
     p_.display.Label7 = "Files = " + std::to_string(p_.nodes.FileCount());
 

@@ -47,7 +47,10 @@ protected:
 // What it needs of its owner, who keeps the configuration file and the main window.
 class StartupOwner {
 public:
-    virtual bool LoadConfiguration() = 0;
+    virtual bool LoadConfiguration() = 0;  // the automix settings with it
+    // The automix settings alone: a first run keeps those of the run before ("To change..."
+    // leaves them on purpose).
+    virtual void ReadAutoMixSettings() = 0;
     virtual bool SaveConfiguration() = 0;
     virtual void SetFirstRunValues(std::int32_t folderCount) = 0;
     virtual void CloseMainWindow() = 0;
@@ -76,6 +79,9 @@ public:
 
     bool FirstRun = false;        // until the first cocktail is made
     bool SetupCancelled = false;  // the user gave up choosing a music folder
+    // The music folder could not be opened (a disk not plugged in): the library is empty for this
+    // run, and the playlist file is kept for the run that finds the folder again.
+    bool MusicFolderMissing = false;
 
     void RunStartupSequence();
     bool BrowseCancelClick();  // the chooser's Cancel: true to show the chooser again

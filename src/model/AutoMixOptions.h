@@ -23,6 +23,10 @@ struct AutoMixOptions {
     bool keepArtistsApart = true;      // "Keep the same artist apart"
     bool joinContinuousAlbums = true;  // "Join continuous albums"
     bool chooseByKeyAndTempo = false;  // "Choose the next track by key and tempo"
+
+    // The file's lines of settings this copy does not know (a newer copy's), each with its line
+    // end, written back after the known ones so that a save here does not lose them.
+    std::string otherLines{};
 };
 
 // Targets outside this range are not loudness a listener would choose: a typing slip.

@@ -62,19 +62,38 @@ TEST_F(LifecycleTest, CloseDuringTheStartupKeepsTheSavedSession) {
     EXPECT_EQ(dir.ReadFile("qnd.m3u"), "/music/a.mp3\r\n");
 }
 
+// A folder where the playlist should be: it cannot be written, the user is told which file, and
+// the settings are written all the same.
 TEST_F(LifecycleTest, CloseWritesPlaylistAndGoesOnWhenItFails) {
     c.playlist.AddToPlaylist(a);
-    c.CloseRequest();
-    EXPECT_EQ(dir.ReadFile("qnd.m3u"), "/music/a.mp3\r\n");
-
-    // A folder where the playlist should be: it cannot be written, and the user is told which.
-    std::filesystem::remove(dir / "qnd.m3u");
     std::filesystem::create_directory(dir / "qnd.m3u");
     dir.WriteFile("qnd.m3u/keep", "x");
-    w.dialogs.shown.clear();
-    c.FormClose();
-    ASSERT_FALSE(w.dialogs.shown.empty());
+    c.CloseRequest();
+    ASSERT_EQ(w.dialogs.shown.size(), 1u);
     EXPECT_NE(w.dialogs.shown[0].text.find("qnd.m3u"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(dir / "qnd.cfg"));
+}
+
+// A music folder that is not there (a disk not plugged in) is said, and "qnd.m3u" waits for it
+// whatever the session does; "qnd.cfg", which keeps the folder, is written.
+TEST_F(LifecycleTest, AMissingMusicFolderIsSaidAndKeepsThePlaylistFile) {
+    const std::string folder = dir / "Music/";  // not there
+    c.files.settingsFolder = dir.path();
+    c.nodes.MusicFolder = folder;
+    c.SetFirstRunValues(1);
+    ASSERT_TRUE(c.SaveConfiguration());
+    const std::string list = folder + "a.mp3\r\n" + folder + "b.mp3\r\n" + folder + "c.mp3\r\n";
+    dir.WriteFile("qnd.m3u", list);
+    w.forms.on.ShowSplashModal = [&] { c.startup.RunStartupSequence(); };
+    c.FormShow();
+    c.playlist.Append("1:00  x.mp3", 0);
+    EXPECT_FALSE(c.PlaylistSaveDue());
+    c.CloseRequest();
+    EXPECT_EQ(dir.ReadFile("qnd.m3u"), list);
+    EXPECT_EQ(dir.ReadFile("qnd.cfg").substr(0, folder.size()), folder);
+    ASSERT_EQ(w.dialogs.shown.size(), 1u);
+    EXPECT_EQ(w.dialogs.shown[0].text,
+              "The music folder \"" + folder + "\" cannot be found. The playlist is kept until it is back.");
 }
 
 TEST_F(LifecycleTest, StartupActionClearShowsColon) {

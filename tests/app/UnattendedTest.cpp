@@ -72,6 +72,43 @@ TEST_F(Unattended, PlaylistFileFollowsChangesInOneWriteAndNotBeforeTheSessionIsR
     EXPECT_EQ(Lines(dir.ReadFile("qnd.m3u")), 201);
 }
 
+// A playlist that cannot be written is said at the first failure, the timer's or the close's,
+// and again only after a write has succeeded in between.
+TEST_F(Unattended, AFailedPlaylistWriteIsSaidOnceUntilAWriteSucceeds) {
+    for (const bool failing : {true, true, false, true}) {
+        std::filesystem::remove(dir / "qnd.m3u");
+        if (failing) std::filesystem::create_directory(dir / "qnd.m3u");
+        c.playlist.AddToPlaylist(a);
+        c.Timer3Timer();
+    }
+    c.CloseRequest();
+    ASSERT_EQ(w.dialogs.shown.size(), 2u);
+    EXPECT_EQ(w.dialogs.shown[1].text, "The playlist file \"qnd.m3u\" could not be written.");
+}
+
+// The close's error box leaves the timers and the decks running: none may start a mix or write
+// the playlist after the close wrote it, nor may a second close.
+TEST_F(Unattended, OnceTheCloseBeganNoMixStartsAndNoWriteFollowsItsOwn) {
+    for (const std::int32_t file : {a, b, a}) c.playlist.AddToPlaylist(file);
+    std::filesystem::create_directory(dir / "qnd.cfg");  // "Error 0003" is the box
+    const std::string list = "/music/a.mp3\r\n/music/b.mp3\r\n/music/a.mp3\r\n";
+    w.dialogs.whileShown = [&] {
+        w.CurrentDeck().position = c.deck.trackLength();
+        for (int i = 0; i < 300; ++i) {
+            w.deck1.Advance(0.1);
+            w.deck2.Advance(0.1);
+            c.Timer1Timer();
+            c.Timer3Timer();
+            ASSERT_FALSE(c.deck.isMixing());
+        }
+    };
+    c.CloseRequest();
+    w.dialogs.whileShown = nullptr;
+    c.playlist.AddToPlaylist(b);
+    c.FormClose();
+    EXPECT_EQ(dir.ReadFile("qnd.m3u"), list);
+}
+
 TEST_F(Unattended, NothingIsWrittenDuringAFirstRunBeforeItsFolderIsChosen) {
     c.startup.FirstRun = true;
     c.playlist.AddToPlaylist(a);

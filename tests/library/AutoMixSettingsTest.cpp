@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "library/AutoMixSettings.h"
@@ -42,6 +43,26 @@ TEST(AutoMixSettings, KeptBesideTheConfigurationAndReadBack) {
     ASSERT_EQ(std::remove((dir / "automix.cfg").c_str()), 0);
     ASSERT_TRUE(again.core->LoadConfiguration());
     EXPECT_TRUE(Same(again.core->autoMix, AutoMixOptions{}));
+}
+
+// A first run (also the restart after "To change...", which leaves the file) takes the settings
+// the file holds, and its save keeps them, with the lines of keys it does not know.
+TEST(AutoMixSettings, AFirstRunKeepsTheFileAndASaveKeepsUnknownKeys) {
+    TempDir program, music;
+    music.WriteFile("Rock/a.mp3", "");
+    const std::string mine = "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=1\ntargetLufs=-20\n"
+                             "outputDevice=USB Interface\nplaylistFollowsPlay=0\noneInstance=1\nstayAwake=0\n";
+    program.WriteFile("automix.cfg", "crossfadeCurve=s\r\n" + mine + "# a note\n\x01" "bad=1\nbeats.sync = 1\n");
+    FakeWorld w;
+    w.core->files.settingsFolder = program.path();
+    w.forms.on.ShowBrowseModal = [&]() -> std::optional<std::string> { return music.path(); };
+    w.core->FormCreate();
+    w.core->startup.RunStartupSequence();
+    ASSERT_TRUE(w.core->startup.FirstRun);
+    EXPECT_EQ(w.core->autoMix.outputDevice, "USB Interface");
+    EXPECT_EQ(w.core->autoMix.targetLufs, -20.0);
+    EXPECT_FALSE(w.core->autoMix.playlistFollowsPlay);
+    EXPECT_EQ(program.ReadFile("automix.cfg"), mine + "crossfadeCurve=s\nbeats.sync = 1\n");
 }
 
 TEST(AutoMixSettings, UnknownKeysBadValuesAndDamagedLinesLeaveDefaults) {

@@ -166,6 +166,7 @@ TEST_F(StartupTest, LaterStartReadsTheFileAndClosesAtOnceWithoutSplash) {
 TEST_F(StartupTest, UnreadableFileLeavesAnEmptyLibraryNotTheProgramFolder) {
     std::filesystem::create_directory(program / "qnd.cfg");  // present, but no file to read
     program.WriteFile("Demo/a.mp3", "");
+    c.nodes.MusicFolder.clear();  // as at every start: only the file tells it
     c.startup.RunStartupSequence();
     ASSERT_EQ(w.dialogs.shown.size(), 1u);
     EXPECT_EQ(w.dialogs.shown[0].text, "Error 0002");

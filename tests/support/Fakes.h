@@ -82,8 +82,10 @@ class FakeDialogs : public Dialogs {
 public:
     std::vector<ShownMessage> shown;
     std::deque<MsgAnswer> answers;  // taken in order; Ok when empty
+    std::function<void()> whileShown;  // what happens while a box is up, as the timers go on
     MsgAnswer Message(const std::string& text, MsgIcon icon, MsgButtons buttons, MsgPlace place) override {
         shown.push_back({text, icon, buttons, place});
+        if (whileShown) whileShown();
         if (answers.empty()) return MsgAnswer::Ok;
         MsgAnswer a = answers.front();
         answers.pop_front();

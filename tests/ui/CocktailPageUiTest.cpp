@@ -218,7 +218,8 @@ TEST_F(CocktailPageUi, RenameButtonRenamesInBothListsAndTellsTheMainWindow) {
 }
 
 TEST(CocktailPageInProgram, MainWindowsChoiceReloadsThePage) {
-    Application app;
+    const quendo::testing::TempDir program;
+    Application app(program / "quendo");
     Core& c = app.core();
     for (int i = 0; i < CocktailTable::kCount; ++i) c.cocktails.Table()[i].name = "C" + std::to_string(i);
     c.cocktails.Table()[4].ingredients = {{{0, 0, 0}, {0, 0, 9}, {0, 0, 0}}};

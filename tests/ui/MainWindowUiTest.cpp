@@ -45,7 +45,8 @@ struct QuickStart {
 };
 
 TEST(FormSet, CreatedInOrderWithCaptions) {
-    Application app;
+    const quendo::testing::TempDir program;
+    Application app(program / "quendo");
     std::vector<std::string> names, titles;
     for (QWidget* w : app.Forms()) {
         names.push_back(w->objectName().toStdString());
@@ -69,7 +70,8 @@ TEST(FormSet, CreatedInOrderWithCaptions) {
 // The window manager keeps a window above the one it is transient for, in that window's layer:
 // owned by the main window, every form comes up above it, topmost or not.
 TEST(FormSet, EveryOtherFormIsOwnedByTheMainWindow) {
-    Application app;
+    const quendo::testing::TempDir program;
+    Application app(program / "quendo");
     TForm1& f = app.Form1();
     f.winId();
     for (QWidget* w : app.Forms()) {
@@ -87,7 +89,8 @@ TEST(FormSet, EveryOtherFormIsOwnedByTheMainWindow) {
 // dialog shows the box as read.
 TEST(FormSet, TheOpenWelcomeDialogShowsTheBoxReadBack) {
     quendo::testing::TempDir dir;
-    Application app;
+    const quendo::testing::TempDir program;
+    Application app(program / "quendo");
     Core& c = app.core();
     c.nodes.ProgramFolder = dir.path();
     c.SetFirstRunValues(1);
@@ -105,7 +108,8 @@ TEST(FormSet, TheOpenWelcomeDialogShowsTheBoxReadBack) {
 }
 
 TEST(MainWindow, EveryControlShowsWithItsCaption) {
-    Application app;
+    const quendo::testing::TempDir program;
+    Application app(program / "quendo");
     TForm1& f = app.Form1();
     EXPECT_EQ(f.size(), QSize(272, 282));
     EXPECT_EQ(f.minimumSize(), f.maximumSize());  // not resizable
@@ -152,7 +156,8 @@ TEST(MainWindow, EveryControlShowsWithItsCaption) {
 }
 
 TEST(MainWindow, RendersCoreStateAndForwardsToggles) {
-    Application app;
+    const quendo::testing::TempDir program;
+    Application app(program / "quendo");
     TForm1& f = app.Form1();
     Core& c = app.core();
     c.display.StaticText2 = "3:20";
@@ -244,7 +249,8 @@ TEST(MainWindow, ThePlaylistShowsNoCurrentItemThatIsNotSelected) {
 TEST(MainWindow, ATrackThatEndsOnItsOwnIsShownEnded) {
     TempDir dir;
     dir.WriteFile("a.wav", ToneWav(1.5, 440, 0.3));
-    Application app;  // the real engine, on the dummy driver
+    const quendo::testing::TempDir program;
+    Application app(program / "quendo");  // the real engine, on the dummy driver
     TForm1& f = app.Form1();
     Core& c = app.core();
     c.nodes.MusicFolder = dir.path() + "/";
@@ -269,7 +275,8 @@ TEST(MainWindow, ATrackThatEndsOnItsOwnIsShownEnded) {
 }
 
 TEST(MainWindow, RightPressOnThePlaylistKeepsTheSelection) {
-    Application app;
+    const quendo::testing::TempDir program;
+    Application app(program / "quendo");
     TForm1& f = app.Form1();
     Core& c = app.core();
     for (const char* text : {"1:00  a.mp3", "2:00  b.mp3", "3:00  c.mp3"}) c.playlist.Append(text, 0);
@@ -287,7 +294,8 @@ TEST(MainWindow, RightPressOnThePlaylistKeepsTheSelection) {
 }
 
 TEST(MainWindow, SizeCommandsResizeTheWindow) {
-    Application app;
+    const quendo::testing::TempDir program;
+    Application app(program / "quendo");
     TForm1& window = app.Form1();
     Core& c = app.core();
     const int frame = window.frameGeometry().height() - window.height();
@@ -305,7 +313,8 @@ TEST(MainWindow, SizeCommandsResizeTheWindow) {
 
 // With no window of the program active, a message belongs to the main window, which may be topmost.
 TEST(Messages, WithNoActiveWindowBelongToTheMainWindow) {
-    Application app;
+    const quendo::testing::TempDir program;
+    Application app(program / "quendo");
     QWidget* owner = nullptr;
     QTimer::singleShot(50, &app.Form1(), [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {

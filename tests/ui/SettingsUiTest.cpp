@@ -272,7 +272,8 @@ namespace {
 
 // The program wires the form: the menu shows it, a showing loads the cocktail page, OK hides it.
 TEST(SettingsInProgram, MenuShowsItLoadingTheCocktailPageAndOkHidesIt) {
-    Application app;
+    const quendo::testing::TempDir program;
+    Application app(program / "quendo");
     Core& c = app.core();
     TempDir dir;
     c.nodes.ProgramFolder = dir.path();

@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDir>
 #include <QProcess>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 
 #include "app/Application.h"
 #include "platform/qt/SingleInstance.h"
@@ -85,12 +87,41 @@ TEST(SingleInstance, SecondStartRaisesTheFirstAndEndsAndAKilledCopyBlocksNothing
     EXPECT_EQ(raises, 1);
 }
 
+// The copy that "To change..." starts runs even when the one that started it is slow to let go,
+// and holds the folder once it has. The socket lies in the user's runtime folder, where no other
+// user can take its name first, so a later start with another temporary folder still reaches the
+// copy; without a runtime folder it lies in the temporary one.
+TEST(SingleInstance, ASuccessorRunsWhileItsPredecessorEndsAndIsFoundInTheRuntimeFolder) {
+    TempDir program, runtime, otherTemporary;
+    const std::string exe = CopyOfProgram(program);
+    const QByteArray runtimeBefore = qgetenv("XDG_RUNTIME_DIR");
+    qunsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(fs::path(SingleInstance::SocketName(program.path())).parent_path(), QDir::tempPath().toStdString());
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path()));
+    auto predecessor = std::make_unique<SingleInstance>(program.path());
+    ASSERT_TRUE(predecessor->First());
+    EXPECT_EQ(fs::path(SingleInstance::SocketName(program.path())).parent_path(), runtime.path());
+    SingleInstance successor(program.path(), true);
+    EXPECT_TRUE(successor.First());
+    int raises = 0;
+    successor.onRaise = [&] { ++raises; };
+    predecessor.reset();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return LockHeld(program.path()); }, 5000));
+    QProcess later;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), QString::fromStdString(otherTemporary.path()));
+    later.setProcessEnvironment(environment);
+    EXPECT_EQ(RunToEnd(later, exe), 0);
+    EXPECT_EQ(raises, 1);
+    qputenv("XDG_RUNTIME_DIR", runtimeBefore);
+}
+
 // The program's window on fake decks, its files in a folder of their own, and one music file.
 struct WindowOnFakes {
     FakePlayer deck1, deck2, probe;
-    Application app{RunningExecutablePath(), &deck1, &deck2, &probe};
-    Core& core = app.core();
     TempDir dir;
+    Application app{dir / "quendo", &deck1, &deck2, &probe};
+    Core& core = app.core();
     std::int32_t file = [this] {
         core.nodes.ProgramFolder = dir.path();
         core.nodes.MusicFolder = "/music/";

@@ -11,9 +11,6 @@
 #include <QStringList>
 #include <QUrl>
 
-#include "app/MainWindow.h"
-#include "platform/qt/QtPlatform.h"
-
 namespace quendo {
 
 namespace {
@@ -117,7 +114,8 @@ private:
 
 }  // namespace
 
-Mpris::Mpris(TForm1& window, QDBusConnection bus) : QObject(&window), window_(window), bus_(std::move(bus)) {
+Mpris::Mpris(RemotePlayer& player, QObject* parent, QDBusConnection bus)
+    : QObject(parent), player_(player), bus_(std::move(bus)) {
     if (!bus_.isConnected()) return;
     new RootAdaptor(this);
     new PlayerAdaptor(this);
@@ -136,62 +134,55 @@ Mpris::Mpris(TForm1& window, QDBusConnection bus) : QObject(&window), window_(wi
     shown_ = Read();
     shownPositionUs_ = PositionUs();
     sinceShown_.start();
-    connect(&window_, &TForm1::rendered, this, &Mpris::Rendered);
+    player_.OnChange([this] { Changed(); });
 }
 
 Mpris::~Mpris() {
     if (service_.isEmpty()) return;
+    player_.OnChange(nullptr);
     bus_.unregisterService(service_);
     bus_.unregisterObject(kObjectPath);
 }
 
 Mpris::State Mpris::Read() const {
-    Core& core = window_.core;
-    DeckEngine& deck = core.deck;
     State s;
-    s.path = QString::fromStdString(deck.currentPath());
-    const bool loaded = !s.path.isEmpty();
-    if (!loaded) {
-        s.status = kStopped;
-    } else if (!core.buttons.Play) {
-        s.status = kPaused;
-    } else {
-        // A track that played to its end (crossfading off, nothing started after it) is over.
-        s.status = deck.isMixing() || deck.CurrentPlayer().PlayState() == psPlaying ? kPlaying : kStopped;
+    switch (player_.PlaybackStatus()) {
+        case RemotePlayer::Status::Playing: s.status = kPlaying; break;
+        case RemotePlayer::Status::Paused: s.status = kPaused; break;
+        case RemotePlayer::Status::Stopped: s.status = kStopped; break;
     }
-    if (loaded) {
-        s.track = deck.tracksStarted();
-        s.lengthUs = Microseconds(deck.CurrentPlayer().Duration());
-    }
-    s.canPause = s.status == kPlaying;
-    // Stopped, UP starts the head of the playlist.
-    s.canPlay = s.status == kPaused || (s.status == kStopped && !core.playlist.Empty());
-    s.canGoNext = s.status != kStopped && core.display.NextEnabled;
+    s.track = player_.CurrentTrack();
+    // A controller asks CanPlay before play, play-pause, stop and even before it shows the
+    // metadata: it holds whenever there is a track to play, playing or not.
+    s.canPause = s.status != kStopped;
+    s.canPlay = s.canPause || player_.HasTrackWaiting();
+    s.canGoNext = s.status != kStopped && player_.CanGoNext();
     return s;
 }
 
 QVariantMap Mpris::Metadata(const State& s) const {
-    if (s.path.isEmpty()) return {};
+    const RemotePlayer::Track& t = s.track;
+    if (t.path.empty()) return {};
+    const QString path = QString::fromStdString(t.path);
     return {
         {QStringLiteral("mpris:trackid"),
-         QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/quendo/Quendo/Track/%1").arg(s.track)))},
-        {QStringLiteral("mpris:length"), s.lengthUs},
-        {QStringLiteral("xesam:title"), QFileInfo(s.path).completeBaseName()},
-        {QStringLiteral("xesam:url"), QUrl::fromLocalFile(s.path).toString(QUrl::FullyEncoded)},
+         QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/quendo/Quendo/Track/%1").arg(t.id)))},
+        {QStringLiteral("mpris:length"), Microseconds(t.lengthSeconds)},
+        {QStringLiteral("xesam:title"), QFileInfo(path).completeBaseName()},
+        {QStringLiteral("xesam:url"), QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)},
     };
 }
 
 qlonglong Mpris::PositionUs() const {
-    DeckEngine& deck = window_.core.deck;
-    return deck.currentPath().empty() ? 0 : Microseconds(deck.CurrentPlayer().CurrentPosition());
+    return player_.CurrentTrack().path.empty() ? 0 : Microseconds(player_.PositionSeconds());
 }
 
-void Mpris::Rendered() {
+void Mpris::Changed() {
     const State now = Read();
     const qlonglong position = PositionUs();
     // A position that moved other than with the time (Next, a click on the title strip) is a seek;
     // one that stands still (at the end of the file) is not.
-    if (now.track == shown_.track && now.status != kStopped && position != shownPositionUs_) {
+    if (now.track.id == shown_.track.id && now.status != kStopped && position != shownPositionUs_) {
         const qlonglong expected = shownPositionUs_ + (shown_.status == kPlaying ? sinceShown_.elapsed() * 1000 : 0);
         if (std::llabs(position - expected) > 1'000'000) emit Seeked(position);
     }
@@ -201,8 +192,7 @@ void Mpris::Rendered() {
 
     QVariantMap changed;
     if (now.status != shown_.status) changed.insert(QStringLiteral("PlaybackStatus"), now.status);
-    if (now.track != shown_.track || now.path != shown_.path || now.lengthUs != shown_.lengthUs)
-        changed.insert(QStringLiteral("Metadata"), Metadata(now));
+    if (now.track != shown_.track) changed.insert(QStringLiteral("Metadata"), Metadata(now));
     if (now.canPlay != shown_.canPlay) changed.insert(QStringLiteral("CanPlay"), now.canPlay);
     if (now.canPause != shown_.canPause) changed.insert(QStringLiteral("CanPause"), now.canPause);
     if (now.canGoNext != shown_.canGoNext) changed.insert(QStringLiteral("CanGoNext"), now.canGoNext);
@@ -213,46 +203,23 @@ void Mpris::Rendered() {
     bus_.send(signal);
 }
 
-// While a modal window is up the user cannot reach the buttons, and neither can the bus.
-bool Mpris::Busy() const { return QApplication::activeModalWidget() != nullptr; }
+void Mpris::Play() { player_.Play(); }
 
-void Mpris::Play() {
-    if (Busy()) return;
-    const State s = Read();
-    if (s.status == kPaused) {
-        window_.Play->click();
-    } else if (s.canPlay) {
-        // UP pressed down starts the head track (released first when it is down), and Play, if it
-        // is up, then plays it.
-        if (window_.UP->isChecked()) window_.UP->click();
-        window_.UP->click();
-        if (!window_.Play->isChecked()) window_.Play->click();
-    }
-}
-
-void Mpris::Pause() {
-    if (!Busy() && Read().status == kPlaying) window_.Play->click();
-}
+void Mpris::Pause() { player_.Pause(); }
 
 void Mpris::PlayPause() {
-    if (Read().status == kPlaying) Pause();
-    else Play();
+    if (player_.PlaybackStatus() == RemotePlayer::Status::Playing) player_.Pause();
+    else player_.Play();
 }
 
-// The program has no stop: the nearest button silences the track, and it stays where it is.
-void Mpris::Stop() { Pause(); }
+// The program has no stop: the nearest command silences the track, and it stays where it is.
+void Mpris::Stop() { player_.Pause(); }
 
-void Mpris::Next() {
-    if (!Busy() && Read().canGoNext) window_.Next->click();
-}
+void Mpris::Next() { player_.Next(); }
 
-void Mpris::Raise() { BringToFront(window_); }
+void Mpris::Raise() { player_.Raise(); }
 
-// As the close box does, with the session saved, from whatever modal loop is running.
-void Mpris::Quit() {
-    window_.close();
-    EndEventLoops();
-}
+void Mpris::Quit() { player_.Quit(); }
 
 }  // namespace quendo
 

@@ -1,25 +1,23 @@
 #pragma once
-#include <cstdint>
-
 #include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
 
+#include "platform/qt/RemotePlayer.h"
+
 namespace quendo {
 
-class TForm1;
-
 // The program as a desktop media player (MPRIS2: media keys, desktop media widgets, remotes).
-// It reads the state the main window has just shown, after each of its renders, and acts only
-// by clicking the window's own transport buttons, so a command from the bus does exactly what
-// the user's click does. The core never knows it exists.
+// It knows the player only as a remote sees it, reads it after each word of a change, and passes
+// the bus's commands on; the core never knows it exists.
 class Mpris final : public QObject {
     Q_OBJECT
 public:
     // Registers on `bus` under the player's well-known name. Without a bus it does nothing, quietly.
-    explicit Mpris(TForm1& window, QDBusConnection bus = QDBusConnection::sessionBus());
+    explicit Mpris(RemotePlayer& player, QObject* parent = nullptr,
+                   QDBusConnection bus = QDBusConnection::sessionBus());
     ~Mpris() override;
 
     // The well-known name taken; empty when there is no bus.
@@ -27,10 +25,8 @@ public:
 
     // What the Player interface reports now.
     struct State {
-        QString status;              // "Playing", "Paused" or "Stopped"
-        std::uint64_t track = 0;     // tells a file played again from the one that played
-        QString path;                // empty: no track
-        qlonglong lengthUs = 0;
+        QString status;  // "Playing", "Paused" or "Stopped"
+        RemotePlayer::Track track;
         bool canPlay = false;
         bool canPause = false;
         bool canGoNext = false;
@@ -40,7 +36,7 @@ public:
     QVariantMap Metadata(const State& s) const;
     qlonglong PositionUs() const;
 
-    // The commands, through the buttons.
+    // The bus's commands.
     void Play();
     void Pause();
     void PlayPause();
@@ -53,14 +49,13 @@ Q_SIGNALS:
     void Seeked(qlonglong position);
 
 private:
-    void Rendered();
-    bool Busy() const;
+    void Changed();
 
-    TForm1& window_;
+    RemotePlayer& player_;
     QDBusConnection bus_;
     QString service_;
     State shown_;
-    // Where the position was at the last render, to tell a jump from the time going by.
+    // Where the position was at the last change, to tell a jump from the time going by.
     qlonglong shownPositionUs_ = 0;
     QElapsedTimer sinceShown_;
 };

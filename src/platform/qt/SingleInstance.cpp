@@ -10,8 +10,11 @@
 #include <thread>
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QTimer>
 
 #include "model/ProgramFiles.h"
 
@@ -20,8 +23,17 @@ namespace quendo {
 namespace {
 constexpr char kRaise[] = "raise\n";
 constexpr char kDone[] = "ok\n";
-// How long a successor waits for the copy that started it to end.
-constexpr auto kSuccessorWait = std::chrono::seconds(15);
+// How long a successor waits for the copy that started it to end, before it runs all the same.
+constexpr auto kSuccessorWait = std::chrono::seconds(3);
+constexpr int kLockRetryMs = 250;
+
+// The user's runtime folder, which no other user can enter, so no one can take the name first;
+// the temporary folder only where the desktop gives none.
+QString SocketFolder() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtime.startsWith(QLatin1Char('/')) && QFileInfo(runtime).isDir()) return runtime;
+    return QDir::tempPath();
+}
 }  // namespace
 
 std::string SingleInstance::SocketName(const std::string& folder) {
@@ -31,7 +43,7 @@ std::string SingleInstance::SocketName(const std::string& folder) {
     const QByteArray key = QByteArray::number(static_cast<qulonglong>(::getuid())) + ':' +
                            QByteArray::fromStdString(canonical.string());
     const QByteArray hash = QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24);
-    return "quendo-" + hash.toStdString();
+    return (SocketFolder() + QStringLiteral("/quendo-") + QString::fromLatin1(hash)).toStdString();
 }
 
 SingleInstance::SingleInstance(const std::string& folder, bool successor) : name_(SocketName(folder)) {
@@ -41,15 +53,30 @@ SingleInstance::SingleInstance(const std::string& folder, bool successor) : name
     const auto until = std::chrono::steady_clock::now() + kSuccessorWait;
     while (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
         const bool taken = errno == EWOULDBLOCK || errno == EINTR;
-        if (!taken || !successor || std::chrono::steady_clock::now() > until) {
+        if (!taken || !successor) {
             first_ = !taken;  // a file system without locks holds nothing
             ::close(lockFd_);
             lockFd_ = -1;
             return;
         }
+        if (std::chrono::steady_clock::now() > until) {
+            // The copy that started this one is slow to end, and writes nothing more: this one
+            // runs all the same, and holds the folder once the other has let go.
+            retry_ = std::make_unique<QTimer>();
+            QObject::connect(retry_.get(), &QTimer::timeout, retry_.get(), [this] {
+                if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) return;
+                retry_->stop();
+                Listen();
+            });
+            retry_->start(kLockRetryMs);
+            return;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    Listen();
+}
 
+void SingleInstance::Listen() {
     // The lock is ours, so a socket of that name is a dead copy's.
     const QString name = QString::fromStdString(name_);
     QLocalServer::removeServer(name);
@@ -71,6 +98,7 @@ SingleInstance::SingleInstance(const std::string& folder, bool successor) : name
 }
 
 SingleInstance::~SingleInstance() {
+    retry_.reset();
     server_.reset();
     if (lockFd_ >= 0) ::close(lockFd_);
 }

@@ -3,6 +3,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QProcess>
 #include <QTest>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "platform/qt/Mpris.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
 
@@ -47,6 +49,14 @@ public:
         }
         return reply.arguments().value(0).value<QDBusVariant>().variant();
     }
+    // Every property at once, as a controller reads them when it finds the player.
+    QVariantMap GetAll(const QString& interface) {
+        QDBusMessage get = QDBusMessage::createMethodCall(kService, kPath, kProperties, QStringLiteral("GetAll"));
+        get << interface;
+        const QDBusMessage reply = bus_.call(get, QDBus::BlockWithGui, 5000);
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        return qdbus_cast<QVariantMap>(reply.arguments().value(0));
+    }
     QString Status() { return Get(kPlayer, QStringLiteral("PlaybackStatus")).toString(); }
     QVariantMap Metadata() { return qdbus_cast<QVariantMap>(Get(kPlayer, QStringLiteral("Metadata"))); }
     void Call(const QString& method) {
@@ -79,13 +89,79 @@ QString Title(const QVariant& metadata) {
     return qdbus_cast<QVariantMap>(metadata).value(QStringLiteral("xesam:title")).toString();
 }
 
+// The common command-line controller, run on the test's bus as a user would; its output.
+QString Playerctl(const QString& command) {
+    QProcess p;
+    p.start(QStringLiteral("playerctl"), QStringList{QStringLiteral("--player=quendo")} + command.split(' '));
+    // The program answers from this process's event loop.
+    EXPECT_TRUE(p.waitForStarted(5000) && QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(p.exitCode(), 0) << command.toStdString() << ": " << p.readAllStandardError().toStdString();
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// A player as the test sets it, and the commands it was given.
+struct FakeRemotePlayer final : RemotePlayer {
+    Status status = Status::Stopped;
+    Track track;
+    bool waiting = false, next = false;
+    std::vector<std::string> commands;
+    Status PlaybackStatus() const override { return status; }
+    Track CurrentTrack() const override { return track; }
+    double PositionSeconds() const override { return 0; }
+    bool HasTrackWaiting() const override { return waiting; }
+    bool CanGoNext() const override { return next; }
+    void Play() override { commands.push_back("Play"); }
+    void Pause() override { commands.push_back("Pause"); }
+    void Next() override { commands.push_back("Next"); }
+    void Raise() override {}
+    void Quit() override {}
+    void OnChange(std::function<void()>) override {}
+};
+
+// What a controller reads before it acts: CanPlay whenever there is a track to play, playing or
+// not; CanPause while one plays or is paused; a loaded track always has its id.
+TEST(Mpris, TellsAControllerWhatItMayDoInEveryState) {
+    using S = RemotePlayer::Status;
+    FakeRemotePlayer player;
+    Mpris mpris(player);
+    Remote remote;
+    struct Row {
+        S status;
+        bool loaded, waiting, next, canPlay, canPause, canGoNext;
+        const char* playPause;  // what PlayPause asks of the player
+    };
+    const std::vector<Row> rows{{S::Stopped, false, false, false, false, false, false, "Play"},
+                                {S::Stopped, false, true, false, true, false, false, "Play"},
+                                {S::Playing, true, false, true, true, true, true, "Pause"},
+                                {S::Paused, true, true, true, true, true, true, "Play"},
+                                {S::Stopped, true, false, true, false, false, false, "Play"}};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& r = rows[i];
+        player.status = r.status;
+        player.track = r.loaded ? RemotePlayer::Track{7, "/music/a.mp3", 200.5} : RemotePlayer::Track{};
+        player.waiting = r.waiting;
+        player.next = r.next;
+        player.commands.clear();
+        const QVariantMap all = remote.GetAll(kPlayer);
+        const std::string at = "row " + std::to_string(i);
+        EXPECT_EQ(all.value("CanPlay").toBool(), r.canPlay) << at;
+        EXPECT_EQ(all.value("CanPause").toBool(), r.canPause) << at;
+        EXPECT_EQ(all.value("CanGoNext").toBool(), r.canGoNext) << at;
+        EXPECT_EQ(qdbus_cast<QVariantMap>(all.value("Metadata")).value("mpris:trackid").value<QDBusObjectPath>().path(),
+                  r.loaded ? "/org/quendo/Quendo/Track/7" : "") << at;
+        remote.Call(QStringLiteral("PlayPause"));
+        remote.Call(QStringLiteral("Stop"));  // the program has no stop: it pauses
+        EXPECT_EQ(player.commands, (std::vector<std::string>{r.playPause, "Pause"})) << at;
+    }
+}
+
 // The real engine on the dummy driver plays two short files with a one-second mix, and a remote
 // follows and drives it over the bus.
 TEST(Mpris, ARemoteFollowsThePlayingTrackAndDrivesTheTransportButtons) {
     TempDir dir;
     dir.WriteFile("a.wav", ToneWav(8, 440, 0.3));
     dir.WriteFile("b.wav", ToneWav(8, 660, 0.3));
-    Application app;
+    Application app(dir / "quendo");
     TForm1& f = app.Form1();
     Core& c = app.core();
     c.nodes.MusicFolder = dir.path() + "/";
@@ -123,13 +199,19 @@ TEST(Mpris, ARemoteFollowsThePlayingTrackAndDrivesTheTransportButtons) {
     EXPECT_GT(position, 0);
     EXPECT_LT(position, 8'000'000);
 
-    // Pause and play again are the Play button's clicks: the window shows them.
-    remote.Call(QStringLiteral("Pause"));
+    // Pause and play again are the Play button's clicks: the window shows them. The common
+    // command-line controller gets its way too.
+    EXPECT_EQ(Playerctl(QStringLiteral("metadata title")), "a");
+    Playerctl(QStringLiteral("play-pause"));
     EXPECT_FALSE(f.Play->isChecked());
     EXPECT_EQ(c.deck.CurrentPlayer().PlayState(), psPaused);
     EXPECT_EQ(remote.Status(), "Paused");
     remote.Call(QStringLiteral("PlayPause"));
     EXPECT_TRUE(f.Play->isChecked());
+    EXPECT_EQ(remote.Status(), "Playing");
+    Playerctl(QStringLiteral("stop"));
+    EXPECT_EQ(Playerctl(QStringLiteral("status")), "Paused");
+    remote.Call(QStringLiteral("Play"));
     EXPECT_EQ(remote.Status(), "Playing");
 
     // Next is the Next button's: a mix starts, during which Next can do nothing, and at its end
