@@ -18,6 +18,13 @@ constexpr std::int64_t kTitleStripWidth = 273;
 constexpr double kCeilingDbfs = -1.0;
 // How far the limiter may take a track's peaks down.
 constexpr double kMaxLimitDb = 6.0;
+// How far a quiet track is raised at most: past this it is noise or near-silence, not music mastered low.
+constexpr double kMaxBoostDb = 20.0;
+// How long a track whose facts are not known yet waits for them before it plays as it is. An
+// ordinary file is analysed well within it; a long one plays meanwhile and is matched later.
+constexpr int kHoldTicks = 20;
+// The glide to the matched level when facts come while the track plays: gentle, not a jump.
+constexpr int kLateGlideTicks = 20;
 
 std::int32_t TruncatedSeconds(double seconds) {
     if (std::isnan(seconds)) return 0;
@@ -27,6 +34,7 @@ std::int32_t TruncatedSeconds(double seconds) {
 }
 
 Deck OtherDeck(Deck d) { return d == Deck::WinMediaPlayer1 ? Deck::WinMediaPlayer2 : Deck::WinMediaPlayer1; }
+int Index(Deck d) { return d == Deck::WinMediaPlayer1 ? 0 : 1; }
 
 bool PausedOrPlaying(int state) { return state == psPaused || state == psPlaying; }
 
@@ -86,22 +94,73 @@ void DeckEngine::WantAhead() {
 DeckEngine::TrackGain DeckEngine::TrackGainFor(const std::optional<TrackFacts>& facts) const {
     if (!p_.autoMix.matchLoudness || !facts || !facts->audible) return {};
     const double free = kCeilingDbfs - facts->peakDbfs;
-    const double gain = std::min(p_.autoMix.targetLufs - facts->integratedLufs, free + kMaxLimitDb);
+    const double gain =
+        std::min({p_.autoMix.targetLufs - facts->integratedLufs, free + kMaxLimitDb, kMaxBoostDb});
     if (!std::isfinite(gain)) return {};
     return {gain, gain > free};
 }
 
-// Opens a file on a deck at its own gain, from its first sound when that is known and wanted.
-// The gain is set first, so that the ramp to it is over before the new file is heard.
-std::optional<TrackFacts> DeckEngine::LoadTrack(MediaPlayer& deck, const std::string& path) {
-    std::optional<TrackFacts> facts = FactsOf(path);
-    const TrackGain gain = TrackGainFor(facts);
+void DeckEngine::SetGain(MediaPlayer& deck, TrackGain gain) {
     if (gain.limited) deck.SetLimitedTrackGain(gain.db, kCeilingDbfs);
     else deck.SetTrackGain(gain.db);
+}
+
+bool DeckEngine::Listening() const {
+    return p_.analysis && (p_.autoMix.mixAtLastSound || p_.autoMix.skipSilenceAtStart || p_.autoMix.matchLoudness);
+}
+
+// Opens a file on a deck at its own gain, from its first sound when that is known and wanted.
+// The gain is set first, so that the ramp to it is over before the new file is heard.
+std::optional<TrackFacts> DeckEngine::LoadTrack(Deck d, const std::string& path) {
+    MediaPlayer& deck = Player(d);
+    std::optional<TrackFacts> facts = FactsOf(path);
+    SetGain(deck, TrackGainFor(facts));
     deck.SetFileName(path);
+    StartAtFirstSound(deck, facts);
+    late_[Index(d)] = {};
+    late_[Index(d)].pending = !facts && Listening();
+    return facts;
+}
+
+void DeckEngine::StartAtFirstSound(MediaPlayer& deck, const std::optional<TrackFacts>& facts) {
     if (p_.autoMix.skipSilenceAtStart && facts && facts->audible && facts->firstSound > 0)
         deck.SetCurrentPosition(facts->firstSound);
-    return facts;
+}
+
+bool DeckEngine::ReleaseHeldStart() {
+    currentFacts_ = FactsOf(currentPath_);
+    if (!currentFacts_ && --holdTicks_ > 0) return false;
+    holdTicks_ = 0;
+    MediaPlayer& deck = CurrentPlayer();
+    if (currentFacts_) {
+        // Found silent: it leaves as played, as one known silent before it started would have.
+        if (!currentFacts_->audible && p_.autoMix.skipSilenceAtStart) {
+            TrackEnded();
+            return false;
+        }
+        late_[Index(currentDeck_)].pending = false;
+        SetGain(deck, TrackGainFor(currentFacts_));
+        StartAtFirstSound(deck, currentFacts_);
+    }
+    if (p_.buttons.Play) deck.Play();
+    p_.display.CGauge1Max = BetweenMixGaugeMax();
+    return true;
+}
+
+void DeckEngine::FollowLateFacts(Deck d) {
+    LateGain& late = late_[Index(d)];
+    const std::string& path = d == currentDeck_ ? currentPath_ : incomingPath_;
+    if (late.pending) {
+        const std::optional<TrackFacts> facts = FactsOf(path);
+        if (!facts) return;
+        late.pending = false;
+        late.to = TrackGainFor(facts);
+        if (late.to.db != 0 || late.to.limited) late.step = 1;
+    }
+    if (late.step == 0) return;
+    const double share = static_cast<double>(late.step) / kLateGlideTicks;
+    SetGain(Player(d), {late.from.db + (late.to.db - late.from.db) * share, late.to.limited});
+    late.step = late.step < kLateGlideTicks ? late.step + 1 : 0;
 }
 
 // Where the lead of the next mix counts back from, in whole seconds of the current track: its
@@ -164,8 +223,9 @@ void DeckEngine::DeckReachedEnd(Deck deck) {
 
 void DeckEngine::StartHeadTrack() {
     if (p_.playlist.Empty() || !p_.buttons.UP) return;
-    // The current deck is the outgoing one of a running mix; the mix takes the head itself.
-    if (isMixing()) return;
+    // The current deck is the outgoing one of a running mix; the mix takes the head itself. A
+    // track waiting for its facts counts as playing.
+    if (isMixing() || holdTicks_ > 0) return;
     if (SkipSilentHeads() || p_.playlist.Empty()) return;
 
     SetGaugeProgress(0);
@@ -178,9 +238,12 @@ void DeckEngine::StartHeadTrack() {
     p_.display.Label1Caption = name;
     p_.display.Label1Hint = name;
     currentPath_ = p_.nodes.MusicFolder + name;
-    currentFacts_ = LoadTrack(deck, currentPath_);
+    currentFacts_ = LoadTrack(currentDeck_, currentPath_);
     ++tracksStarted_;
-    if (p_.buttons.Play) deck.Play();
+    // Facts not known yet: the track waits a moment for them, so that it is heard matched from
+    // its first sound. A file that did not open has nothing to wait for.
+    holdTicks_ = late_[Index(currentDeck_)].pending && deck.Duration() > 0 ? kHoldTicks : 0;
+    if (holdTicks_ == 0 && p_.buttons.Play) deck.Play();
     trackLength_ = p_.nodes.IsFile(head) ? p_.nodes.File(head).durationSeconds : 0;
 
     timer1Enabled_ = true;
@@ -225,6 +288,8 @@ void DeckEngine::FinishPlaylist() {
     CurrentPlayer().SetFileName("");
     currentPath_.clear();
     currentFacts_.reset();
+    holdTicks_ = 0;
+    late_[Index(currentDeck_)] = {};
     p_.playlist.SetTakenOff(-1);
     SetGaugeProgress(0);
 
@@ -245,6 +310,7 @@ void DeckEngine::UPClick() {
 }
 
 void DeckEngine::PlayClick() {
+    if (holdTicks_ > 0) return;  // the held start plays or not as the button then stands
     if (isMixing()) {
         for (Deck d : {Deck::WinMediaPlayer1, Deck::WinMediaPlayer2}) {
             MediaPlayer& deck = Player(d);
@@ -260,6 +326,10 @@ void DeckEngine::PlayClick() {
 
 void DeckEngine::NextClick() {
     if (isMixing()) return;  // the button is disabled then; its key must not slip through
+    if (holdTicks_ > 0) {  // a seek asked for now is not to be undone by the start at the first sound
+        holdTicks_ = 1;
+        if (!ReleaseHeldStart()) return;
+    }
     const std::int64_t max = p_.display.CGauge1Max;
     if (p_.buttons.Mix_OFF) CurrentPlayer().SetCurrentPosition(static_cast<double>(max));
     else CurrentPlayer().SetCurrentPosition(static_cast<double>(max * (kTitleStripWidth - 1) / kTitleStripWidth));
@@ -282,6 +352,10 @@ void DeckEngine::ShuffleClick() { ShowRepeatAndShuffle(p_.buttons, p_.display); 
 
 void DeckEngine::Label1Seek(int x, int labelWidth) {
     if (isMixing() || labelWidth <= 0) return;
+    if (holdTicks_ > 0) {
+        holdTicks_ = 1;
+        if (!ReleaseHeldStart()) return;
+    }
     const std::int64_t at = static_cast<std::int64_t>(std::max(0, x)) * p_.display.CGauge1Max / labelWidth;
     CurrentPlayer().SetCurrentPosition(static_cast<double>(at));
 }
@@ -291,6 +365,11 @@ void DeckEngine::Label1Seek(int x, int labelWidth) {
 void DeckEngine::Timer1Timer() {
     // A tick already queued when the timer was switched off must not redraw a finished track.
     if (!timer1Enabled_) return;
+    if (holdTicks_ > 0 && !ReleaseHeldStart()) {
+        if (timer1Enabled_ && holdTicks_ > 0) ShowTrackProgress(0, trackLength_);
+        return;
+    }
+    for (Deck d : {Deck::WinMediaPlayer1, Deck::WinMediaPlayer2}) FollowLateFacts(d);
     const std::int32_t position = TruncatedSeconds(CurrentPlayer().CurrentPosition());
     const std::int64_t remaining = static_cast<std::int64_t>(trackLength_) - position;
     // The lead counts back from the end of the sound when it is known, else from the file's end.
@@ -352,7 +431,7 @@ void DeckEngine::StepMix() {
         const std::int32_t head = p_.playlist.Head();
         const std::string name = p_.nodes.RelativePath(head);
         incomingPath_ = p_.nodes.MusicFolder + name;
-        incomingFacts_ = LoadTrack(incoming, incomingPath_);
+        incomingFacts_ = LoadTrack(incomingDeck_, incomingPath_);
         incoming.Play();
         incomingName_ = name;
         incomingNodeId_ = head;

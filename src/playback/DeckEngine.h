@@ -117,7 +117,14 @@ private:
         bool limited = false;  // whether the deck must hold the track's peaks at the ceiling
     };
     TrackGain TrackGainFor(const std::optional<TrackFacts>& facts) const;
-    std::optional<TrackFacts> LoadTrack(MediaPlayer& deck, const std::string& path);
+    static void SetGain(MediaPlayer& deck, TrackGain gain);
+    bool Listening() const;
+    std::optional<TrackFacts> LoadTrack(Deck deck, const std::string& path);
+    void StartAtFirstSound(MediaPlayer& deck, const std::optional<TrackFacts>& facts);
+    // A track whose facts are not known when it starts waits for them a moment; true once it plays.
+    bool ReleaseHeldStart();
+    // A deck that plays without its facts glides to its gain when they come.
+    void FollowLateFacts(Deck deck);
     std::int64_t MixEnd();
     bool KnownSilent(std::int32_t file) const;
     bool HeadIsSilent() const { return !p_.playlist.Empty() && KnownSilent(p_.playlist.Head()); }
@@ -136,6 +143,13 @@ private:
     std::int32_t incomingNodeId_ = -1;  // file started on the incoming deck during a mix
     bool incomingEnded_ = false;        // the incoming deck played to its end before its mix was over
     bool timer1Enabled_ = false;        // automix tick, 100 ms
+    int holdTicks_ = 0;                 // ticks the current track may still wait for its facts
+    struct LateGain {
+        bool pending = false;  // the deck plays without its facts: they are to be matched when they come
+        TrackGain from, to;
+        int step = 0;  // of the glide to `to`; 0 when none runs
+    };
+    LateGain late_[2];  // by deck
     std::uint64_t tracksStarted_ = 0;
 };
 
