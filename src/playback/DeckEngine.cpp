@@ -25,6 +25,10 @@ constexpr double kMaxBoostDb = 20.0;
 constexpr int kHoldTicks = 20;
 // The glide to the matched level when facts come while the track plays: gentle, not a jump.
 constexpr int kLateGlideTicks = 20;
+// How long before its bar line a mix in step begins: the incoming deck is opened, placed on its
+// bar line and primed, and the engine waits for the outgoing deck to reach the line. Ticks come
+// 100 ms apart and may be late: the start needs time in hand.
+constexpr double kInStepPreroll = 1.5;
 
 std::int32_t TruncatedSeconds(double seconds) {
     if (std::isnan(seconds)) return 0;
@@ -51,6 +55,7 @@ void DeckEngine::Reset() {
 // The gauge fills as the mix comes: to the file's end less the lead, or to the last sound less it.
 int DeckEngine::BetweenMixGaugeMax() {
     if (p_.buttons.Mix_OFF) return trackLength_;
+    if (beatPlan_) return static_cast<int>(std::max(0.0, beatPlan_->start - kInStepPreroll));
     return static_cast<int>(std::max<std::int64_t>(0, MixEnd() - Lead()));
 }
 
@@ -312,8 +317,15 @@ void DeckEngine::UPClick() {
 void DeckEngine::PlayClick() {
     if (holdTicks_ > 0) return;  // the held start plays or not as the button then stands
     if (isMixing()) {
-        for (Deck d : {Deck::WinMediaPlayer1, Deck::WinMediaPlayer2}) {
+        // The outgoing deck first: an incoming track paused before its bar line came is cued to
+        // it again, against a deck that plays.
+        for (Deck d : {currentDeck_, incomingDeck_}) {
             MediaPlayer& deck = Player(d);
+            if (p_.buttons.Play && deck.PlayState() == psPaused && inStep_ && d == incomingDeck_ &&
+                CurrentPlayer().CurrentPosition() < beatPlan_->incomingAt) {
+                deck.PlayAfterOther(beatPlan_->incomingAt, false);
+                continue;
+            }
             if (p_.buttons.Play && deck.PlayState() == psPaused) deck.Play();
             if (!p_.buttons.Play && deck.PlayState() == psPlaying) deck.Pause();
         }
@@ -370,11 +382,13 @@ void DeckEngine::Timer1Timer() {
         return;
     }
     for (Deck d : {Deck::WinMediaPlayer1, Deck::WinMediaPlayer2}) FollowLateFacts(d);
-    const std::int32_t position = TruncatedSeconds(CurrentPlayer().CurrentPosition());
+    const double at = CurrentPlayer().CurrentPosition();
+    const std::int32_t position = TruncatedSeconds(at);
     const std::int64_t remaining = static_cast<std::int64_t>(trackLength_) - position;
     // The lead counts back from the end of the sound when it is known, else from the file's end.
     const std::int64_t untilMixEnd = isMixing() ? remaining : MixEnd() - position;
-    switch (NextPhase(untilMixEnd)) {
+    if (!isMixing()) beatPlan_ = PlanNextMix(at);
+    switch (NextPhase(untilMixEnd, at)) {
         case MixPhase::BetweenMixes:
             ShowTrackProgress(position, remaining);
             break;
@@ -382,7 +396,7 @@ void DeckEngine::Timer1Timer() {
             BeginMix();
             break;
         case MixPhase::Mixing:
-            StepMix();
+            StepMix(at);
             break;
         case MixPhase::Ending:
             EndMix();
@@ -390,8 +404,12 @@ void DeckEngine::Timer1Timer() {
     }
 }
 
-MixPhase DeckEngine::NextPhase(std::int64_t untilMixEnd) const {
+MixPhase DeckEngine::NextPhase(std::int64_t untilMixEnd, double position) const {
+    if (isMixing() && inStep_)
+        return position >= beatPlan_->start + beatPlan_->length ? MixPhase::Ending : MixPhase::Mixing;
     if (isMixing()) return mixStep_ >= p_.envelope.MixLength() ? MixPhase::Ending : MixPhase::Mixing;
+    if (beatPlan_ && !p_.buttons.Mix_OFF)
+        return position >= beatPlan_->start - kInStepPreroll ? MixPhase::Starting : MixPhase::BetweenMixes;
     // MixOFF is disabled during a mix, but the settings' Cancel can still read it back down:
     // it is looked at only here, so a mix once started runs to its end and cannot stand still.
     return p_.buttons.Mix_OFF || untilMixEnd > Lead() ? MixPhase::BetweenMixes : MixPhase::Starting;
@@ -400,7 +418,7 @@ MixPhase DeckEngine::NextPhase(std::int64_t untilMixEnd) const {
 void DeckEngine::ShowTrackProgress(std::int32_t position, std::int64_t remaining) {
     phase_ = MixPhase::BetweenMixes;
     // Facts that come while the track plays move its mix, and the gauge's end with it.
-    if (p_.autoMix.mixAtLastSound && p_.analysis) p_.display.CGauge1Max = BetweenMixGaugeMax();
+    if ((p_.autoMix.mixAtLastSound || p_.autoMix.mixOnBeat) && p_.analysis) p_.display.CGauge1Max = BetweenMixGaugeMax();
     SetGaugeProgress(static_cast<std::int64_t>(position) + 2);
     p_.display.StaticText3 = p_.options.chkMusicFileTimeRem
                                  ? TimeText(static_cast<std::int32_t>(std::max<std::int64_t>(0, remaining)))
@@ -420,22 +438,58 @@ void DeckEngine::BeginMix() {
     p_.display.CGauge1Colour = Colour::Yellow;
     // Something to mix into when the playlist is running out.
     RefillIfRunningOut();
+    // In step: the incoming track is opened now, on its bar line, and the engine starts it on the
+    // outgoing track's.
+    inStep_ = beatPlan_.has_value();
+    if (inStep_) StartIncoming();
 }
 
-void DeckEngine::StepMix() {
+// Both tracks' beats steady and their tempi close: the mix is planned on their bars, as long as
+// the bar line it starts on leaves the incoming deck time to get ready.
+std::optional<BeatMixPlan> DeckEngine::PlanNextMix(double position) {
+    if (!p_.autoMix.mixOnBeat || !p_.analysis || p_.buttons.Mix_OFF || !p_.buttons.UP || holdTicks_ > 0 ||
+        !IncomingPlayer().CanPlayInStep() || !p_.nodes.IsFile(p_.playlist.Head()))
+        return std::nullopt;
+    if (!currentFacts_) currentFacts_ = FactsOf(currentPath_);
+    const std::optional<TrackFacts> head = FactsOf(PathOf(p_.playlist.Head()));
+    if (!currentFacts_ || !head) return std::nullopt;
+    return PlanBeatMix(*currentFacts_, *head, position + kInStepPreroll / 3, static_cast<double>(MixEnd() - Lead()),
+                       p_.envelope);
+}
+
+// The head starts on the incoming deck: at the envelope's starting position, or, in step, placed
+// on its bar line and cued to the outgoing track's.
+void DeckEngine::StartIncoming() {
+    if (p_.playlist.Empty() || !p_.buttons.UP || SkipSilentHeads() || p_.playlist.Empty()) return;
+    MediaPlayer& incoming = IncomingPlayer();
+    const std::int32_t head = p_.playlist.Head();
+    const std::string name = p_.nodes.RelativePath(head);
+    incomingPath_ = p_.nodes.MusicFolder + name;
+    incomingFacts_ = LoadTrack(incomingDeck_, incomingPath_);
+    if (inStep_) {
+        incoming.SetCurrentPosition(beatPlan_->incomingFrom);
+        if (!beatPlan_->ratePlan.empty()) incoming.SetRatePlan(beatPlan_->ratePlan);
+        incoming.PlayAfterOther(beatPlan_->incomingAt, false);
+    } else {
+        incoming.Play();
+    }
+    incomingName_ = name;
+    incomingNodeId_ = head;
+    trackLength_ = p_.nodes.IsFile(head) ? p_.nodes.File(head).durationSeconds : 0;
+}
+
+void DeckEngine::StepMix(double position) {
     phase_ = MixPhase::Mixing;
     MediaPlayer& outgoing = CurrentPlayer();
     MediaPlayer& incoming = IncomingPlayer();
-    if (mixStep_ == p_.envelope.StartingPosition() && !p_.playlist.Empty() && p_.buttons.UP &&
-        !SkipSilentHeads() && !p_.playlist.Empty()) {
-        const std::int32_t head = p_.playlist.Head();
-        const std::string name = p_.nodes.RelativePath(head);
-        incomingPath_ = p_.nodes.MusicFolder + name;
-        incomingFacts_ = LoadTrack(incomingDeck_, incomingPath_);
-        incoming.Play();
-        incomingName_ = name;
-        incomingNodeId_ = head;
-        trackLength_ = p_.nodes.IsFile(head) ? p_.nodes.File(head).durationSeconds : 0;
+    if (inStep_) {
+        // In step the envelope runs by the outgoing track's bars, not by ticks; nothing is sent
+        // before the bar line it starts on.
+        if (position < beatPlan_->start) return;
+        const int length = p_.envelope.MixLength();
+        mixStep_ = std::clamp(static_cast<int>((position - beatPlan_->start) / beatPlan_->length * length), 0, length - 1);
+    } else if (mixStep_ == p_.envelope.StartingPosition()) {
+        StartIncoming();
     }
 
     const MixPoint& p = p_.envelope.Point(mixStep_);
@@ -453,6 +507,8 @@ void DeckEngine::StepMix() {
 void DeckEngine::EndMix() {
     // No longer mixing from here on: what follows may start the next track at once.
     phase_ = MixPhase::Ending;
+    inStep_ = false;
+    beatPlan_.reset();
     SetGaugeProgress(0);
     p_.display.CGauge1Colour = Colour::Aqua;
     EnableMixControls(true);

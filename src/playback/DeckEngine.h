@@ -12,6 +12,7 @@
 #include "model/Platform.h"
 #include "model/Options.h"
 #include "model/TrackFacts.h"
+#include "playback/BeatMix.h"
 #include "playback/TrackQueue.h"
 
 namespace quendo {
@@ -72,6 +73,9 @@ public:
     const std::string& currentPath() const { return currentPath_; }
     // Counts the tracks that became the current one, so that a file played again is a new track.
     std::uint64_t tracksStarted() const { return tracksStarted_; }
+    // The mix in step with the beat that runs, or that comes next as things stand; none when the
+    // mix is (or will be) a plain one.
+    const std::optional<BeatMixPlan>& beatPlan() const { return beatPlan_; }
 
     MediaPlayer& Player(Deck d) { return d == Deck::WinMediaPlayer1 ? p_.deck1 : p_.deck2; }
     MediaPlayer& CurrentPlayer() { return Player(currentDeck_); }
@@ -98,11 +102,14 @@ public:
 
 private:
     void DeckReachedEnd(Deck deck);
-    MixPhase NextPhase(std::int64_t untilMixEnd) const;
+    MixPhase NextPhase(std::int64_t untilMixEnd, double position) const;
     // One function for each phase of the tick.
     void ShowTrackProgress(std::int32_t position, std::int64_t remaining);
     void BeginMix();
-    void StepMix();
+    void StepMix(double position);
+    void StartIncoming();
+    // The mix in step that would start from here, when both tracks' beats allow one.
+    std::optional<BeatMixPlan> PlanNextMix(double position);
     void EndMix();
     int Lead() const { return p_.envelope.FinishingPosition() / 10; }
     int BetweenMixGaugeMax();
@@ -150,6 +157,8 @@ private:
         int step = 0;  // of the glide to `to`; 0 when none runs
     };
     LateGain late_[2];  // by deck
+    std::optional<BeatMixPlan> beatPlan_;
+    bool inStep_ = false;  // the running mix follows beatPlan_
     std::uint64_t tracksStarted_ = 0;
 };
 
