@@ -29,6 +29,10 @@ constexpr int kLateGlideTicks = 20;
 // bar line and primed, and the engine waits for the outgoing deck to reach the line. Ticks come
 // 100 ms apart and may be late: the start needs time in hand.
 constexpr double kInStepPreroll = 1.5;
+// How long before the current file's end the next track of a continuous album is cued to follow it.
+constexpr double kJoinPreroll = 2.0;
+// An end or a start within this of the file's edge runs across the cut.
+constexpr double kJoinEdge = 0.15;
 
 std::int32_t TruncatedSeconds(double seconds) {
     if (std::isnan(seconds)) return 0;
@@ -144,6 +148,7 @@ bool DeckEngine::ReleaseHeldStart() {
             return false;
         }
         late_[Index(currentDeck_)].pending = false;
+        ShowTitle(currentName_, currentFacts_);
         SetGain(deck, TrackGainFor(currentFacts_));
         StartAtFirstSound(deck, currentFacts_);
     }
@@ -159,6 +164,7 @@ void DeckEngine::FollowLateFacts(Deck d) {
         const std::optional<TrackFacts> facts = FactsOf(path);
         if (!facts) return;
         late.pending = false;
+        if (d == currentDeck_ && !isMixing()) ShowTitle(currentName_, facts);
         late.to = TrackGainFor(facts);
         if (late.to.db != 0 || late.to.limited) late.step = 1;
     }
@@ -221,7 +227,8 @@ void DeckEngine::DeckReachedEnd(Deck deck) {
     // With crossfading on, the tick ends the track; but a file shorter than its measured length
     // ends before its mix can start, and waiting for the tick would mean silence for good.
     // A running mix ends the track itself, even with MixOFF read back down during it.
-    if (!isMixing()) TrackEnded();
+    if (joinArmed_) CompleteJoin();
+    else if (!isMixing()) TrackEnded();
 }
 
 // ---- deck engine ----
@@ -235,15 +242,13 @@ void DeckEngine::StartHeadTrack() {
 
     SetGaugeProgress(0);
     MediaPlayer& deck = CurrentPlayer();
-    deck.SetVolume(0);
-    deck.SetBalance(0);
+    SetLevel(currentDeck_, 0, 0);
 
     const std::int32_t head = p_.playlist.Head();
     const std::string name = p_.nodes.RelativePath(head);
-    p_.display.Label1Caption = name;
-    p_.display.Label1Hint = name;
     currentPath_ = p_.nodes.MusicFolder + name;
     currentFacts_ = LoadTrack(currentDeck_, currentPath_);
+    ShowTitle(name, currentFacts_);
     ++tracksStarted_;
     // Facts not known yet: the track waits a moment for them, so that it is heard matched from
     // its first sound. A file that did not open has nothing to wait for.
@@ -295,6 +300,11 @@ void DeckEngine::FinishPlaylist() {
     currentFacts_.reset();
     holdTicks_ = 0;
     late_[Index(currentDeck_)] = {};
+    currentName_.clear();
+    if (joinArmed_) {
+        joinArmed_ = false;
+        IncomingPlayer().SetFileName("");
+    }
     p_.playlist.SetTakenOff(-1);
     SetGaugeProgress(0);
 
@@ -388,6 +398,13 @@ void DeckEngine::Timer1Timer() {
     // The lead counts back from the end of the sound when it is known, else from the file's end.
     const std::int64_t untilMixEnd = isMixing() ? remaining : MixEnd() - position;
     if (!isMixing()) beatPlan_ = PlanNextMix(at);
+    // The next track of a continuous album follows this one's last frame: no mix.
+    if (!isMixing() && (joinArmed_ || JoinsHead())) {
+        if (!joinArmed_ && CurrentPlayer().Duration() - at <= kJoinPreroll) ArmJoin();
+        beatPlan_.reset();
+        ShowTrackProgress(position, remaining);
+        return;
+    }
     switch (NextPhase(untilMixEnd, at)) {
         case MixPhase::BetweenMixes:
             ShowTrackProgress(position, remaining);
@@ -478,6 +495,82 @@ void DeckEngine::StartIncoming() {
     trackLength_ = p_.nodes.IsFile(head) ? p_.nodes.File(head).durationSeconds : 0;
 }
 
+bool DeckEngine::JoinsHead() {
+    if (!p_.autoMix.joinContinuousAlbums || !p_.analysis || p_.buttons.Mix_OFF || !p_.buttons.UP || holdTicks_ > 0 ||
+        !IncomingPlayer().CanPlayInStep())
+        return false;
+    const std::int32_t next = p_.playlist.Head();
+    const std::int32_t now = p_.nodes.FindByFullPath(currentPath_);
+    if (!p_.nodes.IsFile(next) || !p_.nodes.IsFile(now)) return false;
+    if (!currentFacts_) currentFacts_ = FactsOf(currentPath_);
+    const std::optional<TrackFacts> head = FactsOf(PathOf(next));
+    if (!currentFacts_ || !head || !currentFacts_->audible || !head->audible) return false;
+    // The music runs across the cut: sound to the last frame, and from the first.
+    if (currentFacts_->lastSound < CurrentPlayer().Duration() - kJoinEdge || head->firstSound > kJoinEdge) return false;
+    const TrackTags &a = currentFacts_->tags, &b = head->tags;
+    if (!a.album.empty() || !b.album.empty())
+        return a.album == b.album && a.artist == b.artist && a.trackNumber > 0 &&
+               ((b.discNumber == a.discNumber && b.trackNumber == a.trackNumber + 1) ||
+                (a.discNumber > 0 && b.discNumber == a.discNumber + 1 && b.trackNumber == 1));
+    // Untagged: the next file of the same folder.
+    return next == now + 1 && p_.nodes.File(next).parentFolder == p_.nodes.File(now).parentFolder;
+}
+
+// The next track is cued on the other deck to follow the current one's last frame, at the same
+// gain, volume and balance: an album keeps its own levels across its cuts.
+void DeckEngine::ArmJoin() {
+    incomingDeck_ = OtherDeck(currentDeck_);
+    MediaPlayer& incoming = IncomingPlayer();
+    const std::int32_t head = p_.playlist.Head();
+    incomingName_ = p_.nodes.RelativePath(head);
+    incomingPath_ = p_.nodes.MusicFolder + incomingName_;
+    incomingNodeId_ = head;
+    incomingFacts_ = FactsOf(incomingPath_);
+    SetGain(incoming, TrackGainFor(currentFacts_));
+    incoming.SetFileName(incomingPath_);
+    late_[Index(incomingDeck_)] = {};
+    SetLevel(incomingDeck_, volume_[Index(currentDeck_)], balance_[Index(currentDeck_)]);
+    incoming.PlayAfterOther(MediaPlayer::kAtOtherEnd, true);
+    joinArmed_ = true;
+}
+
+// The current track has played its last frame and the next one plays on from there.
+void DeckEngine::CompleteJoin() {
+    joinArmed_ = false;
+    currentDeck_ = incomingDeck_;
+    currentPath_ = std::move(incomingPath_);
+    incomingPath_.clear();
+    currentFacts_ = std::move(incomingFacts_);
+    incomingFacts_.reset();
+    ++tracksStarted_;
+    ShowTitle(incomingName_, currentFacts_);
+    incomingName_.clear();
+    trackLength_ = p_.nodes.IsFile(incomingNodeId_) ? p_.nodes.File(incomingNodeId_).durationSeconds : 0;
+    if (!p_.playlist.Empty() && p_.playlist.Head() == incomingNodeId_) AdvancePlaylist();
+    else p_.playlist.SetTakenOff(incomingNodeId_);
+    incomingNodeId_ = -1;
+    SetGaugeProgress(0);
+    p_.display.CGauge1Max = BetweenMixGaugeMax();
+    p_.display.StaticText2 = TimeText(trackLength_);
+    WantAhead();
+}
+
+void DeckEngine::SetLevel(Deck d, int volume, int balance) {
+    Player(d).SetVolume(volume_[Index(d)] = volume);
+    Player(d).SetBalance(balance_[Index(d)] = balance);
+}
+
+std::string DeckEngine::TitleOf(const std::string& name, const std::optional<TrackFacts>& facts) const {
+    if (!p_.autoMix.showArtistAndTitle || !facts || facts->tags.artist.empty() || facts->tags.title.empty()) return name;
+    return facts->tags.artist + " - " + facts->tags.title;
+}
+
+void DeckEngine::ShowTitle(const std::string& name, const std::optional<TrackFacts>& facts) {
+    currentName_ = name;
+    p_.display.Label1Caption = TitleOf(name, facts);
+    p_.display.Label1Hint = name;
+}
+
 void DeckEngine::StepMix(double position) {
     phase_ = MixPhase::Mixing;
     MediaPlayer& outgoing = CurrentPlayer();
@@ -493,10 +586,10 @@ void DeckEngine::StepMix(double position) {
     }
 
     const MixPoint& p = p_.envelope.Point(mixStep_);
-    outgoing.SetVolume(p.volume[0]);
-    incoming.SetVolume(p.volume[1]);
-    outgoing.SetBalance(p.balance[0]);
-    incoming.SetBalance(p.balance[1]);
+    outgoing.SetVolume(volume_[Index(currentDeck_)] = p.volume[0]);
+    incoming.SetVolume(volume_[Index(incomingDeck_)] = p.volume[1]);
+    outgoing.SetBalance(balance_[Index(currentDeck_)] = p.balance[0]);
+    incoming.SetBalance(balance_[Index(incomingDeck_)] = p.balance[1]);
 
     ++mixStep_;
     SetGaugeProgress(mixStep_);
@@ -523,8 +616,7 @@ void DeckEngine::EndMix() {
     incomingPath_.clear();
     currentFacts_ = std::move(incomingFacts_);
     incomingFacts_.reset();
-    p_.display.Label1Caption = incomingName_;
-    p_.display.Label1Hint = incomingName_;
+    ShowTitle(incomingName_, currentFacts_);
     incomingName_.clear();
     // The head may have been deleted, or the playlist cleared, while the mix ran: only the
     // entry that was started leaves; otherwise it is gone already and is the track taken off.

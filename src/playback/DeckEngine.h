@@ -108,6 +108,14 @@ private:
     void BeginMix();
     void StepMix(double position);
     void StartIncoming();
+    // An album that runs across its cut: the next track follows the last frame of this one.
+    bool JoinsHead();
+    void ArmJoin();
+    void CompleteJoin();
+    void SetLevel(Deck d, int volume, int balance);
+    // What the title strip shows of a track: its artist and title where its tags say them.
+    std::string TitleOf(const std::string& name, const std::optional<TrackFacts>& facts) const;
+    void ShowTitle(const std::string& name, const std::optional<TrackFacts>& facts);
     // The mix in step that would start from here, when both tracks' beats allow one.
     std::optional<BeatMixPlan> PlanNextMix(double position);
     void EndMix();
@@ -159,6 +167,9 @@ private:
     LateGain late_[2];  // by deck
     std::optional<BeatMixPlan> beatPlan_;
     bool inStep_ = false;  // the running mix follows beatPlan_
+    bool joinArmed_ = false;  // the head is cued on the incoming deck to follow the current track's end
+    std::string currentName_;  // the current track's relative path, as the title strip's hint shows it
+    int volume_[2] = {0, 0}, balance_[2] = {0, 0};  // as last sent to each deck
     std::uint64_t tracksStarted_ = 0;
 };
 
