@@ -18,6 +18,21 @@ constexpr std::int64_t kTitleStripWidth = 273;
 constexpr double kCeilingDbfs = -1.0;
 // How far the limiter may take a track's peaks down.
 constexpr double kMaxLimitDb = 6.0;
+// How far a quiet track is raised at most: past this it is noise or near-silence, not music mastered low.
+constexpr double kMaxBoostDb = 20.0;
+// How long a track whose facts are not known yet waits for them before it plays as it is. An
+// ordinary file is analysed well within it; a long one plays meanwhile and is matched later.
+constexpr int kHoldTicks = 20;
+// The glide to the matched level when facts come while the track plays: gentle, not a jump.
+constexpr int kLateGlideTicks = 20;
+// How long before its bar line a mix in step begins: the incoming deck is opened, placed on its
+// bar line and primed, and the engine waits for the outgoing deck to reach the line. Ticks come
+// 100 ms apart and may be late: the start needs time in hand.
+constexpr double kInStepPreroll = 1.5;
+// How long before the current file's end the next track of a continuous album is cued to follow it.
+constexpr double kJoinPreroll = 2.0;
+// An end or a start within this of the file's edge runs across the cut.
+constexpr double kJoinEdge = 0.15;
 
 std::int32_t TruncatedSeconds(double seconds) {
     if (std::isnan(seconds)) return 0;
@@ -27,6 +42,7 @@ std::int32_t TruncatedSeconds(double seconds) {
 }
 
 Deck OtherDeck(Deck d) { return d == Deck::WinMediaPlayer1 ? Deck::WinMediaPlayer2 : Deck::WinMediaPlayer1; }
+int Index(Deck d) { return d == Deck::WinMediaPlayer1 ? 0 : 1; }
 
 bool PausedOrPlaying(int state) { return state == psPaused || state == psPlaying; }
 
@@ -43,6 +59,7 @@ void DeckEngine::Reset() {
 // The gauge fills as the mix comes: to the file's end less the lead, or to the last sound less it.
 int DeckEngine::BetweenMixGaugeMax() {
     if (p_.buttons.Mix_OFF) return trackLength_;
+    if (beatPlan_) return static_cast<int>(std::max(0.0, beatPlan_->start - kInStepPreroll));
     return static_cast<int>(std::max<std::int64_t>(0, MixEnd() - Lead()));
 }
 
@@ -86,22 +103,75 @@ void DeckEngine::WantAhead() {
 DeckEngine::TrackGain DeckEngine::TrackGainFor(const std::optional<TrackFacts>& facts) const {
     if (!p_.autoMix.matchLoudness || !facts || !facts->audible) return {};
     const double free = kCeilingDbfs - facts->peakDbfs;
-    const double gain = std::min(p_.autoMix.targetLufs - facts->integratedLufs, free + kMaxLimitDb);
+    const double gain =
+        std::min({p_.autoMix.targetLufs - facts->integratedLufs, free + kMaxLimitDb, kMaxBoostDb});
     if (!std::isfinite(gain)) return {};
     return {gain, gain > free};
 }
 
-// Opens a file on a deck at its own gain, from its first sound when that is known and wanted.
-// The gain is set first, so that the ramp to it is over before the new file is heard.
-std::optional<TrackFacts> DeckEngine::LoadTrack(MediaPlayer& deck, const std::string& path) {
-    std::optional<TrackFacts> facts = FactsOf(path);
-    const TrackGain gain = TrackGainFor(facts);
+void DeckEngine::SetGain(MediaPlayer& deck, TrackGain gain) {
     if (gain.limited) deck.SetLimitedTrackGain(gain.db, kCeilingDbfs);
     else deck.SetTrackGain(gain.db);
+}
+
+bool DeckEngine::Listening() const {
+    return p_.analysis && (p_.autoMix.mixAtLastSound || p_.autoMix.skipSilenceAtStart || p_.autoMix.matchLoudness);
+}
+
+// Opens a file on a deck at its own gain, from its first sound when that is known and wanted.
+// The gain is set first, so that the ramp to it is over before the new file is heard.
+std::optional<TrackFacts> DeckEngine::LoadTrack(Deck d, const std::string& path) {
+    MediaPlayer& deck = Player(d);
+    std::optional<TrackFacts> facts = FactsOf(path);
+    SetGain(deck, TrackGainFor(facts));
     deck.SetFileName(path);
+    StartAtFirstSound(deck, facts);
+    late_[Index(d)] = {};
+    late_[Index(d)].pending = !facts && Listening();
+    return facts;
+}
+
+void DeckEngine::StartAtFirstSound(MediaPlayer& deck, const std::optional<TrackFacts>& facts) {
     if (p_.autoMix.skipSilenceAtStart && facts && facts->audible && facts->firstSound > 0)
         deck.SetCurrentPosition(facts->firstSound);
-    return facts;
+}
+
+bool DeckEngine::ReleaseHeldStart() {
+    currentFacts_ = FactsOf(currentPath_);
+    if (!currentFacts_ && --holdTicks_ > 0) return false;
+    holdTicks_ = 0;
+    MediaPlayer& deck = CurrentPlayer();
+    if (currentFacts_) {
+        // Found silent: it leaves as played, as one known silent before it started would have.
+        if (!currentFacts_->audible && p_.autoMix.skipSilenceAtStart) {
+            TrackEnded();
+            return false;
+        }
+        late_[Index(currentDeck_)].pending = false;
+        ShowTitle(currentName_, currentFacts_);
+        SetGain(deck, TrackGainFor(currentFacts_));
+        StartAtFirstSound(deck, currentFacts_);
+    }
+    if (p_.buttons.Play) deck.Play();
+    p_.display.CGauge1Max = BetweenMixGaugeMax();
+    return true;
+}
+
+void DeckEngine::FollowLateFacts(Deck d) {
+    LateGain& late = late_[Index(d)];
+    const std::string& path = d == currentDeck_ ? currentPath_ : incomingPath_;
+    if (late.pending) {
+        const std::optional<TrackFacts> facts = FactsOf(path);
+        if (!facts) return;
+        late.pending = false;
+        if (d == currentDeck_ && !isMixing()) ShowTitle(currentName_, facts);
+        late.to = TrackGainFor(facts);
+        if (late.to.db != 0 || late.to.limited) late.step = 1;
+    }
+    if (late.step == 0) return;
+    const double share = static_cast<double>(late.step) / kLateGlideTicks;
+    SetGain(Player(d), {late.from.db + (late.to.db - late.from.db) * share, late.to.limited});
+    late.step = late.step < kLateGlideTicks ? late.step + 1 : 0;
 }
 
 // Where the lead of the next mix counts back from, in whole seconds of the current track: its
@@ -157,30 +227,33 @@ void DeckEngine::DeckReachedEnd(Deck deck) {
     // With crossfading on, the tick ends the track; but a file shorter than its measured length
     // ends before its mix can start, and waiting for the tick would mean silence for good.
     // A running mix ends the track itself, even with MixOFF read back down during it.
-    if (!isMixing()) TrackEnded();
+    if (joinArmed_) CompleteJoin();
+    else if (!isMixing()) TrackEnded();
 }
 
 // ---- deck engine ----
 
 void DeckEngine::StartHeadTrack() {
     if (p_.playlist.Empty() || !p_.buttons.UP) return;
-    // The current deck is the outgoing one of a running mix; the mix takes the head itself.
-    if (isMixing()) return;
+    // The current deck is the outgoing one of a running mix; the mix takes the head itself. A
+    // track waiting for its facts counts as playing.
+    if (isMixing() || holdTicks_ > 0) return;
     if (SkipSilentHeads() || p_.playlist.Empty()) return;
 
     SetGaugeProgress(0);
     MediaPlayer& deck = CurrentPlayer();
-    deck.SetVolume(0);
-    deck.SetBalance(0);
+    SetLevel(currentDeck_, 0, 0);
 
     const std::int32_t head = p_.playlist.Head();
     const std::string name = p_.nodes.RelativePath(head);
-    p_.display.Label1Caption = name;
-    p_.display.Label1Hint = name;
     currentPath_ = p_.nodes.MusicFolder + name;
-    currentFacts_ = LoadTrack(deck, currentPath_);
+    currentFacts_ = LoadTrack(currentDeck_, currentPath_);
+    ShowTitle(name, currentFacts_);
     ++tracksStarted_;
-    if (p_.buttons.Play) deck.Play();
+    // Facts not known yet: the track waits a moment for them, so that it is heard matched from
+    // its first sound. A file that did not open has nothing to wait for.
+    holdTicks_ = late_[Index(currentDeck_)].pending && deck.Duration() > 0 ? kHoldTicks : 0;
+    if (holdTicks_ == 0 && p_.buttons.Play) deck.Play();
     trackLength_ = p_.nodes.IsFile(head) ? p_.nodes.File(head).durationSeconds : 0;
 
     timer1Enabled_ = true;
@@ -225,6 +298,13 @@ void DeckEngine::FinishPlaylist() {
     CurrentPlayer().SetFileName("");
     currentPath_.clear();
     currentFacts_.reset();
+    holdTicks_ = 0;
+    late_[Index(currentDeck_)] = {};
+    currentName_.clear();
+    if (joinArmed_) {
+        joinArmed_ = false;
+        IncomingPlayer().SetFileName("");
+    }
     p_.playlist.SetTakenOff(-1);
     SetGaugeProgress(0);
 
@@ -245,9 +325,17 @@ void DeckEngine::UPClick() {
 }
 
 void DeckEngine::PlayClick() {
+    if (holdTicks_ > 0) return;  // the held start plays or not as the button then stands
     if (isMixing()) {
-        for (Deck d : {Deck::WinMediaPlayer1, Deck::WinMediaPlayer2}) {
+        // The outgoing deck first: an incoming track paused before its bar line came is cued to
+        // it again, against a deck that plays.
+        for (Deck d : {currentDeck_, incomingDeck_}) {
             MediaPlayer& deck = Player(d);
+            if (p_.buttons.Play && deck.PlayState() == psPaused && inStep_ && d == incomingDeck_ &&
+                CurrentPlayer().CurrentPosition() < beatPlan_->incomingAt) {
+                deck.PlayAfterOther(beatPlan_->incomingAt, false);
+                continue;
+            }
             if (p_.buttons.Play && deck.PlayState() == psPaused) deck.Play();
             if (!p_.buttons.Play && deck.PlayState() == psPlaying) deck.Pause();
         }
@@ -260,6 +348,10 @@ void DeckEngine::PlayClick() {
 
 void DeckEngine::NextClick() {
     if (isMixing()) return;  // the button is disabled then; its key must not slip through
+    if (holdTicks_ > 0) {  // a seek asked for now is not to be undone by the start at the first sound
+        holdTicks_ = 1;
+        if (!ReleaseHeldStart()) return;
+    }
     const std::int64_t max = p_.display.CGauge1Max;
     if (p_.buttons.Mix_OFF) CurrentPlayer().SetCurrentPosition(static_cast<double>(max));
     else CurrentPlayer().SetCurrentPosition(static_cast<double>(max * (kTitleStripWidth - 1) / kTitleStripWidth));
@@ -282,6 +374,10 @@ void DeckEngine::ShuffleClick() { ShowRepeatAndShuffle(p_.buttons, p_.display); 
 
 void DeckEngine::Label1Seek(int x, int labelWidth) {
     if (isMixing() || labelWidth <= 0) return;
+    if (holdTicks_ > 0) {
+        holdTicks_ = 1;
+        if (!ReleaseHeldStart()) return;
+    }
     const std::int64_t at = static_cast<std::int64_t>(std::max(0, x)) * p_.display.CGauge1Max / labelWidth;
     CurrentPlayer().SetCurrentPosition(static_cast<double>(at));
 }
@@ -291,11 +387,25 @@ void DeckEngine::Label1Seek(int x, int labelWidth) {
 void DeckEngine::Timer1Timer() {
     // A tick already queued when the timer was switched off must not redraw a finished track.
     if (!timer1Enabled_) return;
-    const std::int32_t position = TruncatedSeconds(CurrentPlayer().CurrentPosition());
+    if (holdTicks_ > 0 && !ReleaseHeldStart()) {
+        if (timer1Enabled_ && holdTicks_ > 0) ShowTrackProgress(0, trackLength_);
+        return;
+    }
+    for (Deck d : {Deck::WinMediaPlayer1, Deck::WinMediaPlayer2}) FollowLateFacts(d);
+    const double at = CurrentPlayer().CurrentPosition();
+    const std::int32_t position = TruncatedSeconds(at);
     const std::int64_t remaining = static_cast<std::int64_t>(trackLength_) - position;
     // The lead counts back from the end of the sound when it is known, else from the file's end.
     const std::int64_t untilMixEnd = isMixing() ? remaining : MixEnd() - position;
-    switch (NextPhase(untilMixEnd)) {
+    if (!isMixing()) beatPlan_ = PlanNextMix(at);
+    // The next track of a continuous album follows this one's last frame: no mix.
+    if (!isMixing() && (joinArmed_ || JoinsHead())) {
+        if (!joinArmed_ && CurrentPlayer().Duration() - at <= kJoinPreroll) ArmJoin();
+        beatPlan_.reset();
+        ShowTrackProgress(position, remaining);
+        return;
+    }
+    switch (NextPhase(untilMixEnd, at)) {
         case MixPhase::BetweenMixes:
             ShowTrackProgress(position, remaining);
             break;
@@ -303,7 +413,7 @@ void DeckEngine::Timer1Timer() {
             BeginMix();
             break;
         case MixPhase::Mixing:
-            StepMix();
+            StepMix(at);
             break;
         case MixPhase::Ending:
             EndMix();
@@ -311,8 +421,12 @@ void DeckEngine::Timer1Timer() {
     }
 }
 
-MixPhase DeckEngine::NextPhase(std::int64_t untilMixEnd) const {
+MixPhase DeckEngine::NextPhase(std::int64_t untilMixEnd, double position) const {
+    if (isMixing() && inStep_)
+        return position >= beatPlan_->start + beatPlan_->length ? MixPhase::Ending : MixPhase::Mixing;
     if (isMixing()) return mixStep_ >= p_.envelope.MixLength() ? MixPhase::Ending : MixPhase::Mixing;
+    if (beatPlan_ && !p_.buttons.Mix_OFF)
+        return position >= beatPlan_->start - kInStepPreroll ? MixPhase::Starting : MixPhase::BetweenMixes;
     // MixOFF is disabled during a mix, but the settings' Cancel can still read it back down:
     // it is looked at only here, so a mix once started runs to its end and cannot stand still.
     return p_.buttons.Mix_OFF || untilMixEnd > Lead() ? MixPhase::BetweenMixes : MixPhase::Starting;
@@ -321,7 +435,7 @@ MixPhase DeckEngine::NextPhase(std::int64_t untilMixEnd) const {
 void DeckEngine::ShowTrackProgress(std::int32_t position, std::int64_t remaining) {
     phase_ = MixPhase::BetweenMixes;
     // Facts that come while the track plays move its mix, and the gauge's end with it.
-    if (p_.autoMix.mixAtLastSound && p_.analysis) p_.display.CGauge1Max = BetweenMixGaugeMax();
+    if ((p_.autoMix.mixAtLastSound || p_.autoMix.mixOnBeat) && p_.analysis) p_.display.CGauge1Max = BetweenMixGaugeMax();
     SetGaugeProgress(static_cast<std::int64_t>(position) + 2);
     p_.display.StaticText3 = p_.options.chkMusicFileTimeRem
                                  ? TimeText(static_cast<std::int32_t>(std::max<std::int64_t>(0, remaining)))
@@ -341,29 +455,141 @@ void DeckEngine::BeginMix() {
     p_.display.CGauge1Colour = Colour::Yellow;
     // Something to mix into when the playlist is running out.
     RefillIfRunningOut();
+    // In step: the incoming track is opened now, on its bar line, and the engine starts it on the
+    // outgoing track's.
+    inStep_ = beatPlan_.has_value();
+    if (inStep_) StartIncoming();
 }
 
-void DeckEngine::StepMix() {
+// Both tracks' beats steady and their tempi close: the mix is planned on their bars, as long as
+// the bar line it starts on leaves the incoming deck time to get ready.
+std::optional<BeatMixPlan> DeckEngine::PlanNextMix(double position) {
+    if (!p_.autoMix.mixOnBeat || !p_.analysis || p_.buttons.Mix_OFF || !p_.buttons.UP || holdTicks_ > 0 ||
+        !IncomingPlayer().CanPlayInStep() || !p_.nodes.IsFile(p_.playlist.Head()))
+        return std::nullopt;
+    if (!currentFacts_) currentFacts_ = FactsOf(currentPath_);
+    const std::optional<TrackFacts> head = FactsOf(PathOf(p_.playlist.Head()));
+    if (!currentFacts_ || !head) return std::nullopt;
+    return PlanBeatMix(*currentFacts_, *head, position + kInStepPreroll / 3, static_cast<double>(MixEnd() - Lead()),
+                       p_.envelope);
+}
+
+// The head starts on the incoming deck: at the envelope's starting position, or, in step, placed
+// on its bar line and cued to the outgoing track's.
+void DeckEngine::StartIncoming() {
+    if (p_.playlist.Empty() || !p_.buttons.UP || SkipSilentHeads() || p_.playlist.Empty()) return;
+    MediaPlayer& incoming = IncomingPlayer();
+    const std::int32_t head = p_.playlist.Head();
+    const std::string name = p_.nodes.RelativePath(head);
+    incomingPath_ = p_.nodes.MusicFolder + name;
+    incomingFacts_ = LoadTrack(incomingDeck_, incomingPath_);
+    if (inStep_) {
+        incoming.SetCurrentPosition(beatPlan_->incomingFrom);
+        if (!beatPlan_->ratePlan.empty()) incoming.SetRatePlan(beatPlan_->ratePlan);
+        incoming.PlayAfterOther(beatPlan_->incomingAt, false);
+    } else {
+        incoming.Play();
+    }
+    incomingName_ = name;
+    incomingNodeId_ = head;
+    trackLength_ = p_.nodes.IsFile(head) ? p_.nodes.File(head).durationSeconds : 0;
+}
+
+bool DeckEngine::JoinsHead() {
+    if (!p_.autoMix.joinContinuousAlbums || !p_.analysis || p_.buttons.Mix_OFF || !p_.buttons.UP || holdTicks_ > 0 ||
+        !IncomingPlayer().CanPlayInStep())
+        return false;
+    const std::int32_t next = p_.playlist.Head();
+    const std::int32_t now = p_.nodes.FindByFullPath(currentPath_);
+    if (!p_.nodes.IsFile(next) || !p_.nodes.IsFile(now)) return false;
+    if (!currentFacts_) currentFacts_ = FactsOf(currentPath_);
+    const std::optional<TrackFacts> head = FactsOf(PathOf(next));
+    if (!currentFacts_ || !head || !currentFacts_->audible || !head->audible) return false;
+    // The music runs across the cut: sound to the last frame, and from the first.
+    if (currentFacts_->lastSound < CurrentPlayer().Duration() - kJoinEdge || head->firstSound > kJoinEdge) return false;
+    const TrackTags &a = currentFacts_->tags, &b = head->tags;
+    if (!a.album.empty() || !b.album.empty())
+        return a.album == b.album && a.artist == b.artist && a.trackNumber > 0 &&
+               ((b.discNumber == a.discNumber && b.trackNumber == a.trackNumber + 1) ||
+                (a.discNumber > 0 && b.discNumber == a.discNumber + 1 && b.trackNumber == 1));
+    // Untagged: the next file of the same folder.
+    return next == now + 1 && p_.nodes.File(next).parentFolder == p_.nodes.File(now).parentFolder;
+}
+
+// The next track is cued on the other deck to follow the current one's last frame, at the same
+// gain, volume and balance: an album keeps its own levels across its cuts.
+void DeckEngine::ArmJoin() {
+    incomingDeck_ = OtherDeck(currentDeck_);
+    MediaPlayer& incoming = IncomingPlayer();
+    const std::int32_t head = p_.playlist.Head();
+    incomingName_ = p_.nodes.RelativePath(head);
+    incomingPath_ = p_.nodes.MusicFolder + incomingName_;
+    incomingNodeId_ = head;
+    incomingFacts_ = FactsOf(incomingPath_);
+    SetGain(incoming, TrackGainFor(currentFacts_));
+    incoming.SetFileName(incomingPath_);
+    late_[Index(incomingDeck_)] = {};
+    SetLevel(incomingDeck_, volume_[Index(currentDeck_)], balance_[Index(currentDeck_)]);
+    incoming.PlayAfterOther(MediaPlayer::kAtOtherEnd, true);
+    joinArmed_ = true;
+}
+
+// The current track has played its last frame and the next one plays on from there.
+void DeckEngine::CompleteJoin() {
+    joinArmed_ = false;
+    currentDeck_ = incomingDeck_;
+    currentPath_ = std::move(incomingPath_);
+    incomingPath_.clear();
+    currentFacts_ = std::move(incomingFacts_);
+    incomingFacts_.reset();
+    ++tracksStarted_;
+    ShowTitle(incomingName_, currentFacts_);
+    incomingName_.clear();
+    trackLength_ = p_.nodes.IsFile(incomingNodeId_) ? p_.nodes.File(incomingNodeId_).durationSeconds : 0;
+    if (!p_.playlist.Empty() && p_.playlist.Head() == incomingNodeId_) AdvancePlaylist();
+    else p_.playlist.SetTakenOff(incomingNodeId_);
+    incomingNodeId_ = -1;
+    SetGaugeProgress(0);
+    p_.display.CGauge1Max = BetweenMixGaugeMax();
+    p_.display.StaticText2 = TimeText(trackLength_);
+    WantAhead();
+}
+
+void DeckEngine::SetLevel(Deck d, int volume, int balance) {
+    Player(d).SetVolume(volume_[Index(d)] = volume);
+    Player(d).SetBalance(balance_[Index(d)] = balance);
+}
+
+std::string DeckEngine::TitleOf(const std::string& name, const std::optional<TrackFacts>& facts) const {
+    if (!p_.autoMix.showArtistAndTitle || !facts || facts->tags.artist.empty() || facts->tags.title.empty()) return name;
+    return facts->tags.artist + " - " + facts->tags.title;
+}
+
+void DeckEngine::ShowTitle(const std::string& name, const std::optional<TrackFacts>& facts) {
+    currentName_ = name;
+    p_.display.Label1Caption = TitleOf(name, facts);
+    p_.display.Label1Hint = name;
+}
+
+void DeckEngine::StepMix(double position) {
     phase_ = MixPhase::Mixing;
     MediaPlayer& outgoing = CurrentPlayer();
     MediaPlayer& incoming = IncomingPlayer();
-    if (mixStep_ == p_.envelope.StartingPosition() && !p_.playlist.Empty() && p_.buttons.UP &&
-        !SkipSilentHeads() && !p_.playlist.Empty()) {
-        const std::int32_t head = p_.playlist.Head();
-        const std::string name = p_.nodes.RelativePath(head);
-        incomingPath_ = p_.nodes.MusicFolder + name;
-        incomingFacts_ = LoadTrack(incoming, incomingPath_);
-        incoming.Play();
-        incomingName_ = name;
-        incomingNodeId_ = head;
-        trackLength_ = p_.nodes.IsFile(head) ? p_.nodes.File(head).durationSeconds : 0;
+    if (inStep_) {
+        // In step the envelope runs by the outgoing track's bars, not by ticks; nothing is sent
+        // before the bar line it starts on.
+        if (position < beatPlan_->start) return;
+        const int length = p_.envelope.MixLength();
+        mixStep_ = std::clamp(static_cast<int>((position - beatPlan_->start) / beatPlan_->length * length), 0, length - 1);
+    } else if (mixStep_ == p_.envelope.StartingPosition()) {
+        StartIncoming();
     }
 
     const MixPoint& p = p_.envelope.Point(mixStep_);
-    outgoing.SetVolume(p.volume[0]);
-    incoming.SetVolume(p.volume[1]);
-    outgoing.SetBalance(p.balance[0]);
-    incoming.SetBalance(p.balance[1]);
+    outgoing.SetVolume(volume_[Index(currentDeck_)] = p.volume[0]);
+    incoming.SetVolume(volume_[Index(incomingDeck_)] = p.volume[1]);
+    outgoing.SetBalance(balance_[Index(currentDeck_)] = p.balance[0]);
+    incoming.SetBalance(balance_[Index(incomingDeck_)] = p.balance[1]);
 
     ++mixStep_;
     SetGaugeProgress(mixStep_);
@@ -374,6 +600,8 @@ void DeckEngine::StepMix() {
 void DeckEngine::EndMix() {
     // No longer mixing from here on: what follows may start the next track at once.
     phase_ = MixPhase::Ending;
+    inStep_ = false;
+    beatPlan_.reset();
     SetGaugeProgress(0);
     p_.display.CGauge1Colour = Colour::Aqua;
     EnableMixControls(true);
@@ -388,8 +616,7 @@ void DeckEngine::EndMix() {
     incomingPath_.clear();
     currentFacts_ = std::move(incomingFacts_);
     incomingFacts_.reset();
-    p_.display.Label1Caption = incomingName_;
-    p_.display.Label1Hint = incomingName_;
+    ShowTitle(incomingName_, currentFacts_);
     incomingName_.clear();
     // The head may have been deleted, or the playlist cleared, while the mix ran: only the
     // entry that was started leaves; otherwise it is gone already and is the track taken off.

@@ -12,6 +12,7 @@
 #include "model/Platform.h"
 #include "model/Options.h"
 #include "model/TrackFacts.h"
+#include "playback/BeatMix.h"
 #include "playback/TrackQueue.h"
 
 namespace quendo {
@@ -72,6 +73,9 @@ public:
     const std::string& currentPath() const { return currentPath_; }
     // Counts the tracks that became the current one, so that a file played again is a new track.
     std::uint64_t tracksStarted() const { return tracksStarted_; }
+    // The mix in step with the beat that runs, or that comes next as things stand; none when the
+    // mix is (or will be) a plain one.
+    const std::optional<BeatMixPlan>& beatPlan() const { return beatPlan_; }
 
     MediaPlayer& Player(Deck d) { return d == Deck::WinMediaPlayer1 ? p_.deck1 : p_.deck2; }
     MediaPlayer& CurrentPlayer() { return Player(currentDeck_); }
@@ -98,11 +102,22 @@ public:
 
 private:
     void DeckReachedEnd(Deck deck);
-    MixPhase NextPhase(std::int64_t untilMixEnd) const;
+    MixPhase NextPhase(std::int64_t untilMixEnd, double position) const;
     // One function for each phase of the tick.
     void ShowTrackProgress(std::int32_t position, std::int64_t remaining);
     void BeginMix();
-    void StepMix();
+    void StepMix(double position);
+    void StartIncoming();
+    // An album that runs across its cut: the next track follows the last frame of this one.
+    bool JoinsHead();
+    void ArmJoin();
+    void CompleteJoin();
+    void SetLevel(Deck d, int volume, int balance);
+    // What the title strip shows of a track: its artist and title where its tags say them.
+    std::string TitleOf(const std::string& name, const std::optional<TrackFacts>& facts) const;
+    void ShowTitle(const std::string& name, const std::optional<TrackFacts>& facts);
+    // The mix in step that would start from here, when both tracks' beats allow one.
+    std::optional<BeatMixPlan> PlanNextMix(double position);
     void EndMix();
     int Lead() const { return p_.envelope.FinishingPosition() / 10; }
     int BetweenMixGaugeMax();
@@ -117,7 +132,14 @@ private:
         bool limited = false;  // whether the deck must hold the track's peaks at the ceiling
     };
     TrackGain TrackGainFor(const std::optional<TrackFacts>& facts) const;
-    std::optional<TrackFacts> LoadTrack(MediaPlayer& deck, const std::string& path);
+    static void SetGain(MediaPlayer& deck, TrackGain gain);
+    bool Listening() const;
+    std::optional<TrackFacts> LoadTrack(Deck deck, const std::string& path);
+    void StartAtFirstSound(MediaPlayer& deck, const std::optional<TrackFacts>& facts);
+    // A track whose facts are not known when it starts waits for them a moment; true once it plays.
+    bool ReleaseHeldStart();
+    // A deck that plays without its facts glides to its gain when they come.
+    void FollowLateFacts(Deck deck);
     std::int64_t MixEnd();
     bool KnownSilent(std::int32_t file) const;
     bool HeadIsSilent() const { return !p_.playlist.Empty() && KnownSilent(p_.playlist.Head()); }
@@ -136,6 +158,18 @@ private:
     std::int32_t incomingNodeId_ = -1;  // file started on the incoming deck during a mix
     bool incomingEnded_ = false;        // the incoming deck played to its end before its mix was over
     bool timer1Enabled_ = false;        // automix tick, 100 ms
+    int holdTicks_ = 0;                 // ticks the current track may still wait for its facts
+    struct LateGain {
+        bool pending = false;  // the deck plays without its facts: they are to be matched when they come
+        TrackGain from, to;
+        int step = 0;  // of the glide to `to`; 0 when none runs
+    };
+    LateGain late_[2];  // by deck
+    std::optional<BeatMixPlan> beatPlan_;
+    bool inStep_ = false;  // the running mix follows beatPlan_
+    bool joinArmed_ = false;  // the head is cued on the incoming deck to follow the current track's end
+    std::string currentName_;  // the current track's relative path, as the title strip's hint shows it
+    int volume_[2] = {0, 0}, balance_[2] = {0, 0};  // as last sent to each deck
     std::uint64_t tracksStarted_ = 0;
 };
 

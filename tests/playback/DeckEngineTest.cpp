@@ -32,11 +32,13 @@ protected:
         return j;
     }
 
-    // One tick of 100 ms: the decks play on, then the timer fires if it is on.
+    // One tick of 100 ms: the decks play on, the analysis gets through what is wanted, then the
+    // timer fires if it is on.
     void Tick(int n = 1) {
         for (int i = 0; i < n; ++i) {
             w.deck1.Advance(0.1);
             w.deck2.Advance(0.1);
+            analysis.Work();
             if (c.deck.Timer1Enabled()) c.Timer1Timer();
         }
     }
@@ -44,6 +46,7 @@ protected:
     // Puts the current deck at a whole position and ticks once without moving the clocks.
     void TickAt(double position) {
         Current().position = position;
+        analysis.Work();
         c.Timer1Timer();
     }
 
@@ -622,6 +625,7 @@ TEST_F(ListeningDeckEngine, MixStartsAtTheLastSoundOnceItIsKnown) {
     const auto b = Add("B.mp3", 180);
     Add("C.mp3", 180);
     Add("D.mp3", 180);
+    Tick();  // A's facts come
 
     // The lead counts back from the last sound, in whole seconds: 180 - 6; the gauge fills there.
     EXPECT_EQ(c.display.CGauge1Max, 174);
@@ -662,7 +666,9 @@ TEST_F(ListeningDeckEngine, TracksStartAtTheirFirstSoundAtOneLoudness) {
     Add("B.mp3", 180);
     Add("C.mp3", 180);
 
-    // Started alone, from its first sound.
+    // Started alone, from its first sound: it waits for its facts, which come within the tick.
+    EXPECT_EQ(w.deck1.calls, (std::vector<std::string>{"Volume 0", "Balance 0", "FileName /music/A.mp3"}));
+    Tick();
     EXPECT_EQ(w.deck1.calls, (std::vector<std::string>{"Volume 0", "Balance 0", "FileName /music/A.mp3", "Seek 2", "Play"}));
     EXPECT_DOUBLE_EQ(w.deck1.position, 2.7);
     EXPECT_DOUBLE_EQ(w.deck1.trackGainDb, -6);
@@ -698,11 +704,13 @@ TEST_F(ListeningDeckEngine, SilentTracksLeaveAsPlayedAndTheNextIsMixedIn) {
     KnowSilent("S1.mp3");
     KnowSilent("S2.mp3");
     KnowSilent("S3.mp3");
+    Know("A.mp3", -16, -3, 0, 200);
     const auto a = Add("A.mp3", 200);
     Add("S1.mp3", 200);
     Add("S2.mp3", 200);
     const auto b = Add("B.mp3", 180);
     const auto s3 = Add("S3.mp3", 200);
+    Tick();
 
     TickAt(194);
     Tick();
@@ -726,8 +734,11 @@ TEST_F(ListeningDeckEngine, APlaylistOfSilenceStartsNothingAndComesRoundOnce) {
     KnowSilent("S1.mp3");
     KnowSilent("S2.mp3");
     c.buttons.Repeat = true;
+    c.buttons.UP = false;
     const auto s1 = Add("S1.mp3", 200);
     const auto s2 = Add("S2.mp3", 200);
+    analysis.Work();
+    c.buttons.UP = true;
     c.UPClick();
     EXPECT_EQ(w.deck1.openedCount, 0);
     EXPECT_EQ(Files(), (std::vector<std::int32_t>{s1, s2}));
@@ -738,8 +749,10 @@ TEST_F(ListeningDeckEngine, APlaylistOfSilenceStartsNothingAndComesRoundOnce) {
     c.UPClick();
     EXPECT_TRUE(c.playlist.Empty());
     EXPECT_EQ(c.playlist.takenOffNodeId(), -1);
+    Know("A.mp3", -16, -3, 0, 200);
     Add("A.mp3", 200);
     EXPECT_EQ(w.deck1.fileName, "/music/A.mp3");
+    Tick();
 
     // With MixOFF down, a silent entry after an ended track is passed over too.
     c.buttons.Mix_OFF = true;
@@ -751,29 +764,68 @@ TEST_F(ListeningDeckEngine, APlaylistOfSilenceStartsNothingAndComesRoundOnce) {
     EXPECT_TRUE(c.playlist.Empty());
 }
 
-TEST_F(ListeningDeckEngine, FactsAreAskedForAheadAndLateOnesChangeNothingStarted) {
+TEST_F(ListeningDeckEngine, FactsAreAskedForAheadAndLateOnesGlideTheGainToTheirLevel) {
+    Know("A.mp3", -16, -3, 0, 200);
     Add("A.mp3", 200);
     Add("B.mp3", 180);
     Add("C.mp3", 180);
+    Tick();
     // The playing track, the head and the entry after it.
     for (const char* name : {"/music/A.mp3", "/music/B.mp3", "/music/C.mp3"})
         EXPECT_NE(std::find(analysis.wanted.begin(), analysis.wanted.end(), name), analysis.wanted.end()) << name;
 
-    // B not analysed yet when it is mixed in: from its start, as mastered; what comes later
-    // does not move it.
+    // B not analysed yet when it is mixed in: from its start, as mastered. Its facts, once they
+    // come, take its gain to its level in a glide of two seconds, not a jump; its start stays.
     TickAt(194);
     Tick();
     EXPECT_EQ(w.deck2.calls, (std::vector<std::string>{"FileName /music/B.mp3", "Play", "Volume 0", "Balance 4000"}));
     EXPECT_DOUBLE_EQ(w.deck2.trackGainDb, 0);
-    Know("B.mp3", -30, -8, 5, 180);
+    Know("B.mp3", -30, -8, 5, 180);  // 14 dB up would pass the limiter's 6 dB: 13
+    Tick();
+    EXPECT_DOUBLE_EQ(w.deck2.trackGainDb, 13.0 / 20);
+    Tick(19);
+    EXPECT_DOUBLE_EQ(w.deck2.trackGainDb, 13);
+    EXPECT_DOUBLE_EQ(w.deck2.trackCeilingDbfs, -1);
     w.FinishMix();
     EXPECT_EQ(std::count(w.deck2.calls.begin(), w.deck2.calls.end(), "Seek 5"), 0);
-    EXPECT_DOUBLE_EQ(w.deck2.trackGainDb, 0);
 
     // An entry that becomes the one after the head is asked for when it is added.
     analysis.wanted.clear();
     Add("D.mp3", 180);
     EXPECT_NE(std::find(analysis.wanted.begin(), analysis.wanted.end(), "/music/D.mp3"), analysis.wanted.end());
+}
+
+// A track that starts before its facts are known (the first of a session, one added to an empty
+// playlist) waits a moment for them, so that it is heard at its level from its first sound; one
+// whose facts take longer plays as it is and glides there when they come. Noise is not raised
+// by more than 20 dB however quiet it is.
+TEST_F(ListeningDeckEngine, ATrackWaitsForItsFactsAMomentThenGlidesToItsLevel) {
+    c.buttons.Mix_OFF = true;
+    Add("Noise.mp3", 200);
+    Tick(3);
+    EXPECT_EQ(w.deck1.state, psStopped);  // held while its analysis works
+    EXPECT_EQ(Without(Without(w.deck1.calls, "Volume"), "Balance"), std::vector<std::string>{"FileName /music/Noise.mp3"});
+    Know("Noise.mp3", -55, -35, 1.5, 200);
+    Tick();
+    EXPECT_EQ(w.deck1.state, psPlaying);
+    EXPECT_DOUBLE_EQ(w.deck1.position, 1.5);
+    EXPECT_DOUBLE_EQ(w.deck1.trackGainDb, 20);
+
+    // The next one's facts do not come in time: after two seconds it plays as it is.
+    Add("Late.mp3", 100);
+    w.deck1.Advance(200);
+    EXPECT_EQ(w.deck1.fileName, "/music/Late.mp3");
+    Tick(19);
+    EXPECT_EQ(w.deck1.state, psStopped);
+    Tick();
+    EXPECT_EQ(w.deck1.state, psPlaying);
+    EXPECT_DOUBLE_EQ(w.deck1.trackGainDb, 0);
+    Know("Late.mp3", -10, -6, 3, 100);
+    Tick(10);
+    EXPECT_NEAR(w.deck1.trackGainDb, -3, 1e-9);
+    Tick(10);
+    EXPECT_DOUBLE_EQ(w.deck1.trackGainDb, -6);
+    EXPECT_LT(w.deck1.position, 3.0);  // begun: not moved to its first sound
 }
 
 }  // namespace

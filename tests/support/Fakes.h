@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -135,17 +136,27 @@ private:
     }
 };
 
-// An analysis that knows what the test tells it, and notes what it was asked to work on.
+// An analysis as the real one answers: a file's facts (what the test says the file holds) only
+// once it has been asked for and worked on, which Work() does for the files wanted then.
 class FakeAnalysis : public TrackAnalysis {
 public:
-    std::map<std::string, TrackFacts> known;  // by full path; others are "not yet"
-    std::vector<std::string> wanted;  // every path asked for, in the order asked
+    std::map<std::string, TrackFacts> known;  // by full path: what the file would be found to hold
+    std::vector<std::string> wanted;           // every path asked for, in the order asked
     std::optional<TrackFacts> Facts(const std::string& path) override {
         const auto it = known.find(path);
-        if (it == known.end()) return std::nullopt;
+        if (it == known.end() || !done_.count(path)) return std::nullopt;
         return it->second;
     }
-    void Want(const std::vector<std::string>& paths) override { wanted.insert(wanted.end(), paths.begin(), paths.end()); }
+    void Want(const std::vector<std::string>& paths) override {
+        wanted.insert(wanted.end(), paths.begin(), paths.end());
+        wishes_ = paths;
+    }
+    // The worker's turn: the files wanted now are analysed.
+    void Work() { done_.insert(wishes_.begin(), wishes_.end()); }
+
+private:
+    std::vector<std::string> wishes_;
+    std::set<std::string> done_;
 };
 
 // Sound outputs as the test tells them: a device not in `devices` cannot be opened.
