@@ -51,7 +51,8 @@ TEST(AutoMixSettings, AFirstRunKeepsTheFileAndASaveKeepsUnknownKeys) {
     TempDir program, music;
     music.WriteFile("Rock/a.mp3", "");
     const std::string mine = "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=1\ntargetLufs=-20\n"
-                             "outputDevice=USB Interface\nplaylistFollowsPlay=0\noneInstance=1\nstayAwake=0\n";
+                             "outputDevice=USB Interface\nplaylistFollowsPlay=0\noneInstance=1\nstayAwake=0\n"
+                             "mixOnBeat=1\nshowArtistAndTitle=1\nkeepArtistsApart=1\njoinContinuousAlbums=1\nchooseByKeyAndTempo=0\n";
     program.WriteFile("automix.cfg", "crossfadeCurve=s\r\n" + mine + "# a note\n\x01" "bad=1\nbeats.sync = 1\n");
     FakeWorld w;
     w.core->files.settingsFolder = program.path();
