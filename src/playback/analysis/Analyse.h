@@ -14,6 +14,9 @@ constexpr double kRelativeLu = 30;
 constexpr double kFloorLufs = -60;
 constexpr int kWindowMs = 50;  // the short-term window, also the step of the first and last sound
 
+// The version of what the analysis measures and how: facts kept from an older one are made again.
+constexpr int kAnalysisVersion = 1;
+
 // Decodes the whole file (with the engine's decoder) and measures it. Nothing when it holds no
 // audio that can be decoded, or when `stop` turned true on the way. Any thread; blocks for as long
 // as decoding takes. `rate`: the rate decoded at, 0 for the analysis' own (a benchmark compares).

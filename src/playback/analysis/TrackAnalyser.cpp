@@ -19,6 +19,11 @@ namespace {
 constexpr std::size_t kMaxCacheBytes = 64u << 20;
 constexpr auto kSaveEvery = std::chrono::seconds(10);  // while a long queue is worked through
 
+std::int64_t WallSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 // The calling thread yields the CPU and the disk to every other thread of the program.
 void LowerThisThread() {
     const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
@@ -106,14 +111,15 @@ std::optional<TrackFacts> TrackAnalyser::Check(const std::string& path, bool& un
     const std::optional<FileKey> key = KeyOf(path);
     if (!key) return std::nullopt;
     const auto cached = cache_.find(path);
-    if (cached != cache_.end() && cached->second.key == *key) return cached->second.facts;
+    if (cached != cache_.end() && cached->second.key == *key && cached->second.version == kAnalysisVersion)
+        return cached->second.facts;
     std::optional<TrackFacts> facts = AnalyseFile(path, &stop_);
     // A file that changed while it was read is left for a later want.
     if (!facts || KeyOf(path) != key) {
         undecodable = !facts && !stop_ && KeyOf(path) == key;
         return std::nullopt;
     }
-    cache_[path] = {*key, *facts};
+    cache_[path] = {*key, *facts, WallSeconds(), kAnalysisVersion};
     dirty_ = true;
     return facts;
 }

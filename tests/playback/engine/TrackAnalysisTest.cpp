@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "playback/analysis/Analyse.h"
 #include "playback/analysis/FactsCache.h"
@@ -146,16 +147,27 @@ TEST(TrackAnalysis, CacheKeepsResultsAcrossRunsAndSurvivesDamage) {
     // The next run takes the cached facts without decoding: a marked value in the cache shows
     // through. Damaged lines beside it are ignored and gone after the next save.
     kept[track].facts.integratedLufs = -42.5;
+    // The facts that later analyses add, with texts the cache must escape, come back the same.
+    TrackFacts& marked = kept[track].facts;
+    marked.beats = {128, 0.5, 60.0 / 128, 2};
+    marked.key = 14;
+    marked.tags = {"Art\\ist\twith tabs", "Title\r\nover lines", "", 3, 1};
     std::string text = audio::FormatFactsCache(kept);
     const std::string damaged[] = {
         "garbage\n",
-        "12 34 nan -1 0 3 1\t/x.mp3\n",
-        "12 34 -20 -1 5 3 1\t/first-after-last.mp3\n",
-        "12 34 1e300 -1 0 3 1\t/loud.mp3\n",
-        "12 34 -20 -1 0 3 2\t/y.mp3\n",
-        "-5 34 -20 -1 0 3 1\t/negative-size.mp3\n",
-        "12 34 -20 -1 0 3 1\t/bad\\escape.mp3\n",
-        "12 34 -20 -1 0 3 1\t/cut-off.mp3",
+        "12 34 0 1 nan -1 0 3 1 0 0 0 -1 -1 0 0\t/x.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 5 3 1 0 0 0 -1 -1 0 0\t/first-after-last.mp3\t\t\t\n",
+        "12 34 0 1 -20 3 0 3 1 0 0 0 -1 -1 0 0\t/past-full-scale.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 2 0 0 0 -1 -1 0 0\t/y.mp3\t\t\t\n",
+        "-5 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/negative-size.mp3\t\t\t\n",
+        "12 34 0 0 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/no-version.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 120 0 0 -1 -1 0 0\t/tempo-without-period.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 24 0 0\t/no-such-key.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0 7\t/a-number-too-many.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/bad\\escape.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/too-few-texts.mp3\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t\tno path\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/cut-off.mp3\t\t",
     };
     for (const std::string& line : damaged) text += line;
     Write(cache, text);
@@ -164,6 +176,8 @@ TEST(TrackAnalysis, CacheKeepsResultsAcrossRunsAndSurvivesDamage) {
         const auto facts = WaitForFacts(analyser, track);
         ASSERT_TRUE(facts);
         EXPECT_EQ(facts->integratedLufs, -42.5);
+        EXPECT_EQ(std::tie(facts->beats.period, facts->beats.barPhase, facts->key, facts->tags.artist, facts->tags.title),
+                  std::tie(marked.beats.period, marked.beats.barPhase, marked.key, marked.tags.artist, marked.tags.title));
     }
     int dropped = -1;
     kept = audio::ParseFactsCache(Read(cache), &dropped);
