@@ -2,14 +2,18 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdlib>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <limits>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,11 +22,14 @@
 #include "playback/analysis/Analyse.h"
 #include "playback/analysis/FactsCache.h"
 #include "playback/analysis/TrackAnalyser.h"
+#include "playback/engine/Decoder.h"
+#include "FileSurgery.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
 
 using namespace quendo;
 using quendo::audio::AnalyseFile;
+using quendo::audio::AnalysisEnd;
 using quendo::audio::TrackAnalyser;
 
 namespace {
@@ -194,4 +201,84 @@ TEST(TrackAnalysis, CacheKeepsResultsAcrossRunsAndSurvivesDamage) {
         EXPECT_NEAR(facts->integratedLufs, -23.0, 0.1);
     }
     EXPECT_NEAR(audio::ParseFactsCache(Read(cache))[track].facts.integratedLufs, -23.0, 0.1);
+}
+
+TEST(TrackAnalysis, DamagedAndMultichannelFilesAreMeasuredAsTheyAreHeard) {
+    quendo::testing::TempDir dir;
+    // Float WAVs: a -23 dBFS tone from 1 s to 9 s of 10 s, then the same with damage the output
+    // silences (NaN, infinities) or clips (far past full scale).
+    constexpr std::uint32_t kFrames = 10 * kRate;
+    quendo::testing::WavSpec floating, sixChannels;
+    floating.tag = 3;
+    floating.bits = 32;
+    sixChannels.channels = 6;
+    auto floatWav = [&](auto damage) {
+        return quendo::testing::MakeWav(floating, kFrames, [&](std::uint32_t i, int) {
+            float v = i >= kRate && i < 9u * kRate ? static_cast<float>(Amplitude(-23) * std::sin(2 * M_PI * 1000.0 * i / kRate)) : 0.0f;
+            damage(i, v);
+            return std::bit_cast<std::int32_t>(v);
+        });
+    };
+    const std::string clean = dir / "clean.wav";
+    Write(clean, floatWav([](std::uint32_t, float&) {}));
+    const auto expected = AnalyseFile(clean);
+    ASSERT_TRUE(expected);
+    ASSERT_NEAR(expected->integratedLufs, -23, 0.2);
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        const char* name;
+        std::function<void(std::uint32_t, float&)> damage;
+        double lufsWithin, peakDbfs;
+    } cases[] = {
+        {"nan-at-start", [&](std::uint32_t i, float& v) { if (i == 0) v = nan; }, 0.05, expected->peakDbfs},
+        {"nan-in-middle", [&](std::uint32_t i, float& v) { if (i == 5u * kRate) v = nan; }, 0.05, expected->peakDbfs},
+        {"infinities", [&](std::uint32_t i, float& v) { if (i % kRate == 7) v = i % 2 ? inf : -inf; }, 0.05, expected->peakDbfs},
+        // Ten samples heard as a click at full scale, no louder.
+        {"huge", [&](std::uint32_t i, float& v) { if (i >= 5u * kRate && i < 5u * kRate + 10) v = 1e30f; }, 0.1, 0.0},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir / (std::string(c.name) + ".wav");
+        Write(path, floatWav(c.damage));
+        const auto facts = AnalyseFile(path);
+        ASSERT_TRUE(facts) << c.name;
+        EXPECT_TRUE(facts->audible) << c.name;
+        EXPECT_NEAR(facts->integratedLufs, expected->integratedLufs, c.lufsWithin) << c.name;
+        EXPECT_NEAR(facts->peakDbfs, c.peakDbfs, 0.01) << c.name;
+        EXPECT_NEAR(facts->firstSound, expected->firstSound, 0.001) << c.name;
+        EXPECT_NEAR(facts->lastSound, expected->lastSound, 0.001) << c.name;
+    }
+
+    // A 5.1 file with its sound in front, left, right and centre: its peak and its loudness are
+    // those of the stereo downmix that the decks play (the channels' own peaks lie 3 dB higher).
+    const std::string surround = dir / "surround.wav";
+    Write(surround, quendo::testing::MakeWav(sixChannels, 5 * kRate, [](std::uint32_t i, int channel) {
+        return channel < 3 ? static_cast<std::int32_t>(std::lround(32767 * Amplitude(-10) * std::sin(2 * M_PI * 1000.0 * i / kRate))) : 0;
+    }));
+    float played = 0;
+    ASSERT_GT(quendo::testing::DecodedSeconds(surround, kRate, &played), 4.9);
+    ASSERT_LT(20 * std::log10(played), -12);
+    const auto facts = AnalyseFile(surround);
+    ASSERT_TRUE(facts);
+    EXPECT_NEAR(facts->peakDbfs, 20 * std::log10(played), 0.05);
+    EXPECT_NEAR(facts->integratedLufs, facts->peakDbfs, 0.2);  // a sine's, as the EBU's own signal
+}
+
+TEST(TrackAnalysis, AFailedReadIsNoEnd) {
+    quendo::testing::TempDir dir;
+    const std::string track = dir / "track.wav";
+    const std::string wav = quendo::testing::ToneWav(6, 1000, Amplitude(-23), kRate);
+    Write(track, wav);
+    // Cut short while it is open, as a share that drops out: what follows cannot be read, and
+    // nothing is measured.
+    quendo::audio::AudioDecoder decoder(22050);
+    ASSERT_TRUE(decoder.Open(track));
+    ASSERT_EQ(::truncate(track.c_str(), static_cast<off_t>(wav.size() / 2)), 0);
+    AnalysisEnd end = AnalysisEnd::kMeasured;
+    EXPECT_FALSE(quendo::audio::Analyse(decoder, nullptr, &end));
+    EXPECT_EQ(end, AnalysisEnd::kFailed);
+    // Cut before it is opened, the file ends where it is cut.
+    const auto facts = AnalyseFile(track, nullptr, 0, &end);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(end, AnalysisEnd::kMeasured);
+    EXPECT_NEAR(facts->lastSound, 3, 0.05);
 }
