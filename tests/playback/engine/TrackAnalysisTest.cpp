@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "playback/analysis/Analyse.h"
 #include "playback/analysis/FactsCache.h"
@@ -67,13 +68,24 @@ std::string Stretches(std::initializer_list<std::pair<double, double>> parts) {
     return wav;
 }
 
-std::optional<TrackFacts> WaitForFacts(TrackAnalyser& analyser, const std::string& path) {
-    analyser.Want({path});
+// The path's facts once `done` holds for them (any facts, by default); nothing after 30 s.
+std::optional<TrackFacts> FactsOnceSo(TrackAnalyser& analyser, const std::string& path,
+                                      const std::function<bool(const TrackFacts&)>& done = {}) {
     for (int i = 0; i < 3000; ++i) {
-        if (auto facts = analyser.Facts(path)) return facts;
+        if (auto facts = analyser.Facts(path); facts && (!done || done(*facts))) return facts;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return std::nullopt;
+}
+
+std::optional<TrackFacts> WaitForFacts(TrackAnalyser& analyser, const std::string& path) {
+    analyser.Want({path});
+    return FactsOnceSo(analyser, path);
+}
+
+// A cache line of a file never analysed, last wanted at `used`.
+std::string CacheLine(const std::string& path, std::int64_t used) {
+    return "1000 1 " + std::to_string(used) + " 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t" + path + "\t\t\t\n";
 }
 
 }  // namespace
@@ -281,4 +293,101 @@ TEST(TrackAnalysis, AFailedReadIsNoEnd) {
     ASSERT_TRUE(facts);
     EXPECT_EQ(end, AnalysisEnd::kMeasured);
     EXPECT_NEAR(facts->lastSound, 3, 0.05);
+}
+
+TEST(TrackAnalysis, FactsFollowTheFileAsItChanges) {
+    quendo::testing::TempDir dir;
+    const std::string track = dir / "track.wav", other = dir / "other.wav", copying = dir / "copying.wav";
+    Write(track, quendo::testing::ToneWav(3, 1000, Amplitude(-30), kRate));
+    Write(other, quendo::testing::ToneWav(2, 1000, Amplitude(-20), kRate));
+    TrackAnalyser analyser(dir / "facts.cache");
+    auto facts = WaitForFacts(analyser, track);
+    ASSERT_TRUE(facts);
+    EXPECT_NEAR(facts->integratedLufs, -30, 0.2);
+
+    // A sync replaces the quiet track with a loud master of another length, keeping its time.
+    struct stat before {};
+    ASSERT_EQ(::stat(track.c_str(), &before), 0);
+    Write(track, quendo::testing::ToneWav(4, 1000, Amplitude(-12), kRate));
+    const struct timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, track.c_str(), times, 0), 0);
+    analyser.Want({track});
+    facts = FactsOnceSo(analyser, track, [](const TrackFacts& f) { return f.integratedLufs > -20; });
+    ASSERT_TRUE(facts);
+    EXPECT_NEAR(facts->integratedLufs, -12, 0.2);
+    EXPECT_NEAR(facts->lastSound, 4, 0.05);
+
+    // A file still being copied holds no audio yet; once the copy is done, it is tried again.
+    Write(copying, quendo::testing::ToneWav(2, 1000, Amplitude(-20), kRate).substr(0, 30));
+    analyser.Want({copying, other});
+    ASSERT_TRUE(FactsOnceSo(analyser, other));  // the more urgent one was tried first
+    EXPECT_FALSE(analyser.Facts(copying));
+    Write(copying, quendo::testing::ToneWav(2, 1000, Amplitude(-20), kRate));
+    facts = FactsOnceSo(analyser, copying);
+    ASSERT_TRUE(facts);
+    EXPECT_NEAR(facts->integratedLufs, -20, 0.2);
+}
+
+TEST(TrackAnalysis, OnlyTheLatestWishesAreAnalysed) {
+    quendo::testing::TempDir dir;
+    const std::string cache = dir / "facts.cache";
+    std::vector<std::string> tracks;
+    for (int i = 0; i < 7; ++i) {
+        tracks.push_back(dir / ("track" + std::to_string(i) + ".wav"));
+        Write(tracks.back(), quendo::testing::ToneWav(i == 1 ? 60 : 20, 1000, Amplitude(-20 - i), kRate));
+    }
+    {
+        TrackAnalyser analyser(cache);
+        ASSERT_TRUE(WaitForFacts(analyser, tracks[0]));
+        // Shuffle moves the head to the end again and again as a track starts: each move wishes
+        // for the playing track, the new head and the entry after it. The long first head is
+        // being analysed when it is no longer wanted, and is dropped.
+        analyser.Want({tracks[0], tracks[1], tracks[2]});
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int head = 2; head + 1 < 7; ++head) analyser.Want({tracks[0], tracks[head], tracks[head + 1]});
+        ASSERT_TRUE(FactsOnceSo(analyser, tracks[5]));
+        ASSERT_TRUE(FactsOnceSo(analyser, tracks[6]));
+        for (int dropped = 1; dropped < 5; ++dropped) EXPECT_FALSE(analyser.Facts(tracks[dropped])) << dropped;
+    }
+    const auto kept = audio::ParseFactsCache(Read(cache));
+    EXPECT_EQ(kept.size(), 3u);
+    for (int dropped = 1; dropped < 5; ++dropped) EXPECT_FALSE(kept.count(tracks[dropped])) << dropped;
+}
+
+TEST(TrackAnalysis, TwoCopiesShareTheCacheWhichKeepsToItsBound) {
+    quendo::testing::TempDir dir;
+    const std::string cache = dir / "facts.cache", first = dir / "first.wav", second = dir / "second.wav";
+    Write(first, quendo::testing::ToneWav(2, 1000, Amplitude(-20), kRate));
+    Write(second, quendo::testing::ToneWav(2, 1000, Amplitude(-25), kRate));
+    // Left by earlier runs: a file since deleted, and one on a share that is not mounted now.
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::system_clock::now().time_since_epoch()).count();
+    const std::string deleted = dir / "deleted.wav", unmounted = "/quendo-share-not-mounted/kept.wav";
+    Write(cache, "quendo-track-facts 3\n" + CacheLine(deleted, now) + CacheLine(unmounted, now));
+
+    auto holds = [&](const std::string& path) {
+        for (int i = 0; i < 3000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+            if (audio::ParseFactsCache(Read(cache)).count(path)) return true;
+        return false;
+    };
+    {
+        TrackAnalyser one(cache), another(cache);
+        ASSERT_TRUE(WaitForFacts(one, first));
+        ASSERT_TRUE(holds(first));
+        ASSERT_TRUE(WaitForFacts(another, second));
+        ASSERT_TRUE(holds(second));
+    }
+    const auto kept = audio::ParseFactsCache(Read(cache));
+    EXPECT_TRUE(kept.count(first));  // the other copy's save kept it
+    EXPECT_TRUE(kept.count(second));
+    EXPECT_FALSE(kept.count(deleted));
+    EXPECT_TRUE(kept.count(unmounted));
+
+    // Past its bound, in entries or in bytes, the least recently wanted go.
+    audio::FactsCache many;
+    for (int i = 0; i < 10; ++i) many["/music/" + std::to_string(i) + ".mp3"].used = 100 + (i * 7) % 10;
+    const std::size_t bytes = audio::FormatFactsCache(many).size();
+    audio::BoundFactsCache(many, 6, bytes / 2);
+    EXPECT_EQ(many.size(), 4u);
+    for (const auto& [path, cached] : many) EXPECT_GE(cached.used, 106) << path;
 }
