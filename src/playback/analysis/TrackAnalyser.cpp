@@ -79,6 +79,16 @@ void LowerThisThread() {
     SetDiskPriority(true);
 }
 
+// The usual disk priority for a while, for the cache's short reads and writes: the first answers
+// wait for the load, and the program's exit may wait for a save.
+class UsualDiskPriority {
+public:
+    UsualDiskPriority() { SetDiskPriority(false); }
+    ~UsualDiskPriority() { SetDiskPriority(true); }
+    UsualDiskPriority(const UsualDiskPriority&) = delete;
+    UsualDiskPriority& operator=(const UsualDiskPriority&) = delete;
+};
+
 }  // namespace
 
 TrackAnalyser::TrackAnalyser(std::string cacheFile) : cacheFile_(std::move(cacheFile)) {
@@ -120,7 +130,10 @@ void TrackAnalyser::Want(const std::vector<std::string>& paths) {
 
 void TrackAnalyser::Run() {
     LowerThisThread();
-    Load();
+    {
+        const UsualDiskPriority usual;
+        Load();
+    }
     auto saved = Clock::now();
     bool busy = false, saveFailed = false;
     for (;;) {
@@ -144,9 +157,8 @@ void TrackAnalyser::Run() {
         if (!worked && !unchecked_.empty()) Prune(kPruneBatch);
         busy = worked || !unchecked_.empty();
         if (dirty_ && ((!busy && !saveFailed) || Clock::now() - saved > kSaveEvery)) {
-            SetDiskPriority(false);  // a save is short, and the program's exit may wait for it
+            const UsualDiskPriority usual;
             Save();
-            SetDiskPriority(true);
             saveFailed = dirty_;
             saved = Clock::now();
         }
