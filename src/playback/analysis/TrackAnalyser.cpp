@@ -31,6 +31,7 @@ constexpr auto kRecheck = std::chrono::seconds(1);      // of the wanted files' 
 constexpr auto kSaveEvery = std::chrono::seconds(10);   // while a long list is worked through
 constexpr auto kSettle = std::chrono::seconds(2);       // a failed file is left alone at least this long
 constexpr auto kRetryFailed = std::chrono::seconds(30); // after a failed read
+constexpr auto kRetryNoAudio = std::chrono::minutes(10); // its opening may have met a failed read
 constexpr std::int64_t kRenewAfterSeconds = 24 * 3600;  // of an entry's last use: a day is fine enough
 
 std::int64_t WallSeconds() {
@@ -121,7 +122,7 @@ void TrackAnalyser::Want(const std::vector<std::string>& paths) {
     {
         std::lock_guard lock(mutex_);
         if (wanted == wanted_) return;
-        if (!current_.empty() && std::find(wanted.begin(), wanted.end(), current_) == wanted.end()) cancel_ = true;
+        if (!current_.empty() && !stop_) cancel_ = std::find(wanted.begin(), wanted.end(), current_) == wanted.end();
         wanted_ = std::move(wanted);
         wantsChanged_ = true;
     }
@@ -227,7 +228,7 @@ bool TrackAnalyser::Serve(const std::string& path) {
         else if (end == AnalysisEnd::kFailed)
             failed_[path] = {key, now, now + kRetryFailed};
         else
-            failed_[path] = {key, now, Clock::time_point::max()};  // no audio: until it changes
+            failed_[path] = {key, now, now + kRetryNoAudio};  // no audio: once it changes
     }
     if (whole) {
         cache_[path] = {*key, *facts, WallSeconds(), kAnalysisVersion};

@@ -25,8 +25,9 @@ namespace quendo::audio {
 // Facts and Want are for the interface thread; both only take a short lock and never touch the
 // disk. The worker checks each wanted file's key when it is wanted and about once a second while it
 // stays wanted, so facts answer for the file as it is: a file changed (or replaced) is analysed
-// again, and one that failed is tried again once it changes. A file whose read failed (not its
-// end) is not answered, and tried again a while later.
+// again, and one that held no audio is tried again once it changes (or after some minutes: its
+// opening may have met a failed read). A file whose read failed (not its end) is not answered,
+// and tried again a while later.
 class TrackAnalyser final : public TrackAnalysis {
 public:
     // `cacheFile`'s folder is made when the cache is first saved.
