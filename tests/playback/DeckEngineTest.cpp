@@ -606,7 +606,12 @@ protected:
     ListeningDeckEngine() : DeckEngine(true) {}
 
     void Know(const std::string& name, double lufs, double peak, double first, double last, bool audible = true) {
-        analysis.known["/music/" + name] = TrackFacts{lufs, peak, first, last, audible};
+        TrackFacts& facts = analysis.known["/music/" + name] = {};
+        facts.integratedLufs = lufs;
+        facts.peakDbfs = peak;
+        facts.firstSound = first;
+        facts.lastSound = last;
+        facts.audible = audible;
     }
     void KnowSilent(const std::string& name) { Know(name, 0, -200, 0, 0, false); }
 };
