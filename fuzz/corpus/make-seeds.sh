@@ -5,7 +5,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$here"
-mkdir -p configuration playlist probe walk
+mkdir -p configuration playlist probe walk factscache
 crlf() { printf '%s\r\n' "$@"; }
 
 # ---- qnd.cfg: first-run values as the program saves them, and damaged ones ----
@@ -77,3 +77,16 @@ lengthened probe/cbr-xing.mp3 probe/xing-frame-count-too-big.mp3 Info '\x00\xff\
 printf '\x10\x04Rock\x01\x05a.mp3\x01\x05b.txt\x01\x05C.WAV\x10\x05.git\x01\x05x.mp3\x0a\x01\x04back\x00\x00\x03\x04pipe' >walk/tree.bin
 # Names with '/', NUL and bad UTF-8; an unreadable folder; a long name; a link loop between two.
 printf '\x00\x03a/b\x14\x02\x00\x00\x01\x08\xff\xfe\x80.wma\x04\x05noacc\x01\xff\x78\x03.mp3\x10\x01B\x02\x01L\x01\x01\x02\x01M\x02' >walk/odd-names.bin
+
+# ---- the analysis cache: entries as the analyser writes them, with texts to escape, and damage ----
+{
+  printf 'quendo-track-facts 3\n'
+  printf '5120044 1733700000123456789 1733700000 1 -9.25 -0.5 0.25 212.35 1 0 0 0 -1 -1 0 0\t/music/House/Deep.mp3\t\t\t\n'
+  printf '812 1733700000000000000 1733600000 1 -23 -23 0 4 1 128 0.5 0.46875 2 14 3 1\t/music/tab\\there\\n.wav\tArt\\\\ist\tTitle\\r\\n\tAlbum\n'
+  printf '44 1 1733500000 1 0 -200 0 0 0 0 0 0 -1 -1 0 0\t/music/silence.wav\t\t\t\n'
+} >factscache/written.cache
+{
+  head -2 factscache/written.cache
+  printf '12 34 0 1 nan -1 0 3 1 0 0 0 -1 -1 0 0\t/x.mp3\t\t\t\n12 34 0 1 -20 -1 0 3 1 120 0 0 -1 -1 0 0\t/y.mp3\t\t\n'
+  printf '12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/bad\\escape.mp3\t\t\t\n12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/cut'
+} >factscache/damaged.cache

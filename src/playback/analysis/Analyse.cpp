@@ -23,13 +23,27 @@ struct StateFree {
 
 }  // namespace
 
-std::optional<TrackFacts> AnalyseFile(const std::string& path, const std::atomic<bool>* stop, int rate) {
-    if (rate <= 0) rate = kAnalysisRate;
-    AudioDecoder decoder(rate);
-    if (!decoder.Open(path)) return std::nullopt;
+std::optional<TrackFacts> AnalyseFile(const std::string& path, const std::atomic<bool>* stop, int rate,
+                                      AnalysisEnd* end) {
+    AudioDecoder decoder(rate > 0 ? rate : kAnalysisRate);
+    if (!decoder.Open(path)) {
+        if (end) *end = AnalysisEnd::kNoAudio;
+        return std::nullopt;
+    }
+    return Analyse(decoder, stop, end);
+}
+
+std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>* stop, AnalysisEnd* end) {
+    AnalysisEnd ignored;
+    AnalysisEnd& why = end ? *end : ignored;
+    why = AnalysisEnd::kFailed;
+    const int rate = decoder.Rate();
     // The peak is the file's own: at the lower rate the high band's peaks are gone, and a
     // clipped master's are overshot.
     decoder.MeasureSourcePeak();
+    // Damaged samples count as what is heard of them: one NaN would make the meter's whole sum NaN,
+    // and one far past full scale would read louder than any track.
+    decoder.ClipSource();
     std::unique_ptr<ebur128_state, StateFree> st(ebur128_init(2, static_cast<unsigned long>(rate), EBUR128_MODE_I));
     if (!st) return std::nullopt;
 
@@ -41,7 +55,10 @@ std::optional<TrackFacts> AnalyseFile(const std::string& path, const std::atomic
     long total = 0;  // frames decoded
     bool ended = false;
     while (!ended) {
-        if (stop && stop->load(std::memory_order_relaxed)) return std::nullopt;
+        if (stop && stop->load(std::memory_order_relaxed)) {
+            why = AnalysisEnd::kStopped;
+            return std::nullopt;
+        }
         int filled = 0;
         while (filled < window) {
             const int got = decoder.Read(block.data() + 2 * filled, window - filled);
@@ -53,6 +70,9 @@ std::optional<TrackFacts> AnalyseFile(const std::string& path, const std::atomic
         }
         if (filled == 0) break;
         total += filled;
+        // Whatever the conversion still made of them.
+        for (auto v = block.begin(); v != block.begin() + 2 * filled; ++v)
+            *v = std::isfinite(*v) ? std::clamp(*v, -1.0f, 1.0f) : 0.0f;
         std::fill(block.begin() + 2 * filled, block.end(), 0.0f);
         if (ebur128_add_frames_float(st.get(), block.data(), static_cast<std::size_t>(window)) != EBUR128_SUCCESS)
             return std::nullopt;
@@ -60,7 +80,13 @@ std::optional<TrackFacts> AnalyseFile(const std::string& path, const std::atomic
         if (ebur128_loudness_window(st.get(), kWindowMs, &level) != EBUR128_SUCCESS) return std::nullopt;
         levels.push_back(static_cast<float>(level));
     }
-    if (total == 0) return std::nullopt;
+    // A failed read looks like an early end; measured, it would put the last sound there.
+    if (decoder.ReadFailed()) return std::nullopt;
+    if (total == 0) {
+        why = AnalysisEnd::kNoAudio;
+        return std::nullopt;
+    }
+    why = AnalysisEnd::kMeasured;
 
     TrackFacts facts;
     double integrated = -HUGE_VAL;

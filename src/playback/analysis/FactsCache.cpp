@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <vector>
@@ -11,12 +12,14 @@ namespace quendo::audio {
 
 namespace {
 
-constexpr std::string_view kHeader = "quendo-track-facts 2";
+constexpr std::string_view kHeader = "quendo-track-facts 3";
 // Bounds of what an analysis can give; a value outside them was not written by one.
 constexpr double kMaxSeconds = 1e6;
+constexpr double kMaxBpm = 1000;
+constexpr int kMaxNumber = 1000000;  // of a track or a disc
 
-void Escape(std::string& out, std::string_view path) {
-    for (char c : path) {
+void Escape(std::string& out, std::string_view text) {
+    for (char c : text) {
         switch (c) {
             case '\\': out += "\\\\"; break;
             case '\t': out += "\\t"; break;
@@ -44,7 +47,6 @@ std::optional<std::string> Unescape(std::string_view text) {
         }
         out += c;
     }
-    if (out.empty()) return std::nullopt;
     return out;
 }
 
@@ -72,33 +74,93 @@ std::optional<T> Take(std::string_view& line) {
     return value;
 }
 
-bool Within(double v, double lo, double hi) { return v >= lo && v <= hi; }
+template <class T>
+bool Within(std::optional<T> v, T lo, T hi) {
+    return v && *v >= lo && *v <= hi;
+}
+
+void FormatLine(std::string& out, const std::string& path, const CachedFacts& c) {
+    const TrackFacts& f = c.facts;
+    Append(out, c.key.size);
+    Append(out, c.key.mtimeNs);
+    Append(out, c.used);
+    Append(out, c.version);
+    Append(out, f.integratedLufs);
+    Append(out, f.peakDbfs);
+    Append(out, f.firstSound);
+    Append(out, f.lastSound);
+    Append(out, f.audible ? 1 : 0);
+    Append(out, f.beats.bpm);
+    Append(out, f.beats.firstBeat);
+    Append(out, f.beats.period);
+    Append(out, f.beats.barPhase);
+    Append(out, f.key);
+    Append(out, f.tags.trackNumber);
+    Append(out, f.tags.discNumber);
+    out.back() = '\t';  // the numbers end at the texts
+    Escape(out, path);
+    for (const std::string* text : {&f.tags.artist, &f.tags.title, &f.tags.album}) {
+        out += '\t';
+        Escape(out, *text);
+    }
+    out += '\n';
+}
 
 std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view line) {
     const std::size_t tab = line.find('\t');
     if (tab == std::string_view::npos) return std::nullopt;
-    std::string_view fields = line.substr(0, tab);
-    std::string fieldsWithEnd(fields);
-    fieldsWithEnd += ' ';
-    fields = fieldsWithEnd;
-    CachedFacts c;
-    const auto size = Take<std::int64_t>(fields), mtime = Take<std::int64_t>(fields);
+    // The texts: the path, then the artist, title and album.
+    std::array<std::string, 4> texts;
+    std::string_view rest = line.substr(tab + 1);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const std::size_t next = rest.find('\t');
+        if ((next == std::string_view::npos) != (i + 1 == texts.size())) return std::nullopt;
+        auto text = Unescape(rest.substr(0, next));
+        if (!text) return std::nullopt;
+        texts[i] = std::move(*text);
+        if (next != std::string_view::npos) rest.remove_prefix(next + 1);
+    }
+    if (texts[0].empty()) return std::nullopt;
+
+    std::string numbers(line.substr(0, tab));
+    numbers += ' ';
+    std::string_view fields = numbers;
+    const auto size = Take<std::int64_t>(fields), mtime = Take<std::int64_t>(fields), used = Take<std::int64_t>(fields);
+    const auto version = Take<int>(fields);
     const auto lufs = Take<double>(fields), peak = Take<double>(fields), first = Take<double>(fields),
                last = Take<double>(fields);
     const auto audible = Take<int>(fields);
-    if (!size || !mtime || !lufs || !peak || !first || !last || !audible || !fields.empty()) return std::nullopt;
-    if (*size < 0 || !Within(*lufs, -100, 30) || !Within(*peak, -200, 60) || !Within(*first, 0, kMaxSeconds) ||
-        !Within(*last, *first, kMaxSeconds) || (*audible != 0 && *audible != 1))
+    const auto bpm = Take<double>(fields), firstBeat = Take<double>(fields), period = Take<double>(fields);
+    const auto barPhase = Take<int>(fields), key = Take<int>(fields), track = Take<int>(fields),
+               disc = Take<int>(fields);
+    if (!mtime || !fields.empty() || !Within<std::int64_t>(size, 0, INT64_MAX) ||
+        !Within<std::int64_t>(used, 0, INT64_MAX) || !Within(version, 1, INT32_MAX) || !Within(lufs, -100.0, 30.0) ||
+        !Within(peak, -200.0, 0.0) || !Within(first, 0.0, kMaxSeconds) || !Within(last, *first, kMaxSeconds) ||
+        !Within(audible, 0, 1) || !Within(bpm, 0.0, kMaxBpm) || !Within(firstBeat, 0.0, kMaxSeconds) ||
+        !Within(period, 0.0, 60.0) || (*bpm > 0) != (*period > 0) || !Within(barPhase, -1, 3) ||
+        !Within(key, kNoKey, 23) || !Within(track, 0, kMaxNumber) || !Within(disc, 0, kMaxNumber))
         return std::nullopt;
-    auto path = Unescape(line.substr(tab + 1));
-    if (!path) return std::nullopt;
+    CachedFacts c;
     c.key = {*size, *mtime};
-    c.facts.integratedLufs = *lufs;
-    c.facts.peakDbfs = *peak;
-    c.facts.firstSound = *first;
-    c.facts.lastSound = *last;
-    c.facts.audible = *audible == 1;
-    return std::make_pair(std::move(*path), c);
+    c.used = *used;
+    c.version = *version;
+    TrackFacts& f = c.facts;
+    f.integratedLufs = *lufs;
+    f.peakDbfs = *peak;
+    f.firstSound = *first;
+    f.lastSound = *last;
+    f.audible = *audible == 1;
+    f.beats.bpm = *bpm;
+    f.beats.firstBeat = *firstBeat;
+    f.beats.period = *period;
+    f.beats.barPhase = *barPhase;
+    f.key = *key;
+    f.tags.trackNumber = *track;
+    f.tags.discNumber = *disc;
+    f.tags.artist = std::move(texts[1]);
+    f.tags.title = std::move(texts[2]);
+    f.tags.album = std::move(texts[3]);
+    return std::make_pair(std::move(texts[0]), std::move(c));
 }
 
 }  // namespace
@@ -116,19 +178,7 @@ std::string FormatFactsCache(const FactsCache& cache) {
     std::sort(entries.begin(), entries.end(), [](auto* a, auto* b) { return a->first < b->first; });
     std::string out(kHeader);
     out += '\n';
-    for (const auto* e : entries) {
-        const TrackFacts& f = e->second.facts;
-        Append(out, e->second.key.size);
-        Append(out, e->second.key.mtimeNs);
-        Append(out, f.integratedLufs);
-        Append(out, f.peakDbfs);
-        Append(out, f.firstSound);
-        Append(out, f.lastSound);
-        out += f.audible ? '1' : '0';
-        out += '\t';
-        Escape(out, e->first);
-        out += '\n';
-    }
+    for (const auto* e : entries) FormatLine(out, e->first, e->second);
     return out;
 }
 
@@ -148,13 +198,31 @@ FactsCache ParseFactsCache(std::string_view text, int* dropped) {
         }
         auto parsed = ParseLine(text.substr(at, end - at));
         if (parsed)
-            cache.insert_or_assign(std::move(parsed->first), parsed->second);
+            cache.insert_or_assign(std::move(parsed->first), std::move(parsed->second));
         else
             ++bad;
         at = end;
     }
     if (dropped) *dropped = bad;
     return cache;
+}
+
+void BoundFactsCache(FactsCache& cache, std::size_t maxEntries, std::size_t maxBytes) {
+    std::vector<FactsCache::const_iterator> order;
+    order.reserve(cache.size());
+    for (auto it = cache.cbegin(); it != cache.cend(); ++it) order.push_back(it);
+    std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
+        return a->second.used != b->second.used ? a->second.used > b->second.used : a->first < b->first;
+    });
+    std::size_t bytes = kHeader.size() + 1, kept = 0;
+    std::string line;
+    for (; kept < order.size() && kept < maxEntries; ++kept) {
+        line.clear();
+        FormatLine(line, order[kept]->first, order[kept]->second);
+        if (bytes + line.size() > maxBytes) break;
+        bytes += line.size();
+    }
+    for (std::size_t i = kept; i < order.size(); ++i) cache.erase(order[i]);
 }
 
 }  // namespace quendo::audio

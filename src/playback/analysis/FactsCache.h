@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,15 +22,22 @@ std::optional<FileKey> KeyOf(const std::string& path);
 struct CachedFacts {
     FileKey key;
     TrackFacts facts;
+    std::int64_t used = 0;  // when the facts were last wanted, seconds since 1970
+    int version = 0;        // of the analysis that made them
 };
 using FactsCache = std::unordered_map<std::string, CachedFacts>;
 
 // The cache file: a header line, then one line per file:
-//   SIZE MTIME_NS LUFS PEAK FIRST LAST AUDIBLE<TAB>PATH
-// with '\\', tab, CR and LF in PATH written as \\, \t, \r, \n. Numbers are locale-free.
+//   SIZE MTIME_NS USED VERSION LUFS PEAK FIRST LAST AUDIBLE BPM FIRST_BEAT PERIOD BAR_PHASE KEY
+//   TRACK DISC<TAB>PATH<TAB>ARTIST<TAB>TITLE<TAB>ALBUM
+// (one line), with '\\', tab, CR and LF in the texts written as \\, \t, \r, \n. Numbers are
+// locale-free.
 std::string FormatFactsCache(const FactsCache& cache);
 // Every line that is well formed and whose values are in bounds; the rest is dropped (all of it
 // without the header). `dropped` counts what was left out, so the caller knows to rewrite.
 FactsCache ParseFactsCache(std::string_view text, int* dropped = nullptr);
+// Drops the least recently used entries until at most `maxEntries` are left and their lines take
+// at most `maxBytes`.
+void BoundFactsCache(FactsCache& cache, std::size_t maxEntries, std::size_t maxBytes);
 
 }  // namespace quendo::audio

@@ -1,13 +1,17 @@
 #include "playback/analysis/TrackAnalyser.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
 #include "library/SafeFile.h"
 #include "playback/analysis/Analyse.h"
@@ -16,16 +20,75 @@ namespace quendo::audio {
 
 namespace {
 
-constexpr std::size_t kMaxCacheBytes = 64u << 20;
-constexpr auto kSaveEvery = std::chrono::seconds(10);  // while a long queue is worked through
+// The cache's bound: some thousand hours of music played, read at a start in a blink.
+constexpr std::size_t kMaxEntries = 20000;
+constexpr std::size_t kMaxBytes = 8u << 20;
+// What is read of a cache file at most: well past the bound, so that no file a copy wrote is cut.
+constexpr std::size_t kMaxReadBytes = 64u << 20;
+constexpr std::size_t kPruneBatch = 256;  // stats between two looks at the wishes
+
+constexpr auto kRecheck = std::chrono::seconds(1);      // of the wanted files' keys
+constexpr auto kSaveEvery = std::chrono::seconds(10);   // while a long list is worked through
+constexpr auto kSettle = std::chrono::seconds(2);       // a failed file is left alone at least this long
+constexpr auto kRetryFailed = std::chrono::seconds(30); // after a failed read
+constexpr auto kRetryNoAudio = std::chrono::minutes(10); // its opening may have met a failed read
+constexpr std::int64_t kRenewAfterSeconds = 24 * 3600;  // of an entry's last use: a day is fine enough
+
+std::int64_t WallSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// A lock on the cache file's folder (no file of its own to leave behind) for one save's read, merge
+// and write: two copies saving at once would each write over what the other added. Taken within a
+// short while or not at all: a save without it may lose an entry, a wait could hold the exit.
+class SaveLock {
+public:
+    explicit SaveLock(const std::string& cacheFile)
+        : fd_(::open(FolderOrHere(cacheFile).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        for (int i = 0; fd_ >= 0 && i < 200; ++i) {
+            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ~SaveLock() {
+        if (fd_ >= 0) ::close(fd_);  // and with it the lock
+    }
+    SaveLock(const SaveLock&) = delete;
+    SaveLock& operator=(const SaveLock&) = delete;
+
+private:
+    static std::string FolderOrHere(const std::string& path) {
+        const std::string folder = FolderOfPath(path);
+        return folder.empty() ? "." : folder;
+    }
+    int fd_;
+};
+
+long ThisThread() { return ::syscall(SYS_gettid); }
+
+// The calling thread's disk priority: idle (the disk only when no one else wants it), or the usual.
+void SetDiskPriority(bool idle) {
+    constexpr int kWhoProcess = 1, kClassBestEffort = 2, kClassIdle = 3, kClassShift = 13, kUsualLevel = 4;
+    const int value = idle ? kClassIdle << kClassShift : (kClassBestEffort << kClassShift | kUsualLevel);
+    ::syscall(SYS_ioprio_set, kWhoProcess, static_cast<int>(ThisThread()), value);
+}
 
 // The calling thread yields the CPU and the disk to every other thread of the program.
 void LowerThisThread() {
-    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-    ::setpriority(PRIO_PROCESS, tid, 19);
-    constexpr int kWhoProcess = 1, kClassIdle = 3, kClassShift = 13;
-    ::syscall(SYS_ioprio_set, kWhoProcess, static_cast<int>(tid), kClassIdle << kClassShift);
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(ThisThread()), 19);
+    SetDiskPriority(true);
 }
+
+// The usual disk priority for a while, for the cache's short reads and writes: the first answers
+// wait for the load, and the program's exit may wait for a save.
+class UsualDiskPriority {
+public:
+    UsualDiskPriority() { SetDiskPriority(false); }
+    ~UsualDiskPriority() { SetDiskPriority(true); }
+    UsualDiskPriority(const UsualDiskPriority&) = delete;
+    UsualDiskPriority& operator=(const UsualDiskPriority&) = delete;
+};
 
 }  // namespace
 
@@ -37,92 +100,206 @@ TrackAnalyser::~TrackAnalyser() {
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
+        cancel_ = true;
     }
     wake_.notify_all();
     worker_.join();
+    // Here, not on the worker: at its priority a busy disk could hold the program's exit for long.
+    if (dirty_) Save();
 }
 
 std::optional<TrackFacts> TrackAnalyser::Facts(const std::string& path) {
     std::lock_guard lock(mutex_);
     const auto it = known_.find(path);
     if (it == known_.end()) return std::nullopt;
-    return it->second;
+    return it->second.facts;
 }
 
 void TrackAnalyser::Want(const std::vector<std::string>& paths) {
+    std::vector<std::string> wanted;
+    for (const std::string& path : paths)
+        if (!path.empty() && std::find(wanted.begin(), wanted.end(), path) == wanted.end()) wanted.push_back(path);
     {
         std::lock_guard lock(mutex_);
-        std::deque<std::string> queue;
-        for (const std::string& path : paths)
-            if (!path.empty() && !known_.count(path) && !failed_.count(path) && path != current_ &&
-                std::find(queue.begin(), queue.end(), path) == queue.end())
-                queue.push_back(path);
-        if (queue == queue_) return;
-        queue_ = std::move(queue);
+        if (wanted == wanted_) return;
+        if (!current_.empty() && !stop_) cancel_ = std::find(wanted.begin(), wanted.end(), current_) == wanted.end();
+        wanted_ = std::move(wanted);
+        wantsChanged_ = true;
     }
     wake_.notify_one();
 }
 
 void TrackAnalyser::Run() {
     LowerThisThread();
+    {
+        const UsualDiskPriority usual;
+        Load();
+    }
+    auto saved = Clock::now();
+    bool busy = false, saveFailed = false;
+    for (;;) {
+        std::vector<std::string> wanted;
+        {
+            std::unique_lock lock(mutex_);
+            const auto woken = [this] { return stop_ || wantsChanged_; };
+            if (!busy) {
+                // While files are wanted (or a save is due), their keys are looked at now and then.
+                if (wanted_.empty() && !dirty_) wake_.wait(lock, woken);
+                else wake_.wait_for(lock, kRecheck, woken);
+            }
+            if (stop_) return;  // the destructor saves
+            wantsChanged_ = false;
+            wanted = wanted_;
+        }
+        // The most urgent file that needs work gets it; then the wishes are looked at again.
+        bool worked = false;
+        for (const std::string& path : wanted)
+            if ((worked = Serve(path))) break;
+        if (!worked && !unchecked_.empty()) Prune(kPruneBatch);
+        busy = worked || !unchecked_.empty();
+        if (dirty_ && ((!busy && !saveFailed) || Clock::now() - saved > kSaveEvery)) {
+            const UsualDiskPriority usual;
+            Save();
+            saveFailed = dirty_;
+            saved = Clock::now();
+        }
+    }
+}
+
+void TrackAnalyser::Load() {
     std::string text;
-    if (ReadWholeFile(cacheFile_, text, kMaxCacheBytes)) {
+    if (ReadWholeFile(cacheFile_, text, kMaxReadBytes)) {
         int dropped = 0;
         cache_ = ParseFactsCache(text, &dropped);
         dirty_ = dropped > 0;  // a damaged file is rewritten clean at the next save
     }
-    auto saved = std::chrono::steady_clock::now();
-    for (;;) {
-        std::string path;
-        {
-            std::unique_lock lock(mutex_);
-            wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-            if (stop_) break;
-            path = std::move(queue_.front());
-            queue_.pop_front();
-            current_ = path;
-        }
-        bool undecodable = false;
-        const std::optional<TrackFacts> facts = Check(path, undecodable);
-        bool idle = false;
-        {
-            std::lock_guard lock(mutex_);
-            current_.clear();
-            if (facts)
-                known_[path] = *facts;
-            else if (undecodable)
-                failed_.insert(path);
-            idle = queue_.empty();
-        }
-        if (dirty_ && (idle || std::chrono::steady_clock::now() - saved > kSaveEvery)) {
-            Save();
-            saved = std::chrono::steady_clock::now();
-        }
-    }
-    if (dirty_) Save();
+    unchecked_.reserve(cache_.size());
+    for (const auto& entry : cache_) unchecked_.push_back(entry.first);
+    // Taken from the back, so in order: a folder's files one after another.
+    std::sort(unchecked_.begin(), unchecked_.end(), std::greater<>());
 }
 
-std::optional<TrackFacts> TrackAnalyser::Check(const std::string& path, bool& undecodable) {
+bool TrackAnalyser::Serve(const std::string& path) {
     const std::optional<FileKey> key = KeyOf(path);
-    if (!key) return std::nullopt;
-    const auto cached = cache_.find(path);
-    if (cached != cache_.end() && cached->second.key == *key) return cached->second.facts;
-    std::optional<TrackFacts> facts = AnalyseFile(path, &stop_);
-    // A file that changed while it was read is left for a later want.
-    if (!facts || KeyOf(path) != key) {
-        undecodable = !facts && !stop_ && KeyOf(path) == key;
-        return std::nullopt;
+    {
+        std::lock_guard lock(mutex_);
+        const auto now = Clock::now();
+        if (const auto k = known_.find(path); k != known_.end()) {
+            if (key && k->second.key == *key) return false;
+            known_.erase(k);  // the file changed or went: its facts no longer hold
+        }
+        if (const auto f = failed_.find(path); f != failed_.end()) {
+            const Failure& failure = f->second;
+            if (now < failure.retry && (failure.key == key || now < failure.at + kSettle)) return false;
+            failed_.erase(f);
+        }
+        if (!key) {
+            failed_[path] = {key, now, Clock::time_point::max()};
+            return false;
+        }
     }
-    cache_[path] = {*key, *facts};
+    if (const auto cached = cache_.find(path);
+        cached != cache_.end() && cached->second.key == *key && cached->second.version == kAnalysisVersion) {
+        Renew(path, cached->second);
+        std::lock_guard lock(mutex_);
+        known_[path] = {*key, cached->second.facts};
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (stop_) return false;
+        current_ = path;
+        cancel_ = false;
+    }
+    AnalysisEnd end = AnalysisEnd::kFailed;
+    const std::optional<TrackFacts> facts = AnalyseFile(path, &cancel_, 0, &end);
+    const std::optional<FileKey> after = KeyOf(path);
+    const bool whole = facts && after == key;
+    {
+        std::lock_guard lock(mutex_);
+        current_.clear();
+        const auto now = Clock::now();
+        if (whole)
+            known_[path] = {*key, *facts};
+        else if (end == AnalysisEnd::kStopped)
+            ;  // no longer wanted: done again if it is wanted again
+        else if (after != key)
+            failed_[path] = {after, now, now + kSettle};  // changed while read: once it settles
+        else if (end == AnalysisEnd::kFailed)
+            failed_[path] = {key, now, now + kRetryFailed};
+        else
+            failed_[path] = {key, now, now + kRetryNoAudio};  // no audio: once it changes
+    }
+    if (whole) {
+        cache_[path] = {*key, *facts, WallSeconds(), kAnalysisVersion};
+        changed_.insert(path);
+        dirty_ = true;
+    }
+    return true;
+}
+
+void TrackAnalyser::Renew(const std::string& path, CachedFacts& cached) {
+    const std::int64_t now = WallSeconds();
+    if (now - cached.used < kRenewAfterSeconds) return;
+    cached.used = now;
+    changed_.insert(path);
     dirty_ = true;
-    return facts;
+}
+
+void TrackAnalyser::Prune(std::size_t count) {
+    std::string folder;
+    bool folderThere = false;
+    for (std::size_t n = 0; n < count && !unchecked_.empty(); ++n) {
+        const std::string path = std::move(unchecked_.back());
+        unchecked_.pop_back();
+        const auto it = cache_.find(path);
+        if (it == cache_.end()) continue;
+        struct stat st {};
+        bool gone = false;
+        if (::stat(path.c_str(), &st) == 0) {
+            gone = !S_ISREG(st.st_mode) || KeyOf(path) != it->second.key;
+        } else if (errno == ENOENT) {
+            // Only where its folder is still there: a share that is not mounted now is no reason
+            // to forget its files.
+            if (std::string dir = FolderOfPath(path); dir != folder) {
+                folder = std::move(dir);
+                struct stat fs {};
+                folderThere = ::stat(folder.c_str(), &fs) == 0 && S_ISDIR(fs.st_mode);
+            }
+            gone = folderThere;
+        }
+        if (gone) {
+            cache_.erase(it);
+            changed_.insert(path);
+            dirty_ = true;
+        }
+    }
 }
 
 void TrackAnalyser::Save() {
     // An installed copy's cache folder is the user's, and may not be there yet.
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(cacheFile_).parent_path(), ec);
-    if (WriteFileAtomically(cacheFile_, FormatFactsCache(cache_))) {
+    // Another copy of the program may have written the file since: its entries stay, with this
+    // run's changes over them.
+    const SaveLock lock(cacheFile_);
+    FactsCache merged;
+    std::string text;
+    int dropped = 0;
+    const bool read = ReadWholeFile(cacheFile_, text, kMaxReadBytes);
+    if (read) merged = ParseFactsCache(text, &dropped);
+    if (!read || (merged.empty() && dropped > 0)) {
+        merged = cache_;  // nothing of anyone's there
+    } else {
+        for (const std::string& path : changed_) {
+            if (const auto it = cache_.find(path); it != cache_.end()) merged.insert_or_assign(path, it->second);
+            else merged.erase(path);
+        }
+    }
+    BoundFactsCache(merged, kMaxEntries, kMaxBytes);
+    if (WriteFileAtomically(cacheFile_, FormatFactsCache(merged))) {
+        cache_ = std::move(merged);
+        changed_.clear();
         dirty_ = false;
     } else {
         static std::atomic<bool> told{false};

@@ -1,7 +1,7 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -15,40 +15,66 @@
 
 namespace quendo::audio {
 
-// Analyses the files asked for, one at a time, on a worker thread of its own at the lowest CPU and
+// Analyses the files wanted, one at a time, on a worker thread of its own at the lowest CPU and
 // disk priority, so that the decks' threads always come first. The results are kept in a cache
-// file (loaded by the worker when it starts, rewritten whole, atomically), so that a file is
-// analysed once for as long as its size and modification time stay the same.
+// file (loaded by the worker when it starts), so that a file is analysed once for as long as its
+// size and modification time stay the same. Copies of the program may share the file: a save
+// keeps what another wrote since. Entries of files gone or changed are dropped, and past a bound
+// the least recently wanted.
 //
-// Facts and Want are for the interface thread; both only take a short lock. A cached result
-// counts only once the worker has checked it against the file, after a Want.
+// Facts and Want are for the interface thread; both only take a short lock and never touch the
+// disk. The worker checks each wanted file's key when it is wanted and about once a second while it
+// stays wanted, so facts answer for the file as it is: a file changed (or replaced) is analysed
+// again, and one that held no audio is tried again once it changes (or after some minutes: its
+// opening may have met a failed read). A file whose read failed (not its end) is not answered,
+// and tried again a while later.
 class TrackAnalyser final : public TrackAnalysis {
 public:
     // `cacheFile`'s folder is made when the cache is first saved.
     explicit TrackAnalyser(std::string cacheFile);
-    ~TrackAnalyser();  // stops the worker (within one short window of audio) and saves the cache
+    // Stops the worker (within one short window of audio), then saves what changed on the calling
+    // thread, at its priority.
+    ~TrackAnalyser();
     TrackAnalyser(const TrackAnalyser&) = delete;
     TrackAnalyser& operator=(const TrackAnalyser&) = delete;
 
     std::optional<TrackFacts> Facts(const std::string& path) override;
+    // A file that is being analysed and is no longer wanted is dropped at once.
     void Want(const std::vector<std::string>& paths) override;
 
 private:
+    using Clock = std::chrono::steady_clock;
+    struct Known {
+        FileKey key;
+        TrackFacts facts;
+    };
+    struct Failure {
+        std::optional<FileKey> key;  // nothing: the file was not there
+        Clock::time_point at, retry;  // tried again at `retry`, or once the key changes
+    };
+
     void Run();
-    // Worker: the facts from the cache or analysed; `undecodable` when the file holds no audio.
-    std::optional<TrackFacts> Check(const std::string& path, bool& undecodable);
-    void Save();
+    void Load();
+    // Worker: brings `path`'s facts up to date with the file; true when that took an analysis.
+    bool Serve(const std::string& path);
+    void Renew(const std::string& path, CachedFacts& cached);
+    // Worker: drops up to `count` loaded entries whose files changed or went.
+    void Prune(std::size_t count);
+    void Save();  // worker, or the destructor once the worker has ended
 
     const std::string cacheFile_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<std::string> queue_;                      // guarded
-    std::string current_;                                // guarded: what the worker is on
-    std::unordered_map<std::string, TrackFacts> known_;  // guarded: checked in this run
-    std::unordered_set<std::string> failed_;             // guarded: no audio; not tried again in this run
-    FactsCache cache_;                                   // worker only
-    bool dirty_ = false;                                 // worker only: cache_ differs from the file
-    std::atomic<bool> stop_{false};
+    std::vector<std::string> wanted_;                  // guarded
+    bool wantsChanged_ = false, stop_ = false;         // guarded
+    std::string current_;                              // guarded: what the worker analyses
+    std::unordered_map<std::string, Known> known_;     // guarded: checked in this run
+    std::unordered_map<std::string, Failure> failed_;  // guarded
+    std::atomic<bool> cancel_{false};                  // drops the analysis under way
+    FactsCache cache_;                                 // worker only
+    std::unordered_set<std::string> changed_;          // worker only: entries changed since the last save
+    std::vector<std::string> unchecked_;               // worker only: loaded entries not yet pruned
+    bool dirty_ = false;                               // worker only: the file should be written
     std::thread worker_;
 };
 

@@ -24,13 +24,14 @@ float PeakOf(const std::uint8_t* data, std::size_t n, double scale, double offse
     double peak = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const double x = std::fabs(static_cast<double>(v[i]) - offset);
-        // A damaged float frame's infinities are never heard: the mixer silences them.
+        // A damaged float frame's NaNs and infinities are never heard: the output silences them.
         if constexpr (std::is_floating_point_v<T>) {
             if (!std::isfinite(x)) continue;
         }
         peak = std::max(peak, x);
     }
-    return static_cast<float>(peak * scale);
+    // Nothing is heard above full scale: the output clips it there.
+    return static_cast<float>(std::min(peak * scale, 1.0));
 }
 
 // The largest magnitude among a frame's samples, in any of FFmpeg's sample formats.
@@ -56,6 +57,54 @@ float FramePeak(const AVFrame* frame) {
     return peak;
 }
 
+template <class T>
+void Clip(std::uint8_t* data, std::size_t n) {
+    T* v = reinterpret_cast<T*>(data);
+    for (std::size_t i = 0; i < n; ++i) v[i] = std::isfinite(v[i]) ? std::clamp<T>(v[i], -1, 1) : 0;
+}
+
+// A frame's samples as the output plays them: NaN and infinities silent, nothing past full scale.
+// Only floating-point samples can be either.
+void ClipFrame(AVFrame* frame) {
+    const auto format = static_cast<AVSampleFormat>(frame->format);
+    const AVSampleFormat packed = av_get_packed_sample_fmt(format);
+    if (packed != AV_SAMPLE_FMT_FLT && packed != AV_SAMPLE_FMT_DBL) return;
+    if (av_frame_make_writable(frame) < 0) return;
+    const int channels = frame->ch_layout.nb_channels;
+    const bool planar = av_sample_fmt_is_planar(format) != 0;
+    const auto n = static_cast<std::size_t>(frame->nb_samples) * static_cast<std::size_t>(planar ? 1 : channels);
+    for (int p = 0; p < (planar ? channels : 1); ++p) {
+        if (packed == AV_SAMPLE_FMT_FLT) Clip<float>(frame->extended_data[p], n);
+        else Clip<double>(frame->extended_data[p], n);
+    }
+}
+
+// A converter of frames like `frame` to stereo float at `rate`, downmixed as the decks hear them.
+SwrPtr StereoConverter(const AVFrame* frame, int rate) {
+    const int channels = frame->ch_layout.nb_channels;
+    AVChannelLayout in{};
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) av_channel_layout_default(&in, channels);
+    else av_channel_layout_copy(&in, &frame->ch_layout);
+    AVChannelLayout out = AV_CHANNEL_LAYOUT_STEREO;
+    SwrContext* raw = nullptr;
+    const int rc = swr_alloc_set_opts2(&raw, &out, AV_SAMPLE_FMT_FLT, rate, &in,
+                                       static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
+    av_channel_layout_uninit(&in);
+    SwrPtr swr(raw);
+    if (rc < 0 || !swr) return nullptr;
+    if (channels == 1) {
+        // A mono file plays at full level on both sides, not 3 dB down.
+        const double unity[2] = {1.0, 1.0};
+        swr_set_matrix(swr.get(), unity, 1);
+    } else {
+        // A downmix never goes past full scale: the matrix is scaled so that no output
+        // channel's coefficients add up to more than one.
+        av_opt_set_double(swr.get(), "rematrix_maxval", 1.0, 0);
+    }
+    if (swr_init(swr.get()) < 0) return nullptr;
+    return swr;
+}
+
 }  // namespace
 
 AudioDecoder::~AudioDecoder() { Close(); }
@@ -71,8 +120,10 @@ void AudioDecoder::Close() {
     pending_.clear();
     pendingAt_ = 0;
     dropUntil_ = -1;
-    draining_ = ended_ = false;
+    draining_ = ended_ = readFailed_ = false;
     sourcePeak_ = 0;
+    downmix_.reset();
+    downmixFormat_ = -1;
 }
 
 bool AudioDecoder::Open(const std::string& path) {
@@ -141,32 +192,41 @@ void AudioDecoder::DrainResampler() {
     swrFormat_ = -1;
 }
 
+// Over two channels, the peak that counts is the downmix's that the decks play, at the file's own
+// rate: the channels' own peaks may add up or cancel out in it.
+float AudioDecoder::DownmixPeak(const AVFrame* frame) {
+    const int channels = frame->ch_layout.nb_channels;
+    if (!downmix_ || frame->format != downmixFormat_ || frame->sample_rate != downmixRate_ ||
+        channels != downmixChannels_) {
+        downmix_ = StereoConverter(frame, frame->sample_rate);
+        downmixFormat_ = downmix_ ? frame->format : -1;
+        downmixRate_ = frame->sample_rate;
+        downmixChannels_ = channels;
+    }
+    if (!downmix_) return FramePeak(frame);
+    const int room = swr_get_out_samples(downmix_.get(), frame->nb_samples);
+    if (room <= 0) return 0;
+    downmixed_.resize(2 * static_cast<std::size_t>(room));
+    uint8_t* dst = reinterpret_cast<uint8_t*>(downmixed_.data());
+    const int got = swr_convert(downmix_.get(), &dst, room, const_cast<const uint8_t**>(frame->extended_data),
+                                frame->nb_samples);
+    float peak = 0;
+    for (int i = 0; i < 2 * got; ++i) {
+        const float x = std::fabs(downmixed_[static_cast<std::size_t>(i)]);
+        if (std::isfinite(x)) peak = std::max(peak, x);
+    }
+    return std::min(peak, 1.0f);
+}
+
 bool AudioDecoder::Convert(AVFrame* frame) {
     const int channels = frame->ch_layout.nb_channels;
     if (channels <= 0 || frame->sample_rate <= 0 || frame->nb_samples <= 0) return true;
-    if (measurePeak_) sourcePeak_ = std::max(sourcePeak_, FramePeak(frame));
+    if (clipSource_) ClipFrame(frame);
+    if (measurePeak_) sourcePeak_ = std::max(sourcePeak_, channels > 2 ? DownmixPeak(frame) : FramePeak(frame));
     if (!swr_ || frame->format != swrFormat_ || frame->sample_rate != swrRate_ || channels != swrChannels_) {
         DrainResampler();  // what the old one still holds is heard before the new material
-        AVChannelLayout in{};
-        if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) av_channel_layout_default(&in, channels);
-        else av_channel_layout_copy(&in, &frame->ch_layout);
-        AVChannelLayout out = AV_CHANNEL_LAYOUT_STEREO;
-        SwrContext* raw = nullptr;
-        const int rc = swr_alloc_set_opts2(&raw, &out, AV_SAMPLE_FMT_FLT, outRate_, &in,
-                                           static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
-        av_channel_layout_uninit(&in);
-        SwrPtr swr(raw);
-        if (rc < 0 || !swr) return false;
-        if (channels == 1) {
-            // A mono file plays at full level on both sides, not 3 dB down.
-            const double unity[2] = {1.0, 1.0};
-            swr_set_matrix(swr.get(), unity, 1);
-        } else {
-            // A downmix never goes past full scale: the matrix is scaled so that no output
-            // channel's coefficients add up to more than one.
-            av_opt_set_double(swr.get(), "rematrix_maxval", 1.0, 0);
-        }
-        if (swr_init(swr.get()) < 0) return false;
+        SwrPtr swr = StereoConverter(frame, outRate_);
+        if (!swr) return false;
         swr_ = std::move(swr);
         swrFormat_ = frame->format;
         swrRate_ = frame->sample_rate;
@@ -224,6 +284,8 @@ bool AudioDecoder::DecodeMore() {
         if (draining_) break;
         const int rr = av_read_frame(Format(), packet_.get());
         if (rr < 0) {
+            // FFmpeg's reader stops alike at the end and on a failed read; only the latter leaves an error.
+            if (Format()->pb && Format()->pb->error < 0) readFailed_ = true;
             if (rr != AVERROR_EOF && rr != AVERROR(EAGAIN) && !avio_feof(Format()->pb) && ++errors < 64) continue;
             draining_ = true;
             avcodec_send_packet(codec_.get(), nullptr);

@@ -30,16 +30,26 @@ public:
     double Duration() const;
     // Positions the stream so that the next Read starts at `seconds`; false past the end.
     bool Seek(double seconds);
-    // Up to maxFrames frames; 0 only at the end of the stream.
+    int Rate() const { return outRate_; }
+    // Up to maxFrames frames; 0 only at the end of the stream, or where reading the file failed.
     int Read(float* out, int maxFrames);
-    // The largest sample magnitude decoded so far (1 = full scale), taken before the conversion
-    // to the output's rate, which would drop or invent peaks. Measured only once asked for.
+    // The stream stopped early because the file could not be read (an I/O error, or the file cut
+    // short while open): what Read gave is not the whole file.
+    bool ReadFailed() const { return readFailed_; }
+    // The largest sample magnitude decoded so far (1 = full scale, the most that is heard),
+    // taken before the conversion to the output's rate, which would drop or invent peaks; over two
+    // channels, on the stereo downmix the decks play. Measured only once asked for.
     void MeasureSourcePeak() { measurePeak_ = true; }
+    // Makes the decoded samples what the output plays of them, before the conversion spreads them:
+    // NaN and infinities silent, nothing past full scale. (The decks leave that to the output, after
+    // their gain.) Call it before the first Read.
+    void ClipSource() { clipSource_ = true; }
     float SourcePeak() const { return sourcePeak_; }
 
 private:
     bool DecodeMore();  // fills pending_; false at the end
     bool Convert(AVFrame* frame);
+    float DownmixPeak(const AVFrame* frame);
     void Flush();
     void DrainResampler();  // appends what the resampler still holds to pending_, then drops it
     AVFormatContext* Format() const { return input_->fmt.get(); }
@@ -55,9 +65,12 @@ private:
     std::vector<float> pending_;
     std::size_t pendingAt_ = 0;  // frames of pending_ already handed out
     std::int64_t dropUntil_ = -1;  // output frame before which decoded audio is discarded (after a seek)
-    bool draining_ = false, ended_ = false;
-    bool measurePeak_ = false;
+    bool draining_ = false, ended_ = false, readFailed_ = false;
+    bool measurePeak_ = false, clipSource_ = false;
     float sourcePeak_ = 0;
+    SwrPtr downmix_;  // to stereo at the file's own rate, for the peak of a file of more channels
+    int downmixFormat_ = -1, downmixRate_ = 0, downmixChannels_ = 0;
+    std::vector<float> downmixed_;
 };
 
 }  // namespace quendo::audio

@@ -101,7 +101,10 @@ int ReadIo(void* opaque, uint8_t* buf, int size) {
     if (size <= 0) return 0;
     const std::size_t got = d->file->Read(d->base + d->position, buf, static_cast<std::size_t>(size));
     d->position += static_cast<std::int64_t>(got);
-    return got ? static_cast<int>(got) : AVERROR_EOF;
+    if (got > 0) return static_cast<int>(got);
+    // Nothing where the file had bytes when it was opened is a failed read (or a file cut short
+    // since), not its end: FFmpeg keeps the error for the decoder to tell.
+    return d->base + d->position < d->file->Size() ? AVERROR(EIO) : AVERROR_EOF;
 }
 
 int64_t SeekIo(void* opaque, int64_t offset, int whence) {

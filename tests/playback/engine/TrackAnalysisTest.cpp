@@ -2,26 +2,35 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdlib>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <limits>
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "playback/analysis/Analyse.h"
 #include "playback/analysis/FactsCache.h"
 #include "playback/analysis/TrackAnalyser.h"
+#include "playback/engine/Decoder.h"
+#include "FileSurgery.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
 
 using namespace quendo;
 using quendo::audio::AnalyseFile;
+using quendo::audio::AnalysisEnd;
 using quendo::audio::TrackAnalyser;
 
 namespace {
@@ -59,13 +68,24 @@ std::string Stretches(std::initializer_list<std::pair<double, double>> parts) {
     return wav;
 }
 
-std::optional<TrackFacts> WaitForFacts(TrackAnalyser& analyser, const std::string& path) {
-    analyser.Want({path});
+// The path's facts once `done` holds for them (any facts, by default); nothing after 30 s.
+std::optional<TrackFacts> FactsOnceSo(TrackAnalyser& analyser, const std::string& path,
+                                      const std::function<bool(const TrackFacts&)>& done = {}) {
     for (int i = 0; i < 3000; ++i) {
-        if (auto facts = analyser.Facts(path)) return facts;
+        if (auto facts = analyser.Facts(path); facts && (!done || done(*facts))) return facts;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return std::nullopt;
+}
+
+std::optional<TrackFacts> WaitForFacts(TrackAnalyser& analyser, const std::string& path) {
+    analyser.Want({path});
+    return FactsOnceSo(analyser, path);
+}
+
+// A cache line of a file never analysed, last wanted at `used`.
+std::string CacheLine(const std::string& path, std::int64_t used) {
+    return "1000 1 " + std::to_string(used) + " 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t" + path + "\t\t\t\n";
 }
 
 }  // namespace
@@ -146,16 +166,27 @@ TEST(TrackAnalysis, CacheKeepsResultsAcrossRunsAndSurvivesDamage) {
     // The next run takes the cached facts without decoding: a marked value in the cache shows
     // through. Damaged lines beside it are ignored and gone after the next save.
     kept[track].facts.integratedLufs = -42.5;
+    // The facts that later analyses add, with texts the cache must escape, come back the same.
+    TrackFacts& marked = kept[track].facts;
+    marked.beats = {128, 0.5, 60.0 / 128, 2};
+    marked.key = 14;
+    marked.tags = {"Art\\ist\twith tabs", "Title\r\nover lines", "", 3, 1};
     std::string text = audio::FormatFactsCache(kept);
     const std::string damaged[] = {
         "garbage\n",
-        "12 34 nan -1 0 3 1\t/x.mp3\n",
-        "12 34 -20 -1 5 3 1\t/first-after-last.mp3\n",
-        "12 34 1e300 -1 0 3 1\t/loud.mp3\n",
-        "12 34 -20 -1 0 3 2\t/y.mp3\n",
-        "-5 34 -20 -1 0 3 1\t/negative-size.mp3\n",
-        "12 34 -20 -1 0 3 1\t/bad\\escape.mp3\n",
-        "12 34 -20 -1 0 3 1\t/cut-off.mp3",
+        "12 34 0 1 nan -1 0 3 1 0 0 0 -1 -1 0 0\t/x.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 5 3 1 0 0 0 -1 -1 0 0\t/first-after-last.mp3\t\t\t\n",
+        "12 34 0 1 -20 3 0 3 1 0 0 0 -1 -1 0 0\t/past-full-scale.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 2 0 0 0 -1 -1 0 0\t/y.mp3\t\t\t\n",
+        "-5 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/negative-size.mp3\t\t\t\n",
+        "12 34 0 0 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/no-version.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 120 0 0 -1 -1 0 0\t/tempo-without-period.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 24 0 0\t/no-such-key.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0 7\t/a-number-too-many.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/bad\\escape.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/too-few-texts.mp3\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t\tno path\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/cut-off.mp3\t\t",
     };
     for (const std::string& line : damaged) text += line;
     Write(cache, text);
@@ -164,6 +195,8 @@ TEST(TrackAnalysis, CacheKeepsResultsAcrossRunsAndSurvivesDamage) {
         const auto facts = WaitForFacts(analyser, track);
         ASSERT_TRUE(facts);
         EXPECT_EQ(facts->integratedLufs, -42.5);
+        EXPECT_EQ(std::tie(facts->beats.period, facts->beats.barPhase, facts->key, facts->tags.artist, facts->tags.title),
+                  std::tie(marked.beats.period, marked.beats.barPhase, marked.key, marked.tags.artist, marked.tags.title));
     }
     int dropped = -1;
     kept = audio::ParseFactsCache(Read(cache), &dropped);
@@ -180,4 +213,181 @@ TEST(TrackAnalysis, CacheKeepsResultsAcrossRunsAndSurvivesDamage) {
         EXPECT_NEAR(facts->integratedLufs, -23.0, 0.1);
     }
     EXPECT_NEAR(audio::ParseFactsCache(Read(cache))[track].facts.integratedLufs, -23.0, 0.1);
+}
+
+TEST(TrackAnalysis, DamagedAndMultichannelFilesAreMeasuredAsTheyAreHeard) {
+    quendo::testing::TempDir dir;
+    // Float WAVs: a -23 dBFS tone from 1 s to 9 s of 10 s, then the same with damage the output
+    // silences (NaN, infinities) or clips (far past full scale).
+    constexpr std::uint32_t kFrames = 10 * kRate;
+    quendo::testing::WavSpec floating, sixChannels;
+    floating.tag = 3;
+    floating.bits = 32;
+    sixChannels.channels = 6;
+    auto floatWav = [&](auto damage) {
+        return quendo::testing::MakeWav(floating, kFrames, [&](std::uint32_t i, int) {
+            float v = i >= kRate && i < 9u * kRate ? static_cast<float>(Amplitude(-23) * std::sin(2 * M_PI * 1000.0 * i / kRate)) : 0.0f;
+            damage(i, v);
+            return std::bit_cast<std::int32_t>(v);
+        });
+    };
+    const std::string clean = dir / "clean.wav";
+    Write(clean, floatWav([](std::uint32_t, float&) {}));
+    const auto expected = AnalyseFile(clean);
+    ASSERT_TRUE(expected);
+    ASSERT_NEAR(expected->integratedLufs, -23, 0.2);
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        const char* name;
+        std::function<void(std::uint32_t, float&)> damage;
+        double lufsWithin, peakDbfs;
+    } cases[] = {
+        {"nan-at-start", [&](std::uint32_t i, float& v) { if (i == 0) v = nan; }, 0.05, expected->peakDbfs},
+        {"nan-in-middle", [&](std::uint32_t i, float& v) { if (i == 5u * kRate) v = nan; }, 0.05, expected->peakDbfs},
+        {"infinities", [&](std::uint32_t i, float& v) { if (i % kRate == 7) v = i % 2 ? inf : -inf; }, 0.05, expected->peakDbfs},
+        // Ten samples heard as a click at full scale, no louder.
+        {"huge", [&](std::uint32_t i, float& v) { if (i >= 5u * kRate && i < 5u * kRate + 10) v = 1e30f; }, 0.1, 0.0},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir / (std::string(c.name) + ".wav");
+        Write(path, floatWav(c.damage));
+        const auto facts = AnalyseFile(path);
+        ASSERT_TRUE(facts) << c.name;
+        EXPECT_TRUE(facts->audible) << c.name;
+        EXPECT_NEAR(facts->integratedLufs, expected->integratedLufs, c.lufsWithin) << c.name;
+        EXPECT_NEAR(facts->peakDbfs, c.peakDbfs, 0.01) << c.name;
+        EXPECT_NEAR(facts->firstSound, expected->firstSound, 0.001) << c.name;
+        EXPECT_NEAR(facts->lastSound, expected->lastSound, 0.001) << c.name;
+    }
+
+    // A 5.1 file with its sound in front, left, right and centre: its peak and its loudness are
+    // those of the stereo downmix that the decks play (the channels' own peaks lie 3 dB higher).
+    const std::string surround = dir / "surround.wav";
+    Write(surround, quendo::testing::MakeWav(sixChannels, 5 * kRate, [](std::uint32_t i, int channel) {
+        return channel < 3 ? static_cast<std::int32_t>(std::lround(32767 * Amplitude(-10) * std::sin(2 * M_PI * 1000.0 * i / kRate))) : 0;
+    }));
+    float played = 0;
+    ASSERT_GT(quendo::testing::DecodedSeconds(surround, kRate, &played), 4.9);
+    ASSERT_LT(20 * std::log10(played), -12);
+    const auto facts = AnalyseFile(surround);
+    ASSERT_TRUE(facts);
+    EXPECT_NEAR(facts->peakDbfs, 20 * std::log10(played), 0.05);
+    EXPECT_NEAR(facts->integratedLufs, facts->peakDbfs, 0.2);  // a sine's, as the EBU's own signal
+}
+
+TEST(TrackAnalysis, AFailedReadIsNoEnd) {
+    quendo::testing::TempDir dir;
+    const std::string track = dir / "track.wav";
+    const std::string wav = quendo::testing::ToneWav(6, 1000, Amplitude(-23), kRate);
+    Write(track, wav);
+    // Cut short while it is open, as a share that drops out: what follows cannot be read, and
+    // nothing is measured.
+    quendo::audio::AudioDecoder decoder(22050);
+    ASSERT_TRUE(decoder.Open(track));
+    ASSERT_EQ(::truncate(track.c_str(), static_cast<off_t>(wav.size() / 2)), 0);
+    AnalysisEnd end = AnalysisEnd::kMeasured;
+    EXPECT_FALSE(quendo::audio::Analyse(decoder, nullptr, &end));
+    EXPECT_EQ(end, AnalysisEnd::kFailed);
+    // Cut before it is opened, the file ends where it is cut.
+    const auto facts = AnalyseFile(track, nullptr, 0, &end);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(end, AnalysisEnd::kMeasured);
+    EXPECT_NEAR(facts->lastSound, 3, 0.05);
+}
+
+TEST(TrackAnalysis, FactsFollowTheFileAsItChanges) {
+    quendo::testing::TempDir dir;
+    const std::string track = dir / "track.wav", other = dir / "other.wav", copying = dir / "copying.wav";
+    Write(track, quendo::testing::ToneWav(3, 1000, Amplitude(-30), kRate));
+    Write(other, quendo::testing::ToneWav(2, 1000, Amplitude(-20), kRate));
+    TrackAnalyser analyser(dir / "facts.cache");
+    auto facts = WaitForFacts(analyser, track);
+    ASSERT_TRUE(facts);
+    EXPECT_NEAR(facts->integratedLufs, -30, 0.2);
+
+    // A sync replaces the quiet track with a loud master of another length, keeping its time.
+    struct stat before {};
+    ASSERT_EQ(::stat(track.c_str(), &before), 0);
+    Write(track, quendo::testing::ToneWav(4, 1000, Amplitude(-12), kRate));
+    const struct timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, track.c_str(), times, 0), 0);
+    analyser.Want({track});
+    facts = FactsOnceSo(analyser, track, [](const TrackFacts& f) { return f.integratedLufs > -20; });
+    ASSERT_TRUE(facts);
+    EXPECT_NEAR(facts->integratedLufs, -12, 0.2);
+    EXPECT_NEAR(facts->lastSound, 4, 0.05);
+
+    // A file still being copied holds no audio yet; once the copy is done, it is tried again.
+    Write(copying, quendo::testing::ToneWav(2, 1000, Amplitude(-20), kRate).substr(0, 30));
+    analyser.Want({copying, other});
+    ASSERT_TRUE(FactsOnceSo(analyser, other));  // the more urgent one was tried first
+    EXPECT_FALSE(analyser.Facts(copying));
+    Write(copying, quendo::testing::ToneWav(2, 1000, Amplitude(-20), kRate));
+    facts = FactsOnceSo(analyser, copying);
+    ASSERT_TRUE(facts);
+    EXPECT_NEAR(facts->integratedLufs, -20, 0.2);
+}
+
+TEST(TrackAnalysis, OnlyTheLatestWishesAreAnalysed) {
+    quendo::testing::TempDir dir;
+    const std::string cache = dir / "facts.cache";
+    std::vector<std::string> tracks;
+    for (int i = 0; i < 7; ++i) {
+        tracks.push_back(dir / ("track" + std::to_string(i) + ".wav"));
+        Write(tracks.back(), quendo::testing::ToneWav(i == 1 ? 60 : 20, 1000, Amplitude(-20 - i), kRate));
+    }
+    {
+        TrackAnalyser analyser(cache);
+        ASSERT_TRUE(WaitForFacts(analyser, tracks[0]));
+        // Shuffle moves the head to the end again and again as a track starts: each move wishes
+        // for the playing track, the new head and the entry after it. The long first head is
+        // being analysed when it is no longer wanted, and is dropped.
+        analyser.Want({tracks[0], tracks[1], tracks[2]});
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int head = 2; head + 1 < 7; ++head) analyser.Want({tracks[0], tracks[head], tracks[head + 1]});
+        ASSERT_TRUE(FactsOnceSo(analyser, tracks[5]));
+        ASSERT_TRUE(FactsOnceSo(analyser, tracks[6]));
+        for (int dropped = 1; dropped < 5; ++dropped) EXPECT_FALSE(analyser.Facts(tracks[dropped])) << dropped;
+    }
+    const auto kept = audio::ParseFactsCache(Read(cache));
+    EXPECT_EQ(kept.size(), 3u);
+    for (int dropped = 1; dropped < 5; ++dropped) EXPECT_FALSE(kept.count(tracks[dropped])) << dropped;
+}
+
+TEST(TrackAnalysis, TwoCopiesShareTheCacheWhichKeepsToItsBound) {
+    quendo::testing::TempDir dir;
+    const std::string cache = dir / "facts.cache", first = dir / "first.wav", second = dir / "second.wav";
+    Write(first, quendo::testing::ToneWav(2, 1000, Amplitude(-20), kRate));
+    Write(second, quendo::testing::ToneWav(2, 1000, Amplitude(-25), kRate));
+    // Left by earlier runs: a file since deleted, and one on a share that is not mounted now.
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::system_clock::now().time_since_epoch()).count();
+    const std::string deleted = dir / "deleted.wav", unmounted = "/quendo-share-not-mounted/kept.wav";
+    Write(cache, "quendo-track-facts 3\n" + CacheLine(deleted, now) + CacheLine(unmounted, now));
+
+    auto holds = [&](const std::string& path) {
+        for (int i = 0; i < 3000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+            if (audio::ParseFactsCache(Read(cache)).count(path)) return true;
+        return false;
+    };
+    {
+        TrackAnalyser one(cache), another(cache);
+        ASSERT_TRUE(WaitForFacts(one, first));
+        ASSERT_TRUE(holds(first));
+        ASSERT_TRUE(WaitForFacts(another, second));
+        ASSERT_TRUE(holds(second));
+    }
+    const auto kept = audio::ParseFactsCache(Read(cache));
+    EXPECT_TRUE(kept.count(first));  // the other copy's save kept it
+    EXPECT_TRUE(kept.count(second));
+    EXPECT_FALSE(kept.count(deleted));
+    EXPECT_TRUE(kept.count(unmounted));
+
+    // Past its bound, in entries or in bytes, the least recently wanted go.
+    audio::FactsCache many;
+    for (int i = 0; i < 10; ++i) many["/music/" + std::to_string(i) + ".mp3"].used = 100 + (i * 7) % 10;
+    const std::size_t bytes = audio::FormatFactsCache(many).size();
+    audio::BoundFactsCache(many, 6, bytes / 2);
+    EXPECT_EQ(many.size(), 4u);
+    for (const auto& [path, cached] : many) EXPECT_GE(cached.used, 106) << path;
 }

@@ -1,0 +1,37 @@
+// "analysis.cache" as any bytes: every entry the reader keeps lies within what an analysis gives,
+// what it read, written and read again, is read the same, and a bounded cache keeps its bound.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "FuzzCheck.h"
+#include "playback/analysis/FactsCache.h"
+
+using namespace quendo;
+using namespace quendo::audio;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    int dropped = -1;
+    const FactsCache cache = ParseFactsCache(std::string_view(reinterpret_cast<const char*>(data), size), &dropped);
+    FUZZ_CHECK(dropped >= 0);
+    for (const auto& [path, c] : cache) {
+        const TrackFacts& f = c.facts;
+        FUZZ_CHECK(!path.empty() && c.key.size >= 0 && c.used >= 0 && c.version >= 1);
+        FUZZ_CHECK(std::isfinite(f.integratedLufs) && f.peakDbfs <= 0 && f.firstSound >= 0 && f.firstSound <= f.lastSound);
+        FUZZ_CHECK(f.beats.Steady() == (f.beats.bpm > 0) && f.beats.barPhase >= -1 && f.beats.barPhase < 4);
+        FUZZ_CHECK(f.key >= kNoKey && f.key < 24 && f.tags.trackNumber >= 0 && f.tags.discNumber >= 0);
+    }
+
+    const std::string written = FormatFactsCache(cache);
+    int droppedAgain = -1;
+    const FactsCache again = ParseFactsCache(written, &droppedAgain);
+    FUZZ_CHECK(droppedAgain == 0 && again.size() == cache.size());
+    FUZZ_CHECK(FormatFactsCache(again) == written);
+
+    FactsCache bounded = cache;
+    BoundFactsCache(bounded, 3, 512);
+    FUZZ_CHECK(bounded.size() <= 3 && FormatFactsCache(bounded).size() <= 512);
+    return 0;
+}
