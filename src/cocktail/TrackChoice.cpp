@@ -1,6 +1,7 @@
 #include "cocktail/TrackChoice.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <iterator>
 #include <optional>
@@ -27,9 +28,9 @@ bool KeysFit(int a, int b) {
 
 bool TemposFit(double bpmA, double bpmB) {
     if (!(bpmA > 0 && bpmB > 0) || !std::isfinite(bpmA) || !std::isfinite(bpmB)) return false;
-    for (double fold : {1.0, 2.0, 0.5})
-        if (std::abs(bpmB / (bpmA * fold) - 1) <= kTempoTolerance) return true;
-    return false;
+    const double r = bpmB / bpmA;
+    return std::abs(r - 1) <= kTempoTolerance || std::abs(r * 0.5 - 1) <= kTempoTolerance ||
+           std::abs(r * 2 - 1) <= kTempoTolerance;
 }
 
 TrackChoice::TrackChoice(const NodeTable& nodes, TrackAnalysis& analysis, Random& random)
@@ -58,7 +59,7 @@ TrackChoice::Traits TrackChoice::Of(std::int32_t file) {
     t = Traits{facts ? Traits::kKnown : Traits::kNotKnown, -1 - nodes_.File(file).parentFolder, kNoKey, 0};
     if (!facts) notKnown_.push_back(file);
     if (facts) {
-        t.key = facts->key;
+        t.key = facts->key >= 0 && facts->key < 24 ? facts->key : kNoKey;
         t.bpm = facts->beats.Steady() ? facts->beats.bpm : 0;
         std::string name = facts->tags.artist;
         // Tags differ in case more often than in name.
@@ -87,6 +88,14 @@ void TrackChoice::Heard(const std::vector<std::int32_t>& nearestFirst) {
         if (i == 0) prevKey_ = t.key, prevBpm_ = t.bpm;
         heardArtists_.push_back(t.artist);
     }
+    // Bit k: key k fits key i.
+    static const std::array<std::uint32_t, 24> kFitting = [] {
+        std::array<std::uint32_t, 24> masks{};
+        for (int i = 0; i < 24; ++i)
+            for (int k = 0; k < 24; ++k) masks[static_cast<std::size_t>(i)] |= static_cast<std::uint32_t>(KeysFit(i, k)) << k;
+        return masks;
+    }();
+    fittingKeys_ = prevKey_ != kNoKey ? kFitting[static_cast<std::size_t>(prevKey_)] : 0;
     // Against a track of unknown key or tempo every candidate is as good: unknown is the best there is.
     best_ = kArtistApart;
     if (byKey_) best_ += kKeyStep * (prevKey_ != kNoKey ? 2 : 1) + (prevBpm_ > 0 ? 2 : 1);
@@ -98,7 +107,7 @@ int TrackChoice::Score(std::int32_t file) {
     int score = 0;
     if (!apartNow_ || !Heard(t.artist)) score = kArtistApart;
     if (byKey_) {
-        score += kKeyStep * (prevKey_ == kNoKey || t.key == kNoKey ? 1 : KeysFit(prevKey_, t.key) ? 2 : 0);
+        score += kKeyStep * (prevKey_ == kNoKey || t.key == kNoKey ? 1 : fittingKeys_ >> t.key & 1 ? 2 : 0);
         score += prevBpm_ <= 0 || t.bpm <= 0 ? 1 : TemposFit(prevBpm_, t.bpm) ? 2 : 0;
     }
     return score;

@@ -66,6 +66,7 @@ private:
     std::unordered_map<std::string, int> artistIds_;
     std::vector<int> heardArtists_;
     int prevKey_ = kNoKey;
+    std::uint32_t fittingKeys_ = 0;  // bit k: key k fits the track before
     double prevBpm_ = 0;
     int best_ = 0;           // the score that passes every rule, after the track before
     bool apartNow_ = false;  // the artist rule holds for the ingredient being chosen from
