@@ -5,7 +5,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$here"
-mkdir -p configuration playlist probe walk factscache
+mkdir -p configuration playlist probe tags walk factscache
 crlf() { printf '%s\r\n' "$@"; }
 
 # ---- qnd.cfg: first-run values as the program saves them, and damaged ones ----
@@ -71,6 +71,40 @@ lengthened probe/cbr-xing.mp3 probe/xing-frame-count-too-big.mp3 Info '\x00\xff\
 # An APEv2 footer and a Lyrics3v2 tag after the frames.
 { cat probe/cbr-xing.mp3; printf 'APETAGEX\xd0\x07\0\0\x20\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'
   printf 'LYRICSBEGININD00002LYR00005hello000032LYRICS200'; } >probe/ape-lyrics.mp3
+
+# ---- tags: small tagged files of each kind, and hand-made odd tags ----
+le32() { local v=$1; printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((v & 255)) $((v >> 8 & 255)) $((v >> 16 & 255)) $((v >> 24 & 255)))"; }
+be32() { local v=$1; printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((v >> 24 & 255)) $((v >> 16 & 255)) $((v >> 8 & 255)) $((v & 255)))"; }
+short=(-f lavfi -i "sine=frequency=440:duration=0.1:sample_rate=8000" -ac 1)
+meta=(-metadata "artist=  Ünder Tow " -metadata "title=潮の線" -metadata album=Harbour -metadata track=3/12 -metadata disc=1/2)
+ff "${short[@]}" "${meta[@]}" -c:a libmp3lame -b:a 8k -id3v2_version 3 -write_id3v1 1 tags/id3v23.mp3
+ff "${short[@]}" "${meta[@]}" -c:a libmp3lame -b:a 8k -id3v2_version 4 tags/id3v24.mp3
+ff "${short[@]}" "${meta[@]}" -c:a wmav2 -b:a 32k tags/full.wma
+head -c 2500 tags/full.wma >tags/tagged-cut.wma && rm tags/full.wma
+ff -f lavfi -i "sine=frequency=440:duration=0.02:sample_rate=8000" -ac 1 "${meta[@]}" -c:a pcm_u8 tags/info.wav
+id3=$(mktemp)
+head -c $((10 + $(od -An -tu1 -j6 -N4 tags/id3v24.mp3 | awk '{print $1*2097152 + $2*16384 + $3*128 + $4}'))) tags/id3v24.mp3 >"$id3"
+# The audio with an ID3v1.1 tag alone: UTF-8 and Latin-1 text, track 3.
+field() { printf '%s' "$1"; head -c $((30 - $(printf '%s' "$1" | wc -c))) /dev/zero; }
+{ tail -c +$(($(stat -c %s "$id3") + 1)) tags/id3v24.mp3; printf TAG; field $'Tide\tLine'; field $'  \xc3\x9cnder Tow '
+  field $'Caf\xe9'; printf 2024; head -c 29 /dev/zero; printf '\x03\xff'; } >tags/id3v1.mp3
+# The ID3v2 tag of the MP3 as an "id3 " chunk after the WAV's own (its length is even).
+n=$(stat -c %s "$id3"); w=$(stat -c %s tags/info.wav)
+{ printf RIFF; le32 $((w - 8 + 8 + n + n % 2)); tail -c +9 tags/info.wav; printf 'id3 '; le32 "$n"; cat "$id3"
+  [ $((n % 2)) -eq 0 ] || printf '\0'; } >tags/id3-chunk.wav
+rm "$id3"
+# ID3v2.3 frames: UTF-16 with a lone surrogate and an odd length, one frame longer than the tag,
+# then audio and an APEv2 footer with artist and track.
+frames=$(mktemp)
+{ printf 'TPE1'; be32 7; printf '\0\0\x01\xff\xfe\x00\xd8'; printf 'TRCK'; be32 6; printf '\0\0\x00 12/x'
+  printf 'TIT2'; be32 100000; printf '\0\0\x00Long'; } >"$frames"
+n=$(stat -c %s "$frames")
+{ printf 'ID3\x03\0\0'; printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((n >> 21 & 127)) $((n >> 14 & 127)) $((n >> 7 & 127)) $((n & 127)))"
+  cat "$frames"; tail -c +$((1 + $(stat -c %s tags/id3v1.mp3) - 128 - 200)) tags/id3v1.mp3 | head -c 200
+  items=$(mktemp); { le32 6; le32 0; printf 'Artist\0Tahiti'; le32 4; le32 0; printf 'Track\0007/9'; } >"$items"
+  cat "$items"; printf APETAGEX; le32 2000; le32 $(($(stat -c %s "$items") + 32)); le32 2; le32 0; printf '\0\0\0\0\0\0\0\0'
+  rm "$items"; } >tags/odd-frames.mp3
+rm "$frames"
 
 # ---- the walk: trees in the target's coding (kind byte, length, name) ----
 # A folder that takes the next entries (op 16), files in it, a hidden folder, a link to the root.

@@ -14,7 +14,7 @@ Core::Core(PlatformServices services, CoreForms& forms)
       playlist(nodes, platform.probe, display, *this),
       deck({playlist, nodes, envelope, options, buttons, display, platform.deck1, platform.deck2, platform.random,
             *this, autoMix, platform.analysis}),
-      cocktails(nodes, playlist, platform.random, display, editor, *this),
+      cocktails(nodes, playlist, platform.random, display, editor, *this, autoMix, platform.analysis),
       commands({nodes, playlist, deck, cocktails, buttons, display, platform.shell, platform.dialogs, forms, files}),
       startup({nodes, cocktails.Table(), options, buttons, display, platform.dialogs, platform.shell, forms, *this,
                files}),

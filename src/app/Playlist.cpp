@@ -88,16 +88,28 @@ void Playlist::AddToPlaylist(std::int32_t k) {
     LibraryNode& node = nodes_.File(k);
     node.durationSeconds = d;
     const bool wasEmpty = Empty();
-    int p = FirstSelected();
-    if (p < 0) {
+    if (FirstSelected() < 0) {
         Append(TimeText(d) + "  " + node.name, k);
         ShowPlaylistTotal();
         if (wasEmpty && takenOff_ == -1) deck_.StartHeadTrack();
         return;
     }
+    Insert(NextAddPosition(), TimeText(d) + "= " + node.name, k);
+}
+
+int Playlist::NextAddPosition() const {
+    const int p = FirstSelected();
+    if (p < 0) return Count();
     // During a mix the head entry is the track being mixed in: keep it at the head.
-    if (p == 0 && deck_.isMixing()) p = 1;
-    Insert(p, TimeText(d) + "= " + node.name, k);
+    return p == 0 && deck_.isMixing() ? 1 : p;
+}
+
+std::vector<std::int32_t> Playlist::FilesBeforeNextAdd(int n) const {
+    std::vector<std::int32_t> files;
+    for (int i = NextAddPosition() - 1; i >= 0 && static_cast<int>(files.size()) < n; --i)
+        files.push_back(files_[static_cast<std::size_t>(i)]);
+    if (takenOff_ != -1 && static_cast<int>(files.size()) < n) files.push_back(takenOff_);
+    return files;
 }
 
 void Playlist::DeleteSelectedEntries() {

@@ -53,6 +53,7 @@ public:
     }
 
     void AddToPlaylist(std::int32_t k) override;
+    std::vector<std::int32_t> FilesBeforeNextAdd(int n) const override;
     void DeleteSelectedEntries();
     void ClearPlaylist() { Clear(); }
     void ShowPlaylistTotal();
@@ -76,6 +77,9 @@ public:
     void Clear();
 
 private:
+    // Where AddToPlaylist puts the next file: at the first selected entry, else at the end.
+    int NextAddPosition() const;
+
     NodeTable& nodes_;
     MediaPlayer& probe_;
     MainDisplay& display_;

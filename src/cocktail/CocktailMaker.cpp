@@ -6,8 +6,17 @@
 namespace quendo {
 
 CocktailMaker::CocktailMaker(NodeTable& nodes, CocktailPlaylist& playlist, Random& random, MainDisplay& display,
-                             EditorDisplay& editor, CocktailMakerOwner& owner)
-    : nodes_(nodes), playlist_(playlist), random_(random), display_(display), editor_(editor), owner_(owner) {}
+                             EditorDisplay& editor, CocktailMakerOwner& owner, const AutoMixOptions& switches,
+                             TrackAnalysis* analysis)
+    : nodes_(nodes),
+      playlist_(playlist),
+      random_(random),
+      display_(display),
+      editor_(editor),
+      owner_(owner),
+      switches_(switches) {
+    if (analysis) choice_.emplace(nodes_, *analysis, random_);
+}
 
 void CocktailMaker::MakeCocktail() {
     for (std::int32_t j = 0; j < nodes_.FileCount(); ++j) nodes_.File(j).drawn = 0;
@@ -31,6 +40,9 @@ void CocktailMaker::MakeCocktail() {
     for (std::size_t k = 0; k < 3; ++k) drawable = drawable || (p[k] != 0 && !files_[k].empty());
     if (!drawable) return;
 
+    const bool choosing = choice_ && (switches_.keepArtistsApart || switches_.chooseByKeyAndTempo);
+    if (choosing) choice_->StartGeneration(switches_.keepArtistsApart, switches_.chooseByKeyAndTempo);
+
     while (repeats != limit) {
         const int e = random_.Below(total);
         // Stretches in ingredient order; one of 0 parts is empty and never chosen.
@@ -43,12 +55,21 @@ void CocktailMaker::MakeCocktail() {
             ++repeats;
             continue;
         }
-        nodes_.File(f).drawn = 1;
-        playlist_.AddToPlaylist(f);
+        // The file drawn stands for the draw: it alone makes a repeat, as it always did, so that the
+        // generation's length and the ingredients' shares do not change. Only a file not drawn yet
+        // may give way to another of its ingredient that fits better.
+        std::int32_t chosen = f;
+        if (choosing) {
+            choice_->Heard(playlist_.FilesBeforeNextAdd(TrackChoice::kArtistsHeard));
+            chosen = choice_->Choose(k, list, f);
+        }
+        nodes_.File(chosen).drawn = 1;
+        playlist_.AddToPlaylist(chosen);
     }
 }
 
 void CocktailMaker::FillIngredientLists() {
+    if (choice_) choice_->Forget();
     const int current = table_.CurrentCocktail;
     for (std::size_t k = 0; k < 3; ++k) {
         files_[k].clear();

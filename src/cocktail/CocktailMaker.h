@@ -1,13 +1,17 @@
 #pragma once
 #include <array>
+#include <optional>
 #include <cstdint>
 #include <vector>
 
+#include "model/AutoMixOptions.h"
 #include "model/Display.h"
 #include "model/CocktailTable.h"
 #include "model/NodeTable.h"
 #include "model/Platform.h"
+#include "model/TrackFacts.h"
 #include "cocktail/CocktailPlaylist.h"
+#include "cocktail/TrackChoice.h"
 
 namespace quendo {
 
@@ -21,11 +25,16 @@ protected:
     ~CocktailMakerOwner() = default;
 };
 
-// The sixteen cocktails, the current one's ingredient file lists and the weighted draw.
+// The sixteen cocktails, the current one's ingredient file lists and the weighted draw. With an
+// analysis and the switches "Keep the same artist apart" or "Choose the next track by key and
+// tempo", the file within the ingredient a draw picked may be another of the same ingredient
+// (TrackChoice); the ingredients' draws, and so their shares, stay as they were.
 class CocktailMaker {
 public:
+    // `analysis` may be null: the draw then goes by the parts alone, as with both switches off.
     CocktailMaker(NodeTable& nodes, CocktailPlaylist& playlist, Random& random, MainDisplay& display,
-                  EditorDisplay& editor, CocktailMakerOwner& owner);
+                  EditorDisplay& editor, CocktailMakerOwner& owner, const AutoMixOptions& switches,
+                  TrackAnalysis* analysis);
 
     CocktailTable& Table() { return table_; }
     const CocktailTable& Table() const { return table_; }
@@ -48,6 +57,8 @@ private:
     MainDisplay& display_;
     EditorDisplay& editor_;
     CocktailMakerOwner& owner_;
+    const AutoMixOptions& switches_;
+    std::optional<TrackChoice> choice_;  // with an analysis only
     CocktailTable table_;
     std::array<std::vector<std::int32_t>, 3> files_;
 };

@@ -32,9 +32,9 @@ struct TrackFacts {
     double firstSound = 0;      // first audible moment
     double lastSound = 0;       // last audible moment (the end of the last audible stretch)
     bool audible = false;       // false: digital silence or nothing above the floor
-    BeatGrid beats;
+    BeatGrid beats{};
     int key = kNoKey;
-    TrackTags tags;
+    TrackTags tags{};
 };
 
 // The analysis as the deck engine sees it. Interface thread only. Facts(path) answers at once:

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <cmath>
 #include <set>
 
+#include "cocktail/TrackChoice.h"
 #include "support/Fakes.h"
 
 namespace quendo::testing {
@@ -223,6 +226,154 @@ TEST(MakeCocktail, ShareOfEachIngredientFollowsItsParts) {
         const double p = parts[k] / 6.0;
         EXPECT_NEAR(count[k] / n, p, 5 * std::sqrt(p * (1 - p) / n)) << k;
     }
+}
+
+// What one generation put on, with `playing` as the track playing: that track, then the entries.
+std::vector<std::int32_t> Generate(FakeWorld& w, std::uint32_t seed, std::int32_t playing) {
+    w.core->playlist.ClearPlaylist();
+    w.core->playlist.SetTakenOff(playing);
+    w.random.Seed(seed);
+    w.core->cocktails.MakeCocktail();
+    std::vector<std::int32_t> heard{playing};
+    heard.insert(heard.end(), w.core->playlist.ListBox2().begin(), w.core->playlist.ListBox2().end());
+    return heard;
+}
+
+// A world whose analysis knows the facts of the files added through it.
+struct KnownWorld {
+    FakeAnalysis analysis;
+    FakeWorld w{&analysis};
+    std::int32_t Add(const std::string& path, const std::string& artist, int key = kNoKey, double bpm = 0) {
+        const std::int32_t f = w.AddFile(path, 180);
+        TrackFacts& facts = analysis.known[w.core->nodes.FullPath(f)];
+        facts.tags.artist = artist;
+        facts.key = key;
+        facts.beats.bpm = bpm;
+        facts.beats.period = bpm > 0 ? 60 / bpm : 0;
+        return f;
+    }
+    void Recipe(const std::array<int, 3>& parts) {
+        auto& in = w.core->cocktails.Table()[0].ingredients;
+        for (std::size_t k = 0; k < 3; ++k) in[k] = {0, static_cast<std::int32_t>(k + 1), parts[k]};
+        w.core->cocktails.Table().RepeatLimit = 3;
+        w.core->cocktails.FillIngredientLists();
+    }
+};
+
+// The tracks heard before an added file: those listed before where it goes, then the one playing.
+TEST(MakeCocktail, HearsTheTracksBeforeThePlaceBeingFilled) {
+    CocktailWorld w;
+    for (std::int32_t f : {0, 1, 2}) w.core->playlist.AddToPlaylist(f);
+    w.core->playlist.SetTakenOff(5);
+    EXPECT_EQ(w.core->playlist.FilesBeforeNextAdd(5), (std::vector<std::int32_t>{2, 1, 0, 5}));
+    EXPECT_EQ(w.core->playlist.FilesBeforeNextAdd(2), (std::vector<std::int32_t>{2, 1}));
+    w.core->playlist.SetSelected(2, true);
+    EXPECT_EQ(w.core->playlist.FilesBeforeNextAdd(5), (std::vector<std::int32_t>{1, 0, 5}));
+    w.core->playlist.SetSelected(2, false);
+    w.core->playlist.SetSelected(0, true);
+    EXPECT_EQ(w.core->playlist.FilesBeforeNextAdd(5), (std::vector<std::int32_t>{5}));
+}
+
+// Ingredients of parts 1, 2, 3 on folders of 40, 80 and 120 files by eight artists each, a tenth
+// of them untagged (which count as their folder's). The draw keeps an artist out of the five
+// tracks before, the one playing included, where today's draw repeats artists; the shares stay.
+TEST(MakeCocktail, KeepsArtistsApartWithoutMovingTheShares) {
+    const std::array<int, 3> parts = {1, 2, 3};
+    KnownWorld on, off;
+    FakeWorld blind;  // no analysis at all
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < 40 * parts[static_cast<std::size_t>(k)]; ++i) {
+            const std::string path = "F" + std::to_string(k + 1) + "/t" + std::to_string(i) + ".mp3";
+            // Names in two spellings of case, which count as one artist.
+            const std::string name = (i % 2 ? "ARTIST " : "Artist ") + std::to_string(k) + "-" + std::to_string(i % 8);
+            on.Add(path, i % 10 == 9 ? "" : name);
+            off.Add(path, i % 10 == 9 ? "" : name);
+            blind.AddFile(path, 180);
+        }
+    on.Recipe(parts);
+    off.Recipe(parts);
+    off.w.core->autoMix.keepArtistsApart = false;
+    blind.core->cocktails.Table() = on.w.core->cocktails.Table();
+    blind.core->cocktails.FillIngredientLists();
+
+    auto artist = [&](std::int32_t f) {
+        std::string a = on.analysis.known.at(on.w.core->nodes.FullPath(f)).tags.artist;
+        for (char& c : a) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return a.empty() ? "folder " + std::to_string(on.w.core->nodes.File(f).parentFolder) : a;
+    };
+    auto repeats = [&](const std::vector<std::int32_t>& heard) {
+        int n = 0;
+        for (std::size_t i = 1; i < heard.size(); ++i) {
+            bool again = false;
+            for (std::size_t j = i > 5 ? i - 5 : 0; j < i; ++j) again = again || artist(heard[j]) == artist(heard[i]);
+            n += again;
+        }
+        return n;
+    };
+    double count[3] = {0, 0, 0}, n = 0;
+    int repeatsOn = 0, repeatsOff = 0;
+    for (std::uint32_t g = 0; g < 300; ++g) {
+        const std::vector<std::int32_t> a = Generate(on.w, g, 0), b = Generate(off.w, g, 0);
+        repeatsOn += repeats(a);
+        repeatsOff += repeats(b);
+        for (std::size_t i = 1; i < a.size(); ++i) count[on.w.core->nodes.File(a[i]).parentFolder - 1] += 1, n += 1;
+        // With the switch off the draw is the one made without any analysis.
+        if (g < 20) {
+            EXPECT_EQ(b, Generate(blind, g, 0)) << g;
+        }
+    }
+    EXPECT_EQ(repeatsOn, 0);
+    EXPECT_GT(repeatsOff, 300);
+    ASSERT_GT(n, 5000);
+    for (std::size_t k = 0; k < 3; ++k) {
+        const double p = parts[k] / 6.0;
+        EXPECT_NEAR(count[k] / n, p, 5 * std::sqrt(p * (1 - p) / n)) << k;
+    }
+}
+
+TEST(MakeCocktail, PrefersAKeyAndATempoThatFitTheTrackBefore) {
+    // Relative keys, fifths and folded tempi; the parallel minor, a tone apart and 6.7 % do not fit.
+    EXPECT_TRUE(KeysFit(0, 0) && KeysFit(0, 7) && KeysFit(0, 5) && KeysFit(0, 21) && KeysFit(21, 0));
+    EXPECT_TRUE(KeysFit(12, 19) && KeysFit(12, 17) && KeysFit(12, 3) && KeysFit(11, 20) && KeysFit(23, 2));
+    EXPECT_FALSE(KeysFit(0, 12) || KeysFit(0, 2) || KeysFit(0, 9) || KeysFit(12, 21) || KeysFit(0, kNoKey) ||
+                 KeysFit(24, 0));
+    EXPECT_TRUE(TemposFit(120, 126) && TemposFit(120, 61) && TemposFit(70, 147) && TemposFit(128, 64));
+    EXPECT_FALSE(TemposFit(120, 128) || TemposFit(120, 0) || TemposFit(120, 360) || TemposFit(0, 0));
+
+    // One folder of 96 files by one artist, keys and tempi spread: the switch makes most
+    // neighbours fit where chance makes few.
+    KnownWorld kw;
+    for (int i = 0; i < 96; ++i) kw.Add("F/t" + std::to_string(i) + ".mp3", "Solo", (i * 7) % 24, 90 + (i * 37) % 60);
+    kw.Recipe({1, 0, 0});
+    double fit[2] = {0, 0}, tempo[2] = {0, 0}, pairs[2] = {0, 0};
+    for (int byKey : {0, 1}) {
+        kw.w.core->autoMix.chooseByKeyAndTempo = byKey == 1;
+        for (std::uint32_t g = 0; g < 100; ++g) {
+            const std::vector<std::int32_t> heard = Generate(kw.w, g, static_cast<std::int32_t>(g % 96));
+            for (std::size_t i = 1; i < heard.size(); ++i) {
+                const TrackFacts& a = kw.analysis.known.at(kw.w.core->nodes.FullPath(heard[i - 1]));
+                const TrackFacts& b = kw.analysis.known.at(kw.w.core->nodes.FullPath(heard[i]));
+                fit[byKey] += KeysFit(a.key, b.key);
+                tempo[byKey] += KeysFit(a.key, b.key) && TemposFit(a.beats.bpm, b.beats.bpm);
+                pairs[byKey] += 1;
+            }
+        }
+    }
+    EXPECT_LT(fit[0] / pairs[0], 0.35);
+    EXPECT_GT(fit[1] / pairs[1], 0.75);
+    EXPECT_GT(tempo[1] / pairs[1], 2 * tempo[0] / pairs[0]);
+
+    // Facts not known yet are not waited for: the draw is the one made without an analysis.
+    FakeAnalysis none;
+    FakeWorld unknown(&none), blind;
+    for (FakeWorld* w : {&unknown, &blind}) {
+        for (int i = 0; i < 96; ++i) w->AddFile("F/t" + std::to_string(i) + ".mp3", 180);
+        w->core->cocktails.Table()[0].ingredients[0] = {0, 1, 1};
+        w->core->cocktails.Table().RepeatLimit = 3;
+        w->core->cocktails.FillIngredientLists();
+    }
+    unknown.core->autoMix.chooseByKeyAndTempo = true;
+    for (std::uint32_t g = 0; g < 10; ++g) EXPECT_EQ(Generate(unknown, g, 5), Generate(blind, g, 5)) << g;
 }
 
 TEST(CocktailStartUp, FirstRunAndLoadCocktailChoiceMakeACocktail) {
