@@ -88,6 +88,7 @@ struct TaggedLibrary {
                                                          std::to_string(i) + ".mp3",
                                                      200);
                     quendo::TrackFacts& facts = analysis.known[w.core->nodes.FullPath(f)];
+                    analysis.Analysed(w.core->nodes.FullPath(f));
                     facts.tags.artist = "Artist " + std::to_string(artist);
                     facts.key = static_cast<int>(gen() % 24);
                     facts.beats.bpm = 80 + static_cast<double>(gen() % 81);

@@ -246,6 +246,7 @@ struct KnownWorld {
     std::int32_t Add(const std::string& path, const std::string& artist, int key = kNoKey, double bpm = 0) {
         const std::int32_t f = w.AddFile(path, 180);
         TrackFacts& facts = analysis.known[w.core->nodes.FullPath(f)];
+        analysis.Analysed(w.core->nodes.FullPath(f));
         facts.tags.artist = artist;
         facts.key = key;
         facts.beats.bpm = bpm;

@@ -153,6 +153,8 @@ public:
     }
     // The worker's turn: the files wanted now are analysed.
     void Work() { done_.insert(wishes_.begin(), wishes_.end()); }
+    // A file analysed earlier, in the background: its facts are known without a wish.
+    void Analysed(const std::string& path) { done_.insert(path); }
 
 private:
     std::vector<std::string> wishes_;
