@@ -2,8 +2,8 @@
 // apart and files nobody made well, played as a playlist by the program's deck engine on the real
 // engine offline (the tick fired after every 100 ms of rendered sound), once with the analysis'
 // three switches on and once with them off. What is heard is measured as it is rendered: the
-// longest silence between the first sound and the last, and each track's loudness while it alone
-// sounds.
+// longest silence between the first sound and the last, each track's loudness while it alone
+// sounds, and the loudest sample of all.
 #include <ebur128.h>
 
 #include <algorithm>
@@ -218,6 +218,7 @@ struct Heard {
     std::map<std::string, double> lufs;  // each track, while it alone sounded
     std::map<std::string, double> aloneSeconds;
     double alonePeakDbfs = -200;        // the loudest sample heard of a track alone
+    double peakDbfs = -200;             // the loudest sample of the whole show
     double seconds = 0;                 // the whole show
 };
 
@@ -257,6 +258,7 @@ Heard PlayShow(const std::string& dir, quendo::TrackAnalysis& analysis, const qu
         double before[2];
         for (int d = 0; d < 2; ++d) before[d] = decks[d]->CurrentPosition();
         engine.render(block.data(), kTick);
+        h.peakDbfs = std::max(h.peakDbfs, PeakDbfs(block));
         for (int w = 0; w < kTick / kWindow; ++w) {
             double power = 0;
             for (int i = 2 * w * kWindow; i < 2 * (w + 1) * kWindow; ++i) power += double(block[i]) * block[i];
@@ -318,8 +320,9 @@ double OverCeiling(const quendo::TrackFacts& f) {
 double HeldDown(const quendo::TrackFacts& f) { return std::max(0.0, OverCeiling(f) - kMaxLimitDb); }
 
 void Report(const char* run, const std::string& dir, const Heard& h, quendo::TrackAnalysis& analysis) {
-    std::fprintf(stderr, "bench_show: switches %s: %.1f s of show, dead air %.2f s, loudest sample heard alone %.2f dBFS\n",
-                 run, h.seconds, h.deadAir, h.alonePeakDbfs);
+    std::fprintf(stderr,
+                 "bench_show: switches %s: %.1f s of show, dead air %.2f s, loudest sample %.2f dBFS, heard alone %.2f dBFS\n",
+                 run, h.seconds, h.deadAir, h.peakDbfs, h.alonePeakDbfs);
     Heard free;  // the tracks the ceiling leaves at the target
     for (const ShowTrack& s : kShow) {
         const std::string path = dir + "/" + s.name;
@@ -344,7 +347,7 @@ void Report(const char* run, const std::string& dir, const Heard& h, quendo::Tra
 int main(int argc, char** argv) {
     bench::Figures figures(argc, argv);
     const char* names[] = {"show_dead_air_s", "show_dead_air_off_s", "show_track_loudness_spread_lu",
-                           "show_track_loudness_spread_off_lu"};
+                           "show_track_loudness_spread_off_lu", "show_output_peak_dbfs", "show_output_peak_off_dbfs"};
     if (std::none_of(std::begin(names), std::end(names), [&](const char* n) { return figures.Wants(n); })) return 0;
     quendo::audio::SilenceFfmpegLog();
 
@@ -375,5 +378,7 @@ int main(int argc, char** argv) {
     figures.Print("show_dead_air_off_s", off.deadAir, "s");
     figures.Print("show_track_loudness_spread_lu", Spread(on), "LU");
     figures.Print("show_track_loudness_spread_off_lu", Spread(off), "LU");
+    figures.Print("show_output_peak_dbfs", on.peakDbfs, "dBFS");
+    figures.Print("show_output_peak_off_dbfs", off.peakDbfs, "dBFS");
     return 0;
 }
