@@ -195,11 +195,13 @@ void AudioEngine::Mix(float* out, int frames) {
 void AudioEngine::render(float* out, int frames) {
     if (device_) return;  // the device's callback owns the mixer
     const bool deliver = !hasPost_.load(std::memory_order_acquire);
+    // Offline, the mixer waits for a decoder rather than reporting an underrun, but not for one
+    // held by a file that stopped answering: that deck starves, as it would on the device.
+    const auto ready = [](Deck& deck, int n) { return deck.mixer.ReadyFor(n) || deck.decoder.Stuck(); };
     for (int done = 0; done < frames;) {
         const int n = std::min(options_.blockFrames, frames - done);
-        // Offline, the mixer waits for the decoders rather than reporting an underrun.
         const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!(deck1_->mixer.ReadyFor(n) && deck2_->mixer.ReadyFor(n)) && std::chrono::steady_clock::now() < give_up) {
+        while (!(ready(*deck1_, n) && ready(*deck2_, n)) && std::chrono::steady_clock::now() < give_up) {
             deck1_->decoder.Wake();
             deck2_->decoder.Wake();
             std::this_thread::sleep_for(std::chrono::microseconds(50));

@@ -54,8 +54,9 @@ public:
     void DeliverPendingEvents();
 
     // Offline mixing (only when the engine was made without a device): the next `frames` frames of
-    // interleaved stereo, waiting for the decoders as needed. `out` may be null. Neither allocates
-    // nor locks, but for the EndOfStream handlers it may run.
+    // interleaved stereo, waiting for the decoders as needed (but not for one its file holds
+    // stuck: that deck starves, as on the device). `out` may be null. Neither allocates nor
+    // locks, but for the EndOfStream handlers it may run.
     void render(float* out, int frames);
     std::vector<float> render(int frames);
 

@@ -72,7 +72,8 @@ bool DeckMixer::MixInto(float* out, int frames) {
     std::uint32_t requested = 0;
     Sync(&requested);
     const MixState& m = mix_;
-    const bool want = m.gen == requested && shared_.playing.load(std::memory_order_acquire) && !m.ended;
+    const bool playing = shared_.playing.load(std::memory_order_acquire);
+    const bool want = m.gen == requested && playing && !m.ended;
     Block b = StartBlock(want, frames);
     while (b.i < frames) {
         if (b.fadeIn && b.fade >= 1.0f && b.avail > b.keep) {
@@ -81,6 +82,8 @@ bool DeckMixer::MixInto(float* out, int frames) {
         } else if (!FadeStep(b, out)) break;
     }
     FinishBlock(b, frames);
+    shared_.starved.store(playing && (m.gen != requested || (!m.ended && (b.shortOfData || !m.primed))),
+                          std::memory_order_relaxed);
     return b.shortOfData;
 }
 
