@@ -18,6 +18,9 @@ constexpr std::int64_t kTitleStripWidth = 273;
 constexpr double kCeilingDbfs = -1.0;
 // How far the limiter may take a track's peaks down.
 constexpr double kMaxLimitDb = 6.0;
+// Two seconds without a new frame from its file, while the deck plays, is a file that stopped
+// answering (a slow one gives a frame now and then).
+constexpr int kStallTicks = 20;
 
 std::int32_t TruncatedSeconds(double seconds) {
     if (std::isnan(seconds)) return 0;
@@ -115,6 +118,8 @@ std::int64_t DeckEngine::MixEnd() {
 }
 
 bool DeckEngine::KnownSilent(std::int32_t file) const {
+    // A file that stopped answering has nothing to hear either, for the rest of the session.
+    if (p_.nodes.IsFile(file) && unplayable_.count(PathOf(file))) return true;
     if (!p_.analysis || !p_.autoMix.skipSilenceAtStart || !p_.nodes.IsFile(file)) return false;
     const std::optional<TrackFacts> facts = FactsOf(PathOf(file));
     return facts && !facts->audible;
@@ -291,6 +296,7 @@ void DeckEngine::Label1Seek(int x, int labelWidth) {
 void DeckEngine::Timer1Timer() {
     // A tick already queued when the timer was switched off must not redraw a finished track.
     if (!timer1Enabled_) return;
+    if (GaveUpOnAStalledDeck()) return;
     const std::int32_t position = TruncatedSeconds(CurrentPlayer().CurrentPosition());
     const std::int64_t remaining = static_cast<std::int64_t>(trackLength_) - position;
     // The lead counts back from the end of the sound when it is known, else from the file's end.
@@ -403,6 +409,46 @@ void DeckEngine::EndMix() {
         incomingEnded_ = false;
         TrackEnded();
     }
+}
+
+// ---- the watchdog ----
+//
+// A file on a share or a stick that stops answering leaves its deck playing nothing, for good; the
+// show goes on without it. The described program never met such a file: this mends a show that
+// would fall silent for ever, and is always on.
+
+// Between mixes the current deck; in a mix the incoming one, once started: the outgoing deck is
+// on its way out, and the mix takes it away.
+MediaPlayer* DeckEngine::DeckThatShouldSound() {
+    if (!isMixing()) return &CurrentPlayer();
+    if (!incomingName_.empty() && !incomingEnded_) return &IncomingPlayer();
+    return nullptr;
+}
+
+bool DeckEngine::GaveUpOnAStalledDeck() {
+    MediaPlayer* deck = DeckThatShouldSound();
+    const double at = deck ? deck->CurrentPosition() : -1;
+    const bool stands = deck && deck == stall_.deck && tracksStarted_ == stall_.track && at == stall_.at &&
+                        deck->PlayState() == psPlaying && deck->Starved();
+    if (!stands) {
+        stall_ = {deck, tracksStarted_, at, 0};
+        return false;
+    }
+    if (++stall_.ticks < kStallTicks) return false;
+    stall_ = {};
+    // Closed, the deck leaves its reader to the file. The file is not tried again this session.
+    deck->SetFileName("");
+    if (isMixing()) {
+        // Ended as far as the mix goes: the next track follows when the mix is over.
+        unplayable_.insert(incomingPath_);
+        incomingEnded_ = true;
+        return false;
+    }
+    unplayable_.insert(currentPath_);
+    // The other deck, whose reader is free, starts the next track at once.
+    currentDeck_ = OtherDeck(currentDeck_);
+    TrackEnded();
+    return true;
 }
 
 }  // namespace quendo

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "model/AutoMixOptions.h"
@@ -123,6 +124,10 @@ private:
     bool HeadIsSilent() const { return !p_.playlist.Empty() && KnownSilent(p_.playlist.Head()); }
     bool SkipSilentHeads();
     void SkipSilentRound();
+    // The watchdog: a deck that should sound but has had nothing new from its file for a while
+    // is given up on. True when that ended the track that played alone (the tick is over).
+    bool GaveUpOnAStalledDeck();
+    MediaPlayer* DeckThatShouldSound();
 
     Parts p_;
     Deck currentDeck_ = Deck::WinMediaPlayer1;
@@ -137,6 +142,14 @@ private:
     bool incomingEnded_ = false;        // the incoming deck played to its end before its mix was over
     bool timer1Enabled_ = false;        // automix tick, 100 ms
     std::uint64_t tracksStarted_ = 0;
+    std::set<std::string> unplayable_;  // files given up on this session
+    // The deck that should sound, its track and position, and the ticks it has stood there starved.
+    struct Stall {
+        const MediaPlayer* deck = nullptr;
+        std::uint64_t track = 0;
+        double at = -1;
+        int ticks = 0;
+    } stall_;
 };
 
 }  // namespace quendo
