@@ -3,7 +3,8 @@
 // engine offline (the tick fired after every 100 ms of rendered sound), once with the analysis'
 // three switches on and once with them off. What is heard is measured as it is rendered: the
 // longest silence between the first sound and the last, each track's loudness while it alone
-// sounds, and the loudest sample of all.
+// sounds, and the loudest sample of all. A second, short show measures the silence heard when
+// the playing file stops answering.
 #include <ebur128.h>
 
 #include <algorithm>
@@ -19,7 +20,9 @@
 #include "playback/analysis/TrackAnalyser.h"
 #include "playback/engine/AudioEngine.h"
 #include "playback/engine/MediaFile.h"
+#include "support/Audio.h"
 #include "support/Fakes.h"
+#include "support/StallingDecoding.h"
 
 namespace {
 
@@ -233,6 +236,28 @@ bool SoundsAt(const std::string& dir, const std::string& path, double from, doub
     return false;
 }
 
+// Each 50 ms window's level, dBFS, of a block of sound.
+void AddWindows(const std::vector<float>& block, std::vector<double>& windows) {
+    for (std::size_t w = 0; w + 1 <= block.size() / (2 * kWindow); ++w) {
+        double power = 0;
+        for (std::size_t i = 2 * w * kWindow; i < 2 * (w + 1) * kWindow; ++i) power += double(block[i]) * block[i];
+        windows.push_back(Db(power / (2 * kWindow)));
+    }
+}
+
+// The longest run of silent windows between the first sound and the last, in seconds.
+double DeadAir(const std::vector<double>& windows) {
+    const auto loud = [](double db) { return db >= kSilenceDbfs; };
+    const auto first = std::find_if(windows.begin(), windows.end(), loud);
+    const auto last = std::find_if(windows.rbegin(), windows.rend(), loud).base();
+    int run = 0, longest = 0;
+    for (auto it = first; it < last; ++it) {
+        run = loud(*it) ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    return static_cast<double>(longest) * kWindow / kRate;
+}
+
 Heard PlayShow(const std::string& dir, quendo::TrackAnalysis& analysis, const quendo::AutoMixOptions& switches) {
     using namespace quendo;
     audio::AudioEngine engine{audio::EngineOptions{false, kRate, 512}};
@@ -259,11 +284,7 @@ Heard PlayShow(const std::string& dir, quendo::TrackAnalysis& analysis, const qu
         for (int d = 0; d < 2; ++d) before[d] = decks[d]->CurrentPosition();
         engine.render(block.data(), kTick);
         h.peakDbfs = std::max(h.peakDbfs, PeakDbfs(block));
-        for (int w = 0; w < kTick / kWindow; ++w) {
-            double power = 0;
-            for (int i = 2 * w * kWindow; i < 2 * (w + 1) * kWindow; ++i) power += double(block[i]) * block[i];
-            windows.push_back(Db(power / (2 * kWindow)));
-        }
+        AddWindows(block, windows);
         // Which decks were heard: playing, and moving through their file's sound.
         int sounding = 0, alone = -1;
         for (int d = 0; d < 2; ++d)
@@ -283,15 +304,7 @@ Heard PlayShow(const std::string& dir, quendo::TrackAnalysis& analysis, const qu
     h.seconds = static_cast<double>(windows.size()) * kWindow / kRate;
     if (core.deck.Timer1Enabled()) std::fprintf(stderr, "bench_show: the show did not end\n");
 
-    const auto loud = [](double db) { return db >= kSilenceDbfs; };
-    const auto first = std::find_if(windows.begin(), windows.end(), loud);
-    const auto last = std::find_if(windows.rbegin(), windows.rend(), loud).base();
-    int run = 0, longest = 0;
-    for (auto it = first; it < last; ++it) {
-        run = loud(*it) ? 0 : run + 1;
-        longest = std::max(longest, run);
-    }
-    h.deadAir = static_cast<double>(longest) * kWindow / kRate;
+    h.deadAir = DeadAir(windows);
     for (auto& [path, m] : meters) {
         double l = -HUGE_VAL;
         ebur128_loudness_global(m.get(), &l);
@@ -342,14 +355,51 @@ void Report(const char* run, const std::string& dir, const Heard& h, quendo::Tra
                      free.lufs.size(), Spread(free));
 }
 
+// Three steady tracks, the first of which stops answering 8 s in, as a file on a share that has
+// gone away: the silence heard before the show goes on.
+double StallDeadAir() {
+    using namespace quendo;
+    testing::TempDir dir;
+    const char* names[] = {"stops answering.wav", "next.wav", "last.wav"};
+    for (int i = 0; i < 3; ++i) dir.WriteFile(names[i], testing::ToneWav(30.0, 220.0 * (i + 2) / 2, 0.3, kRate));
+    testing::StallingDecoding decoding;  // outlives the engine, whose decoder threads read through it
+    decoding.StallAfter(dir / names[0], 8L * kRate);
+    std::vector<double> windows;
+    {
+        audio::AudioEngine engine{audio::EngineOptions{false, kRate, 512, &decoding}};
+        testing::FakeShell shell;
+        testing::FakePowerOff powerOff;
+        testing::FakeDialogs dialogs;
+        testing::FakeForms forms;
+        StdRandom random;
+        Core core({engine.Deck1(), engine.Deck2(), engine.Probe(), shell, powerOff, dialogs, random}, forms);
+        core.nodes.MusicFolder = dir.path() + "/";
+        core.buttons.UP = core.buttons.Play = true;
+        core.options.RadioGroup2 = epWait;
+        for (const char* name : names) core.playlist.AddToPlaylist(core.nodes.AddFileNode(0, name));
+        std::vector<float> block(2 * kTick);
+        for (int n = 0; n < 10 * 60 * 5 && core.deck.Timer1Enabled(); ++n) {
+            engine.render(block.data(), kTick);
+            AddWindows(block, windows);
+            core.Timer1Timer();
+        }
+        if (core.deck.Timer1Enabled()) std::fprintf(stderr, "bench_show: the show with a file that stops answering did not end\n");
+    }
+    decoding.Release();
+    return DeadAir(windows);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     bench::Figures figures(argc, argv);
     const char* names[] = {"show_dead_air_s", "show_dead_air_off_s", "show_track_loudness_spread_lu",
                            "show_track_loudness_spread_off_lu", "show_output_peak_dbfs", "show_output_peak_off_dbfs"};
-    if (std::none_of(std::begin(names), std::end(names), [&](const char* n) { return figures.Wants(n); })) return 0;
+    const bool show = std::any_of(std::begin(names), std::end(names), [&](const char* n) { return figures.Wants(n); });
+    if (!show && !figures.Wants("stall_dead_air_s")) return 0;
     quendo::audio::SilenceFfmpegLog();
+    if (figures.Wants("stall_dead_air_s")) figures.Print("stall_dead_air_s", StallDeadAir(), "s");
+    if (!show) return 0;
 
     quendo::testing::TempDir dir;
     if (!WriteShow(dir)) return 1;
