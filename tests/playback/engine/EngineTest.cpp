@@ -311,18 +311,10 @@ TEST(Engine, TwoDecksSumOnOneOutput) {
 // decks' rings); a sum that stays below the ceiling is the plain sum, bit for bit.
 TEST(Engine, TheSumOfTheDecksStaysBelowTheCeilingWithoutClicks) {
     // 20 ms bursts of 1 kHz, each beginning on a block boundary, in silence.
-    auto u32 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
-    auto u16 = [](std::uint16_t v) { return std::string{char(v), char(v >> 8)}; };
-    const auto hits = [&](double amplitude) {
-        const std::uint32_t frames = 3 * kRate, data = frames * 4;
-        std::string wav = "RIFF" + u32(36 + data) + "WAVEfmt " + u32(16) + u16(1) + u16(2) + u32(kRate) +
-                          u32(kRate * 4) + u16(4) + u16(16) + "data" + u32(data);
-        for (std::uint32_t i = 0; i < frames; ++i) {
-            const std::uint32_t k = i % (40 * 512);
-            const double v = k < kRate / 50 ? amplitude * std::sin(2 * 3.14159265358979 * 1000 * k / kRate) : 0;
-            const auto q = static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(32767 * v)));
-            wav += u16(q) + u16(q);
-        }
+    const auto hits = [](double amplitude) {
+        std::string wav = ToneWav(3.0, 1000, amplitude);
+        for (std::size_t i = 0; 44 + 4 * i < wav.size(); ++i)
+            if (i % (40 * 512) >= kRate / 50) wav.replace(44 + 4 * i, 4, 4, '\0');
         return wav;
     };
     quendo::testing::TempDir d;
