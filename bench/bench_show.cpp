@@ -5,8 +5,9 @@
 // first start: the render keeps pace with the wall clock while nothing plays (a held start waits
 // in real time, as the program's would) and runs ten times faster than it while a deck plays, a
 // pace at which the analysis meets the same deadlines as in a show heard live. What is heard is
-// measured as it is rendered: the longest silence between the first sound and the last, and each
-// track's loudness while it alone sounds.
+// measured as it is rendered: the longest silence between the first sound and the last, each
+// track's loudness while it alone sounds, and the loudest sample of all. A second, short show
+// measures the silence heard when the playing file stops answering.
 #include <ebur128.h>
 
 #include <algorithm>
@@ -22,7 +23,9 @@
 #include "playback/analysis/TrackAnalyser.h"
 #include "playback/engine/AudioEngine.h"
 #include "playback/engine/MediaFile.h"
+#include "support/Audio.h"
 #include "support/Fakes.h"
+#include "support/StallingDecoding.h"
 
 namespace {
 
@@ -222,6 +225,7 @@ struct Heard {
     std::map<std::string, double> lufs;  // each track, while it alone sounded
     std::map<std::string, double> aloneSeconds;
     double alonePeakDbfs = -200;        // the loudest sample heard of a track alone
+    double peakDbfs = -200;             // the loudest sample of the whole show
     double seconds = 0;                 // the whole show
 };
 
@@ -234,6 +238,28 @@ bool SoundsAt(const std::string& dir, const std::string& path, double from, doub
             return to > first && from < last;
         }
     return false;
+}
+
+// Each 50 ms window's level, dBFS, of a block of sound.
+void AddWindows(const std::vector<float>& block, std::vector<double>& windows) {
+    for (std::size_t w = 0; w + 1 <= block.size() / (2 * kWindow); ++w) {
+        double power = 0;
+        for (std::size_t i = 2 * w * kWindow; i < 2 * (w + 1) * kWindow; ++i) power += double(block[i]) * block[i];
+        windows.push_back(Db(power / (2 * kWindow)));
+    }
+}
+
+// The longest run of silent windows between the first sound and the last, in seconds.
+double DeadAir(const std::vector<double>& windows) {
+    const auto loud = [](double db) { return db >= kSilenceDbfs; };
+    const auto first = std::find_if(windows.begin(), windows.end(), loud);
+    const auto last = std::find_if(windows.rbegin(), windows.rend(), loud).base();
+    int run = 0, longest = 0;
+    for (auto it = first; it < last; ++it) {
+        run = loud(*it) ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    return static_cast<double>(longest) * kWindow / kRate;
 }
 
 Heard PlayShow(const std::string& dir, quendo::TrackAnalysis& analysis, const quendo::AutoMixOptions& switches) {
@@ -268,11 +294,8 @@ Heard PlayShow(const std::string& dir, quendo::TrackAnalysis& analysis, const qu
         double before[2];
         for (int d = 0; d < 2; ++d) before[d] = decks[d]->CurrentPosition();
         engine.render(block.data(), kTick);
-        for (int w = 0; w < kTick / kWindow; ++w) {
-            double power = 0;
-            for (int i = 2 * w * kWindow; i < 2 * (w + 1) * kWindow; ++i) power += double(block[i]) * block[i];
-            windows.push_back(Db(power / (2 * kWindow)));
-        }
+        h.peakDbfs = std::max(h.peakDbfs, PeakDbfs(block));
+        AddWindows(block, windows);
         // Which decks were heard: playing, and moving through their file's sound.
         int sounding = 0, alone = -1;
         for (int d = 0; d < 2; ++d)
@@ -294,15 +317,7 @@ Heard PlayShow(const std::string& dir, quendo::TrackAnalysis& analysis, const qu
     h.seconds = static_cast<double>(windows.size()) * kWindow / kRate;
     if (core.deck.Timer1Enabled()) std::fprintf(stderr, "bench_show: the show did not end\n");
 
-    const auto loud = [](double db) { return db >= kSilenceDbfs; };
-    const auto first = std::find_if(windows.begin(), windows.end(), loud);
-    const auto last = std::find_if(windows.rbegin(), windows.rend(), loud).base();
-    int run = 0, longest = 0;
-    for (auto it = first; it < last; ++it) {
-        run = loud(*it) ? 0 : run + 1;
-        longest = std::max(longest, run);
-    }
-    h.deadAir = static_cast<double>(longest) * kWindow / kRate;
+    h.deadAir = DeadAir(windows);
     ebur128_loudness_global(firstTrack.get(), &h.firstTrackLufs);
     for (auto& [path, m] : meters) {
         double l = -HUGE_VAL;
@@ -332,8 +347,9 @@ double OverCeiling(const quendo::TrackFacts& f) {
 double HeldDown(const quendo::TrackFacts& f) { return std::max(0.0, OverCeiling(f) - kMaxLimitDb); }
 
 void Report(const char* run, const std::string& dir, const Heard& h, quendo::TrackAnalysis& analysis) {
-    std::fprintf(stderr, "bench_show: switches %s: %.1f s of show, dead air %.2f s, loudest sample heard alone %.2f dBFS\n",
-                 run, h.seconds, h.deadAir, h.alonePeakDbfs);
+    std::fprintf(stderr,
+                 "bench_show: switches %s: %.1f s of show, dead air %.2f s, loudest sample %.2f dBFS, heard alone %.2f dBFS\n",
+                 run, h.seconds, h.deadAir, h.peakDbfs, h.alonePeakDbfs);
     Heard free;  // the tracks the ceiling leaves at the target
     for (const ShowTrack& s : kShow) {
         const std::string path = dir + "/" + s.name;
@@ -353,14 +369,52 @@ void Report(const char* run, const std::string& dir, const Heard& h, quendo::Tra
                      free.lufs.size(), Spread(free));
 }
 
+// Three steady tracks, the first of which stops answering 8 s in, as a file on a share that has
+// gone away: the silence heard before the show goes on.
+double StallDeadAir() {
+    using namespace quendo;
+    testing::TempDir dir;
+    const char* names[] = {"stops answering.wav", "next.wav", "last.wav"};
+    for (int i = 0; i < 3; ++i) dir.WriteFile(names[i], testing::ToneWav(30.0, 220.0 * (i + 2) / 2, 0.3, kRate));
+    testing::StallingDecoding decoding;  // outlives the engine, whose decoder threads read through it
+    decoding.StallAfter(dir / names[0], 8L * kRate);
+    std::vector<double> windows;
+    {
+        audio::AudioEngine engine{audio::EngineOptions{false, kRate, 512, &decoding}};
+        testing::FakeShell shell;
+        testing::FakePowerOff powerOff;
+        testing::FakeDialogs dialogs;
+        testing::FakeForms forms;
+        StdRandom random;
+        Core core({engine.Deck1(), engine.Deck2(), engine.Probe(), shell, powerOff, dialogs, random}, forms);
+        core.nodes.MusicFolder = dir.path() + "/";
+        core.buttons.UP = core.buttons.Play = true;
+        core.options.RadioGroup2 = epWait;
+        for (const char* name : names) core.playlist.AddToPlaylist(core.nodes.AddFileNode(0, name));
+        std::vector<float> block(2 * kTick);
+        for (int n = 0; n < 10 * 60 * 5 && core.deck.Timer1Enabled(); ++n) {
+            engine.render(block.data(), kTick);
+            AddWindows(block, windows);
+            core.Timer1Timer();
+        }
+        if (core.deck.Timer1Enabled()) std::fprintf(stderr, "bench_show: the show with a file that stops answering did not end\n");
+    }
+    decoding.Release();
+    return DeadAir(windows);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     bench::Figures figures(argc, argv);
     const char* names[] = {"show_dead_air_s", "show_dead_air_off_s", "show_track_loudness_spread_lu",
-                           "show_track_loudness_spread_off_lu", "show_first_track_error_lu"};
-    if (std::none_of(std::begin(names), std::end(names), [&](const char* n) { return figures.Wants(n); })) return 0;
+                           "show_track_loudness_spread_off_lu", "show_output_peak_dbfs", "show_output_peak_off_dbfs",
+                           "show_first_track_error_lu"};
+    const bool show = std::any_of(std::begin(names), std::end(names), [&](const char* n) { return figures.Wants(n); });
+    if (!show && !figures.Wants("stall_dead_air_s")) return 0;
     quendo::audio::SilenceFfmpegLog();
+    if (figures.Wants("stall_dead_air_s")) figures.Print("stall_dead_air_s", StallDeadAir(), "s");
+    if (!show) return 0;
 
     quendo::testing::TempDir dir;
     if (!WriteShow(dir)) return 1;
@@ -380,5 +434,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_show: the first track heard at %.2f LUFS (switches off: %.2f)\n", on.firstTrackLufs,
                  off.firstTrackLufs);
     figures.Print("show_first_track_error_lu", std::fabs(on.firstTrackLufs - quendo::AutoMixOptions{}.targetLufs), "LU");
+    figures.Print("show_output_peak_dbfs", on.peakDbfs, "dBFS");
+    figures.Print("show_output_peak_off_dbfs", off.peakDbfs, "dBFS");
     return 0;
 }

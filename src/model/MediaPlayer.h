@@ -33,6 +33,9 @@ public:
     virtual void SetLimitedTrackGain(double db, double /*ceilingDbfs*/) { SetTrackGain(db); }
     // 1 paused, 2 playing, anything else otherwise.
     virtual int PlayState() = 0;
+    // Whether the player, playing, has nothing to play just now because its file has not given it
+    // the sound yet: the file is slow, or has stopped answering. A player that cannot tell says no.
+    virtual bool Starved() { return false; }
     virtual void Play() = 0;
     virtual void Pause() = 0;
 

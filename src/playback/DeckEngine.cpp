@@ -33,6 +33,9 @@ constexpr double kInStepPreroll = 1.5;
 constexpr double kJoinPreroll = 2.0;
 // An end or a start within this of the file's edge runs across the cut.
 constexpr double kJoinEdge = 0.15;
+// Two seconds without a new frame from its file, while the deck plays, is a file that stopped
+// answering (a slow one gives a frame now and then).
+constexpr int kStallTicks = 20;
 
 std::int32_t TruncatedSeconds(double seconds) {
     if (std::isnan(seconds)) return 0;
@@ -185,6 +188,8 @@ std::int64_t DeckEngine::MixEnd() {
 }
 
 bool DeckEngine::KnownSilent(std::int32_t file) const {
+    // A file that stopped answering has nothing to hear either, for the rest of the session.
+    if (p_.nodes.IsFile(file) && unplayable_.count(PathOf(file))) return true;
     if (!p_.analysis || !p_.autoMix.skipSilenceAtStart || !p_.nodes.IsFile(file)) return false;
     const std::optional<TrackFacts> facts = FactsOf(PathOf(file));
     return facts && !facts->audible;
@@ -391,6 +396,7 @@ void DeckEngine::Timer1Timer() {
         if (timer1Enabled_ && holdTicks_ > 0) ShowTrackProgress(0, trackLength_);
         return;
     }
+    if (GaveUpOnAStalledDeck()) return;
     for (Deck d : {Deck::WinMediaPlayer1, Deck::WinMediaPlayer2}) FollowLateFacts(d);
     const double at = CurrentPlayer().CurrentPosition();
     const std::int32_t position = TruncatedSeconds(at);
@@ -630,6 +636,46 @@ void DeckEngine::EndMix() {
         incomingEnded_ = false;
         TrackEnded();
     }
+}
+
+// ---- the watchdog ----
+//
+// A file on a share or a stick that stops answering leaves its deck playing nothing, for good; the
+// show goes on without it. The described program never met such a file: this mends a show that
+// would fall silent for ever, and is always on.
+
+// Between mixes the current deck; in a mix the incoming one, once started: the outgoing deck is
+// on its way out, and the mix takes it away.
+MediaPlayer* DeckEngine::DeckThatShouldSound() {
+    if (!isMixing()) return &CurrentPlayer();
+    if (!incomingName_.empty() && !incomingEnded_) return &IncomingPlayer();
+    return nullptr;
+}
+
+bool DeckEngine::GaveUpOnAStalledDeck() {
+    MediaPlayer* deck = DeckThatShouldSound();
+    const double at = deck ? deck->CurrentPosition() : -1;
+    const bool stands = deck && deck == stall_.deck && tracksStarted_ == stall_.track && at == stall_.at &&
+                        deck->PlayState() == psPlaying && deck->Starved();
+    if (!stands) {
+        stall_ = {deck, tracksStarted_, at, 0};
+        return false;
+    }
+    if (++stall_.ticks < kStallTicks) return false;
+    stall_ = {};
+    // Closed, the deck leaves its reader to the file. The file is not tried again this session.
+    deck->SetFileName("");
+    if (isMixing()) {
+        // Ended as far as the mix goes: the next track follows when the mix is over.
+        unplayable_.insert(incomingPath_);
+        incomingEnded_ = true;
+        return false;
+    }
+    unplayable_.insert(currentPath_);
+    // The other deck, whose reader is free, starts the next track at once.
+    currentDeck_ = OtherDeck(currentDeck_);
+    TrackEnded();
+    return true;
 }
 
 }  // namespace quendo

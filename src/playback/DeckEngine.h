@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "model/AutoMixOptions.h"
@@ -145,6 +146,10 @@ private:
     bool HeadIsSilent() const { return !p_.playlist.Empty() && KnownSilent(p_.playlist.Head()); }
     bool SkipSilentHeads();
     void SkipSilentRound();
+    // The watchdog: a deck that should sound but has had nothing new from its file for a while
+    // is given up on. True when that ended the track that played alone (the tick is over).
+    bool GaveUpOnAStalledDeck();
+    MediaPlayer* DeckThatShouldSound();
 
     Parts p_;
     Deck currentDeck_ = Deck::WinMediaPlayer1;
@@ -171,6 +176,14 @@ private:
     std::string currentName_;  // the current track's relative path, as the title strip's hint shows it
     int volume_[2] = {0, 0}, balance_[2] = {0, 0};  // as last sent to each deck
     std::uint64_t tracksStarted_ = 0;
+    std::set<std::string> unplayable_;  // files given up on this session
+    // The deck that should sound, its track and position, and the ticks it has stood there starved.
+    struct Stall {
+        const MediaPlayer* deck = nullptr;
+        std::uint64_t track = 0;
+        double at = -1;
+        int ticks = 0;
+    } stall_;
 };
 
 }  // namespace quendo

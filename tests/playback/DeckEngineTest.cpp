@@ -602,6 +602,57 @@ TEST_F(DeckEngine, TrackShorterThanTheLead) {
     EXPECT_EQ(c.display.CGauge1Progress, 100);
 }
 
+// ---- a file that stops answering ----
+
+// Its deck stands, starved (a paused one is not): two seconds of it later the next track starts on
+// the other deck, and the file is not tried again this session: with Repeat it is passed over.
+TEST_F(DeckEngine, AFileThatStopsAnsweringIsGivenUpAfterTwoSecondsForTheSession) {
+    c.buttons.Repeat = true;
+    const auto a = Add("A.mp3", 200);
+    const auto b = Add("B.mp3", 180);
+    const auto cc = Add("C.mp3", 180);
+    w.deck1.stallsAt["/music/A.mp3"] = 50;
+    while (!w.deck1.Starved()) Tick();
+    Tick(10);
+    c.buttons.Play = false;
+    c.PlayClick();
+    Tick(40);
+    c.buttons.Play = true;
+    c.PlayClick();
+    Tick(19);
+    EXPECT_EQ(w.deck1.fileName, "/music/A.mp3");
+    EXPECT_TRUE(w.deck2.fileName.empty());
+    Tick();
+    EXPECT_TRUE(w.deck1.fileName.empty()) << "closed";
+    EXPECT_EQ(w.deck2.fileName, "/music/B.mp3");
+    EXPECT_EQ(w.deck2.state, psPlaying);
+    EXPECT_EQ(c.deck.currentDeck(), Deck::WinMediaPlayer2);
+    EXPECT_EQ(c.display.Label1Caption, "B.mp3");
+    EXPECT_EQ(Files(), (std::vector<std::int32_t>{cc, a, b}));
+
+    TickAt(174);
+    TickUntilMixEnds();
+    EXPECT_EQ(w.deck1.fileName, "/music/C.mp3");
+    TickAt(174);
+    Tick();
+    EXPECT_EQ(w.deck2.fileName, "/music/B.mp3") << "A passed over";
+}
+
+// An incoming track that stops answering in its mix ends as far as the mix goes: the next one
+// follows when the mix is over.
+TEST_F(DeckEngine, AnIncomingFileThatStopsAnsweringIsFollowedByTheNextAtTheMixEnd) {
+    Add("A.mp3", 200);
+    Add("B.mp3", 180);
+    Add("C.mp3", 180);
+    w.deck2.stallsAt["/music/B.mp3"] = 1;
+    TickAt(194);
+    EXPECT_EQ(TickUntilMixEnds(), 61);
+    EXPECT_EQ(w.deck2.fileName, "/music/C.mp3");
+    EXPECT_EQ(w.deck2.state, psPlaying);
+    EXPECT_EQ(c.display.Label1Caption, "C.mp3");
+    EXPECT_TRUE(c.playlist.Empty());
+}
+
 // ---- the automix that listens: the same engine, given what the analysis knows ----
 
 class ListeningDeckEngine : public DeckEngine {

@@ -48,9 +48,16 @@ void FakePlayer::Pause() {
     if (state == psPlaying) state = psPaused;
 }
 
+bool FakePlayer::Starved() {
+    const auto stall = stallsAt.find(fileName);
+    return state == psPlaying && stall != stallsAt.end() && position >= stall->second;
+}
+
 void FakePlayer::Advance(double seconds) {
     if (state != psPlaying) return;
-    position += seconds;
+    const auto stall = stallsAt.find(fileName);
+    if (stall != stallsAt.end() && position <= stall->second) position = std::min(position + seconds, stall->second);
+    else position += seconds;
     const double length = Duration();
     if (position >= length) {
         position = length;

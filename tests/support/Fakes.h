@@ -29,6 +29,9 @@ public:
     double trackGainDb = 0;  // kept apart from `calls`, which lists what the described player has
     double trackCeilingDbfs = HUGE_VAL;  // none
     std::vector<std::string> calls;  // "FileName x", "Play", "Pause", "Volume v", "Balance b", "Seek s"
+    // path -> the position where the file stops answering: played there, the clock stands still
+    // and the player says it is starved.
+    std::map<std::string, double> stallsAt;
 
     void SetFileName(const std::string& path) override;
     double Duration() override;
@@ -42,10 +45,12 @@ public:
         trackCeilingDbfs = ceilingDbfs;
     }
     int PlayState() override { return state; }
+    bool Starved() override;
     void Play() override;
     void Pause() override;
 
-    // Advances the clock while playing; raises EndOfStream once at the end of the file.
+    // Advances the clock while playing (up to where the file stops answering); raises EndOfStream
+    // once at the end of the file.
     void Advance(double seconds);
     int openedCount = 0;
 };

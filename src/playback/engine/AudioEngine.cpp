@@ -9,6 +9,7 @@
 
 #include "playback/engine/DecodeSource.h"
 #include "playback/engine/Deck.h"
+#include "playback/engine/OutputLimiter.h"
 #include "playback/engine/ProbePlayer.h"
 
 namespace quendo::audio {
@@ -27,6 +28,7 @@ AudioEngine::AudioEngine(EngineOptions options)
     deck1_ = std::make_unique<Deck>(static_cast<EndNotices&>(*this), source, options_.sampleRate);
     deck2_ = std::make_unique<Deck>(static_cast<EndNotices&>(*this), source, options_.sampleRate);
     probe_ = std::make_unique<ProbePlayer>();
+    output_ = std::make_unique<OutputLimiter>(options_.sampleRate);
     if (options_.openDevice) OpenDevice();
     if (!device_) scratch_.resize(2 * static_cast<std::size_t>(std::max(options_.blockFrames, 1)));
 }
@@ -182,22 +184,24 @@ void AudioEngine::Mix(float* out, int frames) {
     const bool short1 = deck1_->mixer.MixInto(out, frames);
     const bool short2 = deck2_->mixer.MixInto(out, frames);
     if (short1 || short2) underruns_.fetch_add(1, std::memory_order_relaxed);
-    // Damaged frames can decode far above full scale, or to NaN; what a device does with those
-    // is its own (wrapped, or a burst of noise), so they end here, clipped or silenced.
-    for (float* p = out; p != out + 2 * frames; ++p) {
-        const float v = *p;
-        *p = v > 1.0f ? 1.0f : v < -1.0f ? -1.0f : v == v ? v : 0.0f;
-    }
+    float* ahead = output_->Forecast();
+    deck1_->mixer.AddForecast(ahead, output_->AheadFrames());
+    deck2_->mixer.AddForecast(ahead, output_->AheadFrames());
+    // The sum never reaches full scale. Damaged frames can decode far above it, or to NaN; what
+    // a device does with those is its own (wrapped, or a burst of noise), so they end here too.
+    output_->Limit(out, frames);
 }
 
 void AudioEngine::render(float* out, int frames) {
     if (device_) return;  // the device's callback owns the mixer
     const bool deliver = !hasPost_.load(std::memory_order_acquire);
+    // Offline, the mixer waits for a decoder rather than reporting an underrun, but not for one
+    // held by a file that stopped answering: that deck starves, as it would on the device.
+    const auto ready = [](Deck& deck, int n) { return deck.mixer.ReadyFor(n) || deck.decoder.Stuck(); };
     for (int done = 0; done < frames;) {
         const int n = std::min(options_.blockFrames, frames - done);
-        // Offline, the mixer waits for the decoders rather than reporting an underrun.
         const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!(deck1_->mixer.ReadyFor(n) && deck2_->mixer.ReadyFor(n)) && std::chrono::steady_clock::now() < give_up) {
+        while (!(ready(*deck1_, n) && ready(*deck2_, n)) && std::chrono::steady_clock::now() < give_up) {
             deck1_->decoder.Wake();
             deck2_->decoder.Wake();
             std::this_thread::sleep_for(std::chrono::microseconds(50));

@@ -17,6 +17,7 @@ namespace quendo::audio {
 
 class DecodeSource;
 struct Deck;
+class OutputLimiter;
 
 struct EngineOptions {
     // false: no output stream at all; the caller drives the mixer with render().
@@ -53,8 +54,9 @@ public:
     void DeliverPendingEvents();
 
     // Offline mixing (only when the engine was made without a device): the next `frames` frames of
-    // interleaved stereo, waiting for the decoders as needed. `out` may be null. Neither allocates
-    // nor locks, but for the EndOfStream handlers it may run.
+    // interleaved stereo, waiting for the decoders as needed (but not for one its file holds
+    // stuck: that deck starves, as on the device). `out` may be null. Neither allocates nor
+    // locks, but for the EndOfStream handlers it may run.
     void render(float* out, int frames);
     std::vector<float> render(int frames);
 
@@ -67,6 +69,7 @@ public:
     std::uint64_t Underruns() const { return underruns_.load(std::memory_order_relaxed); }
 
     // The mixer itself: what the device callback runs. Never locks, allocates, waits or decodes.
+    // Its output never reaches full scale: the decks' sum is held below a ceiling (OutputLimiter).
     void Mix(float* out, int frames);
 
     // The output's device (interface thread); none of them does anything without a device.
@@ -94,6 +97,7 @@ private:
     EngineOptions options_;
     std::unique_ptr<Deck> deck1_, deck2_;
     std::unique_ptr<MediaPlayer> probe_;
+    std::unique_ptr<OutputLimiter> output_;  // the mixer's last stage
     std::uint32_t device_ = 0;
     std::string driver_;
     std::string deviceName_;

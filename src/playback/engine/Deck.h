@@ -9,8 +9,9 @@
 namespace quendo::audio {
 
 // Made and torn down on the interface thread, members in order and back: the decoder thread starts
-// with `decoder` and is joined before the ring and the shared state go. The mixer must have
-// stopped (the device closed) before a deck goes.
+// with `decoder` and is joined (or, held by a file that stopped answering, given up on: it touches
+// nothing of the deck again) before the ring and the shared state go. The mixer must have stopped
+// (the device closed) before a deck goes.
 struct Deck {
     Deck(EndNotices& notices, DecodeSource& source, int rate)
         : decoder(ring.writer(), shared, notices, rate),

@@ -52,6 +52,10 @@ void DeckControl::SetLimitedTrackGain(double db, double ceilingDbfs) {
     shared_.trackLevel.store({TrackGainFactor(db), CeilingFactor(ceilingDbfs)}, std::memory_order_relaxed);
 }
 
+bool DeckControl::Starved() {
+    return state_ == psPlaying && shared_.starved.load(std::memory_order_relaxed);
+}
+
 void DeckControl::Play() {
     if (!open_) {
         // Nothing to play: the caller still hears of the end, later, so that it moves on.

@@ -29,6 +29,7 @@ public:
     void SetTrackGain(double db) override;
     void SetLimitedTrackGain(double db, double ceilingDbfs) override;
     int PlayState() override { return state_; }
+    bool Starved() override;
     void Play() override;
     void Pause() override;
 

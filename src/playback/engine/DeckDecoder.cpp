@@ -1,6 +1,5 @@
 #include "playback/engine/DeckDecoder.h"
 
-#include <chrono>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -10,49 +9,72 @@ namespace quendo::audio {
 namespace {
 constexpr std::uint32_t kRefillFrames = 16384;  // the thread wakes to work in batches, not per chunk
 constexpr auto kDecoderPoll = std::chrono::milliseconds(20);
+
+std::int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The stream's part of a command: the new stream, the seek or the close. True when nothing follows.
+bool Apply(DeckDecoder::Command& c, std::unique_ptr<DeckStream>& stream) {
+    if (c.kind == DeckDecoder::Command::kOpen) {
+        stream = std::move(c.stream);
+        return false;
+    }
+    if (c.kind == DeckDecoder::Command::kSeek && stream) return !stream->Seek(c.seconds);
+    stream.reset();
+    return true;
+}
 }  // namespace
 
 DeckDecoder::DeckDecoder(SpscRing::Writer ring, DeckShared& shared, EndNotices& notices, int rate)
-    : ring_(std::move(ring)), shared_(shared), notices_(notices), rate_(rate) {
-    thread_ = std::thread([this] { Loop(); });
+    : ring_(std::move(ring)), shared_(shared), notices_(notices), rate_(rate), meet_(std::make_shared<Meeting>()) {
+    std::lock_guard lock(meet_->mutex);
+    Start();
 }
 
 DeckDecoder::~DeckDecoder() {
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
+    std::unique_lock lock(meet_->mutex);
+    meet_->quit = true;
+    meet_->wake.notify_all();
+    if (const std::int64_t since = meet_->inStreamSince.load(std::memory_order_relaxed)) {
+        const auto stuck = std::chrono::steady_clock::time_point(
+                               std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::nanoseconds(since))) +
+                           kStuck;
+        meet_->leftStream.wait_until(lock, stuck, [&] { return meet_->inStreamSince.load(std::memory_order_relaxed) == 0; });
     }
-    wake_.notify_all();
+    if (meet_->inStreamSince.load(std::memory_order_relaxed) != 0) {
+        meet_->serving = 0;
+        thread_.detach();
+        return;
+    }
+    lock.unlock();
     thread_.join();
 }
 
-void DeckDecoder::Post(Command c) {
-    {
-        std::lock_guard lock(mutex_);
-        commands_.push_back(std::move(c));
-    }
-    wake_.notify_one();
+// Under the mutex.
+void DeckDecoder::Start() {
+    meet_->inStreamSince.store(0, std::memory_order_relaxed);
+    meet_->serving = ++threads_;
+    thread_ = std::thread([this, meet = meet_, me = meet_->serving] { Loop(meet, me); });
 }
 
-// A new generation starts where the ring's frames stop.
-void DeckDecoder::Take(Command& c, std::unique_ptr<DeckStream>& stream, Published& pub, bool& ended) {
-    pub.gen = c.gen;
-    pub.start = ring_.WriteIndex();
-    pub.end = kNoEnd;
-    pub.base = 0;
-    if (c.kind == Command::kOpen) {
-        stream = std::move(c.stream);
-        ended = false;
-    } else if (c.kind == Command::kSeek && stream) {
-        ended = !stream->Seek(c.seconds);
-        pub.base = static_cast<std::int64_t>(std::llround(c.seconds * rate_));
-    } else {
-        stream.reset();
-        ended = true;
+void DeckDecoder::Post(Command c) {
+    std::lock_guard lock(meet_->mutex);
+    // A new file or a close needs nothing of the stream the thread is held in: a fresh thread
+    // takes over, and the held one leaves when its file lets it go.
+    const bool fresh = c.kind != Command::kSeek && Stuck();
+    meet_->commands.push_back(std::move(c));
+    if (fresh) {
+        thread_.detach();
+        Start();
     }
-    if (ended) pub.end = pub.start;
-    Publish(pub);
-    c.stream.reset();
+    meet_->wake.notify_one();
+}
+
+bool DeckDecoder::Stuck() const {
+    const std::int64_t since = meet_->inStreamSince.load(std::memory_order_relaxed);
+    return since != 0 && Now() - since >= std::chrono::nanoseconds(kStuck).count();
 }
 
 // The frames below p.start (and p.end) are written before the record goes out.
@@ -61,27 +83,49 @@ void DeckDecoder::Publish(const Published& p) {
     shared_.published.Publish();
 }
 
-void DeckDecoder::Loop() {
+// The thread touches the deck (the ring, the shared record, the engine) only while it serves it.
+// It can be given up on only while inside a call into its stream, and it comes out of one only
+// under the mutex, where it learns whether it still serves.
+void DeckDecoder::Loop(const std::shared_ptr<Meeting>& meet, const std::uint32_t me) {
+    Meeting& m = *meet;
     std::vector<float> buffer(2 * kDecodeChunk);
     std::unique_ptr<DeckStream> stream;
     Published pub;
     bool ended = true, filling = false;
-    std::uint32_t notified = 0;
-    std::unique_lock lock(mutex_);
-    while (!quit_) {
-        if (!commands_.empty()) {
-            Command c = std::move(commands_.front());
-            commands_.pop_front();
-            lock.unlock();
-            Take(c, stream, pub, ended);
-            lock.lock();
+    std::uint32_t notified = shared_.endedGen.load(std::memory_order_acquire);
+    std::unique_lock lock(m.mutex);
+    // Runs a call into the stream outside the lock, where the file may hold the thread as long as
+    // it likes; false when the thread was given up on meanwhile.
+    const auto inStream = [&](auto&& call) {
+        m.inStreamSince.store(Now(), std::memory_order_relaxed);
+        lock.unlock();
+        call();
+        lock.lock();
+        if (m.serving != me) return false;
+        m.inStreamSince.store(0, std::memory_order_relaxed);
+        m.leftStream.notify_all();
+        return true;
+    };
+    while (!m.quit) {
+        if (!m.commands.empty()) {
+            Command c = std::move(m.commands.front());
+            m.commands.pop_front();
+            const bool seek = c.kind == Command::kSeek && stream;
+            if (!inStream([&] { ended = Apply(c, stream); })) return;
+            // A new generation starts where the ring's frames stop.
+            pub.gen = c.gen;
+            pub.start = ring_.WriteIndex();
+            pub.end = ended ? pub.start : kNoEnd;
+            pub.base = seek ? static_cast<std::int64_t>(std::llround(c.seconds * rate_)) : 0;
+            Publish(pub);
             continue;
         }
         const std::uint32_t free = ring_.FreeFrames();
         filling = free >= kRefillFrames || (filling && free >= static_cast<std::uint32_t>(kDecodeChunk));
         if (!ended && stream && filling) {
+            DeckStream::Chunk got{0, false};
+            if (!inStream([&] { got = stream->Read(buffer.data(), kDecodeChunk); })) return;
             lock.unlock();
-            const DeckStream::Chunk got = stream->Read(buffer.data(), kDecodeChunk);
             if (got.frames > 0) ring_.Write(buffer.data(), static_cast<std::uint32_t>(got.frames));
             if (got.ended) {
                 ended = true;
@@ -99,7 +143,7 @@ void DeckDecoder::Loop() {
             lock.lock();
             continue;
         }
-        wake_.wait_for(lock, kDecoderPoll);
+        m.wake.wait_for(lock, kDecoderPoll);
     }
 }
 

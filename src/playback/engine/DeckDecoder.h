@@ -1,4 +1,6 @@
 #pragma once
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -18,7 +20,14 @@ namespace quendo::audio {
 // engine when the mixer has played a file to its end.
 //
 // The thread runs from construction to destruction, and owns the open stream and the ring's
-// writer side. Post and Wake are for the interface thread; the rest is the thread's own.
+// writer side. Post, Wake and Stuck are for the interface thread; the rest is the thread's own.
+//
+// A file that stops answering (a network share or a stick gone away) can hold the thread inside
+// a read for good, and such a thread can be neither woken nor joined. So the deck gives up on a
+// thread held in its stream for kStuck: when the deck is given another file or closed, a fresh
+// thread takes over the ring, and at destruction the held one is left behind. A thread given up
+// on touches nothing of the deck again: when its file lets go, it sees that it is no longer the
+// one serving, and leaves with its stream.
 class DeckDecoder {
 public:
     struct Command {
@@ -27,9 +36,12 @@ public:
         double seconds;                      // kSeek
         std::unique_ptr<DeckStream> stream;  // kOpen
     };
+    // A call into a stream that has lasted this long has stopped answering.
+    static constexpr std::chrono::seconds kStuck{1};
 
     DeckDecoder(SpscRing::Writer ring, DeckShared& shared, EndNotices& notices, int rate);
-    // Stops the thread and waits for it.
+    // Stops the thread and waits for it, but for no longer than until a call into its stream has
+    // lasted kStuck.
     ~DeckDecoder();
     DeckDecoder(const DeckDecoder&) = delete;
     DeckDecoder& operator=(const DeckDecoder&) = delete;
@@ -37,11 +49,26 @@ public:
     // Interface thread: a command for the thread, taken after those before it.
     void Post(Command c);
     // Any thread: the thread looks again at once (for room in the ring, or for the end).
-    void Wake() { wake_.notify_one(); }
+    void Wake() { meet_->wake.notify_one(); }
+    // Any thread, without a lock: whether the thread is held in its stream, stuck.
+    bool Stuck() const;
 
 private:
-    void Loop();
-    void Take(Command& c, std::unique_ptr<DeckStream>& stream, Published& pub, bool& ended);
+    // Where the interface thread and the deck's decoder threads meet. Each thread holds it too,
+    // so that one given up on finds it still there when its file lets go.
+    struct Meeting {
+        std::mutex mutex;
+        std::condition_variable wake, leftStream;
+        std::deque<Command> commands;
+        bool quit = false;
+        std::uint32_t serving = 0;  // the thread that serves the deck; any other was given up on
+        // When the serving thread went into a call into its stream (steady clock, ns); 0: it is
+        // not in one. Written under the mutex, read without it.
+        std::atomic<std::int64_t> inStreamSince{0};
+    };
+
+    void Start();
+    void Loop(const std::shared_ptr<Meeting>& meet, std::uint32_t me);
     void Publish(const Published& p);
 
     SpscRing::Writer ring_;
@@ -49,12 +76,9 @@ private:
     EndNotices& notices_;
     const int rate_;
 
-    // Interface thread and decoder thread, under mutex_.
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Command> commands_;
-    bool quit_ = false;
-    std::thread thread_;  // last: starts once the rest is made
+    std::shared_ptr<Meeting> meet_;
+    std::uint32_t threads_ = 0;  // threads started: the next one's number
+    std::thread thread_;         // the serving thread
 };
 
 }  // namespace quendo::audio

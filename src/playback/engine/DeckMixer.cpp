@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 #include "playback/engine/Gains.h"
@@ -71,7 +72,8 @@ bool DeckMixer::MixInto(float* out, int frames) {
     std::uint32_t requested = 0;
     Sync(&requested);
     const MixState& m = mix_;
-    const bool want = m.gen == requested && shared_.playing.load(std::memory_order_acquire) && !m.ended;
+    const bool playing = shared_.playing.load(std::memory_order_acquire);
+    const bool want = m.gen == requested && playing && !m.ended;
     Block b = StartBlock(want, frames);
     while (b.i < frames) {
         if (b.fadeIn && b.fade >= 1.0f && b.avail > b.keep) {
@@ -80,6 +82,8 @@ bool DeckMixer::MixInto(float* out, int frames) {
         } else if (!FadeStep(b, out)) break;
     }
     FinishBlock(b, frames);
+    shared_.starved.store(playing && (m.gen != requested || (!m.ended && (b.shortOfData || !m.primed))),
+                          std::memory_order_relaxed);
     return b.shortOfData;
 }
 
@@ -200,6 +204,7 @@ void DeckMixer::FinishBlock(const Block& b, int frames) {
     m.gr = b.gr;
     m.fade = b.fade;
     m.trackGain = b.trackGain;
+    m.limited = b.limited;
     m.readIdx = b.at;
     if (b.i < frames) {
         m.gl = b.tl;
@@ -210,6 +215,23 @@ void DeckMixer::FinishBlock(const Block& b, int frames) {
     ring_.SkipTo(m.readIdx);
     shared_.heard.store(PackHeard(m.gen, static_cast<std::uint64_t>(m.base) + (m.readIdx - m.start)),
                         std::memory_order_release);
+}
+
+void DeckMixer::AddForecast(float* ahead, int frames) const {
+    const MixState& m = mix_;
+    if (m.fade <= 0.0f) return;
+    const std::uint64_t stop = std::min(m.end, m.limit);
+    const std::uint64_t n = std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(frames, 0)),
+                                                    stop > m.readIdx ? stop - m.readIdx : 0);
+    const float threshold = m.limited ? limiter_.Threshold() : std::numeric_limits<float>::infinity();
+    const float gl = m.gl * m.fade, gr = m.gr * m.fade;
+    for (std::uint64_t k = 0; k < n; ++k) {
+        const float* s = ring_.At(m.readIdx + k);
+        const float a = std::max(std::fabs(s[0]), std::fabs(s[1]));
+        const float lim = a > threshold ? threshold / a : 1.0f;
+        ahead[2 * k] += s[0] * lim * gl;
+        ahead[2 * k + 1] += s[1] * lim * gr;
+    }
 }
 
 void DeckMixer::MarkEnded() {

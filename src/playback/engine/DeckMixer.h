@@ -26,6 +26,10 @@ public:
 
     // Adds this deck's next `frames` frames into `out`; true when a playing deck ran short of data.
     bool MixInto(float* out, int frames);
+    // What this deck would add to the next `frames` frames were nothing to change: the frames it
+    // has buffered, at the gains and fade it has reached, the loud ones held to its limiter's
+    // threshold. Added into `ahead`, for the output's limiter to see what comes.
+    void AddForecast(float* ahead, int frames) const;
     // Whether a block of `frames` can be mixed without waiting on the decoder. Offline rendering
     // only, where the thread that mixes is the interface thread.
     bool ReadyFor(int frames);
@@ -43,7 +47,7 @@ private:
         // Frames in [start, limit) are known to be this generation's: readIdx never passes it.
         std::uint64_t limit = 0;
         std::int64_t base = 0;
-        bool primed = false, ended = false, gainsSet = false;
+        bool primed = false, ended = false, gainsSet = false, limited = false;
         float fade = 0.0f, gl = 1.0f, gr = 1.0f;
         float trackGain = 1.0f;  // the track's gain within gl and gr
     };

@@ -69,6 +69,9 @@ struct DeckShared {
     // Mixer -> interface thread (and, for the end, the decoder thread, which wakes the engine).
     std::atomic<std::uint64_t> heard{0};       // PackHeard(generation, frame of the file)
     std::atomic<std::uint32_t> endedGen{0};    // the generation played to its end
+    // Playing, the mixer had nothing of the newest generation to play in its last block: the
+    // decoder is behind, or held by a file that stopped answering.
+    std::atomic<bool> starved{false};
 };
 
 }  // namespace quendo::audio

@@ -49,36 +49,4 @@ void PeakLimiter::Restart(std::uint64_t at) {
     restart_ = false;
 }
 
-double PeakLimiter::Need(const SpscRing::Reader& ring, std::uint64_t index) const {
-    const float* s = ring.At(index);
-    const float a = std::max(std::fabs(s[0]), std::fabs(s[1]));
-    // A damaged frame's NaN is never a peak (the output stage silences it).
-    return a > threshold_ ? static_cast<double>(threshold_) / a : 1.0;
-}
-
-float PeakLimiter::Next(const SpscRing::Reader& ring, std::uint64_t at, std::uint64_t stop) {
-    if (restart_ || at < origin_) Restart(at);
-    held_.DropBelow(at);
-    ramps_.DropBelow(at + hold_ + 1);
-    for (heldTo_ = std::max(heldTo_, at); heldTo_ < std::min(stop, at + hold_ + 1); ++heldTo_)
-        if (const double need = Need(ring, heldTo_); need < 1.0) held_.Push(heldTo_, need);
-    for (rampTo_ = std::max(rampTo_, at + hold_ + 1); rampTo_ < std::min(stop, at + ahead_ + 1); ++rampTo_)
-        if (const double need = Need(ring, rampTo_); need < 1.0)
-            ramps_.Push(rampTo_, need + static_cast<double>(rampTo_ - hold_ - origin_) * slope_);
-
-    float g = 1.0f - (1.0f - gain_) * release_;
-    if (g > 1.0f - 1e-6f) g = 1.0f;
-    if (!held_.Empty() && held_.Lowest() < g) g = static_cast<float>(held_.Lowest());
-    if (!ramps_.Empty()) {
-        const double bound = ramps_.Lowest() - static_cast<double>(at - origin_) * slope_;
-        if (bound < g) g = static_cast<float>(bound);
-    }
-    // The frame itself, whatever rounding or a threshold that just fell left above.
-    const float* s = ring.At(at);
-    const float a = std::max(std::fabs(s[0]), std::fabs(s[1]));
-    if (a * g > threshold_) g = threshold_ / a;
-    gain_ = g;
-    return g;
-}
-
 }  // namespace quendo::audio

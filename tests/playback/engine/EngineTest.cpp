@@ -12,6 +12,8 @@
 
 #include "EngineInsides.h"
 #include "playback/engine/AudioEngine.h"
+#include "playback/engine/Gains.h"
+#include "playback/engine/OutputLimiter.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
 
@@ -275,7 +277,7 @@ TEST(Engine, TrackGainPastTheCeilingIsLimitedWithoutClicks) {
     };
 
     const std::vector<float> limited = play(free + 5, true);
-    EXPECT_LE(largest(limited), ceiling + 1e-4);
+    EXPECT_LE(largest(limited), static_cast<float>(ceiling));
     EXPECT_GT(largest(limited), ceiling - 0.01) << "the hits reach the ceiling";
     for (int ch : {0, 1}) {
         const double steady = Rms(limited, ch, static_cast<std::size_t>(4.0 * kRate));
@@ -302,6 +304,56 @@ TEST(Engine, TwoDecksSumOnOneOutput) {
     // Same tone in phase: the sum is twice as loud.
     EXPECT_NEAR(Rms(o.Seconds(0.3), 0) / one, 2.0, 0.05);
     EXPECT_NEAR(o.engine.Deck2().CurrentPosition() - o.engine.Deck1().CurrentPosition(), 0.0, 0.01);
+}
+
+// The decks' sum never reaches full scale: past the output's ceiling it is limited, without a
+// click even where a hit begins right at the start of a block (the limiter sees it coming in the
+// decks' rings); a sum that stays below the ceiling is the plain sum, bit for bit.
+TEST(Engine, TheSumOfTheDecksStaysBelowTheCeilingWithoutClicks) {
+    // 20 ms bursts of 1 kHz, each beginning on a block boundary, in silence.
+    const auto hits = [](double amplitude) {
+        std::string wav = ToneWav(3.0, 1000, amplitude);
+        for (std::size_t i = 0; 44 + 4 * i < wav.size(); ++i)
+            if (i % (40 * 512) >= kRate / 50) wav.replace(44 + 4 * i, 4, 4, '\0');
+        return wav;
+    };
+    quendo::testing::TempDir d;
+    d.WriteFile("tone.wav", ToneWav(3.0, 200, 0.3));
+    d.WriteFile("soft hits.wav", hits(0.6));
+    d.WriteFile("loud hits.wav", hits(0.9));
+    const auto play = [&](const char* one, const char* two) {
+        Offline o;
+        for (auto [deck, file] : {std::pair{&o.engine.Deck1(), one}, std::pair{&o.engine.Deck2(), two}}) {
+            if (!*file) continue;
+            deck->SetFileName(d / file);
+            deck->Play();
+        }
+        return o.Seconds(2.5);
+    };
+    const float ceiling = quendo::audio::CeilingFactor(quendo::audio::OutputLimiter::kCeilingDbfs);
+    const std::vector<float> tone = play("tone.wav", "");
+    for (const char* h : {"soft hits.wav", "loud hits.wav"}) {
+        std::vector<float> sum = play("", h);
+        for (std::size_t i = 0; i < sum.size(); ++i) sum[i] += tone[i];
+        const std::vector<float> both = play("tone.wav", h);
+        float loudest = 0, peak = 0;
+        for (float v : sum) loudest = std::max(loudest, std::fabs(v));
+        for (float v : both) peak = std::max(peak, std::fabs(v));
+        if (loudest < ceiling) {
+            EXPECT_EQ(both, sum) << h;
+            continue;
+        }
+        ASSERT_GT(loudest, 1.0f) << h;
+        EXPECT_LE(peak, ceiling) << h;
+        EXPECT_GT(peak, ceiling - 0.01f) << h;
+        // The gain the limiter gave, where there is signal to read it from: it moves in ramps of
+        // a few milliseconds, never in a step (a click) at a block's start.
+        float largestMove = 0;
+        for (std::size_t i = 2; i < sum.size(); i += 2)
+            if (std::fabs(sum[i]) > 0.05f && std::fabs(sum[i - 2]) > 0.05f)
+                largestMove = std::max(largestMove, std::fabs(both[i] / sum[i] - both[i - 2] / sum[i - 2]));
+        EXPECT_LT(largestMove, 0.02f) << h;
+    }
 }
 
 TEST(Engine, BadFilesDoNotPlayAndMoveOn) {

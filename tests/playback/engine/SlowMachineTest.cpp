@@ -1,5 +1,6 @@
 // The engine on a busy or slow machine: a decoder that falls behind is heard as a short fade out
-// and back in, never as a cut; an interface thread that stalls costs the device nothing.
+// and back in, never as a cut; an interface thread that stalls costs the device nothing; a file
+// that stops answering starves its deck and holds nothing else up.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,6 +15,7 @@
 #include "playback/engine/AudioEngine.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
+#include "support/StallingDecoding.h"
 
 using namespace quendo;
 using quendo::audio::AudioEngine;
@@ -158,6 +160,45 @@ TEST(SlowMachine, AStalledInterfaceThreadCostsTheDeviceNothing) {
     // The device really mixed all along: the dummy driver consumes in real time.
     EXPECT_GT(in.CurrentPosition(), 3.0);
     EXPECT_EQ(in.PlayState(), psPlaying);
+}
+
+// Offline here: render() waits for a decoder at work, but not for one its file holds, so what is
+// heard is what the device would play. The held deck takes another file, the other deck plays,
+// and the engine closes, though the read never returns.
+TEST(SlowMachine, AFileThatStopsAnsweringStarvesItsDeckAndHoldsNothingElseUp) {
+    quendo::testing::TempDir d;
+    d.WriteFile("a.wav", ToneWav(10.0, 440, 0.5));
+    d.WriteFile("b.wav", ToneWav(10.0, 440, 0.5));
+    quendo::testing::StallingDecoding decoding;  // outlives the engine
+    decoding.StallAfter(d / "a.wav", kRate);
+    auto engine = std::make_unique<AudioEngine>(EngineOptions{false, kRate, 512, &decoding});
+    MediaPlayer& held = engine->Deck1();
+    MediaPlayer& other = engine->Deck2();
+    held.SetFileName(d / "a.wav");
+    held.Play();
+    const auto out = engine->render(3 * kRate);  // returns: a second's wait at most, once
+    EXPECT_NEAR(held.CurrentPosition(), 1.0, 0.01);
+    EXPECT_EQ(held.PlayState(), psPlaying);
+    EXPECT_TRUE(held.Starved());
+    EXPECT_GT(Rms(out, 0), 0.1);
+    EXPECT_EQ(Rms(out, 0, static_cast<std::size_t>(1.1 * kRate)), 0) << "silent from where the file stopped";
+
+    for (MediaPlayer* deck : {&other, &held}) {
+        deck->SetFileName(d / "b.wav");
+        deck->Play();
+        EXPECT_GT(Rms(engine->render(kRate / 2), 0, 2048), 0.3);
+        EXPECT_NEAR(deck->CurrentPosition(), 0.5, 0.01);
+        EXPECT_FALSE(deck->Starved());
+    }
+
+    // Held again at the end: closing does not wait on the file for long.
+    decoding.StallAfter(d / "a.wav", 0);
+    other.SetFileName(d / "a.wav");
+    other.Play();
+    engine->render(kRate / 10);
+    EXPECT_TRUE(other.Starved());
+    engine.reset();
+    decoding.Release();  // lets the readers given up on leave
 }
 
 }  // namespace

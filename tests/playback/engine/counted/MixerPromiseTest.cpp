@@ -1,5 +1,6 @@
 // The mixer neither allocates nor locks, offline or on the device's thread, while both decks play
-// and the interface thread moves gains, seeks and loads files.
+// and the interface thread moves gains, seeks and loads files, and the output's limiter holds the
+// decks' sum at its ceiling.
 //
 // Offline, the test thread marks itself around render(). On the device, the thread and the moment
 // of the mixer are SDL's: this program puts its own SDL_OpenAudioDevice before SDL's, and hands
@@ -8,6 +9,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -18,6 +20,8 @@
 
 #include "Counting.h"
 #include "playback/engine/AudioEngine.h"
+#include "playback/engine/Gains.h"
+#include "playback/engine/OutputLimiter.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
 
@@ -36,12 +40,23 @@ constexpr int kRate = 44100;
                                          << " lock calls, the first " << c.first;
 }
 
+const float kCeiling = quendo::audio::CeilingFactor(quendo::audio::OutputLimiter::kCeilingDbfs);
+
+float Loudest(const float* samples, std::size_t count) {
+    float peak = 0;
+    for (std::size_t i = 0; i < count; ++i) peak = std::max(peak, std::fabs(samples[i]));
+    return peak;
+}
+
+// Two loud tones first, which sum past the output's ceiling.
 struct Files {
     quendo::testing::TempDir dir;
     std::vector<std::string> paths;
     Files() {
-        dir.WriteFile("a.wav", quendo::testing::ToneWav(8.0, 440, 0.5));
+        dir.WriteFile("a.wav", quendo::testing::ToneWav(8.0, 440, 0.9));
+        dir.WriteFile("c.wav", quendo::testing::ToneWav(8.0, 300, 0.9));
         paths.push_back(dir / "a.wav");
+        paths.push_back(dir / "c.wav");
         for (const char* kind : {"mp3-cbr", "wma"}) {
             const std::string p = dir / (std::string("b.") + (kind[0] == 'm' ? "mp3" : "wma"));
             if (quendo::testing::MakeFixture(kind, 8.0, p).frames > 0) paths.push_back(p);
@@ -56,8 +71,8 @@ struct Files {
 void Interfere(AudioEngine& engine, const Files& files, int n) {
     MediaPlayer& d1 = engine.Deck1();
     MediaPlayer& d2 = engine.Deck2();
-    d1.SetVolume(-(n * 37) % 4000);
-    d2.SetVolume(-4000 + (n * 37) % 4000);
+    d1.SetVolume(-(n * 37) % 1200);
+    d2.SetVolume(-(n * 53) % 1500);
     d1.SetBalance(static_cast<int>(3000 * std::sin(n * 0.1)));
     d2.SetBalance(-static_cast<int>(3000 * std::sin(n * 0.1)));
     if (n % 19 == 0) d2.SetLimitedTrackGain(n % 2 ? 9 : -3, -1);
@@ -101,6 +116,7 @@ TEST(MixerPromise, OfflineRenderNeitherAllocatesNorLocks) {
     engine.Deck1().Play();
     engine.Deck2().Play();
     std::vector<float> out(2 * 1024);
+    float peak = 0;
     counting::Reset();
     for (int n = 0; n < 1500; ++n) {  // about 35 s of sound
         Interfere(engine, files, n);
@@ -108,8 +124,11 @@ TEST(MixerPromise, OfflineRenderNeitherAllocatesNorLocks) {
         engine.render(out.data(), 1024);
         engine.render(nullptr, 512);
         counting::Mark(false);
+        peak = std::max(peak, Loudest(out.data(), out.size()));
     }
     EXPECT_TRUE(NoneCounted());
+    EXPECT_LE(peak, kCeiling);
+    EXPECT_GT(peak, kCeiling - 0.01f) << "the limiter worked";
 }
 
 // The engine's callback and its argument, as the engine gave them to SDL (one device at a time).
@@ -117,6 +136,7 @@ SDL_AudioCallback gEngineCallback = nullptr;
 void* gEngineUserdata = nullptr;
 std::atomic<bool> gWatchDevice{false};
 std::atomic<long> gMixes{0};
+std::atomic<float> gPeak{0};  // the loudest sample the watched callbacks gave
 
 void WatchedCallback(void*, Uint8* stream, int len) {
     const bool watch = gWatchDevice.load(std::memory_order_relaxed);
@@ -125,7 +145,11 @@ void WatchedCallback(void*, Uint8* stream, int len) {
         gMixes.fetch_add(1, std::memory_order_relaxed);
     }
     gEngineCallback(gEngineUserdata, stream, len);
-    if (watch) counting::Mark(false);
+    if (watch) {
+        counting::Mark(false);
+        const float peak = Loudest(reinterpret_cast<const float*>(stream), static_cast<std::size_t>(len) / sizeof(float));
+        gPeak.store(std::max(gPeak.load(std::memory_order_relaxed), peak), std::memory_order_relaxed);
+    }
 }
 
 TEST(MixerPromise, TheDeviceCallbackNeitherAllocatesNorLocks) {
@@ -138,6 +162,7 @@ TEST(MixerPromise, TheDeviceCallbackNeitherAllocatesNorLocks) {
     engine.Deck2().Play();
     counting::Reset();
     gMixes = 0;
+    gPeak = 0;
     gWatchDevice = true;
     const auto start = std::chrono::steady_clock::now();
     for (int n = 0; std::chrono::steady_clock::now() - start < std::chrono::seconds(3); ++n) {
@@ -147,6 +172,8 @@ TEST(MixerPromise, TheDeviceCallbackNeitherAllocatesNorLocks) {
     gWatchDevice = false;
     EXPECT_GT(gMixes.load(), 20) << "the device mixed";
     EXPECT_TRUE(NoneCounted());
+    EXPECT_LE(gPeak.load(), kCeiling);
+    EXPECT_GT(gPeak.load(), kCeiling - 0.01f) << "the limiter worked";
 }
 
 }  // namespace
