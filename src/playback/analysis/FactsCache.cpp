@@ -93,7 +93,7 @@ std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view li
     auto path = Unescape(line.substr(tab + 1));
     if (!path) return std::nullopt;
     c.key = {*size, *mtime};
-    c.facts = {*lufs, *peak, *first, *last, *audible == 1};
+    c.facts = {*lufs, *peak, *first, *last, *audible == 1, {}, kNoKey, {}};
     return std::make_pair(std::move(*path), c);
 }
 
