@@ -606,7 +606,7 @@ protected:
     ListeningDeckEngine() : DeckEngine(true) {}
 
     void Know(const std::string& name, double lufs, double peak, double first, double last, bool audible = true) {
-        analysis.known["/music/" + name] = TrackFacts{lufs, peak, first, last, audible};
+        analysis.known["/music/" + name] = TrackFacts{lufs, peak, first, last, audible, {}, kNoKey, {}};
     }
     void KnowSilent(const std::string& name) { Know(name, 0, -200, 0, 0, false); }
 };
