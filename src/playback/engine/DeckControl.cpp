@@ -26,8 +26,9 @@ void DeckControl::SetFileName(const std::string& path) {
     state_ = psStopped;
     shared_.playing.store(false, std::memory_order_relaxed);
     seekTarget_ = 0;
-    if (ok) decoder_.Post({NewGen(), DeckDecoder::Command::kOpen, 0, std::move(stream)});
-    else decoder_.Post({NewGen(), DeckDecoder::Command::kClose, 0, nullptr});
+    plan_.reset();
+    if (ok) decoder_.Post({NewGen(), DeckDecoder::Command::kOpen, 0, std::move(stream), nullptr});
+    else decoder_.Post({NewGen(), DeckDecoder::Command::kClose, 0, nullptr, nullptr});
 }
 
 double DeckControl::CurrentPosition() {
@@ -42,7 +43,13 @@ double DeckControl::CurrentPosition() {
 void DeckControl::SetCurrentPosition(double seconds) {
     if (!open_) return;
     seekTarget_ = std::max(0.0, seconds);
-    decoder_.Post({NewGen(), DeckDecoder::Command::kSeek, seekTarget_, nullptr});
+    decoder_.Post({NewGen(), DeckDecoder::Command::kSeek, seekTarget_, nullptr, plan_});
+}
+
+void DeckControl::SetRatePlan(std::vector<RatePoint> plan) {
+    if (!open_ || (plan.empty() && !plan_)) return;
+    plan_ = plan.empty() ? nullptr : std::make_shared<const RatePlan>(plan, rate_);
+    SetCurrentPosition(CurrentPosition());
 }
 
 void DeckControl::SetVolume(int volume) { shared_.volume.store(volume, std::memory_order_relaxed); }

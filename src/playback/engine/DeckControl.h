@@ -1,10 +1,13 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "model/MediaPlayer.h"
 #include "playback/engine/DeckShared.h"
 #include "playback/engine/EndNotices.h"
+#include "playback/engine/RatePlan.h"
 
 namespace quendo::audio {
 
@@ -32,6 +35,12 @@ public:
     void Play() override;
     void Pause() override;
 
+    bool CanPlayInStep() const override { return true; }
+    // The deck starts over where it stands under the new plan (a new generation, as a seek to
+    // there): before play nothing is heard of it; while playing it is a seek's short dip. A new
+    // file drops the plan.
+    void SetRatePlan(std::vector<RatePoint> plan) override;
+
     // Raises EndOfStream if this deck's end is due.
     void DeliverEnd();
 
@@ -46,6 +55,7 @@ private:
 
     std::uint32_t gen_ = 0;        // newest generation asked for (an open, seek or close)
     std::uint32_t delivered_ = 0;  // generation whose end was raised
+    std::shared_ptr<const RatePlan> plan_;
     double duration_ = 0, seekTarget_ = 0;
     bool open_ = false, failed_ = false, failPending_ = false;
     int state_ = psStopped;

@@ -13,7 +13,7 @@ constexpr auto kDecoderPoll = std::chrono::milliseconds(20);
 }  // namespace
 
 DeckDecoder::DeckDecoder(SpscRing::Writer ring, DeckShared& shared, EndNotices& notices, int rate)
-    : ring_(std::move(ring)), shared_(shared), notices_(notices), rate_(rate) {
+    : ring_(std::move(ring)), shared_(shared), notices_(notices), rate_(rate), stretch_(rate) {
     thread_ = std::thread([this] { Loop(); });
 }
 
@@ -43,9 +43,11 @@ void DeckDecoder::Take(Command& c, std::unique_ptr<DeckStream>& stream, Publishe
     if (c.kind == Command::kOpen) {
         stream = std::move(c.stream);
         ended = false;
+        stretch_.Start(std::move(c.plan), 0);
     } else if (c.kind == Command::kSeek && stream) {
         ended = !stream->Seek(c.seconds);
         pub.base = static_cast<std::int64_t>(std::llround(c.seconds * rate_));
+        stretch_.Start(std::move(c.plan), pub.base);
     } else {
         stream.reset();
         ended = true;
@@ -79,9 +81,11 @@ void DeckDecoder::Loop() {
         }
         const std::uint32_t free = ring_.FreeFrames();
         filling = free >= kRefillFrames || (filling && free >= static_cast<std::uint32_t>(kDecodeChunk));
-        if (!ended && stream && filling) {
+        // A stretched run needs a note of where it lies in the file, before its frames go out.
+        if (!ended && stream && filling && shared_.timeline.HasRoom()) {
             lock.unlock();
-            const DeckStream::Chunk got = stream->Read(buffer.data(), kDecodeChunk);
+            const DeckStretch::Chunk got = stretch_.Read(*stream, buffer.data(), kDecodeChunk);
+            if (got.frames > 0 && got.newRun) shared_.timeline.Add({ring_.WriteIndex(), got.file, got.step});
             if (got.frames > 0) ring_.Write(buffer.data(), static_cast<std::uint32_t>(got.frames));
             if (got.ended) {
                 ended = true;

@@ -83,6 +83,16 @@ bool DeckMixer::MixInto(float* out, int frames) {
     return b.shortOfData;
 }
 
+// A stretched generation notes where its runs lie in the file from its first frame on; the frame
+// before `index` finds the run, whose line goes on to `index` itself (a run ends where the next
+// begins). Without a note of this generation, the ring and the file go in step.
+double DeckMixer::FileFrameAt(std::uint64_t index) {
+    const MixState& m = mix_;
+    if (index > m.start)
+        if (const FileTimeline::Note* n = shared_.timeline.At(index - 1); n && n->ring >= m.start) return n->FileAt(index);
+    return static_cast<double>(m.base) + static_cast<double>(index - m.start);
+}
+
 DeckMixer::Block DeckMixer::StartBlock(bool want, int frames) {
     MixState& m = mix_;
     Block b{};
@@ -208,7 +218,7 @@ void DeckMixer::FinishBlock(const Block& b, int frames) {
     // A file with nothing left (or nothing at all) ends even when no frame was mixed.
     if (b.want && !m.ended && m.primed && m.end != kNoEnd && m.readIdx >= m.end) MarkEnded();
     ring_.SkipTo(m.readIdx);
-    shared_.heard.store(PackHeard(m.gen, static_cast<std::uint64_t>(m.base) + (m.readIdx - m.start)),
+    shared_.heard.store(PackHeard(m.gen, static_cast<std::uint64_t>(std::llround(FileFrameAt(m.readIdx)))),
                         std::memory_order_release);
 }
 

@@ -20,6 +20,9 @@ namespace quendo::audio {
 // A track with a ceiling is played through the deck's limiter, which holds its own signal (its
 // samples times its gain) at or below the ceiling; the volume and balance come after, and only
 // lower it. Without a ceiling, once the limiter is back at rest, the path is the plain one.
+//
+// The position heard is in the file's time: a stretched generation's ring frames are placed in
+// the file by the decoder's notes.
 class DeckMixer {
 public:
     DeckMixer(SpscRing::Reader ring, DeckShared& shared, int rate);
@@ -60,6 +63,8 @@ private:
         bool want, fadeIn, shortOfData, limited;
     };
 
+    // The file frame at ring frame `index` of the generation read (index at least its start).
+    double FileFrameAt(std::uint64_t index);
     const Published& Sync(std::uint32_t* requestedOut = nullptr);
     Block StartBlock(bool want, int frames);
     template <bool kLimited>

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "playback/engine/FileTimeline.h"
 #include "playback/engine/SpscRing.h"
 
 namespace quendo::audio {
@@ -58,6 +59,7 @@ struct TrackLevel {
 // The fields the threads share beside the ring, each with its one writer.
 struct DeckShared {
     SpscSnapshot<Published> published;  // decoder thread -> mixer
+    FileTimeline timeline;              // decoder thread -> mixer: where stretched frames lie in the file
 
     // Interface thread -> mixer.
     std::atomic<std::uint32_t> requested{0};  // the newest generation asked for
