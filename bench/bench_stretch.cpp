@@ -1,5 +1,6 @@
 // Decks in step: a stretched deck's pitch, how closely its output follows its rate plan, the
-// tempo it leaves a mix with, and the cost of playing two decks with one stretched.
+// tempo it leaves a mix with, a start on the other deck's frame, and the cost of playing two decks
+// with one stretched.
 #include <time.h>
 
 #include <algorithm>
@@ -159,6 +160,48 @@ int main(int argc, char** argv) {
         figures.Print("stretch_timing_error_ms", 1000 * worst / kRate, "ms");
         const double spacing = after.size() > 1 ? (after.back() - after.front()) / static_cast<double>(after.size() - 1) : 0;
         figures.Print("own_tempo_error_pct", 100 * std::fabs(spacing / kClickEvery - 1), "%");
+    }
+
+    // ---- a start on the other deck's frame ----
+    if (figures.Wants("cued_start_error_frames")) {
+        // Each deck's file counts its own frames (modulo 30000), deck 1 heard on the left and
+        // deck 2 on the right, so that the output tells which frame of each plays when.
+        std::vector<double> ramp(static_cast<std::size_t>(3 * kRate));
+        for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<double>(i % 30000) / 32767;
+        dir.WriteFile("ramp.wav", Wav(ramp));
+        struct Case {
+            double at;
+            bool seamless;
+        };
+        long worst = 0;
+        for (const Case c : {Case{1.2345, false}, Case{1.2345, true}, Case{MediaPlayer::kAtOtherEnd, true}}) {
+            Offline o;
+            MediaPlayer& out1 = o.engine.Deck1();
+            MediaPlayer& in2 = o.engine.Deck2();
+            out1.SetFileName(dir / "ramp.wav");
+            out1.SetBalance(-10000);
+            in2.SetFileName(dir / "ramp.wav");
+            in2.SetBalance(10000);
+            in2.SetCurrentPosition(0.5);
+            out1.Play();
+            in2.PlayAfterOther(c.at, c.seamless);
+            const std::vector<float> out = o.engine.render(4 * kRate);
+            const long cue = c.at == MediaPlayer::kAtOtherEnd ? static_cast<long>(ramp.size()) : std::lround(c.at * kRate);
+            // Where deck 1 plays its frame `cue` (or where its last frame is followed), and deck 2's first.
+            long reached = -1, started = -1;
+            for (long i = 1; 2 * i < static_cast<long>(out.size()) && (reached < 0 || started < 0); ++i) {
+                const long left = std::lround(out[2 * (i - 1)] * 32768.0);
+                if (reached < 0 && cue < static_cast<long>(ramp.size()) && left == cue % 30000 && i > kRate) reached = i - 1;
+                if (reached < 0 && cue == static_cast<long>(ramp.size()) && left == (cue - 1) % 30000 && out[2 * i] == 0) reached = i;
+                if (started < 0 && out[2 * i - 1] != 0) started = i - 1;
+            }
+            if (reached < 0 || started < 0) {
+                std::fprintf(stderr, "bench_stretch: the cue at %g was not found\n", c.at);
+                return 1;
+            }
+            worst = std::max(worst, std::labs(started - reached));
+        }
+        figures.Print("cued_start_error_frames", static_cast<double>(worst), "frames");
     }
 
     // ---- two decks on a device, one stretched, the interface thread busy ----

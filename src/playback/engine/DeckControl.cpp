@@ -68,8 +68,27 @@ void DeckControl::Play() {
         }
         return;
     }
+    StartPlaying({});
+}
+
+void DeckControl::PlayAfterOther(double otherSeconds, bool seamless) {
+    if (!open_) return Play();
+    if (state_ == psPlaying) return;
+    StartCue cue;
+    cue.onOther = true;
+    cue.seamless = seamless;
+    cue.atOtherEnd = otherSeconds == kAtOtherEnd;
+    // A point before the other's start, or no point at all, has been passed: at once.
+    if (!cue.atOtherEnd && otherSeconds > 0)
+        cue.otherFrame = std::min<std::uint64_t>(static_cast<std::uint64_t>(std::llround(otherSeconds * rate_)), StartCue::kFrameMask);
+    StartPlaying(cue);
+}
+
+void DeckControl::StartPlaying(StartCue cue) {
     if (delivered_ == gen_) SetCurrentPosition(0);  // played to the end: start again
     state_ = psPlaying;
+    cue.number = ++cues_;
+    shared_.cue.store(cue.Pack(), std::memory_order_relaxed);
     shared_.playing.store(true, std::memory_order_release);
     decoder_.Wake();
 }

@@ -8,6 +8,7 @@
 #include "playback/engine/DeckShared.h"
 #include "playback/engine/EndNotices.h"
 #include "playback/engine/RatePlan.h"
+#include "playback/engine/StartCue.h"
 
 namespace quendo::audio {
 
@@ -40,12 +41,16 @@ public:
     // there): before play nothing is heard of it; while playing it is a seek's short dip. A new
     // file drops the plan.
     void SetRatePlan(std::vector<RatePoint> plan) override;
+    // Playing from then on (PlayState 2) while the mixer waits for the other deck's frame; the
+    // position stays put until then. A deck already playing plays on.
+    void PlayAfterOther(double otherSeconds, bool seamless) override;
 
     // Raises EndOfStream if this deck's end is due.
     void DeliverEnd();
 
 private:
     std::uint32_t NewGen();
+    void StartPlaying(StartCue cue);
 
     DeckShared& shared_;
     DeckDecoder& decoder_;
@@ -55,6 +60,7 @@ private:
 
     std::uint32_t gen_ = 0;        // newest generation asked for (an open, seek or close)
     std::uint32_t delivered_ = 0;  // generation whose end was raised
+    std::uint32_t cues_ = 0;       // Play calls so far, which number their cues
     std::shared_ptr<const RatePlan> plan_;
     double duration_ = 0, seekTarget_ = 0;
     bool open_ = false, failed_ = false, failPending_ = false;

@@ -67,12 +67,36 @@ bool DeckMixer::ReadyFor(int frames) {
     return m.limit - m.readIdx >= enough || ring_.FreeFrames() < static_cast<std::uint32_t>(kDecodeChunk);
 }
 
-bool DeckMixer::MixInto(float* out, int frames) {
+bool DeckMixer::MixInto(float* out, int frames, const DeckMixer& other) {
     std::uint32_t requested = 0;
     Sync(&requested);
-    const MixState& m = mix_;
-    const bool want = m.gen == requested && shared_.playing.load(std::memory_order_acquire) && !m.ended;
+    MixState& m = mix_;
+    bool want = m.gen == requested && shared_.playing.load(std::memory_order_acquire) && !m.ended;
+    int first = 0;
+    bool seamless = false;
+    if (want) {
+        const StartCue cue = StartCue::Unpack(shared_.cue.load(std::memory_order_relaxed));
+        if (cue.number != cueDone_) {
+            first = cue.onOther ? CueOffset(cue, other.played_) : 0;
+            if (first >= 0 && first < frames) {
+                cueDone_ = cue.number;
+                seamless = cue.seamless;
+            } else {
+                want = false;
+                first = 0;
+            }
+        }
+    }
+    const bool endedBefore = m.ended;
+    const std::uint64_t at = m.readIdx;
+    played_.first = first;
+    played_.from = m.heard = FileFrameAt(at);
+    // Before `first` the block is silent; the deck's frames begin there.
+    out += 2 * static_cast<std::ptrdiff_t>(first);
+    frames -= first;
     Block b = StartBlock(want, frames);
+    // Without a fade-in, once there is enough to start without a break.
+    if (seamless && b.fadeIn) b.fade = 1.0f;
     while (b.i < frames) {
         if (b.fadeIn && b.fade >= 1.0f && b.avail > b.keep) {
             if (b.limited) FullLevelRun<true>(b, out, frames);
@@ -80,7 +104,27 @@ bool DeckMixer::MixInto(float* out, int frames) {
         } else if (!FadeStep(b, out)) break;
     }
     FinishBlock(b, frames);
+    played_.playing = want;
+    played_.ended = m.ended && !endedBefore;
+    played_.count = static_cast<int>(m.readIdx - at);
+    played_.to = m.heard;
     return b.shortOfData;
+}
+
+bool DeckMixer::AwaitsOther() const {
+    const StartCue cue = StartCue::Unpack(shared_.cue.load(std::memory_order_relaxed));
+    return cue.onOther && cue.number != cueDone_;
+}
+
+// The other deck mixed this block first. Not playing (paused, at its end, or itself waiting),
+// or past the point already: at once.
+int DeckMixer::CueOffset(const StartCue& cue, const Played& other) {
+    if (!other.playing) return 0;
+    if (cue.atOtherEnd) return other.ended ? other.first + other.count : -1;
+    const double c = static_cast<double>(cue.otherFrame);
+    if (c <= other.from) return other.first;
+    if (c >= other.to) return -1;
+    return other.first + static_cast<int>(std::llround((c - other.from) * other.count / (other.to - other.from)));
 }
 
 // A stretched generation notes where its runs lie in the file from its first frame on; the frame
@@ -218,8 +262,8 @@ void DeckMixer::FinishBlock(const Block& b, int frames) {
     // A file with nothing left (or nothing at all) ends even when no frame was mixed.
     if (b.want && !m.ended && m.primed && m.end != kNoEnd && m.readIdx >= m.end) MarkEnded();
     ring_.SkipTo(m.readIdx);
-    shared_.heard.store(PackHeard(m.gen, static_cast<std::uint64_t>(std::llround(FileFrameAt(m.readIdx)))),
-                        std::memory_order_release);
+    m.heard = FileFrameAt(m.readIdx);
+    shared_.heard.store(PackHeard(m.gen, static_cast<std::uint64_t>(std::llround(m.heard))), std::memory_order_release);
 }
 
 void DeckMixer::MarkEnded() {

@@ -67,6 +67,7 @@ struct DeckShared {
     std::atomic<int> volume{0}, balance{0};
     std::atomic<TrackLevel> trackLevel{TrackLevel{}};
     static_assert(std::atomic<TrackLevel>::is_always_lock_free);
+    std::atomic<std::uint64_t> cue{0};  // StartCue: when a deck asked to play starts
 
     // Mixer -> interface thread (and, for the end, the decoder thread, which wakes the engine).
     std::atomic<std::uint64_t> heard{0};       // PackHeard(generation, frame of the file)

@@ -1,6 +1,7 @@
 // Decks in step, on the real engine offline: a deck played at another rate keeps its pitch and
 // reports where it is in its own file as the plan says, and leaves the stretcher for the file's
-// own frames once the plan is back at 1.
+// own frames once the plan is back at 1; a deck asked to start on the other deck's frame starts on
+// exactly that frame, and right after the other's last one without a gap or a click.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -125,6 +126,75 @@ TEST(InStep, BackAtOneTheDeckPlaysTheFileItselfToItsEnd) {
         return e.render(3 * kRate);
     };
     EXPECT_EQ(play({{0, 1.0}, {2, 1.0}}), play({}));
+}
+
+// The deck played is heard on the left and the deck cued on the right, each counting its own
+// frames: the cued deck's first frame lies where the other plays the frame asked for (or follows
+// its last), at full level when seamless and at the fade's first step otherwise; at once when the
+// other is past the point or not playing. Either deck may wait for the other.
+TEST(InStep, ACuedDeckStartsOnTheOtherDecksFrame) {
+    quendo::testing::TempDir d;
+    d.WriteFile("count.wav", CountingWav(3.0));
+    const long last = 3 * kRate - 1;
+    struct Case {
+        double at;
+        bool seamless, otherPlays;
+        long startsAt;  // output frame; the deck played plays its frame i at output frame i
+    } cases[] = {{1.2345, false, true, 54441},
+                 {1.2345, true, true, 54441},
+                 {MediaPlayer::kAtOtherEnd, true, true, last + 1},
+                 {-1, true, true, 0},
+                 {1.0, true, false, 0}};
+    for (const Case& c : cases) {
+        for (const bool cuedIsDeck1 : {false, true}) {
+            AudioEngine engine{EngineOptions{false, kRate, 512}};
+            MediaPlayer& played = cuedIsDeck1 ? engine.Deck2() : engine.Deck1();
+            MediaPlayer& cued = cuedIsDeck1 ? engine.Deck1() : engine.Deck2();
+            played.SetFileName(d / "count.wav");
+            played.SetBalance(-10000);
+            cued.SetFileName(d / "count.wav");
+            cued.SetBalance(10000);
+            cued.SetCurrentPosition(0.5);
+            if (c.otherPlays) played.Play();
+            cued.PlayAfterOther(c.at, c.seamless);
+            EXPECT_EQ(cued.PlayState(), psPlaying);
+            const std::vector<float> out = engine.render(4 * kRate);
+            long first = 0;
+            while (out[2 * first + 1] == 0) ++first;
+            EXPECT_EQ(first, c.startsAt) << c.at << " " << cuedIsDeck1;
+            if (c.otherPlays && c.at > 0) {
+                EXPECT_EQ(CountOf(out[2 * (first - 1)]), (c.startsAt - 1) % kCount) << c.at;
+            }
+            const double full = (kRate / 2) % kCount / 32768.0;
+            EXPECT_NEAR(out[2 * first + 1], c.seamless ? full : full / 256, 1e-6) << c.at;
+        }
+    }
+}
+
+// An album's tracks cut from one tone and encoded apart, each with its encoder's delay and
+// padding: played one right after the other, the tone goes on without a gap or a click.
+TEST(InStep, TracksWithoutAGapBetweenThemPlayAsOne) {
+    quendo::testing::TempDir d;
+    // 441 Hz: a second holds whole cycles, so the second track takes the tone up where the first
+    // left it.
+    for (const char* name : {"a.mp3", "b.mp3"})
+        ASSERT_GT(quendo::testing::MakeFixture("mp3-cbr", 1.0, d / name, "--tone 441").frames, 0) << "the demo library tool";
+    AudioEngine engine{EngineOptions{false, kRate, 512}};
+    MediaPlayer& a = engine.Deck1();
+    MediaPlayer& b = engine.Deck2();
+    a.SetFileName(d / "a.mp3");
+    b.SetFileName(d / "b.mp3");
+    a.Play();
+    b.PlayAfterOther(MediaPlayer::kAtOtherEnd, true);
+    const std::vector<float> out = engine.render(2 * kRate + 4096);
+    // The tone fades in over the first 256 frames; past them, every step is the tone's own.
+    const std::vector<float> steady(out.begin() + 2 * 1024, out.begin() + 2 * (kRate - 1024));
+    const std::vector<float> junction(out.begin() + 2 * (kRate - 1024), out.begin() + 2 * (kRate + 1024));
+    EXPECT_LE(quendo::testing::LargestStep(junction, 0), quendo::testing::LargestStep(steady, 0) * 1.1);
+    EXPECT_NEAR(quendo::testing::Rms(junction, 0), quendo::testing::Rms(steady, 0), 0.01) << "no gap";
+    EXPECT_NEAR(a.CurrentPosition(), 1.0, 1e-9) << "the first track's encoder padding is not heard";
+    EXPECT_NEAR(b.CurrentPosition(), 1.0, 1e-9);
+    EXPECT_EQ(quendo::testing::Rms(std::vector<float>(out.end() - 2 * 2048, out.end()), 0), 0) << "nor the second's";
 }
 
 }  // namespace
