@@ -85,21 +85,6 @@ double HeardBetween(const Plan& plan, double a, double b) {
     return heard;
 }
 
-// The frequency of the left channel over frames [from, to), from its rising zero crossings.
-double ToneHz(const std::vector<float>& v, std::size_t from, std::size_t to) {
-    double first = -1, last = -1;
-    long cycles = -1;
-    for (std::size_t i = from + 1; i < to; ++i) {
-        const float a = v[2 * (i - 1)], b = v[2 * i];
-        if (a < 0 && b >= 0) {
-            last = static_cast<double>(i - 1) + a / (a - b);
-            if (first < 0) first = last;
-            ++cycles;
-        }
-    }
-    return cycles > 0 ? cycles / ((last - first) / kRate) : 0;
-}
-
 struct Offline {
     AudioEngine engine{EngineOptions{false, kRate, 512}};
 };
@@ -121,7 +106,7 @@ int main(int argc, char** argv) {
             deck.SetRatePlan({{0, rate}});
             deck.Play();
             const std::vector<float> out = o.engine.render(5 * kRate);
-            worst = std::max(worst, std::fabs(1200 * std::log2(ToneHz(out, kRate, 5 * kRate - 1) / 1000)));
+            worst = std::max(worst, std::fabs(1200 * std::log2(quendo::testing::ToneHz(out, 0, kRate, 5 * kRate - 1) / 1000)));
         }
         figures.Print("stretch_pitch_error_cents", worst, "cents");
     }

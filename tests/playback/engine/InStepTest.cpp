@@ -54,19 +54,6 @@ double FileAfter(const Plan& plan, double from, double heard) {
     return from;
 }
 
-// The left channel's frequency over [from, to), from its rising zero crossings.
-double ToneHz(const std::vector<float>& v, std::size_t from, std::size_t to) {
-    double first = -1, last = -1;
-    long cycles = -1;
-    for (std::size_t i = from + 1; i < to; ++i)
-        if (v[2 * (i - 1)] < 0 && v[2 * i] >= 0) {
-            last = static_cast<double>(i - 1) + v[2 * (i - 1)] / (v[2 * (i - 1)] - v[2 * i]);
-            if (first < 0) first = last;
-            ++cycles;
-        }
-    return cycles / ((last - first) / kRate);
-}
-
 TEST(InStep, AStretchedDeckKeepsItsPitchAndItsPlaceInTheFile) {
     quendo::testing::TempDir d;
     d.WriteFile("tone.wav", ToneWav(12.0, 1000, 0.5));
@@ -90,7 +77,7 @@ TEST(InStep, AStretchedDeckKeepsItsPitchAndItsPlaceInTheFile) {
         }
         EXPECT_NEAR(deck.Duration(), 12.0, 1e-3);
         if (c.plan.size() == 1) {
-            EXPECT_NEAR(1200 * std::log2(ToneHz(all, kRate, 6 * kRate - 1) / 1000), 0, 5) << c.plan[0].rate;
+            EXPECT_NEAR(1200 * std::log2(quendo::testing::ToneHz(all, 0, kRate, 6 * kRate - 1) / 1000), 0, 5) << c.plan[0].rate;
         }
     }
 }
