@@ -129,11 +129,12 @@ int DeckMixer::CueOffset(const StartCue& cue, const Played& other) {
 
 // A stretched generation notes where its runs lie in the file from its first frame on; the frame
 // before `index` finds the run, whose line goes on to `index` itself (a run ends where the next
-// begins). Without a note of this generation, the ring and the file go in step.
+// begins). Without a note of this generation, the ring and the file go in step. The look also
+// lets go of older notes, those of generations skipped unheard too, even before a frame plays.
 double DeckMixer::FileFrameAt(std::uint64_t index) {
     const MixState& m = mix_;
-    if (index > m.start)
-        if (const FileTimeline::Note* n = shared_.timeline.At(index - 1); n && n->ring >= m.start) return n->FileAt(index);
+    const FileTimeline::Note* n = index > 0 ? shared_.timeline.At(index - 1) : nullptr;
+    if (index > m.start && n && n->ring >= m.start) return n->FileAt(index);
     return static_cast<double>(m.base) + static_cast<double>(index - m.start);
 }
 

@@ -4,9 +4,11 @@
 // exactly that frame, and right after the other's last one without a gap or a click.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "playback/engine/AudioEngine.h"
@@ -80,6 +82,26 @@ TEST(InStep, AStretchedDeckKeepsItsPitchAndItsPlaceInTheFile) {
             EXPECT_NEAR(1200 * std::log2(quendo::testing::ToneHz(all, 0, kRate, 6 * kRate - 1) / 1000), 0, 5) << c.plan[0].rate;
         }
     }
+}
+
+// Seeks while paused start generations that are decoded, noted and skipped unheard; their notes
+// must not crowd out those of the one that plays.
+TEST(InStep, SeeksUnheardLeaveRoomForThePlayingGeneration) {
+    quendo::testing::TempDir d;
+    d.WriteFile("tone.wav", ToneWav(30.0, 1000, 0.5));
+    AudioEngine engine{EngineOptions{false, kRate, 512}};
+    MediaPlayer& deck = engine.Deck1();
+    deck.SetFileName(d / "tone.wav");
+    const Plan glide{{0, 0.92}, {30, 1.08}};  // every chunk a run of its own
+    deck.SetRatePlan(glide);
+    for (int seek = 0; seek < 12; ++seek) {
+        deck.SetCurrentPosition(seek);
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));  // the decoder fills the ring
+        engine.render(512);
+    }
+    deck.Play();
+    engine.render(4096);
+    EXPECT_NEAR(deck.CurrentPosition(), FileAfter(glide, 11, 4096.0 / kRate), 1e-4);
 }
 
 // The plan back at 1 for good, the deck plays the file's own frames, in step with its position,
