@@ -13,7 +13,7 @@ constexpr auto kDecoderPoll = std::chrono::milliseconds(20);
 }  // namespace
 
 DeckDecoder::DeckDecoder(SpscRing::Writer ring, DeckShared& shared, EndNotices& notices, int rate)
-    : ring_(std::move(ring)), shared_(shared), notices_(notices), rate_(rate), stretch_(rate) {
+    : ring_(std::move(ring)), shared_(shared), notices_(notices), rate_(rate) {
     thread_ = std::thread([this] { Loop(); });
 }
 
@@ -35,7 +35,8 @@ void DeckDecoder::Post(Command c) {
 }
 
 // A new generation starts where the ring's frames stop.
-void DeckDecoder::Take(Command& c, std::unique_ptr<DeckStream>& stream, Published& pub, bool& ended) {
+void DeckDecoder::Take(Command& c, std::unique_ptr<DeckStream>& stream, DeckStretch& stretch, Published& pub,
+                       bool& ended) {
     pub.gen = c.gen;
     pub.start = ring_.WriteIndex();
     pub.end = kNoEnd;
@@ -43,11 +44,11 @@ void DeckDecoder::Take(Command& c, std::unique_ptr<DeckStream>& stream, Publishe
     if (c.kind == Command::kOpen) {
         stream = std::move(c.stream);
         ended = false;
-        stretch_.Start(std::move(c.plan), 0);
+        stretch.Start(std::move(c.plan), 0);
     } else if (c.kind == Command::kSeek && stream) {
         ended = !stream->Seek(c.seconds);
         pub.base = static_cast<std::int64_t>(std::llround(c.seconds * rate_));
-        stretch_.Start(std::move(c.plan), pub.base);
+        stretch.Start(std::move(c.plan), pub.base);
     } else {
         stream.reset();
         ended = true;
@@ -66,6 +67,7 @@ void DeckDecoder::Publish(const Published& p) {
 void DeckDecoder::Loop() {
     std::vector<float> buffer(2 * kDecodeChunk);
     std::unique_ptr<DeckStream> stream;
+    DeckStretch stretch(rate_);  // the stream's, as the thread's own
     Published pub;
     bool ended = true, filling = false;
     std::uint32_t notified = 0;
@@ -75,7 +77,7 @@ void DeckDecoder::Loop() {
             Command c = std::move(commands_.front());
             commands_.pop_front();
             lock.unlock();
-            Take(c, stream, pub, ended);
+            Take(c, stream, stretch, pub, ended);
             lock.lock();
             continue;
         }
@@ -84,7 +86,7 @@ void DeckDecoder::Loop() {
         // A stretched run needs a note of where it lies in the file, before its frames go out.
         if (!ended && stream && filling && shared_.timeline.HasRoom()) {
             lock.unlock();
-            const DeckStretch::Chunk got = stretch_.Read(*stream, buffer.data(), kDecodeChunk);
+            const DeckStretch::Chunk got = stretch.Read(*stream, buffer.data(), kDecodeChunk);
             if (got.frames > 0 && got.newRun) shared_.timeline.Add({ring_.WriteIndex(), got.file, got.step});
             if (got.frames > 0) ring_.Write(buffer.data(), static_cast<std::uint32_t>(got.frames));
             if (got.ended) {

@@ -44,14 +44,13 @@ public:
 
 private:
     void Loop();
-    void Take(Command& c, std::unique_ptr<DeckStream>& stream, Published& pub, bool& ended);
+    void Take(Command& c, std::unique_ptr<DeckStream>& stream, DeckStretch& stretch, Published& pub, bool& ended);
     void Publish(const Published& p);
 
     SpscRing::Writer ring_;
     DeckShared& shared_;
     EndNotices& notices_;
     const int rate_;
-    DeckStretch stretch_;
 
     // Interface thread and decoder thread, under mutex_.
     std::mutex mutex_;
