@@ -53,7 +53,9 @@ public:
     virtual void SetRatePlan(std::vector<RatePoint> /*plan*/) {}
     // Starts playing from the position set at the very frame where the other deck has played its
     // file up to `otherSeconds` (kAtOtherEnd: its last frame), without a fade-in when `seamless`.
-    // At once when the other deck is past that point already, or not playing.
+    // At once when the other deck is past that point already, or not playing. PlayState is 2 from
+    // the call on, the position staying where it was set until the start; a deck already playing
+    // plays on.
     static constexpr double kAtOtherEnd = std::numeric_limits<double>::infinity();
     virtual void PlayAfterOther(double /*otherSeconds*/, bool /*seamless*/) { Play(); }
 

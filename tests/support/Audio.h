@@ -58,6 +58,21 @@ inline double Rms(const std::vector<float>& v, int channel, std::size_t fromFram
     return n ? std::sqrt(sum / n) : 0;
 }
 
+// The frequency of one channel over frames [from, to), from its rising zero crossings.
+inline double ToneHz(const std::vector<float>& v, int channel, std::size_t from, std::size_t to, int rate = 44100) {
+    double first = -1, last = -1;
+    long cycles = -1;
+    for (std::size_t i = from + 1; i < to; ++i) {
+        const float a = v[2 * (i - 1) + channel], b = v[2 * i + channel];
+        if (a < 0 && b >= 0) {
+            last = static_cast<double>(i - 1) + a / (a - b);
+            if (first < 0) first = last;
+            ++cycles;
+        }
+    }
+    return cycles > 0 ? cycles / ((last - first) / rate) : 0;
+}
+
 inline float LargestStep(const std::vector<float>& v, int channel) {
     float worst = 0;
     for (std::size_t i = 1; 2 * i + 1 < v.size(); ++i)

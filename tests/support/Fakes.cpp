@@ -1,6 +1,7 @@
 #include "support/Fakes.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,8 @@ void FakePlayer::SetFileName(const std::string& path) {
     fileName = path;
     position = 0;
     state = psStopped;
+    plan.clear();
+    cued_ = false;
     ++openedCount;
 }
 
@@ -40,11 +43,13 @@ void FakePlayer::SetBalance(int b) {
 
 void FakePlayer::Play() {
     calls.push_back("Play");
+    cued_ = false;
     if (!fileName.empty() && Duration() > 0) state = psPlaying;
 }
 
 void FakePlayer::Pause() {
     calls.push_back("Pause");
+    cued_ = false;
     if (state == psPlaying) state = psPaused;
 }
 
@@ -53,12 +58,77 @@ bool FakePlayer::Starved() {
     return state == psPlaying && stall != stallsAt.end() && position >= stall->second;
 }
 
+namespace {
+std::string Number(double v) {
+    char s[32];
+    std::snprintf(s, sizeof s, "%g", v);
+    return s;
+}
+}  // namespace
+
+void FakePlayer::SetRatePlan(std::vector<RatePoint> p) {
+    if (!inStep) return;
+    std::string call = "RatePlan";
+    for (const RatePoint& r : p) call += " " + Number(r.fileSeconds) + ":" + Number(r.rate);
+    calls.push_back(call);
+    plan = std::move(p);
+}
+
+void FakePlayer::PlayAfterOther(double otherSeconds, bool seamless) {
+    if (!inStep) return MediaPlayer::PlayAfterOther(otherSeconds, seamless);
+    calls.push_back("PlayAfterOther " + (otherSeconds == kAtOtherEnd ? std::string("end") : Number(otherSeconds)) +
+                    (seamless ? " seamless" : " faded"));
+    if (fileName.empty() || Duration() <= 0 || state == psPlaying) return;
+    state = psPlaying;
+    startClock_.reset();
+    if (!other || other->state != psPlaying || other->cued_) return;  // at once
+    cue_ = otherSeconds == kAtOtherEnd ? other->Duration() : otherSeconds;
+    cued_ = other->position < cue_;
+}
+
+double FakePlayer::RateAt(double s) const {
+    if (plan.empty()) return 1;
+    if (s <= plan.front().fileSeconds) return plan.front().rate;
+    for (std::size_t i = 1; i < plan.size(); ++i)
+        if (s < plan[i].fileSeconds)
+            return plan[i - 1].rate +
+                   (s - plan[i - 1].fileSeconds) / (plan[i].fileSeconds - plan[i - 1].fileSeconds) * (plan[i].rate - plan[i - 1].rate);
+    return plan.back().rate;
+}
+
 void FakePlayer::Advance(double seconds) {
+    const double before = clock_;
+    clock_ += seconds;
     if (state != psPlaying) return;
+    if (cued_) {
+        // The other stopped or paused short of the point: at once.
+        if (!startClock_ && (!other || other->state != psPlaying)) startClock_ = before;
+        if (!startClock_ || *startClock_ >= clock_) return;
+        cued_ = false;
+        seconds = clock_ - std::max(*startClock_, before);
+    }
+    Move(seconds);
+}
+
+void FakePlayer::Move(double seconds) {
+    const double from = position;
+    if (plan.empty()) position += seconds;
+    else
+        for (double left = seconds; left > 0; left -= 0.001) position += std::min(0.001, left) * RateAt(position);
+    // A file that stops answering plays no further.
     const auto stall = stallsAt.find(fileName);
-    if (stall != stallsAt.end() && position <= stall->second) position = std::min(position + seconds, stall->second);
-    else position += seconds;
+    if (stall != stallsAt.end() && from <= stall->second) position = std::min(position, stall->second);
     const double length = Duration();
+    // The other deck waits for this one's position: it starts when that was reached, at once if it
+    // has been advanced to this clock already.
+    if (other && other->cued_ && !other->startClock_ && position >= std::min(other->cue_, length)) {
+        const double reached = std::min(other->cue_, length);
+        other->startClock_ = clock_ - seconds + (position > from ? (reached - from) / (position - from) * seconds : 0);
+        if (other->clock_ > *other->startClock_) {
+            other->cued_ = false;
+            other->Move(other->clock_ - *other->startClock_);
+        }
+    }
     if (position >= length) {
         position = length;
         state = psStopped;
@@ -73,6 +143,8 @@ FakeWorld::FakeWorld(TrackAnalysis* analysis) {
     core->nodes.ProgramFolder = "/program";
     core->files = LocateProgramFiles("/program/quendo");
     random.Seed(12345);
+    deck1.other = &deck2;
+    deck2.other = &deck1;
 }
 
 void FakeWorld::FirstRunIn(const std::string& programFolder) {

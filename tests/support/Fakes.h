@@ -49,10 +49,32 @@ public:
     void Play() override;
     void Pause() override;
 
+    // Playing in step, when `inStep` (otherwise a player that cannot, as the interface has it):
+    // the plan and the cue are noted in `calls` ("RatePlan 10:1.06 18:1", "PlayAfterOther 93.2
+    // seamless", "PlayAfterOther end faded"); the position moves at the plan's rate; a cued
+    // player starts when `other` plays past the point (or its last frame), the step's overshoot
+    // carried, whichever of the two is advanced first.
+    bool inStep = false;
+    FakePlayer* other = nullptr;  // FakeWorld links its two decks
+    std::vector<RatePoint> plan;
+    bool CanPlayInStep() const override { return inStep; }
+    void SetRatePlan(std::vector<RatePoint> p) override;
+    void PlayAfterOther(double otherSeconds, bool seamless) override;
+    bool Cued() const { return cued_; }
+
     // Advances the clock while playing (up to where the file stops answering); raises EndOfStream
     // once at the end of the file.
     void Advance(double seconds);
     int openedCount = 0;
+
+private:
+    double RateAt(double seconds) const;
+    // Plays on for `seconds` heard, which end at clock_.
+    void Move(double seconds);
+    double clock_ = 0;  // seconds advanced, playing or not
+    bool cued_ = false;
+    double cue_ = 0;                    // the other's position to start at
+    std::optional<double> startClock_;  // the clock at which the other reached it
 };
 
 class FakeShell : public Shell {
@@ -198,7 +220,7 @@ struct FakeWorld {
     std::unique_ptr<Core> core;
 
     // With an analysis (which must outlive the world) the automix listens; without, it goes by
-    // the files' lengths.
+    // the files' lengths. The two decks are each other's other.
     explicit FakeWorld(TrackAnalysis* analysis = nullptr);
     // Adds a file to the table (creating folders along the relative path) with a probe length.
     std::int32_t AddFile(const std::string& relativePath, double seconds);

@@ -181,8 +181,11 @@ void AudioEngine::DeliverPendingEvents() {
 
 void AudioEngine::Mix(float* out, int frames) {
     std::fill(out, out + 2 * frames, 0.0f);
-    const bool short1 = deck1_->mixer.MixInto(out, frames);
-    const bool short2 = deck2_->mixer.MixInto(out, frames);
+    // A deck that starts on a frame of the other's mixes after it; the sum is the same either way.
+    DeckMixer& first = deck1_->mixer.AwaitsOther() ? deck2_->mixer : deck1_->mixer;
+    DeckMixer& second = &first == &deck1_->mixer ? deck2_->mixer : deck1_->mixer;
+    const bool short1 = first.MixInto(out, frames, second);
+    const bool short2 = second.MixInto(out, frames, first);
     if (short1 || short2) underruns_.fetch_add(1, std::memory_order_relaxed);
     float* ahead = output_->Forecast();
     deck1_->mixer.AddForecast(ahead, output_->AheadFrames());

@@ -26,8 +26,9 @@ void DeckControl::SetFileName(const std::string& path) {
     state_ = psStopped;
     shared_.playing.store(false, std::memory_order_relaxed);
     seekTarget_ = 0;
-    if (ok) decoder_.Post({NewGen(), DeckDecoder::Command::kOpen, 0, std::move(stream)});
-    else decoder_.Post({NewGen(), DeckDecoder::Command::kClose, 0, nullptr});
+    plan_.reset();
+    if (ok) decoder_.Post({NewGen(), DeckDecoder::Command::kOpen, 0, std::move(stream), nullptr});
+    else decoder_.Post({NewGen(), DeckDecoder::Command::kClose, 0, nullptr, nullptr});
 }
 
 double DeckControl::CurrentPosition() {
@@ -42,7 +43,13 @@ double DeckControl::CurrentPosition() {
 void DeckControl::SetCurrentPosition(double seconds) {
     if (!open_) return;
     seekTarget_ = std::max(0.0, seconds);
-    decoder_.Post({NewGen(), DeckDecoder::Command::kSeek, seekTarget_, nullptr});
+    decoder_.Post({NewGen(), DeckDecoder::Command::kSeek, seekTarget_, nullptr, plan_});
+}
+
+void DeckControl::SetRatePlan(std::vector<RatePoint> plan) {
+    if (!open_ || (plan.empty() && !plan_)) return;
+    plan_ = plan.empty() ? nullptr : std::make_shared<const RatePlan>(plan, rate_);
+    SetCurrentPosition(CurrentPosition());
 }
 
 void DeckControl::SetVolume(int volume) { shared_.volume.store(volume, std::memory_order_relaxed); }
@@ -65,8 +72,27 @@ void DeckControl::Play() {
         }
         return;
     }
+    StartPlaying({});
+}
+
+void DeckControl::PlayAfterOther(double otherSeconds, bool seamless) {
+    if (!open_) return Play();
+    if (state_ == psPlaying) return;
+    StartCue cue;
+    cue.onOther = true;
+    cue.seamless = seamless;
+    cue.atOtherEnd = otherSeconds == kAtOtherEnd;
+    // A point before the other's start, or no point at all, has been passed: at once.
+    if (!cue.atOtherEnd && otherSeconds > 0)
+        cue.otherFrame = std::min<std::uint64_t>(static_cast<std::uint64_t>(std::llround(otherSeconds * rate_)), StartCue::kFrameMask);
+    StartPlaying(cue);
+}
+
+void DeckControl::StartPlaying(StartCue cue) {
     if (delivered_ == gen_) SetCurrentPosition(0);  // played to the end: start again
     state_ = psPlaying;
+    cue.number = ++cues_;
+    shared_.cue.store(cue.Pack(), std::memory_order_relaxed);
     shared_.playing.store(true, std::memory_order_release);
     decoder_.Wake();
 }

@@ -1,10 +1,14 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "model/MediaPlayer.h"
 #include "playback/engine/DeckShared.h"
 #include "playback/engine/EndNotices.h"
+#include "playback/engine/RatePlan.h"
+#include "playback/engine/StartCue.h"
 
 namespace quendo::audio {
 
@@ -33,11 +37,21 @@ public:
     void Play() override;
     void Pause() override;
 
+    bool CanPlayInStep() const override { return true; }
+    // The deck starts over where it stands under the new plan (a new generation, as a seek to
+    // there): before play nothing is heard of it; while playing it is a seek's short dip. A new
+    // file drops the plan.
+    void SetRatePlan(std::vector<RatePoint> plan) override;
+    // Playing from then on (PlayState 2) while the mixer waits for the other deck's frame; the
+    // position stays put until then. A deck already playing plays on.
+    void PlayAfterOther(double otherSeconds, bool seamless) override;
+
     // Raises EndOfStream if this deck's end is due.
     void DeliverEnd();
 
 private:
     std::uint32_t NewGen();
+    void StartPlaying(StartCue cue);
 
     DeckShared& shared_;
     DeckDecoder& decoder_;
@@ -47,6 +61,8 @@ private:
 
     std::uint32_t gen_ = 0;        // newest generation asked for (an open, seek or close)
     std::uint32_t delivered_ = 0;  // generation whose end was raised
+    std::uint32_t cues_ = 0;       // Play calls so far, which number their cues
+    std::shared_ptr<const RatePlan> plan_;
     double duration_ = 0, seekTarget_ = 0;
     bool open_ = false, failed_ = false, failPending_ = false;
     int state_ = psStopped;

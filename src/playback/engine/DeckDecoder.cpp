@@ -90,6 +90,7 @@ void DeckDecoder::Loop(const std::shared_ptr<Meeting>& meet, const std::uint32_t
     Meeting& m = *meet;
     std::vector<float> buffer(2 * kDecodeChunk);
     std::unique_ptr<DeckStream> stream;
+    DeckStretch stretch(rate_);  // the stream's, as the thread's own
     Published pub;
     bool ended = true, filling = false;
     std::uint32_t notified = shared_.endedGen.load(std::memory_order_acquire);
@@ -117,15 +118,18 @@ void DeckDecoder::Loop(const std::shared_ptr<Meeting>& meet, const std::uint32_t
             pub.start = ring_.WriteIndex();
             pub.end = ended ? pub.start : kNoEnd;
             pub.base = seek ? static_cast<std::int64_t>(std::llround(c.seconds * rate_)) : 0;
+            if (c.kind == Command::kOpen || seek) stretch.Start(std::move(c.plan), pub.base);
             Publish(pub);
             continue;
         }
         const std::uint32_t free = ring_.FreeFrames();
         filling = free >= kRefillFrames || (filling && free >= static_cast<std::uint32_t>(kDecodeChunk));
-        if (!ended && stream && filling) {
-            DeckStream::Chunk got{0, false};
-            if (!inStream([&] { got = stream->Read(buffer.data(), kDecodeChunk); })) return;
+        // A stretched run needs a note of where it lies in the file, before its frames go out.
+        if (!ended && stream && filling && shared_.timeline.HasRoom()) {
+            DeckStretch::Chunk got{0, false, false, 0, 1};
+            if (!inStream([&] { got = stretch.Read(*stream, buffer.data(), kDecodeChunk); })) return;
             lock.unlock();
+            if (got.frames > 0 && got.newRun) shared_.timeline.Add({ring_.WriteIndex(), got.file, got.step});
             if (got.frames > 0) ring_.Write(buffer.data(), static_cast<std::uint32_t>(got.frames));
             if (got.ended) {
                 ended = true;

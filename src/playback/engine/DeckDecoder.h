@@ -10,13 +10,15 @@
 
 #include "playback/engine/DecodeSource.h"
 #include "playback/engine/DeckShared.h"
+#include "playback/engine/DeckStretch.h"
 #include "playback/engine/EndNotices.h"
 #include "playback/engine/SpscRing.h"
 
 namespace quendo::audio {
 
 // A deck's decoder thread: it takes the control's commands in order, reads the file into the ring
-// ahead of the mixer, publishes where each generation's frames start and end, and tells the
+// ahead of the mixer (through the deck's stretch, at the rate the plan asks), publishes where each
+// generation's frames start and end, and where stretched frames lie in the file, and tells the
 // engine when the mixer has played a file to its end.
 //
 // The thread runs from construction to destruction, and owns the open stream and the ring's
@@ -35,6 +37,7 @@ public:
         enum Kind { kOpen, kSeek, kClose } kind;
         double seconds;                      // kSeek
         std::unique_ptr<DeckStream> stream;  // kOpen
+        std::shared_ptr<const RatePlan> plan;  // kOpen, kSeek: the rate to play at; null: the file's own
     };
     // A call into a stream that has lasted this long has stopped answering.
     static constexpr std::chrono::seconds kStuck{1};

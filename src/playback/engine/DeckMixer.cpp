@@ -68,13 +68,38 @@ bool DeckMixer::ReadyFor(int frames) {
     return m.limit - m.readIdx >= enough || ring_.FreeFrames() < static_cast<std::uint32_t>(kDecodeChunk);
 }
 
-bool DeckMixer::MixInto(float* out, int frames) {
+bool DeckMixer::MixInto(float* out, int frames, const DeckMixer& other) {
     std::uint32_t requested = 0;
     Sync(&requested);
-    const MixState& m = mix_;
+    MixState& m = mix_;
     const bool playing = shared_.playing.load(std::memory_order_acquire);
-    const bool want = m.gen == requested && playing && !m.ended;
+    bool want = m.gen == requested && playing && !m.ended;
+    int first = 0;
+    bool seamless = false, waiting = false;
+    if (want) {
+        const StartCue cue = StartCue::Unpack(shared_.cue.load(std::memory_order_relaxed));
+        if (cue.number != cueDone_) {
+            first = cue.onOther ? CueOffset(cue, other.played_) : 0;
+            if (first >= 0 && first < frames) {
+                cueDone_ = cue.number;
+                seamless = cue.seamless;
+            } else {
+                want = false;
+                waiting = true;
+                first = 0;
+            }
+        }
+    }
+    const bool endedBefore = m.ended;
+    const std::uint64_t at = m.readIdx;
+    played_.first = first;
+    played_.from = m.heard = FileFrameAt(at);
+    // Before `first` the block is silent; the deck's frames begin there.
+    out += 2 * static_cast<std::ptrdiff_t>(first);
+    frames -= first;
     Block b = StartBlock(want, frames);
+    // Without a fade-in, once there is enough to start without a break.
+    if (seamless && b.fadeIn) b.fade = 1.0f;
     while (b.i < frames) {
         if (b.fadeIn && b.fade >= 1.0f && b.avail > b.keep) {
             if (b.limited) FullLevelRun<true>(b, out, frames);
@@ -82,9 +107,41 @@ bool DeckMixer::MixInto(float* out, int frames) {
         } else if (!FadeStep(b, out)) break;
     }
     FinishBlock(b, frames);
-    shared_.starved.store(playing && (m.gen != requested || (!m.ended && (b.shortOfData || !m.primed))),
+    played_.playing = want;
+    played_.ended = m.ended && !endedBefore;
+    played_.count = static_cast<int>(m.readIdx - at);
+    played_.to = m.heard;
+    // A deck waiting for its cue is not short of anything.
+    shared_.starved.store(playing && !waiting && (m.gen != requested || (!m.ended && (b.shortOfData || !m.primed))),
                           std::memory_order_relaxed);
     return b.shortOfData;
+}
+
+bool DeckMixer::AwaitsOther() const {
+    const StartCue cue = StartCue::Unpack(shared_.cue.load(std::memory_order_relaxed));
+    return cue.onOther && cue.number != cueDone_;
+}
+
+// The other deck mixed this block first. Not playing (paused, at its end, or itself waiting),
+// or past the point already: at once.
+int DeckMixer::CueOffset(const StartCue& cue, const Played& other) {
+    if (!other.playing) return 0;
+    if (cue.atOtherEnd) return other.ended ? other.first + other.count : -1;
+    const double c = static_cast<double>(cue.otherFrame);
+    if (c <= other.from) return other.first;
+    if (c >= other.to) return -1;
+    return other.first + static_cast<int>(std::llround((c - other.from) * other.count / (other.to - other.from)));
+}
+
+// A stretched generation notes where its runs lie in the file from its first frame on; the frame
+// before `index` finds the run, whose line goes on to `index` itself (a run ends where the next
+// begins). Without a note of this generation, the ring and the file go in step. The look also
+// lets go of older notes, those of generations skipped unheard too, even before a frame plays.
+double DeckMixer::FileFrameAt(std::uint64_t index) {
+    const MixState& m = mix_;
+    const FileTimeline::Note* n = index > 0 ? shared_.timeline.At(index - 1) : nullptr;
+    if (index > m.start && n && n->ring >= m.start) return n->FileAt(index);
+    return static_cast<double>(m.base) + static_cast<double>(index - m.start);
 }
 
 DeckMixer::Block DeckMixer::StartBlock(bool want, int frames) {
@@ -213,8 +270,8 @@ void DeckMixer::FinishBlock(const Block& b, int frames) {
     // A file with nothing left (or nothing at all) ends even when no frame was mixed.
     if (b.want && !m.ended && m.primed && m.end != kNoEnd && m.readIdx >= m.end) MarkEnded();
     ring_.SkipTo(m.readIdx);
-    shared_.heard.store(PackHeard(m.gen, static_cast<std::uint64_t>(m.base) + (m.readIdx - m.start)),
-                        std::memory_order_release);
+    m.heard = FileFrameAt(m.readIdx);
+    shared_.heard.store(PackHeard(m.gen, static_cast<std::uint64_t>(std::llround(m.heard))), std::memory_order_release);
 }
 
 void DeckMixer::AddForecast(float* ahead, int frames) const {

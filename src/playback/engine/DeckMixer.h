@@ -4,6 +4,7 @@
 #include "playback/engine/DeckShared.h"
 #include "playback/engine/PeakLimiter.h"
 #include "playback/engine/SpscRing.h"
+#include "playback/engine/StartCue.h"
 
 namespace quendo::audio {
 
@@ -20,12 +21,20 @@ namespace quendo::audio {
 // A track with a ceiling is played through the deck's limiter, which holds its own signal (its
 // samples times its gain) at or below the ceiling; the volume and balance come after, and only
 // lower it. Without a ceiling, once the limiter is back at rest, the path is the plain one.
+//
+// The position heard is in the file's time: a stretched generation's ring frames are placed in
+// the file by the decoder's notes. A deck asked to start on a frame of the other deck's file
+// waits, primed, and starts within the very block where the other plays that frame, at its
+// offset there: it mixes after the other and reads where the other's frames fell.
 class DeckMixer {
 public:
     DeckMixer(SpscRing::Reader ring, DeckShared& shared, int rate);
 
     // Adds this deck's next `frames` frames into `out`; true when a playing deck ran short of data.
-    bool MixInto(float* out, int frames);
+    // `other` is the other deck's mixer, which has mixed this block already if AwaitsOther().
+    bool MixInto(float* out, int frames, const DeckMixer& other);
+    // Whether this deck waits to start on a frame of the other deck's.
+    bool AwaitsOther() const;
     // What this deck would add to the next `frames` frames were nothing to change: the frames it
     // has buffered, at the gains and fade it has reached, the loud ones held to its limiter's
     // threshold. Added into `ahead`, for the output's limiter to see what comes.
@@ -47,6 +56,7 @@ private:
         // Frames in [start, limit) are known to be this generation's: readIdx never passes it.
         std::uint64_t limit = 0;
         std::int64_t base = 0;
+        double heard = 0;  // the file frame at readIdx
         bool primed = false, ended = false, gainsSet = false, limited = false;
         float fade = 0.0f, gl = 1.0f, gr = 1.0f;
         float trackGain = 1.0f;  // the track's gain within gl and gr
@@ -64,6 +74,17 @@ private:
         bool want, fadeIn, shortOfData, limited;
     };
 
+    // What the deck played in its last block, for a deck that starts on one of its frames.
+    struct Played {
+        bool playing = false;       // it meant to play: not waiting, paused or at its end
+        bool ended = false;         // it played its file's last frame in it
+        int first = 0, count = 0;   // output frames [first, first + count) carried its frames
+        double from = 0, to = 0;    // the file frames heard at the start and the end of those
+    };
+    // Where in the block this deck starts on the other's frame; -1 not in this block.
+    static int CueOffset(const StartCue& cue, const Played& other);
+    // The file frame at ring frame `index` of the generation read (index at least its start).
+    double FileFrameAt(std::uint64_t index);
     const Published& Sync(std::uint32_t* requestedOut = nullptr);
     Block StartBlock(bool want, int frames);
     template <bool kLimited>
@@ -76,6 +97,8 @@ private:
     DeckShared& shared_;
     MixState mix_;
     PeakLimiter limiter_;
+    Played played_;
+    std::uint32_t cueDone_ = 0;  // the number of the last cue carried out
 };
 
 }  // namespace quendo::audio

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "playback/engine/FileTimeline.h"
 #include "playback/engine/SpscRing.h"
 
 namespace quendo::audio {
@@ -58,6 +59,7 @@ struct TrackLevel {
 // The fields the threads share beside the ring, each with its one writer.
 struct DeckShared {
     SpscSnapshot<Published> published;  // decoder thread -> mixer
+    FileTimeline timeline;              // decoder thread -> mixer: where stretched frames lie in the file
 
     // Interface thread -> mixer.
     std::atomic<std::uint32_t> requested{0};  // the newest generation asked for
@@ -65,6 +67,7 @@ struct DeckShared {
     std::atomic<int> volume{0}, balance{0};
     std::atomic<TrackLevel> trackLevel{TrackLevel{}};
     static_assert(std::atomic<TrackLevel>::is_always_lock_free);
+    std::atomic<std::uint64_t> cue{0};  // StartCue: when a deck asked to play starts
 
     // Mixer -> interface thread (and, for the end, the decoder thread, which wakes the engine).
     std::atomic<std::uint64_t> heard{0};       // PackHeard(generation, frame of the file)

@@ -1,6 +1,7 @@
 // The mixer neither allocates nor locks, offline or on the device's thread, while both decks play
-// and the interface thread moves gains, seeks and loads files, and the output's limiter holds the
-// decks' sum at its ceiling.
+// and the interface thread moves gains, seeks and loads files, some of them played at a rate plan
+// or started on a frame of the other deck's, and the output's limiter holds the decks' sum at its
+// ceiling.
 //
 // Offline, the test thread marks itself around render(). On the device, the thread and the moment
 // of the mixer are SDL's: this program puts its own SDL_OpenAudioDevice before SDL's, and hands
@@ -67,7 +68,8 @@ struct Files {
 };
 
 // What the main window does between two of the mixer's blocks: gains every time, now and then a
-// seek, a pause and play, a new file.
+// seek, a pause and play, a new file (played at another rate, through a glide back to its own, or
+// started where the other deck reaches a point or its end).
 void Interfere(AudioEngine& engine, const Files& files, int n) {
     MediaPlayer& d1 = engine.Deck1();
     MediaPlayer& d2 = engine.Deck2();
@@ -81,9 +83,12 @@ void Interfere(AudioEngine& engine, const Files& files, int n) {
     if (n % 41 == 0) d1.Pause();
     if (n % 41 == 3) d1.Play();
     if (n % 57 == 0) {
+        const int k = n / 57;
         MediaPlayer& d = n % 2 ? d1 : d2;
-        d.SetFileName(files.paths[static_cast<std::size_t>(n / 57) % files.paths.size()]);
-        d.Play();
+        d.SetFileName(files.paths[static_cast<std::size_t>(k) % files.paths.size()]);
+        if (k % 3 != 0) d.SetRatePlan({{0.5, k % 2 ? 0.94 : 1.06}, {1.5, 1.06}, {2.5, 1.0}});
+        if (k % 4 == 0) d.Play();
+        else d.PlayAfterOther(k % 4 == 1 ? MediaPlayer::kAtOtherEnd : (k % 9) * 0.4, k % 4 == 2);
     }
     engine.DeliverPendingEvents();
 }

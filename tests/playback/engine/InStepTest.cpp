@@ -1,0 +1,209 @@
+// Decks in step, on the real engine offline: a deck played at another rate keeps its pitch and
+// reports where it is in its own file as the plan says, and leaves the stretcher for the file's
+// own frames once the plan is back at 1; a deck asked to start on the other deck's frame starts on
+// exactly that frame, and right after the other's last one without a gap or a click.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "playback/engine/AudioEngine.h"
+#include "support/Audio.h"
+#include "support/Fakes.h"
+
+using namespace quendo;
+using quendo::audio::AudioEngine;
+using quendo::audio::EngineOptions;
+using quendo::testing::ToneWav;
+using Plan = std::vector<MediaPlayer::RatePoint>;
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kCount = 30000;
+
+// A WAV whose samples count its frames, from 0 and modulo kCount, so that a frame heard names
+// itself: x / 32768 with x the frame's count.
+std::string CountingWav(double seconds) {
+    std::string wav = ToneWav(seconds, 0, 0);
+    for (std::size_t i = 0; 44 + 4 * i + 3 < wav.size(); ++i) {
+        const auto v = static_cast<std::int16_t>(i % kCount);
+        for (std::size_t c : {0, 2}) {
+            wav[44 + 4 * i + c] = char(v);
+            wav[44 + 4 * i + c + 1] = char(v >> 8);
+        }
+    }
+    return wav;
+}
+long CountOf(float sample) { return std::lround(sample * 32768.0); }
+
+// The file second reached after `heard` seconds heard from `from`, by the plan, in small steps.
+double FileAfter(const Plan& plan, double from, double heard) {
+    auto rate = [&](double s) {
+        if (s <= plan.front().fileSeconds) return plan.front().rate;
+        for (std::size_t i = 1; i < plan.size(); ++i)
+            if (s < plan[i].fileSeconds)
+                return plan[i - 1].rate + (s - plan[i - 1].fileSeconds) / (plan[i].fileSeconds - plan[i - 1].fileSeconds) *
+                                              (plan[i].rate - plan[i - 1].rate);
+        return plan.back().rate;
+    };
+    constexpr double kStep = 1e-4;
+    for (; heard > 0; heard -= kStep) from += std::min(kStep, heard) * rate(from);
+    return from;
+}
+
+TEST(InStep, AStretchedDeckKeepsItsPitchAndItsPlaceInTheFile) {
+    quendo::testing::TempDir d;
+    d.WriteFile("tone.wav", ToneWav(12.0, 1000, 0.5));
+    struct Case {
+        double from;
+        Plan plan;
+    } cases[] = {{0, {{0, 0.94}}}, {0, {{0, 1.06}}}, {1.5, {{3, 1.06}, {5, 0.95}, {6, 1.02}}}};
+    for (const Case& c : cases) {
+        AudioEngine engine{EngineOptions{false, kRate, 512}};
+        MediaPlayer& deck = engine.Deck1();
+        deck.SetFileName(d / "tone.wav");
+        if (c.from > 0) deck.SetCurrentPosition(c.from);
+        deck.SetRatePlan(c.plan);
+        EXPECT_NEAR(deck.CurrentPosition(), c.from, 1e-9) << "a plan moves nothing";
+        deck.Play();
+        std::vector<float> all;
+        for (int second = 1; second <= 6; ++second) {
+            const std::vector<float> out = engine.render(kRate);
+            all.insert(all.end(), out.begin(), out.end());
+            EXPECT_NEAR(deck.CurrentPosition(), FileAfter(c.plan, c.from, second), 1e-4) << c.plan.size() << " " << second;
+        }
+        EXPECT_NEAR(deck.Duration(), 12.0, 1e-3);
+        if (c.plan.size() == 1) {
+            EXPECT_NEAR(1200 * std::log2(quendo::testing::ToneHz(all, 0, kRate, 6 * kRate - 1) / 1000), 0, 5) << c.plan[0].rate;
+        }
+    }
+}
+
+// Seeks while paused start generations that are decoded, noted and skipped unheard; their notes
+// must not crowd out those of the one that plays.
+TEST(InStep, SeeksUnheardLeaveRoomForThePlayingGeneration) {
+    quendo::testing::TempDir d;
+    d.WriteFile("tone.wav", ToneWav(30.0, 1000, 0.5));
+    AudioEngine engine{EngineOptions{false, kRate, 512}};
+    MediaPlayer& deck = engine.Deck1();
+    deck.SetFileName(d / "tone.wav");
+    const Plan glide{{0, 0.92}, {30, 1.08}};  // every chunk a run of its own
+    deck.SetRatePlan(glide);
+    for (int seek = 0; seek < 12; ++seek) {
+        deck.SetCurrentPosition(seek);
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));  // the decoder fills the ring
+        engine.render(512);
+    }
+    deck.Play();
+    engine.render(4096);
+    EXPECT_NEAR(deck.CurrentPosition(), FileAfter(glide, 11, 4096.0 / kRate), 1e-4);
+}
+
+// The plan back at 1 for good, the deck plays the file's own frames, in step with its position,
+// to the end; a plan at 1 throughout is no plan at all.
+TEST(InStep, BackAtOneTheDeckPlaysTheFileItselfToItsEnd) {
+    quendo::testing::TempDir d;
+    d.WriteFile("count.wav", CountingWav(8.0));
+    AudioEngine engine{EngineOptions{false, kRate, 512}};
+    int ends = 0;
+    MediaPlayer& deck = engine.Deck1();
+    deck.EndOfStream = [&] { ++ends; };
+    deck.SetFileName(d / "count.wav");
+    deck.SetRatePlan({{1, 1.06}, {2, 1.06}, {3, 1}});
+    deck.Play();
+    engine.render(4 * kRate);
+    const std::vector<float> out = engine.render(kRate);
+    const long heard = std::lround(deck.CurrentPosition() * kRate);
+    for (long i = 0; i < kRate; ++i)
+        ASSERT_EQ(CountOf(out[2 * i]), (heard - kRate + i) % kCount) << "frame " << i << " of the fifth second";
+    engine.render(3 * kRate);
+    EXPECT_EQ(ends, 1);
+    EXPECT_NEAR(deck.CurrentPosition(), 8.0, 1e-3);
+
+    d.WriteFile("tone.wav", ToneWav(3.0, 330, 0.5));
+    auto play = [&](const Plan& plan) {
+        AudioEngine e{EngineOptions{false, kRate, 512}};
+        e.Deck1().SetFileName(d / "tone.wav");
+        if (!plan.empty()) e.Deck1().SetRatePlan(plan);
+        e.Deck1().SetCurrentPosition(0.25);
+        e.Deck1().Play();
+        return e.render(3 * kRate);
+    };
+    EXPECT_EQ(play({{0, 1.0}, {2, 1.0}}), play({}));
+}
+
+// The deck played is heard on the left and the deck cued on the right, each counting its own
+// frames: the cued deck's first frame lies where the other plays the frame asked for (or follows
+// its last), at full level when seamless and at the fade's first step otherwise; at once when the
+// other is past the point or not playing. Either deck may wait for the other.
+TEST(InStep, ACuedDeckStartsOnTheOtherDecksFrame) {
+    quendo::testing::TempDir d;
+    d.WriteFile("count.wav", CountingWav(3.0));
+    const long last = 3 * kRate - 1;
+    struct Case {
+        double at;
+        bool seamless, otherPlays;
+        long startsAt;  // output frame; the deck played plays its frame i at output frame i
+    } cases[] = {{1.2345, false, true, 54441},
+                 {1.2345, true, true, 54441},
+                 {MediaPlayer::kAtOtherEnd, true, true, last + 1},
+                 {-1, true, true, 0},
+                 {1.0, true, false, 0}};
+    for (const Case& c : cases) {
+        for (const bool cuedIsDeck1 : {false, true}) {
+            AudioEngine engine{EngineOptions{false, kRate, 512}};
+            MediaPlayer& played = cuedIsDeck1 ? engine.Deck2() : engine.Deck1();
+            MediaPlayer& cued = cuedIsDeck1 ? engine.Deck1() : engine.Deck2();
+            played.SetFileName(d / "count.wav");
+            played.SetBalance(-10000);
+            cued.SetFileName(d / "count.wav");
+            cued.SetBalance(10000);
+            cued.SetCurrentPosition(0.5);
+            if (c.otherPlays) played.Play();
+            cued.PlayAfterOther(c.at, c.seamless);
+            EXPECT_EQ(cued.PlayState(), psPlaying);
+            const std::vector<float> out = engine.render(4 * kRate);
+            long first = 0;
+            while (out[2 * first + 1] == 0) ++first;
+            EXPECT_EQ(first, c.startsAt) << c.at << " " << cuedIsDeck1;
+            if (c.otherPlays && c.at > 0) {
+                EXPECT_EQ(CountOf(out[2 * (first - 1)]), (c.startsAt - 1) % kCount) << c.at;
+            }
+            const double full = (kRate / 2) % kCount / 32768.0;
+            EXPECT_NEAR(out[2 * first + 1], c.seamless ? full : full / 256, 1e-6) << c.at;
+        }
+    }
+}
+
+// An album's tracks cut from one tone and encoded apart, each with its encoder's delay and
+// padding: played one right after the other, the tone goes on without a gap or a click.
+TEST(InStep, TracksWithoutAGapBetweenThemPlayAsOne) {
+    quendo::testing::TempDir d;
+    // 441 Hz: a second holds whole cycles, so the second track takes the tone up where the first
+    // left it.
+    for (const char* name : {"a.mp3", "b.mp3"})
+        ASSERT_GT(quendo::testing::MakeFixture("mp3-cbr", 1.0, d / name, "--tone 441").frames, 0) << "the demo library tool";
+    AudioEngine engine{EngineOptions{false, kRate, 512}};
+    MediaPlayer& a = engine.Deck1();
+    MediaPlayer& b = engine.Deck2();
+    a.SetFileName(d / "a.mp3");
+    b.SetFileName(d / "b.mp3");
+    a.Play();
+    b.PlayAfterOther(MediaPlayer::kAtOtherEnd, true);
+    const std::vector<float> out = engine.render(2 * kRate + 4096);
+    // The tone fades in over the first 256 frames; past them, every step is the tone's own.
+    const std::vector<float> steady(out.begin() + 2 * 1024, out.begin() + 2 * (kRate - 1024));
+    const std::vector<float> junction(out.begin() + 2 * (kRate - 1024), out.begin() + 2 * (kRate + 1024));
+    EXPECT_LE(quendo::testing::LargestStep(junction, 0), quendo::testing::LargestStep(steady, 0) * 1.1);
+    EXPECT_NEAR(quendo::testing::Rms(junction, 0), quendo::testing::Rms(steady, 0), 0.01) << "no gap";
+    EXPECT_NEAR(a.CurrentPosition(), 1.0, 1e-9) << "the first track's encoder padding is not heard";
+    EXPECT_NEAR(b.CurrentPosition(), 1.0, 1e-9);
+    EXPECT_EQ(quendo::testing::Rms(std::vector<float>(out.end() - 2 * 2048, out.end()), 0), 0) << "nor the second's";
+}
+
+}  // namespace
