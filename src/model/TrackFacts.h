@@ -46,6 +46,17 @@ public:
     virtual std::optional<TrackFacts> Facts(const std::string& path) = 0;
     virtual void Want(const std::vector<std::string>& paths) = 0;
 
+    // The rest of the library, analysed when nothing is wanted and the pass is not held, so that
+    // the cocktail's choice knows most files. A new list replaces the last; files known from the
+    // cache count as analysed without being read again.
+    virtual void AnalyseInBackground(const std::vector<std::string>& /*paths*/) {}
+    // Held while a deck is loading or a mix is near: the decks' own reads come first.
+    virtual void HoldBackground(bool /*held*/) {}
+    struct Progress {
+        int analysed = 0, total = 0;  // of the files given to the background pass
+    };
+    virtual Progress BackgroundProgress() { return {}; }
+
 protected:
     ~TrackAnalysis() = default;
 };
