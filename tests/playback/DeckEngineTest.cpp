@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -877,6 +879,140 @@ TEST_F(ListeningDeckEngine, ATrackWaitsForItsFactsAMomentThenGlidesToItsLevel) {
     Tick(10);
     EXPECT_DOUBLE_EQ(w.deck1.trackGainDb, -6);
     EXPECT_LT(w.deck1.position, 3.0);  // begun: not moved to its first sound
+}
+
+// ---- mixes on the beat, and albums without a cut: decks that play in step ----
+
+class InStepDeckEngine : public ListeningDeckEngine {
+protected:
+    void SetUp() override {
+        ListeningDeckEngine::SetUp();
+        w.deck1.inStep = w.deck2.inStep = true;
+    }
+    // A steady track of `seconds` with sound from its first to its last frame.
+    void KnowBeat(const std::string& name, double seconds, double bpm, double firstBeat, int barPhase) {
+        Know(name, -16, -3, 0, seconds);
+        TrackFacts& f = analysis.known["/music/" + name];
+        f.beats = {bpm, firstBeat, 60 / bpm, barPhase};
+        f.tags.album = name;  // singles: never joined
+    }
+};
+
+// Which mix a pair of tracks gets, from the outgoing track's bars: where it starts (the last bar
+// line at or before where the plain mix would, 194 s), how many bars it lasts (the envelope's six
+// seconds, rounded), and the incoming track's rate; tempi too far apart, a track without a steady
+// beat, or the switch off give the plain mix.
+TEST_F(InStepDeckEngine, AMixOnTheBeatIsPlannedOnTheOutgoingTracksBars) {
+    struct Case {
+        double inBpm;  // 0: no steady beat
+        bool on, inStep;
+        double rate;
+    } cases[] = {
+        {122, true, true, 126 / 122.0},
+        {252, true, true, 1.0},  // double time, folded
+        {116, true, false, 0},   // 8.6 % apart: too far
+        {0, true, false, 0},
+        {122, false, false, 0},
+    };
+    const double line = 0.2 + 405 * 60 / 126.0;  // beat 405 starts a bar: 405 = 1 + 4 * 101
+    for (const Case& k : cases) {
+        analysis.known.clear();
+        KnowBeat("A.mp3", 200, 126, 0.2, 1);
+        KnowBeat("B.mp3", 180, k.inBpm > 0 ? k.inBpm : 120, 0.5, 2);
+        if (k.inBpm == 0) analysis.known["/music/B.mp3"].beats = {};
+        c.autoMix.mixOnBeat = k.on;
+        c.playlist.ClearPlaylist();
+        c.deck.FinishPlaylist();
+        Add("A.mp3", 200);
+        Add("B.mp3", 180);
+        Tick();
+        TickAt(190);
+        const auto& plan = c.deck.beatPlan();
+        ASSERT_EQ(plan.has_value(), k.inStep) << k.inBpm;
+        if (!k.inStep) {
+            EXPECT_EQ(c.display.CGauge1Max, 194);
+            continue;
+        }
+        EXPECT_NEAR(plan->start, line, 1e-9);
+        EXPECT_NEAR(plan->length, 3 * 4 * 60 / 126.0, 1e-9);
+        EXPECT_NEAR(plan->rate, k.rate, 1e-9);
+        EXPECT_EQ(c.display.CGauge1Max, 191);  // the gauge fills to where the mix begins
+    }
+}
+
+// The incoming track is opened a moment before the bar line, placed on its own first bar line,
+// given its plan and cued on the outgoing track's line; the envelope runs by the outgoing
+// track's position from the line on, and the mix ends after its bars.
+TEST_F(InStepDeckEngine, TheIncomingTrackIsCuedOnABarLineAndTheEnvelopeFollowsTheBars) {
+    KnowBeat("A.mp3", 200, 126, 0.2, 1);
+    KnowBeat("B.mp3", 180, 122, 0.5, 2);
+    Add("A.mp3", 200);
+    Add("B.mp3", 180);
+    Tick();
+    const double line = 0.2 + 405 * 60 / 126.0, from = 0.5 + 2 * 60 / 122.0, rate = 126 / 122.0;
+    const double end = from + 3 * 4 * 60 / 126.0 * rate;
+    TickAt(191.5);
+    EXPECT_FALSE(c.deck.isMixing());
+    TickAt(191.6);
+    ASSERT_TRUE(c.deck.isMixing());
+    char plan[128];
+    std::snprintf(plan, sizeof plan, "RatePlan %g:%g %g:%g %g:1", from, rate, end, rate, end + 32 * 60 / 122.0);
+    char cue[64];
+    std::snprintf(cue, sizeof cue, "PlayAfterOther %g faded", line);
+    EXPECT_EQ(Without(Without(w.deck2.calls, "Volume"), "Balance"),
+              (std::vector<std::string>{"FileName /music/B.mp3", "Seek 1", plan, cue}));
+    EXPECT_NEAR(w.deck2.position, from, 1e-9);
+
+    // Nothing of the envelope before the line; then the point of the outgoing track's place in
+    // its bars, one after another.
+    w.deck2.calls.clear();
+    Tick(14);
+    EXPECT_TRUE(w.deck2.calls.empty());
+    EXPECT_NEAR(w.deck2.position, from, 1e-9);  // waits for the line at 193.06
+    Tick(2);
+    EXPECT_NEAR(w.deck2.position, from + (191.6 + 1.6 - line) * rate, 1e-6);
+    EXPECT_EQ(c.deck.mixStep(), 2);  // 0.14 s into 5.71 s of 60 points: point 1 was sent
+    const int ticks = TickUntilMixEnds();
+    EXPECT_NEAR(0.1 * ticks, line + 3 * 4 * 60 / 126.0 - 193.2, 0.1);
+    EXPECT_EQ(c.deck.currentDeck(), Deck::WinMediaPlayer2);
+    EXPECT_FALSE(c.deck.beatPlan().has_value());
+}
+
+// The next track of an album that runs across its cut follows the last frame of this one, at its
+// levels, with no mix; the title strip names it by its tags.
+TEST_F(InStepDeckEngine, AnAlbumThatRunsAcrossItsCutIsJoinedWithoutAMix) {
+    const auto album = [&](const std::string& name, int track, double first, double last) {
+        Know(name, -12, -1, first, last);
+        analysis.known["/music/" + name].tags = {"The Band", "Part " + std::to_string(track), "Live", track, 0};
+    };
+    album("Live/01.mp3", 1, 0, 100);
+    album("Live/02.mp3", 2, 0, 90);
+    album("Live/03.mp3", 3, 2.5, 90);  // a pause before it: mixed as any other
+    const auto one = Add("Live/01.mp3", 100);
+    Add("Live/02.mp3", 90);
+    Add("Live/03.mp3", 90);
+    Tick();
+    EXPECT_EQ(c.display.Label1Caption, "The Band - Part 1");
+    EXPECT_EQ(c.display.Label1Hint, "Live/01.mp3");
+    EXPECT_EQ(c.playlist.takenOffNodeId(), one);
+
+    TickAt(97.9);
+    EXPECT_TRUE(w.deck2.fileName.empty());
+    TickAt(98.0);
+    EXPECT_EQ(Without(Without(w.deck2.calls, "Volume"), "Balance"),
+              (std::vector<std::string>{"FileName /music/Live/02.mp3", "PlayAfterOther end seamless"}));
+    EXPECT_DOUBLE_EQ(w.deck2.trackGainDb, w.deck1.trackGainDb);
+    for (int n = 0; n < 25; ++n) {
+        Tick();
+        EXPECT_FALSE(c.deck.isMixing());
+    }
+    EXPECT_EQ(c.deck.currentDeck(), Deck::WinMediaPlayer2);
+    EXPECT_NEAR(w.deck2.position, 0.5, 1e-6);
+    EXPECT_EQ(c.display.Label1Caption, "The Band - Part 2");
+
+    // The third begins after a pause: a mix as any other.
+    TickAt(84);
+    EXPECT_TRUE(c.deck.isMixing());
 }
 
 }  // namespace
