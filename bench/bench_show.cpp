@@ -157,27 +157,15 @@ std::vector<float> Make(const ShowTrack& s) {
     return out;
 }
 
-// 16-bit stereo WAV; the header tells `claimedFrames`, whatever the data holds.
-std::string Wav(const std::vector<float>& stereo, long claimedFrames) {
-    auto u32 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
-    auto u16 = [](std::uint16_t v) { return std::string{char(v), char(v >> 8)}; };
-    const auto data = static_cast<std::uint32_t>(claimedFrames * 4);
-    std::string s = "RIFF" + u32(36 + data) + "WAVEfmt " + u32(16) + u16(1) + u16(2) + u32(kRate) + u32(kRate * 4) +
-                    u16(4) + u16(16) + "data" + u32(data);
-    s.reserve(s.size() + 2 * stereo.size());
-    for (float v : stereo) s += u16(static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(32767 * std::clamp(v, -1.0f, 1.0f)))));
-    return s;
-}
-
 // Writes the show's files; false when one could not be made.
 bool WriteShow(const quendo::testing::TempDir& dir) {
     for (const ShowTrack& s : kShow) {
         const std::vector<float> sound = Make(s);
         const long claimed = static_cast<long>(s.seconds * kRate);
         if (!s.mp3) {
-            dir.WriteFile(s.name, Wav(sound, claimed));
+            dir.WriteFile(s.name, quendo::testing::StereoWav(sound, kRate, claimed));
         } else {
-            dir.WriteFile("encode.wav", Wav(sound, claimed));
+            dir.WriteFile("encode.wav", quendo::testing::StereoWav(sound, kRate, claimed));
             if (bench::ChildCpuSeconds({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-i",
                                         dir / "encode.wav", "-c:a", "libmp3lame", "-b:a", "192k", dir / s.name}) < 0) {
                 std::fprintf(stderr, "bench_show: ffmpeg could not write %s\n", s.name);

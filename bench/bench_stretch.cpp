@@ -31,19 +31,11 @@ double Cpu(clockid_t clock) {
     return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
 }
 
-std::string U32(std::uint32_t v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
-std::string U16(std::uint16_t v) { return {char(v), char(v >> 8)}; }
-
 // A 16-bit stereo WAV of the given samples (both channels alike).
 std::string Wav(const std::vector<double>& samples) {
-    const auto data = static_cast<std::uint32_t>(samples.size() * 4);
-    std::string s = "RIFF" + U32(36 + data) + "WAVEfmt " + U32(16) + U16(1) + U16(2) + U32(kRate) + U32(kRate * 4) +
-                    U16(4) + U16(16) + "data" + U32(data);
-    for (double v : samples) {
-        const auto q = static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(32767 * std::clamp(v, -1.0, 1.0))));
-        s += U16(q) + U16(q);
-    }
-    return s;
+    std::vector<float> stereo(2 * samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i) stereo[2 * i] = stereo[2 * i + 1] = static_cast<float>(samples[i]);
+    return quendo::testing::StereoWav(stereo, kRate);
 }
 
 // A click every half second of the file (a short decaying 3 kHz burst) over a quiet tone.

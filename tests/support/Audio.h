@@ -9,23 +9,30 @@
 
 namespace quendo::testing {
 
-// A 16-bit stereo WAV holding a steady sine at `amplitude` (0..1) of full scale.
-inline std::string ToneWav(double seconds, double hz, double amplitude, int rate = 44100) {
+// A 16-bit stereo WAV of interleaved samples (clipped to full scale); its header claims
+// `claimedFrames` when given, whatever the data holds (a file cut off after it was written).
+inline std::string StereoWav(const std::vector<float>& stereo, int rate = 44100, long claimedFrames = -1) {
     auto u32 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
     auto u16 = [](std::uint16_t v) { return std::string{char(v), char(v >> 8)}; };
-    const auto frames = static_cast<std::uint32_t>(seconds * rate);
+    const auto frames = static_cast<std::uint32_t>(claimedFrames >= 0 ? claimedFrames : static_cast<long>(stereo.size() / 2));
     const std::uint32_t data = frames * 4;
     std::string s = "RIFF" + u32(36 + data) + "WAVEfmt " + u32(16) + u16(1) + u16(2) +
                     u32(static_cast<std::uint32_t>(rate)) + u32(static_cast<std::uint32_t>(rate) * 4) + u16(4) +
                     u16(16) + "data" + u32(data);
-    s.reserve(s.size() + data);
-    const double w = 2 * 3.14159265358979323846 * hz / rate;
-    for (std::uint32_t i = 0; i < frames; ++i) {
-        const auto v = static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(32767 * amplitude * std::sin(w * i))));
-        s += u16(v);
-        s += u16(v);
-    }
+    s.reserve(s.size() + 2 * stereo.size());
+    for (float v : stereo)
+        s += u16(static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(32767 * std::clamp(v, -1.0f, 1.0f)))));
     return s;
+}
+
+// A 16-bit stereo WAV holding a steady sine at `amplitude` (0..1) of full scale.
+inline std::string ToneWav(double seconds, double hz, double amplitude, int rate = 44100) {
+    const auto frames = static_cast<std::size_t>(seconds * rate);
+    std::vector<float> stereo(2 * frames);
+    const double w = 2 * 3.14159265358979323846 * hz / rate;
+    for (std::size_t i = 0; i < frames; ++i)
+        stereo[2 * i] = stereo[2 * i + 1] = static_cast<float>(amplitude * std::sin(w * static_cast<double>(i)));
+    return StereoWav(stereo, rate);
 }
 
 struct Made {
