@@ -239,14 +239,15 @@ BeatGrid FitGrid(const std::vector<double>& beats, const OnsetEvidence& e, doubl
     // half, or two thirds of one). Those grids share few beats with this one: the onsets judge,
     // kicks and snares each against their own mean. Where off-beats sound as loud as beats, the
     // tracker may count the eighths in threes; a grid that counts them in twos and hits as hard is
-    // the likelier metre, so two thirds need not win by as much as a half more.
+    // the likelier metre, so two thirds need not win by as much as a half more. Either way the
+    // other grid must split in two where this one does not: its off-beats must sound louder.
     const double lowMean = read.Mean(e.low, from, to), highMean = read.Mean(e.high, from, to);
     const auto strength = [&](const Line& l) {
         return (lowMean > 0 ? read.MeanAt(e.low, l, from, to, 0) / lowMean : 0) +
                (highMean > 0 ? read.MeanAt(e.high, l, from, to, 0) / highMean : 0);
     };
     const Line tracked = line;
-    const double score = strength(line);
+    const double score = strength(line), between = strength(Line{line.At(0.5), line.period});
     bool recounted = false;
     for (double ratio : {2.0 / 3, 1.5}) {
         if (recounted) break;
@@ -257,7 +258,8 @@ BeatGrid FitGrid(const std::vector<double>& beats, const OnsetEvidence& e, doubl
             const double v = strength(s);
             if (v > most) most = v, l = s;
         }
-        if (most > (ratio < 1 ? 0.85 : 1.2) * score) line = l, recounted = true;
+        const double lBetween = strength(Line{l.At(0.5), l.period});
+        if (most > (ratio < 1 ? 0.85 : 1.2) * score && lBetween > between) line = l, recounted = true;
     }
     if (recounted) line = Sharpen(line, 0.005, line.period / 2, read, e.onset, e.hopSeconds, from, to);
 
