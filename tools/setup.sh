@@ -15,7 +15,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg
-  libsdl2-dev libicu-dev libebur128-dev libtag1-dev libsoundtouch-dev
+  libsdl2-dev libicu-dev libebur128-dev libtag1-dev libsoundtouch-dev libqm-dsp-dev
   libgtest-dev libgmock-dev
   clang-14 libclang-rt-14-dev llvm-14
   xvfb xauth x11-apps imagemagick
