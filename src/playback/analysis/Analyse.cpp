@@ -7,6 +7,9 @@
 #include <memory>
 #include <vector>
 
+#include "playback/analysis/BeatTracker.h"
+#include "playback/analysis/KeyFinder.h"
+#include "playback/analysis/TagReader.h"
 #include "playback/engine/Decoder.h"
 
 namespace quendo::audio {
@@ -30,7 +33,9 @@ std::optional<TrackFacts> AnalyseFile(const std::string& path, const std::atomic
         if (end) *end = AnalysisEnd::kNoAudio;
         return std::nullopt;
     }
-    return Analyse(decoder, stop, end);
+    std::optional<TrackFacts> facts = Analyse(decoder, stop, end);
+    if (facts) facts->tags = ReadTags(path);
+    return facts;
 }
 
 std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>* stop, AnalysisEnd* end) {
@@ -52,6 +57,9 @@ std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>
     const int window = rate * kWindowMs / 1000;
     std::vector<float> block(2 * static_cast<std::size_t>(window));
     std::vector<float> levels;  // each window's loudness, LUFS (-inf for digital silence)
+    // The beat and the key from the same sound.
+    BeatTracker beats(rate);
+    KeyFinder key(rate);
     long total = 0;  // frames decoded
     bool ended = false;
     while (!ended) {
@@ -73,6 +81,8 @@ std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>
         // Whatever the conversion still made of them.
         for (auto v = block.begin(); v != block.begin() + 2 * filled; ++v)
             *v = std::isfinite(*v) ? std::clamp(*v, -1.0f, 1.0f) : 0.0f;
+        beats.Add(block.data(), filled);
+        key.Add(block.data(), filled);
         std::fill(block.begin() + 2 * filled, block.end(), 0.0f);
         if (ebur128_add_frames_float(st.get(), block.data(), static_cast<std::size_t>(window)) != EBUR128_SUCCESS)
             return std::nullopt;
@@ -105,6 +115,8 @@ std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>
     facts.integratedLufs = integrated;
     facts.firstSound = static_cast<double>(first - levels.begin()) * step;
     facts.lastSound = std::min(static_cast<double>(levels.rend() - last) * step, static_cast<double>(total) / rate);
+    facts.beats = beats.Finish(facts.firstSound);
+    facts.key = key.Finish();
     return facts;
 }
 
