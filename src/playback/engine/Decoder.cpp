@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 extern "C" {
@@ -57,30 +58,43 @@ float FramePeak(const AVFrame* frame) {
     return peak;
 }
 
+// Clips the samples and returns the largest magnitude left. Written so that it vectorises: the
+// analysis runs it over every sample of every file.
 template <class T>
-void Clip(std::uint8_t* data, std::size_t n) {
+float Clip(std::uint8_t* data, std::size_t n) {
     T* v = reinterpret_cast<T*>(data);
-    for (std::size_t i = 0; i < n; ++i) v[i] = std::isfinite(v[i]) ? std::clamp<T>(v[i], -1, 1) : 0;
+    T peak = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const T x = v[i];
+        // NaN and infinities fail the test and are silenced.
+        const T c = std::fabs(x) <= std::numeric_limits<T>::max() ? std::min<T>(std::max<T>(x, -1), 1) : 0;
+        v[i] = c;
+        peak = std::max(peak, std::fabs(c));
+    }
+    return static_cast<float>(peak);
 }
 
 // A frame's samples as the output plays them: NaN and infinities silent, nothing past full scale.
-// Only floating-point samples can be either.
-void ClipFrame(AVFrame* frame) {
+// Only floating-point samples can be either. Returns the largest magnitude left, or -1 for a
+// frame of integers, which needs no clipping.
+float ClipFrame(AVFrame* frame) {
     const auto format = static_cast<AVSampleFormat>(frame->format);
     const AVSampleFormat packed = av_get_packed_sample_fmt(format);
-    if (packed != AV_SAMPLE_FMT_FLT && packed != AV_SAMPLE_FMT_DBL) return;
-    if (av_frame_make_writable(frame) < 0) return;
+    if (packed != AV_SAMPLE_FMT_FLT && packed != AV_SAMPLE_FMT_DBL) return -1;
+    if (av_frame_make_writable(frame) < 0) return -1;
     const int channels = frame->ch_layout.nb_channels;
     const bool planar = av_sample_fmt_is_planar(format) != 0;
     const auto n = static_cast<std::size_t>(frame->nb_samples) * static_cast<std::size_t>(planar ? 1 : channels);
-    for (int p = 0; p < (planar ? channels : 1); ++p) {
-        if (packed == AV_SAMPLE_FMT_FLT) Clip<float>(frame->extended_data[p], n);
-        else Clip<double>(frame->extended_data[p], n);
-    }
+    float peak = 0;
+    for (int p = 0; p < (planar ? channels : 1); ++p)
+        peak = std::max(peak, packed == AV_SAMPLE_FMT_FLT ? Clip<float>(frame->extended_data[p], n)
+                                                          : Clip<double>(frame->extended_data[p], n));
+    return peak;
 }
 
 // A converter of frames like `frame` to stereo float at `rate`, downmixed as the decks hear them.
-SwrPtr StereoConverter(const AVFrame* frame, int rate) {
+// `measuring`: for the analysis, whose meters ask less of the resampler than a listener does.
+SwrPtr StereoConverter(const AVFrame* frame, int rate, bool measuring = false) {
     const int channels = frame->ch_layout.nb_channels;
     AVChannelLayout in{};
     if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) av_channel_layout_default(&in, channels);
@@ -101,6 +115,8 @@ SwrPtr StereoConverter(const AVFrame* frame, int rate) {
         // channel's coefficients add up to more than one.
         av_opt_set_double(swr.get(), "rematrix_maxval", 1.0, 0);
     }
+    // A shorter filter costs a quarter of the default and keeps the band the meters weigh.
+    if (measuring) av_opt_set_int(swr.get(), "filter_size", 8, 0);
     if (swr_init(swr.get()) < 0) return nullptr;
     return swr;
 }
@@ -221,11 +237,12 @@ float AudioDecoder::DownmixPeak(const AVFrame* frame) {
 bool AudioDecoder::Convert(AVFrame* frame) {
     const int channels = frame->ch_layout.nb_channels;
     if (channels <= 0 || frame->sample_rate <= 0 || frame->nb_samples <= 0) return true;
-    if (clipSource_) ClipFrame(frame);
-    if (measurePeak_) sourcePeak_ = std::max(sourcePeak_, channels > 2 ? DownmixPeak(frame) : FramePeak(frame));
+    const float clipped = clipSource_ ? ClipFrame(frame) : -1.0f;
+    if (measurePeak_)
+        sourcePeak_ = std::max(sourcePeak_, channels > 2 ? DownmixPeak(frame) : clipped >= 0 ? clipped : FramePeak(frame));
     if (!swr_ || frame->format != swrFormat_ || frame->sample_rate != swrRate_ || channels != swrChannels_) {
         DrainResampler();  // what the old one still holds is heard before the new material
-        SwrPtr swr = StereoConverter(frame, outRate_);
+        SwrPtr swr = StereoConverter(frame, outRate_, clipSource_);
         if (!swr) return false;
         swr_ = std::move(swr);
         swrFormat_ = frame->format;
