@@ -112,7 +112,9 @@ DeckEngine::TrackGain DeckEngine::TrackGainFor(const std::optional<TrackFacts>& 
     return {gain, gain > free};
 }
 
-void DeckEngine::SetGain(MediaPlayer& deck, TrackGain gain) {
+void DeckEngine::SetGain(Deck d, TrackGain gain) {
+    gain_[Index(d)] = gain;
+    MediaPlayer& deck = Player(d);
     if (gain.limited) deck.SetLimitedTrackGain(gain.db, kCeilingDbfs);
     else deck.SetTrackGain(gain.db);
 }
@@ -126,7 +128,7 @@ bool DeckEngine::Listening() const {
 std::optional<TrackFacts> DeckEngine::LoadTrack(Deck d, const std::string& path) {
     MediaPlayer& deck = Player(d);
     std::optional<TrackFacts> facts = FactsOf(path);
-    SetGain(deck, TrackGainFor(facts));
+    SetGain(d, TrackGainFor(facts));
     deck.SetFileName(path);
     StartAtFirstSound(deck, facts);
     late_[Index(d)] = {};
@@ -152,7 +154,7 @@ bool DeckEngine::ReleaseHeldStart() {
         }
         late_[Index(currentDeck_)].pending = false;
         ShowTitle(currentName_, currentFacts_);
-        SetGain(deck, TrackGainFor(currentFacts_));
+        SetGain(currentDeck_, TrackGainFor(currentFacts_));
         StartAtFirstSound(deck, currentFacts_);
     }
     if (p_.buttons.Play) deck.Play();
@@ -173,7 +175,7 @@ void DeckEngine::FollowLateFacts(Deck d) {
     }
     if (late.step == 0) return;
     const double share = static_cast<double>(late.step) / kLateGlideTicks;
-    SetGain(Player(d), {late.from.db + (late.to.db - late.from.db) * share, late.to.limited});
+    SetGain(d, {late.from.db + (late.to.db - late.from.db) * share, late.to.limited});
     late.step = late.step < kLateGlideTicks ? late.step + 1 : 0;
 }
 
@@ -532,7 +534,7 @@ void DeckEngine::ArmJoin() {
     incomingPath_ = p_.nodes.MusicFolder + incomingName_;
     incomingNodeId_ = head;
     incomingFacts_ = FactsOf(incomingPath_);
-    SetGain(incoming, TrackGainFor(currentFacts_));
+    SetGain(incomingDeck_, gain_[Index(currentDeck_)]);
     incoming.SetFileName(incomingPath_);
     late_[Index(incomingDeck_)] = {};
     SetLevel(incomingDeck_, volume_[Index(currentDeck_)], balance_[Index(currentDeck_)]);

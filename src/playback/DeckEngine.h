@@ -133,7 +133,7 @@ private:
         bool limited = false;  // whether the deck must hold the track's peaks at the ceiling
     };
     TrackGain TrackGainFor(const std::optional<TrackFacts>& facts) const;
-    static void SetGain(MediaPlayer& deck, TrackGain gain);
+    void SetGain(Deck d, TrackGain gain);
     bool Listening() const;
     std::optional<TrackFacts> LoadTrack(Deck deck, const std::string& path);
     void StartAtFirstSound(MediaPlayer& deck, const std::optional<TrackFacts>& facts);
@@ -175,6 +175,7 @@ private:
     bool joinArmed_ = false;  // the head is cued on the incoming deck to follow the current track's end
     std::string currentName_;  // the current track's relative path, as the title strip's hint shows it
     int volume_[2] = {0, 0}, balance_[2] = {0, 0};  // as last sent to each deck
+    TrackGain gain_[2];
     std::uint64_t tracksStarted_ = 0;
     std::set<std::string> unplayable_;  // files given up on this session
     // The deck that should sound, its track and position, and the ticks it has stood there starved.

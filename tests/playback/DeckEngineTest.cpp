@@ -981,16 +981,16 @@ TEST_F(InStepDeckEngine, TheIncomingTrackIsCuedOnABarLineAndTheEnvelopeFollowsTh
 // The next track of an album that runs across its cut follows the last frame of this one, at its
 // levels, with no mix; the title strip names it by its tags.
 TEST_F(InStepDeckEngine, AnAlbumThatRunsAcrossItsCutIsJoinedWithoutAMix) {
-    const auto album = [&](const std::string& name, int track, double first, double last) {
-        Know(name, -12, -1, first, last);
+    const auto album = [&](const std::string& name, int track, double lufs, double first, double last) {
+        Know(name, lufs, -1, first, last);
         analysis.known["/music/" + name].tags = {"The Band", "Part " + std::to_string(track), "Live", track, 0};
     };
-    album("Live/01.mp3", 1, 0, 100);
-    album("Live/02.mp3", 2, 0, 90);
-    album("Live/03.mp3", 3, 2.5, 90);  // a pause before it: mixed as any other
+    album("Live/01.mp3", 1, -12, 0, 100);
+    album("Live/02.mp3", 2, -14, 0, 90);
+    album("Live/03.mp3", 3, -10, 0, 90);
+    album("Live/04.mp3", 4, -12, 2.5, 90);  // a pause before it: mixed as any other
     const auto one = Add("Live/01.mp3", 100);
-    Add("Live/02.mp3", 90);
-    Add("Live/03.mp3", 90);
+    for (const char* name : {"Live/02.mp3", "Live/03.mp3", "Live/04.mp3"}) Add(name, 90);
     Tick();
     EXPECT_EQ(c.display.Label1Caption, "The Band - Part 1");
     EXPECT_EQ(c.display.Label1Hint, "Live/01.mp3");
@@ -1001,7 +1001,6 @@ TEST_F(InStepDeckEngine, AnAlbumThatRunsAcrossItsCutIsJoinedWithoutAMix) {
     TickAt(98.0);
     EXPECT_EQ(Without(Without(w.deck2.calls, "Volume"), "Balance"),
               (std::vector<std::string>{"FileName /music/Live/02.mp3", "PlayAfterOther end seamless"}));
-    EXPECT_DOUBLE_EQ(w.deck2.trackGainDb, w.deck1.trackGainDb);
     for (int n = 0; n < 25; ++n) {
         Tick();
         EXPECT_FALSE(c.deck.isMixing());
@@ -1010,7 +1009,13 @@ TEST_F(InStepDeckEngine, AnAlbumThatRunsAcrossItsCutIsJoinedWithoutAMix) {
     EXPECT_NEAR(w.deck2.position, 0.5, 1e-6);
     EXPECT_EQ(c.display.Label1Caption, "The Band - Part 2");
 
-    // The third begins after a pause: a mix as any other.
+    // The album keeps its own levels: each part at the first one's gain.
+    TickAt(88);
+    Tick(25);
+    EXPECT_EQ(c.deck.currentDeck(), Deck::WinMediaPlayer1);
+    for (const FakePlayer* deck : {&w.deck1, &w.deck2}) EXPECT_DOUBLE_EQ(deck->trackGainDb, -4);
+
+    // The fourth begins after a pause: a mix as any other.
     TickAt(84);
     EXPECT_TRUE(c.deck.isMixing());
 }
