@@ -99,6 +99,18 @@ QString Playerctl(const QString& command) {
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
+// A WAV file with RIFF INFO tags after its sound, as many tools write them.
+std::string WithInfoTags(std::string wav, const std::vector<std::pair<std::string, std::string>>& tags) {
+    auto le32 = [](std::size_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    std::string info = "INFO";
+    for (auto [id, text] : tags) {
+        text.append(text.size() % 2 ? 1 : 2, '\0');  // NUL-ended, padded to an even length
+        info += id + le32(text.size()) + text;
+    }
+    wav += "LIST" + le32(info.size()) + info;
+    return wav.replace(4, 4, le32(wav.size() - 8));
+}
+
 // A player as the test sets it, and the commands it was given.
 struct FakeRemotePlayer final : RemotePlayer {
     Status status = Status::Stopped;
@@ -153,6 +165,60 @@ TEST(Mpris, TellsAControllerWhatItMayDoInEveryState) {
         remote.Call(QStringLiteral("Stop"));  // the program has no stop: it pauses
         EXPECT_EQ(player.commands, (std::vector<std::string>{r.playPause, "Pause"})) << at;
     }
+}
+
+// A file's tags as a remote reads them: the artist as a list, the title tag before the file's
+// name, the album and the track number where the tags say them, and nothing made up where not.
+TEST(Mpris, ShowsTheTagsOfThePlayingTrackWhereTheyAreKnown) {
+    FakeRemotePlayer player;
+    Mpris mpris(player);
+    Remote remote;
+    player.status = RemotePlayer::Status::Playing;
+    player.track = {3, "/music/Harbour/03 tide.mp3", 200, "Under Tow", "Tide Line", "Harbour", 3};
+    const QVariantMap tagged = qdbus_cast<QVariantMap>(remote.GetAll(kPlayer).value("Metadata"));
+    EXPECT_EQ(qdbus_cast<QStringList>(tagged.value("xesam:artist")), QStringList{"Under Tow"});
+    EXPECT_EQ(tagged.value("xesam:title").toString(), "Tide Line");
+    EXPECT_EQ(tagged.value("xesam:album").toString(), "Harbour");
+    EXPECT_EQ(tagged.value("xesam:trackNumber").userType(), QMetaType::Int);
+    EXPECT_EQ(tagged.value("xesam:trackNumber").toInt(), 3);
+    EXPECT_EQ(Playerctl(QStringLiteral("metadata artist")), "Under Tow");
+
+    player.track = {4, "/music/Harbour/04 dock.mp3", 200};
+    const QVariantMap untagged = remote.Metadata();
+    EXPECT_EQ(untagged.value("xesam:title").toString(), "04 dock");
+    for (const char* key : {"xesam:artist", "xesam:album", "xesam:trackNumber"})
+        EXPECT_FALSE(untagged.contains(key)) << key;
+}
+
+// The program fills them in from the analysis of the playing file, as the title strip shows them.
+TEST(Mpris, ARemoteSeesTheTagsThePlayingFileCarries) {
+    TempDir dir;
+    dir.WriteFile("a.wav", WithInfoTags(ToneWav(8, 440, 0.3), {{"IART", "Under Tow"}, {"INAM", "Tide Line"},
+                                                                {"IPRD", "Harbour"}, {"IPRT", "3"}}));
+    Application app(dir / "quendo");
+    TForm1& f = app.Form1();
+    Core& c = app.core();
+    c.nodes.MusicFolder = dir.path() + "/";
+    c.nodes.ProgramFolder = dir.path();  // where the playlist that follows play is written
+    const std::int32_t a = c.nodes.AddFileNode(0, "a.wav");
+    c.options.RadioGroup2 = epWait;
+    c.buttons.UP = true;
+    Remote remote;
+    f.Act([&] { c.playlist.AddToPlaylist(a); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return remote.Metadata().contains("xesam:artist"); }, 10000));
+    EXPECT_EQ(Playerctl(QStringLiteral("metadata title")), "Tide Line");
+    EXPECT_EQ(Playerctl(QStringLiteral("metadata album")), "Harbour");
+    EXPECT_EQ(remote.Metadata().value("xesam:trackNumber").toInt(), 3);
+
+    // With the switch off, the remote sees the file as before.
+    f.Act([&] { c.autoMix.showArtistAndTitle = false; });
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const std::vector<QVariant> shown = remote.Announced(QStringLiteral("Metadata"));
+            return !shown.empty() && Title(shown.back()) == "a";
+        },
+        5000));
+    EXPECT_FALSE(remote.Metadata().contains("xesam:artist"));
 }
 
 // The real engine on the dummy driver plays two short files with a one-second mix, and a remote
