@@ -235,6 +235,7 @@ TEST(Mpris, ARemoteFollowsThePlayingTrackAndDrivesTheTransportButtons) {
     const std::int32_t b = c.nodes.AddFileNode(0, "b.wav");
     c.options.RadioGroup2 = epWait;
     c.envelope.SetMixLength(10);
+    c.autoMix.joinContinuousAlbums = false;  // two tones in one folder would run on as an album, unmixed
     c.envelope.SetFinishingPosition(10);
     c.buttons.UP = true;
     f.Render();
