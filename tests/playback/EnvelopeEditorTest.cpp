@@ -268,121 +268,60 @@ TEST_F(EnvelopeEditorTest, VolumeSumShowsTheDipAndTheBumpOfAFade) {
 
 namespace {
 
-using quendo::BeatMixPlan;
 using quendo::TrackFacts;
-using quendo::WhyNotOnTheBeat;
-const std::string kArrow = "\u2192";
 
-// The rate page is read-only and follows what it is told: hidden with the switch off, the two
-// decks' rates of a mix in step, or both at their own with the reason the mix is a plain one.
-TEST_F(EnvelopeEditorTest, TheRatePageShowsTheMixOnTheBeatOrWhyThereIsNone) {
-    EXPECT_FALSE(ed.ratePageShown);
-    ed.SelectPage(EnvelopeEditor::TabSheet3);
-    EXPECT_EQ(ed.activePage, EnvelopeEditor::TabSheet2);
-
-    BeatMixPlan plan;
-    plan.outBpm = 126;
-    plan.inBpm = 122;
-    plan.rate = 126 / 122.0;
-    plan.start = 100;
-    plan.length = 8;
-    plan.incomingAt = 102;  // a quarter into the mix
-    struct Case {
-        bool on, planned;
-        std::string why, text;
-        Points out, in;
-    } cases[] = {
-        {false, true, "", "", {}, {}},
-        {true, true, "", "126.0 BPM " + kArrow + " 122.0 BPM, played at 126.0", {{0, 100}, {60, 100}},
-         {{15, 103}, {60, 103}}},
-        {true, false, "the next track has no steady beat", "No mix on the beat: the next track has no steady beat",
-         {{0, 100}, {60, 100}}, {{0, 100}, {60, 100}}},
-        {true, false, "", "The next mix is not on the beat", {{0, 100}, {60, 100}}, {{0, 100}, {60, 100}}},
-    };
-    for (const Case& k : cases) {
-        ed.ShowRates(k.on, k.planned ? std::optional(plan) : std::nullopt, k.why);
-        EXPECT_EQ(ed.ratePageShown, k.on) << k.text;
-        EXPECT_EQ(ed.Label[5], k.text);
-        EXPECT_EQ(ed.Series[9], k.out) << k.text;
-        EXPECT_EQ(ed.Series[10], k.in) << k.text;
-        for (int n = 9; n <= 12; ++n) EXPECT_EQ(ed.ScrollBar[n].enabled, !k.on) << n;  // read-only
-        EXPECT_EQ(ed.ScrollBar[10].position, k.on && k.planned ? 103 : 100);
-        const auto shown = ed.revision;
-        ed.ShowRates(k.on, k.planned ? std::optional(plan) : std::nullopt, k.why);
-        EXPECT_EQ(ed.revision, shown) << "nothing new, nothing to draw: " << k.text;
-    }
-
-    // Open, it follows the envelope's length and starting position; shut, it leaves the page.
-    ed.SelectPage(EnvelopeEditor::TabSheet3);
-    EXPECT_EQ(ed.activePage, EnvelopeEditor::TabSheet3);
-    ed.ScrollBar16Change(20);
-    EXPECT_EQ(ed.Series[10], (Points{{20, 100}, {60, 100}}));
-    ed.ShowRates(true, plan, "");
-    ed.ScrollBar15Change(40);
-    EXPECT_EQ(ed.Series[10], (Points{{10, 103}, {40, 103}}));
-    EXPECT_EQ(ed.Charts[3].axisMax, 40);
-    ed.ShowRates(false, plan, "");
-    EXPECT_EQ(ed.activePage, EnvelopeEditor::TabSheet2);
-    for (int i = 0; i <= env.MixLength(); ++i)
-        EXPECT_EQ(env.Point(i).rate, (std::array<std::uint8_t, 4>{100, 100, 100, 100})) << "the stored rates stay";
-}
-
-TEST(WhyNotOnTheBeat, NamesWhatKeepsTwoTracksOutOfStep) {
-    auto facts = [](double bpm) {
-        TrackFacts f;
-        f.audible = true;
-        if (bpm > 0) f.beats = {bpm, 0.5, 60 / bpm, 0};
-        return std::optional(f);
-    };
-    EXPECT_EQ(WhyNotOnTheBeat(std::nullopt, facts(120)), "the tracks' beats are not known yet");
-    EXPECT_EQ(WhyNotOnTheBeat(facts(0), facts(120)), "the playing track has no steady beat");
-    EXPECT_EQ(WhyNotOnTheBeat(facts(120), facts(0)), "the next track has no steady beat");
-    EXPECT_EQ(WhyNotOnTheBeat(facts(126), facts(98)), "their tempi, 126.0 and 98.0 BPM, lie too far apart");
-    EXPECT_EQ(WhyNotOnTheBeat(facts(126), facts(122)), "");
-    EXPECT_EQ(WhyNotOnTheBeat(facts(126), facts(64)), "");  // half time, folded as the plan does
-}
-
-// Each tick hands the deck engine's plan to the editor, which is drawn again only on a change.
-TEST(RatePageInCore, FollowsTheDeckEnginesPlanTickByTick) {
+// Each tick hands the deck engine's plan to the rate page, which shows it read-only and is drawn
+// again only on a change: both decks at their own rate, and why, while the next mix is a plain
+// one; the incoming deck at the outgoing tempo from its bar line once the mix is in step.
+TEST(RatePage, FollowsTheDeckEnginesPlanTickByTick) {
     using namespace quendo;
-    using namespace quendo::testing;
-    FakeAnalysis analysis;
-    FakeWorld w(&analysis);
+    quendo::testing::FakeAnalysis analysis;
+    quendo::testing::FakeWorld w(&analysis);
     Core& c = *w.core;
+    EnvelopeEditor& ed = c.envelopeEditor;
     w.deck1.inStep = w.deck2.inStep = true;
     c.buttons.UP = c.buttons.Play = true;
-    c.options.RadioGroup2 = epWait;
+    c.envelope.SetStartingPosition(20);  // the second of the mix's three bars
     int renders = 0;
     w.forms.on.RenderMixEditor = [&] { ++renders; };
-    for (const auto& [name, bpm] : {std::pair{"A.mp3", 126.0}, {"B.mp3", 0.0}}) {
+    for (const char* name : {"A.mp3", "B.mp3"}) {
         TrackFacts& f = analysis.known["/music/" + std::string(name)];
-        f.integratedLufs = -16;
-        f.peakDbfs = -3;
         f.lastSound = 200;
         f.audible = true;
-        if (bpm > 0) f.beats = {bpm, 0.2, 60 / bpm, 1};
-        f.tags.album = name;
+        f.tags.album = name;  // singles: never joined
         c.playlist.AddToPlaylist(w.AddFile(name, 200));
     }
+    analysis.known["/music/A.mp3"].beats = {126, 0.2, 60 / 126.0, 1};
     analysis.Work();
-    c.Timer1Timer();
-    EXPECT_EQ(c.envelopeEditor.Label[5], "No mix on the beat: the next track has no steady beat");
-    EXPECT_EQ(renders, 1);
     for (int i = 0; i < 5; ++i) c.Timer1Timer();
+    EXPECT_EQ(ed.Label[5], "No mix on the beat: the next track has no steady beat");
+    EXPECT_EQ(ed.Series[10], (Points{{20, 100}, {60, 100}}));
     EXPECT_EQ(renders, 1);
 
-    TrackFacts& b = analysis.known["/music/B.mp3"];
-    b.beats = {122, 0.5, 60 / 122.0, 2};
+    analysis.known["/music/B.mp3"].beats = {122, 0.5, 60 / 122.0, 2};
     w.deck1.position = 190;
     c.Timer1Timer();
-    ASSERT_TRUE(c.deck.beatPlan().has_value());
-    EXPECT_EQ(c.envelopeEditor.Label[5], "126.0 BPM " + kArrow + " 122.0 BPM, played at 126.0");
+    ASSERT_TRUE(c.deck.beatPlan());
+    EXPECT_EQ(ed.Label[5], "126.0 BPM \u2192 122.0 BPM, played at 126.0");
+    EXPECT_EQ(ed.Series[9], (Points{{0, 100}, {60, 100}}));
+    EXPECT_EQ(ed.Series[10], (Points{{20, 103}, {60, 103}}));
     EXPECT_EQ(renders, 2);
+    EXPECT_FALSE(ed.ScrollBar[10].enabled);
 
     c.autoMix.mixOnBeat = false;
     c.FollowBeatPlan();
-    EXPECT_FALSE(c.envelopeEditor.ratePageShown);
-    EXPECT_TRUE(c.envelopeEditor.Series[10].empty());
+    EXPECT_FALSE(ed.ratePageShown);
+    EXPECT_TRUE(ed.Series[10].empty());
+    for (int i = 0; i <= c.envelope.MixLength(); ++i) EXPECT_EQ(c.envelope.Point(i).rate[1], 100) << i;
+}
+
+TEST(RatePage, NamesWhatKeepsTwoTracksOutOfStep) {
+    using quendo::WhyNotOnTheBeat;
+    auto at = [](double bpm) { return std::optional(TrackFacts{.beats = {bpm, 0.5, bpm > 0 ? 60 / bpm : 0, 0}}); };
+    EXPECT_EQ(WhyNotOnTheBeat(std::nullopt, at(120)), "the tracks' beats are not known yet");
+    EXPECT_EQ(WhyNotOnTheBeat(at(0), at(120)), "the playing track has no steady beat");
+    EXPECT_EQ(WhyNotOnTheBeat(at(126), at(98)), "their tempi, 126.0 and 98.0 BPM, lie too far apart");
+    EXPECT_EQ(WhyNotOnTheBeat(at(126), at(64)), "");  // half time, folded as the plan does
 }
 
 }  // namespace

@@ -179,24 +179,6 @@ TEST(MainWindow, RendersCoreStateAndForwardsToggles) {
     EXPECT_TRUE(c.buttons.UP);
 }
 
-// Artist and title too long for the strip end in an ellipsis; a path is cut as it always was.
-TEST(MainWindow, ALongArtistAndTitleEndsInAnEllipsisWithinTheStrip) {
-    const quendo::testing::TempDir program;
-    Application app(program / "quendo");
-    TForm1& f = app.Form1();
-    Core& c = app.core();
-    const std::string title = "The Long Named Collective of Extraordinary Sound - An Unreasonably Long Title";
-    c.display.Label1Caption = title;
-    c.display.Label1Hint = "Beats/Beat A.wav";
-    f.Render();
-    EXPECT_TRUE(f.Label1->text().endsWith(QChar(0x2026)));
-    EXPECT_LE(f.Label1->fontMetrics().horizontalAdvance(f.Label1->text()), f.Label1->width());
-    EXPECT_EQ(f.Label1->toolTip(), "Beats/Beat A.wav");
-    c.display.Label1Caption = c.display.Label1Hint = "Beats/" + title + ".wav";
-    f.Render();
-    EXPECT_EQ(f.Label1->text().toStdString(), c.display.Label1Caption);
-}
-
 }  // namespace
 
 namespace {

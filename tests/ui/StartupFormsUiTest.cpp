@@ -61,15 +61,6 @@ TEST_F(SplashUi, DiscWithAHoleAndItsLabels) {
         EXPECT_TRUE(shape.contains(l->geometry().center())) << l->objectName().toStdString();
 }
 
-TEST_F(SplashUi, TheTermsLieWhollyOnTheDisc) {
-    EXPECT_EQ(splash.Label14->text(), "Free software under the GNU GPL, version 3 or later.");
-    const QRect r = splash.Label14->geometry();
-    for (const QPoint corner : {r.topLeft(), r.topRight(), r.bottomLeft(), r.bottomRight()})
-        EXPECT_TRUE(splash.mask().contains(corner)) << corner.x() << "," << corner.y();
-    for (QLabel* other : {static_cast<QLabel*>(splash.Comments), splash.Label5, splash.Label3})
-        EXPECT_FALSE(r.intersects(other->geometry())) << other->objectName().toStdString();
-}
-
 TEST_F(SplashUi, LinkOpensOnceOnLeftReleaseAndRedWhilePressed) {
     w.AddFile("a.mp3", 10);
     w.AddFile("b.mp3", 10);
