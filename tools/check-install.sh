@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs a built tree into a temporary prefix and checks what a desktop needs of it: the
-# program, its desktop entry and AppStream data (both validated), its icons, the help page and
-# the demo library.
+# program, its desktop entry and AppStream data (both validated), its icons, the help page, the
+# demo library and the licence.
 #   bash tools/check-install.sh BUILD_DIR
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
@@ -30,6 +30,7 @@ for size in 16 32 48 64 128 256; do
   fi
 done
 need share/quendo/help/Quendo.html
+need share/doc/quendo/LICENSE
 for kind in House Lounge Rock; do
   [ -n "$(find "$prefix/share/quendo/Demo Music/$kind" -type f 2>/dev/null)" ] || fail "no demo music in $kind"
 done

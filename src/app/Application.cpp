@@ -103,6 +103,7 @@ Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* d
         });
     });
     QObject::connect(settings_, &TSettings::changed, form1_.get(), [this] {
+        Guarded([this] { core_->FollowBeatPlan(); });  // "Mix on the beat" shows or hides the rate page
         form1_->Render();
         welcome_->Render();  // Cancel reads its box back
         core_->recipeEditor.ShowCocktailPage();  // Cancel may have read other cocktails back

@@ -187,6 +187,26 @@ void Core::FollowPlayState() {
     if (platform.awake) platform.awake->Hold(playing);
 }
 
+void Core::FollowBeatPlan() {
+    const std::uint64_t shown = envelopeEditor.revision;
+    envelopeEditor.ShowRates(autoMix.mixOnBeat, deck.beatPlan(), WhyNoBeatPlan());
+    if (envelopeEditor.revision != shown) forms_.RenderMixEditor();
+}
+
+std::string Core::WhyNoBeatPlan() const {
+    if (!autoMix.mixOnBeat || deck.beatPlan()) return {};
+    if (deck.currentPath().empty()) return "nothing plays";
+    if (buttons.Mix_OFF) return "MixOFF is down";
+    if (!platform.analysis) return {};
+    // The pair is the one mixing now, or the playing track and the head of the playlist, which
+    // a plain mix starts only at its starting position.
+    std::string next;
+    if (deck.isMixing() && !deck.incomingName().empty()) next = nodes.MusicFolder + deck.incomingName();
+    else if (nodes.IsFile(playlist.Head())) next = nodes.MusicFolder + nodes.RelativePath(playlist.Head());
+    if (next.empty()) return "no track follows";
+    return WhyNotOnTheBeat(platform.analysis->Facts(deck.currentPath()), platform.analysis->Facts(next));
+}
+
 void Core::SetAlwaysOnTop(bool on) {
     if (options.chkAlwaysOnTop == on) return;
     options.chkAlwaysOnTop = on;

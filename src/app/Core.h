@@ -122,6 +122,7 @@ public:
     void Timer1Timer() {
         if (closeRequested_) return;
         deck.Timer1Timer();
+        FollowBeatPlan();
         FollowPlayState();
     }
     void Timer2Timer() { commands.Timer2Timer(); }
@@ -150,6 +151,9 @@ public:
     void Timer3Timer();
     // Holds the computer awake while a deck plays, and lets it go otherwise.
     void FollowPlayState();
+    // The mix editor's rate page follows the mix on the beat that runs or comes next, and the
+    // "Mix on the beat" switch; the editor is drawn again only when what it shows changes.
+    void FollowBeatPlan();
 
 private:
     // What the playlist asks of the deck engine, passed on.
@@ -187,6 +191,8 @@ private:
     std::uint64_t savedGeneration_ = 0;  // of the playlist as the file holds it
     bool playlistFailureShown_ = false;  // since the last write that succeeded
     bool awakeHeld_ = false;
+    // Why the next mix is a plain one, as far as can be told; "" when it cannot.
+    std::string WhyNoBeatPlan() const;
     bool SessionWritable() const;
     bool PlaylistWritable() const;
     void WritePlaylist();

@@ -258,7 +258,12 @@ void TForm1::Render() {
     StaticText1->setText(QString::fromStdString(d.StaticText1));
     StaticText2->setText(QString::fromStdString(d.StaticText2));
     StaticText3->setText(QString::fromStdString(d.StaticText3));
-    Label1->setText(QString::fromStdString(d.Label1Caption));
+    // An artist and title too long for the strip end in an ellipsis, so that it shows they go on
+    // (the hint has the path); a path is cut where the strip ends, as it always was.
+    QString title = QString::fromStdString(d.Label1Caption);
+    if (d.Label1Caption != d.Label1Hint)
+        title = Label1->fontMetrics().elidedText(title, Qt::ElideRight, Label1->width());
+    Label1->setText(title);
     Label1->setToolTip(QString::fromStdString(d.Label1Hint));
     CGauge1->setRange(0, std::max(0, d.CGauge1Max));
     CGauge1->setValue(std::clamp(d.CGauge1Progress, 0, std::max(0, d.CGauge1Max)));

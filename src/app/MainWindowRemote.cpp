@@ -24,6 +24,14 @@ RemotePlayer::Track MainWindowRemote::CurrentTrack() const {
     if (t.path.empty()) return t;
     t.id = deck.tracksStarted();
     t.lengthSeconds = deck.CurrentPlayer().Duration();
+    // As the title strip: the tags where the switch asks for them.
+    const std::optional<TrackFacts>& facts = deck.currentFacts();
+    if (window_.core.autoMix.showArtistAndTitle && facts) {
+        t.artist = facts->tags.artist;
+        t.title = facts->tags.title;
+        t.album = facts->tags.album;
+        t.trackNumber = facts->tags.trackNumber;
+    }
     return t;
 }
 

@@ -132,6 +132,10 @@ TSplash::TSplash(Core& c, QWidget* parent) : QDialog(parent), core(c) {
     Label10->adjustSize();
     Label10->move(std::min(70, (kDisc.left() + kDisc.right() - Label10->width()) / 2), 216);
     Label12 = MakeLabel(this, "Label12", QStringLiteral("v" QUENDO_VERSION " beta"), 184, 136, QColor(0x20, 0x20, 0x20));
+    // Fine print across the disc's widest free row, between the address and the hub.
+    Label14 = MakeLabel(this, "Label14", QStringLiteral("Free software under the GNU GPL, version 3 or later."), 0,
+                        90, QColor(0x20, 0x20, 0x40), 8);
+    Label14->move((kDisc.left() + kDisc.right() - Label14->width()) / 2, 90);
 
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));

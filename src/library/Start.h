@@ -50,6 +50,7 @@ public:
     QLabel* Label11;
     LinkLabel* Label10;
     QLabel* Label12;  // version
+    QLabel* Label14;  // the terms the program is given under
     QPushButton* Button1;
     QTimer* Timer1;  // the start-up sequence, once
     QTimer* Timer2;  // the slide-out, one step every 5 ms

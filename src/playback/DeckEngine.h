@@ -77,6 +77,8 @@ public:
     // The mix in step with the beat that runs, or that comes next as things stand; none when the
     // mix is (or will be) a plain one.
     const std::optional<BeatMixPlan>& beatPlan() const { return beatPlan_; }
+    // What the analysis told of the current track (its tags among them); none while not known.
+    const std::optional<TrackFacts>& currentFacts() const { return currentFacts_; }
 
     MediaPlayer& Player(Deck d) { return d == Deck::WinMediaPlayer1 ? p_.deck1 : p_.deck2; }
     MediaPlayer& CurrentPlayer() { return Player(currentDeck_); }

@@ -1,6 +1,8 @@
 #include "playback/EnvelopeEditor.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 
 namespace quendo {
 
@@ -16,19 +18,40 @@ int SeriesOf(Quantity q, int curve) { return (q == V ? 1 : 5) + curve; }
 int BarPositionOf(Quantity q, int value) { return q == V ? value / -100 : value; }
 int ValueOfBar(Quantity q, int position) { return q == V ? position * -100 : position; }
 
+// The rate page's curves and bars stand at this in percent where a deck plays at its own tempo.
+constexpr int kOwnRate = 100;
+
+std::string Format(const char* format, double a, double b, double c = 0) {
+    char text[128];
+    std::snprintf(text, sizeof text, format, a, b, c);
+    return text;
+}
+
 }  // namespace
+
+std::string WhyNotOnTheBeat(const std::optional<TrackFacts>& out, const std::optional<TrackFacts>& in) {
+    if (!out || !in) return "the tracks' beats are not known yet";
+    if (!out->beats.Steady()) return "the playing track has no steady beat";
+    if (!in->beats.Steady()) return "the next track has no steady beat";
+    // As the plan brings them together: the incoming tempo, its double or its half.
+    bool close = false;
+    for (const double fold : {1.0, 2.0, 0.5})
+        close = close || std::fabs(fold * in->beats.period / out->beats.period - 1) <= kMaxTempoGap;
+    if (!close) return Format("their tempi, %.1f and %.1f BPM, lie too far apart", out->beats.bpm, in->beats.bpm);
+    return {};
+}
 
 EnvelopeEditor::EnvelopeEditor(MixEnvelope& envelope) : envelope_(envelope) {
     const int length = envelope_.MixLength();
     for (int n = 1; n <= 4; ++n) ScrollBar[n] = Bar{0, 100, 0, 10, true, n <= 2};
     for (int n = 5; n <= 8; ++n) ScrollBar[n] = Bar{-10000, 10000, 0, 100, true, n <= 6};
-    for (int n = 9; n <= 12; ++n) ScrollBar[n] = Bar{0, 200, 100, 1, true, true};
+    for (int n = 9; n <= 12; ++n) ScrollBar[n] = Bar{0, 200, kOwnRate, 1, true, n <= 10};
     ScrollBar[13] = Bar{0, length, 50, 1, true, true};
     ScrollBar[14] = Bar{1, length, 1, 1, true, true};
     ScrollBar[15] = Bar{10, 1000, 25, 10, true, true};
     ScrollBar[16] = Bar{0, length - 1, 20, 1, true, true};
     for (int n : {3, 4, 7, 8}) SpeedButton[n].visible = false;
-    Charts[1].axisMax = Charts[2].axisMax = length;
+    Charts[1].axisMax = Charts[2].axisMax = Charts[3].axisMax = length;
 }
 
 // ---- bar plumbing
@@ -93,10 +116,7 @@ void EnvelopeEditor::Redraw(Quantity q, int curve) {
     const int length = envelope_.MixLength();
     for (int i = 0; i <= length; ++i)
         if (envelope_.IsKey(q, curve, i)) points.push_back({i, envelope_.Value(q, curve, i)});
-    const int s = SeriesOf(q, curve);
-    if (points == Series[s]) return;  // the chart need not be touched
-    Series[s] = std::move(points);
-    seriesRevision[s] = ++revision;
+    SetSeries(SeriesOf(q, curve), std::move(points));
 }
 
 void EnvelopeEditor::RedrawVolumeSum() {
@@ -132,6 +152,7 @@ void EnvelopeEditor::FormShow() {
     for (Quantity q : {V, B})
         for (int curve : {0, 1}) envelope_.InterpolateCurve(q, curve);
     RedrawVolumeSum();
+    RedrawRates();
     ++revision;
 }
 
@@ -143,7 +164,8 @@ void EnvelopeEditor::FormClose() {
 }
 
 void EnvelopeEditor::SelectPage(int page) {
-    if (page < TabSheet1 || page > TabSheet2 || page == activePage) return;  // the rate page stays shut
+    const int last = ratePageShown ? TabSheet3 : TabSheet2;  // the rate page is shut while hidden
+    if (page < TabSheet1 || page > last || page == activePage) return;
     activePage = page;
     ++revision;
 }
@@ -153,6 +175,69 @@ void EnvelopeEditor::SetMixRunning(bool running) {
     mixRunning = running;
     for (int n : {14, 15, 16}) ScrollBar[n].enabled = !running;
     ++revision;
+}
+
+// ---- the rates of a mix on the beat
+
+void EnvelopeEditor::ShowRates(bool mixOnBeat, const std::optional<BeatMixPlan>& plan, const std::string& why) {
+    std::optional<RateMix> mix;
+    if (mixOnBeat && plan)
+        mix = RateMix{plan->outBpm, plan->inBpm, plan->rate,
+                      plan->length > 0 ? (plan->incomingAt - plan->start) / plan->length : 0};
+    const std::string reason = mixOnBeat && !plan ? why : std::string();
+    if (mixOnBeat == rateOn_ && mix == rateMix_ && reason == rateWhy_) return;
+    rateOn_ = mixOnBeat;
+    rateMix_ = mix;
+    rateWhy_ = reason;
+    RedrawRates();
+}
+
+void EnvelopeEditor::SetSeries(int series, std::vector<ChartPoint> points) {
+    if (points == Series[series]) return;  // the chart need not be touched
+    Series[series] = std::move(points);
+    seriesRevision[series] = ++revision;
+}
+
+// The outgoing deck keeps its tempo; the incoming one plays at the plan's rate from where it
+// starts to the mix's end (it glides back after). A plain mix plays both at their own.
+void EnvelopeEditor::RedrawRates() {
+    const int length = envelope_.MixLength();
+    std::vector<ChartPoint> outgoing, incoming;
+    std::string text;
+    int inRate = kOwnRate;
+    if (rateOn_) {
+        int from = envelope_.StartingPosition();
+        if (rateMix_) {
+            from = std::clamp(static_cast<int>(std::lround(rateMix_->incomingShare * length)), 0, length);
+            inRate = std::clamp(static_cast<int>(std::lround(rateMix_->rate * kOwnRate)), 0, 2 * kOwnRate);
+            text = Format("%.1f BPM \u2192 %.1f BPM, played at %.1f", rateMix_->outBpm, rateMix_->inBpm,
+                          rateMix_->inBpm * rateMix_->rate);
+        } else {
+            text = rateWhy_.empty() ? "The next mix is not on the beat" : "No mix on the beat: " + rateWhy_;
+        }
+        outgoing = {{0, kOwnRate}, {length, kOwnRate}};
+        incoming = {{from, inRate}, {length, inRate}};
+    }
+    SetSeries(9, std::move(outgoing));
+    SetSeries(10, std::move(incoming));
+    if (Label[5] != text) {
+        Label[5] = std::move(text);
+        ++revision;
+    }
+    // Read-only: the bars show the two rates and take nothing.
+    for (int n = 9; n <= 12; ++n) {
+        Bar& b = ScrollBar[n];
+        const int position = n == 10 ? inRate : kOwnRate;
+        if (b.enabled == !rateOn_ && b.position == position) continue;
+        b.enabled = !rateOn_;
+        b.position = position;
+        ++revision;
+    }
+    if (ratePageShown != rateOn_) {
+        ratePageShown = rateOn_;
+        if (!ratePageShown && activePage == TabSheet3) activePage = TabSheet2;
+        ++revision;
+    }
 }
 
 // ---- the cursor
@@ -263,13 +348,14 @@ void EnvelopeEditor::ScrollBar15Change(int position) {
     Redraw(V, 1);
     Redraw(B, 1);
     const int length = envelope_.MixLength();
-    Charts[1].axisMax = Charts[2].axisMax = length;
+    Charts[1].axisMax = Charts[2].axisMax = Charts[3].axisMax = length;
     Label[2] = std::to_string(length);
     // Each maximum pulls its bar back, which carries the cursor and the positions inside.
     SetMax(13, length);
     SetMax(14, length);
     SetMax(16, length - 1);
     MoveAxesToCursor();
+    RedrawRates();
 }
 
 void EnvelopeEditor::ScrollBar14Change(int position) {
@@ -286,6 +372,7 @@ void EnvelopeEditor::ScrollBar16Change(int position) {
     envelope_.SetStartingPosition(p);
     Redraw(V, 1);
     Redraw(B, 1);
+    RedrawRates();
 }
 
 }  // namespace quendo

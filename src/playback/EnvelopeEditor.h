@@ -1,10 +1,13 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "model/MixEnvelope.h"
+#include "model/TrackFacts.h"
+#include "playback/BeatMix.h"
 
 namespace quendo {
 
@@ -73,20 +76,25 @@ public:
     void SelectPage(int page);
     // The deck engine tells the editor when a mix starts and ends.
     void SetMixRunning(bool running);
+    // The rate page, read-only, shown while mixing on the beat is on: the mix in step that runs or
+    // comes next, or, with none, why the next mix is a plain one ("" when that cannot be told).
+    // Touches the state only when what the page shows changes.
+    void ShowRates(bool mixOnBeat, const std::optional<BeatMixPlan>& plan, const std::string& why);
 
     // Display state, indexed by the controls' numbers (element 0 unused).
     int editorCursor = 0;
     std::array<Bar, 17> ScrollBar{};
     std::array<KeyButton, 9> SpeedButton{};
-    std::array<std::string, 5> Label{};                 // Label1..Label4: plain indices
+    std::array<std::string, 6> Label{};                 // Label1..Label4: plain indices; Label5: the tempi
     std::array<std::vector<ChartPoint>, 13> Series{};   // Series1..Series12: key points only
-    std::array<Chart, 3> Charts{};                      // Chart1, Chart2
+    std::array<Chart, 4> Charts{};                      // Chart1..Chart3
     // On the volume chart, the two decks' predicted level together, one point a tick over the
     // mix, kept within the chart's range.
     std::vector<ChartPoint> VolumeSum;
     int activePage = TabSheet2;
     bool visible = false;
     bool mixRunning = false;
+    bool ratePageShown = false;  // TabSheet3's tab, shown and enabled
 
     // Bumped by every change of the state above, so a renderer can skip unchanged parts.
     std::uint64_t revision = 0;
@@ -95,6 +103,15 @@ public:
 
 private:
     MixEnvelope& envelope_;
+    // What the rate page was last told: the tempi and rate of the mix in step, and where in it
+    // the incoming track starts, as a share of its length.
+    struct RateMix {
+        double outBpm = 0, inBpm = 0, rate = 1, incomingShare = 0;
+        bool operator==(const RateMix&) const = default;
+    };
+    bool rateOn_ = false;
+    std::optional<RateMix> rateMix_;
+    std::string rateWhy_;
 
     void SetPosition(int bar, int position);
     void SetMax(int bar, int max);
@@ -105,6 +122,12 @@ private:
     void ShowKeyAtCursor(int bar, Quantity q, int curve, bool editable);
     void WriteValue(int bar, Quantity q, int curve);
     void KeyButtonClick(int button, Quantity q, int curve);
+    void RedrawRates();
+    void SetSeries(int series, std::vector<ChartPoint> points);
 };
+
+// Why no mix in step joins the track `out` to `in`, as far as their facts tell: "" when they
+// would allow one (the bar lines or the decks may still not).
+std::string WhyNotOnTheBeat(const std::optional<TrackFacts>& out, const std::optional<TrackFacts>& in);
 
 }  // namespace quendo

@@ -130,7 +130,7 @@ void TMixEditor::BuildPage(int page) {
 
     auto* x = new QValueAxis;
     x->setLabelFormat(QStringLiteral("%d"));
-    x->setRange(0, editor.Charts[page == 3 ? 1 : page].axisMax);
+    x->setRange(0, editor.Charts[page].axisMax);
     auto* y = new QValueAxis;
     y->setLabelFormat(QStringLiteral("%d"));
     // The plot clips its series at the frame: a little room beyond the ends keeps a line at
@@ -195,7 +195,24 @@ void TMixEditor::BuildPage(int page) {
     auto* row = new QHBoxLayout(sheet);
     row->setContentsMargins(2, 2, 2, 2);
     row->setSpacing(4);
-    row->addWidget(view, 1);
+    if (page == 3) {
+        // The two tracks' tempi, or why the next mix is a plain one, above the curves.
+        auto* tempi = new QLabel;
+        tempi->setObjectName(QStringLiteral("Label5"));
+        QFont bold = tempi->font();
+        bold.setBold(true);
+        tempi->setFont(bold);
+        tempi->setWordWrap(true);
+        tempi->setAlignment(Qt::AlignCenter);
+        Label[5] = tempi;
+        auto* column = new QVBoxLayout;
+        column->setSpacing(2);
+        column->addWidget(tempi);
+        column->addWidget(view, 1);
+        row->addLayout(column, 1);
+    } else {
+        row->addWidget(view, 1);
+    }
     for (int n = kFirstOfPage[page]; n < kFirstOfPage[page] + 4; ++n) {
         const EnvelopeEditor::Bar& state = editor.ScrollBar[n];
         auto* column = new QWidget;
@@ -294,6 +311,12 @@ void TMixEditor::RenderAll(bool force) {
     if (!force && editor.revision == renderedRevision_) return;
     renderedRevision_ = editor.revision;
 
+    // The rate page comes and goes with mixing on the beat; its tab first, so it can be current.
+    if (PageControl1->isTabVisible(2) != editor.ratePageShown) {
+        const QSignalBlocker block(PageControl1);
+        PageControl1->setTabEnabled(2, editor.ratePageShown);
+        PageControl1->setTabVisible(2, editor.ratePageShown);
+    }
     if (PageControl1->currentIndex() != editor.activePage) {
         const QSignalBlocker block(PageControl1);
         PageControl1->setCurrentIndex(editor.activePage);
@@ -307,7 +330,7 @@ void TMixEditor::RenderAll(bool force) {
         const QString caption = QString::fromStdString(b.caption);
         if (w->text() != caption) w->setText(caption);
     }
-    for (int n = 1; n <= 4; ++n) {
+    for (int n = 1; n <= 5; ++n) {
         const QString text = QString::fromStdString(editor.Label[n]);
         if (Label[n]->text() != text) Label[n]->setText(text);
     }
@@ -320,6 +343,7 @@ void TMixEditor::RenderAll(bool force) {
             renderedCursor_[c] = state.cursor;
         }
     }
+    if (force || AxisX[3]->max() != editor.Charts[3].axisMax) AxisX[3]->setRange(0, editor.Charts[3].axisMax);
     for (int n = 1; n <= 12; ++n) {
         if (!force && renderedSeries_[n] == editor.seriesRevision[n]) continue;
         renderedSeries_[n] = editor.seriesRevision[n];

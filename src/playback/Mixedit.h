@@ -39,7 +39,7 @@ public:
     QLineSeries* VolumeSum = nullptr;            // Chart1: the two decks' predicted level together
     std::array<QScrollBar*, 17> ScrollBar{};     // ScrollBar1..16
     std::array<QToolButton*, 9> SpeedButton{};   // SpeedButton1..8
-    std::array<QLabel*, 5> Label{};              // Label1..4, the number labels
+    std::array<QLabel*, 6> Label{};              // Label1..4, the number labels; Label5, the rate page's tempi
     QPushButton* BitBtn1 = nullptr;
 
 protected:

@@ -1,5 +1,6 @@
 #include "settings/Setting.h"
 
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QRadioButton>
 #include <QShowEvent>
@@ -9,6 +10,7 @@
 #include "platform/qt/FitText.h"
 #include "platform/qt/FixedWindow.h"
 #include "platform/qt/QtPlatform.h"
+#include "settings/AnalysisProgress.h"
 
 namespace quendo {
 
@@ -133,32 +135,48 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, kOwnedWindow), 
     Panel4->hide();
 
     // ---- AutoMix ----
-    Panel5 = SunkenPanel(TabSheet4, "Panel5", 16, 24, 113);
-    chkMixAtLastSound = CheckBox(Panel5, "chkMixAtLastSound", "Start the mix at the last audible sound", 24, 12);
-    chkSkipSilenceAtStart = CheckBox(Panel5, "chkSkipSilenceAtStart", "Skip the silence at a track's start", 24, 36);
-    chkMatchLoudness = CheckBox(Panel5, "chkMatchLoudness", "Match loudness", 24, 60);
+    // Three groups in the page's height: the boxes a little closer than on "General".
+    Panel5 = SunkenPanel(TabSheet4, "Panel5", 16, 8, 99);
+    chkMixAtLastSound = CheckBox(Panel5, "chkMixAtLastSound", "Start the mix at the last audible sound", 24, 8);
+    chkSkipSilenceAtStart = CheckBox(Panel5, "chkSkipSilenceAtStart", "Skip the silence at a track's start", 24, 29);
+    chkMatchLoudness = CheckBox(Panel5, "chkMatchLoudness", "Match loudness", 24, 50);
     Label3 = new QLabel(QStringLiteral("Target loudness:"), Panel5);
     Label3->setObjectName("Label3");
-    Label3->move(44, 86);
+    Label3->move(44, 75);
     Label3->adjustSize();
     SpinTargetLufs = new QDoubleSpinBox(Panel5);
     SpinTargetLufs->setObjectName("SpinTargetLufs");
-    SpinTargetLufs->setGeometry(150, 82, 90, 21);
+    SpinTargetLufs->setGeometry(150, 71, 90, 21);
     SpinTargetLufs->setRange(kLowestTargetLufs, kHighestTargetLufs);
     SpinTargetLufs->setDecimals(1);
     SpinTargetLufs->setSingleStep(0.5);
     SpinTargetLufs->setSuffix(QStringLiteral(" LUFS"));
     SpinTargetLufs->setKeyboardTracking(false);  // a value typed counts once it is complete
 
-    Panel6 = SunkenPanel(TabSheet4, "Panel6", 16, 152, 65);
+    Panel7 = SunkenPanel(TabSheet4, "Panel7", 16, 113, 133);
+    chkMixOnBeat = CheckBox(Panel7, "chkMixOnBeat", "Mix on the beat", 24, 8);
+    chkShowArtistAndTitle = CheckBox(Panel7, "chkShowArtistAndTitle", "Show artist and title", 24, 29);
+    chkKeepArtistsApart = CheckBox(Panel7, "chkKeepArtistsApart", "Keep the same artist apart", 24, 50);
+    chkJoinContinuousAlbums = CheckBox(Panel7, "chkJoinContinuousAlbums", "Join continuous albums", 24, 71);
+    chkChooseByKeyAndTempo =
+        CheckBox(Panel7, "chkChooseByKeyAndTempo", "Choose the next track by key and tempo", 24, 92);
+    Label5 = new QLabel(Panel7);
+    Label5->setObjectName("Label5");
+    Label5->setGeometry(44, 112, 285, 15);
+
+    Panel6 = SunkenPanel(TabSheet4, "Panel6", 16, 252, 37);
     Label4 = new QLabel(QStringLiteral("Sound output:"), Panel6);
     Label4->setObjectName("Label4");
-    Label4->move(16, 12);
+    Label4->move(16, 11);
     Label4->adjustSize();
     ComboOutput = new QComboBox(Panel6);
     ComboOutput->setObjectName("ComboOutput");
-    ComboOutput->setGeometry(16, 32, 313, 21);
+    ComboOutput->setGeometry(110, 8, 219, 21);
     FillOutputs();
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, [this] { ShowAnalysisProgress(); });
 
     BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
     BitBtn1->setObjectName("BitBtn1");
@@ -184,6 +202,11 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, kOwnedWindow), 
     bind(chkMixAtLastSound, a.mixAtLastSound);
     bind(chkSkipSilenceAtStart, a.skipSilenceAtStart);
     bind(chkMatchLoudness, a.matchLoudness);
+    bind(chkMixOnBeat, a.mixOnBeat);
+    bind(chkShowArtistAndTitle, a.showArtistAndTitle);
+    bind(chkKeepArtistsApart, a.keepArtistsApart);
+    bind(chkJoinContinuousAlbums, a.joinContinuousAlbums);
+    bind(chkChooseByKeyAndTempo, a.chooseByKeyAndTempo);
     connect(SpinTargetLufs, &QDoubleSpinBox::valueChanged, this,
             [this](double lufs) { core.autoMix.targetLufs = lufs; });
     // The output changes with OK; until then only the choice is kept.
@@ -241,7 +264,19 @@ void TSettings::Render() {
     SpinTargetLufs->setValue(a.targetLufs);
     Label3->setEnabled(a.matchLoudness);
     SpinTargetLufs->setEnabled(a.matchLoudness);
+    chkMixOnBeat->setChecked(a.mixOnBeat);
+    chkShowArtistAndTitle->setChecked(a.showArtistAndTitle);
+    chkKeepArtistsApart->setChecked(a.keepArtistsApart);
+    chkJoinContinuousAlbums->setChecked(a.joinContinuousAlbums);
+    chkChooseByKeyAndTempo->setChecked(a.chooseByKeyAndTempo);
     ShowOutputChoice();
+    ShowAnalysisProgress();
+}
+
+void TSettings::ShowAnalysisProgress() {
+    TrackAnalysis* analysis = core.platform.analysis;
+    const QString text = QString::fromStdString(analysis ? AnalysisProgressText(analysis->BackgroundProgress()) : "");
+    if (Label5->text() != text) Label5->setText(text);
 }
 
 void TSettings::FillOutputs() {
@@ -279,6 +314,12 @@ void TSettings::showEvent(QShowEvent* e) {
     emit showing();
     FillOutputs();
     Render();
+    Timer1->start();
+}
+
+void TSettings::hideEvent(QHideEvent* e) {
+    QWidget::hideEvent(e);
+    if (!e->spontaneous()) Timer1->stop();
 }
 
 void TSettings::keyPressEvent(QKeyEvent* e) {

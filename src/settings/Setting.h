@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QWidget>
 
 #include "app/Core.h"
@@ -64,6 +65,14 @@ public:
     QFrame* Panel6;                  // the sound output
     QLabel* Label4;
     QComboBox* ComboOutput;          // "Default", then the devices the system reports; data: the name
+    QFrame* Panel7;                  // mixing like a DJ, and what plays next
+    QCheckBox* chkMixOnBeat;
+    QCheckBox* chkShowArtistAndTitle;
+    QCheckBox* chkKeepArtistsApart;
+    QCheckBox* chkJoinContinuousAlbums;
+    QCheckBox* chkChooseByKeyAndTempo;
+    QLabel* Label5;                  // the background analysis' progress
+    QTimer* Timer1;                  // reads the progress again while the form is open
 
     QPushButton* BitBtn1;  // OK
     QPushButton* BitBtn2;  // Cancel
@@ -76,6 +85,7 @@ signals:
 
 protected:
     void showEvent(QShowEvent*) override;
+    void hideEvent(QHideEvent*) override;
     void keyPressEvent(QKeyEvent*) override;
 
 private:
@@ -83,6 +93,7 @@ private:
     void Act(F&& f);
     void FillOutputs();  // the devices as the system reports them now
     void ShowOutputChoice();
+    void ShowAnalysisProgress();
 };
 
 }  // namespace quendo

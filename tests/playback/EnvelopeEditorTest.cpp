@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "playback/EnvelopeEditor.h"
+#include "support/Fakes.h"
 
 using quendo::EnvelopeEditor;
 using quendo::MixEnvelope;
@@ -261,6 +262,66 @@ TEST_F(EnvelopeEditorTest, VolumeSumShowsTheDipAndTheBumpOfAFade) {
     ed.ScrollBar14Change(10);
     ed.ScrollBar16Change(40);
     EXPECT_EQ(ed.VolumeSum[25].y, -10000);
+}
+
+}  // namespace
+
+namespace {
+
+using quendo::TrackFacts;
+
+// Each tick hands the deck engine's plan to the rate page, which shows it read-only and is drawn
+// again only on a change: both decks at their own rate, and why, while the next mix is a plain
+// one; the incoming deck at the outgoing tempo from its bar line once the mix is in step.
+TEST(RatePage, FollowsTheDeckEnginesPlanTickByTick) {
+    using namespace quendo;
+    quendo::testing::FakeAnalysis analysis;
+    quendo::testing::FakeWorld w(&analysis);
+    Core& c = *w.core;
+    EnvelopeEditor& ed = c.envelopeEditor;
+    w.deck1.inStep = w.deck2.inStep = true;
+    c.buttons.UP = c.buttons.Play = true;
+    c.envelope.SetStartingPosition(20);  // the second of the mix's three bars
+    int renders = 0;
+    w.forms.on.RenderMixEditor = [&] { ++renders; };
+    for (const char* name : {"A.mp3", "B.mp3"}) {
+        TrackFacts& f = analysis.known["/music/" + std::string(name)];
+        f.lastSound = 200;
+        f.audible = true;
+        f.tags.album = name;  // singles: never joined
+        c.playlist.AddToPlaylist(w.AddFile(name, 200));
+    }
+    analysis.known["/music/A.mp3"].beats = {126, 0.2, 60 / 126.0, 1};
+    analysis.Work();
+    for (int i = 0; i < 5; ++i) c.Timer1Timer();
+    EXPECT_EQ(ed.Label[5], "No mix on the beat: the next track has no steady beat");
+    EXPECT_EQ(ed.Series[10], (Points{{20, 100}, {60, 100}}));
+    EXPECT_EQ(renders, 1);
+
+    analysis.known["/music/B.mp3"].beats = {122, 0.5, 60 / 122.0, 2};
+    w.deck1.position = 190;
+    c.Timer1Timer();
+    ASSERT_TRUE(c.deck.beatPlan());
+    EXPECT_EQ(ed.Label[5], "126.0 BPM \u2192 122.0 BPM, played at 126.0");
+    EXPECT_EQ(ed.Series[9], (Points{{0, 100}, {60, 100}}));
+    EXPECT_EQ(ed.Series[10], (Points{{20, 103}, {60, 103}}));
+    EXPECT_EQ(renders, 2);
+    EXPECT_FALSE(ed.ScrollBar[10].enabled);
+
+    c.autoMix.mixOnBeat = false;
+    c.FollowBeatPlan();
+    EXPECT_FALSE(ed.ratePageShown);
+    EXPECT_TRUE(ed.Series[10].empty());
+    for (int i = 0; i <= c.envelope.MixLength(); ++i) EXPECT_EQ(c.envelope.Point(i).rate[1], 100) << i;
+}
+
+TEST(RatePage, NamesWhatKeepsTwoTracksOutOfStep) {
+    using quendo::WhyNotOnTheBeat;
+    auto at = [](double bpm) { return std::optional(TrackFacts{.beats = {bpm, 0.5, bpm > 0 ? 60 / bpm : 0, 0}}); };
+    EXPECT_EQ(WhyNotOnTheBeat(std::nullopt, at(120)), "the tracks' beats are not known yet");
+    EXPECT_EQ(WhyNotOnTheBeat(at(0), at(120)), "the playing track has no steady beat");
+    EXPECT_EQ(WhyNotOnTheBeat(at(126), at(98)), "their tempi, 126.0 and 98.0 BPM, lie too far apart");
+    EXPECT_EQ(WhyNotOnTheBeat(at(126), at(64)), "");  // half time, folded as the plan does
 }
 
 }  // namespace

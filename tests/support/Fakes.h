@@ -182,6 +182,8 @@ public:
     void Work() { done_.insert(wishes_.begin(), wishes_.end()); }
     // A file analysed earlier, in the background: its facts are known without a wish.
     void Analysed(const std::string& path) { done_.insert(path); }
+    Progress progress;  // what the background pass reports
+    Progress BackgroundProgress() override { return progress; }
 
 private:
     std::vector<std::string> wishes_;

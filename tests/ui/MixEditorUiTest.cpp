@@ -111,4 +111,24 @@ TEST(MixEditorForm, ThePositionBarsAreDisabledWhileAMixRuns) {
     EXPECT_EQ(form.ScrollBar[13]->value(), 30);
 }
 
+TEST(MixEditorForm, TheRatePageComesWithMixingOnTheBeatAndTakesNothing) {
+    MixEnvelope env;
+    EnvelopeEditor editor(env);
+    TMixEditor form(editor);
+    form.show();
+    editor.ShowRates(true, std::nullopt, "");
+    form.Render();
+    ASSERT_TRUE(form.PageControl1->isTabVisible(2));
+    form.PageControl1->setCurrentIndex(2);
+    EXPECT_EQ(form.Label[5]->text(), "The next mix is not on the beat");
+    EXPECT_EQ(form.Series[10]->count(), 2);
+    form.ScrollBar[10]->setValue(150);  // read-only: the bar goes back
+    EXPECT_EQ(form.ScrollBar[10]->value(), 100);
+
+    editor.ShowRates(false, std::nullopt, "");
+    form.Render();
+    EXPECT_FALSE(form.PageControl1->isTabVisible(2));
+    EXPECT_EQ(form.PageControl1->currentIndex(), 1);
+}
+
 }  // namespace

@@ -5,6 +5,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "app/Application.h"
 #include "cocktail/CocktailPage.h"
 #include "settings/Setting.h"
@@ -227,6 +229,34 @@ TEST_F(SettingsUi, AutoMixPageKeptByOkAndRestoredByCancel) {
     EXPECT_EQ(form.SpinTargetLufs->value(), -17.0);
     EXPECT_TRUE(form.SpinTargetLufs->isEnabled());
     EXPECT_TRUE(w.dialogs.shown.empty());
+}
+
+// The new switches are bound as the others, in a group of their own; the background analysis'
+// count shows under them while the form is up.
+TEST(SettingsAutoMix, TheSwitchesAreBoundAndTheAnalysisCountShows) {
+    FakeAnalysis analysis;
+    FakeWorld w(&analysis);
+    AutoMixOptions& a = w.core->autoMix;
+    TSettings form{*w.core};
+    form.ShowSettings();
+    const std::vector<std::tuple<QCheckBox*, const char*, bool*>> boxes{
+        {form.chkMixOnBeat, "Mix on the beat", &a.mixOnBeat},
+        {form.chkShowArtistAndTitle, "Show artist and title", &a.showArtistAndTitle},
+        {form.chkKeepArtistsApart, "Keep the same artist apart", &a.keepArtistsApart},
+        {form.chkJoinContinuousAlbums, "Join continuous albums", &a.joinContinuousAlbums},
+        {form.chkChooseByKeyAndTempo, "Choose the next track by key and tempo", &a.chooseByKeyAndTempo}};
+    for (const auto& [box, caption, option] : boxes) {
+        EXPECT_EQ(box->text(), caption);
+        EXPECT_LE(box->sizeHint().width(), box->width()) << caption;
+        EXPECT_TRUE(form.Panel7->contentsRect().contains(box->geometry())) << caption;
+        box->click();
+        EXPECT_EQ(box->isChecked(), *option) << caption;
+    }
+    EXPECT_FALSE(form.Panel7->geometry().intersects(form.Panel6->geometry()));
+    EXPECT_EQ(form.Label5->text(), "");  // no files given to the pass
+    analysis.progress = {123456, 1234567};
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.Label5->text().isEmpty(); }, 3000));
+    EXPECT_EQ(form.Label5->text(), "Analysed 123,456 of 1,234,567 files");
 }
 
 TEST_F(SettingsUi, TitleBarCloseHidesAndKeepsTheChangeForTheProgramsClose) {

@@ -164,13 +164,19 @@ QVariantMap Mpris::Metadata(const State& s) const {
     const RemotePlayer::Track& t = s.track;
     if (t.path.empty()) return {};
     const QString path = QString::fromStdString(t.path);
-    return {
+    QVariantMap m{
         {QStringLiteral("mpris:trackid"),
          QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/quendo/Quendo/Track/%1").arg(t.id)))},
         {QStringLiteral("mpris:length"), Microseconds(t.lengthSeconds)},
-        {QStringLiteral("xesam:title"), QFileInfo(path).completeBaseName()},
+        {QStringLiteral("xesam:title"),
+         t.title.empty() ? QFileInfo(path).completeBaseName() : QString::fromStdString(t.title)},
         {QStringLiteral("xesam:url"), QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)},
     };
+    // The field is a list: a track may have several artists, and the tag names them as one.
+    if (!t.artist.empty()) m.insert(QStringLiteral("xesam:artist"), QStringList{QString::fromStdString(t.artist)});
+    if (!t.album.empty()) m.insert(QStringLiteral("xesam:album"), QString::fromStdString(t.album));
+    if (t.trackNumber > 0) m.insert(QStringLiteral("xesam:trackNumber"), t.trackNumber);
+    return m;
 }
 
 qlonglong Mpris::PositionUs() const {

@@ -16,6 +16,9 @@ public:
         std::uint64_t id = 0;  // tells a file played again from the one that played before
         std::string path;
         double lengthSeconds = 0;
+        // What the file's tags say; empty or 0 where they say nothing, or are not to be shown.
+        std::string artist{}, title{}, album{};
+        int trackNumber = 0;
         bool operator==(const Track&) const = default;
     };
 

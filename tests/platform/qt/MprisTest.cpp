@@ -99,6 +99,18 @@ QString Playerctl(const QString& command) {
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
+// A WAV file with RIFF INFO tags after its sound, as many tools write them.
+std::string WithInfoTags(std::string wav, const std::vector<std::pair<std::string, std::string>>& tags) {
+    auto le32 = [](std::size_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    std::string info = "INFO";
+    for (auto [id, text] : tags) {
+        text.append(text.size() % 2 ? 1 : 2, '\0');  // NUL-ended, padded to an even length
+        info += id + le32(text.size()) + text;
+    }
+    wav += "LIST" + le32(info.size()) + info;
+    return wav.replace(4, 4, le32(wav.size() - 8));
+}
+
 // A player as the test sets it, and the commands it was given.
 struct FakeRemotePlayer final : RemotePlayer {
     Status status = Status::Stopped;
@@ -155,6 +167,35 @@ TEST(Mpris, TellsAControllerWhatItMayDoInEveryState) {
     }
 }
 
+// A remote sees the playing file's tags as the title strip shows them: the artist as a list, the
+// title tag before the file's name, the album and the track number.
+TEST(Mpris, ARemoteSeesTheTagsThePlayingFileCarries) {
+    TempDir dir;
+    dir.WriteFile("a.wav", WithInfoTags(ToneWav(8, 440, 0.3), {{"IART", "Under Tow"}, {"INAM", "Tide Line"},
+                                                                {"IPRD", "Harbour"}, {"IPRT", "3"}}));
+    Application app(dir / "quendo");
+    TForm1& f = app.Form1();
+    Core& c = app.core();
+    c.nodes.MusicFolder = dir.path() + "/";
+    c.nodes.ProgramFolder = dir.path();  // where the playlist that follows play is written
+    const std::int32_t a = c.nodes.AddFileNode(0, "a.wav");
+    c.options.RadioGroup2 = epWait;
+    c.buttons.UP = true;
+    Remote remote;
+    f.Act([&] { c.playlist.AddToPlaylist(a); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return remote.Metadata().contains("xesam:artist"); }, 10000));
+    const QVariantMap m = remote.Metadata();
+    EXPECT_EQ(qdbus_cast<QStringList>(m.value("xesam:artist")), QStringList{"Under Tow"});  // a list
+    EXPECT_EQ(m.value("xesam:trackNumber").userType(), QMetaType::Int);
+    EXPECT_EQ(m.value("xesam:trackNumber").toInt(), 3);
+    EXPECT_EQ(Playerctl(QStringLiteral("metadata title")), "Tide Line");
+    EXPECT_EQ(Playerctl(QStringLiteral("metadata album")), "Harbour");
+
+    c.autoMix.showArtistAndTitle = false;  // the remote sees the file as before
+    EXPECT_EQ(remote.Metadata().value("xesam:title").toString(), "a");
+    EXPECT_FALSE(remote.Metadata().contains("xesam:artist"));
+}
+
 // The real engine on the dummy driver plays two short files with a one-second mix, and a remote
 // follows and drives it over the bus.
 TEST(Mpris, ARemoteFollowsThePlayingTrackAndDrivesTheTransportButtons) {
@@ -169,6 +210,7 @@ TEST(Mpris, ARemoteFollowsThePlayingTrackAndDrivesTheTransportButtons) {
     const std::int32_t b = c.nodes.AddFileNode(0, "b.wav");
     c.options.RadioGroup2 = epWait;
     c.envelope.SetMixLength(10);
+    c.autoMix.joinContinuousAlbums = false;  // two tones in one folder would run on as an album, unmixed
     c.envelope.SetFinishingPosition(10);
     c.buttons.UP = true;
     f.Render();
