@@ -182,6 +182,15 @@ public:
     void Work() { done_.insert(wishes_.begin(), wishes_.end()); }
     // A file analysed earlier, in the background: its facts are known without a wish.
     void Analysed(const std::string& path) { done_.insert(path); }
+    // The background pass as the core drives it: the last list given, how many were, the hold.
+    std::vector<std::string> background;
+    int backgroundLists = 0;
+    bool held = false;
+    void AnalyseInBackground(const std::vector<std::string>& paths) override {
+        background = paths;
+        ++backgroundLists;
+    }
+    void HoldBackground(bool h) override { held = h; }
 
 private:
     std::vector<std::string> wishes_;
