@@ -117,9 +117,14 @@ TrackAnalyser::~TrackAnalyser() {
 
 std::optional<TrackFacts> TrackAnalyser::Facts(const std::string& path) {
     std::lock_guard lock(mutex_);
-    const auto it = known_.find(path);
-    if (it == known_.end()) return std::nullopt;
-    return it->second.facts;
+    if (const auto it = known_.find(path); it != known_.end()) return it->second.facts;
+    if (const auto it = cache_.find(path); it != cache_.end() && it->second.checked) return it->second.facts;
+    return std::nullopt;
+}
+
+bool TrackAnalyser::Checked(const std::string& path) const {
+    const auto it = cache_.find(path);
+    return it != cache_.end() && it->second.checked;
 }
 
 void TrackAnalyser::Want(const std::vector<std::string>& paths) {
@@ -134,7 +139,7 @@ void TrackAnalyser::Want(const std::vector<std::string>& paths) {
             if (!currentInPass_)
                 cancel_ = !stillWanted;
             else if (!stillWanted && std::any_of(wanted.begin(), wanted.end(),
-                                                 [this](const std::string& p) { return !known_.count(p); }))
+                                                 [this](const std::string& p) { return !known_.count(p) && !Checked(p); }))
                 cancel_ = true;  // the background's file waits; wishes already known do not stop it
         }
         wanted_ = std::move(wanted);
@@ -237,7 +242,7 @@ bool TrackAnalyser::PassStep() {
             // Known already, or tried: settled without a look at the disk.
             std::lock_guard lock(mutex_);
             if (PassWaits()) return false;
-            if (known_.count(path)) {
+            if (known_.count(path) || Checked(path)) {
                 ++passNext_;
                 ++progress_.analysed;
                 continue;
@@ -260,25 +265,30 @@ bool TrackAnalyser::PassStep() {
         if (passNew_) return false;  // its progress is the new list's now
         // Settled, it is counted at the top; stopped, it is done again.
         if (analysed || PassWaits()) return analysed;
-        if (!known_.count(path) && !failed_.count(path)) {
+        if (!known_.count(path) && !Checked(path) && !failed_.count(path)) {
             passResume_ = Clock::now() + kPassPause;  // never a loop that spins on one file
             return false;
         }
     }
+    std::vector<std::string>().swap(pass_);  // over: a library's paths are not kept
+    passNext_ = 0;
     return false;
 }
 
 void TrackAnalyser::Load() {
     std::string text;
+    FactsCache loaded;
     if (ReadWholeFile(cacheFile_, text, kMaxReadBytes)) {
         int dropped = 0;
-        cache_ = ParseFactsCache(text, &dropped);
+        loaded = ParseFactsCache(text, &dropped);
         dirty_ = dropped > 0;  // a damaged file is rewritten clean at the next save
     }
-    unchecked_.reserve(cache_.size());
-    for (const auto& entry : cache_) unchecked_.push_back(entry.first);
+    unchecked_.reserve(loaded.size());
+    for (const auto& entry : loaded) unchecked_.push_back(entry.first);
     // Taken from the back, so in order: a folder's files one after another.
     std::sort(unchecked_.begin(), unchecked_.end(), std::greater<>());
+    std::lock_guard lock(mutex_);
+    cache_.swap(loaded);
 }
 
 bool TrackAnalyser::Serve(const std::string& path, bool inPass) {
@@ -290,6 +300,8 @@ bool TrackAnalyser::Serve(const std::string& path, bool inPass) {
             if (key && k->second.key == *key) return false;
             known_.erase(k);  // the file changed or went: its facts no longer hold
         }
+        if (const auto c = cache_.find(path); c != cache_.end() && c->second.checked && (!key || c->second.key != *key))
+            c->second.checked = false;
         if (const auto f = failed_.find(path); f != failed_.end()) {
             const Failure& failure = f->second;
             if (now < failure.retry && (failure.key == key || now < failure.at + kSettle)) return false;
@@ -304,7 +316,8 @@ bool TrackAnalyser::Serve(const std::string& path, bool inPass) {
         cached != cache_.end() && cached->second.key == *key && cached->second.version == kAnalysisVersion) {
         if (!inPass) Renew(path, cached->second);  // `used` tells what was wanted
         std::lock_guard lock(mutex_);
-        known_[path] = {*key, cached->second.facts};
+        if (inPass) cached->second.checked = true;
+        else known_[path] = {*key, cached->second.facts};
         return false;
     }
     {
@@ -323,9 +336,10 @@ bool TrackAnalyser::Serve(const std::string& path, bool inPass) {
         current_.clear();
         currentInPass_ = false;
         const auto now = Clock::now();
-        if (whole)
-            known_[path] = {*key, *facts};
-        else if (end == AnalysisEnd::kStopped)
+        if (whole) {
+            if (!inPass) known_[path] = {*key, *facts};
+            cache_[path] = {*key, *facts, WallSeconds(), kAnalysisVersion, inPass};
+        } else if (end == AnalysisEnd::kStopped)
             ;  // no longer wanted: done again if it is wanted again
         else if (after != key)
             failed_[path] = {after, now, now + kSettle};  // changed while read: once it settles
@@ -335,7 +349,6 @@ bool TrackAnalyser::Serve(const std::string& path, bool inPass) {
             failed_[path] = {key, now, now + kRetryNoAudio};  // no audio: once it changes
     }
     if (whole) {
-        cache_[path] = {*key, *facts, WallSeconds(), kAnalysisVersion};
         changed_.insert(path);
         (inPass ? passDirty_ : dirty_) = true;
     }
@@ -373,6 +386,7 @@ void TrackAnalyser::Prune(std::size_t count) {
             gone = folderThere;
         }
         if (gone) {
+            const std::lock_guard lock(mutex_);
             cache_.erase(it);
             changed_.insert(path);
             dirty_ = true;
@@ -402,7 +416,15 @@ void TrackAnalyser::Save() {
     }
     BoundFactsCache(merged, kMaxEntries, kMaxBytes);
     if (WriteFileAtomically(cacheFile_, FormatFactsCache(merged))) {
-        cache_ = std::move(merged);
+        // What this run found unchanged goes on answering.
+        for (const auto& [path, cached] : cache_)
+            if (const auto it = merged.find(path);
+                cached.checked && it != merged.end() && it->second.key == cached.key && it->second.version == cached.version)
+                it->second.checked = true;
+        {
+            std::lock_guard lock(mutex_);
+            cache_.swap(merged);
+        }
         changed_.clear();
         dirty_ = passDirty_ = false;
     } else {

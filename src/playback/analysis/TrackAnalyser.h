@@ -33,7 +33,8 @@ namespace quendo::audio {
 // order: one file analysed at a time, and those the cache knows stat'ed in short batches with a
 // pause after each, so that the disk is never taken for long. A wish or a hold stops the file
 // under way within one window; the file is done again later. What the pass found is saved less
-// often than what was wished for, and never while it is held.
+// often than what was wished for, and never while it is held. Its facts are answered from the
+// cache itself, so that a library's facts are not held twice.
 class TrackAnalyser final : public TrackAnalysis {
 public:
     // `cacheFile`'s folder is made when the cache is first saved.
@@ -71,6 +72,7 @@ private:
     // Worker: the background pass goes on; true when it analysed a file and may go on at once.
     bool PassStep();
     bool PassWaits() const { return held_ || wantsChanged_ || passChanged_ || stop_; }  // guarded
+    bool Checked(const std::string& path) const;  // guarded
     void Renew(const std::string& path, CachedFacts& cached);
     // Worker: drops up to `count` loaded entries whose files changed or went.
     void Prune(std::size_t count);
@@ -87,10 +89,11 @@ private:
     bool passNew_ = false, passChanged_ = false;       // guarded: a new list, or a new hold
     bool held_ = false;                                // guarded
     Progress progress_;                                // guarded: of the list given last
-    std::unordered_map<std::string, Known> known_;     // guarded: checked in this run
+    std::unordered_map<std::string, Known> known_;     // guarded: wished for, checked in this run
     std::unordered_map<std::string, Failure> failed_;  // guarded
     std::atomic<bool> cancel_{false};                  // drops the analysis under way
-    FactsCache cache_;                                 // worker only
+    // Worker; changed under the lock, as Facts() reads the entries the background pass checked.
+    FactsCache cache_;
     std::unordered_set<std::string> changed_;          // worker only: entries changed since the last save
     std::vector<std::string> unchecked_;               // worker only: loaded entries not yet pruned
     bool dirty_ = false;                               // worker only: the file should be written
