@@ -15,8 +15,6 @@ struct BackgroundPass : ::testing::Test {
     Core& c = *w.core;
     BackgroundPass() {
         for (const char* name : {"A/a1.mp3", "A/a2.mp3", "B/b1.mp3", "C/c1.mp3", "C/c2.mp3", "C/c3.mp3"}) w.AddFile(name, 200);
-        c.options.CheckBox1 = true;  // no welcome
-        c.options.RadioGroup2 = epWait;
         c.buttons.UP = c.buttons.Play = true;
     }
     void Tick(int n = 1) {
@@ -51,10 +49,7 @@ TEST_F(BackgroundPass, TheLibraryGoesToTheAnalysisWhileASwitchReadsFacts) {
 
 TEST_F(BackgroundPass, HeldWhileADeckLoadsAMixRunsOrIsNear) {
     c.FormShow();
-    TrackFacts facts;
-    facts.audible = true;
-    facts.lastSound = 190;
-    analysis.known["/music/A/a1.mp3"] = analysis.known["/music/A/a2.mp3"] = facts;
+    analysis.known["/music/A/a1.mp3"] = analysis.known["/music/A/a2.mp3"] = TrackFacts{.lastSound = 190, .audible = true};
     c.playlist.AddToPlaylist(0);
     c.playlist.AddToPlaylist(1);
     c.FollowPlayState();
@@ -65,12 +60,11 @@ TEST_F(BackgroundPass, HeldWhileADeckLoadsAMixRunsOrIsNear) {
     EXPECT_FALSE(analysis.held);
 
     const int mixAt = c.display.CGauge1Max;
-    w.deck1.position = mixAt - 21;
-    Tick();
-    EXPECT_FALSE(analysis.held);
-    w.deck1.position = mixAt - 19;
-    Tick();
-    EXPECT_TRUE(analysis.held);
+    for (int before : {21, 19}) {
+        w.deck1.position = mixAt - before;
+        Tick();
+        EXPECT_EQ(analysis.held, before < 20) << before;
+    }
     c.buttons.Play = false;
     c.PlayClick();
     EXPECT_FALSE(analysis.held);  // paused: no mix comes
