@@ -1,6 +1,7 @@
 // The track analysis: its cost against ffmpeg's own loudness meter on the same five-minute MP3,
 // how far analysing at the lower rate strays from the full rate, and whether the decks keep
-// playing while the analyser works through a playlist.
+// playing while the analyser works through a playlist, and through a library in the background.
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,6 +29,15 @@ double ThreadCpu() {
     timespec ts{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
+}
+
+// Written out and dropped from the page cache, so that reading it goes to the disk.
+bool OutOfMemory(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool done = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+    ::close(fd);
+    return done;
 }
 
 
@@ -126,6 +136,53 @@ int main(int argc, char** argv) {
         std::system(("rm -rf '" + dir + "'").c_str());
         if (done < tracks.size()) return 1;
         figures.Print("analysis_underruns", static_cast<double>(underruns), "count");
+    }
+    // ---- a library of three dozen files analysed in the background while two decks play ----
+    if (figures.Wants("background_analysis_underruns") || figures.Wants("background_files_per_minute")) {
+        const std::string deckA = bench::Make(bench::kMp3), deckB = bench::Make(bench::kWma);
+        if (deckA.empty() || deckB.empty()) return 1;
+        char dirTemplate[] = "/tmp/quendo-bench-library-XXXXXX";
+        if (!::mkdtemp(dirTemplate)) return 1;
+        const std::string dir = dirTemplate;
+        const char* kinds[][2] = {{"mp3-cbr", "mp3"}, {"mp3-vbr-noheader", "mp3"}, {"wma", "wma"}, {"wav-s16", "wav"}};
+        std::vector<std::string> library;
+        for (int i = 0; i < 36; ++i) {
+            const auto& kind = kinds[i % 4];
+            library.push_back(dir + "/track" + std::to_string(i) + "." + kind[1]);
+            if (quendo::testing::MakeFixture(kind[0], 150, library.back(), "--seed " + std::to_string(100 + i)).frames <= 0 ||
+                !OutOfMemory(library.back()))
+                return 1;
+        }
+        ::setenv("SDL_AUDIODRIVER", "dummy", 0);
+        using namespace quendo::audio;
+        AudioEngine engine{EngineOptions{true, 44100, 512}};
+        engine.Deck1().SetFileName(deckA);
+        engine.Deck2().SetFileName(deckB);
+        engine.Deck1().SetVolume(-600);
+        engine.Deck2().SetVolume(-1200);
+        engine.Deck1().Play();
+        engine.Deck2().Play();
+        const double t0 = bench::NowSeconds();
+        quendo::TrackAnalysis::Progress progress;
+        {
+            TrackAnalyser analyser(dir + "/facts.cache");
+            analyser.AnalyseInBackground(library);
+            // Within the decks' five minutes; the interface thread looks now and then, as a tick would.
+            while (bench::NowSeconds() - t0 < 280) {
+                ::usleep(100000);
+                engine.DeliverPendingEvents();
+                progress = analyser.BackgroundProgress();
+                if (progress.analysed == progress.total) break;
+            }
+        }
+        const double seconds = bench::NowSeconds() - t0;
+        const auto underruns = engine.Underruns();
+        std::fprintf(stderr, "bench_analysis: %d of %d files analysed in the background in %.1f s while two decks played\n",
+                     progress.analysed, progress.total, seconds);
+        std::system(("rm -rf '" + dir + "'").c_str());
+        if (progress.total != static_cast<int>(library.size())) return 1;
+        figures.Print("background_analysis_underruns", static_cast<double>(underruns), "count");
+        figures.Print("background_files_per_minute", progress.analysed * 60.0 / seconds, "files/min");
     }
     return 0;
 }

@@ -67,6 +67,8 @@ void Core::FormShow() {
     UseChosenOutput();
     cocktails.FillCocktailLists();
     cocktails.FillIngredientLists();
+    libraryRead_ = true;
+    passGiven_ = false;
     playlist.RestorePlaylist();
     sessionUnread_ = false;
     playlist.ShowPlaylistTotal();
@@ -76,6 +78,7 @@ void Core::FormShow() {
     if (startup.FirstRun) {
         cocktails.MakeCocktail();
         startup.FirstRun = false;
+        FollowBackgroundPass();
         return;
     }
     switch (options.RadioGroup1) {
@@ -180,6 +183,7 @@ void Core::Timer3Timer() {
 }
 
 void Core::FollowPlayState() {
+    FollowBackgroundPass();
     const bool playing = !closeRequested_ && autoMix.stayAwake &&
                          (platform.deck1.PlayState() == psPlaying || platform.deck2.PlayState() == psPlaying);
     if (playing == awakeHeld_) return;
@@ -205,6 +209,81 @@ std::string Core::WhyNoBeatPlan() const {
     else if (nodes.IsFile(playlist.Head())) next = nodes.MusicFolder + nodes.RelativePath(playlist.Head());
     if (next.empty()) return "no track follows";
     return WhyNotOnTheBeat(platform.analysis->Facts(deck.currentPath()), platform.analysis->Facts(next));
+}
+
+// ---- the analysis' background pass ----
+//
+// The cocktail's choice goes by facts it never waits for: with its switches on, the analysis
+// works through the whole library when it has nothing wanted to do. With both off nothing reads
+// the facts of files not played, and the pass does not run.
+
+namespace {
+
+// How long before a mix the pass leaves the disk: the next track opens then, or its mix begins.
+constexpr std::int64_t kQuietBeforeMixSeconds = 20;
+// How long a track that started keeps the pass away: its deck opens the file and fills up.
+constexpr int kLoadingTicks = 30;
+
+}  // namespace
+
+void Core::FollowBackgroundPass() {
+    TrackAnalysis* analysis = platform.analysis;
+    if (!analysis || !libraryRead_) return;
+    const bool on = autoMix.keepArtistsApart || autoMix.chooseByKeyAndTempo;
+    std::array<std::int32_t, 3> folders{};
+    const CocktailTable& table = cocktails.Table();
+    if (on && IsCocktailIndex(table.CurrentCocktail))
+        for (std::size_t k = 0; k < 3; ++k) {
+            const Ingredient& in = table[table.CurrentCocktail].ingredients[k];
+            folders[k] = in.parts > 0 ? in.folder : 0;
+        }
+    if (!passGiven_ || on != passOn_ || folders != passFolders_) {
+        passGiven_ = true;
+        passOn_ = on;
+        passFolders_ = folders;
+        analysis->AnalyseInBackground(on ? LibraryForThePass() : std::vector<std::string>{});
+    }
+    const bool held = on && DecksNeedTheDisk();
+    if (held != passHeld_) analysis->HoldBackground(passHeld_ = held);
+}
+
+// The current cocktail's files first, its ingredients in turn, as its draws will want them;
+// then the rest of the library in the scan's order.
+std::vector<std::string> Core::LibraryForThePass() const {
+    const std::int32_t count = nodes.FileCount();
+    std::vector<std::string> paths;
+    paths.reserve(static_cast<std::size_t>(count));
+    std::vector<bool> given(static_cast<std::size_t>(count));
+    const auto give = [&](std::int32_t f) {
+        if (!nodes.IsFile(f) || given[static_cast<std::size_t>(f)]) return;
+        given[static_cast<std::size_t>(f)] = true;
+        paths.push_back(nodes.FullPath(f));
+    };
+    for (std::size_t i = 0;; ++i) {
+        bool more = false;
+        for (std::size_t k = 0; k < 3; ++k) {
+            const std::vector<std::int32_t>& files = cocktails.IngredientFiles(static_cast<int>(k));
+            if (passFolders_[k] == 0 || i >= files.size()) continue;
+            give(files[i]);
+            more = true;
+        }
+        if (!more) break;
+    }
+    for (std::int32_t f = 0; f < count; ++f) give(f);
+    return paths;
+}
+
+bool Core::DecksNeedTheDisk() {
+    if (deck.tracksStarted() != passTrack_) {
+        passTrack_ = deck.tracksStarted();
+        loadingTicks_ = kLoadingTicks;
+    }
+    if (deck.StartHeld() || deck.isMixing()) return true;
+    if (!deck.Timer1Enabled() || deck.CurrentPlayer().PlayState() != psPlaying) return false;
+    if (loadingTicks_ > 0) return true;
+    // Between mixes the gauge fills up to the next mix (to the track's end with MixOFF), from
+    // two seconds in.
+    return display.CGauge1Max - (display.CGauge1Progress - 2) <= kQuietBeforeMixSeconds;
 }
 
 void Core::SetAlwaysOnTop(bool on) {

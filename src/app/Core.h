@@ -1,6 +1,8 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/Commands.h"
 #include "model/Display.h"
@@ -123,6 +125,7 @@ public:
         if (closeRequested_) return;
         deck.Timer1Timer();
         FollowBeatPlan();
+        if (loadingTicks_ > 0) --loadingTicks_;
         FollowPlayState();
     }
     void Timer2Timer() { commands.Timer2Timer(); }
@@ -138,7 +141,10 @@ public:
     }
     void MenuCommand(int id) { commands.MenuCommand(id); FollowPlayState(); }
     void FormKeyDown(int key) { commands.FormKeyDown(key); FollowPlayState(); }
-    void ComboBox1Change(int index) { cocktails.ComboBox1Change(index); }
+    void ComboBox1Change(int index) {
+        cocktails.ComboBox1Change(index);
+        FollowBackgroundPass();  // the new cocktail's files first
+    }
     // Now and then: a sound device lost while playing gives way to the default, which is said once.
     void CheckSoundOutput();
 
@@ -149,7 +155,8 @@ public:
     // Timer3, single-shot at kPlaylistSaveDelayMs, runs while this holds.
     bool PlaylistSaveDue() const;
     void Timer3Timer();
-    // Holds the computer awake while a deck plays, and lets it go otherwise.
+    // Holds the computer awake while a deck plays, and lets it go otherwise; holds the analysis'
+    // background pass while the decks need the disk.
     void FollowPlayState();
     // The mix editor's rate page follows the mix on the beat that runs or comes next, and the
     // "Mix on the beat" switch; the editor is drawn again only when what it shows changes.
@@ -172,7 +179,10 @@ private:
     void CloseMainWindow() override { forms_.CloseMainWindow(); }
     void CocktailsRestored() override;
     void MixOffRestored() override { deck.Mix_OFFClick(); }
-    void HideSettings() override { forms_.HideSettings(); }
+    void HideSettings() override {
+        forms_.HideSettings();
+        FollowBackgroundPass();  // the switches may have changed
+    }
     // The output device chosen in the AutoMix settings, when it is not the one asked for yet;
     // one that cannot be opened leaves the default playing, and is said.
     void UseChosenOutput() override;
@@ -193,6 +203,19 @@ private:
     bool awakeHeld_ = false;
     // Why the next mix is a plain one, as far as can be told; "" when it cannot.
     std::string WhyNoBeatPlan() const;
+
+    // The analysis' background pass: the library's files while a switch that draws by their
+    // facts is on, held while a deck loads, a mix runs or one is near.
+    void FollowBackgroundPass();
+    bool DecksNeedTheDisk();
+    std::vector<std::string> LibraryForThePass() const;
+    bool libraryRead_ = false;  // the start-up's scan is over: the pass may have the library
+    bool passGiven_ = false;    // a list (the library, or none) went to the analysis since the scan
+    bool passOn_ = false;       // that list was the library
+    std::array<std::int32_t, 3> passFolders_{};  // the folders whose files it gave first
+    bool passHeld_ = false;
+    std::uint64_t passTrack_ = 0;  // the deck engine's tracksStarted() when last looked at
+    int loadingTicks_ = 0;         // ticks the track started last may still be filling its deck
     bool SessionWritable() const;
     bool PlaylistWritable() const;
     void WritePlaylist();

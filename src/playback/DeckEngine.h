@@ -70,6 +70,8 @@ public:
     int trackLength() const { return trackLength_; }
     const std::string& incomingName() const { return incomingName_; }
     bool Timer1Enabled() const { return timer1Enabled_; }
+    // The current track is loaded and waits a moment for its facts before it plays.
+    bool StartHeld() const { return holdTicks_ > 0; }
     // The file on the current deck, as it was given; empty when the deck is closed.
     const std::string& currentPath() const { return currentPath_; }
     // Counts the tracks that became the current one, so that a file played again is a new track.

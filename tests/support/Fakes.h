@@ -184,6 +184,15 @@ public:
     void Analysed(const std::string& path) { done_.insert(path); }
     Progress progress;  // what the background pass reports
     Progress BackgroundProgress() override { return progress; }
+    // The background pass as the core drives it: the last list given, how many were, the hold.
+    std::vector<std::string> background;
+    int backgroundLists = 0;
+    bool held = false;
+    void AnalyseInBackground(const std::vector<std::string>& paths) override {
+        background = paths;
+        ++backgroundLists;
+    }
+    void HoldBackground(bool h) override { held = h; }
 
 private:
     std::vector<std::string> wishes_;

@@ -24,6 +24,7 @@ struct CachedFacts {
     TrackFacts facts;
     std::int64_t used = 0;  // when the facts were last wanted, seconds since 1970
     int version = 0;        // of the analysis that made them
+    bool checked = false;   // not in the file: the file was found as it was analysed, in this run
 };
 using FactsCache = std::unordered_map<std::string, CachedFacts>;
 

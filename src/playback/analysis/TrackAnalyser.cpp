@@ -20,15 +20,22 @@ namespace quendo::audio {
 
 namespace {
 
-// The cache's bound: some thousand hours of music played, read at a start in a blink.
-constexpr std::size_t kMaxEntries = 20000;
-constexpr std::size_t kMaxBytes = 8u << 20;
+// The cache's bound: a whole library (the node table holds 64000 files) with room to spare for
+// what another copy of the program plays.
+constexpr std::size_t kMaxEntries = 80000;
+constexpr std::size_t kMaxBytes = 32u << 20;
 // What is read of a cache file at most: well past the bound, so that no file a copy wrote is cut.
 constexpr std::size_t kMaxReadBytes = 64u << 20;
 constexpr std::size_t kPruneBatch = 256;  // stats between two looks at the wishes
 
 constexpr auto kRecheck = std::chrono::seconds(1);      // of the wanted files' keys
 constexpr auto kSaveEvery = std::chrono::seconds(10);   // while a long list is worked through
+constexpr auto kSavePassEvery = std::chrono::minutes(2); // while the background pass runs: a whole library's file
+// The background pass' stats of files the cache may know: a batch, then a pause at least twice
+// as long as it took, so that a cold disk is left to the decks most of the time.
+constexpr int kPassBatch = 128;
+constexpr auto kPassBatchTime = std::chrono::milliseconds(20);
+constexpr auto kPassPause = std::chrono::milliseconds(50);
 constexpr auto kSettle = std::chrono::seconds(2);       // a failed file is left alone at least this long
 constexpr auto kRetryFailed = std::chrono::seconds(30); // after a failed read
 constexpr auto kRetryNoAudio = std::chrono::minutes(10); // its opening may have met a failed read
@@ -105,14 +112,19 @@ TrackAnalyser::~TrackAnalyser() {
     wake_.notify_all();
     worker_.join();
     // Here, not on the worker: at its priority a busy disk could hold the program's exit for long.
-    if (dirty_) Save();
+    if (dirty_ || passDirty_) Save();
 }
 
 std::optional<TrackFacts> TrackAnalyser::Facts(const std::string& path) {
     std::lock_guard lock(mutex_);
-    const auto it = known_.find(path);
-    if (it == known_.end()) return std::nullopt;
-    return it->second.facts;
+    if (const auto it = known_.find(path); it != known_.end()) return it->second.facts;
+    if (const auto it = cache_.find(path); it != cache_.end() && it->second.checked) return it->second.facts;
+    return std::nullopt;
+}
+
+bool TrackAnalyser::Checked(const std::string& path) const {
+    const auto it = cache_.find(path);
+    return it != cache_.end() && it->second.checked;
 }
 
 void TrackAnalyser::Want(const std::vector<std::string>& paths) {
@@ -122,11 +134,48 @@ void TrackAnalyser::Want(const std::vector<std::string>& paths) {
     {
         std::lock_guard lock(mutex_);
         if (wanted == wanted_) return;
-        if (!current_.empty() && !stop_) cancel_ = std::find(wanted.begin(), wanted.end(), current_) == wanted.end();
+        if (!current_.empty() && !stop_) {
+            const bool stillWanted = std::find(wanted.begin(), wanted.end(), current_) != wanted.end();
+            if (!currentInPass_)
+                cancel_ = !stillWanted;
+            else if (!stillWanted && std::any_of(wanted.begin(), wanted.end(),
+                                                 [this](const std::string& p) { return !known_.count(p) && !Checked(p); }))
+                cancel_ = true;  // the background's file waits; wishes already known do not stop it
+        }
         wanted_ = std::move(wanted);
         wantsChanged_ = true;
     }
     wake_.notify_one();
+}
+
+void TrackAnalyser::AnalyseInBackground(const std::vector<std::string>& paths) {
+    std::vector<std::string> given = paths;  // copied outside the lock: Facts() is not to wait
+    {
+        std::lock_guard lock(mutex_);
+        passGiven_.swap(given);
+        passNew_ = passChanged_ = true;
+        progress_ = {0, static_cast<int>(passGiven_.size())};
+        if (currentInPass_ && !current_.empty()) cancel_ = true;
+    }
+    wake_.notify_one();
+}
+
+void TrackAnalyser::HoldBackground(bool held) {
+    {
+        std::lock_guard lock(mutex_);
+        if (held == held_) return;
+        held_ = held;
+        passChanged_ = true;
+        if (held && currentInPass_ && !current_.empty() &&
+            std::find(wanted_.begin(), wanted_.end(), current_) == wanted_.end())
+            cancel_ = true;
+    }
+    wake_.notify_one();
+}
+
+TrackAnalysis::Progress TrackAnalyser::BackgroundProgress() {
+    std::lock_guard lock(mutex_);
+    return progress_;
 }
 
 void TrackAnalyser::Run() {
@@ -136,50 +185,113 @@ void TrackAnalyser::Run() {
         Load();
     }
     auto saved = Clock::now();
-    bool busy = false, saveFailed = false;
+    bool busy = false, saveFailed = false, held = false;
     for (;;) {
-        std::vector<std::string> wanted;
+        std::vector<std::string> wanted, done;  // done: a list replaced, let go outside the lock
         {
             std::unique_lock lock(mutex_);
-            const auto woken = [this] { return stop_ || wantsChanged_; };
+            const auto woken = [this] { return stop_ || wantsChanged_ || passChanged_; };
             if (!busy) {
-                // While files are wanted (or a save is due), their keys are looked at now and then.
-                if (wanted_.empty() && !dirty_) wake_.wait(lock, woken);
-                else wake_.wait_for(lock, kRecheck, woken);
+                // While files are wanted (or a save is due), their keys are looked at now and then;
+                // a pass that paused goes on when its pause is over.
+                auto until = Clock::time_point::max();
+                if (!wanted_.empty() || dirty_ || (passDirty_ && !held_)) until = Clock::now() + kRecheck;
+                if (!held_ && passNext_ < pass_.size()) until = std::min(until, passResume_);
+                if (until == Clock::time_point::max()) wake_.wait(lock, woken);
+                else wake_.wait_until(lock, until, woken);
             }
             if (stop_) return;  // the destructor saves
             wantsChanged_ = false;
             wanted = wanted_;
+            if (passNew_) {
+                done.swap(pass_);
+                pass_.swap(passGiven_);
+                passNext_ = 0;
+                passNew_ = false;
+            }
+            passChanged_ = false;
+            held = held_;
         }
         // The most urgent file that needs work gets it; then the wishes are looked at again.
         bool worked = false;
         for (const std::string& path : wanted)
             if ((worked = Serve(path))) break;
         if (!worked && !unchecked_.empty()) Prune(kPruneBatch);
-        busy = worked || !unchecked_.empty();
-        if (dirty_ && ((!busy && !saveFailed) || Clock::now() - saved > kSaveEvery)) {
+        const bool wishesBusy = worked || !unchecked_.empty();
+        const bool passLeft = !held && passNext_ < pass_.size();
+        busy = wishesBusy || (passLeft && Clock::now() >= passResume_ && PassStep());
+        // Nothing is written while the decks need the disk; the pass' finds wait longer, as the
+        // whole file is written each time.
+        const auto since = Clock::now() - saved;
+        if (!held && ((dirty_ && ((!wishesBusy && !saveFailed) || since > kSaveEvery)) ||
+                      (passDirty_ && ((!passLeft && !saveFailed) || since > kSavePassEvery)))) {
             const UsualDiskPriority usual;
             Save();
-            saveFailed = dirty_;
+            saveFailed = dirty_ || passDirty_;
             saved = Clock::now();
         }
     }
 }
 
-void TrackAnalyser::Load() {
-    std::string text;
-    if (ReadWholeFile(cacheFile_, text, kMaxReadBytes)) {
-        int dropped = 0;
-        cache_ = ParseFactsCache(text, &dropped);
-        dirty_ = dropped > 0;  // a damaged file is rewritten clean at the next save
+bool TrackAnalyser::PassStep() {
+    const auto start = Clock::now();
+    int stats = 0;
+    while (passNext_ < pass_.size()) {
+        const std::string& path = pass_[passNext_];
+        {
+            // Known already, or tried: settled without a look at the disk.
+            std::lock_guard lock(mutex_);
+            if (PassWaits()) return false;
+            if (known_.count(path) || Checked(path)) {
+                ++passNext_;
+                ++progress_.analysed;
+                continue;
+            }
+            if (const auto f = failed_.find(path); f != failed_.end()) {
+                ++passNext_;
+                if (f->second.key) ++progress_.analysed;
+                else --progress_.total;  // not there
+                continue;
+            }
+        }
+        if (stats == kPassBatch || Clock::now() - start > kPassBatchTime) {
+            const auto took = Clock::now() - start;
+            passResume_ = Clock::now() + std::max<Clock::duration>(kPassPause, 2 * took);
+            return false;
+        }
+        ++stats;
+        const bool analysed = Serve(path, true);
+        std::lock_guard lock(mutex_);
+        if (passNew_) return false;  // its progress is the new list's now
+        // Settled, it is counted at the top; stopped, it is done again.
+        if (analysed || PassWaits()) return analysed;
+        if (!known_.count(path) && !Checked(path) && !failed_.count(path)) {
+            passResume_ = Clock::now() + kPassPause;  // never a loop that spins on one file
+            return false;
+        }
     }
-    unchecked_.reserve(cache_.size());
-    for (const auto& entry : cache_) unchecked_.push_back(entry.first);
-    // Taken from the back, so in order: a folder's files one after another.
-    std::sort(unchecked_.begin(), unchecked_.end(), std::greater<>());
+    std::vector<std::string>().swap(pass_);  // over: a library's paths are not kept
+    passNext_ = 0;
+    return false;
 }
 
-bool TrackAnalyser::Serve(const std::string& path) {
+void TrackAnalyser::Load() {
+    std::string text;
+    FactsCache loaded;
+    if (ReadWholeFile(cacheFile_, text, kMaxReadBytes)) {
+        int dropped = 0;
+        loaded = ParseFactsCache(text, &dropped);
+        dirty_ = dropped > 0;  // a damaged file is rewritten clean at the next save
+    }
+    unchecked_.reserve(loaded.size());
+    for (const auto& entry : loaded) unchecked_.push_back(entry.first);
+    // Taken from the back, so in order: a folder's files one after another.
+    std::sort(unchecked_.begin(), unchecked_.end(), std::greater<>());
+    std::lock_guard lock(mutex_);
+    cache_.swap(loaded);
+}
+
+bool TrackAnalyser::Serve(const std::string& path, bool inPass) {
     const std::optional<FileKey> key = KeyOf(path);
     {
         std::lock_guard lock(mutex_);
@@ -188,6 +300,8 @@ bool TrackAnalyser::Serve(const std::string& path) {
             if (key && k->second.key == *key) return false;
             known_.erase(k);  // the file changed or went: its facts no longer hold
         }
+        if (const auto c = cache_.find(path); c != cache_.end() && c->second.checked && (!key || c->second.key != *key))
+            c->second.checked = false;
         if (const auto f = failed_.find(path); f != failed_.end()) {
             const Failure& failure = f->second;
             if (now < failure.retry && (failure.key == key || now < failure.at + kSettle)) return false;
@@ -200,15 +314,17 @@ bool TrackAnalyser::Serve(const std::string& path) {
     }
     if (const auto cached = cache_.find(path);
         cached != cache_.end() && cached->second.key == *key && cached->second.version == kAnalysisVersion) {
-        Renew(path, cached->second);
+        if (!inPass) Renew(path, cached->second);  // `used` tells what was wanted
         std::lock_guard lock(mutex_);
-        known_[path] = {*key, cached->second.facts};
+        if (inPass) cached->second.checked = true;
+        else known_[path] = {*key, cached->second.facts};
         return false;
     }
     {
         std::lock_guard lock(mutex_);
-        if (stop_) return false;
+        if (stop_ || (inPass && PassWaits())) return false;
         current_ = path;
+        currentInPass_ = inPass;
         cancel_ = false;
     }
     AnalysisEnd end = AnalysisEnd::kFailed;
@@ -218,10 +334,12 @@ bool TrackAnalyser::Serve(const std::string& path) {
     {
         std::lock_guard lock(mutex_);
         current_.clear();
+        currentInPass_ = false;
         const auto now = Clock::now();
-        if (whole)
-            known_[path] = {*key, *facts};
-        else if (end == AnalysisEnd::kStopped)
+        if (whole) {
+            if (!inPass) known_[path] = {*key, *facts};
+            cache_[path] = {*key, *facts, WallSeconds(), kAnalysisVersion, inPass};
+        } else if (end == AnalysisEnd::kStopped)
             ;  // no longer wanted: done again if it is wanted again
         else if (after != key)
             failed_[path] = {after, now, now + kSettle};  // changed while read: once it settles
@@ -231,9 +349,8 @@ bool TrackAnalyser::Serve(const std::string& path) {
             failed_[path] = {key, now, now + kRetryNoAudio};  // no audio: once it changes
     }
     if (whole) {
-        cache_[path] = {*key, *facts, WallSeconds(), kAnalysisVersion};
         changed_.insert(path);
-        dirty_ = true;
+        (inPass ? passDirty_ : dirty_) = true;
     }
     return true;
 }
@@ -269,6 +386,7 @@ void TrackAnalyser::Prune(std::size_t count) {
             gone = folderThere;
         }
         if (gone) {
+            const std::lock_guard lock(mutex_);
             cache_.erase(it);
             changed_.insert(path);
             dirty_ = true;
@@ -298,9 +416,17 @@ void TrackAnalyser::Save() {
     }
     BoundFactsCache(merged, kMaxEntries, kMaxBytes);
     if (WriteFileAtomically(cacheFile_, FormatFactsCache(merged))) {
-        cache_ = std::move(merged);
+        // What this run found unchanged goes on answering.
+        for (const auto& [path, cached] : cache_)
+            if (const auto it = merged.find(path);
+                cached.checked && it != merged.end() && it->second.key == cached.key && it->second.version == cached.version)
+                it->second.checked = true;
+        {
+            std::lock_guard lock(mutex_);
+            cache_.swap(merged);
+        }
         changed_.clear();
-        dirty_ = false;
+        dirty_ = passDirty_ = false;
     } else {
         static std::atomic<bool> told{false};
         if (!told.exchange(true)) std::fprintf(stderr, "quendo: cannot write %s\n", cacheFile_.c_str());

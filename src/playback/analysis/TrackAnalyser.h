@@ -28,6 +28,13 @@ namespace quendo::audio {
 // again, and one that held no audio is tried again once it changes (or after some minutes: its
 // opening may have met a failed read). A file whose read failed (not its end) is not answered,
 // and tried again a while later.
+//
+// Between wishes the worker goes through the files given for the background pass, in their
+// order: one file analysed at a time, and those the cache knows stat'ed in short batches with a
+// pause after each, so that the disk is never taken for long. A wish or a hold stops the file
+// under way within one window; the file is done again later. What the pass found is saved less
+// often than what was wished for, and never while it is held. Its facts are answered from the
+// cache itself, so that a library's facts are not held twice.
 class TrackAnalyser final : public TrackAnalysis {
 public:
     // `cacheFile`'s folder is made when the cache is first saved.
@@ -41,6 +48,10 @@ public:
     std::optional<TrackFacts> Facts(const std::string& path) override;
     // A file that is being analysed and is no longer wanted is dropped at once.
     void Want(const std::vector<std::string>& paths) override;
+    // A copy of the list is all the caller pays for: the worker looks at the files.
+    void AnalyseInBackground(const std::vector<std::string>& paths) override;
+    void HoldBackground(bool held) override;
+    Progress BackgroundProgress() override;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -56,7 +67,12 @@ private:
     void Run();
     void Load();
     // Worker: brings `path`'s facts up to date with the file; true when that took an analysis.
-    bool Serve(const std::string& path);
+    // For the background pass, no analysis starts while the pass should give way.
+    bool Serve(const std::string& path, bool inPass = false);
+    // Worker: the background pass goes on; true when it analysed a file and may go on at once.
+    bool PassStep();
+    bool PassWaits() const { return held_ || wantsChanged_ || passChanged_ || stop_; }  // guarded
+    bool Checked(const std::string& path) const;  // guarded
     void Renew(const std::string& path, CachedFacts& cached);
     // Worker: drops up to `count` loaded entries whose files changed or went.
     void Prune(std::size_t count);
@@ -68,13 +84,23 @@ private:
     std::vector<std::string> wanted_;                  // guarded
     bool wantsChanged_ = false, stop_ = false;         // guarded
     std::string current_;                              // guarded: what the worker analyses
-    std::unordered_map<std::string, Known> known_;     // guarded: checked in this run
+    bool currentInPass_ = false;                       // guarded: for the background pass, not wished for
+    std::vector<std::string> passGiven_;               // guarded: a new list, not taken yet
+    bool passNew_ = false, passChanged_ = false;       // guarded: a new list, or a new hold
+    bool held_ = false;                                // guarded
+    Progress progress_;                                // guarded: of the list given last
+    std::unordered_map<std::string, Known> known_;     // guarded: wished for, checked in this run
     std::unordered_map<std::string, Failure> failed_;  // guarded
     std::atomic<bool> cancel_{false};                  // drops the analysis under way
-    FactsCache cache_;                                 // worker only
+    // Worker; changed under the lock, as Facts() reads the entries the background pass checked.
+    FactsCache cache_;
     std::unordered_set<std::string> changed_;          // worker only: entries changed since the last save
     std::vector<std::string> unchecked_;               // worker only: loaded entries not yet pruned
     bool dirty_ = false;                               // worker only: the file should be written
+    bool passDirty_ = false;                           // worker only: so should it, less urgently
+    std::vector<std::string> pass_;                    // worker only: the background pass' files
+    std::size_t passNext_ = 0;                         // worker only: those before it are settled
+    Clock::time_point passResume_{};                   // worker only: the pause after a batch ends
     std::thread worker_;
 };
 

@@ -391,3 +391,73 @@ TEST(TrackAnalysis, TwoCopiesShareTheCacheWhichKeepsToItsBound) {
     EXPECT_EQ(many.size(), 4u);
     for (const auto& [path, cached] : many) EXPECT_GE(cached.used, 106) << path;
 }
+
+namespace {
+
+// {analysed, total} of the background pass, once `analysed` reaches `until` (the total by default).
+std::pair<int, int> Progress(TrackAnalyser& analyser, int until = -1) {
+    for (int i = 0; i < 6000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+        if (const auto p = analyser.BackgroundProgress(); p.analysed >= (until < 0 ? p.total : until)) break;
+    const auto p = analyser.BackgroundProgress();
+    return {p.analysed, p.total};
+}
+
+}  // namespace
+
+// The library in the background: never while held, giving way to a wish at once, and a file
+// without audio done as well as any; one that is not there leaves the count.
+TEST(TrackAnalysis, TheBackgroundPassWorksBetweenWishesAndHolds) {
+    quendo::testing::TempDir dir;
+    std::vector<std::string> library = {dir / "a.wav", dir / "b.wav", dir / "long.wav", dir / "notes.mp3", dir / "gone.wav"};
+    for (int i : {0, 1}) Write(library[i], quendo::testing::ToneWav(2, 1000, Amplitude(-20), kRate));
+    Write(library[2], quendo::testing::ToneWav(300, 1000, Amplitude(-20), 8000));
+    Write(library[3], std::string(5000, 'x'));
+    const std::string wished = dir / "wished.wav", wishedLater = dir / "later.wav";
+    for (const std::string& path : {wished, wishedLater}) Write(path, quendo::testing::ToneWav(2, 1000, Amplitude(-20), kRate));
+
+    TrackAnalyser analyser(dir / "facts.cache");
+    analyser.HoldBackground(true);
+    analyser.AnalyseInBackground(library);
+    ASSERT_TRUE(WaitForFacts(analyser, wished));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (const std::string& path : library) EXPECT_FALSE(analyser.Facts(path)) << path;
+    EXPECT_EQ(Progress(analyser, 0), std::pair(0, 5));
+
+    // Released, the long file is under way when a wish comes: the wish is done first.
+    analyser.HoldBackground(false);
+    Progress(analyser, 2);
+    ASSERT_TRUE(WaitForFacts(analyser, wishedLater));
+    EXPECT_FALSE(analyser.Facts(library[2]));
+    EXPECT_EQ(Progress(analyser), std::pair(4, 4));
+    for (int i : {0, 1, 2}) EXPECT_TRUE(analyser.Facts(library[i])) << i;
+}
+
+// A pass that a later run begins again takes what the cache knows of each file as it is now,
+// without decoding it: the facts are there for the draw, though no one wished for them.
+TEST(TrackAnalysis, TheBackgroundPassGoesOnFromTheCacheOfTheRunBefore) {
+    quendo::testing::TempDir dir;
+    const std::string cache = dir / "facts.cache";
+    std::vector<std::string> library = {dir / "a.wav", dir / "b.wav", dir / "c.wav"};
+    for (const std::string& path : library) Write(path, quendo::testing::ToneWav(2, 1000, Amplitude(-23), kRate));
+    {
+        TrackAnalyser analyser(cache);
+        analyser.AnalyseInBackground(library);
+        EXPECT_EQ(Progress(analyser), std::pair(3, 3));
+    }
+    auto kept = audio::ParseFactsCache(Read(cache));
+    ASSERT_EQ(kept.size(), 3u);
+    for (auto& entry : kept) entry.second.facts.integratedLufs = -42.5;  // shows what was not decoded again
+    Write(cache, audio::FormatFactsCache(kept));
+    struct timespec times[2] = {{0, UTIME_OMIT}, {1000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, library[2].c_str(), times, 0), 0);  // changed since
+
+    TrackAnalyser analyser(cache);
+    analyser.AnalyseInBackground(library);
+    EXPECT_EQ(Progress(analyser), std::pair(3, 3));
+    // Once what it found is saved, too.
+    for (int i = 0; i < 3000 && audio::ParseFactsCache(Read(cache))[library[2]].facts.integratedLufs < -30; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(analyser.Facts(library[0]).value_or(TrackFacts{}).integratedLufs, -42.5);
+    EXPECT_EQ(analyser.Facts(library[1]).value_or(TrackFacts{}).integratedLufs, -42.5);
+    EXPECT_NEAR(analyser.Facts(library[2]).value_or(TrackFacts{}).integratedLufs, -23, 0.1);
+}
