@@ -7,6 +7,7 @@
 
 #include "playback/engine/DecodeSource.h"
 #include "playback/engine/DeckDecoder.h"
+#include "playback/engine/DeckStretch.h"
 #include "playback/engine/Gains.h"
 
 namespace quendo::audio {
@@ -83,8 +84,11 @@ void DeckControl::PlayAfterOther(double otherSeconds, bool seamless) {
     cue.seamless = seamless;
     cue.atOtherEnd = otherSeconds == kAtOtherEnd;
     // A point before the other's start, or no point at all, has been passed: at once.
-    if (!cue.atOtherEnd && otherSeconds > 0)
-        cue.otherFrame = std::min<std::uint64_t>(static_cast<std::uint64_t>(std::llround(otherSeconds * rate_)), StartCue::kFrameMask);
+    if (!cue.atOtherEnd && otherSeconds > 0) {
+        double frame = otherSeconds * rate_;
+        if (plan_) frame -= DeckStretch::MeanLagFrames(rate_, plan_->RateAt(CurrentPosition() * rate_));
+        cue.otherFrame = std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(0LL, std::llround(frame))), StartCue::kFrameMask);
+    }
     StartPlaying(cue);
 }
 

@@ -17,6 +17,17 @@ constexpr int kMostSilentPieces = 64;
 }  // namespace
 
 DeckStretch::DeckStretch(int rate) : rate_(rate) {}
+
+double DeckStretch::MeanLagFrames(int sampleRate, double rate) {
+    if (rate == 1) return 0;
+    soundtouch::SoundTouch touch;
+    touch.setSampleRate(static_cast<unsigned>(sampleRate));
+    touch.setChannels(2);
+    touch.setTempo(rate);
+    // A pass hands out this many frames of sound that runs at rate 1 where it should run at `rate`.
+    const double pass = touch.getSetting(SETTING_NOMINAL_OUTPUT_SEQUENCE);
+    return (rate - 1) * pass / 2;
+}
 DeckStretch::~DeckStretch() = default;
 
 void DeckStretch::Start(std::shared_ptr<const RatePlan> plan, std::int64_t from) {

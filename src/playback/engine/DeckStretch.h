@@ -34,6 +34,12 @@ public:
     DeckStretch(const DeckStretch&) = delete;
     DeckStretch& operator=(const DeckStretch&) = delete;
 
+    // How late, on average, the stretcher lets the file's sound be heard at a steady `rate`, in
+    // frames heard. Within each of its passes the sound runs at rate 1 and the pass's start is on
+    // time, so a beat falls behind by half a pass's drift on average: a start cued this much
+    // earlier puts the beats on the other deck's, not just the first.
+    static double MeanLagFrames(int sampleRate, double rate);
+
     // A new generation, the stream already positioned at file frame `from`; `plan` may be null.
     void Start(std::shared_ptr<const RatePlan> plan, std::int64_t from);
 
