@@ -8,8 +8,6 @@
 // measured as it is rendered: the longest silence between the first sound and the last, each
 // track's loudness while it alone sounds, and the loudest sample of all. A second, short show
 // measures the silence heard when the playing file stops answering.
-#include <ebur128.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -20,6 +18,7 @@
 #include <vector>
 
 #include "BenchUtil.h"
+#include "Show.h"
 #include "playback/analysis/TrackAnalyser.h"
 #include "playback/engine/AudioEngine.h"
 #include "playback/engine/MediaFile.h"
@@ -29,10 +28,14 @@
 
 namespace {
 
-constexpr int kRate = 44100;
-constexpr int kTick = kRate / 10;
-constexpr int kWindow = kRate / 20;     // the dead-air measure's window: 50 ms
-constexpr double kSilenceDbfs = -50;    // a window's RMS (both channels) below this is dead air
+using bench::Lufs;
+using bench::Meter;
+using bench::NewMeter;
+using bench::PeakDbfs;
+using bench::Tap;
+
+constexpr int kRate = bench::kShowRate;
+constexpr int kTick = bench::kShowTick;
 constexpr double kMargin = 0.15;        // seconds either side of a file's sound still counted as sounding
 constexpr double kPi = 3.14159265358979323846;
 
@@ -61,28 +64,6 @@ const ShowTrack kShow[] = {
     {"06 cut off.wav", 60, 0.8, 0, -22, 6, 0, 0, 36},
     {"07 live drums.wav", 45, 3, 6, -16.8, 7, -0.3, -70},
 };
-
-double Db(double power) { return power > 0 ? 10 * std::log10(power) : -200; }
-
-struct Ebur128Free {
-    void operator()(ebur128_state* st) const { ebur128_destroy(&st); }
-};
-using Meter = std::unique_ptr<ebur128_state, Ebur128Free>;
-Meter NewMeter() { return Meter(ebur128_init(2, kRate, EBUR128_MODE_I)); }
-
-double Lufs(const std::vector<float>& stereo) {
-    Meter m = NewMeter();
-    ebur128_add_frames_float(m.get(), stereo.data(), stereo.size() / 2);
-    double l = -HUGE_VAL;
-    ebur128_loudness_global(m.get(), &l);
-    return l;
-}
-
-double PeakDbfs(const std::vector<float>& stereo) {
-    float peak = 0;
-    for (float s : stereo) peak = std::max(peak, std::fabs(s));
-    return 20 * std::log10(std::max(peak, 1e-10f));
-}
 
 struct Noise {
     std::uint32_t state;
@@ -178,35 +159,6 @@ bool WriteShow(const quendo::testing::TempDir& dir) {
     return true;
 }
 
-// A deck as the program sees it, remembering the file it was given.
-class Tap final : public quendo::MediaPlayer {
-public:
-    explicit Tap(quendo::MediaPlayer& real) : real_(real) {
-        real_.EndOfStream = [this] {
-            if (EndOfStream) EndOfStream();
-        };
-    }
-    void SetFileName(const std::string& path) override {
-        file = path;
-        real_.SetFileName(path);
-    }
-    double Duration() override { return real_.Duration(); }
-    double CurrentPosition() override { return real_.CurrentPosition(); }
-    void SetCurrentPosition(double seconds) override { real_.SetCurrentPosition(seconds); }
-    void SetVolume(int volume) override { real_.SetVolume(volume); }
-    void SetBalance(int balance) override { real_.SetBalance(balance); }
-    void SetTrackGain(double db) override { real_.SetTrackGain(db); }
-    void SetLimitedTrackGain(double db, double ceilingDbfs) override { real_.SetLimitedTrackGain(db, ceilingDbfs); }
-    int PlayState() override { return real_.PlayState(); }
-    void Play() override { real_.Play(); }
-    void Pause() override { real_.Pause(); }
-
-    std::string file;
-
-private:
-    quendo::MediaPlayer& real_;
-};
-
 struct Heard {
     double deadAir = 0;                 // seconds
     double firstTrackLufs = -HUGE_VAL;  // the first track alone, after its first 3 s
@@ -228,28 +180,6 @@ bool SoundsAt(const std::string& dir, const std::string& path, double from, doub
     return false;
 }
 
-// Each 50 ms window's level, dBFS, of a block of sound.
-void AddWindows(const std::vector<float>& block, std::vector<double>& windows) {
-    for (std::size_t w = 0; w + 1 <= block.size() / (2 * kWindow); ++w) {
-        double power = 0;
-        for (std::size_t i = 2 * w * kWindow; i < 2 * (w + 1) * kWindow; ++i) power += double(block[i]) * block[i];
-        windows.push_back(Db(power / (2 * kWindow)));
-    }
-}
-
-// The longest run of silent windows between the first sound and the last, in seconds.
-double DeadAir(const std::vector<double>& windows) {
-    const auto loud = [](double db) { return db >= kSilenceDbfs; };
-    const auto first = std::find_if(windows.begin(), windows.end(), loud);
-    const auto last = std::find_if(windows.rbegin(), windows.rend(), loud).base();
-    int run = 0, longest = 0;
-    for (auto it = first; it < last; ++it) {
-        run = loud(*it) ? 0 : run + 1;
-        longest = std::max(longest, run);
-    }
-    return static_cast<double>(longest) * kWindow / kRate;
-}
-
 Heard PlayShow(const std::string& dir, quendo::TrackAnalysis& analysis, const quendo::AutoMixOptions& switches) {
     using namespace quendo;
     audio::AudioEngine engine{audio::EngineOptions{false, kRate, 512}};
@@ -267,63 +197,47 @@ Heard PlayShow(const std::string& dir, quendo::TrackAnalysis& analysis, const qu
     for (const ShowTrack& s : kShow) core.playlist.AddToPlaylist(core.nodes.AddFileNode(0, s.name));
 
     Heard h;
-    std::map<std::string, Meter> meters;
+    bench::AloneLoudness alone;
     std::vector<double> windows;  // each 50 ms window's level, dBFS
     std::vector<float> block(2 * kTick);
     Tap* decks[] = {&deck1, &deck2};
     Meter firstTrack = NewMeter();
     double firstTrackHeard = 0;
     const std::string firstPath = dir + "/" + kShow[0].name;
-    double wall = bench::NowSeconds();
+    bench::Pace pace;
     for (int n = 0; n < 10 * 60 * 20 && core.deck.Timer1Enabled(); ++n) {
-        const bool quiet = deck1.PlayState() != psPlaying && deck2.PlayState() != psPlaying;
-        wall += quiet ? 0.1 : 0.01;
-        if (const double ahead = wall - bench::NowSeconds(); ahead > 0) ::usleep(static_cast<useconds_t>(ahead * 1e6));
+        pace.Tick(deck1.PlayState() != psPlaying && deck2.PlayState() != psPlaying);
         double before[2];
         for (int d = 0; d < 2; ++d) before[d] = decks[d]->CurrentPosition();
         engine.render(block.data(), kTick);
         h.peakDbfs = std::max(h.peakDbfs, PeakDbfs(block));
-        AddWindows(block, windows);
+        bench::AddWindows(block, windows);
         // Which decks were heard: playing, and moving through their file's sound.
-        int sounding = 0, alone = -1;
+        int sounding = 0, heard = -1;
         for (int d = 0; d < 2; ++d)
             if (decks[d]->PlayState() == psPlaying && SoundsAt(dir, decks[d]->file, before[d], decks[d]->CurrentPosition())) {
                 ++sounding;
-                alone = d;
+                heard = d;
             }
         if (sounding == 1) {
-            Meter& m = meters[decks[alone]->file];
-            if (!m) m = NewMeter();
-            ebur128_add_frames_float(m.get(), block.data(), kTick);
-            h.aloneSeconds[decks[alone]->file] += 0.1;
-            if (decks[alone]->file == firstPath && (firstTrackHeard += 0.1) > 3.05)
+            alone.Add(decks[heard]->file, block);
+            h.aloneSeconds[decks[heard]->file] += 0.1;
+            if (decks[heard]->file == firstPath && (firstTrackHeard += 0.1) > 3.05)
                 ebur128_add_frames_float(firstTrack.get(), block.data(), kTick);
             h.alonePeakDbfs = std::max(h.alonePeakDbfs, PeakDbfs(block));
         }
         core.Timer1Timer();
     }
-    h.seconds = static_cast<double>(windows.size()) * kWindow / kRate;
+    h.seconds = static_cast<double>(windows.size()) * bench::kDeadAirWindow / kRate;
     if (core.deck.Timer1Enabled()) std::fprintf(stderr, "bench_show: the show did not end\n");
 
-    h.deadAir = DeadAir(windows);
+    h.deadAir = bench::DeadAir(windows);
     ebur128_loudness_global(firstTrack.get(), &h.firstTrackLufs);
-    for (auto& [path, m] : meters) {
-        double l = -HUGE_VAL;
-        ebur128_loudness_global(m.get(), &l);
-        h.lufs[path] = l;
-    }
+    h.lufs = alone.Lufs();
     return h;
 }
 
-double Spread(const Heard& h) {
-    double lo = HUGE_VAL, hi = -HUGE_VAL;
-    for (const auto& [path, l] : h.lufs) {
-        if (!std::isfinite(l)) continue;
-        lo = std::min(lo, l);
-        hi = std::max(hi, l);
-    }
-    return hi >= lo ? hi - lo : 0;
-}
+double Spread(const Heard& h) { return bench::Spread(h.lufs); }
 
 // By how many dB a track's gain would take its peak past the -1 dBFS ceiling: the deck's limiter
 // takes up to kMaxLimitDb of that, and the rest keeps the track below the target.
@@ -382,13 +296,13 @@ double StallDeadAir() {
         std::vector<float> block(2 * kTick);
         for (int n = 0; n < 10 * 60 * 5 && core.deck.Timer1Enabled(); ++n) {
             engine.render(block.data(), kTick);
-            AddWindows(block, windows);
+            bench::AddWindows(block, windows);
             core.Timer1Timer();
         }
         if (core.deck.Timer1Enabled()) std::fprintf(stderr, "bench_show: the show with a file that stops answering did not end\n");
     }
     decoding.Release();
-    return DeadAir(windows);
+    return bench::DeadAir(windows);
 }
 
 }  // namespace
