@@ -58,7 +58,7 @@ std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>
     std::vector<float> block(2 * static_cast<std::size_t>(window));
     std::vector<float> levels;  // each window's loudness, LUFS (-inf for digital silence)
     // The beat and the key from the same sound.
-    BeatTracker beats(rate);
+    BeatTracker beats(rate, decoder.Duration());
     KeyFinder key(rate);
     long total = 0;  // frames decoded
     bool ended = false;

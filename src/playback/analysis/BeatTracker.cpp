@@ -41,15 +41,23 @@ inline float FastLn(float x) {
 }
 
 // The stretches listened to: 20 s of every 60 s. The tracker and the onsets cost in proportion
-// to what they hear, and the analysis has little time to spare.
+// to what they hear, and the analysis has little time to spare. A short track is heard for a
+// minute at least (all of it, below a minute): a third of one leaves too few beats, often
+// only an intro's, to set the tempo to the hundredth of a BPM a mix needs.
 constexpr double kStretchSeconds = 20;
 constexpr double kEverySeconds = 60;
+constexpr double kLeastHeardSeconds = 60;
+
+double StretchSeconds(double trackSeconds) {
+    if (!(trackSeconds > 0)) return kStretchSeconds;
+    return std::clamp(kEverySeconds * kLeastHeardSeconds / trackSeconds, kStretchSeconds, kEverySeconds);
+}
 
 }  // namespace
 
-BeatTracker::BeatTracker(int rate)
+BeatTracker::BeatTracker(int rate, double trackSeconds)
     : factor_(FactorFor(rate)),
-      gapFrames_(std::lround((kEverySeconds - kStretchSeconds) * rate / (kHop * factor_)) * kHop * factor_),
+      gapFrames_(std::lround((kEverySeconds - StretchSeconds(trackSeconds)) * rate / (kHop * factor_)) * kHop * factor_),
       taps_(static_cast<std::size_t>(2 * factor_ - 1)), mono_(taps_.size() - 1 + kChunk), frame_(kFrame),
       fft_(std::make_unique<FFTReal>(kFrame)), window_(kFrame), windowed_(kFrame), magnitude_(kFrame), level_(kBins), last_(kBins) {
     // A triangle (two boxcars) is a cheap low-pass: its first null sits at the new rate, and what
@@ -58,10 +66,12 @@ BeatTracker::BeatTracker(int rate)
         taps_[static_cast<std::size_t>(i)] = static_cast<float>(factor_ - std::abs(i - (factor_ - 1))) / static_cast<float>(factor_ * factor_);
     for (int i = 0; i < kFrame; ++i) window_[static_cast<std::size_t>(i)] = 0.5 - 0.5 * std::cos(2 * M_PI * (i + 0.5) / kFrame);
     evidence_.hopSeconds = kHop * factor_ / static_cast<double>(rate);
-    evidence_.stretch = std::lround(kStretchSeconds / evidence_.hopSeconds);
+    evidence_.stretch = std::lround(StretchSeconds(trackSeconds) / evidence_.hopSeconds);
     evidence_.every = evidence_.stretch + gapFrames_ / (kHop * factor_);
-    // Eight minutes' worth up front: the vectors then seldom move.
-    const auto hops = static_cast<std::size_t>(8 * evidence_.stretch);
+    // The track's worth up front (eight minutes' when its length is not known): the vectors then
+    // seldom move.
+    const double minutes = trackSeconds > 0 ? std::min(trackSeconds / kEverySeconds, 8.0) + 1 : 8;
+    const auto hops = static_cast<std::size_t>(minutes * static_cast<double>(evidence_.stretch));
     evidence_.onset.reserve(hops);
     evidence_.low.reserve(hops);
     evidence_.high.reserve(hops);

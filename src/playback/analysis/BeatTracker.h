@@ -10,12 +10,13 @@ class FFTReal;
 namespace quendo::audio {
 
 // The beat of one track, from its sound fed in order, block by block, as it is decoded. It listens
-// to 20 s of every minute (a steady beat shows in any of them, a drifting one across them) and
+// to 20 s of every minute (more of a short track) (a steady beat shows in any of them, a drifting one across them) and
 // keeps a few numbers per hop of those, about 1.3 kB a second of sound, never the sound itself.
 // One thread.
 class BeatTracker {
 public:
-    explicit BeatTracker(int rate);
+    // `trackSeconds`: how long the track is about to be, where known (0 otherwise).
+    explicit BeatTracker(int rate, double trackSeconds = 0);
     ~BeatTracker();
     BeatTracker(const BeatTracker&) = delete;
     BeatTracker& operator=(const BeatTracker&) = delete;

@@ -23,8 +23,8 @@ void Feed(A& analyser, const std::vector<float>& stereo, int block) {
     for (int at = 0; at < frames; at += block) analyser.Add(stereo.data() + 2 * at, std::min(block, frames - at));
 }
 
-BeatGrid Beats(const SynthMusic& music, double firstSound, int block) {
-    audio::BeatTracker tracker(kRate);
+BeatGrid Beats(const SynthMusic& music, double firstSound, int block, double trackSeconds = 0) {
+    audio::BeatTracker tracker(kRate, trackSeconds);
     Feed(tracker, music.stereo, block);
     return tracker.Finish(firstSound);
 }
@@ -40,11 +40,13 @@ TEST(Beats, GridBarsAndBeatlessOnSynthesizedTracks) {
         {{Groove::FourOnTheFloor, 127, 0, 70, 1.3, 8, 2, 1}, "four on the floor fading in, from a bar's third beat"},
         {{Groove::Breakbeat, 172, 16, 70, 0.4, 0, 1, 2}, "a fast breakbeat, not taken at half tempo"},
         {{Groove::Pad, 100, 3, 45, 0.5, 0, 0, 3}, "a pad without a beat"},
+        // Heard for a third, it would leave little more than its fade-in to go by.
+        {{Groove::FourOnTheFloor, 123, 7, 50, 0.5, 16, 0, 5}, "a short track, mostly fade-in in its first 20 s"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const SynthMusic music = SynthesizeMusic(c.spec, kRate);
-        const BeatGrid grid = Beats(music, c.spec.lead, 1102);
+        const BeatGrid grid = Beats(music, c.spec.lead, 1102, c.spec.seconds);
         if (music.bpm == 0) {
             EXPECT_FALSE(grid.Steady());
             EXPECT_EQ(grid.barPhase, -1);
