@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <ctime>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -31,6 +33,34 @@ private:
 inline double NowSeconds() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+inline double CpuSeconds(clockid_t clock) {
+    timespec ts{};
+    ::clock_gettime(clock, &ts);
+    return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
+}
+
+// The engine's share of one core, percent, while its two decks play for `seconds` from now and
+// the interface thread (this one) keeps a core busy, as it may: the engine must not need it.
+template <class Engine>
+double PlayingCpuPercent(Engine& engine, double seconds) {
+    const double wall0 = NowSeconds();
+    const double proc0 = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID), busy0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    engine.Deck1().Play();
+    engine.Deck2().Play();
+    volatile double sink = 0;
+    int n = 0;
+    while (NowSeconds() - wall0 < seconds) {
+        for (int i = 0; i < 100000; ++i) sink = sink + std::sqrt(static_cast<double>(i + n));
+        if (++n % 64 == 0) {
+            engine.Deck1().SetBalance(n % 2000);
+            engine.DeliverPendingEvents();
+        }
+    }
+    const double busy = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - busy0;
+    const double proc = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - proc0;
+    return 100 * (proc - busy) / (NowSeconds() - wall0);
 }
 
 inline double Median(std::vector<double> v) {

@@ -34,11 +34,6 @@ using bench::kWma;
 using bench::kWav;
 constexpr double kSeconds = bench::kFixtureSeconds;
 
-double Cpu(clockid_t clock) {
-    timespec ts{};
-    ::clock_gettime(clock, &ts);
-    return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
-}
 
 double DecodedSeconds(const std::string& path) {
     quendo::audio::AudioDecoder decoder(kRate);
@@ -63,7 +58,7 @@ void OfflineCrossfade(const std::string& a, const std::string& b, double& cpu, d
     const int tick = kRate / 10;
     const int ticks = static_cast<int>(length * 10);
     std::vector<float> block(2 * static_cast<std::size_t>(tick));
-    const double t0 = Cpu(CLOCK_PROCESS_CPUTIME_ID);
+    const double t0 = bench::CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
     d1.Play();
     d2.Play();
     for (int n = 0; n < ticks; ++n) {
@@ -75,7 +70,7 @@ void OfflineCrossfade(const std::string& a, const std::string& b, double& cpu, d
         d2.SetBalance(-swing);
         engine.render(block.data(), tick);
     }
-    cpu = Cpu(CLOCK_PROCESS_CPUTIME_ID) - t0;
+    cpu = bench::CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - t0;
     audio = static_cast<double>(ticks) / 10;
 }
 
@@ -249,25 +244,9 @@ int main(int argc, char** argv) {
         engine.Deck2().SetFileName(b);
         engine.Deck1().SetVolume(-600);
         engine.Deck2().SetVolume(-1200);
-        const double wall0 = bench::NowSeconds();
-        const double proc0 = Cpu(CLOCK_PROCESS_CPUTIME_ID), busy0 = Cpu(CLOCK_THREAD_CPUTIME_ID);
-        engine.Deck1().Play();
-        engine.Deck2().Play();
-        // The interface thread keeps a core busy: the engine must not need it.
-        volatile double sink = 0;
-        int n = 0;
-        while (bench::NowSeconds() - wall0 < 60) {
-            for (int i = 0; i < 100000; ++i) sink = sink + std::sqrt(static_cast<double>(i + n));
-            if (++n % 64 == 0) {
-                engine.Deck1().SetBalance(n % 2000);
-                engine.DeliverPendingEvents();
-            }
-        }
-        const double busy = Cpu(CLOCK_THREAD_CPUTIME_ID) - busy0;
-        const double proc = Cpu(CLOCK_PROCESS_CPUTIME_ID) - proc0;
-        const double wall = bench::NowSeconds() - wall0;
+        const double cpu = bench::PlayingCpuPercent(engine, 60);
         if (engine.DriverName() != "dummy") std::fprintf(stderr, "bench_engine: driver %s\n", engine.DriverName().c_str());
-        figures.Print("playback_cpu_percent", 100 * (proc - busy) / wall, "%");
+        figures.Print("playback_cpu_percent", cpu, "%");
         figures.Print("underruns", static_cast<double>(engine.Underruns()), "count");
     }
     return 0;

@@ -25,11 +25,6 @@ using quendo::audio::AudioEngine;
 using quendo::audio::EngineOptions;
 using Plan = std::vector<MediaPlayer::RatePoint>;
 
-double Cpu(clockid_t clock) {
-    timespec ts{};
-    ::clock_gettime(clock, &ts);
-    return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
-}
 
 // A 16-bit stereo WAV of the given samples (both channels alike).
 std::string Wav(const std::vector<double>& samples) {
@@ -192,23 +187,8 @@ int main(int argc, char** argv) {
         engine.Deck2().SetRatePlan({{0, 0.94}});
         engine.Deck1().SetVolume(-600);
         engine.Deck2().SetVolume(-1200);
-        const double wall0 = bench::NowSeconds();
-        const double proc0 = Cpu(CLOCK_PROCESS_CPUTIME_ID), busy0 = Cpu(CLOCK_THREAD_CPUTIME_ID);
-        engine.Deck1().Play();
-        engine.Deck2().Play();
-        volatile double sink = 0;
-        int n = 0;
-        while (bench::NowSeconds() - wall0 < 60) {
-            for (int i = 0; i < 100000; ++i) sink = sink + std::sqrt(static_cast<double>(i + n));
-            if (++n % 64 == 0) {
-                engine.Deck1().SetBalance(n % 2000);
-                engine.DeliverPendingEvents();
-            }
-        }
-        const double busy = Cpu(CLOCK_THREAD_CPUTIME_ID) - busy0;
-        const double proc = Cpu(CLOCK_PROCESS_CPUTIME_ID) - proc0;
-        const double wall = bench::NowSeconds() - wall0;
-        figures.Print("stretched_playback_cpu_percent", 100 * (proc - busy) / wall, "%");
+        const double cpu = bench::PlayingCpuPercent(engine, 60);
+        figures.Print("stretched_playback_cpu_percent", cpu, "%");
         figures.Print("stretched_underruns", static_cast<double>(engine.Underruns()), "count");
     }
     return 0;
