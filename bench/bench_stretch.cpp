@@ -1,8 +1,6 @@
 // Decks in step: a stretched deck's pitch, how closely its output follows its rate plan, the
 // tempo it leaves a mix with, a start on the other deck's frame, and the cost of playing two decks
 // with one stretched.
-#include <time.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
