@@ -44,32 +44,24 @@ std::string Id3v1(const std::string& title, const std::string& artist, const std
     return "TAG" + field(title, 30) + field(artist, 30) + field(album, 30) + "2024" + field("", 29) + char(track) + '\xff';
 }
 
-// What every field must be, whatever the file held.
+// What every field must be, whatever the file held: short, trimmed, and whole UTF-8 characters
+// without controls, checked apart from the reader's own check, which would prove nothing here.
 void ExpectClean(const TrackTags& t) {
-    for (const std::string* s : {&t.artist, &t.title, &t.album}) {
-        EXPECT_LE(s->size(), audio::kMaxTagBytes);
-        if (s->empty()) continue;
-        EXPECT_NE(s->front(), ' ');
-        EXPECT_NE(s->back(), ' ');
-        for (std::size_t i = 0; i < s->size(); ++i) {
-            const auto c = static_cast<unsigned char>((*s)[i]);
-            EXPECT_TRUE(c >= 0x20 && c != 0x7F) << "control character in " << *s;
-        }
-        // One whole character at a time; the reader's own check would prove nothing here.
-        std::size_t i = 0;
-        while (i < s->size()) {
-            const auto c = static_cast<unsigned char>((*s)[i]);
-            const std::size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-            ASSERT_GT(len, 0u) << *s;
-            ASSERT_LE(i + len, s->size()) << *s;
-            for (std::size_t k = 1; k < len; ++k) ASSERT_EQ((*s)[i + k] & 0xC0, 0x80) << *s;
-            i += len;
+    for (const std::string& s : {t.artist, t.title, t.album}) {
+        EXPECT_LE(s.size(), audio::kMaxTagBytes);
+        EXPECT_TRUE(s.empty() || (s.front() != ' ' && s.back() != ' ')) << s;
+        for (std::size_t i = 0, len = 1; i < s.size(); i += len) {
+            const auto c = static_cast<unsigned char>(s[i]);
+            len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+            ASSERT_TRUE(len > 0 && i + len <= s.size() && c >= 0x20 && c != 0x7F) << s;
+            for (std::size_t k = 1; k < len; ++k) ASSERT_EQ(s[i + k] & 0xC0, 0x80) << s;
         }
     }
-    EXPECT_GE(t.trackNumber, 0);
-    EXPECT_LE(t.trackNumber, audio::kMaxTagNumber);
-    EXPECT_GE(t.discNumber, 0);
-    EXPECT_LE(t.discNumber, audio::kMaxTagNumber);
+    for (int n : {t.trackNumber, t.discNumber}) EXPECT_TRUE(n >= 0 && n <= audio::kMaxTagNumber) << n;
+}
+
+TrackTags FromBytes(const std::string& bytes, TagLayout layout) {
+    return ReadTags(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), layout);
 }
 
 auto Fields(const TrackTags& t) { return std::tie(t.artist, t.title, t.album, t.trackNumber, t.discNumber); }
@@ -100,8 +92,7 @@ TEST(TagReader, ReadsEachFormatByItsContentAndTurnsDamageIntoNoTags) {
     WriteBytes(d / "hostile.mp3", hostile + audio + Id3v1Tag());
 
     const TrackTags full{"Ünder Tow", "Tide Line", "Harbour", 3, 2};
-    TrackTags noDisc = full;
-    noDisc.discNumber = 0;
+    const TrackTags noDisc{"Ünder Tow", "Tide Line", "Harbour", 3, 0};
     struct Row {
         const char* file;
         std::optional<TrackTags> expected;  // none: anything, as long as it is clean
@@ -122,19 +113,13 @@ TEST(TagReader, ReadsEachFormatByItsContentAndTurnsDamageIntoNoTags) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
         const TrackTags t = ReadTags(d / row.file);
-        if (row.expected) {
-            EXPECT_EQ(Fields(t), Fields(*row.expected));
-        }
+        EXPECT_EQ(Fields(t), Fields(row.expected.value_or(t)));
         ExpectClean(t);
         // The same bytes from memory, read every way: clean whichever.
         const std::string bytes = ReadBytes(d / row.file);
-        for (TagLayout layout : {TagLayout::kMpeg, TagLayout::kAsf, TagLayout::kWav}) {
-            const TrackTags m = ReadTags(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), layout);
-            ExpectClean(m);
-        }
+        for (TagLayout layout : {TagLayout::kMpeg, TagLayout::kAsf, TagLayout::kWav}) ExpectClean(FromBytes(bytes, layout));
     }
-    const TrackTags fromBytes = ReadTags(reinterpret_cast<const unsigned char*>(pcm.data()), pcm.size(), TagLayout::kWav);
-    EXPECT_EQ(Fields(fromBytes), Fields(noDisc));
+    EXPECT_EQ(Fields(FromBytes(pcm, TagLayout::kWav)), Fields(noDisc));
 }
 
 }  // namespace
