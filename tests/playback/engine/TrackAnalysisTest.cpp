@@ -103,11 +103,11 @@ std::string CacheLine(const std::string& path, std::int64_t used) {
 
 // {analysed, total} of the background pass, once `analysed` reaches `until` (the total by default).
 std::pair<int, int> Progress(TrackAnalyser& analyser, int until = -1) {
+    TrackAnalysis::Progress p;
     Eventually([&] {
-        const auto p = analyser.BackgroundProgress();
+        p = analyser.BackgroundProgress();
         return p.analysed >= (until < 0 ? p.total : until);
     });
-    const auto p = analyser.BackgroundProgress();
     return {p.analysed, p.total};
 }
 
