@@ -44,17 +44,23 @@ long CountOf(float sample) { return std::lround(sample * 32768.0); }
 // The file second reached after `heard` seconds heard from `from`, by the plan, in small steps.
 double FileAfter(const Plan& plan, double from, double heard) {
     auto rate = [&](double s) {
-        if (s <= plan.front().fileSeconds) return plan.front().rate;
-        for (std::size_t i = 1; i < plan.size(); ++i)
-            if (s < plan[i].fileSeconds)
-                return plan[i - 1].rate + (s - plan[i - 1].fileSeconds) / (plan[i].fileSeconds - plan[i - 1].fileSeconds) *
-                                              (plan[i].rate - plan[i - 1].rate);
-        return plan.back().rate;
+        std::size_t i = 0;
+        while (i + 1 < plan.size() && plan[i + 1].fileSeconds <= s) ++i;
+        if (i + 1 == plan.size() || s <= plan[i].fileSeconds) return plan[i].rate;
+        const MediaPlayer::RatePoint &a = plan[i], &b = plan[i + 1];
+        return a.rate + (s - a.fileSeconds) / (b.fileSeconds - a.fileSeconds) * (b.rate - a.rate);
     };
     constexpr double kStep = 1e-4;
     for (; heard > 0; heard -= kStep) from += std::min(kStep, heard) * rate(from);
     return from;
 }
+
+// The engine offline, its first deck holding `file`.
+struct Offline {
+    explicit Offline(const std::string& file) { deck.SetFileName(file); }
+    AudioEngine engine{EngineOptions{false, kRate, 512}};
+    MediaPlayer& deck = engine.Deck1();
+};
 
 TEST(InStep, AStretchedDeckKeepsItsPitchAndItsPlaceInTheFile) {
     quendo::testing::TempDir d;
@@ -64,22 +70,21 @@ TEST(InStep, AStretchedDeckKeepsItsPitchAndItsPlaceInTheFile) {
         Plan plan;
     } cases[] = {{0, {{0, 0.94}}}, {0, {{0, 1.06}}}, {1.5, {{3, 1.06}, {5, 0.95}, {6, 1.02}}}};
     for (const Case& c : cases) {
-        AudioEngine engine{EngineOptions{false, kRate, 512}};
-        MediaPlayer& deck = engine.Deck1();
-        deck.SetFileName(d / "tone.wav");
-        if (c.from > 0) deck.SetCurrentPosition(c.from);
-        deck.SetRatePlan(c.plan);
-        EXPECT_NEAR(deck.CurrentPosition(), c.from, 1e-9) << "a plan moves nothing";
-        deck.Play();
+        SCOPED_TRACE(::testing::Message() << c.from << " " << c.plan.size());
+        Offline o(d / "tone.wav");
+        if (c.from > 0) o.deck.SetCurrentPosition(c.from);
+        o.deck.SetRatePlan(c.plan);
+        EXPECT_NEAR(o.deck.CurrentPosition(), c.from, 1e-9) << "a plan moves nothing";
+        o.deck.Play();
         std::vector<float> all;
         for (int second = 1; second <= 6; ++second) {
-            const std::vector<float> out = engine.render(kRate);
+            const std::vector<float> out = o.engine.render(kRate);
             all.insert(all.end(), out.begin(), out.end());
-            EXPECT_NEAR(deck.CurrentPosition(), FileAfter(c.plan, c.from, second), 1e-4) << c.plan.size() << " " << second;
+            EXPECT_NEAR(o.deck.CurrentPosition(), FileAfter(c.plan, c.from, second), 1e-4) << second;
         }
-        EXPECT_NEAR(deck.Duration(), 12.0, 1e-3);
+        EXPECT_NEAR(o.deck.Duration(), 12.0, 1e-3);
         if (c.plan.size() == 1) {
-            EXPECT_NEAR(1200 * std::log2(quendo::testing::ToneHz(all, 0, kRate, 6 * kRate - 1) / 1000), 0, 5) << c.plan[0].rate;
+            EXPECT_NEAR(1200 * std::log2(quendo::testing::ToneHz(all, 0, kRate, 6 * kRate - 1) / 1000), 0, 5);
         }
     }
 }
@@ -89,19 +94,17 @@ TEST(InStep, AStretchedDeckKeepsItsPitchAndItsPlaceInTheFile) {
 TEST(InStep, SeeksUnheardLeaveRoomForThePlayingGeneration) {
     quendo::testing::TempDir d;
     d.WriteFile("tone.wav", ToneWav(30.0, 1000, 0.5));
-    AudioEngine engine{EngineOptions{false, kRate, 512}};
-    MediaPlayer& deck = engine.Deck1();
-    deck.SetFileName(d / "tone.wav");
+    Offline o(d / "tone.wav");
     const Plan glide{{0, 0.92}, {30, 1.08}};  // every chunk a run of its own
-    deck.SetRatePlan(glide);
+    o.deck.SetRatePlan(glide);
     for (int seek = 0; seek < 12; ++seek) {
-        deck.SetCurrentPosition(seek);
+        o.deck.SetCurrentPosition(seek);
         std::this_thread::sleep_for(std::chrono::milliseconds(60));  // the decoder fills the ring
-        engine.render(512);
+        o.engine.render(512);
     }
-    deck.Play();
-    engine.render(4096);
-    EXPECT_NEAR(deck.CurrentPosition(), FileAfter(glide, 11, 4096.0 / kRate), 1e-4);
+    o.deck.Play();
+    o.engine.render(4096);
+    EXPECT_NEAR(o.deck.CurrentPosition(), FileAfter(glide, 11, 4096.0 / kRate), 1e-4);
 }
 
 // The plan back at 1 for good, the deck plays the file's own frames, in step with its position,
@@ -109,32 +112,27 @@ TEST(InStep, SeeksUnheardLeaveRoomForThePlayingGeneration) {
 TEST(InStep, BackAtOneTheDeckPlaysTheFileItselfToItsEnd) {
     quendo::testing::TempDir d;
     d.WriteFile("count.wav", CountingWav(8.0));
-    AudioEngine engine{EngineOptions{false, kRate, 512}};
+    Offline o(d / "count.wav");
     int ends = 0;
-    MediaPlayer& deck = engine.Deck1();
-    deck.EndOfStream = [&] { ++ends; };
-    deck.SetFileName(d / "count.wav");
-    deck.SetRatePlan({{1, 1.06}, {2, 1.06}, {3, 1}});
-    deck.Play();
-    engine.render(4 * kRate);
-    const std::vector<float> out = engine.render(kRate);
-    const long heard = std::lround(deck.CurrentPosition() * kRate);
+    o.deck.EndOfStream = [&] { ++ends; };
+    o.deck.SetRatePlan({{1, 1.06}, {2, 1.06}, {3, 1}});
+    o.deck.Play();
+    o.engine.render(4 * kRate);
+    const std::vector<float> out = o.engine.render(kRate);
+    const long heard = std::lround(o.deck.CurrentPosition() * kRate);
     for (long i = 0; i < kRate; ++i)
         ASSERT_EQ(CountOf(out[2 * i]), (heard - kRate + i) % kCount) << "frame " << i << " of the fifth second";
-    engine.render(3 * kRate);
+    o.engine.render(3 * kRate);
     EXPECT_EQ(ends, 1);
-    EXPECT_NEAR(deck.CurrentPosition(), 8.0, 1e-3);
+    EXPECT_NEAR(o.deck.CurrentPosition(), 8.0, 1e-3);
 
-    d.WriteFile("tone.wav", ToneWav(3.0, 330, 0.5));
-    auto play = [&](const Plan& plan) {
-        AudioEngine e{EngineOptions{false, kRate, 512}};
-        e.Deck1().SetFileName(d / "tone.wav");
-        if (!plan.empty()) e.Deck1().SetRatePlan(plan);
-        e.Deck1().SetCurrentPosition(0.25);
-        e.Deck1().Play();
-        return e.render(3 * kRate);
-    };
-    EXPECT_EQ(play({{0, 1.0}, {2, 1.0}}), play({}));
+    Offline plain(d / "count.wav"), atOne(d / "count.wav");
+    atOne.deck.SetRatePlan({{0, 1.0}, {2, 1.0}});
+    for (Offline* x : {&plain, &atOne}) {
+        x->deck.SetCurrentPosition(0.25);
+        x->deck.Play();
+    }
+    EXPECT_EQ(atOne.engine.render(3 * kRate), plain.engine.render(3 * kRate));
 }
 
 // The deck played is heard on the left and the deck cued on the right, each counting its own
@@ -144,18 +142,18 @@ TEST(InStep, BackAtOneTheDeckPlaysTheFileItselfToItsEnd) {
 TEST(InStep, ACuedDeckStartsOnTheOtherDecksFrame) {
     quendo::testing::TempDir d;
     d.WriteFile("count.wav", CountingWav(3.0));
-    const long last = 3 * kRate - 1;
     struct Case {
         double at;
         bool seamless, otherPlays;
         long startsAt;  // output frame; the deck played plays its frame i at output frame i
     } cases[] = {{1.2345, false, true, 54441},
                  {1.2345, true, true, 54441},
-                 {MediaPlayer::kAtOtherEnd, true, true, last + 1},
+                 {MediaPlayer::kAtOtherEnd, true, true, 3 * kRate},
                  {-1, true, true, 0},
                  {1.0, true, false, 0}};
     for (const Case& c : cases) {
         for (const bool cuedIsDeck1 : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << c.at << (c.seamless ? " seamless" : " faded") << (cuedIsDeck1 ? " on deck 1" : ""));
             AudioEngine engine{EngineOptions{false, kRate, 512}};
             MediaPlayer& played = cuedIsDeck1 ? engine.Deck2() : engine.Deck1();
             MediaPlayer& cued = cuedIsDeck1 ? engine.Deck1() : engine.Deck2();
@@ -170,12 +168,12 @@ TEST(InStep, ACuedDeckStartsOnTheOtherDecksFrame) {
             const std::vector<float> out = engine.render(4 * kRate);
             long first = 0;
             while (out[2 * first + 1] == 0) ++first;
-            EXPECT_EQ(first, c.startsAt) << c.at << " " << cuedIsDeck1;
+            EXPECT_EQ(first, c.startsAt);
             if (c.otherPlays && c.at > 0) {
-                EXPECT_EQ(CountOf(out[2 * (first - 1)]), (c.startsAt - 1) % kCount) << c.at;
+                EXPECT_EQ(CountOf(out[2 * (first - 1)]), (c.startsAt - 1) % kCount);
             }
             const double full = (kRate / 2) % kCount / 32768.0;
-            EXPECT_NEAR(out[2 * first + 1], c.seamless ? full : full / 256, 1e-6) << c.at;
+            EXPECT_NEAR(out[2 * first + 1], c.seamless ? full : full / 256, 1e-6);
         }
     }
 }
