@@ -931,9 +931,8 @@ TEST_F(InStepDeckEngine, TheIncomingTrackIsCuedOnABarLineAndTheEnvelopeFollowsTh
     const double from = 0.5 + 2 * 60 / 122.0, rate = 126 / 122.0, end = from + kThreeBars * rate;
     TickAt(191.6);
     ASSERT_TRUE(c.deck.isMixing());
-    char plan[128];
+    char plan[128], cue[64];
     std::snprintf(plan, sizeof plan, "RatePlan %g:%g %g:%g %g:1", from, rate, end, rate, end + 32 * 60 / 122.0);
-    char cue[64];
     std::snprintf(cue, sizeof cue, "PlayAfterOther %g faded", kLine);
     EXPECT_EQ(Without(Without(w.deck2.calls, "Volume"), "Balance"),
               (std::vector<std::string>{"FileName /music/B.mp3", "Seek 1", plan, cue}));
