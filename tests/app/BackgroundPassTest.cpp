@@ -18,12 +18,7 @@ struct BackgroundPass : ::testing::Test {
         c.buttons.UP = c.buttons.Play = true;
     }
     void Tick(int n = 1) {
-        for (int i = 0; i < n; ++i) {
-            w.deck1.Advance(0.1);
-            w.deck2.Advance(0.1);
-            analysis.Work();
-            c.Timer1Timer();
-        }
+        for (; n > 0; --n) w.deck1.Advance(0.1), w.deck2.Advance(0.1), analysis.Work(), c.Timer1Timer();
     }
 };
 
@@ -76,7 +71,7 @@ TEST_F(BackgroundPass, HeldWhileADeckLoadsAMixRunsOrIsNear) {
     EXPECT_FALSE(analysis.held);
     EXPECT_EQ(c.deck.currentPath(), "/music/A/a2.mp3");
 
-    // Both switches off: no pass, nothing held.
+    // Both switches off: no pass, and nothing held, which would keep the found facts unsaved.
     c.autoMix.keepArtistsApart = false;
     w.deck2.position = c.display.CGauge1Max - 5;
     Tick();
