@@ -643,8 +643,7 @@ void DeckEngine::EndMix() {
 // ---- the watchdog ----
 //
 // A file on a share or a stick that stops answering leaves its deck playing nothing, for good; the
-// show goes on without it. The described program never met such a file: this mends a show that
-// would fall silent for ever, and is always on.
+// show goes on without it. Always on: without it such a show would fall silent for good.
 
 // Between mixes the current deck; in a mix the incoming one, once started: the outgoing deck is
 // on its way out, and the mix takes it away.

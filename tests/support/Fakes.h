@@ -26,7 +26,7 @@ public:
     int volume = 0;
     int balance = 0;
     int state = psStopped;
-    double trackGainDb = 0;  // kept apart from `calls`, which lists what the described player has
+    double trackGainDb = 0;  // kept apart from `calls`, whose list the older tests compare whole
     double trackCeilingDbfs = HUGE_VAL;  // none
     std::vector<std::string> calls;  // "FileName x", "Play", "Pause", "Volume v", "Balance b", "Seek s"
     // path -> the position where the file stops answering: played there, the clock stands still
