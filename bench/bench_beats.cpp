@@ -69,6 +69,9 @@ int main(int argc, char** argv) {
             {Groove::Breakbeat, 136, 7, 120, 1.0, 0, 0, 7},
             {Groove::Breakbeat, 172, 16, 120, 0.6, 0, 2, 8},
             {Groove::Breakbeat, 110, 2, 150, 0.9, 16, 3, 9},
+            // Short breakbeats near 127, which a tracker easily counts in beats and a half.
+            {Groove::Breakbeat, 127, 2, 80, 1.2, 0, 2, 23},
+            {Groove::Breakbeat, 127, 9, 80, 0.8, 0, 2, 24},
             {Groove::Swing, 96, 5, 150, 0.5, 0, 0, 10},
             {Groove::Swing, 118, 22, 150, 0.7, 0, 1, 11},
             {Groove::Swing, 72, 11, 150, 0.5, 0, 2, 12},
@@ -79,7 +82,7 @@ int main(int argc, char** argv) {
         int bars = 0, barsRight = 0;
         for (const MusicSpec& spec : set) {
             const auto music = SynthesizeMusic(spec, kRate);
-            quendo::audio::BeatTracker tracker(kRate);
+            quendo::audio::BeatTracker tracker(kRate, spec.seconds);
             cpu += Feed(tracker, music.stereo);
             const double t0 = ThreadCpu();
             const quendo::BeatGrid grid = tracker.Finish(spec.lead);

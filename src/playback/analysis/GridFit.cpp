@@ -222,9 +222,14 @@ BeatGrid FitGrid(const std::vector<double>& beats, const OnsetEvidence& e, doubl
         return most;
     };
     const double near = StretchPeriod(beats, e, rough);
-    Line line, half;
+    // A tracker that counts a breakbeat in beats and a half may land on the beat in one stretch
+    // and between two in the next; a third of its period, half the true beat, gathers both, and
+    // the fold into 70..180 BPM below finds the beat from there.
+    Line line, half, third;
     const double coherence = gather(near, &line);
-    if (gather(near / 2, &half) > coherence + 0.05) line = half;
+    const double halves = gather(near / 2, &half);
+    if (halves > coherence + 0.05) line = half;
+    if (gather(near / 3, &third) > std::max(coherence, halves) + 0.05) line = third;
     const double tolerance = std::max(0.025, 0.06 * line.period);
     std::size_t on = 0;
     for (double t : beats) on += std::fabs(t - line.At(std::round(line.Index(t)))) <= tolerance;

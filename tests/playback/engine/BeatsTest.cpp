@@ -42,6 +42,7 @@ TEST(Beats, GridBarsAndBeatlessOnSynthesizedTracks) {
         {{Groove::Pad, 100, 3, 45, 0.5, 0, 0, 3}, "a pad without a beat"},
         // Heard for a third, it would leave little more than its fade-in to go by.
         {{Groove::FourOnTheFloor, 123, 7, 50, 0.5, 16, 0, 5}, "a short track, mostly fade-in in its first 20 s"},
+        {{Groove::Breakbeat, 127, 2, 80, 1.2, 0, 2, 23}, "a breakbeat the tracker counts in beats and a half"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
