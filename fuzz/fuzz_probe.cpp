@@ -28,15 +28,7 @@ namespace {
 std::shared_ptr<SourceFile> AsFile(const std::uint8_t* data, std::size_t size, bool lengthened) {
     static const int fds[2] = {::memfd_create("quendo-fuzz-probe", MFD_CLOEXEC),
                                ::memfd_create("quendo-fuzz-probe-long", MFD_CLOEXEC)};
-    const int fd = fds[lengthened ? 1 : 0];
-    FUZZ_CHECK(fd >= 0);
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
-        FUZZ_CHECK(n > 0);
-        done += static_cast<std::size_t>(n);
-    }
-    FUZZ_CHECK(::ftruncate(fd, static_cast<off_t>(size)) == 0);
-    return SourceFile::Open("/proc/self/fd/" + std::to_string(fd));
+    return SourceFile::Open(InMemoryFile(fds[lengthened ? 1 : 0], data, size));
 }
 
 // The longest a byte of MPEG audio can last, from the frame tables of ParseFrameHeader: a frame

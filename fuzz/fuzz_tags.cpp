@@ -55,14 +55,7 @@ void CheckTags(const quendo::TrackTags& t) {
 // The bytes as a regular file in memory, reached by a path.
 std::string AsFile(const std::uint8_t* data, std::size_t size) {
     static const int fd = ::memfd_create("quendo-fuzz-tags", MFD_CLOEXEC);
-    FUZZ_CHECK(fd >= 0);
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
-        FUZZ_CHECK(n > 0);
-        done += static_cast<std::size_t>(n);
-    }
-    FUZZ_CHECK(::ftruncate(fd, static_cast<off_t>(size)) == 0);
-    return "/proc/self/fd/" + std::to_string(fd);
+    return InMemoryFile(fd, data, size);
 }
 
 }  // namespace
