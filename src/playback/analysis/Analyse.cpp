@@ -1,14 +1,12 @@
 #include "playback/analysis/Analyse.h"
 
-#include <ebur128.h>
-
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <vector>
 
 #include "playback/analysis/BeatTracker.h"
 #include "playback/analysis/KeyFinder.h"
+#include "playback/analysis/Loudness.h"
 #include "playback/analysis/TagReader.h"
 #include "playback/engine/Decoder.h"
 
@@ -19,10 +17,6 @@ namespace {
 // Half the usual rate: the loudness of music hardly lives above 11 kHz, and decoding at it halves
 // the filtering that dominates the cost after the decoder itself.
 constexpr int kAnalysisRate = 22050;
-
-struct StateFree {
-    void operator()(ebur128_state* st) const { ebur128_destroy(&st); }
-};
 
 }  // namespace
 
@@ -49,8 +43,7 @@ std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>
     // Damaged samples count as what is heard of them: one NaN would make the meter's whole sum NaN,
     // and one far past full scale would read louder than any track.
     decoder.ClipSource();
-    std::unique_ptr<ebur128_state, StateFree> st(ebur128_init(2, static_cast<unsigned long>(rate), EBUR128_MODE_I));
-    if (!st) return std::nullopt;
+    Loudness meter(rate);
 
     // The file goes through in whole windows, each measured as it completes; the last, partial
     // one is measured over the window too, its missing part silent.
@@ -84,11 +77,7 @@ std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>
         beats.Add(block.data(), filled);
         key.Add(block.data(), filled);
         std::fill(block.begin() + 2 * filled, block.end(), 0.0f);
-        if (ebur128_add_frames_float(st.get(), block.data(), static_cast<std::size_t>(window)) != EBUR128_SUCCESS)
-            return std::nullopt;
-        double level = -HUGE_VAL;
-        if (ebur128_loudness_window(st.get(), kWindowMs, &level) != EBUR128_SUCCESS) return std::nullopt;
-        levels.push_back(static_cast<float>(level));
+        levels.push_back(static_cast<float>(meter.Add(block.data(), window)));
     }
     // A failed read looks like an early end; measured, it would put the last sound there.
     if (decoder.ReadFailed()) return std::nullopt;
@@ -99,8 +88,7 @@ std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>
     why = AnalysisEnd::kMeasured;
 
     TrackFacts facts;
-    double integrated = -HUGE_VAL;
-    ebur128_loudness_global(st.get(), &integrated);
+    const double integrated = meter.Integrated();
     const double peak = decoder.SourcePeak();
     facts.peakDbfs = peak > 0 ? std::max(-200.0, 20 * std::log10(peak)) : -200.0;
     if (!std::isfinite(integrated)) return facts;  // nothing above the gate: silent
