@@ -114,10 +114,7 @@ TEST(TagReader, ReadsEachFormatByItsContentAndTurnsDamageIntoNoTags) {
         SCOPED_TRACE(row.file);
         const TrackTags t = ReadTags(d / row.file);
         EXPECT_EQ(Fields(t), Fields(row.expected.value_or(t)));
-        ExpectClean(t);
-        // The same bytes from memory, read every way: clean whichever.
-        const std::string bytes = ReadBytes(d / row.file);
-        for (TagLayout layout : {TagLayout::kMpeg, TagLayout::kAsf, TagLayout::kWav}) ExpectClean(FromBytes(bytes, layout));
+        ExpectClean(t);  // any bytes read any way: the tags' fuzz target
     }
     EXPECT_EQ(Fields(FromBytes(pcm, TagLayout::kWav)), Fields(noDisc));
 }

@@ -195,20 +195,12 @@ TEST(TrackAnalysis, CacheKeepsResultsAcrossRunsAndSurvivesDamage) {
     marked.key = 14;
     marked.tags = {"Art\\ist\twith tabs", "Title\r\nover lines", "", 3, 1};
     std::string text = audio::FormatFactsCache(kept);
+    // A few kinds of damage; the cache's fuzz target tries every other.
     const std::string damaged[] = {
         "garbage\n",
         "12 34 0 1 nan -1 0 3 1 0 0 0 -1 -1 0 0\t/x.mp3\t\t\t\n",
         "12 34 0 1 -20 -1 5 3 1 0 0 0 -1 -1 0 0\t/first-after-last.mp3\t\t\t\n",
-        "12 34 0 1 -20 3 0 3 1 0 0 0 -1 -1 0 0\t/past-full-scale.mp3\t\t\t\n",
-        "12 34 0 1 -20 -1 0 3 2 0 0 0 -1 -1 0 0\t/y.mp3\t\t\t\n",
-        "-5 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/negative-size.mp3\t\t\t\n",
-        "12 34 0 0 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/no-version.mp3\t\t\t\n",
-        "12 34 0 1 -20 -1 0 3 1 120 0 0 -1 -1 0 0\t/tempo-without-period.mp3\t\t\t\n",
         "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 24 0 0\t/no-such-key.mp3\t\t\t\n",
-        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0 7\t/a-number-too-many.mp3\t\t\t\n",
-        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/bad\\escape.mp3\t\t\t\n",
-        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/too-few-texts.mp3\t\t\n",
-        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t\tno path\t\t\n",
         "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/cut-off.mp3\t\t",
     };
     for (const std::string& line : damaged) text += line;
