@@ -238,12 +238,8 @@ Heard PlayShow(const std::string& dir, const std::vector<Made>& made, bool onBea
     audio::TrackAnalyser analyser(cache);
     audio::AudioEngine engine{audio::EngineOptions{false, kRate, 512}};
     bench::Tap deck1(engine.Deck1()), deck2(engine.Deck2());
-    testing::FakeShell shell;
-    testing::FakePowerOff powerOff;
-    testing::FakeDialogs dialogs;
-    testing::FakeForms forms;
-    StdRandom random;
-    Core core({deck1, deck2, engine.Probe(), shell, powerOff, dialogs, random, &analyser}, forms);
+    testing::CoreOver world(deck1, deck2, engine.Probe(), &analyser);
+    Core& core = world.core;
     core.autoMix.mixOnBeat = onBeat;
     core.nodes.MusicFolder = dir + "/";
     core.buttons.UP = core.buttons.Play = true;

@@ -48,12 +48,8 @@ std::vector<float> PlayAlbum(const std::string& dir, const std::string& album, c
     using namespace quendo;
     audio::AudioEngine engine{audio::EngineOptions{false, kRate, 512}};
     audio::TrackAnalyser analyser(dir + "/" + album + ".cache");
-    testing::FakeShell shell;
-    testing::FakePowerOff powerOff;
-    testing::FakeDialogs dialogs;
-    testing::FakeForms forms;
-    StdRandom random;
-    Core core({engine.Deck1(), engine.Deck2(), engine.Probe(), shell, powerOff, dialogs, random, &analyser}, forms);
+    testing::CoreOver world(engine.Deck1(), engine.Deck2(), engine.Probe(), &analyser);
+    Core& core = world.core;
     core.nodes.MusicFolder = dir + "/";
     core.buttons.UP = core.buttons.Play = true;
     core.options.RadioGroup2 = epWait;

@@ -52,12 +52,8 @@ struct Result {
 Result Crossfade(const std::string& folder, const std::function<void(quendo::MixEnvelope&)>& shape) {
     using namespace quendo;
     audio::AudioEngine engine{audio::EngineOptions{false, kRate, 512}};
-    testing::FakeShell shell;
-    testing::FakePowerOff powerOff;
-    testing::FakeDialogs dialogs;
-    testing::FakeForms forms;
-    StdRandom random;
-    Core core({engine.Deck1(), engine.Deck2(), engine.Probe(), shell, powerOff, dialogs, random}, forms);
+    testing::CoreOver world(engine.Deck1(), engine.Deck2(), engine.Probe());
+    Core& core = world.core;
     core.nodes.MusicFolder = folder + "/";
     core.buttons.UP = core.buttons.Play = true;
     core.options.RadioGroup2 = epWait;

@@ -184,12 +184,8 @@ Heard PlayShow(const std::string& dir, quendo::TrackAnalysis& analysis, const qu
     using namespace quendo;
     audio::AudioEngine engine{audio::EngineOptions{false, kRate, 512}};
     Tap deck1(engine.Deck1()), deck2(engine.Deck2());
-    testing::FakeShell shell;
-    testing::FakePowerOff powerOff;
-    testing::FakeDialogs dialogs;
-    testing::FakeForms forms;
-    StdRandom random;
-    Core core({deck1, deck2, engine.Probe(), shell, powerOff, dialogs, random, &analysis}, forms);
+    testing::CoreOver world(deck1, deck2, engine.Probe(), &analysis);
+    Core& core = world.core;
     core.autoMix = switches;
     core.nodes.MusicFolder = dir + "/";
     core.buttons.UP = core.buttons.Play = true;
@@ -283,12 +279,8 @@ double StallDeadAir() {
     std::vector<double> windows;
     {
         audio::AudioEngine engine{audio::EngineOptions{false, kRate, 512, &decoding}};
-        testing::FakeShell shell;
-        testing::FakePowerOff powerOff;
-        testing::FakeDialogs dialogs;
-        testing::FakeForms forms;
-        StdRandom random;
-        Core core({engine.Deck1(), engine.Deck2(), engine.Probe(), shell, powerOff, dialogs, random}, forms);
+        testing::CoreOver world(engine.Deck1(), engine.Deck2(), engine.Probe());
+        Core& core = world.core;
         core.nodes.MusicFolder = dir.path() + "/";
         core.buttons.UP = core.buttons.Play = true;
         core.options.RadioGroup2 = epWait;

@@ -245,6 +245,19 @@ struct FakeWorld {
     FakePlayer& CurrentDeck() { return core->deck.currentDeck() == Deck::WinMediaPlayer1 ? deck1 : deck2; }
 };
 
+// A core over decks and a probe of the caller's (the real engine's, in the benchmarks), its
+// shell, dialogs and forms faked.
+struct CoreOver {
+    FakeShell shell;
+    FakePowerOff powerOff;
+    FakeDialogs dialogs;
+    FakeForms forms;
+    StdRandom random;
+    Core core;
+    CoreOver(MediaPlayer& deck1, MediaPlayer& deck2, MediaPlayer& probe, TrackAnalysis* analysis = nullptr)
+        : core({deck1, deck2, probe, shell, powerOff, dialogs, random, analysis}, forms) {}
+};
+
 // A fresh temporary folder, removed with everything below it at destruction.
 class TempDir {
 public:
