@@ -17,20 +17,25 @@ long Mod(long a, long n) { return ((a % n) + n) % n; }
 
 }  // namespace
 
-std::optional<BeatMixPlan> PlanBeatMix(const TrackFacts& out, const TrackFacts& in, double earliest, double latest,
-                                       const MixEnvelope& envelope) {
-    const BeatGrid& o = out.beats;
-    const BeatGrid& i = in.beats;
-    if (!o.Steady() || !i.Steady() || !out.audible || !in.audible) return std::nullopt;
-
-    // The incoming track's rate brings its tempo to the outgoing one's, or to its double or half,
-    // whichever asks the least of it.
+std::optional<double> InStepRate(const BeatGrid& o, const BeatGrid& i) {
+    if (!o.Steady() || !i.Steady()) return std::nullopt;
     double rate = 0;
     for (const double fold : {1.0, 2.0, 0.5}) {
         const double r = fold * i.period / o.period;
         if (rate == 0 || std::fabs(r - 1) < std::fabs(rate - 1)) rate = r;
     }
-    if (std::fabs(rate - 1) > kMaxTempoGap) return std::nullopt;
+    if (!(std::fabs(rate - 1) <= kMaxTempoGap)) return std::nullopt;
+    return rate;
+}
+
+std::optional<BeatMixPlan> PlanBeatMix(const TrackFacts& out, const TrackFacts& in, double earliest, double latest,
+                                       double end, const MixEnvelope& envelope) {
+    const BeatGrid& o = out.beats;
+    const BeatGrid& i = in.beats;
+    if (!out.audible || !in.audible) return std::nullopt;
+    const std::optional<double> inStep = InStepRate(o, i);
+    if (!inStep) return std::nullopt;
+    const double rate = *inStep;
 
     BeatMixPlan plan;
     plan.outBpm = o.bpm;
@@ -39,13 +44,22 @@ std::optional<BeatMixPlan> PlanBeatMix(const TrackFacts& out, const TrackFacts& 
 
     // The last bar line of the outgoing track at or before `latest`.
     const double bar = kBeatsPerBar * o.period;
-    const long beat = static_cast<long>(std::floor((latest - o.firstBeat) / o.period + 1e-9));
+    const double beats = std::floor((latest - o.firstBeat) / o.period + 1e-9);
+    if (!(std::fabs(beats) < 1e9)) return std::nullopt;  // no track is that long: the facts are wrong
+    const long beat = static_cast<long>(beats);
     const long first = beat - Mod(beat - BarPhase(o), kBeatsPerBar);
     plan.start = o.firstBeat + static_cast<double>(first) * o.period;
-    if (plan.start < earliest || plan.start < 0) return std::nullopt;
 
     const int mixLength = std::max(1, envelope.MixLength());
-    const long bars = std::max(1L, std::lround(mixLength / 10.0 / bar));
+    long bars = std::max(1L, std::lround(mixLength / 10.0 / bar));
+    // Rounded up, or longer than the sound left, the bars would outlast the track: fewer of them,
+    // or one bar line earlier where not even one fits.
+    bars = std::min(bars, static_cast<long>(std::floor((end - plan.start) / bar + 1e-9)));
+    if (bars < 1) {
+        plan.start -= bar;
+        bars = 1;
+    }
+    if (plan.start < earliest || plan.start < 0 || plan.start + bar > end + 1e-9) return std::nullopt;
     plan.length = static_cast<double>(bars) * bar;
     const long startBar =
         std::clamp(std::lround(static_cast<double>(envelope.StartingPosition()) / mixLength * static_cast<double>(bars)),
@@ -60,19 +74,6 @@ std::optional<BeatMixPlan> PlanBeatMix(const TrackFacts& out, const TrackFacts& 
                          {mixEnd + kGlideBars * kBeatsPerBar * i.period, 1.0}};
     }
     return plan;
-}
-
-double RateAt(const std::vector<MediaPlayer::RatePoint>& plan, double fileSeconds) {
-    if (plan.empty()) return 1;
-    if (fileSeconds <= plan.front().fileSeconds) return plan.front().rate;
-    for (std::size_t k = 1; k < plan.size(); ++k) {
-        const MediaPlayer::RatePoint &a = plan[k - 1], &b = plan[k];
-        if (fileSeconds < b.fileSeconds) {
-            const double span = b.fileSeconds - a.fileSeconds;
-            return span > 0 ? a.rate + (b.rate - a.rate) * (fileSeconds - a.fileSeconds) / span : b.rate;
-        }
-    }
-    return plan.back().rate;
 }
 
 }  // namespace quendo

@@ -229,6 +229,12 @@ void DeckEngine::DeckReachedEnd(Deck deck) {
         // The outgoing deck plays out after a mix and its end means nothing. An incoming track
         // that is over before its own mix ends cannot be mixed out of; remember it.
         if (isMixing() && deck == incomingDeck_ && !incomingName_.empty()) incomingEnded_ = true;
+        // A part cued to follow this track that ends before it began could not be opened: the
+        // track plays on and its end is met as any other's.
+        if (joinArmed_ && deck == incomingDeck_) {
+            unplayable_.insert(incomingPath_);
+            Disarm();
+        }
         return;
     }
     // With crossfading on, the tick ends the track; but a file shorter than its measured length
@@ -334,9 +340,11 @@ void DeckEngine::UPClick() {
 void DeckEngine::PlayClick() {
     if (holdTicks_ > 0) return;  // the held start plays or not as the button then stands
     if (isMixing()) {
-        // The outgoing deck first: an incoming track paused before its bar line came is cued to
-        // it again, against a deck that plays.
-        for (Deck d : {currentDeck_, incomingDeck_}) {
+        // Played, the outgoing deck first: an incoming track paused before its bar line came is
+        // cued to it again, against a deck that plays. Paused, the incoming deck first: a cued deck
+        // starts at once when the other stops.
+        const Deck order[2] = {p_.buttons.Play ? currentDeck_ : incomingDeck_, p_.buttons.Play ? incomingDeck_ : currentDeck_};
+        for (Deck d : order) {
             MediaPlayer& deck = Player(d);
             if (p_.buttons.Play && deck.PlayState() == psPaused && inStep_ && d == incomingDeck_ &&
                 CurrentPlayer().CurrentPosition() < beatPlan_->incomingAt) {
@@ -349,8 +357,14 @@ void DeckEngine::PlayClick() {
         timer1Enabled_ = p_.buttons.Play;
         return;
     }
-    if (p_.buttons.Play) CurrentPlayer().Play();
-    else CurrentPlayer().Pause();
+    // The next part of an album waits on this track's end: held with it, and cued again after it.
+    if (p_.buttons.Play) {
+        CurrentPlayer().Play();
+        if (joinArmed_) IncomingPlayer().PlayAfterOther(MediaPlayer::kAtOtherEnd, true);
+    } else {
+        if (joinArmed_) IncomingPlayer().Pause();
+        CurrentPlayer().Pause();
+    }
 }
 
 void DeckEngine::NextClick() {
@@ -406,6 +420,9 @@ void DeckEngine::Timer1Timer() {
     // The lead counts back from the end of the sound when it is known, else from the file's end.
     const std::int64_t untilMixEnd = isMixing() ? remaining : MixEnd() - position;
     if (!isMixing()) beatPlan_ = PlanNextMix(at);
+    // A join armed for a head that changed since, or with the switch turned off, is undone: the
+    // track is mixed as any other, in what time is left.
+    if (joinArmed_ && !JoinStillWanted()) Disarm();
     // The next track of a continuous album follows this one's last frame: no mix.
     if (!isMixing() && (joinArmed_ || JoinsHead())) {
         if (!joinArmed_ && CurrentPlayer().Duration() - at <= kJoinPreroll) ArmJoin();
@@ -429,9 +446,13 @@ void DeckEngine::Timer1Timer() {
     }
 }
 
-MixPhase DeckEngine::NextPhase(std::int64_t untilMixEnd, double position) const {
+MixPhase DeckEngine::NextPhase(std::int64_t untilMixEnd, double position) {
+    // A mix in step waits on the outgoing track's position, which stops where its file does (or
+    // where the file stopped answering): its end ends the mix, whatever was planned.
     if (isMixing() && inStep_)
-        return position >= beatPlan_->start + beatPlan_->length ? MixPhase::Ending : MixPhase::Mixing;
+        return position >= beatPlan_->start + beatPlan_->length || CurrentPlayer().PlayState() == psStopped
+                   ? MixPhase::Ending
+                   : MixPhase::Mixing;
     if (isMixing()) return mixStep_ >= p_.envelope.MixLength() ? MixPhase::Ending : MixPhase::Mixing;
     if (beatPlan_ && !p_.buttons.Mix_OFF)
         return position >= beatPlan_->start - kInStepPreroll ? MixPhase::Starting : MixPhase::BetweenMixes;
@@ -472,14 +493,24 @@ void DeckEngine::BeginMix() {
 // Both tracks' beats steady and their tempi close: the mix is planned on their bars, as long as
 // the bar line it starts on leaves the incoming deck time to get ready.
 std::optional<BeatMixPlan> DeckEngine::PlanNextMix(double position) {
+    return PlanMixInto(p_.playlist.Head(), position + kInStepPreroll / 3, static_cast<double>(MixEnd() - Lead()));
+}
+
+std::optional<BeatMixPlan> DeckEngine::PlanMixInto(std::int32_t file, double earliest, double latest) {
     if (!p_.autoMix.mixOnBeat || !p_.analysis || p_.buttons.Mix_OFF || !p_.buttons.UP || holdTicks_ > 0 ||
-        !IncomingPlayer().CanPlayInStep() || !p_.nodes.IsFile(p_.playlist.Head()))
+        !IncomingPlayer().CanPlayInStep() || !p_.nodes.IsFile(file))
         return std::nullopt;
     if (!currentFacts_) currentFacts_ = FactsOf(currentPath_);
-    const std::optional<TrackFacts> head = FactsOf(PathOf(p_.playlist.Head()));
-    if (!currentFacts_ || !head) return std::nullopt;
-    return PlanBeatMix(*currentFacts_, *head, position + kInStepPreroll / 3, static_cast<double>(MixEnd() - Lead()),
-                       p_.envelope);
+    const std::string path = PathOf(file);
+    const std::optional<TrackFacts> next = FactsOf(path);
+    if (!currentFacts_ || !next) return std::nullopt;
+    // The mix may not outlast the outgoing track's sound, nor its file.
+    const double duration = CurrentPlayer().Duration();
+    double end = duration > 0 ? duration : trackLength_;
+    if (currentFacts_->audible) end = std::min(end, currentFacts_->lastSound);
+    std::optional<BeatMixPlan> plan = PlanBeatMix(*currentFacts_, *next, earliest, latest, end, p_.envelope);
+    if (plan) plan->incomingPath = path;
+    return plan;
 }
 
 // The head starts on the incoming deck: at the envelope's starting position, or, in step, placed
@@ -490,6 +521,16 @@ void DeckEngine::StartIncoming() {
     const std::int32_t head = p_.playlist.Head();
     const std::string name = p_.nodes.RelativePath(head);
     incomingPath_ = p_.nodes.MusicFolder + name;
+    if (inStep_ && beatPlan_->incomingPath != incomingPath_) {
+        // The head the plan was made for was passed over: the track that comes instead is planned
+        // for itself, on the same bar line, or mixed plainly from here.
+        beatPlan_ = PlanMixInto(head, CurrentPlayer().CurrentPosition(), beatPlan_->start);
+        if (!beatPlan_) {
+            inStep_ = false;
+            incomingPath_.clear();
+            return;
+        }
+    }
     incomingFacts_ = LoadTrack(incomingDeck_, incomingPath_);
     if (inStep_) {
         incoming.SetCurrentPosition(beatPlan_->incomingFrom);
@@ -509,7 +550,7 @@ bool DeckEngine::JoinsHead() {
         return false;
     const std::int32_t next = p_.playlist.Head();
     const std::int32_t now = p_.nodes.FindByFullPath(currentPath_);
-    if (!p_.nodes.IsFile(next) || !p_.nodes.IsFile(now)) return false;
+    if (!p_.nodes.IsFile(next) || !p_.nodes.IsFile(now) || unplayable_.count(PathOf(next))) return false;
     if (!currentFacts_) currentFacts_ = FactsOf(currentPath_);
     const std::optional<TrackFacts> head = FactsOf(PathOf(next));
     if (!currentFacts_ || !head || !currentFacts_->audible || !head->audible) return false;
@@ -536,10 +577,30 @@ void DeckEngine::ArmJoin() {
     incomingFacts_ = FactsOf(incomingPath_);
     SetGain(incomingDeck_, gain_[Index(currentDeck_)]);
     incoming.SetFileName(incomingPath_);
+    if (incoming.Duration() <= 0) {
+        // Not to be opened: the track is mixed into the next one that plays, as at any start.
+        unplayable_.insert(incomingPath_);
+        Disarm();
+        return;
+    }
     late_[Index(incomingDeck_)] = {};
     SetLevel(incomingDeck_, volume_[Index(currentDeck_)], balance_[Index(currentDeck_)]);
     incoming.PlayAfterOther(MediaPlayer::kAtOtherEnd, true);
     joinArmed_ = true;
+}
+
+bool DeckEngine::JoinStillWanted() const {
+    return p_.autoMix.joinContinuousAlbums && !p_.buttons.Mix_OFF && p_.buttons.UP && !p_.playlist.Empty() &&
+           p_.playlist.Head() == incomingNodeId_;
+}
+
+void DeckEngine::Disarm() {
+    joinArmed_ = false;
+    IncomingPlayer().SetFileName("");
+    incomingName_.clear();
+    incomingPath_.clear();
+    incomingFacts_.reset();
+    incomingNodeId_ = -1;
 }
 
 // The current track has played its last frame and the next one plays on from there.
@@ -608,6 +669,12 @@ void DeckEngine::StepMix(double position) {
 void DeckEngine::EndMix() {
     // No longer mixing from here on: what follows may start the next track at once.
     phase_ = MixPhase::Ending;
+    // A mix in step, cut to whole bars or ended with the outgoing file, never reached the
+    // envelope's last point: the incoming track plays on as the envelope leaves it.
+    if (inStep_ && !incomingName_.empty()) {
+        const MixPoint& last = p_.envelope.Point(p_.envelope.MixLength());
+        SetLevel(incomingDeck_, last.volume[1], last.balance[1]);
+    }
     inStep_ = false;
     beatPlan_.reset();
     SetGaugeProgress(0);
@@ -645,38 +712,53 @@ void DeckEngine::EndMix() {
 // A file on a share or a stick that stops answering leaves its deck playing nothing, for good; the
 // show goes on without it. Always on: without it such a show would fall silent for good.
 
-// Between mixes the current deck; in a mix the incoming one, once started: the outgoing deck is
-// on its way out, and the mix takes it away.
-MediaPlayer* DeckEngine::DeckThatShouldSound() {
-    if (!isMixing()) return &CurrentPlayer();
-    if (!incomingName_.empty() && !incomingEnded_) return &IncomingPlayer();
-    return nullptr;
+// Between mixes the current deck; in a mix both: the mix waits on the outgoing deck's position
+// (in step) and goes on into the incoming one, once started.
+bool DeckEngine::ShouldSound(Deck d) const {
+    if (d == currentDeck_) return true;
+    return isMixing() && !incomingName_.empty() && !incomingEnded_;
 }
 
 bool DeckEngine::GaveUpOnAStalledDeck() {
-    MediaPlayer* deck = DeckThatShouldSound();
-    const double at = deck ? deck->CurrentPosition() : -1;
-    const bool stands = deck && deck == stall_.deck && tracksStarted_ == stall_.track && at == stall_.at &&
-                        deck->PlayState() == psPlaying && deck->Starved();
-    if (!stands) {
-        stall_ = {deck, tracksStarted_, at, 0};
-        return false;
+    for (Deck d : {currentDeck_, incomingDeck_}) {
+        Stall& stall = stall_[Index(d)];
+        MediaPlayer& deck = Player(d);
+        const bool watched = ShouldSound(d);
+        const double at = watched ? deck.CurrentPosition() : -1;
+        const bool stands = watched && stall.watched && tracksStarted_ == stall.track && at == stall.at &&
+                            deck.PlayState() == psPlaying && deck.Starved();
+        if (!stands) {
+            stall = {watched, tracksStarted_, at, 0};
+            continue;
+        }
+        if (++stall.ticks < kStallTicks) continue;
+        stall = {};
+        // Closed, the deck leaves its reader to the file. The file is not tried again this session.
+        deck.SetFileName("");
+        if (isMixing()) {
+            if (d == incomingDeck_) {
+                // Ended as far as the mix goes: the next track follows when the mix is over.
+                unplayable_.insert(incomingPath_);
+                incomingEnded_ = true;
+            } else {
+                // The outgoing track is over: the mix ends on the next tick, as at its file's end.
+                unplayable_.insert(currentPath_);
+            }
+            continue;
+        }
+        unplayable_.insert(currentPath_);
+        if (joinArmed_) {
+            // The part cued to follow this one starts now, its cue's other deck closed.
+            CompleteJoin();
+            if (p_.buttons.Play) CurrentPlayer().Play();
+            return true;
+        }
+        // The other deck, whose reader is free, starts the next track at once.
+        currentDeck_ = OtherDeck(currentDeck_);
+        TrackEnded();
+        return true;
     }
-    if (++stall_.ticks < kStallTicks) return false;
-    stall_ = {};
-    // Closed, the deck leaves its reader to the file. The file is not tried again this session.
-    deck->SetFileName("");
-    if (isMixing()) {
-        // Ended as far as the mix goes: the next track follows when the mix is over.
-        unplayable_.insert(incomingPath_);
-        incomingEnded_ = true;
-        return false;
-    }
-    unplayable_.insert(currentPath_);
-    // The other deck, whose reader is free, starts the next track at once.
-    currentDeck_ = OtherDeck(currentDeck_);
-    TrackEnded();
-    return true;
+    return false;
 }
 
 }  // namespace quendo

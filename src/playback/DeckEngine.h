@@ -107,7 +107,7 @@ public:
 
 private:
     void DeckReachedEnd(Deck deck);
-    MixPhase NextPhase(std::int64_t untilMixEnd, double position) const;
+    MixPhase NextPhase(std::int64_t untilMixEnd, double position);
     // One function for each phase of the tick.
     void ShowTrackProgress(std::int32_t position, std::int64_t remaining);
     void BeginMix();
@@ -117,12 +117,18 @@ private:
     bool JoinsHead();
     void ArmJoin();
     void CompleteJoin();
+    // The armed join still holds: its head is still next, and the switch and buttons allow it.
+    bool JoinStillWanted() const;
+    // Undoes an armed join: the cued part leaves its deck.
+    void Disarm();
     void SetLevel(Deck d, int volume, int balance);
     // What the title strip shows of a track: its artist and title where its tags say them.
     std::string TitleOf(const std::string& name, const std::optional<TrackFacts>& facts) const;
     void ShowTitle(const std::string& name, const std::optional<TrackFacts>& facts);
     // The mix in step that would start from here, when both tracks' beats allow one.
     std::optional<BeatMixPlan> PlanNextMix(double position);
+    // The mix in step into `file` starting on a bar line between the two times, if one can be.
+    std::optional<BeatMixPlan> PlanMixInto(std::int32_t file, double earliest, double latest);
     void EndMix();
     int Lead() const { return p_.envelope.FinishingPosition() / 10; }
     int BetweenMixGaugeMax();
@@ -153,7 +159,7 @@ private:
     // The watchdog: a deck that should sound but has had nothing new from its file for a while
     // is given up on. True when that ended the track that played alone (the tick is over).
     bool GaveUpOnAStalledDeck();
-    MediaPlayer* DeckThatShouldSound();
+    bool ShouldSound(Deck d) const;
 
     Parts p_;
     Deck currentDeck_ = Deck::WinMediaPlayer1;
@@ -182,13 +188,14 @@ private:
     TrackGain gain_[2];
     std::uint64_t tracksStarted_ = 0;
     std::set<std::string> unplayable_;  // files given up on this session
-    // The deck that should sound, its track and position, and the ticks it has stood there starved.
+    // Of each deck: whether it should sound, its track and position, and the ticks it has stood
+    // there starved.
     struct Stall {
-        const MediaPlayer* deck = nullptr;
+        bool watched = false;
         std::uint64_t track = 0;
         double at = -1;
         int ticks = 0;
-    } stall_;
+    } stall_[2];
 };
 
 }  // namespace quendo

@@ -33,11 +33,7 @@ std::string WhyNotOnTheBeat(const std::optional<TrackFacts>& out, const std::opt
     if (!out || !in) return "the tracks' beats are not known yet";
     if (!out->beats.Steady()) return "the playing track has no steady beat";
     if (!in->beats.Steady()) return "the next track has no steady beat";
-    // As the plan brings them together: the incoming tempo, its double or its half.
-    bool close = false;
-    for (const double fold : {1.0, 2.0, 0.5})
-        close = close || std::fabs(fold * in->beats.period / out->beats.period - 1) <= kMaxTempoGap;
-    if (!close) return Format("their tempi, %.1f and %.1f BPM, lie too far apart", out->beats.bpm, in->beats.bpm);
+    if (!InStepRate(out->beats, in->beats)) return Format("their tempi, %.1f and %.1f BPM, lie too far apart", out->beats.bpm, in->beats.bpm);
     return {};
 }
 

@@ -52,7 +52,8 @@ protected:
         c.Timer1Timer();
     }
 
-    FakePlayer& Current() { return c.deck.currentDeck() == Deck::WinMediaPlayer1 ? w.deck1 : w.deck2; }
+    FakePlayer& Current() { return Player(c.deck.currentDeck()); }
+    FakePlayer& Player(Deck d) { return d == Deck::WinMediaPlayer1 ? w.deck1 : w.deck2; }
 
     void TickUntilMixStarts() {
         for (int n = 0; !c.deck.isMixing() && c.deck.Timer1Enabled() && n < 100000; ++n) Tick();
@@ -984,6 +985,88 @@ TEST_F(InStepDeckEngine, AnAlbumThatRunsAcrossItsCutIsJoinedWithoutAMix) {
     // The fourth begins after a pause: a mix as any other.
     TickAt(84);
     EXPECT_TRUE(c.deck.isMixing());
+}
+
+// A mix in step waits on the outgoing track's position, which stops where its file ends or stops
+// answering: whatever its plan, the mix ends there, the incoming track left at the envelope's end.
+TEST_F(InStepDeckEngine, AMixOnTheBeatEndsWithItsOutgoingTrack) {
+    struct Case {
+        const char* what;
+        double bpm, firstBeat;  // A's bars; B at the same tempo
+        int mixLength;          // the envelope's, in tenths
+        double stallAt;         // A stops answering there (0: never)
+    } cases[] = {
+        {"slow bars rounded up past the end", 100, 1.9, 60, 0},  // 3 bars of 2.4 s from 193.9
+        {"a mix longer than its lead", 126, 0.2, 150, 0},
+        {"the outgoing file stops answering", 126, 0.2, 60, 194},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        c.playlist.ClearPlaylist();
+        c.deck.FinishPlaylist();
+        c.envelope.SetMixLength(k.mixLength);
+        Know("A.mp3", -16, -3, 0, 200);
+        Know("B.mp3", -16, -3, 0, 180);
+        analysis.known["/music/A.mp3"].beats = {k.bpm, k.firstBeat, 60 / k.bpm, 0};
+        analysis.known["/music/B.mp3"].beats = {k.bpm, 0.5, 60 / k.bpm, 0};
+        for (const char* name : {"A.mp3", "B.mp3"}) analysis.known["/music/" + std::string(name)].tags.album = name;
+        Add("A.mp3", 200);
+        Add("B.mp3", 180);
+        FakePlayer& out = Current();
+        FakePlayer& in = Player(c.deck.currentDeck() == Deck::WinMediaPlayer1 ? Deck::WinMediaPlayer2 : Deck::WinMediaPlayer1);
+        out.stallsAt.clear();
+        if (k.stallAt > 0) out.stallsAt["/music/A.mp3"] = k.stallAt;
+        Tick();
+        TickAt(185);
+        ASSERT_TRUE(c.deck.beatPlan());
+        if (k.stallAt == 0) {
+            EXPECT_LE(c.deck.beatPlan()->start + c.deck.beatPlan()->length, 200 + 1e-9);
+        }
+        TickUntilMixStarts();
+        ASSERT_TRUE(c.deck.isMixing());
+        TickUntilMixEnds();
+        EXPECT_FALSE(c.deck.isMixing());
+        EXPECT_EQ(in.fileName, "/music/B.mp3");
+        EXPECT_EQ(in.state, psPlaying);
+        const MixPoint& last = c.envelope.Point(c.envelope.MixLength());
+        EXPECT_EQ(in.volume, last.volume[1]);
+        EXPECT_EQ(in.balance, last.balance[1]);
+        c.deck.FinishPlaylist();
+    }
+}
+
+// A plan is made for the head; a head passed over when the mix comes (here a file given up on
+// earlier) leaves the track that comes instead to a plan of its own.
+TEST_F(InStepDeckEngine, APlanBelongsToTheFileItWasMadeFor) {
+    c.buttons.Repeat = true;
+    const std::pair<const char*, double> tracks[] = {{"A.mp3", 126}, {"B.mp3", 122}, {"C.mp3", 124}};
+    for (const auto& [name, bpm] : tracks) {
+        Know(name, -16, -3, 0, 180);
+        analysis.known["/music/" + std::string(name)].beats = {bpm, 0.5, 60 / bpm, 0};
+        analysis.known["/music/" + std::string(name)].tags.album = name;
+        Add(name, 180);
+    }
+    w.deck1.stallsAt["/music/A.mp3"] = 20;
+    while (c.display.Label1Caption != "B.mp3") Tick();  // A given up on: B plays, then C
+    TickUntilMixStarts();
+    TickUntilMixEnds();
+    ASSERT_EQ(c.display.Label1Caption, "C.mp3");
+    TickUntilMixStarts();  // A is next, and is passed over
+    EXPECT_EQ(c.deck.incomingName(), "B.mp3");
+    ASSERT_TRUE(c.deck.beatPlan());
+    EXPECT_EQ(c.deck.beatPlan()->incomingPath, "/music/B.mp3");
+    EXPECT_NEAR(c.deck.beatPlan()->rate, 124 / 122.0, 1e-9);
+    EXPECT_NEAR(Player(c.deck.incomingDeck()).plan.front().rate, 124 / 122.0, 1e-9);
+}
+
+// A deck whose clock stands while it is not starved (an output that stopped taking frames, a cue
+// waiting on the other deck) has not lost its file.
+TEST_F(DeckEngine, AStandingClockIsNotAStalledFile) {
+    Add("A.mp3", 200);
+    Add("B.mp3", 180);
+    for (int n = 0; n < 30; ++n) TickAt(50);
+    EXPECT_EQ(w.deck1.fileName, "/music/A.mp3");
+    EXPECT_EQ(w.deck1.state, psPlaying);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ void FakePlayer::SetFileName(const std::string& path) {
     state = psStopped;
     plan.clear();
     cued_ = false;
+    failPending_ = false;
     ++openedCount;
 }
 
@@ -45,6 +46,7 @@ void FakePlayer::Play() {
     calls.push_back("Play");
     cued_ = false;
     if (!fileName.empty() && Duration() > 0) state = psPlaying;
+    else if (!fileName.empty()) failPending_ = true;
 }
 
 void FakePlayer::Pause() {
@@ -78,7 +80,11 @@ void FakePlayer::PlayAfterOther(double otherSeconds, bool seamless) {
     if (!inStep) return MediaPlayer::PlayAfterOther(otherSeconds, seamless);
     calls.push_back("PlayAfterOther " + (otherSeconds == kAtOtherEnd ? std::string("end") : Number(otherSeconds)) +
                     (seamless ? " seamless" : " faded"));
-    if (fileName.empty() || Duration() <= 0 || state == psPlaying) return;
+    if (fileName.empty() || Duration() <= 0) {
+        failPending_ = !fileName.empty();
+        return;
+    }
+    if (state == psPlaying) return;
     state = psPlaying;
     startClock_.reset();
     if (!other || other->state != psPlaying || other->cued_) return;  // at once
@@ -99,6 +105,11 @@ double FakePlayer::RateAt(double s) const {
 void FakePlayer::Advance(double seconds) {
     const double before = clock_;
     clock_ += seconds;
+    if (failPending_) {
+        failPending_ = false;
+        if (EndOfStream) EndOfStream();
+        return;
+    }
     if (state != psPlaying) return;
     if (cued_) {
         // The other stopped or paused short of the point: at once.

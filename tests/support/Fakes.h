@@ -73,6 +73,9 @@ private:
     void Move(double seconds);
     double clock_ = 0;  // seconds advanced, playing or not
     bool cued_ = false;
+    // A file that did not open plays nothing: asked to, the player raises its end at the next
+    // advance, as the engine's deck does.
+    bool failPending_ = false;
     double cue_ = 0;                    // the other's position to start at
     std::optional<double> startClock_;  // the clock at which the other reached it
 };
