@@ -426,9 +426,12 @@ void DeckEngine::Timer1Timer() {
     // The next track of a continuous album follows this one's last frame: no mix.
     if (!isMixing() && (joinArmed_ || JoinsHead())) {
         if (!joinArmed_ && CurrentPlayer().Duration() - at <= kJoinPreroll) ArmJoin();
-        beatPlan_.reset();
-        ShowTrackProgress(position, remaining);
-        return;
+        // A part that cannot be opened is passed over: the track is mixed into the next at once.
+        if (joinArmed_ || JoinsHead()) {
+            beatPlan_.reset();
+            ShowTrackProgress(position, remaining);
+            return;
+        }
     }
     switch (NextPhase(untilMixEnd, at)) {
         case MixPhase::BetweenMixes:

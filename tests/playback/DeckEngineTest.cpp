@@ -1059,6 +1059,77 @@ TEST_F(InStepDeckEngine, APlanBelongsToTheFileItWasMadeFor) {
     EXPECT_NEAR(Player(c.deck.incomingDeck()).plan.front().rate, 124 / 122.0, 1e-9);
 }
 
+// A join is decided when it comes and undone when what it was armed for changes; its cued part is
+// held by a pause with the track it follows, passed over when it cannot be opened, and started
+// when the track it follows stops answering.
+enum JoinCase { kSwitchedOffMidTrack, kSwitchedOffOnceArmed, kPartCannotBeOpened, kPausedOnceArmed, kStallsOnceArmed };
+class AlbumJoin : public InStepDeckEngine, public ::testing::WithParamInterface<JoinCase> {};
+
+TEST_P(AlbumJoin, FollowsWhatHappensBeforeItsCut) {
+    const JoinCase what = GetParam();
+    {
+        for (int n = 1; n <= 3; ++n) {
+            const std::string name = "Live/0" + std::to_string(n) + ".mp3";
+            Know(name, -12, -1, 0, 100);
+            analysis.known["/music/" + name].tags = {"The Band", "Part " + std::to_string(n), "Live", n, 0};
+            Add(name, 100);
+        }
+        if (what == kPartCannotBeOpened) w.deck2.durations["/music/Live/02.mp3"] = 0;
+        if (what == kStallsOnceArmed) w.deck1.stallsAt["/music/Live/01.mp3"] = 98.5;
+        Tick();
+        if (what == kSwitchedOffMidTrack) {
+            TickAt(50);
+            c.autoMix.joinContinuousAlbums = false;
+        }
+        TickAt(98);
+        const bool armed = w.deck2.Cued();
+        EXPECT_EQ(armed, what != kSwitchedOffMidTrack && what != kPartCannotBeOpened);
+        switch (what) {
+            case kSwitchedOffMidTrack:
+            case kPartCannotBeOpened:
+                // Mixed as any other track, into the next that plays.
+                EXPECT_TRUE(c.deck.isMixing());
+                TickUntilMixEnds();
+                EXPECT_EQ(c.display.Label1Hint, what == kPartCannotBeOpened ? "Live/03.mp3" : "Live/02.mp3");
+                break;
+            case kSwitchedOffOnceArmed:
+                c.autoMix.joinContinuousAlbums = false;
+                Tick();
+                EXPECT_TRUE(c.deck.isMixing());
+                TickUntilMixEnds();
+                EXPECT_EQ(c.display.Label1Hint, "Live/02.mp3");
+                break;
+            case kPausedOnceArmed:
+                Tick(5);
+                c.buttons.Play = false;
+                c.PlayClick();
+                Tick(30);
+                EXPECT_EQ(w.deck1.state, psPaused);
+                EXPECT_NE(w.deck2.state, psPlaying);
+                EXPECT_EQ(w.deck2.position, 0);
+                c.buttons.Play = true;
+                c.PlayClick();
+                Tick(5);
+                EXPECT_EQ(w.deck2.position, 0) << "still cued on the first part's end";
+                Tick(20);
+                EXPECT_EQ(c.display.Label1Hint, "Live/02.mp3");
+                EXPECT_EQ(w.deck1.state, psStopped);
+                break;
+            case kStallsOnceArmed:
+                Tick(30);
+                EXPECT_TRUE(w.deck1.fileName.empty());
+                EXPECT_EQ(c.display.Label1Hint, "Live/02.mp3");
+                break;
+        }
+        EXPECT_FALSE(c.deck.isMixing());
+        EXPECT_EQ(Current().state, psPlaying);
+        EXPECT_EQ(c.playlist.Count(), what == kPartCannotBeOpened ? 0 : 1);
+    }
+}
+INSTANTIATE_TEST_SUITE_P(InStepDeckEngine, AlbumJoin,
+                         ::testing::Values(kSwitchedOffMidTrack, kSwitchedOffOnceArmed, kPartCannotBeOpened,
+                                           kPausedOnceArmed, kStallsOnceArmed));
+
 // A deck whose clock stands while it is not starved (an output that stopped taking frames, a cue
 // waiting on the other deck) has not lost its file.
 TEST_F(DeckEngine, AStandingClockIsNotAStalledFile) {
