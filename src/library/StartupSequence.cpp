@@ -119,6 +119,14 @@ void StartupSequence::RunStartupSequence() {
                                MsgIcon::Warning);
         } else {
             ScanLibrary(music, p_.nodes);
+            // A mount point whose disk is not mounted is an empty folder: a playlist that named
+            // files is kept for the run that finds them, as for a folder that is gone.
+            if (p_.nodes.FileCount() == 0 && SavedPlaylistNamesFiles()) {
+                MusicFolderMissing = true;
+                p_.dialogs.Message("The music folder \"" + music +
+                                       "\" holds no music files. The playlist is kept until they are back.",
+                                   MsgIcon::Warning);
+            }
         }
     }
     p_.display.Label6 = "Folders = " + std::to_string(p_.nodes.FolderCount());
@@ -128,6 +136,12 @@ void StartupSequence::RunStartupSequence() {
 
     if (p_.options.chkShowSplash) screens.StartSlideOut();
     else screens.CloseSplash();
+}
+
+bool StartupSequence::SavedPlaylistNamesFiles() const {
+    std::string content;
+    if (!ReadWholeFile(BesideExecutable(p_.nodes.ProgramFolder, kPlaylistFileName), content, 1 << 20)) return false;
+    return content.find_first_not_of("\r\n") != std::string::npos;
 }
 
 }  // namespace quendo

@@ -79,8 +79,9 @@ public:
 
     bool FirstRun = false;        // until the first cocktail is made
     bool SetupCancelled = false;  // the user gave up choosing a music folder
-    // The music folder could not be opened (a disk not plugged in): the library is empty for this
-    // run, and the playlist file is kept for the run that finds the folder again.
+    // The music folder could not be opened (a disk not plugged in), or holds no music where the
+    // playlist named some (a mount point without its disk): the library is empty for this run, and
+    // the playlist file is kept for the run that finds the music again.
     bool MusicFolderMissing = false;
 
     void RunStartupSequence();
@@ -88,6 +89,7 @@ public:
     void SplashLinkClick(const std::string& address);  // a link label released
 
 private:
+    bool SavedPlaylistNamesFiles() const;
     Parts p_;
 };
 

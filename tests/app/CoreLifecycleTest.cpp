@@ -74,10 +74,15 @@ TEST_F(LifecycleTest, CloseWritesPlaylistAndGoesOnWhenItFails) {
     EXPECT_TRUE(std::filesystem::exists(dir / "qnd.cfg"));
 }
 
-// A music folder that is not there (a disk not plugged in) is said, and "qnd.m3u" waits for it
+// A music folder that is not there (a disk not plugged in), or that holds no music where the
+// playlist named some (a mount point without its disk), is said, and "qnd.m3u" waits for it
 // whatever the session does; "qnd.cfg", which keeps the folder, is written.
-TEST_F(LifecycleTest, AMissingMusicFolderIsSaidAndKeepsThePlaylistFile) {
-    const std::string folder = dir / "Music/";  // not there
+class MusicFolderGone : public LifecycleTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(MusicFolderGone, IsSaidAndKeepsThePlaylistFile) {
+    const bool empty = GetParam();
+    const std::string folder = dir / "Music/";
+    if (empty) std::filesystem::create_directory(folder);
     c.files.settingsFolder = dir.path();
     c.nodes.MusicFolder = folder;
     c.SetFirstRunValues(1);
@@ -93,8 +98,11 @@ TEST_F(LifecycleTest, AMissingMusicFolderIsSaidAndKeepsThePlaylistFile) {
     EXPECT_EQ(dir.ReadFile("qnd.cfg").substr(0, folder.size()), folder);
     ASSERT_EQ(w.dialogs.shown.size(), 1u);
     EXPECT_EQ(w.dialogs.shown[0].text,
-              "The music folder \"" + folder + "\" cannot be found. The playlist is kept until it is back.");
+              empty ? "The music folder \"" + folder + "\" holds no music files. The playlist is kept until they are back."
+                    : "The music folder \"" + folder + "\" cannot be found. The playlist is kept until it is back.");
 }
+INSTANTIATE_TEST_SUITE_P(LifecycleTest, MusicFolderGone, ::testing::Values(false, true),
+                         [](const auto& p) { return std::string(p.param ? "Empty" : "Missing"); });
 
 TEST_F(LifecycleTest, StartupActionClearShowsColon) {
     dir.WriteFile("qnd.m3u", "/music/a.mp3\r\n/music/b.mp3\r\n");
