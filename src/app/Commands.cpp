@@ -17,7 +17,7 @@ std::string Commands::HelpFilePath() const {
 void Commands::MenuCommand(int id) {
     if (!MenuHandlingEnabled || p_.cocktails.IngredientPick != 0) return;
     if (id >= 0 && id < kFirstCommand) {
-        p_.playlist.AddToPlaylist(id);
+        AddFile(id);
         return;
     }
     switch (id) {
@@ -135,6 +135,15 @@ PressAction Commands::FileItemPress(std::int32_t file, bool left) {
         p_.playlist.AddToPlaylist(file);
     }
     return PressAction::Swallow;
+}
+
+// A file picked from its menu that cannot be played is named; in a folder or a cocktail, and
+// among several picked while the menu stays open, it is passed over.
+void Commands::AddFile(std::int32_t file) {
+    const int before = p_.playlist.Count();
+    p_.playlist.AddToPlaylist(file);
+    if (p_.playlist.Count() == before && p_.nodes.IsFile(file))
+        p_.dialogs.Message("The file \"" + p_.nodes.RelativePath(file) + "\" cannot be played.", MsgIcon::Warning);
 }
 
 void Commands::FolderMenusClosed() { p_.cocktails.IngredientPick = 0; }

@@ -90,6 +90,7 @@ public:
 
 private:
     bool Guarded(bool left, PressAction& action) const;
+    void AddFile(std::int32_t file);
 
     Parts p_;
     bool timer2Enabled_ = false;  // the guard, 200 ms

@@ -140,6 +140,11 @@ TEST_F(MenuCore, CommandsReachTheirTargets) {
     core().MenuCommand(65011);  // unknown: nothing
     core().MenuCommand(-1);
     EXPECT_EQ(core().playlist.Count(), 1);
+    // A file that cannot be played is named, not silently left out.
+    w.dialogs.shown.clear();
+    core().MenuCommand(w.AddFile("garbage.mp3", 0));
+    ASSERT_EQ(w.dialogs.shown.size(), 1u);
+    EXPECT_EQ(w.dialogs.shown[0].text, "The file \"garbage.mp3\" cannot be played.");
 }
 
 TEST_F(MenuCore, CommandsAreIgnoredInPickModeAndAfterTheCloseRequest) {
