@@ -140,9 +140,7 @@ PressAction Commands::FileItemPress(std::int32_t file, bool left) {
 // A file picked from its menu that cannot be played is named; in a folder or a cocktail, and
 // among several picked while the menu stays open, it is passed over.
 void Commands::AddFile(std::int32_t file) {
-    const int before = p_.playlist.Count();
-    p_.playlist.AddToPlaylist(file);
-    if (p_.playlist.Count() == before && p_.nodes.IsFile(file))
+    if (!p_.playlist.Add(file) && p_.nodes.IsFile(file))
         p_.dialogs.Message("The file \"" + p_.nodes.RelativePath(file) + "\" cannot be played.", MsgIcon::Warning);
 }
 

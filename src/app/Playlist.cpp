@@ -79,11 +79,11 @@ void Playlist::Clear() {
 
 std::string Playlist::PlaylistFilePath() const { return BesideExecutable(nodes_.ProgramFolder, kPlaylistFileName); }
 
-void Playlist::AddToPlaylist(std::int32_t k) {
-    if (!nodes_.IsFile(k)) return;
+bool Playlist::Add(std::int32_t k) {
+    if (!nodes_.IsFile(k)) return false;
     probe_.SetFileName(nodes_.FullPath(k));
     const std::int32_t d = WholeSeconds(probe_.Duration());
-    if (d == 0) return;
+    if (d == 0) return false;
 
     LibraryNode& node = nodes_.File(k);
     node.durationSeconds = d;
@@ -92,9 +92,10 @@ void Playlist::AddToPlaylist(std::int32_t k) {
         Append(TimeText(d) + "  " + node.name, k);
         ShowPlaylistTotal();
         if (wasEmpty && takenOff_ == -1) deck_.StartHeadTrack();
-        return;
+        return true;
     }
     Insert(NextAddPosition(), TimeText(d) + "= " + node.name, k);
+    return true;
 }
 
 int Playlist::NextAddPosition() const {

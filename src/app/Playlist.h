@@ -52,7 +52,9 @@ public:
         takenOff_ = file;
     }
 
-    void AddToPlaylist(std::int32_t k) override;
+    void AddToPlaylist(std::int32_t k) override { Add(k); }
+    // The same; false when the file measures nothing and is left out.
+    bool Add(std::int32_t k);
     std::vector<std::int32_t> FilesBeforeNextAdd(int n) const override;
     void DeleteSelectedEntries();
     void ClearPlaylist() { Clear(); }

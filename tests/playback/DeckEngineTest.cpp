@@ -900,6 +900,7 @@ TEST_F(InStepDeckEngine, AMixOnTheBeatIsPlannedOnTheOutgoingTracksBars) {
     } cases[] = {
         {122, true, true, 126 / 122.0},
         {252, true, true, 1.0},  // double time, folded
+        {63, true, true, 1.0},   // half time, folded
         {116, true, false, 0},   // 8.6 % apart: too far
         {0, true, false, 0},
         {122, false, false, 0},

@@ -635,6 +635,15 @@ private:
 
     // ---- the user ----
 
+    // A file picked from its menu that cannot be played is named, once.
+    void PickFromMenu(std::int32_t k) {
+        core_->MenuCommand(k);
+        if (WholeSeconds(probeSeconds_[static_cast<std::size_t>(k)]) != 0) return;
+        const std::string said = "The file \"" + core_->nodes.RelativePath(k) + "\" cannot be played.";
+        if (dialogs_.shown.size() != 1 || dialogs_.shown[0].text != said) Violation("not said: " + said);
+        dialogs_.shown.clear();
+    }
+
     int Below(int n) { return n <= 0 ? 0 : static_cast<int>(rng_() % static_cast<std::uint32_t>(n)); }
     bool Coin() { return rng_() & 1; }
 
@@ -678,7 +687,7 @@ private:
             const std::int32_t k = RandomFile();
             const bool menu = Coin();
             Log("add file " + std::to_string(k) + (menu ? " (menu)" : " (right press)"));
-            if (menu) c.MenuCommand(k);
+            if (menu) PickFromMenu(k);
             else c.commands.FileItemPress(k, false);
         } else if (r < 18) {
             const std::int32_t f = RandomFolder();
@@ -693,7 +702,7 @@ private:
             }
             const std::int32_t k = RandomFile();
             Log("insert file " + std::to_string(k) + " at the selection");
-            c.MenuCommand(k);
+            PickFromMenu(k);
         } else if (r < 34) {
             if (n <= 150 && Coin()) return;
             if (n > 0 && (n > 150 || Coin())) {
