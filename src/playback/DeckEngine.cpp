@@ -228,11 +228,22 @@ void DeckEngine::DeckReachedEnd(Deck deck) {
     if (deck != currentDeck_) {
         // The outgoing deck plays out after a mix and its end means nothing. An incoming track
         // that is over before its own mix ends cannot be mixed out of; remember it.
-        if (isMixing() && deck == incomingDeck_ && !incomingName_.empty()) incomingEnded_ = true;
+        if (isMixing() && deck == incomingDeck_ && !incomingName_.empty()) {
+            if (IncomingPlayer().Duration() > 0) {
+                incomingEnded_ = true;
+                return;
+            }
+            // It could not be opened: the next track that plays comes in its place.
+            unplayable_.insert(incomingPath_);
+            incomingName_.clear();
+            incomingNodeId_ = -1;
+            StartIncoming();
+        }
         // A part cued to follow this track that ends before it began could not be opened: the
-        // track plays on and its end is met as any other's.
+        // track plays on and is mixed into the next.
         if (joinArmed_ && deck == incomingDeck_) {
             unplayable_.insert(incomingPath_);
+            noJoinFor_ = incomingNodeId_;
             Disarm();
         }
         return;
@@ -530,8 +541,11 @@ void DeckEngine::StartIncoming() {
         beatPlan_ = PlanMixInto(head, CurrentPlayer().CurrentPosition(), beatPlan_->start);
         if (!beatPlan_) {
             inStep_ = false;
-            incomingPath_.clear();
-            return;
+            // At the mix's first tick the plain mix starts it at its starting position.
+            if (phase_ == MixPhase::Starting) {
+                incomingPath_.clear();
+                return;
+            }
         }
     }
     incomingFacts_ = LoadTrack(incomingDeck_, incomingPath_);
@@ -553,7 +567,7 @@ bool DeckEngine::JoinsHead() {
         return false;
     const std::int32_t next = p_.playlist.Head();
     const std::int32_t now = p_.nodes.FindByFullPath(currentPath_);
-    if (!p_.nodes.IsFile(next) || !p_.nodes.IsFile(now) || unplayable_.count(PathOf(next))) return false;
+    if (!p_.nodes.IsFile(next) || !p_.nodes.IsFile(now) || next == noJoinFor_) return false;
     if (!currentFacts_) currentFacts_ = FactsOf(currentPath_);
     const std::optional<TrackFacts> head = FactsOf(PathOf(next));
     if (!currentFacts_ || !head || !currentFacts_->audible || !head->audible) return false;
@@ -581,8 +595,8 @@ void DeckEngine::ArmJoin() {
     SetGain(incomingDeck_, gain_[Index(currentDeck_)]);
     incoming.SetFileName(incomingPath_);
     if (incoming.Duration() <= 0) {
-        // Not to be opened: the track is mixed into the next one that plays, as at any start.
-        unplayable_.insert(incomingPath_);
+        // Not opened yet, or not to be: the track is mixed into it, or into the next that plays.
+        noJoinFor_ = head;
         Disarm();
         return;
     }
@@ -653,7 +667,7 @@ void DeckEngine::StepMix(double position) {
         if (position < beatPlan_->start) return;
         const int length = p_.envelope.MixLength();
         mixStep_ = std::clamp(static_cast<int>((position - beatPlan_->start) / beatPlan_->length * length), 0, length - 1);
-    } else if (mixStep_ == p_.envelope.StartingPosition()) {
+    } else if (mixStep_ == p_.envelope.StartingPosition() && incomingName_.empty()) {
         StartIncoming();
     }
 

@@ -183,6 +183,7 @@ private:
     std::optional<BeatMixPlan> beatPlan_;
     bool inStep_ = false;  // the running mix follows beatPlan_
     bool joinArmed_ = false;  // the head is cued on the incoming deck to follow the current track's end
+    std::int32_t noJoinFor_ = -1;  // an entry whose part could not be cued: mixed in, not joined
     std::string currentName_;  // the current track's relative path, as the title strip's hint shows it
     int volume_[2] = {0, 0}, balance_[2] = {0, 0};  // as last sent to each deck
     TrackGain gain_[2];
