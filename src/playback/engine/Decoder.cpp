@@ -137,6 +137,9 @@ void AudioDecoder::Close() {
     pendingAt_ = 0;
     dropUntil_ = -1;
     draining_ = ended_ = readFailed_ = false;
+    originKnown_ = late_ = false;
+    origin_ = 0;
+    originSamples_ = 0;
     sourcePeak_ = 0;
     downmix_.reset();
     downmixFormat_ = -1;
@@ -167,22 +170,67 @@ double AudioDecoder::Duration() const {
     return input_ ? MeasureFile(input_->file, input_->sniffed, input_.get()) : 0;
 }
 
+namespace {
+// Decoding starts this far before a seek's target: a codec's first frames after a jump lack the
+// overlap and the bit reservoir of those before them, and are not heard.
+constexpr double kPreroll = 0.25;
+
+// Samples as they are stored: each stands where its timestamp says, and needs nothing before it.
+bool Pcm(AVCodecID id) { return id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT; }
+}  // namespace
+
+bool AudioDecoder::SeekDemuxer(double seconds) {
+    AVStream* st = Format()->streams[stream_];
+    const std::int64_t ts = av_rescale_q(static_cast<std::int64_t>(seconds * AV_TIME_BASE), AV_TIME_BASE_Q, st->time_base);
+    const std::int64_t at = seconds > 0 ? origin_ + ts : std::min<std::int64_t>(origin_, st->start_time != AV_NOPTS_VALUE ? st->start_time : 0);
+    return av_seek_frame(Format(), stream_, at, AVSEEK_FLAG_BACKWARD) >= 0 || av_seek_frame(Format(), stream_, at, 0) >= 0;
+}
+
+// The first frame decoded from the start names the file's time zero; only PCM is taken at its
+// stream's word.
+void AudioDecoder::FindOrigin() {
+    AVStream* st = Format()->streams[stream_];
+    origin_ = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    if (!Pcm(st->codecpar->codec_id)) DecodeMore();
+    originKnown_ = true;
+}
+
 bool AudioDecoder::Seek(double seconds) {
     if (!input_) return false;
     if (seconds < 0) seconds = 0;
-    AVStream* st = Format()->streams[stream_];
-    const std::int64_t ts = av_rescale_q(static_cast<std::int64_t>(seconds * AV_TIME_BASE), AV_TIME_BASE_Q, st->time_base);
-    const std::int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-    Flush();
-    ended_ = false;
-    if (av_seek_frame(Format(), stream_, ts + start, AVSEEK_FLAG_BACKWARD) < 0 &&
-        av_seek_frame(Format(), stream_, ts + start, 0) < 0) {
-        ended_ = true;
-        return false;
+    if (!originKnown_) FindOrigin();
+    double preroll = Pcm(Format()->streams[stream_]->codecpar->codec_id) ? 0 : kPreroll;
+    for (;;) {
+        const double from = std::max(0.0, seconds - preroll);
+        Flush();
+        ended_ = false;
+        if (!SeekDemuxer(from)) {
+            ended_ = true;
+            return false;
+        }
+        avcodec_flush_buffers(codec_.get());
+        dropUntil_ = static_cast<std::int64_t>(seconds * outRate_ + 0.5);
+        late_ = false;
+        // Nothing reaches the target: it lies past the end.
+        if (!DecodeMore()) return false;
+        // The demuxer landed past where decoding had to start (its index is coarse, or the codec
+        // held back its first frames): from further back, down to the start, where it cannot.
+        if (!late_ || from == 0) return true;
+        preroll = std::max(4 * preroll, 1.0);
     }
-    avcodec_flush_buffers(codec_.get());
-    dropUntil_ = static_cast<std::int64_t>(seconds * outRate_ + 0.5);
-    return true;
+}
+
+// Timestamps coarser than a sample (ASF counts milliseconds) are rounded: frames of the first
+// frame's length lie on its grid.
+std::int64_t AudioDecoder::FrameStart(const AVFrame* frame) const {
+    const std::int64_t pts = frame->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE || frame->sample_rate <= 0) return -1;
+    const AVRational tb = Format()->streams[stream_]->time_base;
+    double at = static_cast<double>(pts - origin_) * tb.num * frame->sample_rate / tb.den;
+    const bool coarse = static_cast<std::int64_t>(tb.num) * frame->sample_rate > tb.den;
+    if (coarse && originSamples_ > 0 && frame->nb_samples == originSamples_)
+        at = std::round(at / originSamples_) * originSamples_;
+    return std::llround(std::round(at) * outRate_ / frame->sample_rate);
 }
 
 void AudioDecoder::Flush() {
@@ -249,17 +297,17 @@ bool AudioDecoder::Convert(AVFrame* frame) {
         swrRate_ = frame->sample_rate;
         swrChannels_ = channels;
     }
+    if (!originKnown_) {
+        origin_ = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : origin_;
+        originSamples_ = frame->nb_samples;
+        originKnown_ = true;
+    }
     // Where this frame starts, in output frames, to drop what lies before a seek target.
     std::int64_t startOut = -1;
     if (dropUntil_ >= 0) {
-        const std::int64_t pts = frame->best_effort_timestamp;
-        if (pts != AV_NOPTS_VALUE) {
-            AVStream* st = Format()->streams[stream_];
-            const std::int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-            startOut = av_rescale_q(pts - start, st->time_base, AVRational{1, outRate_});
-        } else {
-            dropUntil_ = -1;
-        }
+        startOut = FrameStart(frame);
+        if (startOut < 0) dropUntil_ = -1;
+        else if (startOut > dropUntil_) late_ = true;
     }
     const int room = swr_get_out_samples(swr_.get(), frame->nb_samples);
     if (room <= 0) return true;

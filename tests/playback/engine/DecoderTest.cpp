@@ -1,0 +1,89 @@
+// The decoder on its own: a seek lands on the very frame that decoding from the start reaches (the
+// analysis counts its beats from the start, a deck starts after a seek), in every format.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "playback/engine/Decoder.h"
+#include "support/Audio.h"
+#include "support/Fakes.h"
+
+using quendo::audio::AudioDecoder;
+
+namespace {
+
+constexpr int kRate = 44100;
+
+// A short burst of 2 kHz under a Hann window, its peak at `at` seconds, on every half second from
+// 0.25 s: a beat any codec keeps in place.
+std::string ClickTrack(double seconds) {
+    const auto frames = static_cast<std::size_t>(seconds * kRate);
+    std::vector<float> stereo(2 * frames);
+    constexpr int kHalf = 44;  // 1 ms either side of the peak
+    for (double beat = 0.25; beat < seconds; beat += 0.5) {
+        const auto peak = static_cast<long>(beat * kRate);
+        for (long i = -kHalf; i <= kHalf; ++i) {
+            const double w = 0.5 + 0.5 * std::cos(M_PI * static_cast<double>(i) / kHalf);
+            const auto v = static_cast<float>(0.8 * w * std::cos(2 * M_PI * 2000.0 * static_cast<double>(i) / kRate));
+            stereo[2 * static_cast<std::size_t>(peak + i)] = stereo[2 * static_cast<std::size_t>(peak + i) + 1] = v;
+        }
+    }
+    return quendo::testing::StereoWav(stereo, kRate);
+}
+
+std::vector<float> DecodeAll(AudioDecoder& decoder) {
+    std::vector<float> all, buf(2 * 8192);
+    for (int got; (got = decoder.Read(buf.data(), 8192)) > 0;) all.insert(all.end(), buf.begin(), buf.begin() + 2 * got);
+    return all;
+}
+
+// The frame of the loudest sample of the left channel in [from, to).
+long LoudestIn(const std::vector<float>& v, long from, long to) {
+    long best = from;
+    for (long i = std::max(from, 0L); i < to && 2 * i < static_cast<long>(v.size()); ++i)
+        if (std::fabs(v[2 * static_cast<std::size_t>(i)]) > std::fabs(v[2 * static_cast<std::size_t>(best)])) best = i;
+    return best;
+}
+
+TEST(Decoder, ASeekLandsOnTheFrameThatDecodingFromTheStartReachesInEveryFormat) {
+    quendo::testing::TempDir d;
+    d.WriteFile("clicks.wav", ClickTrack(24.0));
+    struct Format {
+        const char* name;
+        const char* options;  // ffmpeg's encoder
+    } formats[] = {{"cbr.mp3", "-c:a libmp3lame -b:a 128k"},
+                   {"vbr.mp3", "-c:a libmp3lame -q:a 2"},
+                   {"wma2.wma", "-c:a wmav2 -b:a 128k"},
+                   {"clicks.wav", nullptr}};
+    for (const Format& f : formats) {
+        SCOPED_TRACE(f.name);
+        if (f.options) {
+            const std::string cmd = "ffmpeg -nostdin -loglevel error -y -i '" + d / "clicks.wav" + "' " + f.options +
+                                    " '" + d / f.name + "'";
+            ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        }
+        AudioDecoder whole(kRate);
+        ASSERT_TRUE(whole.Open(d / f.name));
+        const std::vector<float> all = DecodeAll(whole);
+        // Beats early, in the middle and late, where a seek has the most to get wrong.
+        for (const double beat : {0.75, 5.25, 11.75, 20.25}) {
+            SCOPED_TRACE(beat);
+            const auto near = static_cast<long>(beat * kRate);
+            const long at = LoudestIn(all, near - kRate / 10, near + kRate / 10);
+            // Shortly before the beat, so that a seek landing late shows as well as one landing early.
+            constexpr long kBefore = kRate / 20;
+            AudioDecoder seeked(kRate);
+            ASSERT_TRUE(seeked.Open(d / f.name));
+            ASSERT_TRUE(seeked.Seek(static_cast<double>(at - kBefore) / kRate));
+            std::vector<float> head(2 * kRate / 5);
+            ASSERT_EQ(seeked.Read(head.data(), kRate / 5), kRate / 5);
+            EXPECT_NEAR(LoudestIn(head, 0, kRate / 5), kBefore, kRate / 1000) << "1 ms";
+        }
+    }
+}
+
+}  // namespace
