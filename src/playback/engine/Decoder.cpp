@@ -331,10 +331,15 @@ bool AudioDecoder::Convert(AVFrame* frame) {
 
 bool AudioDecoder::DecodeMore() {
     if (!input_ || ended_) return false;
-    // Corrupt packets are skipped; a run of read errors ends the stream rather than spinning.
+    // Damaged data is skipped, however long the stretch: the demuxer looks for the next frame
+    // past it, and each packet read is a step on. Only a run of failures that gets nowhere (no
+    // packet, no frame, the reader not moving) ends the stream rather than spinning; an I/O error
+    // ends it at once.
+    std::int64_t failedAt = -1;
     for (int errors = 0; errors < 64;) {
         const int r = avcodec_receive_frame(codec_.get(), frame_.get());
         if (r == 0) {
+            errors = 0;
             const bool ok = Convert(frame_.get());
             av_frame_unref(frame_.get());
             if (!ok) return false;
@@ -350,12 +355,17 @@ bool AudioDecoder::DecodeMore() {
         const int rr = av_read_frame(Format(), packet_.get());
         if (rr < 0) {
             // FFmpeg's reader stops alike at the end and on a failed read; only the latter leaves an error.
-            if (Format()->pb && Format()->pb->error < 0) readFailed_ = true;
-            if (rr != AVERROR_EOF && rr != AVERROR(EAGAIN) && !avio_feof(Format()->pb) && ++errors < 64) continue;
+            AVIOContext* pb = Format()->pb;
+            if (pb && pb->error < 0) readFailed_ = true;
+            const std::int64_t at = pb ? avio_tell(pb) : -1;
+            if (at != failedAt) errors = 0;
+            failedAt = at;
+            if (!readFailed_ && rr != AVERROR_EOF && rr != AVERROR(EAGAIN) && !avio_feof(pb) && ++errors < 64) continue;
             draining_ = true;
             avcodec_send_packet(codec_.get(), nullptr);
             continue;
         }
+        errors = 0;
         if (packet_->stream_index == stream_) {
             const int s = avcodec_send_packet(codec_.get(), packet_.get());
             if (s < 0 && s != AVERROR(EAGAIN)) ++errors;

@@ -1,5 +1,6 @@
 // The decoder on its own: a seek lands on the very frame that decoding from the start reaches (the
-// analysis counts its beats from the start, a deck starts after a seek), in every format.
+// analysis counts its beats from the start, a deck starts after a seek), in every format; and a
+// damaged stretch costs no more than itself.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "playback/engine/Decoder.h"
+#include "FileSurgery.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
 
@@ -83,6 +85,34 @@ TEST(Decoder, ASeekLandsOnTheFrameThatDecodingFromTheStartReachesInEveryFormat) 
             ASSERT_EQ(seeked.Read(head.data(), kRate / 5), kRate / 5);
             EXPECT_NEAR(LoudestIn(head, 0, kRate / 5), kBefore, kRate / 1000) << "1 ms";
         }
+    }
+}
+
+// A stretch of junk is a gap, not the end: the decoder finds the frames after it and plays on, and
+// what is lost is the stretch and the few frames FFmpeg's parser takes to trust the stream again,
+// wherever the file is read from.
+TEST(Decoder, AStretchOfJunkInAnMp3IsSkippedAndTheRestPlays) {
+    quendo::testing::TempDir d;
+    const quendo::testing::Made made = quendo::testing::MakeFixture("mp3-cbr", 60.0, d / "good.mp3", "--kbps 128");
+    ASSERT_GT(made.frames, 0) << "the demo library tool";
+    std::string bytes = quendo::testing::ReadBytes(d / "good.mp3");
+    constexpr std::size_t kJunk = 300 * 1024;
+    ASSERT_GT(bytes.size(), 3 * kJunk);
+    bytes.replace(bytes.size() / 3, kJunk, quendo::testing::Garbage(kJunk));
+    quendo::testing::WriteBytes(d / "damaged.mp3", bytes);
+    const double whole = static_cast<double>(made.frames) / made.rate;
+    const double junkSeconds = kJunk * 8.0 / 128000;
+    for (const double from : {0.0, 10.0}) {
+        SCOPED_TRACE(from);
+        AudioDecoder decoder(kRate);
+        ASSERT_TRUE(decoder.Open(d / "damaged.mp3"));
+        if (from > 0) {
+            ASSERT_TRUE(decoder.Seek(from));
+        }
+        const double heard = from + static_cast<double>(DecodeAll(decoder).size() / 2) / kRate;
+        EXPECT_FALSE(decoder.ReadFailed()) << "junk is no failed read";
+        EXPECT_GE(heard, whole - junkSeconds - 0.25);
+        EXPECT_LE(heard, whole + 0.05);
     }
 }
 
