@@ -11,15 +11,20 @@ namespace quendo::audio {
 
 namespace {
 constexpr int kPrimeFrames = 4096;     // buffered before a new file or seek is heard
-constexpr float kFadeFrames = 256.0f;  // start, pause and seek fades (about 6 ms)
+constexpr float kFadeFrames = 256.0f;  // start and seek fades (about 6 ms)
 constexpr float kFadeStep = 1.0f / kFadeFrames;
+// A pause or a close fades out over longer: the sound goes, rather than being cut short.
+constexpr double kStopSeconds = 0.025;
 // Frames a playing deck holds back while its end is unknown: a fade from full level reaches its
 // last step, 1/kFadeFrames, on the last frame there is.
 constexpr std::uint64_t kStarveFrames = static_cast<std::uint64_t>(kFadeFrames) - 1;
 }  // namespace
 
 DeckMixer::DeckMixer(SpscRing::Reader ring, DeckShared& shared, int rate)
-    : ring_(std::move(ring)), shared_(shared), limiter_(rate) {}
+    : ring_(std::move(ring)),
+      shared_(shared),
+      limiter_(rate),
+      stopStep_(static_cast<float>(1.0 / std::max(kStopSeconds * rate, 1.0))) {}
 
 // One look at the decoder's newest record (never a wait), what it says about the generation being
 // read, and, once the old material has faded out, the move to the newest generation. Returns the
@@ -98,6 +103,7 @@ bool DeckMixer::MixInto(float* out, int frames, const DeckMixer& other) {
     out += 2 * static_cast<std::ptrdiff_t>(first);
     frames -= first;
     Block b = StartBlock(want, frames);
+    b.down = b.fadeIn || playing ? kFadeStep : stopStep_;
     // Without a fade-in, once there is enough to start without a break.
     if (seamless && b.fadeIn) b.fade = 1.0f;
     while (b.i < frames) {
@@ -107,6 +113,7 @@ bool DeckMixer::MixInto(float* out, int frames, const DeckMixer& other) {
         } else if (!FadeStep(b, out)) break;
     }
     FinishBlock(b, frames);
+    shared_.sounding.store(m.fade > 0.0f, std::memory_order_release);
     played_.playing = want;
     played_.ended = m.ended && !endedBefore;
     played_.count = static_cast<int>(m.readIdx - at);
@@ -243,7 +250,7 @@ bool DeckMixer::FadeStep(Block& b, float* out) {
         return false;
     }
     if (b.fadeIn && !up) b.shortOfData = true;
-    b.fade = up ? std::min(1.0f, b.fade + kFadeStep) : std::max(0.0f, b.fade - kFadeStep);
+    b.fade = up ? std::min(1.0f, b.fade + kFadeStep) : std::max(0.0f, b.fade - b.down);
     const float* s = ring_.At(b.at);
     // Times exactly 1 without the limiter: the plain path's sums, bit for bit.
     const float lim = b.limited ? limiter_.Next(ring_, b.at, b.at + b.avail) : 1.0f;

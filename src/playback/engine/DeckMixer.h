@@ -15,8 +15,10 @@ namespace quendo::audio {
 //
 // It fades in once enough of a generation is buffered, moves the gains in a ramp across each
 // block, fades out on a pause or when the newest generation is not the one it reads (the old
-// material plays out, never past where the next generation starts), and, while a file's end is
-// unknown, keeps the last few milliseconds back to fade out over if the decoder falls behind.
+// material plays out, never past where the next generation starts; over 25 ms when the deck is
+// to stop, after a pause, a close or another file, and over a few for a seek), and, while a
+// file's end is unknown, keeps the last few milliseconds back to fade out over if the decoder
+// falls behind.
 //
 // A track with a ceiling is played through the deck's limiter, which holds its own signal (its
 // samples times its gain) at or below the ceiling; the volume and balance come after, and only
@@ -67,6 +69,7 @@ private:
         float gl, gr, fade;  // the gains and the fade reached
         float dl, dr;        // the gains' step per frame
         float trackGain;     // the track's gain the block moves to
+        float down;          // the fade's step per frame on the way out
         std::uint64_t at;    // the ring frame to mix next
         std::uint64_t avail; // frames from `at` that may be mixed
         std::uint64_t keep;  // frames held back from a full-level run
@@ -99,6 +102,7 @@ private:
     PeakLimiter limiter_;
     Played played_;
     std::uint32_t cueDone_ = 0;  // the number of the last cue carried out
+    const float stopStep_;       // the fade-out's step per frame on a pause or a close
 };
 
 }  // namespace quendo::audio
