@@ -81,6 +81,8 @@ bool DeckMixer::MixInto(float* out, int frames, const DeckMixer& other) {
     bool want = m.gen == requested && playing && !m.ended;
     int first = 0;
     bool seamless = false, waiting = false;
+    if (!want) late_ = 0;
+    int passing = frames;  // the frames of this block the deck would play, were it on time
     if (want) {
         const StartCue cue = StartCue::Unpack(shared_.cue.load(std::memory_order_relaxed));
         if (cue.number != cueDone_) {
@@ -88,11 +90,34 @@ bool DeckMixer::MixInto(float* out, int frames, const DeckMixer& other) {
             if (first >= 0 && first < frames) {
                 cueDone_ = cue.number;
                 seamless = cue.seamless;
+                // Its frames have not come yet: the deck is due from here all the same, and
+                // catches up once they come, in step.
+                if (cue.onOther && !Primed()) {
+                    late_ = 1;
+                    passing = frames - first;
+                }
             } else {
                 want = false;
                 waiting = true;
                 first = 0;
             }
+        }
+    }
+    if (late_ > 0) {
+        // What the deck should have played since its cue is skipped, as far as it has come.
+        const std::uint64_t stop = std::min(m.end, m.limit);
+        const std::uint64_t owed = late_ - 1;
+        const bool primed = Primed();
+        const std::uint64_t skip = primed && stop > m.readIdx ? std::min(owed, stop - m.readIdx) : 0;
+        m.readIdx += skip;
+        // Caught up, or its file ran out meanwhile: it ends as a deck at its end does.
+        if (primed && (skip == owed || (m.end != kNoEnd && m.readIdx >= m.end))) {
+            late_ = 0;
+            first = 0;
+            seamless = false;  // it comes in part way through
+        } else {
+            late_ += static_cast<std::uint64_t>(passing) - skip;
+            want = false;
         }
     }
     const bool endedBefore = m.ended;
@@ -151,6 +176,14 @@ double DeckMixer::FileFrameAt(std::uint64_t index) {
     return static_cast<double>(m.base) + static_cast<double>(index - m.start);
 }
 
+bool DeckMixer::Primed() {
+    MixState& m = mix_;
+    const std::uint64_t stop = std::min(m.end, m.limit);
+    const std::uint64_t avail = stop > m.readIdx ? stop - m.readIdx : 0;
+    if (!m.primed && (avail >= kPrimeFrames || m.end != kNoEnd || ring_.FreeFrames() == 0)) m.primed = true;
+    return m.primed;
+}
+
 DeckMixer::Block DeckMixer::StartBlock(bool want, int frames) {
     MixState& m = mix_;
     Block b{};
@@ -158,7 +191,7 @@ DeckMixer::Block DeckMixer::StartBlock(bool want, int frames) {
     // Never past the generation's end, nor past the frames known to be this generation's.
     const std::uint64_t stop = std::min(m.end, m.limit);
     b.avail = stop > m.readIdx ? stop - m.readIdx : 0;
-    if (!m.primed && (b.avail >= kPrimeFrames || m.end != kNoEnd || ring_.FreeFrames() == 0)) m.primed = true;
+    Primed();
 
     BalanceGains(shared_.balance.load(std::memory_order_relaxed), b.tl, b.tr);
     // The track's gain goes with the volume: one ramp moves both.

@@ -27,7 +27,9 @@ namespace quendo::audio {
 // The position heard is in the file's time: a stretched generation's ring frames are placed in
 // the file by the decoder's notes. A deck asked to start on a frame of the other deck's file
 // waits, primed, and starts within the very block where the other plays that frame, at its
-// offset there: it mixes after the other and reads where the other's frames fell.
+// offset there: it mixes after the other and reads where the other's frames fell. One whose
+// frames have not come by then (its file slow to answer after a seek) is due all the same: when
+// they come, it skips what it would have played meanwhile and fades in, in step.
 class DeckMixer {
 public:
     DeckMixer(SpscRing::Reader ring, DeckShared& shared, int rate);
@@ -89,6 +91,7 @@ private:
     // The file frame at ring frame `index` of the generation read (index at least its start).
     double FileFrameAt(std::uint64_t index);
     const Published& Sync(std::uint32_t* requestedOut = nullptr);
+    bool Primed();  // enough of the generation is buffered to start on (once so, it stays so)
     Block StartBlock(bool want, int frames);
     template <bool kLimited>
     void FullLevelRun(Block& b, float* out, int frames);
@@ -103,6 +106,8 @@ private:
     Played played_;
     std::uint32_t cueDone_ = 0;  // the number of the last cue carried out
     const float stopStep_;       // the fade-out's step per frame on a pause or a close
+    // A deck whose cue came before its frames: 1 + the frames it owes since then; 0 when not late.
+    std::uint64_t late_ = 0;
 };
 
 }  // namespace quendo::audio
