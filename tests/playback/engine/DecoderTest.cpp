@@ -9,33 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "playback/engine/Decoder.h"
+#include "Clicks.h"
 #include "FileSurgery.h"
+#include "playback/engine/Decoder.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
 
 using quendo::audio::AudioDecoder;
+using quendo::testing::LoudestIn;
 
 namespace {
 
 constexpr int kRate = 44100;
-
-// A short burst of 2 kHz under a Hann window, its peak at `at` seconds, on every half second from
-// 0.25 s: a beat any codec keeps in place.
-std::string ClickTrack(double seconds) {
-    const auto frames = static_cast<std::size_t>(seconds * kRate);
-    std::vector<float> stereo(2 * frames);
-    constexpr int kHalf = 44;  // 1 ms either side of the peak
-    for (double beat = 0.25; beat < seconds; beat += 0.5) {
-        const auto peak = static_cast<long>(beat * kRate);
-        for (long i = -kHalf; i <= kHalf; ++i) {
-            const double w = 0.5 + 0.5 * std::cos(M_PI * static_cast<double>(i) / kHalf);
-            const auto v = static_cast<float>(0.8 * w * std::cos(2 * M_PI * 2000.0 * static_cast<double>(i) / kRate));
-            stereo[2 * static_cast<std::size_t>(peak + i)] = stereo[2 * static_cast<std::size_t>(peak + i) + 1] = v;
-        }
-    }
-    return quendo::testing::StereoWav(stereo, kRate);
-}
 
 std::vector<float> DecodeAll(AudioDecoder& decoder) {
     std::vector<float> all, buf(2 * 8192);
@@ -43,17 +28,9 @@ std::vector<float> DecodeAll(AudioDecoder& decoder) {
     return all;
 }
 
-// The frame of the loudest sample of the left channel in [from, to).
-long LoudestIn(const std::vector<float>& v, long from, long to) {
-    long best = from;
-    for (long i = std::max(from, 0L); i < to && 2 * i < static_cast<long>(v.size()); ++i)
-        if (std::fabs(v[2 * static_cast<std::size_t>(i)]) > std::fabs(v[2 * static_cast<std::size_t>(best)])) best = i;
-    return best;
-}
-
 TEST(Decoder, ASeekLandsOnTheFrameThatDecodingFromTheStartReachesInEveryFormat) {
     quendo::testing::TempDir d;
-    d.WriteFile("clicks.wav", ClickTrack(24.0));
+    d.WriteFile("clicks.wav", quendo::testing::ClickTrack(24.0));
     struct Format {
         const char* name;
         const char* options;  // ffmpeg's encoder

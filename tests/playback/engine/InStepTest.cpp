@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "Clicks.h"
 #include "playback/engine/AudioEngine.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
@@ -209,6 +210,39 @@ TEST(InStep, ACuedDeckThatIsLateForItsCueCatchesUpInStep) {
     const long steady = first + 1024;  // past the fade-in
     EXPECT_EQ(CountOf(out[2 * steady + 1]), (CountOf(out[2 * steady]) + (kRate / 2 - kRate / 5)) % kCount);
     EXPECT_NEAR(cued.CurrentPosition() - played.CurrentPosition(), 0.3, 1e-6);
+}
+
+// A deck stretched to the other's tempo and cued on its beat keeps its beats on the other's, on
+// average within a millisecond: the stretcher lets the sound through a little late, and the cue
+// comes that much earlier.
+TEST(InStep, AStretchedDeckCuedOnABeatKeepsItsBeatsOnTheOthers) {
+    quendo::testing::TempDir d;
+    constexpr double kStretch = 1.05;
+    d.WriteFile("120.wav", quendo::testing::ClickTrack(12.0));
+    d.WriteFile("114.wav", quendo::testing::ClickTrack(12.0, 0.5 * kStretch));  // played 5% faster
+    AudioEngine engine{EngineOptions{false, kRate, 512}};
+    MediaPlayer& played = engine.Deck1();
+    MediaPlayer& cued = engine.Deck2();
+    played.SetFileName(d / "120.wav");
+    played.SetBalance(-10000);
+    cued.SetFileName(d / "114.wav");
+    cued.SetBalance(10000);
+    cued.SetCurrentPosition(0.25 + 2 * 0.5 * kStretch);  // on its third beat
+    cued.SetRatePlan({{0, kStretch}});
+    played.Play();
+    cued.PlayAfterOther(0.25 + 4 * 0.5, true);  // on the other's fifth
+    const std::vector<float> out = engine.render(10 * kRate);
+    double sum = 0;
+    int beats = 0;
+    for (int k = 5; k < 19; ++k) {
+        const long at = std::lround((0.25 + 0.5 * k) * kRate);
+        const long left = quendo::testing::LoudestIn(out, at - kRate / 10, at + kRate / 10, 0);
+        const long right = quendo::testing::LoudestIn(out, at - kRate / 10, at + kRate / 10, 1);
+        ASSERT_NEAR(left, at, 1) << k;
+        sum += static_cast<double>(right - left);
+        ++beats;
+    }
+    EXPECT_NEAR(sum / beats, 0, kRate / 1000) << "frames late on average";
 }
 
 // An album's tracks cut from one tone and encoded apart, each with its encoder's delay and
