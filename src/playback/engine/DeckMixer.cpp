@@ -78,21 +78,23 @@ bool DeckMixer::MixInto(float* out, int frames, const DeckMixer& other) {
     Sync(&requested);
     MixState& m = mix_;
     const bool playing = shared_.playing.load(std::memory_order_acquire);
-    bool want = m.gen == requested && playing && !m.ended;
+    const bool current = m.gen == requested;
+    bool want = current && playing && !m.ended;
     int first = 0;
     bool seamless = false, waiting = false;
-    if (!want) late_ = 0;
+    if (!playing) late_ = 0;
     int passing = frames;  // the frames of this block the deck would play, were it on time
-    if (want) {
+    // A cue comes due whether or not the deck has reached its newest seek.
+    if (playing && (!current || !m.ended)) {
         const StartCue cue = StartCue::Unpack(shared_.cue.load(std::memory_order_relaxed));
         if (cue.number != cueDone_) {
             first = cue.onOther ? CueOffset(cue, other.played_) : 0;
             if (first >= 0 && first < frames) {
                 cueDone_ = cue.number;
                 seamless = cue.seamless;
-                // Its frames have not come yet: the deck is due from here all the same, and
-                // catches up once they come, in step.
-                if (cue.onOther && !Primed()) {
+                // Its frames have not come yet (its file slow to open, seek or read): the deck
+                // is due from here all the same, and catches up once they come, in step.
+                if (cue.onOther && !(current && Primed())) {
                     late_ = 1;
                     passing = frames - first;
                 }
@@ -107,11 +109,11 @@ bool DeckMixer::MixInto(float* out, int frames, const DeckMixer& other) {
         // What the deck should have played since its cue is skipped, as far as it has come.
         const std::uint64_t stop = std::min(m.end, m.limit);
         const std::uint64_t owed = late_ - 1;
-        const bool primed = Primed();
-        const std::uint64_t skip = primed && stop > m.readIdx ? std::min(owed, stop - m.readIdx) : 0;
+        const bool ready = current && Primed();
+        const std::uint64_t skip = ready && stop > m.readIdx ? std::min(owed, stop - m.readIdx) : 0;
         m.readIdx += skip;
         // Caught up, or its file ran out meanwhile: it ends as a deck at its end does.
-        if (primed && (skip == owed || (m.end != kNoEnd && m.readIdx >= m.end))) {
+        if (ready && (skip == owed || (m.end != kNoEnd && m.readIdx >= m.end))) {
             late_ = 0;
             first = 0;
             seamless = false;  // it comes in part way through

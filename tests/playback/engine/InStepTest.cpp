@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Clicks.h"
+#include "EngineInsides.h"
 #include "playback/engine/AudioEngine.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
@@ -180,36 +181,43 @@ TEST(InStep, ACuedDeckStartsOnTheOtherDecksFrame) {
     }
 }
 
-// A cued deck whose file answers its first read only after its cue has come still starts in step
-// with the other: it skips what it should have played meanwhile, and fades in.
+// A cued deck whose file answers only after its cue has come (slow to seek, or to give its first
+// frames) still starts in step with the other: it skips what it should have played meanwhile, and
+// fades in.
 TEST(InStep, ACuedDeckThatIsLateForItsCueCatchesUpInStep) {
     quendo::testing::TempDir d;
     d.WriteFile("count.wav", CountingWav(3.0));
     d.WriteFile("slow.wav", CountingWav(3.0));
-    quendo::testing::StallingDecoding decoding;  // outlives the engine
-    decoding.StallAfter(d / "slow.wav", 0);
-    AudioEngine engine{EngineOptions{false, kRate, 512, &decoding}};
-    MediaPlayer& played = engine.Deck1();
-    MediaPlayer& cued = engine.Deck2();
-    played.SetFileName(d / "count.wav");
-    played.SetBalance(-10000);
-    cued.SetFileName(d / "slow.wav");
-    cued.SetBalance(10000);
-    cued.SetCurrentPosition(0.5);
-    played.Play();
-    cued.PlayAfterOther(0.2, true);
-    // Offline, the mixer waits for the stalled file until the deck gives up on it (a second).
-    std::vector<float> out = engine.render(kRate / 2);
-    decoding.Release();
-    const std::vector<float> rest = engine.render(kRate);
-    out.insert(out.end(), rest.begin(), rest.end());
-    long first = 0;
-    while (first < kRate * 3 / 2 && out[2 * first + 1] == 0) ++first;
-    ASSERT_LT(first, kRate * 3 / 2) << "the cued deck plays";
-    EXPECT_GT(first, kRate / 2) << "not before its file answered";
-    const long steady = first + 1024;  // past the fade-in
-    EXPECT_EQ(CountOf(out[2 * steady + 1]), (CountOf(out[2 * steady]) + (kRate / 2 - kRate / 5)) % kCount);
-    EXPECT_NEAR(cued.CurrentPosition() - played.CurrentPosition(), 0.3, 1e-6);
+    for (const bool slowSeek : {true, false}) {
+        SCOPED_TRACE(slowSeek ? "slow to seek" : "slow to read");
+        quendo::testing::StallingDecoding decoding;  // outlives the engine
+        if (slowSeek) decoding.StallSeek(d / "slow.wav");
+        else decoding.StallAfter(d / "slow.wav", 0);
+        AudioEngine engine{EngineOptions{false, kRate, 512, &decoding}};
+        MediaPlayer& played = engine.Deck1();
+        MediaPlayer& cued = engine.Deck2();
+        played.SetFileName(d / "count.wav");
+        played.SetBalance(-10000);
+        cued.SetFileName(d / "slow.wav");
+        cued.SetBalance(10000);
+        cued.SetCurrentPosition(0.5);
+        played.Play();
+        cued.PlayAfterOther(0.2, true);
+        // Offline, the mixer waits for the stalled file until the deck gives up on it (a second).
+        std::vector<float> out = engine.render(kRate / 2);
+        EXPECT_TRUE(cued.Starved());
+        decoding.Release();
+        while (quendo::audio::EngineTestAccess::DecoderHeld(engine, 2)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const std::vector<float> rest = engine.render(kRate);
+        out.insert(out.end(), rest.begin(), rest.end());
+        long first = 0;
+        while (first < kRate * 3 / 2 && out[2 * first + 1] == 0) ++first;
+        ASSERT_LT(first, kRate * 3 / 2) << "the cued deck plays";
+        EXPECT_GE(first, kRate / 2) << "not before its file answered";
+        const long steady = first + 1024;  // past the fade-in
+        EXPECT_EQ(CountOf(out[2 * steady + 1]), (CountOf(out[2 * steady]) + (kRate / 2 - kRate / 5)) % kCount);
+        EXPECT_NEAR(cued.CurrentPosition() - played.CurrentPosition(), 0.3, 1e-6);
+    }
 }
 
 // A deck stretched to the other's tempo and cued on its beat keeps its beats on the other's, on
