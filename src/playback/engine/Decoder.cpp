@@ -1,5 +1,7 @@
 #include "playback/engine/Decoder.h"
 
+#include "playback/engine/FileFormats.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -138,6 +140,7 @@ void AudioDecoder::Close() {
     dropUntil_ = -1;
     draining_ = ended_ = readFailed_ = false;
     originKnown_ = late_ = false;
+    sentAt_ = -1;
     origin_ = 0;
     originSamples_ = 0;
     sourcePeak_ = 0;
@@ -348,7 +351,7 @@ bool AudioDecoder::DecodeMore() {
         }
         if (r == AVERROR_EOF) break;
         if (r != AVERROR(EAGAIN)) {
-            ++errors;
+            if (!Resync(sentAt_)) ++errors;
             continue;
         }
         if (draining_) break;
@@ -367,8 +370,9 @@ bool AudioDecoder::DecodeMore() {
         }
         errors = 0;
         if (packet_->stream_index == stream_) {
+            sentAt_ = packet_->pos;
             const int s = avcodec_send_packet(codec_.get(), packet_.get());
-            if (s < 0 && s != AVERROR(EAGAIN)) ++errors;
+            if (s < 0 && s != AVERROR(EAGAIN) && !Resync(sentAt_)) ++errors;
         }
         av_packet_unref(packet_.get());
     }
@@ -377,6 +381,36 @@ bool AudioDecoder::DecodeMore() {
     if (pending_.size() / 2 > pendingAt_) return true;
     ended_ = true;
     return false;
+}
+
+// FFmpeg's MPEG audio parser, lost in a damaged stretch, takes any bytes that look like a header
+// for a frame, and then wants three frames alike before it trusts the stream again: it throws
+// away good frames well past the damage. The engine's own reader finds the first frame past a
+// packet that did not decode, confirmed by those after it, and the demuxer starts again there.
+// True when it did.
+bool AudioDecoder::Resync(std::int64_t failedAt) {
+    if (input_->sniffed.kind != Container::kMp3 || failedAt < 0) return false;
+    FileWindow w(*input_->file);
+    FrameHeader first, found;
+    std::size_t got = 0;
+    const unsigned char* p = w.Get(input_->sniffed.audioStart, 4, got);
+    if (got < 4 || !ParseFrameHeader(p, first)) return false;
+    const std::int64_t end = input_->file->Size();
+    std::int64_t at = failedAt;
+    for (;;) {
+        at = FindFrame(w, at, end, end - at, 3, found);
+        if (at < 0) return false;
+        if (SameStream(first, found)) break;
+        ++at;
+    }
+    // The packet was a frame of the stream after all, only damaged within: the next one follows it.
+    if (at == failedAt) return false;
+    if (av_seek_frame(Format(), -1, at, AVSEEK_FLAG_BYTE) < 0) return false;
+    avcodec_flush_buffers(codec_.get());
+    // Past the damage the timestamps are guesses: what follows is not cut to a seek's target.
+    dropUntil_ = -1;
+    sentAt_ = -1;
+    return true;
 }
 
 int AudioDecoder::Read(float* out, int maxFrames) {

@@ -49,6 +49,7 @@ public:
 
 private:
     bool DecodeMore();  // fills pending_; false at the end
+    bool Resync(std::int64_t failedAt);
     bool Convert(AVFrame* frame);
     float DownmixPeak(const AVFrame* frame);
     void Flush();
@@ -75,6 +76,7 @@ private:
     int originSamples_ = 0;
     bool originKnown_ = false;
     bool late_ = false;  // the first frame after a seek began past its target
+    std::int64_t sentAt_ = -1;  // where in the file the packet last sent to the decoder lies
     bool draining_ = false, ended_ = false, readFailed_ = false;
     bool measurePeak_ = false, clipSource_ = false;
     float sourcePeak_ = 0;
