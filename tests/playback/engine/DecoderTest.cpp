@@ -3,8 +3,6 @@
 // damaged stretch costs no more than itself.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -40,11 +38,9 @@ TEST(Decoder, ASeekLandsOnTheFrameThatDecodingFromTheStartReachesInEveryFormat) 
                    {"clicks.wav", nullptr}};
     for (const Format& f : formats) {
         SCOPED_TRACE(f.name);
-        if (f.options) {
-            const std::string cmd = "ffmpeg -nostdin -loglevel error -y -i '" + d / "clicks.wav" + "' " + f.options +
-                                    " '" + d / f.name + "'";
-            ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-        }
+        const std::string encode = "ffmpeg -nostdin -loglevel error -i '" + d / "clicks.wav" + "' " +
+                                   (f.options ? f.options : "") + " '" + d / f.name + "'";
+        ASSERT_TRUE(!f.options || std::system(encode.c_str()) == 0) << encode;
         AudioDecoder whole(kRate);
         ASSERT_TRUE(whole.Open(d / f.name));
         const std::vector<float> all = DecodeAll(whole);
@@ -73,7 +69,6 @@ TEST(Decoder, AStretchOfJunkInAnMp3IsSkippedAndTheRestPlays) {
     ASSERT_GT(made.frames, 0) << "the demo library tool";
     std::string bytes = quendo::testing::ReadBytes(d / "good.mp3");
     constexpr std::size_t kJunk = 300 * 1024;
-    ASSERT_GT(bytes.size(), 3 * kJunk);
     bytes.replace(bytes.size() / 3, kJunk, quendo::testing::Garbage(kJunk));
     quendo::testing::WriteBytes(d / "damaged.mp3", bytes);
     const double whole = static_cast<double>(made.frames) / made.rate;
