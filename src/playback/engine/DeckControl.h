@@ -53,7 +53,9 @@ public:
     // file drops the plan.
     void SetRatePlan(std::vector<RatePoint> plan) override;
     // Playing from then on (PlayState 2) while the mixer waits for the other deck's frame; the
-    // position stays put until then. A deck already playing plays on.
+    // position stays put until then. A deck already playing plays on. One whose frames come only
+    // after the other has played that frame (its file slow to open, seek or read) is starved
+    // meanwhile, then skips what it would have played and fades in, in step.
     void PlayAfterOther(double otherSeconds, bool seamless) override;
 
     // Raises EndOfStream if this deck's end is due.
