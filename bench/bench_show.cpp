@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BenchUtil.h"
@@ -267,26 +268,47 @@ void Report(const char* run, const std::string& dir, const Heard& h, quendo::Tra
                      free.lufs.size(), Spread(free));
 }
 
-// Three steady tracks, the first of which stops answering 8 s in, as a file on a share that has
-// gone away: the silence heard before the show goes on.
-double StallDeadAir() {
+// Where a file on a share that has gone away stops answering.
+enum class Stall { kRead, kOpen, kSeek };
+
+// Three steady tracks, one of which stops answering as a file on a share that has gone away: the
+// first in its read 8 s in, or the second in its open, or in the seek to its first sound (the
+// tracks then open with a second of silence, which the show skips): the silence heard before the
+// show goes on.
+double StallDeadAir(Stall where) {
     using namespace quendo;
     testing::TempDir dir;
     const char* names[] = {"stops answering.wav", "next.wav", "last.wav"};
-    for (int i = 0; i < 3; ++i) dir.WriteFile(names[i], testing::ToneWav(30.0, 220.0 * (i + 2) / 2, 0.3, kRate));
+    for (int i = 0; i < 3; ++i) {
+        const double hz = 220.0 * (i + 2) / 2;
+        if (where != Stall::kSeek) {
+            dir.WriteFile(names[i], testing::ToneWav(30.0, hz, 0.3, kRate));
+            continue;
+        }
+        std::vector<float> stereo(2 * 30 * kRate);
+        for (std::size_t k = kRate; k < stereo.size() / 2; ++k)
+            stereo[2 * k] = stereo[2 * k + 1] = static_cast<float>(0.3 * std::sin(2 * M_PI * hz * static_cast<double>(k) / kRate));
+        dir.WriteFile(names[i], testing::StereoWav(stereo, kRate));
+    }
     testing::StallingDecoding decoding;  // outlives the engine, whose decoder threads read through it
-    decoding.StallAfter(dir / names[0], 8L * kRate);
+    if (where == Stall::kRead) decoding.StallAfter(dir / names[0], 8L * kRate);
+    if (where == Stall::kOpen) decoding.StallOpen(dir / names[1]);
+    if (where == Stall::kSeek) decoding.StallSeek(dir / names[1]);
     std::vector<double> windows;
     {
+        audio::TrackAnalyser analyser(dir / "facts.cache");
         audio::AudioEngine engine{audio::EngineOptions{false, kRate, 512, &decoding}};
-        testing::CoreOver world(engine.Deck1(), engine.Deck2(), engine.Probe());
+        // The show seeks to a track's first sound only once it knows where that is.
+        testing::CoreOver world(engine.Deck1(), engine.Deck2(), engine.Probe(), where == Stall::kSeek ? &analyser : nullptr);
         Core& core = world.core;
         core.nodes.MusicFolder = dir.path() + "/";
         core.buttons.UP = core.buttons.Play = true;
         core.options.RadioGroup2 = epWait;
         for (const char* name : names) core.playlist.AddToPlaylist(core.nodes.AddFileNode(0, name));
         std::vector<float> block(2 * kTick);
+        bench::Pace pace;  // the analysis keeps up
         for (int n = 0; n < 10 * 60 * 5 && core.deck.Timer1Enabled(); ++n) {
+            if (where == Stall::kSeek) pace.Tick(engine.Deck1().PlayState() != psPlaying && engine.Deck2().PlayState() != psPlaying);
             engine.render(block.data(), kTick);
             bench::AddWindows(block, windows);
             core.Timer1Timer();
@@ -305,9 +327,13 @@ int main(int argc, char** argv) {
                            "show_track_loudness_spread_off_lu", "show_output_peak_dbfs", "show_output_peak_off_dbfs",
                            "show_first_track_error_lu"};
     const bool show = std::any_of(std::begin(names), std::end(names), [&](const char* n) { return figures.Wants(n); });
-    if (!show && !figures.Wants("stall_dead_air_s")) return 0;
+    const std::pair<const char*, Stall> stalls[] = {
+        {"stall_dead_air_s", Stall::kRead}, {"stall_open_dead_air_s", Stall::kOpen}, {"stall_seek_dead_air_s", Stall::kSeek}};
+    const bool stalled = std::any_of(std::begin(stalls), std::end(stalls), [&](const auto& s) { return figures.Wants(s.first); });
+    if (!show && !stalled) return 0;
     quendo::audio::SilenceFfmpegLog();
-    if (figures.Wants("stall_dead_air_s")) figures.Print("stall_dead_air_s", StallDeadAir(), "s");
+    for (const auto& [name, where] : stalls)
+        if (figures.Wants(name)) figures.Print(name, StallDeadAir(where), "s");
     if (!show) return 0;
 
     quendo::testing::TempDir dir;

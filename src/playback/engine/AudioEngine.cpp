@@ -35,6 +35,7 @@ AudioEngine::AudioEngine(EngineOptions options)
 
 AudioEngine::~AudioEngine() {
     if (device_) {
+        FadeOut();
         SDL_CloseAudioDevice(device_);
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
@@ -45,6 +46,17 @@ AudioEngine::~AudioEngine() {
     }
     deck1_.reset();
     deck2_.reset();
+}
+
+// The decks stop and the device plays their fade-outs before it closes, so that the sound goes
+// rather than being cut short; a device that has stopped calling is not waited for long.
+void AudioEngine::FadeOut() {
+    for (Deck* deck : {deck1_.get(), deck2_.get()}) deck->shared.playing.store(false, std::memory_order_release);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(150);
+    while ((deck1_->shared.sounding.load(std::memory_order_acquire) ||
+            deck2_->shared.sounding.load(std::memory_order_acquire)) &&
+           std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 void AudioEngine::DeviceCallback(void* engine, std::uint8_t* stream, int len) {

@@ -87,6 +87,7 @@ private:
 
     void EventDue() override;  // from the decks' decoder threads or the interface thread
     void OpenDevice();
+    void FadeOut();  // before the device closes
     static void DeviceCallback(void* engine, std::uint8_t* stream, int len);
     bool OpenOutput(const std::string& name);  // on the audio subsystem already started
     void CloseOutput();

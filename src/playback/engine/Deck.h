@@ -14,9 +14,9 @@ namespace quendo::audio {
 // (the device closed) before a deck goes.
 struct Deck {
     Deck(EndNotices& notices, DecodeSource& source, int rate)
-        : decoder(ring.writer(), shared, notices, rate),
+        : decoder(ring.writer(), shared, notices, source, rate),
           mixer(ring.reader(), shared, rate),
-          control(shared, decoder, source, notices, rate) {}
+          control(shared, decoder, notices, rate) {}
 
     SpscRing ring{kRingFrames};
     DeckShared shared;

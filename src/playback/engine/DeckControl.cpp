@@ -5,31 +5,54 @@
 #include <memory>
 #include <utility>
 
-#include "playback/engine/DecodeSource.h"
 #include "playback/engine/DeckDecoder.h"
 #include "playback/engine/DeckStretch.h"
 #include "playback/engine/Gains.h"
 
 namespace quendo::audio {
 
-DeckControl::DeckControl(DeckShared& shared, DeckDecoder& decoder, DecodeSource& source, EndNotices& notices,
-                         int rate)
-    : shared_(shared), decoder_(decoder), source_(source), notices_(notices), rate_(rate) {}
+// The decoder thread gives up on a stream call after kStuck; an open is waited for less, so that
+// a thread held in it then is held in an older one.
+static_assert(DeckControl::kOpenWait < DeckDecoder::kStuck);
+
+DeckControl::DeckControl(DeckShared& shared, DeckDecoder& decoder, EndNotices& notices, int rate)
+    : shared_(shared), decoder_(decoder), notices_(notices), rate_(rate) {}
 
 void DeckControl::SetFileName(const std::string& path) {
-    // One open of the file serves the decoder and the length; a file without a length (no audio
-    // found within the discovery bounds) does not play.
-    std::unique_ptr<DeckStream> stream = path.empty() ? nullptr : source_.Open(path, rate_);
-    duration_ = stream ? stream->Duration() : 0;
-    const bool ok = stream && duration_ > 0;
-    open_ = ok;
-    failed_ = !path.empty() && !ok;
+    duration_ = 0;
+    open_ = !path.empty();  // until the open answers otherwise
+    failed_ = false;
     state_ = psStopped;
     shared_.playing.store(false, std::memory_order_relaxed);
     seekTarget_ = 0;
     plan_.reset();
-    if (ok) decoder_.Post({NewGen(), DeckDecoder::Command::kOpen, 0, std::move(stream), nullptr});
-    else decoder_.Post({NewGen(), DeckDecoder::Command::kClose, 0, nullptr, nullptr});
+    const std::uint32_t gen = NewGen();
+    opening_ = path.empty() ? 0 : gen;
+    decoder_.Post({gen, path.empty() ? DeckDecoder::Command::kClose : DeckDecoder::Command::kOpen, 0, path, nullptr});
+    Answer(kOpenWait);
+}
+
+void DeckControl::Answer(std::chrono::milliseconds wait) {
+    if (opening_ == 0) return;
+    const DeckDecoder::Opening a = decoder_.Opened(opening_, wait);
+    if (!a.answered) return;
+    opening_ = 0;
+    duration_ = a.duration;
+    if (duration_ > 0) return;
+    open_ = false;
+    failed_ = true;
+    if (state_ == psPlaying) {
+        // Played before its open answered: the caller hears of the end and moves on.
+        state_ = psStopped;
+        shared_.playing.store(false, std::memory_order_relaxed);
+        failPending_ = true;
+        notices_.EventDue();
+    }
+}
+
+double DeckControl::Duration() {
+    Answer(std::chrono::milliseconds(0));
+    return duration_;
 }
 
 double DeckControl::CurrentPosition() {
@@ -44,7 +67,7 @@ double DeckControl::CurrentPosition() {
 void DeckControl::SetCurrentPosition(double seconds) {
     if (!open_) return;
     seekTarget_ = std::max(0.0, seconds);
-    decoder_.Post({NewGen(), DeckDecoder::Command::kSeek, seekTarget_, nullptr, plan_});
+    decoder_.Post({NewGen(), DeckDecoder::Command::kSeek, seekTarget_, {}, plan_});
 }
 
 void DeckControl::SetRatePlan(std::vector<RatePoint> plan) {
@@ -61,10 +84,12 @@ void DeckControl::SetLimitedTrackGain(double db, double ceilingDbfs) {
 }
 
 bool DeckControl::Starved() {
+    Answer(std::chrono::milliseconds(0));
     return state_ == psPlaying && shared_.starved.load(std::memory_order_relaxed);
 }
 
 void DeckControl::Play() {
+    Answer(std::chrono::milliseconds(0));
     if (!open_) {
         // Nothing to play: the caller still hears of the end, later, so that it moves on.
         if (failed_) {
@@ -77,6 +102,7 @@ void DeckControl::Play() {
 }
 
 void DeckControl::PlayAfterOther(double otherSeconds, bool seamless) {
+    Answer(std::chrono::milliseconds(0));
     if (!open_) return Play();
     if (state_ == psPlaying) return;
     StartCue cue;
@@ -108,6 +134,7 @@ void DeckControl::Pause() {
 }
 
 void DeckControl::DeliverEnd() {
+    Answer(std::chrono::milliseconds(0));
     bool raise = false;
     if (failPending_) {
         failPending_ = false;

@@ -15,11 +15,17 @@ std::int64_t Now() {
         .count();
 }
 
-// The stream's part of a command: the new stream, the seek or the close. True when nothing follows.
-bool Apply(DeckDecoder::Command& c, std::unique_ptr<DeckStream>& stream) {
+// The stream's part of a command: the new stream, the seek or the close. True when nothing
+// follows. An open notes the file's length in `duration`, 0 when it does not play.
+bool Apply(DeckDecoder::Command& c, std::unique_ptr<DeckStream>& stream, DecodeSource& source, int rate,
+           double& duration) {
     if (c.kind == DeckDecoder::Command::kOpen) {
-        stream = std::move(c.stream);
-        return false;
+        stream.reset();
+        std::unique_ptr<DeckStream> opened = source.Open(c.path, rate);
+        // A file without a length (no audio found within the discovery bounds) does not play.
+        duration = opened ? opened->Duration() : 0;
+        if (duration > 0) stream = std::move(opened);
+        return !stream;
     }
     if (c.kind == DeckDecoder::Command::kSeek && stream) return !stream->Seek(c.seconds);
     stream.reset();
@@ -27,8 +33,14 @@ bool Apply(DeckDecoder::Command& c, std::unique_ptr<DeckStream>& stream) {
 }
 }  // namespace
 
-DeckDecoder::DeckDecoder(SpscRing::Writer ring, DeckShared& shared, EndNotices& notices, int rate)
-    : ring_(std::move(ring)), shared_(shared), notices_(notices), rate_(rate), meet_(std::make_shared<Meeting>()) {
+DeckDecoder::DeckDecoder(SpscRing::Writer ring, DeckShared& shared, EndNotices& notices, DecodeSource& source,
+                         int rate)
+    : ring_(std::move(ring)),
+      shared_(shared),
+      notices_(notices),
+      source_(source),
+      rate_(rate),
+      meet_(std::make_shared<Meeting>()) {
     std::lock_guard lock(meet_->mutex);
     Start();
 }
@@ -61,15 +73,31 @@ void DeckDecoder::Start() {
 
 void DeckDecoder::Post(Command c) {
     std::lock_guard lock(meet_->mutex);
+    const bool anew = c.kind != Command::kSeek;
+    meet_->commands.push_back(std::move(c));
     // A new file or a close needs nothing of the stream the thread is held in: a fresh thread
     // takes over, and the held one leaves when its file lets it go.
-    const bool fresh = c.kind != Command::kSeek && Stuck();
-    meet_->commands.push_back(std::move(c));
-    if (fresh) {
-        thread_.detach();
-        Start();
-    }
+    if (anew) TakeOverIfStuck();
     meet_->wake.notify_one();
+}
+
+// Under the mutex.
+void DeckDecoder::TakeOverIfStuck() {
+    if (!Stuck()) return;
+    thread_.detach();
+    Start();
+}
+
+DeckDecoder::Opening DeckDecoder::Opened(std::uint32_t gen, std::chrono::milliseconds wait) {
+    std::unique_lock lock(meet_->mutex);
+    const auto answered = [&] { return meet_->answerGen == gen; };
+    if (!answered() && wait.count() > 0) {
+        meet_->opened.wait_for(lock, wait, answered);
+        // Held in an older file all this while: the open is the newest command, and needs
+        // nothing of that file.
+        if (!answered()) TakeOverIfStuck();
+    }
+    return answered() ? meet_->answer : Opening{false, 0};
 }
 
 bool DeckDecoder::Stuck() const {
@@ -112,7 +140,13 @@ void DeckDecoder::Loop(const std::shared_ptr<Meeting>& meet, const std::uint32_t
             Command c = std::move(m.commands.front());
             m.commands.pop_front();
             const bool seek = c.kind == Command::kSeek && stream;
-            if (!inStream([&] { ended = Apply(c, stream); })) return;
+            double duration = 0;
+            if (!inStream([&] { ended = Apply(c, stream, source_, rate_, duration); })) return;
+            if (c.kind == Command::kOpen) {
+                m.answer = {true, duration};
+                m.answerGen = c.gen;
+                m.opened.notify_all();
+            }
             // A new generation starts where the ring's frames stop.
             pub.gen = c.gen;
             pub.start = ring_.WriteIndex();

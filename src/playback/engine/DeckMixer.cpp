@@ -11,15 +11,20 @@ namespace quendo::audio {
 
 namespace {
 constexpr int kPrimeFrames = 4096;     // buffered before a new file or seek is heard
-constexpr float kFadeFrames = 256.0f;  // start, pause and seek fades (about 6 ms)
+constexpr float kFadeFrames = 256.0f;  // start and seek fades (about 6 ms)
 constexpr float kFadeStep = 1.0f / kFadeFrames;
+// A pause or a close fades out over longer: the sound goes, rather than being cut short.
+constexpr double kStopSeconds = 0.025;
 // Frames a playing deck holds back while its end is unknown: a fade from full level reaches its
 // last step, 1/kFadeFrames, on the last frame there is.
 constexpr std::uint64_t kStarveFrames = static_cast<std::uint64_t>(kFadeFrames) - 1;
 }  // namespace
 
 DeckMixer::DeckMixer(SpscRing::Reader ring, DeckShared& shared, int rate)
-    : ring_(std::move(ring)), shared_(shared), limiter_(rate) {}
+    : ring_(std::move(ring)),
+      shared_(shared),
+      limiter_(rate),
+      stopStep_(static_cast<float>(1.0 / std::max(kStopSeconds * rate, 1.0))) {}
 
 // One look at the decoder's newest record (never a wait), what it says about the generation being
 // read, and, once the old material has faded out, the move to the newest generation. Returns the
@@ -73,21 +78,48 @@ bool DeckMixer::MixInto(float* out, int frames, const DeckMixer& other) {
     Sync(&requested);
     MixState& m = mix_;
     const bool playing = shared_.playing.load(std::memory_order_acquire);
-    bool want = m.gen == requested && playing && !m.ended;
+    const bool current = m.gen == requested;
+    bool want = current && playing && !m.ended;
     int first = 0;
     bool seamless = false, waiting = false;
-    if (want) {
+    if (!playing) late_ = 0;
+    int passing = frames;  // the frames of this block the deck would play, were it on time
+    // A cue comes due whether or not the deck has reached its newest seek.
+    if (playing && (!current || !m.ended)) {
         const StartCue cue = StartCue::Unpack(shared_.cue.load(std::memory_order_relaxed));
         if (cue.number != cueDone_) {
             first = cue.onOther ? CueOffset(cue, other.played_) : 0;
             if (first >= 0 && first < frames) {
                 cueDone_ = cue.number;
                 seamless = cue.seamless;
+                // Its frames have not come yet (its file slow to open, seek or read): the deck
+                // is due from here all the same, and catches up once they come, in step.
+                if (cue.onOther && !(current && Primed())) {
+                    late_ = 1;
+                    passing = frames - first;
+                }
             } else {
                 want = false;
                 waiting = true;
                 first = 0;
             }
+        }
+    }
+    if (late_ > 0) {
+        // What the deck should have played since its cue is skipped, as far as it has come.
+        const std::uint64_t stop = std::min(m.end, m.limit);
+        const std::uint64_t owed = late_ - 1;
+        const bool ready = current && Primed();
+        const std::uint64_t skip = ready && stop > m.readIdx ? std::min(owed, stop - m.readIdx) : 0;
+        m.readIdx += skip;
+        // Caught up, or its file ran out meanwhile: it ends as a deck at its end does.
+        if (ready && (skip == owed || (m.end != kNoEnd && m.readIdx >= m.end))) {
+            late_ = 0;
+            first = 0;
+            seamless = false;  // it comes in part way through
+        } else {
+            late_ += static_cast<std::uint64_t>(passing) - skip;
+            want = false;
         }
     }
     const bool endedBefore = m.ended;
@@ -98,6 +130,7 @@ bool DeckMixer::MixInto(float* out, int frames, const DeckMixer& other) {
     out += 2 * static_cast<std::ptrdiff_t>(first);
     frames -= first;
     Block b = StartBlock(want, frames);
+    b.down = b.fadeIn || playing ? kFadeStep : stopStep_;
     // Without a fade-in, once there is enough to start without a break.
     if (seamless && b.fadeIn) b.fade = 1.0f;
     while (b.i < frames) {
@@ -107,6 +140,7 @@ bool DeckMixer::MixInto(float* out, int frames, const DeckMixer& other) {
         } else if (!FadeStep(b, out)) break;
     }
     FinishBlock(b, frames);
+    shared_.sounding.store(m.fade > 0.0f, std::memory_order_release);
     played_.playing = want;
     played_.ended = m.ended && !endedBefore;
     played_.count = static_cast<int>(m.readIdx - at);
@@ -144,6 +178,14 @@ double DeckMixer::FileFrameAt(std::uint64_t index) {
     return static_cast<double>(m.base) + static_cast<double>(index - m.start);
 }
 
+bool DeckMixer::Primed() {
+    MixState& m = mix_;
+    const std::uint64_t stop = std::min(m.end, m.limit);
+    const std::uint64_t avail = stop > m.readIdx ? stop - m.readIdx : 0;
+    if (!m.primed && (avail >= kPrimeFrames || m.end != kNoEnd || ring_.FreeFrames() == 0)) m.primed = true;
+    return m.primed;
+}
+
 DeckMixer::Block DeckMixer::StartBlock(bool want, int frames) {
     MixState& m = mix_;
     Block b{};
@@ -151,7 +193,7 @@ DeckMixer::Block DeckMixer::StartBlock(bool want, int frames) {
     // Never past the generation's end, nor past the frames known to be this generation's.
     const std::uint64_t stop = std::min(m.end, m.limit);
     b.avail = stop > m.readIdx ? stop - m.readIdx : 0;
-    if (!m.primed && (b.avail >= kPrimeFrames || m.end != kNoEnd || ring_.FreeFrames() == 0)) m.primed = true;
+    Primed();
 
     BalanceGains(shared_.balance.load(std::memory_order_relaxed), b.tl, b.tr);
     // The track's gain goes with the volume: one ramp moves both.
@@ -243,7 +285,7 @@ bool DeckMixer::FadeStep(Block& b, float* out) {
         return false;
     }
     if (b.fadeIn && !up) b.shortOfData = true;
-    b.fade = up ? std::min(1.0f, b.fade + kFadeStep) : std::max(0.0f, b.fade - kFadeStep);
+    b.fade = up ? std::min(1.0f, b.fade + kFadeStep) : std::max(0.0f, b.fade - b.down);
     const float* s = ring_.At(b.at);
     // Times exactly 1 without the limiter: the plain path's sums, bit for bit.
     const float lim = b.limited ? limiter_.Next(ring_, b.at, b.at + b.avail) : 1.0f;

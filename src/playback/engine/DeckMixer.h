@@ -15,8 +15,10 @@ namespace quendo::audio {
 //
 // It fades in once enough of a generation is buffered, moves the gains in a ramp across each
 // block, fades out on a pause or when the newest generation is not the one it reads (the old
-// material plays out, never past where the next generation starts), and, while a file's end is
-// unknown, keeps the last few milliseconds back to fade out over if the decoder falls behind.
+// material plays out, never past where the next generation starts; over 25 ms when the deck is
+// to stop, after a pause, a close or another file, and over a few for a seek), and, while a
+// file's end is unknown, keeps the last few milliseconds back to fade out over if the decoder
+// falls behind.
 //
 // A track with a ceiling is played through the deck's limiter, which holds its own signal (its
 // samples times its gain) at or below the ceiling; the volume and balance come after, and only
@@ -25,7 +27,9 @@ namespace quendo::audio {
 // The position heard is in the file's time: a stretched generation's ring frames are placed in
 // the file by the decoder's notes. A deck asked to start on a frame of the other deck's file
 // waits, primed, and starts within the very block where the other plays that frame, at its
-// offset there: it mixes after the other and reads where the other's frames fell.
+// offset there: it mixes after the other and reads where the other's frames fell. One whose
+// frames have not come by then (its file slow to answer after a seek) is due all the same: when
+// they come, it skips what it would have played meanwhile and fades in, in step.
 class DeckMixer {
 public:
     DeckMixer(SpscRing::Reader ring, DeckShared& shared, int rate);
@@ -67,6 +71,7 @@ private:
         float gl, gr, fade;  // the gains and the fade reached
         float dl, dr;        // the gains' step per frame
         float trackGain;     // the track's gain the block moves to
+        float down;          // the fade's step per frame on the way out
         std::uint64_t at;    // the ring frame to mix next
         std::uint64_t avail; // frames from `at` that may be mixed
         std::uint64_t keep;  // frames held back from a full-level run
@@ -86,6 +91,7 @@ private:
     // The file frame at ring frame `index` of the generation read (index at least its start).
     double FileFrameAt(std::uint64_t index);
     const Published& Sync(std::uint32_t* requestedOut = nullptr);
+    bool Primed();  // enough of the generation is buffered to start on (once so, it stays so)
     Block StartBlock(bool want, int frames);
     template <bool kLimited>
     void FullLevelRun(Block& b, float* out, int frames);
@@ -99,6 +105,9 @@ private:
     PeakLimiter limiter_;
     Played played_;
     std::uint32_t cueDone_ = 0;  // the number of the last cue carried out
+    const float stopStep_;       // the fade-out's step per frame on a pause or a close
+    // A deck whose cue came before its frames: 1 + the frames it owes since then; 0 when not late.
+    std::uint64_t late_ = 0;
 };
 
 }  // namespace quendo::audio

@@ -75,6 +75,8 @@ struct DeckShared {
     // Playing, the mixer had nothing of the newest generation to play in its last block: the
     // decoder is behind, or held by a file that stopped answering.
     std::atomic<bool> starved{false};
+    // The deck's last block ended above silence: it is playing or still fading out.
+    std::atomic<bool> sounding{false};
 };
 
 }  // namespace quendo::audio

@@ -1,5 +1,7 @@
 #include "playback/engine/Decoder.h"
 
+#include "playback/engine/FileFormats.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -137,6 +139,10 @@ void AudioDecoder::Close() {
     pendingAt_ = 0;
     dropUntil_ = -1;
     draining_ = ended_ = readFailed_ = false;
+    originKnown_ = late_ = false;
+    sentAt_ = -1;
+    origin_ = 0;
+    originSamples_ = 0;
     sourcePeak_ = 0;
     downmix_.reset();
     downmixFormat_ = -1;
@@ -167,22 +173,67 @@ double AudioDecoder::Duration() const {
     return input_ ? MeasureFile(input_->file, input_->sniffed, input_.get()) : 0;
 }
 
+namespace {
+// Decoding starts this far before a seek's target: a codec's first frames after a jump lack the
+// overlap and the bit reservoir of those before them, and are not heard.
+constexpr double kPreroll = 0.25;
+
+// Samples as they are stored: each stands where its timestamp says, and needs nothing before it.
+bool Pcm(AVCodecID id) { return id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT; }
+}  // namespace
+
+bool AudioDecoder::SeekDemuxer(double seconds) {
+    AVStream* st = Format()->streams[stream_];
+    const std::int64_t ts = av_rescale_q(static_cast<std::int64_t>(seconds * AV_TIME_BASE), AV_TIME_BASE_Q, st->time_base);
+    const std::int64_t at = seconds > 0 ? origin_ + ts : std::min<std::int64_t>(origin_, st->start_time != AV_NOPTS_VALUE ? st->start_time : 0);
+    return av_seek_frame(Format(), stream_, at, AVSEEK_FLAG_BACKWARD) >= 0 || av_seek_frame(Format(), stream_, at, 0) >= 0;
+}
+
+// The first frame decoded from the start names the file's time zero; only PCM is taken at its
+// stream's word.
+void AudioDecoder::FindOrigin() {
+    AVStream* st = Format()->streams[stream_];
+    origin_ = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    if (!Pcm(st->codecpar->codec_id)) DecodeMore();
+    originKnown_ = true;
+}
+
 bool AudioDecoder::Seek(double seconds) {
     if (!input_) return false;
     if (seconds < 0) seconds = 0;
-    AVStream* st = Format()->streams[stream_];
-    const std::int64_t ts = av_rescale_q(static_cast<std::int64_t>(seconds * AV_TIME_BASE), AV_TIME_BASE_Q, st->time_base);
-    const std::int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-    Flush();
-    ended_ = false;
-    if (av_seek_frame(Format(), stream_, ts + start, AVSEEK_FLAG_BACKWARD) < 0 &&
-        av_seek_frame(Format(), stream_, ts + start, 0) < 0) {
-        ended_ = true;
-        return false;
+    if (!originKnown_) FindOrigin();
+    double preroll = Pcm(Format()->streams[stream_]->codecpar->codec_id) ? 0 : kPreroll;
+    for (;;) {
+        const double from = std::max(0.0, seconds - preroll);
+        Flush();
+        ended_ = false;
+        if (!SeekDemuxer(from)) {
+            ended_ = true;
+            return false;
+        }
+        avcodec_flush_buffers(codec_.get());
+        dropUntil_ = static_cast<std::int64_t>(seconds * outRate_ + 0.5);
+        late_ = false;
+        // Nothing reaches the target: it lies past the end.
+        if (!DecodeMore()) return false;
+        // The demuxer landed past where decoding had to start (its index is coarse, or the codec
+        // held back its first frames): from further back, down to the start, where it cannot.
+        if (!late_ || from == 0) return true;
+        preroll = std::max(4 * preroll, 1.0);
     }
-    avcodec_flush_buffers(codec_.get());
-    dropUntil_ = static_cast<std::int64_t>(seconds * outRate_ + 0.5);
-    return true;
+}
+
+// Timestamps coarser than a sample (ASF counts milliseconds) are rounded: frames of the first
+// frame's length lie on its grid.
+std::int64_t AudioDecoder::FrameStart(const AVFrame* frame) const {
+    const std::int64_t pts = frame->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE || frame->sample_rate <= 0) return -1;
+    const AVRational tb = Format()->streams[stream_]->time_base;
+    double at = static_cast<double>(pts - origin_) * tb.num * frame->sample_rate / tb.den;
+    const bool coarse = static_cast<std::int64_t>(tb.num) * frame->sample_rate > tb.den;
+    if (coarse && originSamples_ > 0 && frame->nb_samples == originSamples_)
+        at = std::round(at / originSamples_) * originSamples_;
+    return std::llround(std::round(at) * outRate_ / frame->sample_rate);
 }
 
 void AudioDecoder::Flush() {
@@ -249,17 +300,17 @@ bool AudioDecoder::Convert(AVFrame* frame) {
         swrRate_ = frame->sample_rate;
         swrChannels_ = channels;
     }
+    if (!originKnown_) {
+        origin_ = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : origin_;
+        originSamples_ = frame->nb_samples;
+        originKnown_ = true;
+    }
     // Where this frame starts, in output frames, to drop what lies before a seek target.
     std::int64_t startOut = -1;
     if (dropUntil_ >= 0) {
-        const std::int64_t pts = frame->best_effort_timestamp;
-        if (pts != AV_NOPTS_VALUE) {
-            AVStream* st = Format()->streams[stream_];
-            const std::int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-            startOut = av_rescale_q(pts - start, st->time_base, AVRational{1, outRate_});
-        } else {
-            dropUntil_ = -1;
-        }
+        startOut = FrameStart(frame);
+        if (startOut < 0) dropUntil_ = -1;
+        else if (startOut > dropUntil_) late_ = true;
     }
     const int room = swr_get_out_samples(swr_.get(), frame->nb_samples);
     if (room <= 0) return true;
@@ -283,10 +334,15 @@ bool AudioDecoder::Convert(AVFrame* frame) {
 
 bool AudioDecoder::DecodeMore() {
     if (!input_ || ended_) return false;
-    // Corrupt packets are skipped; a run of read errors ends the stream rather than spinning.
+    // Damaged data is skipped, however long the stretch: the demuxer looks for the next frame
+    // past it, and each packet read is a step on. Only a run of failures that gets nowhere (no
+    // packet, no frame, the reader not moving) ends the stream rather than spinning; an I/O error
+    // ends it at once.
+    std::int64_t failedAt = -1;
     for (int errors = 0; errors < 64;) {
         const int r = avcodec_receive_frame(codec_.get(), frame_.get());
         if (r == 0) {
+            errors = 0;
             const bool ok = Convert(frame_.get());
             av_frame_unref(frame_.get());
             if (!ok) return false;
@@ -295,22 +351,28 @@ bool AudioDecoder::DecodeMore() {
         }
         if (r == AVERROR_EOF) break;
         if (r != AVERROR(EAGAIN)) {
-            ++errors;
+            if (!Resync(sentAt_)) ++errors;
             continue;
         }
         if (draining_) break;
         const int rr = av_read_frame(Format(), packet_.get());
         if (rr < 0) {
             // FFmpeg's reader stops alike at the end and on a failed read; only the latter leaves an error.
-            if (Format()->pb && Format()->pb->error < 0) readFailed_ = true;
-            if (rr != AVERROR_EOF && rr != AVERROR(EAGAIN) && !avio_feof(Format()->pb) && ++errors < 64) continue;
+            AVIOContext* pb = Format()->pb;
+            if (pb && pb->error < 0) readFailed_ = true;
+            const std::int64_t at = pb ? avio_tell(pb) : -1;
+            if (at != failedAt) errors = 0;
+            failedAt = at;
+            if (!readFailed_ && rr != AVERROR_EOF && rr != AVERROR(EAGAIN) && !avio_feof(pb) && ++errors < 64) continue;
             draining_ = true;
             avcodec_send_packet(codec_.get(), nullptr);
             continue;
         }
+        errors = 0;
         if (packet_->stream_index == stream_) {
+            sentAt_ = packet_->pos;
             const int s = avcodec_send_packet(codec_.get(), packet_.get());
-            if (s < 0 && s != AVERROR(EAGAIN)) ++errors;
+            if (s < 0 && s != AVERROR(EAGAIN) && !Resync(sentAt_)) ++errors;
         }
         av_packet_unref(packet_.get());
     }
@@ -319,6 +381,36 @@ bool AudioDecoder::DecodeMore() {
     if (pending_.size() / 2 > pendingAt_) return true;
     ended_ = true;
     return false;
+}
+
+// FFmpeg's MPEG audio parser, lost in a damaged stretch, takes any bytes that look like a header
+// for a frame, and then wants three frames alike before it trusts the stream again: it throws
+// away good frames well past the damage. The engine's own reader finds the first frame past a
+// packet that did not decode, confirmed by those after it, and the demuxer starts again there.
+// True when it did.
+bool AudioDecoder::Resync(std::int64_t failedAt) {
+    if (input_->sniffed.kind != Container::kMp3 || failedAt < 0) return false;
+    FileWindow w(*input_->file);
+    FrameHeader first, found;
+    std::size_t got = 0;
+    const unsigned char* p = w.Get(input_->sniffed.audioStart, 4, got);
+    if (got < 4 || !ParseFrameHeader(p, first)) return false;
+    const std::int64_t end = input_->file->Size();
+    std::int64_t at = failedAt;
+    for (;;) {
+        at = FindFrame(w, at, end, end - at, 3, found);
+        if (at < 0) return false;
+        if (SameStream(first, found)) break;
+        ++at;
+    }
+    // The packet was a frame of the stream after all, only damaged within: the next one follows it.
+    if (at == failedAt) return false;
+    if (av_seek_frame(Format(), -1, at, AVSEEK_FLAG_BYTE) < 0) return false;
+    avcodec_flush_buffers(codec_.get());
+    // Past the damage the timestamps are guesses: what follows is not cut to a seek's target.
+    dropUntil_ = -1;
+    sentAt_ = -1;
+    return true;
 }
 
 int AudioDecoder::Read(float* out, int maxFrames) {

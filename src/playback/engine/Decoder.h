@@ -28,7 +28,8 @@ public:
     // The probe's length of the open file, measured through the same open file; call it before
     // the first Read. 0 when nothing is open.
     double Duration() const;
-    // Positions the stream so that the next Read starts at `seconds`; false past the end.
+    // Positions the stream so that the next Read starts at `seconds`, on the very frame that reading
+    // from the start reaches there; false past the end. Decodes a little before the target.
     bool Seek(double seconds);
     int Rate() const { return outRate_; }
     // Up to maxFrames frames; 0 only at the end of the stream, or where reading the file failed.
@@ -48,9 +49,13 @@ public:
 
 private:
     bool DecodeMore();  // fills pending_; false at the end
+    bool Resync(std::int64_t failedAt);
     bool Convert(AVFrame* frame);
     float DownmixPeak(const AVFrame* frame);
     void Flush();
+    bool SeekDemuxer(double seconds);
+    void FindOrigin();
+    std::int64_t FrameStart(const AVFrame* frame) const;  // output frames; -1 unknown
     void DrainResampler();  // appends what the resampler still holds to pending_, then drops it
     AVFormatContext* Format() const { return input_->fmt.get(); }
 
@@ -65,6 +70,13 @@ private:
     std::vector<float> pending_;
     std::size_t pendingAt_ = 0;  // frames of pending_ already handed out
     std::int64_t dropUntil_ = -1;  // output frame before which decoded audio is discarded (after a seek)
+    // The timestamp and length of the first frame decoded from the start: the file's time counts
+    // from there, whatever delay or padding the codec and container keep before it.
+    std::int64_t origin_ = 0;
+    int originSamples_ = 0;
+    bool originKnown_ = false;
+    bool late_ = false;  // the first frame after a seek began past its target
+    std::int64_t sentAt_ = -1;  // where in the file the packet last sent to the decoder lies
     bool draining_ = false, ended_ = false, readFailed_ = false;
     bool measurePeak_ = false, clipSource_ = false;
     float sourcePeak_ = 0;

@@ -211,6 +211,8 @@ CodecPtr OpenDecoder(const Demuxer& demuxer) {
     CodecPtr context(avcodec_alloc_context3(codec));
     if (!context || avcodec_parameters_to_context(context.get(), params) < 0) return nullptr;
     context->thread_count = 1;
+    // Without it the samples a packet asks to skip would leave the frame's timestamp behind them.
+    context->pkt_timebase = demuxer.fmt->streams[demuxer.stream]->time_base;
     if (avcodec_open2(context.get(), codec, nullptr) < 0) return nullptr;
     return context;
 }

@@ -27,6 +27,10 @@ public:
         const DeckMixer& m = (deck == 2 ? engine.deck2_ : engine.deck1_)->mixer;
         return {m.Ring().Written(), m.Ring().ReadIndex(), m.GenerationStart(), m.ReadAt()};
     }
+    // Whether a deck's decoder thread is held in a call into its file that has stopped answering.
+    static bool DecoderHeld(const AudioEngine& engine, int deck) {
+        return (deck == 2 ? engine.deck2_ : engine.deck1_)->decoder.Stuck();
+    }
     // The device in use goes away, as when SDL reports its removal: the default takes over.
     // Returns the lost device's name.
     static std::string LoseOutput(AudioEngine& engine) { return engine.OutputLost(); }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 #include <thread>
@@ -91,7 +92,7 @@ TEST(Engine, PositionFollowsRenderedFramesSeekAndPause) {
 
     deck.Pause();
     EXPECT_EQ(deck.PlayState(), psPaused);
-    o.engine.render(1024);  // the pause fades out
+    o.engine.render(2048);  // the pause fades out
     const double held = deck.CurrentPosition();
     const auto silent = o.Seconds(0.2);
     EXPECT_EQ(deck.CurrentPosition(), held);
@@ -203,6 +204,36 @@ TEST(Engine, GainStepsStartPauseAndSeekDoNotClick) {
     take(2 * kCycles20);
     EXPECT_LE(LargestStep(all, 0), own * 1.05);
     EXPECT_LE(LargestStep(all, 1), own * 1.05);
+}
+
+// A deck told to stop, whether paused, closed or given another file, is heard going: a full-scale
+// tone falls to silence over at least 20 ms, never by more than the tone's own step.
+TEST(Engine, StoppingFadesOutOverTwentyMilliseconds) {
+    quendo::testing::TempDir d;
+    d.WriteFile("a.wav", ToneWav(4.0, 100, 1.0));
+    d.WriteFile("b.wav", ToneWav(4.0, 100, 1.0));
+    const std::function<void(MediaPlayer&)> stops[] = {
+        [](MediaPlayer& deck) { deck.Pause(); },
+        [](MediaPlayer& deck) { deck.SetFileName(""); },
+        [&](MediaPlayer& deck) { deck.SetFileName(d / "b.wav"); },
+    };
+    for (std::size_t i = 0; i < std::size(stops); ++i) {
+        SCOPED_TRACE(i);
+        Offline o;
+        MediaPlayer& deck = o.engine.Deck1();
+        deck.SetFileName(d / "a.wav");
+        deck.Play();
+        const std::vector<float> before = o.Seconds(0.5);
+        const float own = LargestStep(std::vector<float>(before.end() - 2 * kRate / 10, before.end()), 0);
+        stops[i](deck);
+        std::vector<float> after = o.Seconds(0.2);
+        after.insert(after.begin(), before.end() - 2, before.end());
+        long last = static_cast<long>(after.size() / 2) - 1;
+        while (last > 0 && after[2 * static_cast<std::size_t>(last)] == 0) --last;
+        EXPECT_GE(last, kRate / 50) << "frames to silence";
+        EXPECT_LE(last, kRate / 20);
+        EXPECT_LE(LargestStep(after, 0), own * 1.05);
+    }
 }
 
 // The track's gain is heard on top of the volume, in dB, and moves in a ramp as the volume does.
@@ -407,7 +438,7 @@ TEST(Engine, ReloadingAndClosingADeck) {
     EXPECT_NEAR(deck.CurrentPosition(), 0.5, 0.02);
     deck.SetFileName("");
     EXPECT_NE(deck.PlayState(), psPlaying);
-    EXPECT_EQ(Rms(o.Seconds(0.2), 0, 512), 0);
+    EXPECT_EQ(Rms(o.Seconds(0.2), 0, 2048), 0) << "past the close's fade";
     EXPECT_EQ(o.ends1, 1);
 }
 

@@ -11,9 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "Clicks.h"
+#include "EngineInsides.h"
 #include "playback/engine/AudioEngine.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
+#include "support/StallingDecoding.h"
 
 using namespace quendo;
 using quendo::audio::AudioEngine;
@@ -176,6 +179,74 @@ TEST(InStep, ACuedDeckStartsOnTheOtherDecksFrame) {
             EXPECT_NEAR(out[2 * first + 1], c.seamless ? full : full / 256, 1e-6);
         }
     }
+}
+
+// A cued deck whose file answers only after its cue has come (slow to seek, or to give its first
+// frames) still starts in step with the other: it skips what it should have played meanwhile, and
+// fades in.
+TEST(InStep, ACuedDeckThatIsLateForItsCueCatchesUpInStep) {
+    quendo::testing::TempDir d;
+    d.WriteFile("count.wav", CountingWav(3.0));
+    d.WriteFile("slow.wav", CountingWav(3.0));
+    for (const bool slowSeek : {true, false}) {
+        SCOPED_TRACE(slowSeek ? "slow to seek" : "slow to read");
+        quendo::testing::StallingDecoding decoding;  // outlives the engine
+        if (slowSeek) decoding.StallSeek(d / "slow.wav");
+        else decoding.StallAfter(d / "slow.wav", 0);
+        AudioEngine engine{EngineOptions{false, kRate, 512, &decoding}};
+        MediaPlayer& played = engine.Deck1();
+        MediaPlayer& cued = engine.Deck2();
+        played.SetFileName(d / "count.wav");
+        played.SetBalance(-10000);
+        cued.SetFileName(d / "slow.wav");
+        cued.SetBalance(10000);
+        cued.SetCurrentPosition(0.5);
+        played.Play();
+        cued.PlayAfterOther(0.2, true);
+        // Offline, the mixer waits for the stalled file until the deck gives up on it (a second).
+        std::vector<float> out = engine.render(kRate / 2);
+        EXPECT_TRUE(cued.Starved());
+        decoding.Release();
+        while (quendo::audio::EngineTestAccess::DecoderHeld(engine, 2)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const std::vector<float> rest = engine.render(kRate);
+        out.insert(out.end(), rest.begin(), rest.end());
+        long first = 0;
+        while (first < kRate * 3 / 2 && out[2 * first + 1] == 0) ++first;
+        ASSERT_LT(first, kRate * 3 / 2) << "the cued deck plays";
+        EXPECT_GE(first, kRate / 2) << "not before its file answered";
+        const long steady = first + 1024;  // past the fade-in
+        EXPECT_EQ(CountOf(out[2 * steady + 1]), (CountOf(out[2 * steady]) + (kRate / 2 - kRate / 5)) % kCount);
+        EXPECT_NEAR(cued.CurrentPosition() - played.CurrentPosition(), 0.3, 1e-6);
+    }
+}
+
+// A deck stretched to the other's tempo and cued on its beat keeps its beats on the other's, on
+// average within a millisecond: the stretcher lets the sound through a little late, and the cue
+// comes that much earlier.
+TEST(InStep, AStretchedDeckCuedOnABeatKeepsItsBeatsOnTheOthers) {
+    quendo::testing::TempDir d;
+    constexpr double kStretch = 1.05;
+    d.WriteFile("120.wav", quendo::testing::ClickTrack(12.0));
+    d.WriteFile("114.wav", quendo::testing::ClickTrack(12.0, 0.5 * kStretch));  // played 5% faster
+    AudioEngine engine{EngineOptions{false, kRate, 512}};
+    MediaPlayer& played = engine.Deck1();
+    MediaPlayer& cued = engine.Deck2();
+    played.SetFileName(d / "120.wav");
+    played.SetBalance(-10000);
+    cued.SetFileName(d / "114.wav");
+    cued.SetBalance(10000);
+    cued.SetCurrentPosition(0.25 + 2 * 0.5 * kStretch);  // on its third beat
+    cued.SetRatePlan({{0, kStretch}});
+    played.Play();
+    cued.PlayAfterOther(0.25 + 4 * 0.5, true);  // on the other's fifth
+    const std::vector<float> out = engine.render(10 * kRate);
+    double late = 0;  // frames, over the 14 beats that follow
+    for (int k = 5; k < 19; ++k) {
+        const long at = std::lround((0.25 + 0.5 * k) * kRate);
+        ASSERT_NEAR(quendo::testing::LoudestIn(out, at - kRate / 10, at + kRate / 10, 0), at, 1) << k;
+        late += static_cast<double>(quendo::testing::LoudestIn(out, at - kRate / 10, at + kRate / 10, 1) - at) / 14;
+    }
+    EXPECT_NEAR(late, 0, kRate / 1000);
 }
 
 // An album's tracks cut from one tone and encoded apart, each with its encoder's delay and

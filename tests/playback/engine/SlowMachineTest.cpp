@@ -1,6 +1,6 @@
 // The engine on a busy or slow machine: a decoder that falls behind is heard as a short fade out
 // and back in, never as a cut; an interface thread that stalls costs the device nothing; a file
-// that stops answering starves its deck and holds nothing else up.
+// that stops answering, in a read, an open or a seek, starves its deck and holds nothing else up.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -199,6 +199,57 @@ TEST(SlowMachine, AFileThatStopsAnsweringStarvesItsDeckAndHoldsNothingElseUp) {
     EXPECT_TRUE(other.Starved());
     engine.reset();
     decoding.Release();  // lets the readers given up on leave
+}
+
+// A file on a share that went away may hold its open or a seek for seconds, or for good. The
+// interface thread waits a moment at most; the deck is starved meanwhile, which is what the
+// show's watchdog sees; another file plays at once; and a file that answers late plays as asked.
+TEST(SlowMachine, AFileSlowToOpenOrSeekHoldsNeitherTheInterfaceThreadNorItsDeck) {
+    using Clock = std::chrono::steady_clock;
+    quendo::testing::TempDir d;
+    d.WriteFile("a.wav", ToneWav(10.0, 440, 0.5));
+    d.WriteFile("b.wav", ToneWav(10.0, 440, 0.5));
+    constexpr double kForever = quendo::testing::StallingDecoding::kForever;
+    struct Case {
+        const char* what;
+        bool open;  // else a seek
+        double seconds;
+    } cases[] = {{"an open that never answers", true, kForever}, {"an open of 2.5 s", true, 2.5}, {"a seek of 2.5 s", false, 2.5}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        quendo::testing::StallingDecoding decoding;  // outlives the engine
+        if (c.open) decoding.StallOpen(d / "a.wav", c.seconds);
+        else decoding.StallSeek(d / "a.wav", c.seconds);
+        auto engine = std::make_unique<AudioEngine>(EngineOptions{false, kRate, 512, &decoding});
+        MediaPlayer& deck = engine->Deck1();
+        const auto start = Clock::now();
+        deck.SetFileName(d / "a.wav");
+        if (c.open) {
+            EXPECT_EQ(deck.Duration(), 0) << "not known yet";
+        } else {
+            deck.Play();
+            engine->render(kRate / 2);
+            deck.SetCurrentPosition(5.0);
+        }
+        deck.Play();
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(900)) << "the interface thread is not held";
+        engine->render(kRate / 2);  // offline, waits for the held file until the deck gives up on it
+        EXPECT_EQ(deck.PlayState(), psPlaying);
+        EXPECT_TRUE(deck.Starved());
+        if (c.seconds == kForever) {
+            deck.SetFileName(d / "b.wav");  // another file plays at once
+            deck.Play();
+        } else {
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(2600));
+            while (EngineTestAccess::DecoderHeld(*engine, 1)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        EXPECT_NEAR(deck.Duration(), 10.0, 1e-3);
+        EXPECT_GT(Rms(engine->render(kRate / 2), 0, 2048), 0.3) << "a file plays";
+        EXPECT_FALSE(deck.Starved());
+        EXPECT_NEAR(deck.CurrentPosition(), c.open ? 0.5 : 5.5, 0.01);
+        engine.reset();  // not held by a file either
+        decoding.Release();
+    }
 }
 
 }  // namespace
