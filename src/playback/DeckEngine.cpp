@@ -36,6 +36,8 @@ constexpr double kJoinEdge = 0.15;
 // Two seconds without a new frame from its file, while the deck plays, is a file that stopped
 // answering (a slow one gives a frame now and then).
 constexpr int kStallTicks = 20;
+// More than this between two ticks is a seek, not play.
+constexpr double kMaxStepSeconds = 1.0;
 
 std::int32_t TruncatedSeconds(double seconds) {
     if (std::isnan(seconds)) return 0;
@@ -742,6 +744,11 @@ bool DeckEngine::GaveUpOnAStalledDeck() {
         MediaPlayer& deck = Player(d);
         const bool watched = ShouldSound(d);
         const double at = watched ? deck.CurrentPosition() : -1;
+        // Whether the deck has played on from where it was opened or last sent: one that stands
+        // there has stalled in its open or its seek, which a slow share may only be late with.
+        Motion& motion = motion_[Index(d)];
+        if (motion.track != tracksStarted_ || !watched) motion = {tracksStarted_, at, false};
+        else if (at != motion.at) motion = {tracksStarted_, at, at > motion.at && at - motion.at < kMaxStepSeconds};
         const bool stands = watched && stall.watched && tracksStarted_ == stall.track && at == stall.at &&
                             deck.PlayState() == psPlaying && deck.Starved();
         if (!stands) {
@@ -750,20 +757,24 @@ bool DeckEngine::GaveUpOnAStalledDeck() {
         }
         if (++stall.ticks < kStallTicks) continue;
         stall = {};
-        // Closed, the deck leaves its reader to the file. The file is not tried again this session.
+        // Closed, the deck leaves its reader to the file. A file that stopped in its reading is not
+        // tried again this session; one that never began is passed over only this time.
         deck.SetFileName("");
+        const auto bar = [&](const std::string& path) {
+            if (motion.played) unplayable_.insert(path);
+        };
         if (isMixing()) {
             if (d == incomingDeck_) {
                 // Ended as far as the mix goes: the next track follows when the mix is over.
-                unplayable_.insert(incomingPath_);
+                bar(incomingPath_);
                 incomingEnded_ = true;
             } else {
                 // The outgoing track is over: the mix ends on the next tick, as at its file's end.
-                unplayable_.insert(currentPath_);
+                bar(currentPath_);
             }
             continue;
         }
-        unplayable_.insert(currentPath_);
+        bar(currentPath_);
         if (joinArmed_) {
             // The part cued to follow this one starts now, its cue's other deck closed.
             CompleteJoin();

@@ -197,6 +197,11 @@ private:
         double at = -1;
         int ticks = 0;
     } stall_[2];
+    struct Motion {
+        std::uint64_t track = 0;
+        double at = -1;
+        bool played = false;  // moved on by play since the track's open or its last seek
+    } motion_[2];
 };
 
 }  // namespace quendo

@@ -644,6 +644,19 @@ TEST_F(DeckEngine, AFileThatStopsAnsweringIsGivenUpAfterTwoSecondsForTheSession)
     EXPECT_EQ(w.deck2.fileName, "/music/B.mp3") << "A passed over";
 }
 
+// A file that stands where it was opened (an open or a seek on a slow share) is passed over as
+// one that stopped answering, but only this time: coming round again, it is tried again.
+TEST_F(DeckEngine, AFileStalledInItsOpenIsPassedOverButNotBarred) {
+    c.buttons.Repeat = true;
+    Add("A.mp3", 200);
+    Add("B.mp3", 180);  // after A: A comes round first
+    w.deck1.stallsAt["/music/A.mp3"] = 0;
+    Tick(21);
+    EXPECT_TRUE(w.deck1.fileName.empty());
+    EXPECT_EQ(w.deck2.fileName, "/music/A.mp3");
+    EXPECT_EQ(w.deck2.state, psPlaying);
+}
+
 // ---- the automix that listens: the same engine, given what the analysis knows ----
 
 class ListeningDeckEngine : public DeckEngine {
