@@ -9,12 +9,15 @@
 #include <chrono>
 #include <cstdlib>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -316,6 +319,37 @@ TEST(TrackAnalysis, AFailedReadIsNoEnd) {
     ASSERT_TRUE(facts);
     EXPECT_EQ(end, AnalysisEnd::kMeasured);
     EXPECT_NEAR(facts->lastSound, 3, 0.05);
+}
+
+TEST(TrackAnalysis, AWorkerHeldInAReadIsGivenUpAndTheCacheSavedWithoutIt) {
+    // A write lease holds anyone else's open() of the file (until it is let go or the kernel's
+    // break time runs out), as a hard-mounted share gone away holds a read. The lease's break is
+    // told by SIGIO, whose default would end the test.
+    quendo::testing::TempDir dir;
+    const std::string known = Tone(dir / "known.wav", 2, -20), held = Tone(dir / "held.wav", 2, -20);
+    const std::string cache = dir / "analysis.cache";
+    const auto threads = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); };
+    const auto before = threads();
+    const auto sigio = std::signal(SIGIO, SIG_IGN);
+    const int lease = ::open(held.c_str(), O_WRONLY | O_CLOEXEC);
+    if (::fcntl(lease, F_SETLEASE, F_WRLCK) != 0) {
+        std::signal(SIGIO, sigio);
+        GTEST_SKIP() << "no leases here";
+    }
+    auto analyser = std::make_unique<TrackAnalyser>(cache);
+    analyser->Want({known, held});  // the first one's facts are not saved while the next is worked on
+    ASSERT_TRUE(FactsOnceSo(*analyser, known));
+    ASSERT_TRUE(Eventually([&] { return ::fcntl(lease, F_GETLEASE) != F_WRLCK; }));  // the worker's open() waits
+    const auto start = std::chrono::steady_clock::now();
+    analyser.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(audio::ParseFactsCache(Read(cache)).count(known), 1u);
+    // Let go, the worker ends of itself, and takes its state with it.
+    ::fcntl(lease, F_SETLEASE, F_UNLCK);
+    ::close(lease);
+    EXPECT_TRUE(Eventually([&] { return threads() == before; }));
+    EXPECT_EQ(audio::ParseFactsCache(Read(cache)).count(held), 0u);
+    std::signal(SIGIO, sigio);
 }
 
 TEST(TrackAnalysis, FactsFollowTheFileAsItChanges) {
