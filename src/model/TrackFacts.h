@@ -27,11 +27,22 @@ struct TrackTags {
 
 // What the analysis knows of one music file. Times in seconds from the file's start.
 struct TrackFacts {
+    // How the sound stands at one end of the file: its level in dB of full scale (the RMS of the
+    // two channels' mean) below 200 Hz, from 200 Hz to 2 kHz and above, over the first or the
+    // last kEdgeSeconds. What tells a piece that runs on into the next file from one that stops.
+    static constexpr double kEdgeSeconds = 1.0;
+    static constexpr double kSilentDb = -200;
+    struct Edge {
+        double rmsDb[3] = {kSilentDb, kSilentDb, kSilentDb};
+    };
+
     double integratedLufs = 0;  // EBU R128 integrated loudness; meaningless when !audible
     double peakDbfs = 0;        // sample peak in dBFS
     double firstSound = 0;      // first audible moment
     double lastSound = 0;       // last audible moment (the end of the last audible stretch)
     bool audible = false;       // false: digital silence or nothing above the floor
+    double decodedSeconds = 0;  // the length of the sound decoded, to the sample
+    Edge headEdge{}, tailEdge{};
     BeatGrid beats{};
     int key = kNoKey;
     TrackTags tags{};

@@ -18,6 +18,76 @@ namespace {
 // the filtering that dominates the cost after the decoder itself.
 constexpr int kAnalysisRate = 22050;
 
+// The sound at the file's two ends, kept as it goes by: its first stretch, and its last in a ring.
+class Edges {
+public:
+    explicit Edges(int rate)
+        : rate_(rate), length_(static_cast<std::size_t>(TrackFacts::kEdgeSeconds * rate)), ring_(length_) {
+        head_.reserve(length_);
+    }
+
+    void Add(const float* stereo, int frames) {
+        for (int i = 0; i < frames; ++i) {
+            const float mono = 0.5f * (stereo[2 * i] + stereo[2 * i + 1]);
+            if (head_.size() < length_) head_.push_back(mono);
+            ring_[at_] = mono;
+            if (++at_ == length_) at_ = 0;
+        }
+        seen_ += frames;
+    }
+
+    TrackFacts::Edge Head() const { return Levels(head_); }
+    TrackFacts::Edge Tail() const {
+        if (seen_ < static_cast<long>(length_)) return Levels(head_);  // the whole file is both
+        std::vector<float> last(ring_.begin() + static_cast<long>(at_), ring_.end());
+        last.insert(last.end(), ring_.begin(), ring_.begin() + static_cast<long>(at_));
+        return Levels(last);
+    }
+
+private:
+    // Split by second-order Butterworth filters: gentle slopes, but the same for every file,
+    // and that is what the comparison of two files needs.
+    struct Biquad {
+        double b0, b1, b2, a1, a2, s1 = 0, s2 = 0;
+        Biquad(int rate, double hz, bool highPass) {
+            const double w = 2 * 3.14159265358979323846 * hz / rate, alpha = std::sin(w) / std::sqrt(2.0), c = std::cos(w);
+            const double a0 = 1 + alpha, edge = highPass ? (1 + c) / 2 : (1 - c) / 2;
+            b0 = b2 = edge / a0;
+            b1 = (highPass ? -2 : 2) * edge / a0;
+            a1 = -2 * c / a0;
+            a2 = (1 - alpha) / a0;
+        }
+        double operator()(double x) {
+            const double y = b0 * x + s1;
+            s1 = b1 * x - a1 * y + s2;
+            s2 = b2 * x - a2 * y;
+            return y;
+        }
+    };
+
+    TrackFacts::Edge Levels(const std::vector<float>& mono) const {
+        Biquad low(rate_, 200, false), high(rate_, 2000, true), midLow(rate_, 200, true), midHigh(rate_, 2000, false);
+        double sums[3] = {0, 0, 0};
+        for (float x : mono) {
+            const double bands[3] = {low(x), midHigh(midLow(x)), high(x)};
+            for (int b = 0; b < 3; ++b) sums[b] += bands[b] * bands[b];
+        }
+        TrackFacts::Edge edge;
+        for (int b = 0; b < 3; ++b) {
+            const double meanSquare = mono.empty() ? 0 : sums[b] / static_cast<double>(mono.size());
+            edge.rmsDb[b] = meanSquare > 0 ? std::max(TrackFacts::kSilentDb, 10 * std::log10(meanSquare))
+                                           : TrackFacts::kSilentDb;
+        }
+        return edge;
+    }
+
+    const int rate_;
+    const std::size_t length_;
+    std::vector<float> head_, ring_;
+    std::size_t at_ = 0;
+    long seen_ = 0;
+};
+
 }  // namespace
 
 std::optional<TrackFacts> AnalyseFile(const std::string& path, const std::atomic<bool>* stop, int rate,
@@ -53,6 +123,7 @@ std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>
     // The beat and the key from the same sound.
     BeatTracker beats(rate, decoder.Duration());
     KeyFinder key(rate);
+    Edges edges(rate);
     long total = 0;  // frames decoded
     bool ended = false;
     while (!ended) {
@@ -76,6 +147,7 @@ std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>
             *v = std::isfinite(*v) ? std::clamp(*v, -1.0f, 1.0f) : 0.0f;
         beats.Add(block.data(), filled);
         key.Add(block.data(), filled);
+        edges.Add(block.data(), filled);
         std::fill(block.begin() + 2 * filled, block.end(), 0.0f);
         levels.push_back(static_cast<float>(meter.Add(block.data(), window)));
     }
@@ -91,6 +163,9 @@ std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>
     const double integrated = meter.Integrated();
     const double peak = decoder.SourcePeak();
     facts.peakDbfs = peak > 0 ? std::max(-200.0, 20 * std::log10(peak)) : -200.0;
+    facts.decodedSeconds = static_cast<double>(total) / rate;
+    facts.headEdge = edges.Head();
+    facts.tailEdge = edges.Tail();
     if (!std::isfinite(integrated)) return facts;  // nothing above the gate: silent
 
     const double threshold = std::max(integrated - kRelativeLu, kFloorLufs);

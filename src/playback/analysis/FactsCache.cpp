@@ -12,10 +12,11 @@ namespace quendo::audio {
 
 namespace {
 
-constexpr std::string_view kHeader = "quendo-track-facts 3";
+constexpr std::string_view kHeader = "quendo-track-facts 4";
 // Bounds of what an analysis can give; a value outside them was not written by one.
 constexpr double kMaxSeconds = 1e6;
 constexpr double kMaxBpm = 1000;
+constexpr double kMaxEdgeDb = 20;  // a band's split may overshoot full scale a little
 constexpr int kMaxNumber = 1000000;  // of a track or a disc
 
 void Escape(std::string& out, std::string_view text) {
@@ -90,6 +91,9 @@ void FormatLine(std::string& out, const std::string& path, const CachedFacts& c)
     Append(out, f.firstSound);
     Append(out, f.lastSound);
     Append(out, f.audible ? 1 : 0);
+    Append(out, f.decodedSeconds);
+    for (const TrackFacts::Edge* edge : {&f.headEdge, &f.tailEdge})
+        for (double db : edge->rmsDb) Append(out, db);
     Append(out, f.beats.bpm);
     Append(out, f.beats.firstBeat);
     Append(out, f.beats.period);
@@ -130,13 +134,18 @@ std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view li
     const auto lufs = Take<double>(fields), peak = Take<double>(fields), first = Take<double>(fields),
                last = Take<double>(fields);
     const auto audible = Take<int>(fields);
+    const auto decoded = Take<double>(fields);
+    std::array<std::optional<double>, 6> edges;
+    for (auto& db : edges) db = Take<double>(fields);
     const auto bpm = Take<double>(fields), firstBeat = Take<double>(fields), period = Take<double>(fields);
     const auto barPhase = Take<int>(fields), key = Take<int>(fields), track = Take<int>(fields),
                disc = Take<int>(fields);
     if (!mtime || !fields.empty() || !Within<std::int64_t>(size, 0, INT64_MAX) ||
         !Within<std::int64_t>(used, 0, INT64_MAX) || !Within(version, 1, INT32_MAX) || !Within(lufs, -100.0, 30.0) ||
         !Within(peak, -200.0, 0.0) || !Within(first, 0.0, kMaxSeconds) || !Within(last, *first, kMaxSeconds) ||
-        !Within(audible, 0, 1) || !Within(bpm, 0.0, kMaxBpm) || !Within(firstBeat, 0.0, kMaxSeconds) ||
+        !Within(audible, 0, 1) || !Within(decoded, *last, kMaxSeconds) ||
+        std::any_of(edges.begin(), edges.end(), [](auto db) { return !Within(db, TrackFacts::kSilentDb, kMaxEdgeDb); }) ||
+        !Within(bpm, 0.0, kMaxBpm) || !Within(firstBeat, 0.0, kMaxSeconds) ||
         !Within(period, 0.0, 60.0) || (*bpm > 0) != (*period > 0) || !Within(barPhase, -1, 3) ||
         !Within(key, kNoKey, 23) || !Within(track, 0, kMaxNumber) || !Within(disc, 0, kMaxNumber))
         return std::nullopt;
@@ -150,6 +159,11 @@ std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view li
     f.firstSound = *first;
     f.lastSound = *last;
     f.audible = *audible == 1;
+    f.decodedSeconds = *decoded;
+    for (int b = 0; b < 3; ++b) {
+        f.headEdge.rmsDb[b] = *edges[static_cast<std::size_t>(b)];
+        f.tailEdge.rmsDb[b] = *edges[static_cast<std::size_t>(3 + b)];
+    }
     f.beats.bpm = *bpm;
     f.beats.firstBeat = *firstBeat;
     f.beats.period = *period;

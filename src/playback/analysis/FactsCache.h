@@ -29,8 +29,9 @@ struct CachedFacts {
 using FactsCache = std::unordered_map<std::string, CachedFacts>;
 
 // The cache file: a header line, then one line per file:
-//   SIZE MTIME_NS USED VERSION LUFS PEAK FIRST LAST AUDIBLE BPM FIRST_BEAT PERIOD BAR_PHASE KEY
-//   TRACK DISC<TAB>PATH<TAB>ARTIST<TAB>TITLE<TAB>ALBUM
+//   SIZE MTIME_NS USED VERSION LUFS PEAK FIRST LAST AUDIBLE DECODED HEAD_LOW HEAD_MID HEAD_HIGH
+//   TAIL_LOW TAIL_MID TAIL_HIGH BPM FIRST_BEAT PERIOD BAR_PHASE KEY TRACK DISC<TAB>PATH<TAB>ARTIST
+//   <TAB>TITLE<TAB>ALBUM
 // (one line), with '\\', tab, CR and LF in the texts written as \\, \t, \r, \n. Numbers are
 // locale-free.
 std::string FormatFactsCache(const FactsCache& cache);

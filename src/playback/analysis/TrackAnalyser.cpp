@@ -39,6 +39,8 @@ constexpr auto kPassPause = std::chrono::milliseconds(50);
 constexpr auto kSettle = std::chrono::seconds(2);       // a failed file is left alone at least this long
 constexpr auto kRetryFailed = std::chrono::seconds(30); // after a failed read
 constexpr auto kRetryNoAudio = std::chrono::minutes(10); // its opening may have met a failed read
+// How long the program's exit waits for a worker held in a read (the decks give up theirs sooner).
+constexpr auto kGiveUp = std::chrono::milliseconds(1500);
 constexpr std::int64_t kRenewAfterSeconds = 24 * 3600;  // of an entry's last use: a day is fine enough
 
 std::int64_t WallSeconds() {
@@ -99,35 +101,77 @@ public:
 
 }  // namespace
 
-TrackAnalyser::TrackAnalyser(std::string cacheFile) : cacheFile_(std::move(cacheFile)) {
-    worker_ = std::thread([this] { Run(); });
+TrackAnalyser::TrackAnalyser(std::string cacheFile) : work_(std::make_shared<Work>(std::move(cacheFile))) {
+    worker_ = std::thread([work = work_] { work->Thread(); });
 }
 
 TrackAnalyser::~TrackAnalyser() {
-    {
-        std::lock_guard lock(mutex_);
-        stop_ = true;
-        cancel_ = true;
+    switch (work_->Stop()) {
+        case Work::Stopped::kEnded:
+            worker_.join();
+            break;
+        case Work::Stopped::kHeldOnTheMusic:
+            worker_.detach();  // it comes back to nothing but its end
+            break;
+        case Work::Stopped::kHeldElsewhere:
+            worker_.detach();
+            return;
     }
-    wake_.notify_all();
-    worker_.join();
     // Here, not on the worker: at its priority a busy disk could hold the program's exit for long.
-    if (dirty_ || passDirty_) Save();
+    work_->Save();
 }
 
-std::optional<TrackFacts> TrackAnalyser::Facts(const std::string& path) {
+std::optional<TrackFacts> TrackAnalyser::Facts(const std::string& path) { return work_->Facts(path); }
+void TrackAnalyser::Want(const std::vector<std::string>& paths) { work_->Want(paths); }
+void TrackAnalyser::AnalyseInBackground(const std::vector<std::string>& paths) { work_->AnalyseInBackground(paths); }
+void TrackAnalyser::HoldBackground(bool held) { work_->HoldBackground(held); }
+TrackAnalysis::Progress TrackAnalyser::BackgroundProgress() { return work_->BackgroundProgress(); }
+
+void TrackAnalyser::Work::Thread() {
+    try {
+        Run();
+    } catch (const GivenUp&) {
+    }
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    ended_.notify_all();
+}
+
+TrackAnalyser::Work::Stopped TrackAnalyser::Work::Stop() {
+    std::unique_lock lock(mutex_);
+    stop_ = true;
+    cancel_ = true;
+    wake_.notify_all();
+    if (ended_.wait_for(lock, kGiveUp, [this] { return finished_; })) return Stopped::kEnded;
+    return reading_ ? Stopped::kHeldOnTheMusic : Stopped::kHeldElsewhere;
+}
+
+template <class Read>
+auto TrackAnalyser::Work::OnTheMusic(Read&& read) {
+    {
+        std::lock_guard lock(mutex_);
+        reading_ = true;
+    }
+    auto result = read();
+    std::lock_guard lock(mutex_);
+    reading_ = false;
+    if (stop_) throw GivenUp{};
+    return result;
+}
+
+std::optional<TrackFacts> TrackAnalyser::Work::Facts(const std::string& path) {
     std::lock_guard lock(mutex_);
     if (const auto it = known_.find(path); it != known_.end()) return it->second.facts;
     if (const auto it = cache_.find(path); it != cache_.end() && it->second.checked) return it->second.facts;
     return std::nullopt;
 }
 
-bool TrackAnalyser::Checked(const std::string& path) const {
+bool TrackAnalyser::Work::Checked(const std::string& path) const {
     const auto it = cache_.find(path);
     return it != cache_.end() && it->second.checked;
 }
 
-void TrackAnalyser::Want(const std::vector<std::string>& paths) {
+void TrackAnalyser::Work::Want(const std::vector<std::string>& paths) {
     std::vector<std::string> wanted;
     for (const std::string& path : paths)
         if (!path.empty() && std::find(wanted.begin(), wanted.end(), path) == wanted.end()) wanted.push_back(path);
@@ -148,7 +192,7 @@ void TrackAnalyser::Want(const std::vector<std::string>& paths) {
     wake_.notify_one();
 }
 
-void TrackAnalyser::AnalyseInBackground(const std::vector<std::string>& paths) {
+void TrackAnalyser::Work::AnalyseInBackground(const std::vector<std::string>& paths) {
     std::vector<std::string> given = paths;  // copied outside the lock: Facts() is not to wait
     {
         std::lock_guard lock(mutex_);
@@ -160,7 +204,7 @@ void TrackAnalyser::AnalyseInBackground(const std::vector<std::string>& paths) {
     wake_.notify_one();
 }
 
-void TrackAnalyser::HoldBackground(bool held) {
+void TrackAnalyser::Work::HoldBackground(bool held) {
     {
         std::lock_guard lock(mutex_);
         if (held == held_) return;
@@ -173,12 +217,12 @@ void TrackAnalyser::HoldBackground(bool held) {
     wake_.notify_one();
 }
 
-TrackAnalysis::Progress TrackAnalyser::BackgroundProgress() {
+TrackAnalysis::Progress TrackAnalyser::Work::BackgroundProgress() {
     std::lock_guard lock(mutex_);
     return progress_;
 }
 
-void TrackAnalyser::Run() {
+void TrackAnalyser::Work::Run() {
     LowerThisThread();
     {
         const UsualDiskPriority usual;
@@ -233,7 +277,7 @@ void TrackAnalyser::Run() {
     }
 }
 
-bool TrackAnalyser::PassStep() {
+bool TrackAnalyser::Work::PassStep() {
     const auto start = Clock::now();
     int stats = 0;
     while (passNext_ < pass_.size()) {
@@ -275,7 +319,7 @@ bool TrackAnalyser::PassStep() {
     return false;
 }
 
-void TrackAnalyser::Load() {
+void TrackAnalyser::Work::Load() {
     std::string text;
     FactsCache loaded;
     if (ReadWholeFile(cacheFile_, text, kMaxReadBytes)) {
@@ -291,8 +335,8 @@ void TrackAnalyser::Load() {
     cache_.swap(loaded);
 }
 
-bool TrackAnalyser::Serve(const std::string& path, bool inPass) {
-    const std::optional<FileKey> key = KeyOf(path);
+bool TrackAnalyser::Work::Serve(const std::string& path, bool inPass) {
+    const std::optional<FileKey> key = OnTheMusic([&] { return KeyOf(path); });
     {
         std::lock_guard lock(mutex_);
         const auto now = Clock::now();
@@ -328,8 +372,11 @@ bool TrackAnalyser::Serve(const std::string& path, bool inPass) {
         cancel_ = false;
     }
     AnalysisEnd end = AnalysisEnd::kFailed;
-    const std::optional<TrackFacts> facts = AnalyseFile(path, &cancel_, 0, &end);
-    const std::optional<FileKey> after = KeyOf(path);
+    std::optional<TrackFacts> facts;
+    const std::optional<FileKey> after = OnTheMusic([&] {
+        facts = AnalyseFile(path, &cancel_, 0, &end);
+        return KeyOf(path);
+    });
     const bool whole = facts && after == key;
     {
         std::lock_guard lock(mutex_);
@@ -355,7 +402,7 @@ bool TrackAnalyser::Serve(const std::string& path, bool inPass) {
     return true;
 }
 
-void TrackAnalyser::Renew(const std::string& path, CachedFacts& cached) {
+void TrackAnalyser::Work::Renew(const std::string& path, CachedFacts& cached) {
     const std::int64_t now = WallSeconds();
     if (now - cached.used < kRenewAfterSeconds) return;
     cached.used = now;
@@ -363,7 +410,7 @@ void TrackAnalyser::Renew(const std::string& path, CachedFacts& cached) {
     dirty_ = true;
 }
 
-void TrackAnalyser::Prune(std::size_t count) {
+void TrackAnalyser::Work::Prune(std::size_t count) {
     std::string folder;
     bool folderThere = false;
     for (std::size_t n = 0; n < count && !unchecked_.empty(); ++n) {
@@ -371,11 +418,11 @@ void TrackAnalyser::Prune(std::size_t count) {
         unchecked_.pop_back();
         const auto it = cache_.find(path);
         if (it == cache_.end()) continue;
-        struct stat st {};
-        bool gone = false;
-        if (::stat(path.c_str(), &st) == 0) {
-            gone = !S_ISREG(st.st_mode) || KeyOf(path) != it->second.key;
-        } else if (errno == ENOENT) {
+        const FileKey key = it->second.key;
+        const bool gone = OnTheMusic([&] {
+            struct stat st {};
+            if (::stat(path.c_str(), &st) == 0) return !S_ISREG(st.st_mode) || KeyOf(path) != key;
+            if (errno != ENOENT) return false;
             // Only where its folder is still there: a share that is not mounted now is no reason
             // to forget its files.
             if (std::string dir = FolderOfPath(path); dir != folder) {
@@ -383,8 +430,8 @@ void TrackAnalyser::Prune(std::size_t count) {
                 struct stat fs {};
                 folderThere = ::stat(folder.c_str(), &fs) == 0 && S_ISDIR(fs.st_mode);
             }
-            gone = folderThere;
-        }
+            return folderThere;
+        });
         if (gone) {
             const std::lock_guard lock(mutex_);
             cache_.erase(it);
@@ -394,7 +441,8 @@ void TrackAnalyser::Prune(std::size_t count) {
     }
 }
 
-void TrackAnalyser::Save() {
+void TrackAnalyser::Work::Save() {
+    if (!dirty_ && !passDirty_) return;
     // An installed copy's cache folder is the user's, and may not be there yet.
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(cacheFile_).parent_path(), ec);

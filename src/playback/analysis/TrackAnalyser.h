@@ -2,6 +2,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -40,7 +41,9 @@ public:
     // `cacheFile`'s folder is made when the cache is first saved.
     explicit TrackAnalyser(std::string cacheFile);
     // Stops the worker (within one short window of audio), then saves what changed on the calling
-    // thread, at its priority.
+    // thread, at its priority. A worker held in a read of a music file (a share gone away) is
+    // given up after a while, and the cache saved without it; one held in the cache's own file
+    // is given up without a save, which would be held as well.
     ~TrackAnalyser();
     TrackAnalyser(const TrackAnalyser&) = delete;
     TrackAnalyser& operator=(const TrackAnalyser&) = delete;
@@ -54,53 +57,81 @@ public:
     Progress BackgroundProgress() override;
 
 private:
-    using Clock = std::chrono::steady_clock;
-    struct Known {
-        FileKey key;
-        TrackFacts facts;
-    };
-    struct Failure {
-        std::optional<FileKey> key;  // nothing: the file was not there
-        Clock::time_point at, retry;  // tried again at `retry`, or once the key changes
+    // All the worker reads and writes, kept alive by the worker's thread as long as it runs: a
+    // worker given up on may come back from its read long after the analyser is gone.
+    class Work {
+    public:
+        explicit Work(std::string cacheFile) : cacheFile_(std::move(cacheFile)) {}
+        std::optional<TrackFacts> Facts(const std::string& path);
+        void Want(const std::vector<std::string>& paths);
+        void AnalyseInBackground(const std::vector<std::string>& paths);
+        void HoldBackground(bool held);
+        Progress BackgroundProgress();
+        // The worker's thread, from start to end.
+        void Thread();
+        // The destructor's: tells the worker to stop, and waits a while for it to end.
+        enum class Stopped { kEnded, kHeldOnTheMusic, kHeldElsewhere };
+        Stopped Stop();
+        void Save();  // worker, or the destructor once the worker has ended or been given up
+
+    private:
+        struct GivenUp {};  // thrown on the worker when it comes back from a read after a stop
+
+        using Clock = std::chrono::steady_clock;
+        struct Known {
+            FileKey key;
+            TrackFacts facts;
+        };
+        struct Failure {
+            std::optional<FileKey> key;  // nothing: the file was not there
+            Clock::time_point at, retry;  // tried again at `retry`, or once the key changes
+        };
+
+        void Run();
+        // Runs `read`, a look at the music's files that touches none of the state and may hold
+        // the thread for as long as the disk likes; throws GivenUp when the analyser stopped meanwhile.
+        template <class Read>
+        auto OnTheMusic(Read&& read);
+        void Load();
+        // Worker: brings `path`'s facts up to date with the file; true when that took an analysis.
+        // For the background pass, no analysis starts while the pass should give way.
+        bool Serve(const std::string& path, bool inPass = false);
+        // Worker: the background pass goes on; true when it analysed a file and may go on at once.
+        bool PassStep();
+        bool PassWaits() const { return held_ || wantsChanged_ || passChanged_ || stop_; }  // guarded
+        bool Checked(const std::string& path) const;  // guarded
+        void Renew(const std::string& path, CachedFacts& cached);
+        // Worker: drops up to `count` loaded entries whose files changed or went.
+        void Prune(std::size_t count);
+
+        const std::string cacheFile_;
+        std::mutex mutex_;
+        std::condition_variable wake_;
+        std::vector<std::string> wanted_;                  // guarded
+        bool wantsChanged_ = false, stop_ = false;         // guarded
+        std::string current_;                              // guarded: what the worker analyses
+        bool currentInPass_ = false;                       // guarded: for the background pass, not wished for
+        std::vector<std::string> passGiven_;               // guarded: a new list, not taken yet
+        bool passNew_ = false, passChanged_ = false;       // guarded: a new list, or a new hold
+        bool held_ = false;                                // guarded
+        Progress progress_;                                // guarded: of the list given last
+        std::unordered_map<std::string, Known> known_;     // guarded: wished for, checked in this run
+        std::unordered_map<std::string, Failure> failed_;  // guarded
+        std::atomic<bool> cancel_{false};                  // drops the analysis under way
+        // Worker; changed under the lock, as Facts() reads the entries the background pass checked.
+        FactsCache cache_;
+        std::unordered_set<std::string> changed_;          // worker only: entries changed since the last save
+        std::vector<std::string> unchecked_;               // worker only: loaded entries not yet pruned
+        bool dirty_ = false;                               // worker only: the file should be written
+        bool passDirty_ = false;                           // worker only: so should it, less urgently
+        std::vector<std::string> pass_;                    // worker only: the background pass' files
+        std::size_t passNext_ = 0;                         // worker only: those before it are settled
+        Clock::time_point passResume_{};                   // worker only: the pause after a batch ends
+        bool reading_ = false, finished_ = false;          // guarded: where the worker is
+        std::condition_variable ended_;                    // finished_ turned true
     };
 
-    void Run();
-    void Load();
-    // Worker: brings `path`'s facts up to date with the file; true when that took an analysis.
-    // For the background pass, no analysis starts while the pass should give way.
-    bool Serve(const std::string& path, bool inPass = false);
-    // Worker: the background pass goes on; true when it analysed a file and may go on at once.
-    bool PassStep();
-    bool PassWaits() const { return held_ || wantsChanged_ || passChanged_ || stop_; }  // guarded
-    bool Checked(const std::string& path) const;  // guarded
-    void Renew(const std::string& path, CachedFacts& cached);
-    // Worker: drops up to `count` loaded entries whose files changed or went.
-    void Prune(std::size_t count);
-    void Save();  // worker, or the destructor once the worker has ended
-
-    const std::string cacheFile_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::vector<std::string> wanted_;                  // guarded
-    bool wantsChanged_ = false, stop_ = false;         // guarded
-    std::string current_;                              // guarded: what the worker analyses
-    bool currentInPass_ = false;                       // guarded: for the background pass, not wished for
-    std::vector<std::string> passGiven_;               // guarded: a new list, not taken yet
-    bool passNew_ = false, passChanged_ = false;       // guarded: a new list, or a new hold
-    bool held_ = false;                                // guarded
-    Progress progress_;                                // guarded: of the list given last
-    std::unordered_map<std::string, Known> known_;     // guarded: wished for, checked in this run
-    std::unordered_map<std::string, Failure> failed_;  // guarded
-    std::atomic<bool> cancel_{false};                  // drops the analysis under way
-    // Worker; changed under the lock, as Facts() reads the entries the background pass checked.
-    FactsCache cache_;
-    std::unordered_set<std::string> changed_;          // worker only: entries changed since the last save
-    std::vector<std::string> unchecked_;               // worker only: loaded entries not yet pruned
-    bool dirty_ = false;                               // worker only: the file should be written
-    bool passDirty_ = false;                           // worker only: so should it, less urgently
-    std::vector<std::string> pass_;                    // worker only: the background pass' files
-    std::size_t passNext_ = 0;                         // worker only: those before it are settled
-    Clock::time_point passResume_{};                   // worker only: the pause after a batch ends
+    std::shared_ptr<Work> work_;
     std::thread worker_;
 };
 

@@ -9,12 +9,15 @@
 #include <chrono>
 #include <cstdlib>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -98,7 +101,7 @@ std::string Tone(const std::string& path, double seconds, double dbfs, int rate 
 
 // A cache line of a file never analysed, last wanted at `used`.
 std::string CacheLine(const std::string& path, std::int64_t used) {
-    return "1000 1 " + std::to_string(used) + " 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t" + path + "\t\t\t\n";
+    return "1000 1 " + std::to_string(used) + " 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0\t" + path + "\t\t\t\n";
 }
 
 // {analysed, total} of the background pass, once `analysed` reaches `until` (the total by default).
@@ -125,6 +128,14 @@ TEST(TrackAnalysis, KnownSignalsGiveTheirLoudnessPeakAndAudibleStretch) {
     EXPECT_NEAR(facts->peakDbfs, -23.0, 0.1);
     EXPECT_NEAR(facts->firstSound, 0, 0.05);
     EXPECT_NEAR(facts->lastSound, 20, 0.05);
+    EXPECT_NEAR(facts->decodedSeconds, 20, 1e-3);
+    // Both ends in the band of 1 kHz, at the sine's RMS (3 dB under its peak), give or take the
+    // split's gentle slopes; little of it in the others.
+    for (const TrackFacts::Edge& edge : {facts->headEdge, facts->tailEdge}) {
+        EXPECT_NEAR(edge.rmsDb[1], -26, 2);
+        EXPECT_LT(edge.rmsDb[0], edge.rmsDb[1] - 10);
+        EXPECT_LT(edge.rmsDb[2], edge.rmsDb[1] - 6);
+    }
 
     // The peak is the file's own, its high band included: a 15 kHz tone over a 1 kHz one peaks
     // near the sum of their amplitudes, though the loudness is measured at a rate without it.
@@ -152,6 +163,11 @@ TEST(TrackAnalysis, KnownSignalsGiveTheirLoudnessPeakAndAudibleStretch) {
     EXPECT_TRUE(facts->audible);
     EXPECT_NEAR(facts->firstSound, 1.23, 0.05);
     EXPECT_NEAR(facts->lastSound, 1.23 + 3.0 + 0.4 + 0.5, 0.05);
+    EXPECT_NEAR(facts->decodedSeconds, 1.23 + 3.0 + 0.4 + 0.5 + 2.61, 1e-3);
+    for (int band = 0; band < 3; ++band) {  // the hum alone at either end
+        EXPECT_LT(facts->headEdge.rmsDb[band], -70);
+        EXPECT_LT(facts->tailEdge.rmsDb[band], -70);
+    }
 
     // Digital silence, and a hum alone, hold no sound; a file that is not audio gives nothing at all.
     const std::string silence = dir.path() + "/silence.wav", hum = dir.path() + "/hum.wav";
@@ -305,6 +321,37 @@ TEST(TrackAnalysis, AFailedReadIsNoEnd) {
     EXPECT_NEAR(facts->lastSound, 3, 0.05);
 }
 
+TEST(TrackAnalysis, AWorkerHeldInAReadIsGivenUpAndTheCacheSavedWithoutIt) {
+    // A write lease holds anyone else's open() of the file (until it is let go or the kernel's
+    // break time runs out), as a hard-mounted share gone away holds a read. The lease's break is
+    // told by SIGIO, whose default would end the test.
+    quendo::testing::TempDir dir;
+    const std::string known = Tone(dir / "known.wav", 2, -20), held = Tone(dir / "held.wav", 2, -20);
+    const std::string cache = dir / "analysis.cache";
+    const auto threads = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); };
+    const auto before = threads();
+    const auto sigio = std::signal(SIGIO, SIG_IGN);
+    const int lease = ::open(held.c_str(), O_WRONLY | O_CLOEXEC);
+    if (::fcntl(lease, F_SETLEASE, F_WRLCK) != 0) {
+        std::signal(SIGIO, sigio);
+        GTEST_SKIP() << "no leases here";
+    }
+    auto analyser = std::make_unique<TrackAnalyser>(cache);
+    analyser->Want({known, held});  // the first one's facts are not saved while the next is worked on
+    ASSERT_TRUE(FactsOnceSo(*analyser, known));
+    ASSERT_TRUE(Eventually([&] { return ::fcntl(lease, F_GETLEASE) != F_WRLCK; }));  // the worker's open() waits
+    const auto start = std::chrono::steady_clock::now();
+    analyser.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(audio::ParseFactsCache(Read(cache)).count(known), 1u);
+    // Let go, the worker ends of itself, and takes its state with it.
+    ::fcntl(lease, F_SETLEASE, F_UNLCK);
+    ::close(lease);
+    EXPECT_TRUE(Eventually([&] { return threads() == before; }));
+    EXPECT_EQ(audio::ParseFactsCache(Read(cache)).count(held), 0u);
+    std::signal(SIGIO, sigio);
+}
+
 TEST(TrackAnalysis, FactsFollowTheFileAsItChanges) {
     quendo::testing::TempDir dir;
     const std::string track = Tone(dir / "track.wav", 3, -30), other = Tone(dir / "other.wav", 2, -20), copying = dir / "copying.wav";
@@ -357,7 +404,7 @@ TEST(TrackAnalysis, TwoCopiesShareTheCacheWhichKeepsToItsBound) {
     const std::string cache = dir / "facts.cache", first = Tone(dir / "first.wav", 2, -20), second = Tone(dir / "second.wav", 2, -25);
     // Left by earlier runs: a file since deleted, and one on a share that is not mounted now.
     const std::string deleted = dir / "deleted.wav", unmounted = "/quendo-share-not-mounted/kept.wav";
-    Write(cache, "quendo-track-facts 3\n" + CacheLine(deleted, std::time(nullptr)) + CacheLine(unmounted, std::time(nullptr)));
+    Write(cache, "quendo-track-facts 4\n" + CacheLine(deleted, std::time(nullptr)) + CacheLine(unmounted, std::time(nullptr)));
     auto saved = [&](const std::string& path) { return Eventually([&] { return audio::ParseFactsCache(Read(cache)).count(path) > 0; }); };
     {
         TrackAnalyser one(cache), another(cache);
