@@ -7,6 +7,8 @@
 
 #include "playback/DeckEngine.h"
 
+#include "playback/analysis/JoinEvidence.h"
+
 namespace quendo {
 
 namespace {
@@ -573,8 +575,12 @@ bool DeckEngine::JoinsHead() {
     if (!currentFacts_) currentFacts_ = FactsOf(currentPath_);
     const std::optional<TrackFacts> head = FactsOf(PathOf(next));
     if (!currentFacts_ || !head || !currentFacts_->audible || !head->audible) return false;
-    // The music runs across the cut: sound to the last frame, and from the first.
-    if (currentFacts_->lastSound < CurrentPlayer().Duration() - kJoinEdge || head->firstSound > kJoinEdge) return false;
+    // The music runs across the cut: sound to the last frame, and from the first, and the beat or
+    // the sound itself carrying on over it. Tags or a folder alone join two tracks that merely
+    // stop and start hard.
+    if (currentFacts_->lastSound < CurrentPlayer().Duration() - kJoinEdge || head->firstSound > kJoinEdge ||
+        !RunsAcrossTheCut(*currentFacts_, *head))
+        return false;
     const TrackTags &a = currentFacts_->tags, &b = head->tags;
     if (!a.album.empty() || !b.album.empty())
         return a.album == b.album && a.artist == b.artist && a.trackNumber > 0 &&
@@ -625,6 +631,7 @@ void DeckEngine::Disarm() {
 // The current track has played its last frame and the next one plays on from there.
 void DeckEngine::CompleteJoin() {
     joinArmed_ = false;
+    const std::optional<TrackFacts> joinedFrom = currentFacts_;
     currentDeck_ = incomingDeck_;
     currentPath_ = std::move(incomingPath_);
     incomingPath_.clear();
@@ -633,6 +640,15 @@ void DeckEngine::CompleteJoin() {
     ++tracksStarted_;
     ShowTitle(incomingName_, currentFacts_);
     incomingName_.clear();
+    // The two parts are one piece: it is heard at the gain of both together, reached gently from
+    // the first part's, as an album's gain would have it.
+    if (joinedFrom && currentFacts_) {
+        TrackFacts both = *currentFacts_;
+        both.integratedLufs = JoinedLufs(*joinedFrom, *currentFacts_);
+        both.peakDbfs = std::max(joinedFrom->peakDbfs, currentFacts_->peakDbfs);
+        LateGain& glide = late_[Index(currentDeck_)];
+        glide = {false, gain_[Index(currentDeck_)], TrackGainFor(both), 1};
+    }
     trackLength_ = p_.nodes.IsFile(incomingNodeId_) ? p_.nodes.File(incomingNodeId_).durationSeconds : 0;
     if (!p_.playlist.Empty() && p_.playlist.Head() == incomingNodeId_) AdvancePlaylist();
     else p_.playlist.SetTakenOff(incomingNodeId_);

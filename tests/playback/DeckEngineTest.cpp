@@ -968,14 +968,18 @@ TEST_F(InStepDeckEngine, TheIncomingTrackIsCuedOnABarLineAndTheEnvelopeFollowsTh
 // The next track of an album that runs across its cut follows the last frame of this one, at its
 // levels, with no mix; the title strip names it by its tags.
 TEST_F(InStepDeckEngine, AnAlbumThatRunsAcrossItsCutIsJoinedWithoutAMix) {
-    const auto album = [&](const std::string& name, int track, double lufs, double first, double last) {
-        Know(name, lufs, -1, first, last);
-        analysis.known["/music/" + name].tags = {"The Band", "Part " + std::to_string(track), "Live", track, 0};
+    // One beat at 120 BPM runs through the parts, a beat on 0.2 s of each.
+    const auto album = [&](const std::string& name, int track, double lufs, double length, double firstBeat) {
+        Know(name, lufs, -1, 0, length);
+        TrackFacts& f = analysis.known["/music/" + name];
+        f.tags = {"The Band", "Part " + std::to_string(track), "Live", track, 0};
+        f.decodedSeconds = length;
+        f.beats = {120, firstBeat, 0.5, -1};
     };
-    album("Live/01.mp3", 1, -12, 0, 100);
-    album("Live/02.mp3", 2, -14, 0, 90);
-    album("Live/03.mp3", 3, -10, 0, 90);
-    album("Live/04.mp3", 4, -12, 2.5, 90);  // a pause before it: mixed as any other
+    album("Live/01.mp3", 1, -12, 100, 0.2);
+    album("Live/02.mp3", 2, -14, 90, 0.2);
+    album("Live/03.mp3", 3, -10, 90, 0.2);
+    album("Live/04.mp3", 4, -12, 90, 0.45);  // its beat does not run on from the third's: mixed
     Add("Live/01.mp3", 100);
     for (const char* name : {"Live/02.mp3", "Live/03.mp3", "Live/04.mp3"}) Add(name, 90);
     Tick();
@@ -990,13 +994,17 @@ TEST_F(InStepDeckEngine, AnAlbumThatRunsAcrossItsCutIsJoinedWithoutAMix) {
     EXPECT_NEAR(w.deck2.position, 0.5, 1e-6);
     EXPECT_EQ(c.display.Label1Caption, "The Band - Part 2");
 
-    // The album keeps its own levels: each part at the first one's gain.
+    // A part is heard at the gain of both parts together, glided to from the first one's:
+    // 100 s at -12 LUFS and 90 s at -14 are -12.83 LUFS as one.
+    Tick(20);
+    EXPECT_NEAR(w.deck2.trackGainDb, -16 + 12.83, 0.01);
     TickAt(88);
     Tick(25);
     EXPECT_EQ(c.deck.currentDeck(), Deck::WinMediaPlayer1);
-    for (const FakePlayer* deck : {&w.deck1, &w.deck2}) EXPECT_DOUBLE_EQ(deck->trackGainDb, -4);
+    Tick(20);
+    EXPECT_NEAR(w.deck1.trackGainDb, -16 + 11.56, 0.01);
 
-    // The fourth begins after a pause: a mix as any other.
+    // The fourth's beat does not run on from the third's: a mix as any other.
     TickAt(84);
     EXPECT_TRUE(c.deck.isMixing());
 }
