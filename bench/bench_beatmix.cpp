@@ -1,4 +1,5 @@
-// Mixes on the beat, heard through the whole program: six synthesized dance tracks of known tempo,
+// Mixes on the beat, heard through the whole program: six synthesized dance tracks of known tempo
+// (WAV, MP3 at a constant and a variable bit rate, and WMA, each kind on each side of some mix),
 // beats and bars (120-128 BPM, neighbours up to 4 % apart, in different keys, each with a lead of
 // silence and an end that fades out into silence), played as a playlist by the program's core on
 // the real engine offline with a cold analysis, paced as bench_show paces its show, once with "Mix
@@ -10,6 +11,8 @@
 // mix can be told apart and timed: how far each incoming beat lies from the nearest outgoing one
 // while both sound, how many of the incoming bar starts fall within 20 ms of the outgoing ones,
 // and the tempo each track is heard at outside its mixes (after the glide back to its own).
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <complex>
@@ -59,16 +62,43 @@ struct BeatTrack {
     int pickup;       // beats of the first bar gone when the music starts
     std::uint32_t seed;
     int beatBin, barBin;  // the marker tones, in 50 Hz steps
+    const char* format;   // wav, mp3 (constant bit rate), mp3vbr or wma
 };
 
-// Four on the floor but for one breakbeat; each tempo within 4 % of the one before.
+// The encoder's arguments for a kind of file, each at a rate whose low-pass keeps the markers.
+std::vector<std::string> EncoderArgs(const std::string& format) {
+    if (format == "mp3") return {"-c:a", "libmp3lame", "-b:a", "192k"};
+    if (format == "mp3vbr") return {"-c:a", "libmp3lame", "-q:a", "2"};
+    if (format == "wma") return {"-c:a", "wmav2", "-b:a", "192k"};
+    return {};
+}
+
+// Writes the track's file as its kind; false when the encoder failed.
+bool WriteTrack(const quendo::testing::TempDir& dir, const BeatTrack& t, const std::vector<float>& stereo) {
+    const std::vector<std::string> codec = EncoderArgs(t.format);
+    if (codec.empty()) {
+        dir.WriteFile(t.name, quendo::testing::StereoWav(stereo, kRate));
+        return true;
+    }
+    dir.WriteFile("encode.wav", quendo::testing::StereoWav(stereo, kRate));
+    std::vector<std::string> args{"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-i", dir / "encode.wav"};
+    args.insert(args.end(), codec.begin(), codec.end());
+    args.push_back(dir / t.name);
+    const bool made = bench::ChildCpuSeconds(args) >= 0;
+    ::unlink((dir / "encode.wav").c_str());
+    return made;
+}
+
+// Four on the floor but for one breakbeat; each tempo within 4 % of the one before. Each of the
+// four kinds of file the show holds is on each side of some mix: WAV, MP3 at a constant bit rate
+// and at a variable one, and WMA.
 const BeatTrack kTracks[] = {
-    {"01 first light.wav", Groove::FourOnTheFloor, 122.0, 9, 80, 0.8, 0, 21, 230, 240},
-    {"02 tunnel.wav", Groove::FourOnTheFloor, 124.5, 19, 85, 0.4, 0, 22, 250, 260},
-    {"03 broken glass.wav", Groove::Breakbeat, 127.0, 2, 80, 1.2, 2, 23, 270, 280},
-    {"04 steel.wav", Groove::FourOnTheFloor, 122.5, 16, 85, 0.6, 1, 24, 290, 300},
-    {"05 rise.wav", Groove::FourOnTheFloor, 127.4, 7, 80, 1.0, 0, 25, 310, 320},
-    {"06 home.wav", Groove::FourOnTheFloor, 124.0, 12, 85, 0.5, 3, 26, 330, 340},
+    {"01 first light.wav", Groove::FourOnTheFloor, 122.0, 9, 80, 0.8, 0, 21, 230, 240, "wav"},
+    {"02 tunnel.mp3", Groove::FourOnTheFloor, 124.5, 19, 85, 0.4, 0, 22, 250, 260, "mp3"},
+    {"03 broken glass.wma", Groove::Breakbeat, 127.0, 2, 80, 1.2, 2, 23, 270, 280, "wma"},
+    {"04 steel.mp3", Groove::FourOnTheFloor, 122.5, 16, 85, 0.6, 1, 24, 290, 300, "mp3vbr"},
+    {"05 rise.wav", Groove::FourOnTheFloor, 127.4, 7, 80, 1.0, 0, 25, 310, 320, "wav"},
+    {"06 home.wma", Groove::FourOnTheFloor, 124.0, 12, 85, 0.5, 3, 26, 330, 340, "wma"},
 };
 constexpr int kTrackCount = static_cast<int>(std::size(kTracks));
 
@@ -347,6 +377,7 @@ double Nearest(const std::vector<double>& times, double t) {
 
 struct Measures {
     std::vector<double> beatErrorsMs;
+    std::map<std::string, double> pairMaxMs;  // the largest error of each mix, by its kinds of file
     int bars = 0, barsAligned = 0;
     double ownTempoErrorPct = 0;
     int inStep = 0;
@@ -389,12 +420,14 @@ Measures Measure(const char* run, const Heard& h) {
             aligned += 1000 * Nearest(outBars, t) <= kBarWindowMs;
         }
         m.beatErrorsMs.insert(m.beatErrorsMs.end(), errors.begin(), errors.end());
+        double& pair = m.pairMaxMs[std::string(kTracks[o].format) + "_to_" + kTracks[i].format];
+        for (double e : errors) pair = std::max(pair, e);
         m.bars += bars;
         m.barsAligned += aligned;
         std::fprintf(stderr,
-                     "bench_beatmix: %s: mix %d -> %d %s rate %.4f: %zu beats together, error mean %+.1f ms, p95 %.1f ms, max %.1f ms; "
+                     "bench_beatmix: %s: mix %d -> %d (%s -> %s) %s rate %.4f: %zu beats together, error mean %+.1f ms, p95 %.1f ms, max %.1f ms; "
                      "bars aligned %d/%d\n",
-                     run, mix.out + 1, mix.in + 1, mix.inStep ? "in step" : "plain", mix.inStep ? mix.plan.rate : 1.0,
+                     run, mix.out + 1, mix.in + 1, kTracks[o].format, kTracks[i].format, mix.inStep ? "in step" : "plain", mix.inStep ? mix.plan.rate : 1.0,
                      errors.size(), signedErrors.empty() ? 0.0 : std::accumulate(signedErrors.begin(), signedErrors.end(), 0.0) / static_cast<double>(signedErrors.size()),
                      Percentile(errors, 0.95), errors.empty() ? 0.0 : *std::max_element(errors.begin(), errors.end()), aligned, bars);
     }
@@ -490,6 +523,10 @@ int main(int argc, char** argv) {
         on = on || figures.Wants(n);
         off = off || figures.Wants(std::string(n) + "_off");
     }
+    // The largest error of each pair of kinds of file, and the kinds the show holds, come of the run on the beat.
+    for (int i = 1; i < argc; ++i)
+        on = on || std::string(argv[i]) == "beatshow_formats" ||
+             (std::string(argv[i]).rfind("mix_beat_error_ms_max_", 0) == 0 && std::string(argv[i]) != "mix_beat_error_ms_max_off");
     if (!on && !off) return 0;
     quendo::audio::SilenceFfmpegLog();
 
@@ -497,11 +534,21 @@ int main(int argc, char** argv) {
     std::vector<Made> made;
     for (const BeatTrack& t : kTracks) {
         made.push_back(Make(t));
-        dir.WriteFile(t.name, quendo::testing::StereoWav(made.back().stereo, kRate));
+        if (!WriteTrack(dir, t, made.back().stereo)) {
+            std::fprintf(stderr, "bench_beatmix: ffmpeg could not write %s\n", t.name);
+            return 1;
+        }
         std::fprintf(stderr, "bench_beatmix: %-20s %.2f BPM, %.1f s, made at %.2f LUFS\n", t.name, t.bpm,
                      static_cast<double>(made.back().stereo.size() / 2) / kRate, bench::Lufs(made.back().stereo));
     }
     ReportMade(made);
+    // The kinds of file the show holds, named in the unit's place.
+    std::vector<std::string> kinds;
+    for (const BeatTrack& t : kTracks)
+        if (std::find(kinds.begin(), kinds.end(), t.format) == kinds.end()) kinds.push_back(t.format);
+    std::string list;
+    for (const std::string& k : kinds) list += (list.empty() ? "" : ",") + k;
+    figures.Print("beatshow_formats", static_cast<double>(kinds.size()), list.c_str());
 
     struct Run {
         const char* name;
@@ -519,6 +566,8 @@ int main(int argc, char** argv) {
         figures.Print("mix_beat_error_ms_p95" + s, Percentile(m.beatErrorsMs, 0.95), "ms");
         figures.Print("mix_beat_error_ms_max" + s,
                       m.beatErrorsMs.empty() ? 0.0 : *std::max_element(m.beatErrorsMs.begin(), m.beatErrorsMs.end()), "ms");
+        if (run.onBeat)
+            for (const auto& [pair, worst] : m.pairMaxMs) figures.Print("mix_beat_error_ms_max_" + pair, worst, "ms");
         figures.Print("mix_bar_aligned_fraction" + s, m.bars ? static_cast<double>(m.barsAligned) / m.bars : 0.0, "fraction");
         figures.Print("mix_in_step_count" + s, m.inStep, "count");
         figures.Print("beatshow_own_tempo_error_pct" + s, m.ownTempoErrorPct, "%");
