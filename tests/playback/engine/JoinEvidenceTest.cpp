@@ -103,15 +103,3 @@ TEST(JoinEvidence, BothMustSoundToTheCutAndKeepTheBar) {
     in.beats.barPhase = -1;  // not known: the beat alone
     EXPECT_TRUE(RunsAcrossTheCut(out, in));
 }
-
-TEST(JoinEvidence, JoinedLoudnessWeighsEachPartByItsLength) {
-    const auto part = [](double lufs, double seconds, bool audible = true) {
-        TrackFacts f;
-        f.integratedLufs = lufs, f.decodedSeconds = seconds, f.audible = audible;
-        return f;
-    };
-    EXPECT_NEAR(JoinedLufs(part(-10, 100), part(-10, 20)), -10, 1e-9);
-    EXPECT_NEAR(JoinedLufs(part(-10, 100), part(-20, 100)), 10 * std::log10((0.1 + 0.01) / 2), 1e-9);
-    EXPECT_NEAR(JoinedLufs(part(-10, 300), part(-20, 100)), 10 * std::log10((3 * 0.1 + 0.01) / 4), 1e-9);
-    EXPECT_NEAR(JoinedLufs(part(0, 300, false), part(-20, 100)), -20, 1e-9);
-}
