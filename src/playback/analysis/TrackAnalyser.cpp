@@ -198,7 +198,7 @@ void TrackAnalyser::Work::AnalyseInBackground(const std::vector<std::string>& pa
         std::lock_guard lock(mutex_);
         passGiven_.swap(given);
         passNew_ = passChanged_ = true;
-        progress_ = {0, static_cast<int>(passGiven_.size())};
+        progress_ = {0, static_cast<int>(passGiven_.size()), 0};
         if (currentInPass_ && !current_.empty()) cancel_ = true;
     }
     wake_.notify_one();
@@ -293,7 +293,7 @@ bool TrackAnalyser::Work::PassStep() {
             }
             if (const auto f = failed_.find(path); f != failed_.end()) {
                 ++passNext_;
-                if (f->second.key) ++progress_.analysed;
+                if (f->second.key) ++progress_.unreadable;
                 else --progress_.total;  // not there
                 continue;
             }

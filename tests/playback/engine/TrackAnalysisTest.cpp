@@ -104,14 +104,15 @@ std::string CacheLine(const std::string& path, std::int64_t used) {
     return "1000 1 " + std::to_string(used) + " 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0\t" + path + "\t\t\t\n";
 }
 
-// {analysed, total} of the background pass, once `analysed` reaches `until` (the total by default).
-std::pair<int, int> Progress(TrackAnalyser& analyser, int until = -1) {
+// {analysed, unreadable, total} of the background pass, once those settled reach `until` (the
+// total by default).
+std::tuple<int, int, int> Progress(TrackAnalyser& analyser, int until = -1) {
     TrackAnalysis::Progress p;
     Eventually([&] {
         p = analyser.BackgroundProgress();
-        return p.analysed >= (until < 0 ? p.total : until);
+        return p.analysed + p.unreadable >= (until < 0 ? p.total : until);
     });
-    return {p.analysed, p.total};
+    return {p.analysed, p.unreadable, p.total};
 }
 
 }  // namespace
@@ -426,7 +427,7 @@ TEST(TrackAnalysis, TwoCopiesShareTheCacheWhichKeepsToItsBound) {
 }
 
 // The library in the background: never while held, giving way to a wish at once, and a file
-// without audio done as well as any; one that is not there leaves the count. The pass that a
+// without audio settled as one that cannot be read; one that is not there leaves the count. The pass that a
 // later run begins again takes what the cache knows of each file as it is now, without decoding
 // it: the facts are there for the draw, though no one wished for them.
 TEST(TrackAnalysis, TheBackgroundPassWorksBetweenWishesAndHoldsAndGoesOnFromTheCache) {
@@ -442,14 +443,14 @@ TEST(TrackAnalysis, TheBackgroundPassWorksBetweenWishesAndHoldsAndGoesOnFromTheC
         ASSERT_TRUE(WaitForFacts(analyser, wished));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         for (const std::string& path : library) EXPECT_FALSE(analyser.Facts(path)) << path;
-        EXPECT_EQ(Progress(analyser, 0), std::pair(0, 5));
+        EXPECT_EQ(Progress(analyser, 0), std::tuple(0, 0, 5));
 
         // Released, the long file is under way when a wish comes: the wish is done first.
         analyser.HoldBackground(false);
         Progress(analyser, 2);
         ASSERT_TRUE(WaitForFacts(analyser, wishedLater));
         EXPECT_FALSE(analyser.Facts(library[2]));
-        EXPECT_EQ(Progress(analyser), std::pair(4, 4));
+        EXPECT_EQ(Progress(analyser), std::tuple(3, 1, 4));  // the file of text cannot be read
         for (int i : {0, 1, 2}) EXPECT_TRUE(analyser.Facts(library[i])) << i;
     }
     auto kept = audio::ParseFactsCache(Read(cache));
@@ -461,7 +462,7 @@ TEST(TrackAnalysis, TheBackgroundPassWorksBetweenWishesAndHoldsAndGoesOnFromTheC
 
     TrackAnalyser analyser(cache);
     analyser.AnalyseInBackground(library);
-    EXPECT_EQ(Progress(analyser), std::pair(4, 4));
+    EXPECT_EQ(Progress(analyser), std::tuple(3, 1, 4));  // the file of text cannot be read
     // Once what it found is saved, too.
     Eventually([&] { return audio::ParseFactsCache(Read(cache))[library[1]].facts.integratedLufs > -30; });
     EXPECT_EQ(Lufs(analyser.Facts(library[0])), -42.5);
