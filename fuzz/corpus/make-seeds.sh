@@ -122,5 +122,6 @@ printf '\x00\x03a/b\x14\x02\x00\x00\x01\x08\xff\xfe\x80.wma\x04\x05noacc\x01\xff
 {
   head -2 factscache/written.cache
   printf '12 34 0 1 nan -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0\t/x.mp3\t\t\t\n12 34 0 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 120 0 0 -1 -1 0 0\t/y.mp3\t\t\n'
+  printf '12 34 0 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 128 0.5 1e-300 2 -1 0 0\t/tiny-period.mp3\t\t\t\n'
   printf '12 34 0 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0\t/bad\\escape.mp3\t\t\t\n12 34 0 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0\t/cut'
 } >factscache/damaged.cache

@@ -16,6 +16,7 @@ constexpr std::string_view kHeader = "quendo-track-facts 4";
 // Bounds of what an analysis can give; a value outside them was not written by one.
 constexpr double kMaxSeconds = 1e6;
 constexpr double kMaxBpm = 1000;
+constexpr double kMinSaneBpm = 30, kMaxSaneBpm = 300;  // of a steady beat's grid
 constexpr double kMaxEdgeDb = 20;  // a band's split may overshoot full scale a little
 constexpr int kMaxNumber = 1000000;  // of a track or a disc
 
@@ -110,7 +111,13 @@ void FormatLine(std::string& out, const std::string& path, const CachedFacts& c)
     out += '\n';
 }
 
-std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view line) {
+// A tempo an analysis gives, and a period that agrees with it: the mix's plans count beats by
+// dividing by the period, and a tiny one overflows them.
+bool SaneGrid(const BeatGrid& g) {
+    return g.bpm >= kMinSaneBpm && g.bpm <= kMaxSaneBpm && std::fabs(g.period - 60 / g.bpm) <= 1e-6 * g.period;
+}
+
+std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view line, bool* gridDropped) {
     const std::size_t tab = line.find('\t');
     if (tab == std::string_view::npos) return std::nullopt;
     // The texts: the path, then the artist, title and album.
@@ -168,6 +175,10 @@ std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view li
     f.beats.firstBeat = *firstBeat;
     f.beats.period = *period;
     f.beats.barPhase = *barPhase;
+    if (f.beats.Steady() && !SaneGrid(f.beats)) {
+        f.beats = {};  // the rest of the facts are worth keeping
+        if (gridDropped) *gridDropped = true;
+    }
     f.key = *key;
     f.tags.trackNumber = *track;
     f.tags.discNumber = *disc;
@@ -210,11 +221,11 @@ FactsCache ParseFactsCache(std::string_view text, int* dropped) {
             ++bad;
             break;
         }
-        auto parsed = ParseLine(text.substr(at, end - at));
+        bool gridDropped = false;
+        auto parsed = ParseLine(text.substr(at, end - at), &gridDropped);
         if (parsed)
             cache.insert_or_assign(std::move(parsed->first), std::move(parsed->second));
-        else
-            ++bad;
+        if (!parsed || gridDropped) ++bad;
         at = end;
     }
     if (dropped) *dropped = bad;

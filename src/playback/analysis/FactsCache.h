@@ -36,7 +36,8 @@ using FactsCache = std::unordered_map<std::string, CachedFacts>;
 // locale-free.
 std::string FormatFactsCache(const FactsCache& cache);
 // Every line that is well formed and whose values are in bounds; the rest is dropped (all of it
-// without the header). `dropped` counts what was left out, so the caller knows to rewrite.
+// without the header). A beat grid whose tempo is no music's, or disagrees with its period, is
+// dropped from its entry. `dropped` counts what was left out, so the caller knows to rewrite.
 FactsCache ParseFactsCache(std::string_view text, int* dropped = nullptr);
 // Drops the least recently used entries until at most `maxEntries` are left and their lines take
 // at most `maxBytes`.

@@ -215,10 +215,11 @@ TEST(TrackAnalysis, CacheKeepsResultsAcrossRunsAndSurvivesDamage) {
     // A few kinds of damage; the cache's fuzz target tries every other.
     const std::string damaged[] = {
         "garbage\n",
-        "12 34 0 1 nan -1 0 3 1 0 0 0 -1 -1 0 0\t/x.mp3\t\t\t\n",
-        "12 34 0 1 -20 -1 5 3 1 0 0 0 -1 -1 0 0\t/first-after-last.mp3\t\t\t\n",
-        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 24 0 0\t/no-such-key.mp3\t\t\t\n",
-        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/cut-off.mp3\t\t",
+        "12 34 0 1 nan -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0\t/x.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 5 3 1 5 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0\t/first-after-last.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 2 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0\t/sound-after-the-end.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 24 0 0\t/no-such-key.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0\t/cut-off.mp3\t\t",
     };
     for (const std::string& line : damaged) text += line;
     Write(cache, text);
@@ -320,6 +321,32 @@ TEST(TrackAnalysis, AFailedReadIsNoEnd) {
     ASSERT_TRUE(facts);
     EXPECT_EQ(end, AnalysisEnd::kMeasured);
     EXPECT_NEAR(facts->lastSound, 3, 0.05);
+}
+
+TEST(TrackAnalysis, CacheKeepsABeatGridOnlyWhereItsTempoAndPeriodAgree) {
+    const struct {
+        const char* bpm;
+        const char* period;
+        bool kept;
+    } rows[] = {
+        {"128", "0.46875", true},
+        {"30", "2", true},
+        {"128", "1e-300", false},  // beats counted by it overflow any integer
+        {"128", "0.5", false},
+        {"1000", "0.06", false},
+        {"20", "3", false},
+    };
+    for (const auto& row : rows) {
+        const std::string line = std::string("12 34 0 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 ") + row.bpm +
+                                 " 0.5 " + row.period + " 2 -1 0 0\t/x.mp3\t\t\t\n";
+        int dropped = -1;
+        auto cache = audio::ParseFactsCache("quendo-track-facts 4\n" + line, &dropped);
+        ASSERT_EQ(cache.size(), 1u) << line;  // the entry stays, its other facts worth keeping
+        const BeatGrid& grid = cache["/x.mp3"].facts.beats;
+        EXPECT_EQ(grid.Steady(), row.kept) << line;
+        EXPECT_EQ(grid.barPhase, row.kept ? 2 : -1) << line;
+        EXPECT_EQ(dropped, row.kept ? 0 : 1) << line;  // so that the file is written clean
+    }
 }
 
 TEST(TrackAnalysis, AWorkerHeldInAReadIsGivenUpAndTheCacheSavedWithoutIt) {
