@@ -48,13 +48,15 @@ std::int64_t WallSeconds() {
         .count();
 }
 
-// A lock on the cache file's folder (no file of its own to leave behind) for one save's read, merge
-// and write: two copies saving at once would each write over what the other added. Taken within a
-// short while or not at all: a save without it may lose an entry, a wait could hold the exit.
+// A lock for one save's read, merge and write: two copies saving at once would each write over
+// what the other added. It is a file of its own beside the cache, opened for writing: a home on
+// NFS takes the lock as a byte-range one, which a descriptor only for reading may not hold, and
+// would let the save go on without it. Taken within a short while or not at all: a save without
+// it may lose an entry, a wait could hold the exit.
 class SaveLock {
 public:
     explicit SaveLock(const std::string& cacheFile)
-        : fd_(::open(FolderOrHere(cacheFile).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        : fd_(::open((cacheFile + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
         for (int i = 0; fd_ >= 0 && i < 200; ++i) {
             if (::flock(fd_, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -67,10 +69,6 @@ public:
     SaveLock& operator=(const SaveLock&) = delete;
 
 private:
-    static std::string FolderOrHere(const std::string& path) {
-        const std::string folder = FolderOfPath(path);
-        return folder.empty() ? "." : folder;
-    }
     int fd_;
 };
 

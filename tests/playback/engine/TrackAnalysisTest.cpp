@@ -1,6 +1,7 @@
 // The track analysis on sound whose answers are known, and its cache across runs of the program.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -347,6 +348,20 @@ TEST(TrackAnalysis, CacheKeepsABeatGridOnlyWhereItsTempoAndPeriodAgree) {
         EXPECT_EQ(grid.barPhase, row.kept ? 2 : -1) << line;
         EXPECT_EQ(dropped, row.kept ? 0 : 1) << line;  // so that the file is written clean
     }
+}
+
+TEST(TrackAnalysis, ASaveWaitsForAnotherCopysLockOnAFileOpenedForWriting) {
+    quendo::testing::TempDir dir;
+    const std::string cache = dir / "analysis.cache", track = Tone(dir / "a.wav", 2, -20);
+    // Another copy's lock, as one taken for writing: what an NFS home honours.
+    const int other = ::open((cache + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    TrackAnalyser analyser(cache);
+    ASSERT_TRUE(WaitForFacts(analyser, track));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_FALSE(std::filesystem::exists(cache));
+    ::close(other);
+    EXPECT_TRUE(Eventually([&] { return audio::ParseFactsCache(Read(cache)).count(track) == 1; }));
 }
 
 TEST(TrackAnalysis, AWorkerHeldInAReadIsGivenUpAndTheCacheSavedWithoutIt) {
