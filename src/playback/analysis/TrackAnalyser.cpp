@@ -15,6 +15,7 @@
 
 #include "library/SafeFile.h"
 #include "playback/analysis/Analyse.h"
+#include "playback/analysis/TagReader.h"
 
 namespace quendo::audio {
 
@@ -357,7 +358,18 @@ bool TrackAnalyser::Work::Serve(const std::string& path, bool inPass) {
     if (const auto cached = cache_.find(path);
         cached != cache_.end() && cached->second.key == *key && cached->second.version == kAnalysisVersion) {
         if (!inPass) Renew(path, cached->second);  // `used` tells what was wanted
+        // Tags that could not be read are tried once a run: the share may have been away.
+        std::optional<TrackTags> tags;
+        bool tagsFailed = true;
+        if (cached->second.tagsFailed && tagsRetried_.insert(path).second)
+            tags = OnTheMusic([&] { return ReadTags(path, &tagsFailed); });
         std::lock_guard lock(mutex_);
+        if (tags) {
+            cached->second.facts.tags = std::move(*tags);
+            cached->second.tagsFailed = tagsFailed;
+            changed_.insert(path);
+            (inPass ? passDirty_ : dirty_) = true;
+        }
         if (inPass) cached->second.checked = true;
         else known_[path] = {*key, cached->second.facts};
         return false;
@@ -371,8 +383,9 @@ bool TrackAnalyser::Work::Serve(const std::string& path, bool inPass) {
     }
     AnalysisEnd end = AnalysisEnd::kFailed;
     std::optional<TrackFacts> facts;
+    bool tagsFailed = false;
     const std::optional<FileKey> after = OnTheMusic([&] {
-        facts = AnalyseFile(path, &cancel_, 0, &end);
+        facts = AnalyseFile(path, &cancel_, 0, &end, &tagsFailed);
         return KeyOf(path);
     });
     const bool whole = facts && after == key;
@@ -383,7 +396,7 @@ bool TrackAnalyser::Work::Serve(const std::string& path, bool inPass) {
         const auto now = Clock::now();
         if (whole) {
             if (!inPass) known_[path] = {*key, *facts};
-            cache_[path] = {*key, *facts, WallSeconds(), kAnalysisVersion, inPass};
+            cache_[path] = {*key, *facts, WallSeconds(), kAnalysisVersion, inPass, tagsFailed};
         } else if (end == AnalysisEnd::kStopped)
             ;  // no longer wanted: done again if it is wanted again
         else if (after != key)
@@ -394,6 +407,7 @@ bool TrackAnalyser::Work::Serve(const std::string& path, bool inPass) {
             failed_[path] = {key, now, now + kRetryNoAudio};  // no audio: once it changes
     }
     if (whole) {
+        if (tagsFailed) tagsRetried_.insert(path);  // in the next run
         changed_.insert(path);
         (inPass ? passDirty_ : dirty_) = true;
     }

@@ -27,6 +27,7 @@
 
 #include "playback/analysis/Analyse.h"
 #include "playback/analysis/FactsCache.h"
+#include "playback/analysis/TagReader.h"
 #include "playback/analysis/TrackAnalyser.h"
 #include "playback/engine/Decoder.h"
 #include "FileSurgery.h"
@@ -102,7 +103,7 @@ std::string Tone(const std::string& path, double seconds, double dbfs, int rate 
 
 // A cache line of a file never analysed, last wanted at `used`.
 std::string CacheLine(const std::string& path, std::int64_t used) {
-    return "1000 1 " + std::to_string(used) + " 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0\t" + path + "\t\t\t\n";
+    return "1000 1 " + std::to_string(used) + " 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0 0\t" + path + "\t\t\t\n";
 }
 
 // {analysed, unreadable, total} of the background pass, once those settled reach `until` (the
@@ -216,11 +217,11 @@ TEST(TrackAnalysis, CacheKeepsResultsAcrossRunsAndSurvivesDamage) {
     // A few kinds of damage; the cache's fuzz target tries every other.
     const std::string damaged[] = {
         "garbage\n",
-        "12 34 0 1 nan -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0\t/x.mp3\t\t\t\n",
-        "12 34 0 1 -20 -1 5 3 1 5 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0\t/first-after-last.mp3\t\t\t\n",
-        "12 34 0 1 -20 -1 0 3 1 2 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0\t/sound-after-the-end.mp3\t\t\t\n",
-        "12 34 0 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 24 0 0\t/no-such-key.mp3\t\t\t\n",
-        "12 34 0 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0\t/cut-off.mp3\t\t",
+        "12 34 0 1 nan -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0 0\t/x.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 5 3 1 5 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0 0\t/first-after-last.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 2 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0 0\t/sound-after-the-end.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 24 0 0 0\t/no-such-key.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0 0\t/cut-off.mp3\t\t",
     };
     for (const std::string& line : damaged) text += line;
     Write(cache, text);
@@ -339,15 +340,50 @@ TEST(TrackAnalysis, CacheKeepsABeatGridOnlyWhereItsTempoAndPeriodAgree) {
     };
     for (const auto& row : rows) {
         const std::string line = std::string("12 34 0 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 ") + row.bpm +
-                                 " 0.5 " + row.period + " 2 -1 0 0\t/x.mp3\t\t\t\n";
+                                 " 0.5 " + row.period + " 2 -1 0 0 0\t/x.mp3\t\t\t\n";
         int dropped = -1;
-        auto cache = audio::ParseFactsCache("quendo-track-facts 4\n" + line, &dropped);
+        auto cache = audio::ParseFactsCache("quendo-track-facts 5\n" + line, &dropped);
         ASSERT_EQ(cache.size(), 1u) << line;  // the entry stays, its other facts worth keeping
         const BeatGrid& grid = cache["/x.mp3"].facts.beats;
         EXPECT_EQ(grid.Steady(), row.kept) << line;
         EXPECT_EQ(grid.barPhase, row.kept ? 2 : -1) << line;
         EXPECT_EQ(dropped, row.kept ? 0 : 1) << line;  // so that the file is written clean
     }
+}
+
+TEST(TrackAnalysis, TagsThatCouldNotBeReadAreTriedAgainInTheNextRun) {
+    quendo::testing::TempDir dir;
+    const std::string cache = dir / "analysis.cache", track = dir / "tagged.wav";
+    // A WAV with an ID3v2 chunk naming its artist.
+    std::string wav = quendo::testing::ToneWav(2, 1000, Amplitude(-20), kRate);
+    const std::string tag = std::string("ID3\x03\0\0\0\0\0\x10", 10) + "TPE1" + std::string("\0\0\0\x06\0\0\0", 7) + "Tides";
+    const auto le32 = [](std::size_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    wav += "id3 " + le32(tag.size()) + tag;
+    wav.replace(4, 4, le32(wav.size() - 8));
+    Write(track, wav);
+    bool failed = true;
+    ASSERT_EQ(audio::ReadTags(track, &failed).artist, "Tides");
+    EXPECT_FALSE(failed);
+    audio::ReadTags(dir / "missing.wav", &failed);
+    EXPECT_TRUE(failed);
+
+    // The facts as a run whose tag read failed left them; the marked loudness shows they are
+    // not decoded again.
+    audio::FactsCache facts;
+    facts[track] = {*audio::KeyOf(track), TrackFacts{}, std::time(nullptr), audio::kAnalysisVersion, false, true};
+    facts[track].facts.integratedLufs = -42.5;
+    facts[track].facts.audible = true;
+    Write(cache, audio::FormatFactsCache(facts));
+    {
+        TrackAnalyser analyser(cache);
+        const auto read = WaitForFacts(analyser, track);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->integratedLufs, -42.5);
+        EXPECT_EQ(read->tags.artist, "Tides");
+    }
+    const auto saved = audio::ParseFactsCache(Read(cache))[track];
+    EXPECT_FALSE(saved.tagsFailed);
+    EXPECT_EQ(saved.facts.tags.artist, "Tides");
 }
 
 TEST(TrackAnalysis, ASaveWaitsForAnotherCopysLockOnAFileOpenedForWriting) {
@@ -447,7 +483,7 @@ TEST(TrackAnalysis, TwoCopiesShareTheCacheWhichKeepsToItsBound) {
     const std::string cache = dir / "facts.cache", first = Tone(dir / "first.wav", 2, -20), second = Tone(dir / "second.wav", 2, -25);
     // Left by earlier runs: a file since deleted, and one on a share that is not mounted now.
     const std::string deleted = dir / "deleted.wav", unmounted = "/quendo-share-not-mounted/kept.wav";
-    Write(cache, "quendo-track-facts 4\n" + CacheLine(deleted, std::time(nullptr)) + CacheLine(unmounted, std::time(nullptr)));
+    Write(cache, "quendo-track-facts 5\n" + CacheLine(deleted, std::time(nullptr)) + CacheLine(unmounted, std::time(nullptr)));
     auto saved = [&](const std::string& path) { return Eventually([&] { return audio::ParseFactsCache(Read(cache)).count(path) > 0; }); };
     {
         TrackAnalyser one(cache), another(cache);
