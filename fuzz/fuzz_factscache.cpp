@@ -1,4 +1,5 @@
-// "analysis.cache" as any bytes: every entry the reader keeps lies within what an analysis gives,
+// "analysis.cache" as any bytes: every entry the reader keeps lies within what an analysis gives
+// (a beat grid only with a tempo and a period that agree),
 // what it read, written and read again, is read the same, and a bounded cache keeps its bound.
 #include <cmath>
 #include <cstddef>
@@ -21,6 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(!path.empty() && c.key.size >= 0 && c.used >= 0 && c.version >= 1);
         FUZZ_CHECK(std::isfinite(f.integratedLufs) && f.peakDbfs <= 0 && f.firstSound >= 0 && f.firstSound <= f.lastSound);
         FUZZ_CHECK(f.beats.Steady() == (f.beats.bpm > 0) && f.beats.barPhase >= -1 && f.beats.barPhase < 4);
+        // A grid kept is one the mix can count beats on: a music's tempo, and its period.
+        FUZZ_CHECK(!f.beats.Steady() || (f.beats.bpm >= 30 && f.beats.bpm <= 300 &&
+                                         std::fabs(f.beats.period * f.beats.bpm - 60) < 1e-4 &&
+                                         std::isfinite(f.beats.firstBeat)));
         FUZZ_CHECK(f.key >= kNoKey && f.key < 24 && f.tags.trackNumber >= 0 && f.tags.discNumber >= 0);
     }
 

@@ -65,6 +65,7 @@ public:
     virtual void HoldBackground(bool /*held*/) {}
     struct Progress {
         int analysed = 0, total = 0;  // of the files given to the background pass
+        int unreadable = 0;           // of the total, not among the analysed: no audio, or a failed read
     };
     virtual Progress BackgroundProgress() { return {}; }
 

@@ -6,7 +6,8 @@
 namespace quendo {
 
 // What the settings' AutoMix page says of the background analysis: "Analysed 1,204 of 5,310
-// files", or nothing while it has been given no files.
+// files", with ", 3 cannot be read" when some hold no audio that plays, or nothing while it has
+// been given no files.
 inline std::string AnalysisProgressText(const TrackAnalysis::Progress& p) {
     if (p.total <= 0) return {};
     const auto grouped = [](int n) {
@@ -15,7 +16,9 @@ inline std::string AnalysisProgressText(const TrackAnalysis::Progress& p) {
             digits.insert(static_cast<std::size_t>(at), ",");
         return digits;
     };
-    return "Analysed " + grouped(p.analysed) + " of " + grouped(p.total) + " files";
+    std::string text = "Analysed " + grouped(p.analysed) + " of " + grouped(p.total) + " files";
+    if (p.unreadable > 0) text += ", " + grouped(p.unreadable) + " cannot be read";
+    return text;
 }
 
 }  // namespace quendo

@@ -91,14 +91,14 @@ private:
 }  // namespace
 
 std::optional<TrackFacts> AnalyseFile(const std::string& path, const std::atomic<bool>* stop, int rate,
-                                      AnalysisEnd* end) {
+                                      AnalysisEnd* end, bool* tagsFailed) {
     AudioDecoder decoder(rate > 0 ? rate : kAnalysisRate);
     if (!decoder.Open(path)) {
         if (end) *end = AnalysisEnd::kNoAudio;
         return std::nullopt;
     }
     std::optional<TrackFacts> facts = Analyse(decoder, stop, end);
-    if (facts) facts->tags = ReadTags(path);
+    if (facts) facts->tags = ReadTags(path, tagsFailed);
     return facts;
 }
 

@@ -30,9 +30,10 @@ enum class AnalysisEnd {
 // Decodes the whole file (with the engine's decoder) and measures it as the decks play it: samples
 // that are no numbers count as silence, and those past full scale as full scale. Nothing unless
 // the whole file was measured; `end` tells why. Any thread; blocks for as long as decoding takes.
-// `rate`: the rate decoded at, 0 for the analysis' own (a benchmark compares).
+// `rate`: the rate decoded at, 0 for the analysis' own (a benchmark compares). `tagsFailed`: the
+// facts came, but the tags could not be read (and are empty).
 std::optional<TrackFacts> AnalyseFile(const std::string& path, const std::atomic<bool>* stop = nullptr,
-                                      int rate = 0, AnalysisEnd* end = nullptr);
+                                      int rate = 0, AnalysisEnd* end = nullptr, bool* tagsFailed = nullptr);
 // The same for a decoder that is open and not read from yet.
 std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>* stop = nullptr,
                                   AnalysisEnd* end = nullptr);

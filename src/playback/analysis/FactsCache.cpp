@@ -12,10 +12,11 @@ namespace quendo::audio {
 
 namespace {
 
-constexpr std::string_view kHeader = "quendo-track-facts 4";
+constexpr std::string_view kHeader = "quendo-track-facts 5";
 // Bounds of what an analysis can give; a value outside them was not written by one.
 constexpr double kMaxSeconds = 1e6;
 constexpr double kMaxBpm = 1000;
+constexpr double kMinSaneBpm = 30, kMaxSaneBpm = 300;  // of a steady beat's grid
 constexpr double kMaxEdgeDb = 20;  // a band's split may overshoot full scale a little
 constexpr int kMaxNumber = 1000000;  // of a track or a disc
 
@@ -101,6 +102,7 @@ void FormatLine(std::string& out, const std::string& path, const CachedFacts& c)
     Append(out, f.key);
     Append(out, f.tags.trackNumber);
     Append(out, f.tags.discNumber);
+    Append(out, c.tagsFailed ? 1 : 0);
     out.back() = '\t';  // the numbers end at the texts
     Escape(out, path);
     for (const std::string* text : {&f.tags.artist, &f.tags.title, &f.tags.album}) {
@@ -110,7 +112,13 @@ void FormatLine(std::string& out, const std::string& path, const CachedFacts& c)
     out += '\n';
 }
 
-std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view line) {
+// A tempo an analysis gives, and a period that agrees with it: the mix's plans count beats by
+// dividing by the period, and a tiny one overflows them.
+bool SaneGrid(const BeatGrid& g) {
+    return g.bpm >= kMinSaneBpm && g.bpm <= kMaxSaneBpm && std::fabs(g.period - 60 / g.bpm) <= 1e-6 * g.period;
+}
+
+std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view line, bool* gridDropped) {
     const std::size_t tab = line.find('\t');
     if (tab == std::string_view::npos) return std::nullopt;
     // The texts: the path, then the artist, title and album.
@@ -139,7 +147,7 @@ std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view li
     for (auto& db : edges) db = Take<double>(fields);
     const auto bpm = Take<double>(fields), firstBeat = Take<double>(fields), period = Take<double>(fields);
     const auto barPhase = Take<int>(fields), key = Take<int>(fields), track = Take<int>(fields),
-               disc = Take<int>(fields);
+               disc = Take<int>(fields), tagsFailed = Take<int>(fields);
     if (!mtime || !fields.empty() || !Within<std::int64_t>(size, 0, INT64_MAX) ||
         !Within<std::int64_t>(used, 0, INT64_MAX) || !Within(version, 1, INT32_MAX) || !Within(lufs, -100.0, 30.0) ||
         !Within(peak, -200.0, 0.0) || !Within(first, 0.0, kMaxSeconds) || !Within(last, *first, kMaxSeconds) ||
@@ -147,12 +155,13 @@ std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view li
         std::any_of(edges.begin(), edges.end(), [](auto db) { return !Within(db, TrackFacts::kSilentDb, kMaxEdgeDb); }) ||
         !Within(bpm, 0.0, kMaxBpm) || !Within(firstBeat, 0.0, kMaxSeconds) ||
         !Within(period, 0.0, 60.0) || (*bpm > 0) != (*period > 0) || !Within(barPhase, -1, 3) ||
-        !Within(key, kNoKey, 23) || !Within(track, 0, kMaxNumber) || !Within(disc, 0, kMaxNumber))
+        !Within(key, kNoKey, 23) || !Within(track, 0, kMaxNumber) || !Within(disc, 0, kMaxNumber) || !Within(tagsFailed, 0, 1))
         return std::nullopt;
     CachedFacts c;
     c.key = {*size, *mtime};
     c.used = *used;
     c.version = *version;
+    c.tagsFailed = *tagsFailed == 1;
     TrackFacts& f = c.facts;
     f.integratedLufs = *lufs;
     f.peakDbfs = *peak;
@@ -168,6 +177,10 @@ std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view li
     f.beats.firstBeat = *firstBeat;
     f.beats.period = *period;
     f.beats.barPhase = *barPhase;
+    if (f.beats.Steady() && !SaneGrid(f.beats)) {
+        f.beats = {};  // the rest of the facts are worth keeping
+        if (gridDropped) *gridDropped = true;
+    }
     f.key = *key;
     f.tags.trackNumber = *track;
     f.tags.discNumber = *disc;
@@ -210,11 +223,11 @@ FactsCache ParseFactsCache(std::string_view text, int* dropped) {
             ++bad;
             break;
         }
-        auto parsed = ParseLine(text.substr(at, end - at));
+        bool gridDropped = false;
+        auto parsed = ParseLine(text.substr(at, end - at), &gridDropped);
         if (parsed)
             cache.insert_or_assign(std::move(parsed->first), std::move(parsed->second));
-        else
-            ++bad;
+        if (!parsed || gridDropped) ++bad;
         at = end;
     }
     if (dropped) *dropped = bad;

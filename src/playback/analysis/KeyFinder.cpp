@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <iterator>
 
 namespace quendo::audio {
@@ -41,36 +40,16 @@ constexpr double kMedianSeconds = 0.5;
 
 }  // namespace
 
-// The detector, made ready for another track. Its constant-Q kernel costs as much to build as a
-// few minutes of sound cost to analyse, so a thread keeps its detectors for the next tracks.
+// The detector, one per track: its constant-Q kernel takes some 10 ms to build, a fiftieth of a
+// five-minute track's analysis, but a detector used before holds the last track's chroma and
+// filter state in members of its own, which only a new one is sure to have clear.
 class KeyDetector : public GetKeyMode {
 public:
-    explicit KeyDetector(int declaredRate) : GetKeyMode(declaredRate, 440.0f, kAverageSeconds, kMedianSeconds), rate(declaredRate) {}
-    void Reset() {
-        m_bufferindex = m_ChromaBufferFilling = m_MedianBufferFilling = 0;
-        std::memset(m_ChromaBuffer, 0, sizeof(double) * m_BPO * m_ChromaBuffersize);
-        std::memset(m_MedianFilterBuffer, 0, sizeof(int) * m_MedianWinsize);
-        m_Decimator->resetFilter();
-    }
-    const int rate;
+    explicit KeyDetector(int declaredRate) : GetKeyMode(declaredRate, 440.0f, kAverageSeconds, kMedianSeconds) {}
 };
 
-namespace {
-
-thread_local std::vector<std::unique_ptr<KeyDetector>> spareDetectors;
-
-std::unique_ptr<KeyDetector> TakeDetector(int declaredRate) {
-    const auto it = std::find_if(spareDetectors.begin(), spareDetectors.end(), [&](const auto& d) { return d->rate == declaredRate; });
-    if (it == spareDetectors.end()) return std::make_unique<KeyDetector>(declaredRate);
-    auto detector = std::move(*it);
-    spareDetectors.erase(it);
-    detector->Reset();
-    return detector;
-}
-
-}  // namespace
-
-KeyFinder::KeyFinder(int rate) : detector_(TakeDetector(DeclaredRate(rate))), block_(detector_->getBlockSize()) {
+KeyFinder::KeyFinder(int rate)
+    : detector_(std::make_unique<KeyDetector>(DeclaredRate(rate))), block_(detector_->getBlockSize()) {
     // Second-order Butterworth high-pass (bilinear transform).
     const double w = 2 * M_PI * kHighPassHz / rate, c = std::cos(w), alpha = std::sin(w) / std::sqrt(2.0);
     const double a0 = 1 + alpha;
@@ -80,9 +59,7 @@ KeyFinder::KeyFinder(int rate) : detector_(TakeDetector(DeclaredRate(rate))), bl
     a_[1] = (1 - alpha) / a0;
 }
 
-KeyFinder::~KeyFinder() {
-    if (spareDetectors.size() < 2) spareDetectors.push_back(std::move(detector_));
-}
+KeyFinder::~KeyFinder() = default;
 
 void KeyFinder::Add(const float* stereo, int frames) {
     // The filter's state in locals: through the members, each sample waits on the last one's stores.

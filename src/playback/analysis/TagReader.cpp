@@ -172,13 +172,14 @@ bool Whole(const TagLib::ID3v2::Tag& tag, TagLib::IOStream& stream) {
     return static_cast<long long>(tag.header()->completeTagSize()) <= static_cast<long long>(stream.length());
 }
 
-TrackTags FromStream(TagLib::IOStream& stream, TagLayout layout) {
+// `failed`: TagLib could not read the file as its kind.
+TrackTags FromStream(TagLib::IOStream& stream, TagLayout layout, bool& failed) {
     SetTextHandlers();
     Fields fields;
     switch (layout) {
         case TagLayout::kMpeg: {
             TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
-            if (!file.isValid()) return {};
+            if (!file.isValid()) return failed = true, TrackTags{};
             if (file.hasID3v2Tag()) {
                 if (!Whole(*file.ID3v2Tag(), stream)) return {};
                 fields.Add(file.ID3v2Tag()->properties());
@@ -189,13 +190,13 @@ TrackTags FromStream(TagLib::IOStream& stream, TagLayout layout) {
         }
         case TagLayout::kAsf: {
             TagLib::ASF::File file(&stream, false);
-            if (!file.isValid() || !file.tag()) return {};
+            if (!file.isValid() || !file.tag()) return failed = true, TrackTags{};
             fields.Add(file.tag()->properties());
             break;
         }
         case TagLayout::kWav: {
             TagLib::RIFF::WAV::File file(&stream, false);
-            if (!file.isValid()) return {};
+            if (!file.isValid()) return failed = true, TrackTags{};
             if (file.hasID3v2Tag()) fields.Add(file.ID3v2Tag()->properties());
             if (file.hasInfoTag()) fields.Add(InfoMap(*file.InfoTag()));
             break;
@@ -204,20 +205,24 @@ TrackTags FromStream(TagLib::IOStream& stream, TagLayout layout) {
     return std::move(fields).Tags();
 }
 
-TrackTags Guarded(TagLib::IOStream& stream, TagLayout layout) {
+TrackTags Guarded(TagLib::IOStream& stream, TagLayout layout, bool& failed) {
     // TagLib reports its own errors by validity; what can still escape is a failed allocation.
     try {
-        return FromStream(stream, layout);
+        return FromStream(stream, layout, failed);
     } catch (const std::exception&) {
+        failed = true;
         return {};
     }
 }
 
 }  // namespace
 
-TrackTags ReadTags(const std::string& path) {
+TrackTags ReadTags(const std::string& path, bool* failed) {
+    bool ignored = false;
+    bool& why = failed ? *failed : ignored;
+    why = false;
     const auto file = SourceFile::Open(path);
-    if (!file) return {};
+    if (!file) return why = true, TrackTags{};
     const Sniffed s = Sniff(*file);
     TagLayout layout;
     switch (s.kind) {
@@ -233,14 +238,15 @@ TrackTags ReadTags(const std::string& path) {
         default: return {};
     }
     TagLib::FileStream stream(path.c_str(), true);
-    if (!stream.isOpen()) return {};
-    return Guarded(stream, layout);
+    if (!stream.isOpen()) return why = true, TrackTags{};
+    return Guarded(stream, layout, why);
 }
 
 TrackTags ReadTags(const unsigned char* data, std::size_t size, TagLayout layout) {
     if (!data || size == 0 || size > 0x7fffffffu) return {};
     TagLib::ByteVectorStream stream(TagLib::ByteVector(reinterpret_cast<const char*>(data), static_cast<unsigned>(size)));
-    return Guarded(stream, layout);
+    bool failed = false;
+    return Guarded(stream, layout, failed);
 }
 
 }  // namespace quendo::audio

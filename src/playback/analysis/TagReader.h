@@ -17,9 +17,10 @@ constexpr int kMaxTagNumber = 9999;
 // name is not asked): MPEG audio by its ID3v2, APE and ID3v1 tags, in that order of trust; ASF by
 // its own; RIFF WAVE by an ID3v2 chunk, then its INFO list. Text is valid UTF-8 without control
 // characters, trimmed; "3/12" reads as track 3. Empty for a file of another kind, one that cannot
-// be read, or one whose ID3v2 tag runs past the file's end (a file cut short). Any thread; reads
-// the tags only, never the audio.
-TrackTags ReadTags(const std::string& path);
+// be read, or one whose ID3v2 tag runs past the file's end (a file cut short). `failed` tells the
+// file that could not be read (not opened, or not read through as its kind) from one that holds
+// no tags. Any thread; reads the tags only, never the audio.
+TrackTags ReadTags(const std::string& path, bool* failed = nullptr);
 
 // The ways a file's bytes can be read for tags.
 enum class TagLayout { kMpeg, kAsf, kWav };

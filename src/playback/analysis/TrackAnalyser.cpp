@@ -15,6 +15,7 @@
 
 #include "library/SafeFile.h"
 #include "playback/analysis/Analyse.h"
+#include "playback/analysis/TagReader.h"
 
 namespace quendo::audio {
 
@@ -48,13 +49,15 @@ std::int64_t WallSeconds() {
         .count();
 }
 
-// A lock on the cache file's folder (no file of its own to leave behind) for one save's read, merge
-// and write: two copies saving at once would each write over what the other added. Taken within a
-// short while or not at all: a save without it may lose an entry, a wait could hold the exit.
+// A lock for one save's read, merge and write: two copies saving at once would each write over
+// what the other added. It is a file of its own beside the cache, opened for writing: a home on
+// NFS takes the lock as a byte-range one, which a descriptor only for reading may not hold, and
+// would let the save go on without it. Taken within a short while or not at all: a save without
+// it may lose an entry, a wait could hold the exit.
 class SaveLock {
 public:
     explicit SaveLock(const std::string& cacheFile)
-        : fd_(::open(FolderOrHere(cacheFile).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        : fd_(::open((cacheFile + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
         for (int i = 0; fd_ >= 0 && i < 200; ++i) {
             if (::flock(fd_, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -67,10 +70,6 @@ public:
     SaveLock& operator=(const SaveLock&) = delete;
 
 private:
-    static std::string FolderOrHere(const std::string& path) {
-        const std::string folder = FolderOfPath(path);
-        return folder.empty() ? "." : folder;
-    }
     int fd_;
 };
 
@@ -198,7 +197,7 @@ void TrackAnalyser::Work::AnalyseInBackground(const std::vector<std::string>& pa
         std::lock_guard lock(mutex_);
         passGiven_.swap(given);
         passNew_ = passChanged_ = true;
-        progress_ = {0, static_cast<int>(passGiven_.size())};
+        progress_ = {0, static_cast<int>(passGiven_.size()), 0};
         if (currentInPass_ && !current_.empty()) cancel_ = true;
     }
     wake_.notify_one();
@@ -293,7 +292,7 @@ bool TrackAnalyser::Work::PassStep() {
             }
             if (const auto f = failed_.find(path); f != failed_.end()) {
                 ++passNext_;
-                if (f->second.key) ++progress_.analysed;
+                if (f->second.key) ++progress_.unreadable;
                 else --progress_.total;  // not there
                 continue;
             }
@@ -359,7 +358,18 @@ bool TrackAnalyser::Work::Serve(const std::string& path, bool inPass) {
     if (const auto cached = cache_.find(path);
         cached != cache_.end() && cached->second.key == *key && cached->second.version == kAnalysisVersion) {
         if (!inPass) Renew(path, cached->second);  // `used` tells what was wanted
+        // Tags that could not be read are tried once a run: the share may have been away.
+        std::optional<TrackTags> tags;
+        bool tagsFailed = true;
+        if (cached->second.tagsFailed && tagsRetried_.insert(path).second)
+            tags = OnTheMusic([&] { return ReadTags(path, &tagsFailed); });
         std::lock_guard lock(mutex_);
+        if (tags) {
+            cached->second.facts.tags = std::move(*tags);
+            cached->second.tagsFailed = tagsFailed;
+            changed_.insert(path);
+            (inPass ? passDirty_ : dirty_) = true;
+        }
         if (inPass) cached->second.checked = true;
         else known_[path] = {*key, cached->second.facts};
         return false;
@@ -373,8 +383,9 @@ bool TrackAnalyser::Work::Serve(const std::string& path, bool inPass) {
     }
     AnalysisEnd end = AnalysisEnd::kFailed;
     std::optional<TrackFacts> facts;
+    bool tagsFailed = false;
     const std::optional<FileKey> after = OnTheMusic([&] {
-        facts = AnalyseFile(path, &cancel_, 0, &end);
+        facts = AnalyseFile(path, &cancel_, 0, &end, &tagsFailed);
         return KeyOf(path);
     });
     const bool whole = facts && after == key;
@@ -385,7 +396,7 @@ bool TrackAnalyser::Work::Serve(const std::string& path, bool inPass) {
         const auto now = Clock::now();
         if (whole) {
             if (!inPass) known_[path] = {*key, *facts};
-            cache_[path] = {*key, *facts, WallSeconds(), kAnalysisVersion, inPass};
+            cache_[path] = {*key, *facts, WallSeconds(), kAnalysisVersion, inPass, tagsFailed};
         } else if (end == AnalysisEnd::kStopped)
             ;  // no longer wanted: done again if it is wanted again
         else if (after != key)
@@ -396,6 +407,7 @@ bool TrackAnalyser::Work::Serve(const std::string& path, bool inPass) {
             failed_[path] = {key, now, now + kRetryNoAudio};  // no audio: once it changes
     }
     if (whole) {
+        if (tagsFailed) tagsRetried_.insert(path);  // in the next run
         changed_.insert(path);
         (inPass ? passDirty_ : dirty_) = true;
     }

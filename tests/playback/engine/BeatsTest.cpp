@@ -29,12 +29,23 @@ BeatGrid Beats(const SynthMusic& music, double firstSound, int block, double tra
     return tracker.Finish(firstSound);
 }
 
+// A sustained tone for the whole of `seconds`: onsets with nothing to gather on.
+SynthMusic Tone(double seconds, double hz) {
+    SynthMusic m;
+    m.rate = kRate;
+    m.stereo.resize(2 * static_cast<std::size_t>(seconds * kRate));
+    for (std::size_t i = 0; 2 * i < m.stereo.size(); ++i)
+        m.stereo[2 * i] = m.stereo[2 * i + 1] = static_cast<float>(0.5 * std::sin(2 * M_PI * hz * static_cast<double>(i) / kRate));
+    return m;
+}
+
 }  // namespace
 
 TEST(Beats, GridBarsAndBeatlessOnSynthesizedTracks) {
     struct Case {
         MusicSpec spec;
         const char* what;
+        double toneHz = 0;  // a sustained tone for spec.seconds instead of the music
     };
     const Case cases[] = {
         {{Groove::FourOnTheFloor, 127, 0, 70, 1.3, 8, 2, 1}, "four on the floor fading in, from a bar's third beat"},
@@ -43,10 +54,12 @@ TEST(Beats, GridBarsAndBeatlessOnSynthesizedTracks) {
         // Heard for a third, it would leave little more than its fade-in to go by.
         {{Groove::FourOnTheFloor, 123, 7, 50, 0.5, 16, 0, 5}, "a short track, mostly fade-in in its first 20 s"},
         {{Groove::Breakbeat, 127, 2, 80, 1.2, 0, 2, 23}, "a breakbeat the tracker counts in beats and a half"},
+        // Onsets so faint that any line holds them: only their contrast on its beats tells.
+        {{Groove::Pad, 0, 0, 300, 0}, "a sustained tone", 440},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const SynthMusic music = SynthesizeMusic(c.spec, kRate);
+        const SynthMusic music = c.toneHz > 0 ? Tone(c.spec.seconds, c.toneHz) : SynthesizeMusic(c.spec, kRate);
         const BeatGrid grid = Beats(music, c.spec.lead, 1102, c.spec.seconds);
         if (music.bpm == 0) {
             EXPECT_FALSE(grid.Steady());

@@ -1,6 +1,7 @@
 // The track analysis on sound whose answers are known, and its cache across runs of the program.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@
 
 #include "playback/analysis/Analyse.h"
 #include "playback/analysis/FactsCache.h"
+#include "playback/analysis/TagReader.h"
 #include "playback/analysis/TrackAnalyser.h"
 #include "playback/engine/Decoder.h"
 #include "FileSurgery.h"
@@ -101,17 +103,18 @@ std::string Tone(const std::string& path, double seconds, double dbfs, int rate 
 
 // A cache line of a file never analysed, last wanted at `used`.
 std::string CacheLine(const std::string& path, std::int64_t used) {
-    return "1000 1 " + std::to_string(used) + " 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0\t" + path + "\t\t\t\n";
+    return "1000 1 " + std::to_string(used) + " 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0 0\t" + path + "\t\t\t\n";
 }
 
-// {analysed, total} of the background pass, once `analysed` reaches `until` (the total by default).
-std::pair<int, int> Progress(TrackAnalyser& analyser, int until = -1) {
+// {analysed, unreadable, total} of the background pass, once those settled reach `until` (the
+// total by default).
+std::tuple<int, int, int> Progress(TrackAnalyser& analyser, int until = -1) {
     TrackAnalysis::Progress p;
     Eventually([&] {
         p = analyser.BackgroundProgress();
-        return p.analysed >= (until < 0 ? p.total : until);
+        return p.analysed + p.unreadable >= (until < 0 ? p.total : until);
     });
-    return {p.analysed, p.total};
+    return {p.analysed, p.unreadable, p.total};
 }
 
 }  // namespace
@@ -214,10 +217,11 @@ TEST(TrackAnalysis, CacheKeepsResultsAcrossRunsAndSurvivesDamage) {
     // A few kinds of damage; the cache's fuzz target tries every other.
     const std::string damaged[] = {
         "garbage\n",
-        "12 34 0 1 nan -1 0 3 1 0 0 0 -1 -1 0 0\t/x.mp3\t\t\t\n",
-        "12 34 0 1 -20 -1 5 3 1 0 0 0 -1 -1 0 0\t/first-after-last.mp3\t\t\t\n",
-        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 24 0 0\t/no-such-key.mp3\t\t\t\n",
-        "12 34 0 1 -20 -1 0 3 1 0 0 0 -1 -1 0 0\t/cut-off.mp3\t\t",
+        "12 34 0 1 nan -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0 0\t/x.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 5 3 1 5 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0 0\t/first-after-last.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 2 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0 0\t/sound-after-the-end.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 24 0 0 0\t/no-such-key.mp3\t\t\t\n",
+        "12 34 0 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0 0\t/cut-off.mp3\t\t",
     };
     for (const std::string& line : damaged) text += line;
     Write(cache, text);
@@ -321,6 +325,67 @@ TEST(TrackAnalysis, AFailedReadIsNoEnd) {
     EXPECT_NEAR(facts->lastSound, 3, 0.05);
 }
 
+TEST(TrackAnalysis, CacheKeepsABeatGridOnlyWhereItsTempoAndPeriodAgree) {
+    // {bpm, period, kept}; a period of 1e-300 overflows any beat count made with it.
+    const std::tuple<const char*, const char*, bool> rows[] = {{"128", "0.46875", true}, {"30", "2", true},
+        {"128", "1e-300", false}, {"128", "0.5", false}, {"1000", "0.06", false}, {"20", "3", false}};
+    for (const auto& [bpm, period, kept] : rows) {
+        const std::string line = std::string("12 34 0 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 ") + bpm + " 0.5 " +
+                                 period + " 2 -1 0 0 0\t/x.mp3\t\t\t\n";
+        int dropped = -1;
+        auto cache = audio::ParseFactsCache("quendo-track-facts 5\n" + line, &dropped);
+        const BeatGrid& grid = cache["/x.mp3"].facts.beats;  // the entry stays, its other facts worth keeping
+        EXPECT_EQ(std::tuple(cache.size(), grid.Steady(), grid.barPhase, dropped),
+                  std::tuple(1u, kept, kept ? 2 : -1, kept ? 0 : 1)) << line;  // dropped: written clean
+    }
+}
+
+TEST(TrackAnalysis, TagsThatCouldNotBeReadAreTriedAgainInTheNextRun) {
+    quendo::testing::TempDir dir;
+    const std::string cache = dir / "analysis.cache", track = dir / "tagged.wav";
+    // A WAV with an ID3v2 chunk naming its artist.
+    std::string wav = quendo::testing::ToneWav(2, 1000, Amplitude(-20), kRate);
+    const std::string tag = std::string("ID3\x03\0\0\0\0\0\x10", 10) + "TPE1" + std::string("\0\0\0\x06\0\0\0", 7) + "Tides";
+    const auto le32 = [](std::size_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    wav += "id3 " + le32(tag.size()) + tag;
+    wav.replace(4, 4, le32(wav.size() - 8));
+    Write(track, wav);
+    bool failed = true;
+    ASSERT_EQ(audio::ReadTags(track, &failed).artist, "Tides");
+    EXPECT_FALSE(failed);
+    audio::ReadTags(dir / "missing.wav", &failed);
+    EXPECT_TRUE(failed);
+
+    // The facts as a run whose tag read failed left them; the marked loudness shows they are
+    // not decoded again.
+    audio::FactsCache facts;
+    facts[track] = {*audio::KeyOf(track), TrackFacts{}, std::time(nullptr), audio::kAnalysisVersion, false, true};
+    facts[track].facts.integratedLufs = -42.5;
+    facts[track].facts.audible = true;
+    Write(cache, audio::FormatFactsCache(facts));
+    {
+        TrackAnalyser analyser(cache);
+        const auto read = WaitForFacts(analyser, track).value_or(TrackFacts{});
+        EXPECT_EQ(std::tie(read.integratedLufs, read.tags.artist), std::tuple(-42.5, "Tides"));
+    }
+    const auto saved = audio::ParseFactsCache(Read(cache))[track];
+    EXPECT_EQ(std::tie(saved.tagsFailed, saved.facts.tags.artist), std::tuple(false, "Tides"));
+}
+
+TEST(TrackAnalysis, ASaveWaitsForAnotherCopysLockOnAFileOpenedForWriting) {
+    quendo::testing::TempDir dir;
+    const std::string cache = dir / "analysis.cache", track = Tone(dir / "a.wav", 2, -20);
+    // Another copy's lock, as one taken for writing: what an NFS home honours.
+    const int other = ::open((cache + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    TrackAnalyser analyser(cache);
+    ASSERT_TRUE(WaitForFacts(analyser, track));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_FALSE(std::filesystem::exists(cache));
+    ::close(other);
+    EXPECT_TRUE(Eventually([&] { return audio::ParseFactsCache(Read(cache)).count(track) == 1; }));
+}
+
 TEST(TrackAnalysis, AWorkerHeldInAReadIsGivenUpAndTheCacheSavedWithoutIt) {
     // A write lease holds anyone else's open() of the file (until it is let go or the kernel's
     // break time runs out), as a hard-mounted share gone away holds a read. The lease's break is
@@ -404,7 +469,7 @@ TEST(TrackAnalysis, TwoCopiesShareTheCacheWhichKeepsToItsBound) {
     const std::string cache = dir / "facts.cache", first = Tone(dir / "first.wav", 2, -20), second = Tone(dir / "second.wav", 2, -25);
     // Left by earlier runs: a file since deleted, and one on a share that is not mounted now.
     const std::string deleted = dir / "deleted.wav", unmounted = "/quendo-share-not-mounted/kept.wav";
-    Write(cache, "quendo-track-facts 4\n" + CacheLine(deleted, std::time(nullptr)) + CacheLine(unmounted, std::time(nullptr)));
+    Write(cache, "quendo-track-facts 5\n" + CacheLine(deleted, std::time(nullptr)) + CacheLine(unmounted, std::time(nullptr)));
     auto saved = [&](const std::string& path) { return Eventually([&] { return audio::ParseFactsCache(Read(cache)).count(path) > 0; }); };
     {
         TrackAnalyser one(cache), another(cache);
@@ -426,7 +491,7 @@ TEST(TrackAnalysis, TwoCopiesShareTheCacheWhichKeepsToItsBound) {
 }
 
 // The library in the background: never while held, giving way to a wish at once, and a file
-// without audio done as well as any; one that is not there leaves the count. The pass that a
+// without audio settled as one that cannot be read; one that is not there leaves the count. The pass that a
 // later run begins again takes what the cache knows of each file as it is now, without decoding
 // it: the facts are there for the draw, though no one wished for them.
 TEST(TrackAnalysis, TheBackgroundPassWorksBetweenWishesAndHoldsAndGoesOnFromTheCache) {
@@ -442,14 +507,14 @@ TEST(TrackAnalysis, TheBackgroundPassWorksBetweenWishesAndHoldsAndGoesOnFromTheC
         ASSERT_TRUE(WaitForFacts(analyser, wished));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         for (const std::string& path : library) EXPECT_FALSE(analyser.Facts(path)) << path;
-        EXPECT_EQ(Progress(analyser, 0), std::pair(0, 5));
+        EXPECT_EQ(Progress(analyser, 0), std::tuple(0, 0, 5));
 
         // Released, the long file is under way when a wish comes: the wish is done first.
         analyser.HoldBackground(false);
         Progress(analyser, 2);
         ASSERT_TRUE(WaitForFacts(analyser, wishedLater));
         EXPECT_FALSE(analyser.Facts(library[2]));
-        EXPECT_EQ(Progress(analyser), std::pair(4, 4));
+        EXPECT_EQ(Progress(analyser), std::tuple(3, 1, 4));  // the file of text cannot be read
         for (int i : {0, 1, 2}) EXPECT_TRUE(analyser.Facts(library[i])) << i;
     }
     auto kept = audio::ParseFactsCache(Read(cache));
@@ -461,7 +526,7 @@ TEST(TrackAnalysis, TheBackgroundPassWorksBetweenWishesAndHoldsAndGoesOnFromTheC
 
     TrackAnalyser analyser(cache);
     analyser.AnalyseInBackground(library);
-    EXPECT_EQ(Progress(analyser), std::pair(4, 4));
+    EXPECT_EQ(Progress(analyser), std::tuple(3, 1, 4));  // the file of text cannot be read
     // Once what it found is saved, too.
     Eventually([&] { return audio::ParseFactsCache(Read(cache))[library[1]].facts.integratedLufs > -30; });
     EXPECT_EQ(Lufs(analyser.Facts(library[0])), -42.5);
