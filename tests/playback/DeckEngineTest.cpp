@@ -885,6 +885,12 @@ protected:
         ListeningDeckEngine::SetUp();
         w.deck1.inStep = w.deck2.inStep = true;
     }
+    // A single at a steady tempo, sounding from end to end.
+    void KnowSingle(const std::string& name, double bpm, double seconds, double firstBeat = 0.5) {
+        Know(name, -16, -3, 0, seconds);
+        analysis.known["/music/" + name].beats = {bpm, firstBeat, 60 / bpm, 0};
+        analysis.known["/music/" + name].tags.album = name;
+    }
     // A at 126 BPM playing, then B at `inBpm` (0: no steady beat): singles, sound from end to end.
     void PlayPair(double inBpm) {
         Know("A.mp3", -16, -3, 0, 200);
@@ -1027,11 +1033,8 @@ TEST_F(InStepDeckEngine, AMixOnTheBeatEndsWithItsOutgoingTrack) {
         c.playlist.ClearPlaylist();
         c.deck.FinishPlaylist();
         c.envelope.SetMixLength(k.mixLength);
-        Know("A.mp3", -16, -3, 0, 200);
-        Know("B.mp3", -16, -3, 0, 180);
-        analysis.known["/music/A.mp3"].beats = {k.bpm, k.firstBeat, 60 / k.bpm, 0};
-        analysis.known["/music/B.mp3"].beats = {k.bpm, 0.5, 60 / k.bpm, 0};
-        for (const char* name : {"A.mp3", "B.mp3"}) analysis.known["/music/" + std::string(name)].tags.album = name;
+        KnowSingle("A.mp3", k.bpm, 200, k.firstBeat);
+        KnowSingle("B.mp3", k.bpm, 180);
         Add("A.mp3", 200);
         Add("B.mp3", 180);
         FakePlayer& out = Current();
@@ -1041,13 +1044,9 @@ TEST_F(InStepDeckEngine, AMixOnTheBeatEndsWithItsOutgoingTrack) {
         Tick();
         TickAt(185);
         ASSERT_TRUE(c.deck.beatPlan());
-        if (k.stallAt == 0) {
-            EXPECT_LE(c.deck.beatPlan()->start + c.deck.beatPlan()->length, 200 + 1e-9);
-        }
+        EXPECT_TRUE(k.stallAt > 0 || c.deck.beatPlan()->start + c.deck.beatPlan()->length <= 200 + 1e-9);
         TickUntilMixStarts();
-        ASSERT_TRUE(c.deck.isMixing());
-        TickUntilMixEnds();
-        EXPECT_FALSE(c.deck.isMixing());
+        EXPECT_LT(TickUntilMixEnds(), 2000);
         EXPECT_EQ(in.fileName, "/music/B.mp3");
         EXPECT_EQ(in.state, psPlaying);
         const MixPoint& last = c.envelope.Point(c.envelope.MixLength());
@@ -1063,9 +1062,7 @@ TEST_F(InStepDeckEngine, APlanBelongsToTheFileItWasMadeFor) {
     c.buttons.Repeat = true;
     const std::pair<const char*, double> tracks[] = {{"A.mp3", 126}, {"B.mp3", 122}, {"C.mp3", 124}};
     for (const auto& [name, bpm] : tracks) {
-        Know(name, -16, -3, 0, 180);
-        analysis.known["/music/" + std::string(name)].beats = {bpm, 0.5, 60 / bpm, 0};
-        analysis.known["/music/" + std::string(name)].tags.album = name;
+        KnowSingle(name, bpm, 180);
         Add(name, 180);
     }
     w.deck1.stallsAt["/music/A.mp3"] = 20;
@@ -1089,64 +1086,59 @@ class AlbumJoin : public InStepDeckEngine, public ::testing::WithParamInterface<
 
 TEST_P(AlbumJoin, FollowsWhatHappensBeforeItsCut) {
     const JoinCase what = GetParam();
-    {
-        for (int n = 1; n <= 3; ++n) {
-            const std::string name = "Live/0" + std::to_string(n) + ".mp3";
-            Know(name, -12, -1, 0, 100);
-            analysis.known["/music/" + name].tags = {"The Band", "Part " + std::to_string(n), "Live", n, 0};
-            Add(name, 100);
-        }
-        if (what == kPartCannotBeOpened) w.deck2.durations["/music/Live/02.mp3"] = 0;
-        if (what == kStallsOnceArmed) w.deck1.stallsAt["/music/Live/01.mp3"] = 98.5;
-        Tick();
-        if (what == kSwitchedOffMidTrack) {
-            TickAt(50);
-            c.autoMix.joinContinuousAlbums = false;
-        }
-        TickAt(98);
-        const bool armed = w.deck2.Cued();
-        EXPECT_EQ(armed, what != kSwitchedOffMidTrack && what != kPartCannotBeOpened);
-        switch (what) {
-            case kSwitchedOffMidTrack:
-            case kPartCannotBeOpened:
-                // Mixed as any other track, into the next that plays.
-                EXPECT_TRUE(c.deck.isMixing());
-                TickUntilMixEnds();
-                EXPECT_EQ(c.display.Label1Hint, what == kPartCannotBeOpened ? "Live/03.mp3" : "Live/02.mp3");
-                break;
-            case kSwitchedOffOnceArmed:
-                c.autoMix.joinContinuousAlbums = false;
-                Tick();
-                EXPECT_TRUE(c.deck.isMixing());
-                TickUntilMixEnds();
-                EXPECT_EQ(c.display.Label1Hint, "Live/02.mp3");
-                break;
-            case kPausedOnceArmed:
-                Tick(5);
-                c.buttons.Play = false;
-                c.PlayClick();
-                Tick(30);
-                EXPECT_EQ(w.deck1.state, psPaused);
-                EXPECT_NE(w.deck2.state, psPlaying);
-                EXPECT_EQ(w.deck2.position, 0);
-                c.buttons.Play = true;
-                c.PlayClick();
-                Tick(5);
-                EXPECT_EQ(w.deck2.position, 0) << "still cued on the first part's end";
-                Tick(20);
-                EXPECT_EQ(c.display.Label1Hint, "Live/02.mp3");
-                EXPECT_EQ(w.deck1.state, psStopped);
-                break;
-            case kStallsOnceArmed:
-                Tick(30);
-                EXPECT_TRUE(w.deck1.fileName.empty());
-                EXPECT_EQ(c.display.Label1Hint, "Live/02.mp3");
-                break;
-        }
-        EXPECT_FALSE(c.deck.isMixing());
-        EXPECT_EQ(Current().state, psPlaying);
-        EXPECT_EQ(c.playlist.Count(), what == kPartCannotBeOpened ? 0 : 1);
+    for (int n = 1; n <= 3; ++n) {
+        const std::string name = "Live/0" + std::to_string(n) + ".mp3";
+        Know(name, -12, -1, 0, 100);
+        analysis.known["/music/" + name].tags = {"The Band", "Part " + std::to_string(n), "Live", n, 0};
+        Add(name, 100);
     }
+    if (what == kPartCannotBeOpened) w.deck2.durations["/music/Live/02.mp3"] = 0;
+    if (what == kStallsOnceArmed) w.deck1.stallsAt["/music/Live/01.mp3"] = 98.5;
+    Tick();
+    if (what == kSwitchedOffMidTrack) {
+        TickAt(50);
+        c.autoMix.joinContinuousAlbums = false;
+    }
+    TickAt(98);
+    const bool armed = w.deck2.Cued();
+    EXPECT_EQ(armed, what != kSwitchedOffMidTrack && what != kPartCannotBeOpened);
+    switch (what) {
+        case kSwitchedOffOnceArmed:
+            c.autoMix.joinContinuousAlbums = false;
+            Tick();
+            [[fallthrough]];
+        case kSwitchedOffMidTrack:
+        case kPartCannotBeOpened:
+            // Mixed as any other track, into the next that plays.
+            EXPECT_TRUE(c.deck.isMixing());
+            TickUntilMixEnds();
+            EXPECT_EQ(c.display.Label1Hint, what == kPartCannotBeOpened ? "Live/03.mp3" : "Live/02.mp3");
+            break;
+        case kPausedOnceArmed:
+            Tick(5);
+            c.buttons.Play = false;
+            c.PlayClick();
+            Tick(30);
+            EXPECT_EQ(w.deck1.state, psPaused);
+            EXPECT_NE(w.deck2.state, psPlaying);
+            EXPECT_EQ(w.deck2.position, 0);
+            c.buttons.Play = true;
+            c.PlayClick();
+            Tick(5);
+            EXPECT_EQ(w.deck2.position, 0) << "still cued on the first part's end";
+            Tick(20);
+            EXPECT_EQ(c.display.Label1Hint, "Live/02.mp3");
+            EXPECT_EQ(w.deck1.state, psStopped);
+            break;
+        case kStallsOnceArmed:
+            Tick(30);
+            EXPECT_TRUE(w.deck1.fileName.empty());
+            EXPECT_EQ(c.display.Label1Hint, "Live/02.mp3");
+            break;
+    }
+    EXPECT_FALSE(c.deck.isMixing());
+    EXPECT_EQ(Current().state, psPlaying);
+    EXPECT_EQ(c.playlist.Count(), what == kPartCannotBeOpened ? 0 : 1);
 }
 INSTANTIATE_TEST_SUITE_P(InStepDeckEngine, AlbumJoin,
                          ::testing::Values(kSwitchedOffMidTrack, kSwitchedOffOnceArmed, kPartCannotBeOpened,
