@@ -45,10 +45,12 @@ public:
             std::lock_guard lock(held_->mutex);
             if (const auto it = stalls_.find(path); it != stalls_.end()) stall = it->second;
         }
-        Hold(*held_, stall.open);
+        // This source may be gone once the hold lets go: the thread keeps what it needs itself.
+        const std::shared_ptr<Held> held = held_;
+        Hold(*held, stall.open);
         std::unique_ptr<audio::DeckStream> file = audio::FileDecoding().Open(path, rate);
         if (!file) return nullptr;
-        return std::make_unique<Stream>(std::move(file), stall, held_);
+        return std::make_unique<Stream>(std::move(file), stall, held);
     }
 
 private:
