@@ -33,8 +33,6 @@ constexpr int kLateGlideTicks = 20;
 constexpr double kInStepPreroll = 1.5;
 // How long before the current file's end the next track of a continuous album is cued to follow it.
 constexpr double kJoinPreroll = 2.0;
-// An end or a start within this of the file's edge runs across the cut.
-constexpr double kJoinEdge = 0.15;
 // Two seconds without a new frame from its file, while the deck plays, is a file that stopped
 // answering (a slow one gives a frame now and then).
 constexpr int kStallTicks = 20;
@@ -574,13 +572,10 @@ bool DeckEngine::JoinsHead() {
     if (!p_.nodes.IsFile(next) || !p_.nodes.IsFile(now) || next == noJoinFor_) return false;
     if (!currentFacts_) currentFacts_ = FactsOf(currentPath_);
     const std::optional<TrackFacts> head = FactsOf(PathOf(next));
-    if (!currentFacts_ || !head || !currentFacts_->audible || !head->audible) return false;
-    // The music runs across the cut: sound to the last frame, and from the first, and the beat or
-    // the sound itself carrying on over it. Tags or a folder alone join two tracks that merely
-    // stop and start hard.
-    if (currentFacts_->lastSound < CurrentPlayer().Duration() - kJoinEdge || head->firstSound > kJoinEdge ||
-        !RunsAcrossTheCut(*currentFacts_, *head))
-        return false;
+    // The music runs across the cut: sound to the last frame and from the first, the beat or the
+    // sound itself carrying on over it. Tags or a folder alone join two tracks that merely stop
+    // and start hard.
+    if (!currentFacts_ || !head || !RunsAcrossTheCut(*currentFacts_, *head)) return false;
     const TrackTags &a = currentFacts_->tags, &b = head->tags;
     if (!a.album.empty() || !b.album.empty())
         return a.album == b.album && a.artist == b.artist && a.trackNumber > 0 &&
