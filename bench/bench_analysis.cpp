@@ -18,8 +18,8 @@
 
 #include "BenchUtil.h"
 #include "Fixtures.h"
-#include "playback/analysis/Analyse.h"
-#include "playback/analysis/TrackAnalyser.h"
+#include "analysis/Analyse.h"
+#include "analysis/TrackAnalyser.h"
 #include "playback/engine/AudioEngine.h"
 #include "playback/engine/MediaFile.h"
 

@@ -28,7 +28,7 @@
 
 #include "BenchUtil.h"
 #include "Show.h"
-#include "playback/analysis/TrackAnalyser.h"
+#include "analysis/TrackAnalyser.h"
 #include "playback/engine/AudioEngine.h"
 #include "playback/engine/MediaFile.h"
 #include "support/Audio.h"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "BenchUtil.h"
-#include "playback/analysis/BeatTracker.h"
-#include "playback/analysis/KeyFinder.h"
+#include "analysis/BeatTracker.h"
+#include "analysis/KeyFinder.h"
 #include "support/MusicSynth.h"
 
 namespace {

@@ -10,8 +10,8 @@
 
 #include "BenchUtil.h"
 #include "Fixtures.h"
-#include "playback/analysis/Analyse.h"
-#include "playback/analysis/TagReader.h"
+#include "analysis/Analyse.h"
+#include "analysis/TagReader.h"
 #include "playback/engine/MediaFile.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "FuzzCheck.h"
-#include "playback/analysis/FactsCache.h"
+#include "analysis/FactsCache.h"
 
 using namespace quendo;
 using namespace quendo::audio;

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "playback/analysis/TagReader.h"
+#include "analysis/TagReader.h"
 
 using namespace quendo::audio;
 

@@ -4,7 +4,8 @@
 # Layers, top to bottom: forms (a file that includes Qt, `#include <Q...>`, or lies under
 # src/platform/qt/), then app/Core, then the subsystem classes (everything else), then the shared
 # model below (src/model/). A subsystem class outside src/app/ includes nothing from src/app/:
-# the folders depend on each other one way. X.h and X.cpp are one node: a class is a form when either of its files is, and the
+# the folders depend on each other one way. The analysis (src/analysis/) includes nothing of
+# src/playback/ but the engine: the automix uses the analysis, not the other way round. X.h and X.cpp are one node: a class is a form when either of its files is, and the
 # cycle search walks classes, not files. Includes that name no file under src/ (system headers,
 # generated headers) are not followed.
 # Prints one "FILE:LINE: ..." line per problem and exits 1 when there is any.
@@ -87,6 +88,8 @@ END {
             problem(where, "includes \"" ename[e] "\" from a " layername(layer[v]) " file (only forms and Core.cpp include Core.h)")
         else if (layer[v] == 1 && f !~ /^src\/app\// && t ~ /^src\/app\//)
             problem(where, "includes \"" ename[e] "\" from a subsystem file outside app/ (the folders depend one way)")
+        else if (f ~ /^src\/analysis\// && t ~ /^src\/playback\// && t !~ /^src\/playback\/engine\//)
+            problem(where, "includes \"" ename[e] "\" from the analysis, which stands below the automix (only the engine is below it)")
         else if (layer[v] == 0 && layer[w] != 0)
             problem(where, "includes \"" ename[e] "\", a " layername(layer[w]) " file, from the shared model (which includes only itself)")
         if (v != w && !((v, w) in edgeat)) { edgeat[v, w] = where; adj[v, ++adjn[v]] = w }

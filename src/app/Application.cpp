@@ -18,7 +18,7 @@
 #include "platform/qt/StayAwakeDBus.h"
 #include "playback/Mixedit.h"
 #include "model/ProgramFiles.h"
-#include "playback/analysis/TrackAnalyser.h"
+#include "analysis/TrackAnalyser.h"
 #include "playback/engine/AudioEngine.h"
 #include "settings/Brows.h"
 #include "settings/Setting.h"

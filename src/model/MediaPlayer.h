@@ -59,6 +59,20 @@ public:
     static constexpr double kAtOtherEnd = std::numeric_limits<double>::infinity();
     virtual void PlayAfterOther(double /*otherSeconds*/, bool /*seamless*/) { Play(); }
 
+    // ---- the bass, cut and brought back on bar lines ----
+    // A player that can turn its low band (the bass and kick, up to about 150 Hz) down and up in
+    // the file's own time, to the frame. One that cannot (false) ignores the plan.
+    virtual bool CanCutBass() const { return false; }
+    // The low band's gain through the file, 0 (cut, -26 dB or more) to 1 (as it is): a straight
+    // line from each point to the next, the first point's gain before it and the last one's after
+    // it; empty plays the file as it is, sample for sample. May be given while playing, without a
+    // break in the sound: it holds for every frame heard after the call. A new file drops it.
+    struct BassPoint {
+        double fileSeconds;
+        double gain;
+    };
+    virtual void SetBassPlan(std::vector<BassPoint> /*plan*/) {}
+
     // Raised once per file on the interface thread when the player has played to the end.
     std::function<void()> EndOfStream;
 };

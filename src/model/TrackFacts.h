@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,30 @@ struct BeatGrid {
     // Beats k with (k - barPhase) a multiple of 4 start a bar (4/4); -1 when that cannot be told.
     int barPhase = -1;
     bool Steady() const { return bpm > 0 && period > 0; }
+};
+
+// Bar b of a grid with known bars starts on beat barPhase + 4 b: bar 0 is the first bar line at or
+// after firstBeat, and a negative bar lies before it.
+inline double BarStart(const BeatGrid& grid, int bar) {
+    return grid.firstBeat + (grid.barPhase + 4.0 * bar) * grid.period;
+}
+
+// How a track is built on its bars, as a DJ reads it: its phrases, where its bass plays, whether it
+// fades out. Known only for a steady beat with known bars; bars as BarStart counts them.
+struct TrackForm {
+    // Each bar's level in dB of full scale in four bands: 20-120 Hz (the bass and kick), 120-400 Hz,
+    // 400 Hz-4 kHz and above.
+    static constexpr int kBands = 4;
+    static constexpr float kSilentDb = -120;
+    using BarLevels = std::array<float, kBands>;
+
+    int bars = 0;                  // whole bars from bar 0 to the last sound; 0: the form is not known
+    std::vector<int> phrases;      // the bars where a phrase starts, ascending; 0 first
+    int bassIn = -1;               // the first bar where the bass plays in full; -1: never
+    int bassOut = -1;              // the bar after the last one where it plays in full; -1: never
+    int fadeOut = -1;              // the bar where a mastered fade-out begins; -1: none
+    std::vector<BarLevels> levels; // one per bar, bars of them
+    bool Known() const { return bars > 0; }
 };
 
 // A key: 0..11 major on C, C#, D, ... B; 12..23 minor on C, C#, ... B.
@@ -44,6 +69,7 @@ struct TrackFacts {
     double decodedSeconds = 0;  // the length of the sound decoded, to the sample
     Edge headEdge{}, tailEdge{};
     BeatGrid beats{};
+    TrackForm form{};
     int key = kNoKey;
     TrackTags tags{};
 };

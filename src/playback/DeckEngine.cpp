@@ -7,7 +7,7 @@
 
 #include "playback/DeckEngine.h"
 
-#include "playback/analysis/JoinEvidence.h"
+#include "analysis/JoinEvidence.h"
 
 namespace quendo {
 

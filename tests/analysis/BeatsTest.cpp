@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "playback/analysis/BeatTracker.h"
-#include "playback/analysis/KeyFinder.h"
+#include "analysis/BeatTracker.h"
+#include "analysis/KeyFinder.h"
 #include "support/MusicSynth.h"
 
 using namespace quendo;

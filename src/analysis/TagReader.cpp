@@ -1,4 +1,4 @@
-#include "playback/analysis/TagReader.h"
+#include "analysis/TagReader.h"
 
 #include <taglib/apetag.h>
 #include <taglib/asffile.h>

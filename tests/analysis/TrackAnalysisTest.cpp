@@ -25,10 +25,10 @@
 #include <tuple>
 #include <vector>
 
-#include "playback/analysis/Analyse.h"
-#include "playback/analysis/FactsCache.h"
-#include "playback/analysis/TagReader.h"
-#include "playback/analysis/TrackAnalyser.h"
+#include "analysis/Analyse.h"
+#include "analysis/FactsCache.h"
+#include "analysis/TagReader.h"
+#include "analysis/TrackAnalyser.h"
 #include "playback/engine/Decoder.h"
 #include "FileSurgery.h"
 #include "support/Audio.h"

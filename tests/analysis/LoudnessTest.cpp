@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "playback/analysis/Loudness.h"
+#include "analysis/Loudness.h"
 
 namespace {
 

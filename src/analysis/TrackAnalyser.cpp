@@ -1,4 +1,4 @@
-#include "playback/analysis/TrackAnalyser.h"
+#include "analysis/TrackAnalyser.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -14,8 +14,8 @@
 #include <functional>
 
 #include "library/SafeFile.h"
-#include "playback/analysis/Analyse.h"
-#include "playback/analysis/TagReader.h"
+#include "analysis/Analyse.h"
+#include "analysis/TagReader.h"
 
 namespace quendo::audio {
 

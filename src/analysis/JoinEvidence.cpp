@@ -1,4 +1,4 @@
-#include "playback/analysis/JoinEvidence.h"
+#include "analysis/JoinEvidence.h"
 
 #include <algorithm>
 #include <cmath>

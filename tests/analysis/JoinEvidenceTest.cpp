@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "playback/analysis/Analyse.h"
-#include "playback/analysis/JoinEvidence.h"
+#include "analysis/Analyse.h"
+#include "analysis/JoinEvidence.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
 #include "support/MusicSynth.h"

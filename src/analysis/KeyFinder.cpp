@@ -1,4 +1,4 @@
-#include "playback/analysis/KeyFinder.h"
+#include "analysis/KeyFinder.h"
 
 #include <dsp/keydetection/GetKeyMode.h>
 

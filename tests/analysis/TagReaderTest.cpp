@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "FileSurgery.h"
-#include "playback/analysis/TagReader.h"
+#include "analysis/TagReader.h"
 #include "support/Fakes.h"
 
 namespace quendo::testing {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "model/TrackFacts.h"
-#include "playback/analysis/FactsCache.h"
+#include "analysis/FactsCache.h"
 
 namespace quendo::audio {
 

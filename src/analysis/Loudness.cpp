@@ -1,4 +1,4 @@
-#include "playback/analysis/Loudness.h"
+#include "analysis/Loudness.h"
 
 #include <cmath>
 #include <numeric>

@@ -1,4 +1,4 @@
-#include "playback/analysis/BeatTracker.h"
+#include "analysis/BeatTracker.h"
 
 #include <dsp/tempotracking/TempoTrackV2.h>
 #include <dsp/transforms/FFT.h>

@@ -1,13 +1,13 @@
-#include "playback/analysis/Analyse.h"
+#include "analysis/Analyse.h"
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-#include "playback/analysis/BeatTracker.h"
-#include "playback/analysis/KeyFinder.h"
-#include "playback/analysis/Loudness.h"
-#include "playback/analysis/TagReader.h"
+#include "analysis/BeatTracker.h"
+#include "analysis/KeyFinder.h"
+#include "analysis/Loudness.h"
+#include "analysis/TagReader.h"
 #include "playback/engine/Decoder.h"
 
 namespace quendo::audio {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "model/TrackFacts.h"
-#include "playback/analysis/GridFit.h"
+#include "analysis/GridFit.h"
 
 class FFTReal;
 

@@ -1,4 +1,4 @@
-#include "playback/analysis/FactsCache.h"
+#include "analysis/FactsCache.h"
 
 #include <sys/stat.h>
 

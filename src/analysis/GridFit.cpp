@@ -1,4 +1,4 @@
-#include "playback/analysis/GridFit.h"
+#include "analysis/GridFit.h"
 
 #include <algorithm>
 #include <cmath>
