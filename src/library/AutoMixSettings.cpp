@@ -58,6 +58,8 @@ bool Apply(AutoMixOptions& o, std::string_view key, std::string_view value) {
                  : key == "oneInstance"         ? &o.oneInstance
                  : key == "stayAwake"           ? &o.stayAwake
                  : key == "mixOnBeat"           ? &o.mixOnBeat
+                 : key == "mixOnPhrases"        ? &o.mixOnPhrases
+                 : key == "swapBass"            ? &o.swapBass
                  : key == "showArtistAndTitle"  ? &o.showArtistAndTitle
                  : key == "keepArtistsApart"    ? &o.keepArtistsApart
                  : key == "joinContinuousAlbums" ? &o.joinContinuousAlbums
@@ -117,7 +119,8 @@ std::string FormatAutoMixSettings(const AutoMixOptions& o) {
            "showArtistAndTitle=" + flag(o.showArtistAndTitle) + "\n" +
            "keepArtistsApart=" + flag(o.keepArtistsApart) + "\n" +
            "joinContinuousAlbums=" + flag(o.joinContinuousAlbums) + "\n" +
-           "chooseByKeyAndTempo=" + flag(o.chooseByKeyAndTempo) + "\n" + o.otherLines;
+           "chooseByKeyAndTempo=" + flag(o.chooseByKeyAndTempo) + "\n" +
+           "mixOnPhrases=" + flag(o.mixOnPhrases) + "\n" + "swapBass=" + flag(o.swapBass) + "\n" + o.otherLines;
 }
 
 AutoMixOptions LoadAutoMixSettings(const std::string& path) {

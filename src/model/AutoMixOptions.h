@@ -19,6 +19,8 @@ struct AutoMixOptions {
 
     // Mixing like a DJ, and what plays next.
     bool mixOnBeat = true;             // "Mix on the beat"
+    bool mixOnPhrases = true;          // "Mix on phrases": a mix on the beat laid phrase on phrase
+    bool swapBass = true;              // "Swap the bass": one bass line at a time in a mix on the beat
     bool showArtistAndTitle = true;    // "Show artist and title"
     bool keepArtistsApart = true;      // "Keep the same artist apart"
     bool joinContinuousAlbums = true;  // "Join continuous albums"

@@ -155,6 +155,9 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, kOwnedWindow), 
 
     Panel7 = SunkenPanel(TabSheet4, "Panel7", 16, 113, 133);
     chkMixOnBeat = CheckBox(Panel7, "chkMixOnBeat", "Mix on the beat", 24, 8);
+    // What a mix on the beat does besides: beside it, as they mean nothing without it.
+    chkMixOnPhrases = CheckBox(Panel7, "chkMixOnPhrases", "Mix on phrases", 136, 8);
+    chkSwapBass = CheckBox(Panel7, "chkSwapBass", "Swap the bass", 244, 8);
     chkShowArtistAndTitle = CheckBox(Panel7, "chkShowArtistAndTitle", "Show artist and title", 24, 29);
     chkKeepArtistsApart = CheckBox(Panel7, "chkKeepArtistsApart", "Keep the same artist apart", 24, 50);
     chkJoinContinuousAlbums = CheckBox(Panel7, "chkJoinContinuousAlbums", "Join continuous albums", 24, 71);
@@ -203,6 +206,8 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, kOwnedWindow), 
     bind(chkSkipSilenceAtStart, a.skipSilenceAtStart);
     bind(chkMatchLoudness, a.matchLoudness);
     bind(chkMixOnBeat, a.mixOnBeat);
+    bind(chkMixOnPhrases, a.mixOnPhrases);
+    bind(chkSwapBass, a.swapBass);
     bind(chkShowArtistAndTitle, a.showArtistAndTitle);
     bind(chkKeepArtistsApart, a.keepArtistsApart);
     bind(chkJoinContinuousAlbums, a.joinContinuousAlbums);
@@ -265,6 +270,10 @@ void TSettings::Render() {
     Label3->setEnabled(a.matchLoudness);
     SpinTargetLufs->setEnabled(a.matchLoudness);
     chkMixOnBeat->setChecked(a.mixOnBeat);
+    chkMixOnPhrases->setChecked(a.mixOnPhrases);
+    chkSwapBass->setChecked(a.swapBass);
+    chkMixOnPhrases->setEnabled(a.mixOnBeat);
+    chkSwapBass->setEnabled(a.mixOnBeat);
     chkShowArtistAndTitle->setChecked(a.showArtistAndTitle);
     chkKeepArtistsApart->setChecked(a.keepArtistsApart);
     chkJoinContinuousAlbums->setChecked(a.joinContinuousAlbums);

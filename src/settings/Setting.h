@@ -67,6 +67,8 @@ public:
     QComboBox* ComboOutput;          // "Default", then the devices the system reports; data: the name
     QFrame* Panel7;                  // mixing like a DJ, and what plays next
     QCheckBox* chkMixOnBeat;
+    QCheckBox* chkMixOnPhrases;
+    QCheckBox* chkSwapBass;
     QCheckBox* chkShowArtistAndTitle;
     QCheckBox* chkKeepArtistsApart;
     QCheckBox* chkJoinContinuousAlbums;

@@ -17,7 +17,7 @@ bool Same(const AutoMixOptions& a, const AutoMixOptions& b) {
     return a.mixAtLastSound == b.mixAtLastSound && a.skipSilenceAtStart == b.skipSilenceAtStart &&
            a.matchLoudness == b.matchLoudness && a.targetLufs == b.targetLufs && a.outputDevice == b.outputDevice &&
            a.playlistFollowsPlay == b.playlistFollowsPlay && a.oneInstance == b.oneInstance &&
-           a.stayAwake == b.stayAwake;
+           a.stayAwake == b.stayAwake && a.mixOnPhrases == b.mixOnPhrases && a.swapBass == b.swapBass;
 }
 
 // The program saves the settings beside "qnd.cfg", which keeps its lines, and reads them back.
@@ -26,10 +26,12 @@ TEST(AutoMixSettings, KeptBesideTheConfigurationAndReadBack) {
     FakeWorld w;
     w.FirstRunIn(dir.path());
     w.core->autoMix = {false, true, false, -23.5, "USB Audio = Line Out", false, true, false};
+    w.core->autoMix.swapBass = false;
     ASSERT_TRUE(w.core->SaveConfiguration());
     EXPECT_EQ(dir.ReadFile("automix.cfg"), "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=0\ntargetLufs=-23.5\n"
                                            "outputDevice=USB Audio = Line Out\nplaylistFollowsPlay=0\noneInstance=1\nstayAwake=0\n"
-                                           "mixOnBeat=1\nshowArtistAndTitle=1\nkeepArtistsApart=1\njoinContinuousAlbums=1\nchooseByKeyAndTempo=0\n");
+                                           "mixOnBeat=1\nshowArtistAndTitle=1\nkeepArtistsApart=1\njoinContinuousAlbums=1\nchooseByKeyAndTempo=0\n"
+                                           "mixOnPhrases=1\nswapBass=0\n");
     const std::string cfg = dir.ReadFile("qnd.cfg");
     EXPECT_EQ(std::count(cfg.begin(), cfg.end(), '\n'), 178);
 
@@ -52,7 +54,8 @@ TEST(AutoMixSettings, AFirstRunKeepsTheFileAndASaveKeepsUnknownKeys) {
     music.WriteFile("Rock/a.mp3", "");
     const std::string mine = "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=1\ntargetLufs=-20\n"
                              "outputDevice=USB Interface\nplaylistFollowsPlay=0\noneInstance=1\nstayAwake=0\n"
-                             "mixOnBeat=1\nshowArtistAndTitle=1\nkeepArtistsApart=1\njoinContinuousAlbums=1\nchooseByKeyAndTempo=0\n";
+                             "mixOnBeat=1\nshowArtistAndTitle=1\nkeepArtistsApart=1\njoinContinuousAlbums=1\nchooseByKeyAndTempo=0\n"
+                             "mixOnPhrases=0\nswapBass=1\n";
     program.WriteFile("automix.cfg", "crossfadeCurve=s\r\n" + mine + "# a note\n\x01" "bad=1\nbeats.sync = 1\n");
     FakeWorld w;
     w.core->files.settingsFolder = program.path();
