@@ -193,8 +193,20 @@ void Core::FollowPlayState() {
 
 void Core::FollowBeatPlan() {
     const std::uint64_t shown = envelopeEditor.revision;
-    envelopeEditor.ShowRates(autoMix.mixOnBeat, deck.beatPlan(), WhyNoBeatPlan());
+    const std::optional<BeatMixPlan>& plan = deck.beatPlan();
+    const std::string words = plan ? MixInWords(*plan, ShortTitle(deck.currentPath()), ShortTitle(plan->incomingPath)) : "";
+    envelopeEditor.ShowRates(autoMix.mixOnBeat, plan, WhyNoBeatPlan(), words);
     if (envelopeEditor.revision != shown) forms_.RenderMixEditor();
+}
+
+// A track as the mix editor names it: its title where its tags have one, else its file's name.
+std::string Core::ShortTitle(const std::string& path) const {
+    if (platform.analysis)
+        if (const std::optional<TrackFacts> facts = platform.analysis->Facts(path); facts && !facts->tags.title.empty())
+            return facts->tags.title;
+    std::string name = path.substr(path.find_last_of('/') + 1);
+    if (const std::size_t dot = name.find_last_of('.'); dot != std::string::npos && dot > 0) name.erase(dot);
+    return name;
 }
 
 std::string Core::WhyNoBeatPlan() const {

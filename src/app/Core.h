@@ -203,6 +203,7 @@ private:
     bool awakeHeld_ = false;
     // Why the next mix is a plain one, as far as can be told; "" when it cannot.
     std::string WhyNoBeatPlan() const;
+    std::string ShortTitle(const std::string& path) const;
 
     // The analysis' background pass: the library's files while a switch that draws by their
     // facts is on, held while a deck loads, a mix runs or one is near.

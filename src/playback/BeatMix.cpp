@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace quendo {
 
@@ -14,6 +15,35 @@ constexpr int kBeatsPerBar = 4;
 int BarPhase(const BeatGrid& g) { return g.barPhase < 0 ? 0 : g.barPhase % kBeatsPerBar; }
 
 long Mod(long a, long n) { return ((a % n) + n) % n; }
+
+// The incoming deck's rates: held through the mix, then a glide back to its own.
+void PlanRates(BeatMixPlan& plan, const BeatGrid& i) {
+    if (std::fabs(plan.rate - 1) <= 1e-9) return;
+    const double mixEnd = plan.incomingFrom + (plan.start + plan.length - plan.incomingAt) * plan.rate;
+    plan.ratePlan = {{plan.incomingFrom, plan.rate},
+                     {mixEnd, plan.rate},
+                     {mixEnd + kGlideBars * kBeatsPerBar * i.period, 1.0}};
+}
+
+bool HasPhrases(const TrackFacts& f) {
+    return f.audible && f.beats.Steady() && f.beats.barPhase >= 0 && f.form.Known() && f.form.phrases.size() >= 2;
+}
+
+// The bar lines a mix on phrases may start or end on: the phrase lines, and the last bar line when
+// the last phrase runs whole to it.
+std::vector<int> PhraseLines(const TrackForm& f) {
+    std::vector<int> lines;
+    for (const int p : f.phrases)
+        if (p >= 0 && p <= f.bars && (lines.empty() || p > lines.back())) lines.push_back(p);
+    if (!lines.empty() && f.bars - lines.back() >= kMinPhraseBars) lines.push_back(f.bars);
+    return lines;
+}
+
+// The first phrase line at or after `bar`; `bar` itself past the last one.
+int LineFrom(const std::vector<int>& lines, int bar) {
+    const auto it = std::lower_bound(lines.begin(), lines.end(), bar);
+    return it == lines.end() ? bar : *it;
+}
 
 }  // namespace
 
@@ -61,19 +91,140 @@ std::optional<BeatMixPlan> PlanBeatMix(const TrackFacts& out, const TrackFacts& 
     }
     if (plan.start < earliest || plan.start < 0 || plan.start + bar > end + 1e-9) return std::nullopt;
     plan.length = static_cast<double>(bars) * bar;
+    plan.bars = static_cast<int>(bars);
     const long startBar =
         std::clamp(std::lround(static_cast<double>(envelope.StartingPosition()) / mixLength * static_cast<double>(bars)),
                    0L, bars - 1);
     plan.incomingAt = plan.start + static_cast<double>(startBar) * bar;
     plan.incomingFrom = i.firstBeat + BarPhase(i) * i.period;
-
-    if (std::fabs(rate - 1) > 1e-9) {
-        const double mixEnd = plan.incomingFrom + (plan.start + plan.length - plan.incomingAt) * rate;
-        plan.ratePlan = {{plan.incomingFrom, rate},
-                         {mixEnd, rate},
-                         {mixEnd + kGlideBars * kBeatsPerBar * i.period, 1.0}};
-    }
+    PlanRates(plan, i);
     return plan;
+}
+
+std::optional<BeatMixPlan> PlanPhraseMix(const TrackFacts& out, const TrackFacts& in, double earliest, double end,
+                                         const MixEnvelope& envelope) {
+    if (!HasPhrases(out) || !HasPhrases(in)) return std::nullopt;
+    const std::optional<double> inStep = InStepRate(out.beats, in.beats);
+    if (!inStep) return std::nullopt;
+    const BeatGrid& o = out.beats;
+    const TrackForm& form = out.form;
+    const double bar = kBeatsPerBar * o.period;
+    const double endBars = std::floor((end - BarStart(o, 0)) / bar + 1e-9);
+    const double earliestBars = std::ceil((earliest - BarStart(o, 0)) / bar - 1e-9);
+    if (!(std::fabs(endBars) < 1e6) || !(std::fabs(earliestBars) < 1e6)) return std::nullopt;
+    const int limit = std::min(form.bars, static_cast<int>(endBars));
+    const int first = std::max(0, static_cast<int>(earliestBars));
+    // What the envelope's ticks can hold.
+    const int most = std::min(kMaxPhraseMixBars, static_cast<int>((MixEnvelope::kPoints - 1) / 10.0 / bar));
+    const std::vector<int> lines = PhraseLines(form);
+    const std::vector<int> inLines = PhraseLines(in.form);
+    // The incoming track's intro: the phrases before its bass comes in.
+    const int intro = in.form.bassIn > 0 ? LineFrom(inLines, in.form.bassIn) : 0;
+
+    BeatMixPlan plan;
+    int from = -1, to = -1, outro = 0;
+    if (form.fadeOut > 0 && form.fadeOut < limit) {
+        // A fade-out is mixed from where it begins: played out alone, it sags.
+        from = form.fadeOut;
+        to = std::min(limit, from + most);
+        plan.fadeOut = true;
+    } else {
+        const auto last = std::upper_bound(lines.begin(), lines.end(), limit);
+        if (last == lines.begin()) return std::nullopt;
+        to = *std::prev(last);
+        // The outgoing track's outro: the phrases after its bass has gone.
+        if (form.bassOut >= 0 && form.bassOut < to) outro = to - LineFrom(lines, form.bassOut);
+        int want = std::max(outro, intro);
+        if (want < kMinPhraseBars && std::prev(last) != lines.begin()) want = to - *std::prev(last, 2);
+        want = std::min(want, most);
+        int best = -1;
+        for (const int line : lines) {
+            const int length = to - line;
+            if (line < first || length < kMinPhraseBars || length > most) continue;
+            // The nearest to the length wanted; of two as near, the shorter.
+            if (best < 0 || std::abs(length - want) <= std::abs(to - best - want)) best = line;
+        }
+        from = best;
+    }
+    if (from < first || to - from < 1 || in.form.bars < to - from) return std::nullopt;
+
+    plan.onPhrases = true;
+    plan.outBpm = o.bpm;
+    plan.inBpm = in.beats.bpm;
+    plan.rate = *inStep;
+    plan.bars = to - from;
+    plan.start = BarStart(o, from);
+    plan.length = plan.bars * bar;
+    if (plan.start < earliest || plan.start < 0) return std::nullopt;
+    plan.outro = outro > 0 && to - from >= outro;
+    plan.intro = intro > 0;
+    // The mix's phrase lines: its ends and the outgoing track's lines between them.
+    std::vector<int> mixLines{from};
+    for (const int line : lines)
+        if (line > from && line < to) mixLines.push_back(line);
+    mixLines.push_back(to);
+    for (const int line : mixLines) plan.phraseLines.push_back(BarStart(o, line));
+    // The incoming track's first phrase starts on the line nearest the envelope's starting position.
+    const double share = static_cast<double>(envelope.StartingPosition()) / std::max(1, envelope.MixLength());
+    const double wanted = from + share * plan.bars;
+    int at = from;
+    for (const int line : mixLines)
+        if (line < to && std::fabs(line - wanted) < std::fabs(at - wanted)) at = line;
+    plan.incomingAt = BarStart(o, at);
+    plan.incomingFrom = BarStart(in.beats, 0);
+    PlanRates(plan, in.beats);
+    return plan;
+}
+
+void PlanBassSwap(BeatMixPlan& plan, const TrackFacts& out, const TrackFacts& in) {
+    plan.bassSwapAt = -1;
+    plan.outgoingBass.clear();
+    plan.incomingBass.clear();
+    const TrackForm &fo = out.form, &fi = in.form;
+    if (!fo.Known() || !fi.Known() || out.beats.barPhase < 0 || in.beats.barPhase < 0 || fo.bassIn < 0 ||
+        fi.bassIn < 0 || !(plan.rate > 0) || plan.length <= 0)
+        return;
+    const BeatGrid& o = out.beats;
+    const double bar = kBeatsPerBar * o.period;
+    const double mixEnd = plan.start + plan.length;
+    const auto heard = [&](double inSeconds) { return plan.incomingAt + (inSeconds - plan.incomingFrom) / plan.rate; };
+    const auto inFile = [&](double outSeconds) { return plan.incomingFrom + (outSeconds - plan.incomingAt) * plan.rate; };
+    const double outBassEnd = std::min(mixEnd, BarStart(o, fo.bassOut < 0 ? fo.bars : fo.bassOut));
+    const double inBassAt = std::max(plan.incomingAt, heard(BarStart(in.beats, fi.bassIn)));
+    if (outBassEnd <= inBassAt + 1e-6) return;  // the one has gone before the other comes
+
+    // The lines a swap may fall on: the mix's phrase lines after the incoming track's start, else
+    // its bar lines.
+    std::vector<double> lines;
+    for (const double line : plan.phraseLines)
+        if (line > plan.incomingAt + 1e-6 && line <= mixEnd + 1e-6) lines.push_back(line);
+    if (lines.empty())
+        for (double line = plan.incomingAt + bar; line <= mixEnd + 1e-6; line += bar) lines.push_back(line);
+    if (lines.empty()) return;
+    double at = lines.back();
+    if (inBassAt > plan.incomingAt + 1e-6) {
+        // Where the incoming bass comes in, held back to the next line.
+        for (auto it = lines.rbegin(); it != lines.rend(); ++it)
+            if (*it >= inBassAt - 1e-6) at = *it;
+    } else {
+        const double middle = (inBassAt + outBassEnd) / 2;
+        for (const double line : lines)
+            if (std::fabs(line - middle) < std::fabs(at - middle)) at = line;
+    }
+    const double ramp = o.period / 4;
+    plan.bassSwapAt = at;
+    plan.bassSwapBar = static_cast<int>(std::lround((at - plan.start) / bar)) + 1;
+    plan.outgoingBass = {{at - ramp, 1.0}, {at, 0.0}};
+    plan.incomingBass = {{inFile(at - ramp), 0.0}, {inFile(at), 1.0}};
+}
+
+std::string MixInWords(const BeatMixPlan& plan, const std::string& out, const std::string& in) {
+    std::string words = "Mixed over " + std::to_string(plan.bars) + (plan.bars == 1 ? " bar" : " bars");
+    if (plan.onPhrases)
+        words += std::string(": ") + (plan.fadeOut ? "the fade-out of " : plan.outro ? "the outro of " : "the end of ") +
+                 out + " under " + (plan.intro ? "the intro of " : "the start of ") + in;
+    if (plan.bassSwapAt >= 0) words += "; bass swapped at bar " + std::to_string(plan.bassSwapBar);
+    return words;
 }
 
 }  // namespace quendo

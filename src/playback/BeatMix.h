@@ -26,6 +26,21 @@ struct BeatMixPlan {
     std::vector<MediaPlayer::RatePoint> ratePlan;
     // The file the plan was made for: a plan belongs to that incoming track alone.
     std::string incomingPath;
+
+    // Laid on phrases: the mix spans whole phrases of the outgoing track, and the incoming track's
+    // first phrase starts on one of them.
+    bool onPhrases = false;
+    int bars = 0;                     // the mix's length in bars of the outgoing track
+    std::vector<double> phraseLines;  // outgoing: the phrase lines from the mix's start to its end
+    bool outro = false;               // the mix spans the outgoing track's outro (no bass)
+    bool intro = false;               // and the incoming track's intro (no bass yet)
+    bool fadeOut = false;             // the mix starts where the outgoing track's fade-out begins
+
+    // One bass line at a time: the bar line where the outgoing track's bass gives way to the
+    // incoming one's (outgoing seconds), and the decks' plans for it. No swap: bassSwapAt < 0.
+    double bassSwapAt = -1;
+    int bassSwapBar = 0;  // the bar of the mix, counted from 1, that the swap starts
+    std::vector<MediaPlayer::BassPoint> outgoingBass, incomingBass;
 };
 
 // Tempi further apart than this, after folding double or half, are not brought together.
@@ -46,5 +61,28 @@ std::optional<double> InStepRate(const BeatGrid& out, const BeatGrid& in);
 // starts on the bar line nearest the envelope's starting position, within the mix.
 std::optional<BeatMixPlan> PlanBeatMix(const TrackFacts& out, const TrackFacts& in, double earliest, double latest,
                                        double end, const MixEnvelope& envelope);
+
+// Phrases shorter than this are no phrases a mix can be laid on; longer mixes than this many bars
+// lose the outgoing track the listener follows.
+constexpr int kMinPhraseBars = 4, kMaxPhraseMixBars = 32;
+
+// The plan of a mix laid on phrases, where both tracks' forms are known: it ends on the outgoing
+// track's last phrase line within `end` and spans its outro and the incoming track's intro where
+// they have them, whole phrases of it, at most kMaxPhraseMixBars and what the envelope can hold;
+// a track that fades out is mixed from where its fade begins. The incoming track's first phrase
+// starts on the outgoing phrase line nearest the envelope's starting position. Nothing when the
+// forms do not allow it, or its start lies before `earliest`: a mix on bars is planned instead.
+std::optional<BeatMixPlan> PlanPhraseMix(const TrackFacts& out, const TrackFacts& in, double earliest, double end,
+                                         const MixEnvelope& envelope);
+
+// Where the two bass lines of a planned mix swap, when both tracks' forms are known and both bass
+// lines would sound together: on the phrase line (else the bar line) where the incoming bass
+// comes in, or, when it plays from the start, the one nearest the middle of their overlap. The
+// outgoing bass is cut and the incoming one brought in over the quarter beat before that line.
+void PlanBassSwap(BeatMixPlan& plan, const TrackFacts& out, const TrackFacts& in);
+
+// The plan in words, for the mix editor: "Mixed over 16 bars: the outro of A under the intro of
+// B; bass swapped at bar 9".
+std::string MixInWords(const BeatMixPlan& plan, const std::string& out, const std::string& in);
 
 }  // namespace quendo

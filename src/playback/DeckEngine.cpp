@@ -524,8 +524,13 @@ std::optional<BeatMixPlan> DeckEngine::PlanMixInto(std::int32_t file, double ear
     const double duration = CurrentPlayer().Duration();
     double end = duration > 0 ? duration : trackLength_;
     if (currentFacts_->audible) end = std::min(end, currentFacts_->lastSound);
-    std::optional<BeatMixPlan> plan = PlanBeatMix(*currentFacts_, *next, earliest, latest, end, p_.envelope);
-    if (plan) plan->incomingPath = path;
+    std::optional<BeatMixPlan> plan;
+    if (p_.autoMix.mixOnPhrases) plan = PlanPhraseMix(*currentFacts_, *next, earliest, end, p_.envelope);
+    if (!plan) plan = PlanBeatMix(*currentFacts_, *next, earliest, latest, end, p_.envelope);
+    if (!plan) return plan;
+    plan->incomingPath = path;
+    if (p_.autoMix.swapBass && IncomingPlayer().CanCutBass() && CurrentPlayer().CanCutBass())
+        PlanBassSwap(*plan, *currentFacts_, *next);
     return plan;
 }
 
@@ -554,6 +559,10 @@ void DeckEngine::StartIncoming() {
     if (inStep_) {
         incoming.SetCurrentPosition(beatPlan_->incomingFrom);
         if (!beatPlan_->ratePlan.empty()) incoming.SetRatePlan(beatPlan_->ratePlan);
+        // The incoming bass is held down from the start; the outgoing one's plan is given now,
+        // while it plays, long before its swap.
+        if (!beatPlan_->incomingBass.empty()) incoming.SetBassPlan(beatPlan_->incomingBass);
+        if (p_.autoMix.swapBass) CurrentPlayer().SetBassPlan(beatPlan_->outgoingBass);
         incoming.PlayAfterOther(beatPlan_->incomingAt, false);
     } else {
         incoming.Play();

@@ -175,11 +175,23 @@ void EnvelopeEditor::SetMixRunning(bool running) {
 
 // ---- the rates of a mix on the beat
 
-void EnvelopeEditor::ShowRates(bool mixOnBeat, const std::optional<BeatMixPlan>& plan, const std::string& why) {
+void EnvelopeEditor::ShowRates(bool mixOnBeat, const std::optional<BeatMixPlan>& plan, const std::string& why,
+                               const std::string& words) {
     std::optional<RateMix> mix;
-    if (mixOnBeat && plan)
-        mix = RateMix{plan->outBpm, plan->inBpm, plan->rate,
-                      plan->length > 0 ? (plan->incomingAt - plan->start) / plan->length : 0};
+    if (mixOnBeat && plan && plan->length > 0) {
+        const auto share = [&](double at) { return (at - plan->start) / plan->length; };
+        mix.emplace();
+        mix->outBpm = plan->outBpm;
+        mix->inBpm = plan->inBpm;
+        mix->rate = plan->rate;
+        mix->incomingShare = share(plan->incomingAt);
+        for (const double line : plan->phraseLines) mix->phraseShares.push_back(share(line));
+        if (plan->bassSwapAt >= 0 && !plan->outgoingBass.empty()) {
+            mix->swapShare = share(plan->bassSwapAt);
+            mix->swapRampShare = (plan->bassSwapAt - plan->outgoingBass.front().fileSeconds) / plan->length;
+        }
+        mix->words = words;
+    }
     const std::string reason = mixOnBeat && !plan ? why : std::string();
     if (mixOnBeat == rateOn_ && mix == rateMix_ && reason == rateWhy_) return;
     rateOn_ = mixOnBeat;
@@ -201,18 +213,45 @@ void EnvelopeEditor::RedrawRates() {
     std::vector<ChartPoint> outgoing, incoming;
     std::string text;
     int inRate = kOwnRate;
+    std::vector<ChartPoint> phrases, swap;
+    std::array<std::vector<ChartPoint>, 2> bass{};
     if (rateOn_) {
         int from = envelope_.StartingPosition();
         if (rateMix_) {
-            from = std::clamp(static_cast<int>(std::lround(rateMix_->incomingShare * length)), 0, length);
+            const auto tick = [length](double share) {
+                return std::clamp(static_cast<int>(std::lround(share * length)), 0, length);
+            };
+            from = tick(rateMix_->incomingShare);
             inRate = std::clamp(static_cast<int>(std::lround(rateMix_->rate * kOwnRate)), 0, 2 * kOwnRate);
             text = Format("%.1f BPM \u2192 %.1f BPM, played at %.1f", rateMix_->outBpm, rateMix_->inBpm,
                           rateMix_->inBpm * rateMix_->rate);
+            if (!rateMix_->words.empty()) text += "\n" + rateMix_->words;
+            // A vertical line runs from below the chart to above it and back, so that the lines
+            // between two of them lie outside the plot, which clips them.
+            const auto mark = [](std::vector<ChartPoint>& comb, int x) {
+                comb.insert(comb.end(), {{x, -1000}, {x, 1000}, {x, -1000}});
+            };
+            for (const double share : rateMix_->phraseShares) mark(phrases, tick(share));
+            if (rateMix_->swapShare >= 0) {
+                const int at = tick(rateMix_->swapShare), ramp = tick(rateMix_->swapShare - rateMix_->swapRampShare);
+                mark(swap, at);
+                bass[0] = {{0, kBassShown}, {ramp, kBassShown}, {at, 0}, {length, 0}};
+                bass[1] = {{from, 0}, {std::max(from, ramp), 0}, {std::max(from, at), kBassShown}, {length, kBassShown}};
+            } else {
+                bass[0] = {{0, kBassShown}, {length, kBassShown}};
+                bass[1] = {{from, kBassShown}, {length, kBassShown}};
+            }
         } else {
             text = rateWhy_.empty() ? "The next mix is not on the beat" : "No mix on the beat: " + rateWhy_;
         }
         outgoing = {{0, kOwnRate}, {length, kOwnRate}};
         incoming = {{from, inRate}, {length, inRate}};
+    }
+    if (phrases != PhraseLines || swap != BassSwapLine || bass != BassCourse) {
+        PhraseLines = std::move(phrases);
+        BassSwapLine = std::move(swap);
+        BassCourse = std::move(bass);
+        rateMarksRevision = ++revision;
     }
     SetSeries(9, std::move(outgoing));
     SetSeries(10, std::move(incoming));

@@ -79,7 +79,10 @@ public:
     // The rate page, read-only, shown while mixing on the beat is on: the mix in step that runs or
     // comes next, or, with none, why the next mix is a plain one ("" when that cannot be told).
     // Touches the state only when what the page shows changes.
-    void ShowRates(bool mixOnBeat, const std::optional<BeatMixPlan>& plan, const std::string& why);
+    // With the plan, `words` tells it ("Mixed over 16 bars: ..."); its phrase lines, its bass swap
+    // and each deck's bass are drawn over the rates.
+    void ShowRates(bool mixOnBeat, const std::optional<BeatMixPlan>& plan, const std::string& why,
+                   const std::string& words = {});
 
     // Display state, indexed by the controls' numbers (element 0 unused).
     int editorCursor = 0;
@@ -91,6 +94,13 @@ public:
     // On the volume chart, the two decks' predicted level together, one point a tick over the
     // mix, kept within the chart's range.
     std::vector<ChartPoint> VolumeSum;
+    // On the rate chart: the planned mix's phrase lines and its bass swap, as vertical lines (one
+    // line each, drawn down and up again beyond the chart's range), and each deck's bass course,
+    // 0 (cut) to kBassShown (as it is), outgoing then incoming. Bumps rateMarksRevision.
+    static constexpr int kBassShown = 100;
+    std::vector<ChartPoint> PhraseLines, BassSwapLine;
+    std::array<std::vector<ChartPoint>, 2> BassCourse{};
+    std::uint64_t rateMarksRevision = 0;
     int activePage = TabSheet2;
     bool visible = false;
     bool mixRunning = false;
@@ -107,6 +117,9 @@ private:
     // the incoming track starts, as a share of its length.
     struct RateMix {
         double outBpm = 0, inBpm = 0, rate = 1, incomingShare = 0;
+        std::vector<double> phraseShares;  // where the phrase lines fall, as shares of the mix
+        double swapShare = -1, swapRampShare = 0;  // the bass swap's end, and its ramp; -1: none
+        std::string words;
         bool operator==(const RateMix&) const = default;
     };
     bool rateOn_ = false;

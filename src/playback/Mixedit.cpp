@@ -38,6 +38,16 @@ QColor CurveColour(int n) {
 
 // Apart from the four curves' colours, and bright on the dark plot.
 const QColor kVolumeSumColour(230, 120, 255);
+// The rate page's marks: grey phrase lines under everything, the swap in orange.
+const QColor kPhraseColour(110, 110, 110);
+const QColor kSwapColour(255, 150, 40);
+
+QList<QPointF> PointsOf(const std::vector<EnvelopeEditor::ChartPoint>& points) {
+    QList<QPointF> list;
+    list.reserve(static_cast<qsizetype>(points.size()));
+    for (const EnvelopeEditor::ChartPoint& p : points) list.append(QPointF(p.x, p.y));
+    return list;
+}
 
 // A square with a dark rim: Qt Charts draws an image as each point's mark.
 QImage SquareMark(const QColor& colour) {
@@ -168,6 +178,35 @@ void TMixEditor::BuildPage(int page) {
         VolumeSum->setName(QStringLiteral("VolumeSum"));
         VolumeSum->setPen(QPen(kVolumeSumColour, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         attach(VolumeSum);
+    }
+    if (page == 3) {
+        PhraseLines = new QLineSeries;
+        PhraseLines->setName(QStringLiteral("PhraseLines"));
+        PhraseLines->setPen(QPen(kPhraseColour, 1, Qt::DashLine));
+        attach(PhraseLines);
+        BassSwapLine = new QLineSeries;
+        BassSwapLine->setName(QStringLiteral("BassSwapLine"));
+        BassSwapLine->setPen(QPen(kSwapColour, 2, Qt::DashLine));
+        attach(BassSwapLine);
+        BassAxis = new QValueAxis;
+        BassAxis->setTitleText(QStringLiteral("Bass"));
+        BassAxis->setLabelFormat(QStringLiteral("%d%%"));
+        BassAxis->setRange(-2.5, EnvelopeEditor::kBassShown + 2.5);
+        BassAxis->setTickType(QValueAxis::TicksDynamic);
+        BassAxis->setTickAnchor(0);
+        BassAxis->setTickInterval(EnvelopeEditor::kBassShown / 2.0);
+        BassAxis->setGridLineVisible(false);
+        chart->addAxis(BassAxis, Qt::AlignRight);
+        for (int deck = 0; deck < 2; ++deck) {
+            auto* s = new QLineSeries;
+            s->setName(QStringLiteral("BassCourse%1").arg(deck + 1));
+            // The deck's colour, thin and dotted: read-only, unlike the curves.
+            s->setPen(QPen(CurveColour(kFirstOfPage[3] + deck).darker(130), 2, Qt::DotLine));
+            chart->addSeries(s);
+            s->attachAxis(x);
+            s->attachAxis(BassAxis);
+            BassCourse[deck] = s;
+        }
     }
     if (page != 3) {
         auto* cursor = new QLineSeries;
@@ -358,6 +397,12 @@ void TMixEditor::RenderAll(bool force) {
         points.reserve(static_cast<qsizetype>(editor.VolumeSum.size()));
         for (const EnvelopeEditor::ChartPoint& p : editor.VolumeSum) points.append(QPointF(p.x, p.y));
         VolumeSum->replace(points);
+    }
+    if (force || renderedRateMarks_ != editor.rateMarksRevision) {
+        renderedRateMarks_ = editor.rateMarksRevision;
+        PhraseLines->replace(PointsOf(editor.PhraseLines));
+        BassSwapLine->replace(PointsOf(editor.BassSwapLine));
+        for (int deck = 0; deck < 2; ++deck) BassCourse[deck]->replace(PointsOf(editor.BassCourse[deck]));
     }
     if (!editor.visible && isVisible()) hide();
 }

@@ -37,6 +37,12 @@ public:
     std::array<QLineSeries*, 4> CursorLine{};    // Chart1, Chart2: the vertical line at the cursor
     std::array<QLineSeries*, 13> Series{};       // Series1..12
     QLineSeries* VolumeSum = nullptr;            // Chart1: the two decks' predicted level together
+    // Chart3: the planned mix's phrase lines and bass swap, and each deck's "Bass" course on an
+    // axis of its own at the right.
+    QLineSeries* PhraseLines = nullptr;
+    QLineSeries* BassSwapLine = nullptr;
+    std::array<QLineSeries*, 2> BassCourse{};
+    QValueAxis* BassAxis = nullptr;
     std::array<QScrollBar*, 17> ScrollBar{};     // ScrollBar1..16
     std::array<QToolButton*, 9> SpeedButton{};   // SpeedButton1..8
     std::array<QLabel*, 6> Label{};              // Label1..4, the number labels; Label5, the rate page's tempi
@@ -57,6 +63,7 @@ private:
     std::uint64_t renderedRevision_ = ~std::uint64_t{0};
     std::array<std::uint64_t, 13> renderedSeries_{};
     std::uint64_t renderedVolumeSum_ = 0;
+    std::uint64_t renderedRateMarks_ = 0;
     std::array<int, 4> renderedCursor_{-1, -1, -1, -1};
 };
 

@@ -15,6 +15,7 @@ void FakePlayer::SetFileName(const std::string& path) {
     position = 0;
     state = psStopped;
     plan.clear();
+    bassPlan.clear();
     cued_ = false;
     failPending_ = false;
     ++openedCount;

@@ -61,6 +61,10 @@ public:
     void SetRatePlan(std::vector<RatePoint> p) override;
     void PlayAfterOther(double otherSeconds, bool seamless) override;
     bool Cued() const { return cued_; }
+    // Cutting the bass, when `inStep`: the plan is kept as given (a new file drops it).
+    std::vector<BassPoint> bassPlan;
+    bool CanCutBass() const override { return inStep; }
+    void SetBassPlan(std::vector<BassPoint> p) override { bassPlan = std::move(p); }
 
     // Advances the clock while playing (up to where the file stops answering); raises EndOfStream
     // once at the end of the file.
