@@ -78,9 +78,9 @@ int main(int argc, char** argv) {
         deck.SetFileName(music);
         deck.SetBassPlan(beats);
         deck.Play();
-        std::vector<float> swapped = engine.render(static_cast<int>(10.25 * kRate));
-        deck.SetBassPlan({{0, 1}, {10.5, 1}, {10.5, 0}});  // the bass back at once, then out again
-        const std::vector<float> rest = engine.render(static_cast<int>(9.75 * kRate));
+        std::vector<float> swapped = engine.render(static_cast<int>(10.75 * kRate));  // the bass out
+        deck.SetBassPlan({{0, 1}, {11.5, 1}, {11.5, 0}});  // back at once, then out again
+        const std::vector<float> rest = engine.render(static_cast<int>(9.25 * kRate));
         swapped.insert(swapped.end(), rest.begin(), rest.end());
         const std::vector<float> plain = Offline(music, {}, 20);
         const float worst = std::max(quendo::testing::LargestStep(swapped, 0), quendo::testing::LargestStep(swapped, 1));

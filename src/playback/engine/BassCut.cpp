@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <utility>
 
 namespace quendo::audio {
 
@@ -95,10 +94,14 @@ double BassCut::GainAt(double file) {
 void BassCut::Apply(std::uint64_t index, double file, float& l, float& r) {
     // Rounded to the float the samples are scaled by: a mean of ones is 1 exactly.
     const auto target = static_cast<float>(GainAt(file));
-    if (restart_ || index != next_) {
+    if (restart_) {
         Cold();
         gain_ = target;
         restart_ = false;
+    } else if (index != next_) {
+        // Frames skipped, or passed untouched while there was no plan: the gain goes on from
+        // where it was, and a cold filter's low band grows from nothing, so neither steps.
+        Cold();
     }
     next_ = index + 1;
     gain_ += std::clamp(target - gain_, -kSlew, kSlew);

@@ -42,8 +42,8 @@ public:
     void Use(const BassPlan& plan, bool changed);
     // Whether Apply may change anything from here: a plan to follow, or a gain not yet back at 1.
     bool Engaged() const { return plan_->count > 0 || gain_ != 1.0f; }
-    // Starts over with a cold filter and the gain where the plan has it: the frames that follow do
-    // not follow those before (a new generation, a skip), and come in under a fade.
+    // Starts over with a cold filter and the gain where the plan has it: the frames that follow
+    // are another generation's, and come in under a fade.
     void Restart() { restart_ = true; }
     // Ring frame `index`, file frame `file`: its samples equalised in place.
     void Apply(std::uint64_t index, double file, float& l, float& r);
