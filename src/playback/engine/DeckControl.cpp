@@ -26,6 +26,7 @@ void DeckControl::SetFileName(const std::string& path) {
     shared_.playing.store(false, std::memory_order_relaxed);
     seekTarget_ = 0;
     plan_.reset();
+    if (bassPlanned_) SetBassPlan({});
     const std::uint32_t gen = NewGen();
     opening_ = path.empty() ? 0 : gen;
     decoder_.Post({gen, path.empty() ? DeckDecoder::Command::kClose : DeckDecoder::Command::kOpen, 0, path, nullptr});
@@ -74,6 +75,13 @@ void DeckControl::SetRatePlan(std::vector<RatePoint> plan) {
     if (!open_ || (plan.empty() && !plan_)) return;
     plan_ = plan.empty() ? nullptr : std::make_shared<const RatePlan>(plan, rate_);
     SetCurrentPosition(CurrentPosition());
+}
+
+void DeckControl::SetBassPlan(std::vector<BassPoint> plan) {
+    BassPlan& next = shared_.bassPlan.Back();
+    next.Set(std::move(plan), rate_);
+    bassPlanned_ = next.count > 0;
+    shared_.bassPlan.Publish();
 }
 
 void DeckControl::SetVolume(int volume) { shared_.volume.store(volume, std::memory_order_relaxed); }

@@ -58,6 +58,11 @@ public:
     // meanwhile, then skips what it would have played and fades in, in step.
     void PlayAfterOther(double otherSeconds, bool seamless) override;
 
+    bool CanCutBass() const override { return true; }
+    // Heard from the mixer's next block on, the frames already decoded included. Points past
+    // BassPlan::kMaxPoints are dropped: the last one kept holds on.
+    void SetBassPlan(std::vector<BassPoint> plan) override;
+
     // Raises EndOfStream if this deck's end is due.
     void DeliverEnd();
 
@@ -77,6 +82,7 @@ private:
     std::uint32_t cues_ = 0;       // Play calls so far, which number their cues
     std::uint32_t opening_ = 0;    // the generation whose open is not answered yet; 0: none
     std::shared_ptr<const RatePlan> plan_;
+    bool bassPlanned_ = false;  // the mixer holds a bass plan
     double duration_ = 0, seekTarget_ = 0;
     bool open_ = false, failed_ = false, failPending_ = false;
     int state_ = psStopped;

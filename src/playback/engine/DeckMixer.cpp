@@ -24,6 +24,7 @@ DeckMixer::DeckMixer(SpscRing::Reader ring, DeckShared& shared, int rate)
     : ring_(std::move(ring)),
       shared_(shared),
       limiter_(rate),
+      bass_(rate),
       stopStep_(static_cast<float>(1.0 / std::max(kStopSeconds * rate, 1.0))) {}
 
 // One look at the decoder's newest record (never a wait), what it says about the generation being
@@ -51,6 +52,7 @@ const Published& DeckMixer::Sync(std::uint32_t* requestedOut) {
             m.base = p.base;
             m.primed = false;
             m.ended = false;
+            bass_.Restart();
         }
     }
     if (p.gen == m.gen) {
@@ -130,16 +132,27 @@ bool DeckMixer::MixInto(float* out, int frames, const DeckMixer& other) {
     out += 2 * static_cast<std::ptrdiff_t>(first);
     frames -= first;
     Block b = StartBlock(want, frames);
+    const BassPlan& plan = shared_.bassPlan.Read();
+    bass_.Use(plan, &plan != bassPlan_);
+    bassPlan_ = &plan;
+    b.bass = bass_.Engaged();
     b.down = b.fadeIn || playing ? kFadeStep : stopStep_;
     // Without a fade-in, once there is enough to start without a break.
     if (seamless && b.fadeIn) b.fade = 1.0f;
     while (b.i < frames) {
         if (b.fadeIn && b.fade >= 1.0f && b.avail > b.keep) {
-            if (b.limited) FullLevelRun<true>(b, out, frames);
-            else FullLevelRun<false>(b, out, frames);
+            if (b.bass) {
+                if (b.limited) FullLevelRun<true, true>(b, out, frames);
+                else FullLevelRun<false, true>(b, out, frames);
+            } else if (b.limited) {
+                FullLevelRun<true, false>(b, out, frames);
+            } else {
+                FullLevelRun<false, false>(b, out, frames);
+            }
         } else if (!FadeStep(b, out)) break;
     }
     FinishBlock(b, frames);
+    if (b.bass) bass_.Tidy();
     shared_.sounding.store(m.fade > 0.0f, std::memory_order_release);
     played_.playing = want;
     played_.ended = m.ended && !endedBefore;
@@ -231,7 +244,7 @@ DeckMixer::Block DeckMixer::StartBlock(bool want, int frames) {
 
 // At full level: a run of frames that lie in a row in the ring, with no fade to follow (the same
 // sums as a fade step's with a fade of exactly 1), through the limiter when it is in the path.
-template <bool kLimited>
+template <bool kLimited, bool kBass>
 void DeckMixer::FullLevelRun(Block& b, float* out, int frames) {
     const std::uint64_t run = std::min<std::uint64_t>(
         {b.avail - b.keep, static_cast<std::uint64_t>(frames - b.i), ring_.RunFrom(b.at)});
@@ -244,13 +257,15 @@ void DeckMixer::FullLevelRun(Block& b, float* out, int frames) {
     for (std::uint64_t k = 0; k < run; ++k) {
         gl += dl;
         gr += dr;
+        float l = s[2 * k], r = s[2 * k + 1];
+        if constexpr (kBass) bass_.Apply(b.at + k, FileFrameAt(b.at + k), l, r);
         if constexpr (kLimited) {
             const float lim = limiter_.Next(ring_, b.at + k, stop);
-            o[2 * k] += s[2 * k] * lim * gl;
-            o[2 * k + 1] += s[2 * k + 1] * lim * gr;
+            o[2 * k] += l * lim * gl;
+            o[2 * k + 1] += r * lim * gr;
         } else {
-            o[2 * k] += s[2 * k] * gl;
-            o[2 * k + 1] += s[2 * k + 1] * gr;
+            o[2 * k] += l * gl;
+            o[2 * k + 1] += r * gr;
         }
     }
     b.gl = gl;
@@ -289,8 +304,10 @@ bool DeckMixer::FadeStep(Block& b, float* out) {
     const float* s = ring_.At(b.at);
     // Times exactly 1 without the limiter: the plain path's sums, bit for bit.
     const float lim = b.limited ? limiter_.Next(ring_, b.at, b.at + b.avail) : 1.0f;
-    out[2 * b.i] += s[0] * lim * b.gl * b.fade;
-    out[2 * b.i + 1] += s[1] * lim * b.gr * b.fade;
+    float l = s[0], r = s[1];
+    if (b.bass) bass_.Apply(b.at, FileFrameAt(b.at), l, r);
+    out[2 * b.i] += l * lim * b.gl * b.fade;
+    out[2 * b.i + 1] += r * lim * b.gr * b.fade;
     ++b.at;
     --b.avail;
     ++b.i;

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "playback/engine/BassCut.h"
 #include "playback/engine/DeckShared.h"
 #include "playback/engine/PeakLimiter.h"
 #include "playback/engine/SpscRing.h"
@@ -23,6 +24,11 @@ namespace quendo::audio {
 // A track with a ceiling is played through the deck's limiter, which holds its own signal (its
 // samples times its gain) at or below the ceiling; the volume and balance come after, and only
 // lower it. Without a ceiling, once the limiter is back at rest, the path is the plain one.
+//
+// A deck with a bass plan has its low band cut and brought back as the plan says for the file
+// frame each ring frame plays, so that a move lands on its frame on a stretched deck too, and a
+// plan given while playing holds for the frames already decoded. The filter starts cold with each
+// generation, under its fade-in; without a plan (or at 1, no move near) the samples pass untouched.
 //
 // The position heard is in the file's time: a stretched generation's ring frames are placed in
 // the file by the decoder's notes. A deck asked to start on a frame of the other deck's file
@@ -76,7 +82,7 @@ private:
         std::uint64_t avail; // frames from `at` that may be mixed
         std::uint64_t keep;  // frames held back from a full-level run
         int i;               // the output frame to mix next
-        bool want, fadeIn, shortOfData, limited;
+        bool want, fadeIn, shortOfData, limited, bass;
     };
 
     // What the deck played in its last block, for a deck that starts on one of its frames.
@@ -93,7 +99,7 @@ private:
     const Published& Sync(std::uint32_t* requestedOut = nullptr);
     bool Primed();  // enough of the generation is buffered to start on (once so, it stays so)
     Block StartBlock(bool want, int frames);
-    template <bool kLimited>
+    template <bool kLimited, bool kBass>
     void FullLevelRun(Block& b, float* out, int frames);
     bool FadeStep(Block& b, float* out);
     void FinishBlock(const Block& b, int frames);
@@ -103,6 +109,8 @@ private:
     DeckShared& shared_;
     MixState mix_;
     PeakLimiter limiter_;
+    BassCut bass_;
+    const BassPlan* bassPlan_ = nullptr;  // the plan last taken
     Played played_;
     std::uint32_t cueDone_ = 0;  // the number of the last cue carried out
     const float stopStep_;       // the fade-out's step per frame on a pause or a close

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "playback/engine/BassCut.h"
 #include "playback/engine/FileTimeline.h"
 #include "playback/engine/SpscRing.h"
 
@@ -68,6 +69,7 @@ struct DeckShared {
     std::atomic<TrackLevel> trackLevel{TrackLevel{}};
     static_assert(std::atomic<TrackLevel>::is_always_lock_free);
     std::atomic<std::uint64_t> cue{0};  // StartCue: when a deck asked to play starts
+    SpscSnapshot<BassPlan> bassPlan;    // the low band's gain through the file
 
     // Mixer -> interface thread (and, for the end, the decoder thread, which wakes the engine).
     std::atomic<std::uint64_t> heard{0};       // PackHeard(generation, frame of the file)

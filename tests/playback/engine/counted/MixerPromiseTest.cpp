@@ -68,7 +68,7 @@ struct Files {
 };
 
 // What the main window does between two of the mixer's blocks: gains every time, now and then a
-// seek, a pause and play, a new file (played at another rate, through a glide back to its own, or
+// seek, a bass plan, a pause and play, a new file (played at another rate, through a glide back to its own, or
 // started where the other deck reaches a point or its end).
 void Interfere(AudioEngine& engine, const Files& files, int n) {
     MediaPlayer& d1 = engine.Deck1();
@@ -80,6 +80,8 @@ void Interfere(AudioEngine& engine, const Files& files, int n) {
     if (n % 19 == 0) d2.SetLimitedTrackGain(n % 2 ? 9 : -3, -1);
     if (n % 23 == 0) d1.SetCurrentPosition((n % 7) * 0.9);
     if (n % 31 == 0) d2.SetCurrentPosition((n % 5) * 1.1);
+    // The first deck's bass cut and brought back, planned anew while it plays.
+    if (n % 29 == 0) d1.SetBassPlan({{(n % 5) * 0.5, 1}, {(n % 5) * 0.5 + 0.3, 0}, {(n % 5) * 0.5 + 1.5, 1}});
     if (n % 41 == 0) d1.Pause();
     if (n % 41 == 3) d1.Play();
     if (n % 57 == 0) {
