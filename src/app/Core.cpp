@@ -194,7 +194,10 @@ void Core::FollowPlayState() {
 void Core::FollowBeatPlan() {
     const std::uint64_t shown = envelopeEditor.revision;
     const std::optional<BeatMixPlan>& plan = deck.beatPlan();
-    const std::string words = plan ? MixInWords(*plan, ShortTitle(deck.currentPath()), ShortTitle(plan->incomingPath)) : "";
+    // Words only for what the tempi alone do not tell: phrases, or a bass swap.
+    const std::string words = plan && (plan->onPhrases || plan->bassSwapAt >= 0)
+                                  ? MixInWords(*plan, ShortTitle(deck.currentPath()), ShortTitle(plan->incomingPath))
+                                  : "";
     envelopeEditor.ShowRates(autoMix.mixOnBeat, plan, WhyNoBeatPlan(), words);
     if (envelopeEditor.revision != shown) forms_.RenderMixEditor();
 }

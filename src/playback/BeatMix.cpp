@@ -193,24 +193,28 @@ void PlanBassSwap(BeatMixPlan& plan, const TrackFacts& out, const TrackFacts& in
     const double inBassAt = std::max(plan.incomingAt, heard(BarStart(in.beats, fi.bassIn)));
     if (outBassEnd <= inBassAt + 1e-6) return;  // the one has gone before the other comes
 
-    // The lines a swap may fall on: the mix's phrase lines after the incoming track's start, else
-    // its bar lines.
-    std::vector<double> lines;
-    for (const double line : plan.phraseLines)
-        if (line > plan.incomingAt + 1e-6 && line <= mixEnd + 1e-6) lines.push_back(line);
-    if (lines.empty())
-        for (double line = plan.incomingAt + bar; line <= mixEnd + 1e-6; line += bar) lines.push_back(line);
-    if (lines.empty()) return;
-    double at = lines.back();
-    if (inBassAt > plan.incomingAt + 1e-6) {
-        // Where the incoming bass comes in, held back to the next line.
-        for (auto it = lines.rbegin(); it != lines.rend(); ++it)
-            if (*it >= inBassAt - 1e-6) at = *it;
-    } else {
+    // The line of the swap: where the incoming bass comes in, held back to the next line, or,
+    // when it plays from its start, the line nearest the middle of the two bass lines' overlap.
+    // A phrase line of the mix where there is one, else a bar line; the mix's end at the latest.
+    const auto choose = [&](const std::vector<double>& lines) -> std::optional<double> {
+        std::optional<double> at;
         const double middle = (inBassAt + outBassEnd) / 2;
-        for (const double line : lines)
-            if (std::fabs(line - middle) < std::fabs(at - middle)) at = line;
-    }
+        for (const double line : lines) {
+            if (inBassAt > plan.incomingAt + 1e-6) {
+                if (line >= inBassAt - 1e-6) return line;
+            } else if (!at || std::fabs(line - middle) < std::fabs(*at - middle)) {
+                at = line;
+            }
+        }
+        return at;
+    };
+    std::vector<double> phrases, bars;
+    for (const double line : plan.phraseLines)
+        if (line > plan.incomingAt + 1e-6 && line < mixEnd - 1e-6) phrases.push_back(line);
+    for (double line = plan.incomingAt + bar; line < mixEnd - 1e-6; line += bar) bars.push_back(line);
+    std::optional<double> chosen = choose(phrases);
+    if (!chosen) chosen = choose(bars);
+    const double at = chosen.value_or(mixEnd);
     const double ramp = o.period / 4;
     plan.bassSwapAt = at;
     plan.bassSwapBar = static_cast<int>(std::lround((at - plan.start) / bar)) + 1;

@@ -971,6 +971,43 @@ TEST_F(InStepDeckEngine, TheIncomingTrackIsCuedOnABarLineAndTheEnvelopeFollowsTh
     EXPECT_FALSE(c.deck.beatPlan().has_value());
 }
 
+// Tracks in phrases of 8 bars with bass from end to end: the switches lay the mix on the last
+// phrase and swap the bass in its middle; off, the mix is the one on bars of the envelope's length.
+TEST_F(InStepDeckEngine, TheSwitchesLayTheMixOnPhrasesAndSwapTheBass) {
+    struct Case {
+        bool phrases, bass;
+        double start, swap;  // swap < 0: no bass plans given
+    } cases[] = {{true, true, 176.5, 184.5}, {true, false, 176.5, -1}, {false, true, 192.5, 194.5}, {false, false, 192.5, -1}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::to_string(k.phrases) + std::to_string(k.bass));
+        c.autoMix.mixOnPhrases = k.phrases;
+        c.autoMix.swapBass = k.bass;
+        c.playlist.ClearPlaylist();
+        c.deck.FinishPlaylist();
+        w.deck1.bassPlan.clear();  // the last case's, on a deck that plays on
+        w.deck2.bassPlan.clear();
+        for (const char* name : {"A.mp3", "B.mp3"}) {
+            KnowSingle(name, 120, 200);
+            TrackForm& form = analysis.known["/music/" + std::string(name)].form;
+            form = {99, {0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80, 88, 96}, 0, 99, -1, {}};
+            Add(name, 200);
+        }
+        Tick();
+        TickAt(k.start - 1);
+        ASSERT_TRUE(c.deck.isMixing());
+        FakePlayer &out = Current(), &in = Player(c.deck.incomingDeck());
+        EXPECT_NEAR(c.deck.beatPlan()->start, k.start, 1e-9);
+        char cue[64];
+        std::snprintf(cue, sizeof cue, "PlayAfterOther %g faded", k.start);
+        EXPECT_EQ(in.calls.back(), cue);
+        EXPECT_EQ(out.bassPlan.empty() && in.bassPlan.empty(), k.swap < 0);
+        if (k.swap >= 0) {
+            EXPECT_NEAR(out.bassPlan.back().fileSeconds, k.swap, 1e-9);
+            EXPECT_NEAR(in.bassPlan.back().fileSeconds, 0.5 + k.swap - k.start, 1e-9);
+        }
+    }
+}
+
 // The next track of an album that runs across its cut follows the last frame of this one, at its
 // levels, with no mix; the title strip names it by its tags.
 TEST_F(InStepDeckEngine, AnAlbumThatRunsAcrossItsCutIsJoinedWithoutAMix) {
