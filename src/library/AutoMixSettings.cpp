@@ -120,7 +120,8 @@ std::string FormatAutoMixSettings(const AutoMixOptions& o) {
            "keepArtistsApart=" + flag(o.keepArtistsApart) + "\n" +
            "joinContinuousAlbums=" + flag(o.joinContinuousAlbums) + "\n" +
            "chooseByKeyAndTempo=" + flag(o.chooseByKeyAndTempo) + "\n" +
-           "mixOnPhrases=" + flag(o.mixOnPhrases) + "\n" + "swapBass=" + flag(o.swapBass) + "\n" + o.otherLines;
+           // Later switches only when off: a file of defaults keeps its first layout.
+           (o.mixOnPhrases ? "" : "mixOnPhrases=0\n") + (o.swapBass ? "" : "swapBass=0\n") + o.otherLines;
 }
 
 AutoMixOptions LoadAutoMixSettings(const std::string& path) {

@@ -26,12 +26,10 @@ TEST(AutoMixSettings, KeptBesideTheConfigurationAndReadBack) {
     FakeWorld w;
     w.FirstRunIn(dir.path());
     w.core->autoMix = {false, true, false, -23.5, "USB Audio = Line Out", false, true, false};
-    w.core->autoMix.swapBass = false;
     ASSERT_TRUE(w.core->SaveConfiguration());
     EXPECT_EQ(dir.ReadFile("automix.cfg"), "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=0\ntargetLufs=-23.5\n"
                                            "outputDevice=USB Audio = Line Out\nplaylistFollowsPlay=0\noneInstance=1\nstayAwake=0\n"
-                                           "mixOnBeat=1\nshowArtistAndTitle=1\nkeepArtistsApart=1\njoinContinuousAlbums=1\nchooseByKeyAndTempo=0\n"
-                                           "mixOnPhrases=1\nswapBass=0\n");
+                                           "mixOnBeat=1\nshowArtistAndTitle=1\nkeepArtistsApart=1\njoinContinuousAlbums=1\nchooseByKeyAndTempo=0\n");
     const std::string cfg = dir.ReadFile("qnd.cfg");
     EXPECT_EQ(std::count(cfg.begin(), cfg.end(), '\n'), 178);
 
@@ -54,8 +52,7 @@ TEST(AutoMixSettings, AFirstRunKeepsTheFileAndASaveKeepsUnknownKeys) {
     music.WriteFile("Rock/a.mp3", "");
     const std::string mine = "mixAtLastSound=0\nskipSilenceAtStart=1\nmatchLoudness=1\ntargetLufs=-20\n"
                              "outputDevice=USB Interface\nplaylistFollowsPlay=0\noneInstance=1\nstayAwake=0\n"
-                             "mixOnBeat=1\nshowArtistAndTitle=1\nkeepArtistsApart=1\njoinContinuousAlbums=1\nchooseByKeyAndTempo=0\n"
-                             "mixOnPhrases=0\nswapBass=1\n";
+                             "mixOnBeat=1\nshowArtistAndTitle=1\nkeepArtistsApart=1\njoinContinuousAlbums=1\nchooseByKeyAndTempo=0\n";
     program.WriteFile("automix.cfg", "crossfadeCurve=s\r\n" + mine + "# a note\n\x01" "bad=1\nbeats.sync = 1\n");
     FakeWorld w;
     w.core->files.settingsFolder = program.path();
@@ -67,6 +64,21 @@ TEST(AutoMixSettings, AFirstRunKeepsTheFileAndASaveKeepsUnknownKeys) {
     EXPECT_EQ(w.core->autoMix.targetLufs, -20.0);
     EXPECT_FALSE(w.core->autoMix.playlistFollowsPlay);
     EXPECT_EQ(program.ReadFile("automix.cfg"), mine + "crossfadeCurve=s\nbeats.sync = 1\n");
+}
+
+// Switches added since the file's first layout are written only when turned off, so that a file
+// of defaults keeps that layout and a copy from before reads it as it always did.
+TEST(AutoMixSettings, LaterSwitchesAreWrittenOnlyWhenOff) {
+    const std::string defaults = FormatAutoMixSettings(AutoMixOptions{});
+    EXPECT_EQ(defaults.find("mixOnPhrases"), std::string::npos);
+    for (const auto& [phrases, bass] : {std::pair{false, true}, {true, false}, {false, false}}) {
+        AutoMixOptions o;
+        o.mixOnPhrases = phrases;
+        o.swapBass = bass;
+        const std::string text = FormatAutoMixSettings(o);
+        EXPECT_EQ(text.compare(0, defaults.size(), defaults), 0) << text;
+        EXPECT_TRUE(Same(ParseAutoMixSettings(text), o)) << text;
+    }
 }
 
 TEST(AutoMixSettings, UnknownKeysBadValuesAndDamagedLinesLeaveDefaults) {
