@@ -315,6 +315,30 @@ TEST(RatePage, FollowsTheDeckEnginesPlanTickByTick) {
     for (int i = 0; i <= c.envelope.MixLength(); ++i) EXPECT_EQ(c.envelope.Point(i).rate[1], 100) << i;
 }
 
+// A mix on phrases draws its phrase lines, its bass swap and each deck's bass over the rates, and
+// says itself in words under the tempi.
+TEST(RatePage, DrawsThePhrasesAndTheBassSwap) {
+    using namespace quendo;
+    MixEnvelope envelope;  // 60 ticks, the incoming track from the first
+    EnvelopeEditor ed(envelope);
+    BeatMixPlan plan;
+    plan.outBpm = plan.inBpm = 120;
+    plan.start = plan.incomingAt = 100;
+    plan.length = 32;
+    plan.phraseLines = {100, 116, 132};
+    plan.bassSwapAt = 116;
+    plan.outgoingBass = {{115.875, 1}, {116, 0}};
+    ed.ShowRates(true, plan, "", "Mixed over 16 bars: the end of A under the start of B; bass swapped at bar 9");
+    EXPECT_EQ(ed.Label[5], "120.0 BPM \u2192 120.0 BPM, played at 120.0\n"
+                           "Mixed over 16 bars: the end of A under the start of B; bass swapped at bar 9");
+    using P = EnvelopeEditor::ChartPoint;
+    EXPECT_EQ(ed.PhraseLines, (Points{{0, -1000}, {0, 1000}, {0, -1000}, {30, -1000}, {30, 1000}, {30, -1000},
+                                      {60, -1000}, {60, 1000}, {60, -1000}}));
+    EXPECT_EQ(ed.BassSwapLine, (Points{{30, -1000}, {30, 1000}, {30, -1000}}));
+    EXPECT_EQ(ed.BassCourse[0], (Points{P{0, 100}, {30, 100}, {30, 0}, {60, 0}}));
+    EXPECT_EQ(ed.BassCourse[1], (Points{P{0, 0}, {30, 0}, {30, 100}, {60, 100}}));
+}
+
 TEST(RatePage, NamesWhatKeepsTwoTracksOutOfStep) {
     using quendo::WhyNotOnTheBeat;
     auto at = [](double bpm) { return std::optional(TrackFacts{.beats = {bpm, 0.5, bpm > 0 ? 60 / bpm : 0, 0}}); };
