@@ -190,10 +190,11 @@ PhraseTrack SynthesizePhrases(const PhraseSpec& spec, int rate) {
             const double vel = 0.92 + 0.08 * r.Rand().Uniform();
             const bool accent = spec.marks == BarMark::Accent;
             // A crash opens each section (each bar when the accent marks the bars).
-            if (b == 0 || accent) r.Hat(t0, accent ? 0.6 : 0.35, 3, -0.3);
+            if (b == 0) r.Hat(t0, 0.35, 3, -0.3);
             if (HasKick(p)) {
                 for (int k = 0; k < 4; ++k) r.Kick(beatAt(k), 0.8 * vel);
                 for (int k : {1, 3}) r.Clap(beatAt(k), 0.35 * vel);
+                if (accent) r.Clap(t0, 0.7 * vel);
             }
             for (int k = 0; k < 4; ++k) r.Hat(beatAt(k + 0.5), (p == Part::Breakdown ? 0.12 : 0.25) * vel, 30, 0.3);
             for (int k = 0; k < 8; ++k) r.Hat(beatAt(k / 2.0), 0.08, 70, 0.35);

@@ -22,7 +22,7 @@ enum class Part {
 enum class BarMark {
     Chords,  // the chord changes on each bar line
     Bass,    // one chord throughout; the bass holds a long note on each bar's first beat
-    Accent,  // one chord, an even bass; only a crash and a louder hit on each first beat
+    Accent,  // one chord, an even bass; only a louder hit (a clap) on each first beat
 };
 
 struct Section {

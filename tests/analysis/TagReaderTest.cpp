@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "FileSurgery.h"
+#include "playback/engine/FileSurgery.h"
 #include "analysis/TagReader.h"
 #include "support/Fakes.h"
 

@@ -30,7 +30,7 @@
 #include "analysis/TagReader.h"
 #include "analysis/TrackAnalyser.h"
 #include "playback/engine/Decoder.h"
-#include "FileSurgery.h"
+#include "playback/engine/FileSurgery.h"
 #include "support/Audio.h"
 #include "support/Fakes.h"
 
