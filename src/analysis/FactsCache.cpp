@@ -22,8 +22,8 @@ constexpr double kMinSaneBpm = 30, kMaxSaneBpm = 300;  // of a steady beat's gri
 constexpr double kMaxEdgeDb = 20;  // a band's split may overshoot full scale a little
 constexpr int kMaxNumber = 1000000;  // of a track or a disc
 constexpr int kMaxBars = 100000;
-// A bar's band levels are kept to the whole dB, one character each from '!' (0 dB) down to '~',
-// which stands for silence: a track's form then takes about a kilobyte.
+// A bar's band levels are kept to the whole dB, one character each from '!' (0 dB) down to '}'
+// (-92 dB); '~' stands for anything quieter. A track's form then takes about a kilobyte.
 constexpr char kLevel0 = '!', kLevelSilent = '~';
 constexpr int kLowestLevelDb = kLevelSilent - kLevel0 - 1;
 

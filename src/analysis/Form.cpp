@@ -10,7 +10,7 @@ namespace {
 constexpr int kBands = TrackForm::kBands;
 // Below a band's loudest bar by this much, a level says nothing more: a band that falls silent
 // changes by as much as one that falls quiet.
-constexpr float kRangeDb = 60;
+constexpr float kRangeDb = 40;
 // The bass plays in full within this much of its typical full level, the level that only a
 // tenth of the bars exceed: the kick alone, or a bass filtered down, lies further below.
 constexpr float kFullBassDb = 4;
@@ -112,10 +112,11 @@ std::vector<TrackForm::BarLevels> FoldIntoBars(const std::vector<BandMeter::Hop>
     if (bars <= 0) return {};
     std::vector<std::array<double, kBands>> sums(static_cast<std::size_t>(bars));
     std::vector<int> counts(static_cast<std::size_t>(bars));
+    // Only the hops wholly within a bar: the kick that opens the next one would lift the last.
     for (std::size_t h = 0; h < hops.size(); ++h) {
-        const double centre = (static_cast<double>(h) + 0.5) * hopSeconds;
-        const double b = std::floor((centre - bar0) / length);
-        if (b < 0 || b >= static_cast<double>(bars)) continue;
+        const double start = (static_cast<double>(h) * hopSeconds - bar0) / length;
+        const double b = std::floor(start);
+        if (b < 0 || b >= static_cast<double>(bars) || start + hopSeconds / length > b + 1) continue;
         const auto i = static_cast<std::size_t>(b);
         for (int k = 0; k < kBands; ++k) sums[i][static_cast<std::size_t>(k)] += hops[h][static_cast<std::size_t>(k)];
         ++counts[i];
