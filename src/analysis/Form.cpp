@@ -81,27 +81,35 @@ BandMeter::BandMeter(int rate)
       below120_(rate / kLowFactor, 120, false), above120_(rate / kLowFactor, 120, true) {}
 
 void BandMeter::Add(const float* stereo, int frames) {
+    // The filters and sums in locals, which the compiler may keep in registers: as members, every
+    // store to a sum might change them.
+    Biquad below4k = below4k_, above400 = above400_, below400 = below400_, below120 = below120_, above120 = above120_;
+    float low = sums_[0], lowMid = sums_[1], mid = sums_[2], high = sums_[3];
+    int phase = phase_, filled = filled_;
     for (int i = 0; i < frames; ++i) {
         const float x = 0.5f * (stereo[2 * i] + stereo[2 * i + 1]);
-        const float under4k = below4k_(x), high = x - under4k;
-        sums_[3] += high * high;
+        const float under4k = below4k(x), over4k = x - under4k;
+        high += over4k * over4k;
         // Each value at a lower rate stands for as many samples as it skips.
-        if (++phase_ % kMidFactor == 0) {
-            const float mid = above400_(under4k), under400 = below400_(under4k);
-            sums_[2] += kMidFactor * mid * mid;
-            if (phase_ == kLowFactor) {
-                phase_ = 0;
-                const float low = below120_(under400), lowMid = above120_(under400);
-                sums_[0] += kLowFactor * low * low, sums_[1] += kLowFactor * lowMid * lowMid;
+        if (++phase % kMidFactor == 0) {
+            const float m = above400(under4k), under400 = below400(under4k);
+            mid += kMidFactor * m * m;
+            if (phase == kLowFactor) {
+                phase = 0;
+                const float l = below120(under400), lm = above120(under400);
+                low += kLowFactor * l * l, lowMid += kLowFactor * lm * lm;
             }
         }
-        if (++filled_ == hopFrames_) {
-            for (float& s : sums_) s /= static_cast<float>(hopFrames_);
-            hops_.push_back(sums_);
-            sums_ = {};
-            filled_ = 0;
+        if (++filled == hopFrames_) {
+            const auto n = static_cast<float>(hopFrames_);
+            hops_.push_back({low / n, lowMid / n, mid / n, high / n});
+            low = lowMid = mid = high = 0;
+            filled = 0;
         }
     }
+    below4k_ = below4k, above400_ = above400, below400_ = below400, below120_ = below120, above120_ = above120;
+    sums_ = {low, lowMid, mid, high};
+    phase_ = phase, filled_ = filled;
 }
 
 std::vector<TrackForm::BarLevels> FoldIntoBars(const std::vector<BandMeter::Hop>& hops, double hopSeconds,
