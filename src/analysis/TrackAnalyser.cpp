@@ -22,11 +22,11 @@ namespace quendo::audio {
 namespace {
 
 // The cache's bound: a whole library (the node table holds 64000 files) with room to spare for
-// what another copy of the program plays.
+// what another copy of the program plays, each entry with its form (about 1.2 kB in all).
 constexpr std::size_t kMaxEntries = 80000;
-constexpr std::size_t kMaxBytes = 32u << 20;
+constexpr std::size_t kMaxBytes = 96u << 20;
 // What is read of a cache file at most: well past the bound, so that no file a copy wrote is cut.
-constexpr std::size_t kMaxReadBytes = 64u << 20;
+constexpr std::size_t kMaxReadBytes = 192u << 20;
 constexpr std::size_t kPruneBatch = 256;  // stats between two looks at the wishes
 
 constexpr auto kRecheck = std::chrono::seconds(1);      // of the wanted files' keys
