@@ -191,7 +191,8 @@ void TMixEditor::BuildPage(int page) {
         BassAxis = new QValueAxis;
         BassAxis->setTitleText(QStringLiteral("Bass"));
         BassAxis->setLabelFormat(QStringLiteral("%d%%"));
-        BassAxis->setRange(-2.5, EnvelopeEditor::kBassShown + 2.5);
+        // Room above full, so that a bass at full stands clear of the frame.
+        BassAxis->setRange(-5, EnvelopeEditor::kBassShown * 1.15);
         BassAxis->setTickType(QValueAxis::TicksDynamic);
         BassAxis->setTickAnchor(0);
         BassAxis->setTickInterval(EnvelopeEditor::kBassShown / 2.0);
@@ -201,7 +202,7 @@ void TMixEditor::BuildPage(int page) {
             auto* s = new QLineSeries;
             s->setName(QStringLiteral("BassCourse%1").arg(deck + 1));
             // The deck's colour, thin and dotted: read-only, unlike the curves.
-            s->setPen(QPen(CurveColour(kFirstOfPage[3] + deck).darker(130), 2, Qt::DotLine));
+            s->setPen(QPen(CurveColour(kFirstOfPage[3] + deck), 2, Qt::DotLine));
             chart->addSeries(s);
             s->attachAxis(x);
             s->attachAxis(BassAxis);
