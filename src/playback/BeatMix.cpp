@@ -116,7 +116,7 @@ std::optional<BeatMixPlan> PlanPhraseMix(const TrackFacts& out, const TrackFacts
     const int first = std::max(0, static_cast<int>(earliestBars));
     // What the envelope's ticks can hold.
     const int most = std::min(kMaxPhraseMixBars, static_cast<int>((MixEnvelope::kPoints - 1) / 10.0 / bar));
-    const std::vector<int> lines = PhraseLines(form);
+    std::vector<int> lines = PhraseLines(form);
     const std::vector<int> inLines = PhraseLines(in.form);
     // The incoming track's intro: the phrases before its bass comes in.
     const int intro = in.form.bassIn > 0 ? LineFrom(inLines, in.form.bassIn) : 0;
@@ -132,10 +132,19 @@ std::optional<BeatMixPlan> PlanPhraseMix(const TrackFacts& out, const TrackFacts
         const auto last = std::upper_bound(lines.begin(), lines.end(), limit);
         if (last == lines.begin()) return std::nullopt;
         to = *std::prev(last);
+        // A section that runs on unchanged is still played in phrases of eight bars: counted
+        // back from the line the mix ends on, they are lines it may start on too.
+        for (int line = to - kPhraseBars; line > 0; line -= kPhraseBars) lines.push_back(line);
+        std::sort(lines.begin(), lines.end());
+        lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
         // The outgoing track's outro: the phrases after its bass has gone.
         if (form.bassOut >= 0 && form.bassOut < to) outro = to - LineFrom(lines, form.bassOut);
+        // Neither an outro nor an intro: the envelope's length in whole phrases.
         int want = std::max(outro, intro);
-        if (want < kMinPhraseBars && std::prev(last) != lines.begin()) want = to - *std::prev(last, 2);
+        if (want < kMinPhraseBars) {
+            const double seconds = envelope.MixLength() / 10.0;
+            want = kPhraseBars * std::max(1, static_cast<int>(std::ceil(seconds / (kPhraseBars * bar) - 1e-9)));
+        }
         want = std::min(want, most);
         int best = -1;
         for (const int line : lines) {

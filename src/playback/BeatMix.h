@@ -65,6 +65,8 @@ std::optional<BeatMixPlan> PlanBeatMix(const TrackFacts& out, const TrackFacts& 
 // Phrases shorter than this are no phrases a mix can be laid on; longer mixes than this many bars
 // lose the outgoing track the listener follows.
 constexpr int kMinPhraseBars = 4, kMaxPhraseMixBars = 32;
+// The phrase a dance record is counted in, and a mix's length where nothing else sets it.
+constexpr int kPhraseBars = 8;
 
 // The plan of a mix laid on phrases, where both tracks' forms are known: it ends on the outgoing
 // track's last phrase line within `end` and spans its outro and the incoming track's intro where

@@ -48,7 +48,11 @@ TEST(PhraseMix, SpansTheOutroAndTheIntroAndSwapsTheBassOnALine) {
         {"fade-out", Track(0, 64, 58), Track(0, 64), 0, 58, 6, 4,
          "Mixed over 6 bars: the fade-out of A under the start of B; bass swapped at bar 4"},
         {"too late", Track(0, 56), Track(16, 64), Bar(57), -1, 0, 0, ""},
+        // One long section after bar 16: still counted in phrases of 8 from its end.
+        {"long section", Track(0, 64), Track(0, 64), 0, 56, 8, 5,
+         "Mixed over 8 bars: the end of A under the start of B; bass swapped at bar 5"},
     };
+    cases[5].out.form.phrases = {0, 16};
     MixEnvelope envelope;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
