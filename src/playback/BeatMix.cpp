@@ -29,13 +29,19 @@ bool HasPhrases(const TrackFacts& f) {
     return f.audible && f.beats.Steady() && f.beats.barPhase >= 0 && f.form.Known() && f.form.phrases.size() >= 2;
 }
 
-// The bar lines a mix on phrases may start or end on: the phrase lines, and the last bar line when
-// the last phrase runs whole to it.
+// The bar lines a mix on phrases may start or end on: the phrase lines found, every eighth bar
+// after each (a section that runs on unchanged is still played in phrases of eight bars), and the
+// last bar line, where the music ends.
 std::vector<int> PhraseLines(const TrackForm& f) {
-    std::vector<int> lines;
+    std::vector<int> found;
     for (const int p : f.phrases)
-        if (p >= 0 && p <= f.bars && (lines.empty() || p > lines.back())) lines.push_back(p);
-    if (!lines.empty() && f.bars - lines.back() >= kMinPhraseBars) lines.push_back(f.bars);
+        if (p >= 0 && p < f.bars && (found.empty() || p > found.back())) found.push_back(p);
+    std::vector<int> lines;
+    for (std::size_t k = 0; k < found.size(); ++k) {
+        const int next = k + 1 < found.size() ? found[k + 1] : f.bars;
+        for (int line = found[k]; line < next; line += kPhraseBars) lines.push_back(line);
+    }
+    if (!lines.empty()) lines.push_back(f.bars);
     return lines;
 }
 
@@ -109,14 +115,16 @@ std::optional<BeatMixPlan> PlanPhraseMix(const TrackFacts& out, const TrackFacts
     const BeatGrid& o = out.beats;
     const TrackForm& form = out.form;
     const double bar = kBeatsPerBar * o.period;
-    const double endBars = std::floor((end - BarStart(o, 0)) / bar + 1e-9);
+    // The last bar line at the end, or within a beat after it: the last sound is the tail of
+    // the last beat more often than not.
+    const double endBars = std::floor((end - BarStart(o, 0)) / bar + 1.0 / kBeatsPerBar + 1e-9);
     const double earliestBars = std::ceil((earliest - BarStart(o, 0)) / bar - 1e-9);
     if (!(std::fabs(endBars) < 1e6) || !(std::fabs(earliestBars) < 1e6)) return std::nullopt;
     const int limit = std::min(form.bars, static_cast<int>(endBars));
     const int first = std::max(0, static_cast<int>(earliestBars));
     // What the envelope's ticks can hold.
     const int most = std::min(kMaxPhraseMixBars, static_cast<int>((MixEnvelope::kPoints - 1) / 10.0 / bar));
-    std::vector<int> lines = PhraseLines(form);
+    const std::vector<int> lines = PhraseLines(form);
     const std::vector<int> inLines = PhraseLines(in.form);
     // The incoming track's intro: the phrases before its bass comes in.
     const int intro = in.form.bassIn > 0 ? LineFrom(inLines, in.form.bassIn) : 0;
@@ -129,14 +137,8 @@ std::optional<BeatMixPlan> PlanPhraseMix(const TrackFacts& out, const TrackFacts
         to = std::min(limit, from + most);
         plan.fadeOut = true;
     } else {
-        const auto last = std::upper_bound(lines.begin(), lines.end(), limit);
-        if (last == lines.begin()) return std::nullopt;
-        to = *std::prev(last);
-        // A section that runs on unchanged is still played in phrases of eight bars: counted
-        // back from the line the mix ends on, they are lines it may start on too.
-        for (int line = to - kPhraseBars; line > 0; line -= kPhraseBars) lines.push_back(line);
-        std::sort(lines.begin(), lines.end());
-        lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+        // The mix ends where the music does, so that nothing of the outgoing track plays on after it.
+        to = limit;
         // The outgoing track's outro: the phrases after its bass has gone.
         if (form.bassOut >= 0 && form.bassOut < to) outro = to - LineFrom(lines, form.bassOut);
         // Neither an outro nor an intro: the envelope's length in whole phrases.

@@ -68,9 +68,10 @@ constexpr int kMinPhraseBars = 4, kMaxPhraseMixBars = 32;
 // The phrase a dance record is counted in, and a mix's length where nothing else sets it.
 constexpr int kPhraseBars = 8;
 
-// The plan of a mix laid on phrases, where both tracks' forms are known: it ends on the outgoing
-// track's last phrase line within `end` and spans its outro and the incoming track's intro where
-// they have them, whole phrases of it, at most kMaxPhraseMixBars and what the envelope can hold;
+// The plan of a mix laid on phrases, where both tracks' forms are known: it ends where the outgoing
+// track's music does (its last bar line, at `end` or within a beat after it) and starts on one of
+// its phrase lines, so as to span its outro and the incoming track's intro where they have them,
+// else the envelope's length in whole phrases; at most kMaxPhraseMixBars and what the envelope holds;
 // a track that fades out is mixed from where its fade begins. The incoming track's first phrase
 // starts on the outgoing phrase line nearest the envelope's starting position. Nothing when the
 // forms do not allow it, or its start lies before `earliest`: a mix on bars is planned instead.

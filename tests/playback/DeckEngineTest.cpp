@@ -971,13 +971,14 @@ TEST_F(InStepDeckEngine, TheIncomingTrackIsCuedOnABarLineAndTheEnvelopeFollowsTh
     EXPECT_FALSE(c.deck.beatPlan().has_value());
 }
 
-// Tracks in phrases of 8 bars with bass from end to end: the switches lay the mix on the last
-// phrase and swap the bass in its middle; off, the mix is the one on bars of the envelope's length.
+// Tracks in phrases of 8 bars and a tail of 3, with bass from end to end: the switches lay the mix
+// from the phrase line nearest 8 bars before the end and swap the bass on the phrase line within;
+// off, the mix is the one on bars of the envelope's length, its bass swapped on a bar line.
 TEST_F(InStepDeckEngine, TheSwitchesLayTheMixOnPhrasesAndSwapTheBass) {
     struct Case {
         bool phrases, bass;
         double start, swap;  // swap < 0: no bass plans given
-    } cases[] = {{true, true, 176.5, 184.5}, {true, false, 176.5, -1}, {false, true, 192.5, 194.5}, {false, false, 192.5, -1}};
+    } cases[] = {{true, true, 176.5, 192.5}, {true, false, 176.5, -1}, {false, true, 192.5, 194.5}, {false, false, 192.5, -1}};
     for (const Case& k : cases) {
         SCOPED_TRACE(std::to_string(k.phrases) + std::to_string(k.bass));
         c.autoMix.mixOnPhrases = k.phrases;
