@@ -1,7 +1,9 @@
 // "analysis.cache" as any bytes: every entry the reader keeps lies within what an analysis gives
-// (a beat grid only with a tempo and a period that agree),
+// (a beat grid only with a tempo and a period that agree, a form only on its bars),
 // what it read, written and read again, is read the same, and a bounded cache keeps its bound.
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -27,6 +29,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                          std::fabs(f.beats.period * f.beats.bpm - 60) < 1e-4 &&
                                          std::isfinite(f.beats.firstBeat)));
         FUZZ_CHECK(f.key >= kNoKey && f.key < 24 && f.tags.trackNumber >= 0 && f.tags.discNumber >= 0);
+        // A form only on a grid with bars, each of its bars measured, its marks within them.
+        const TrackForm& form = f.form;
+        FUZZ_CHECK(form.Known() ? f.beats.Steady() && f.beats.barPhase >= 0 : form.levels.empty() && form.phrases.empty());
+        FUZZ_CHECK(!form.Known() ||
+                   (form.levels.size() == static_cast<std::size_t>(form.bars) && form.phrases.front() == 0 &&
+                    std::adjacent_find(form.phrases.begin(), form.phrases.end(), std::greater_equal<int>()) == form.phrases.end() &&
+                    form.phrases.back() < form.bars && form.bassIn >= -1 && form.bassIn < form.bars &&
+                    (form.bassIn < 0 ? form.bassOut == -1 : form.bassOut > form.bassIn && form.bassOut <= form.bars) &&
+                    form.fadeOut >= -1 && form.fadeOut < form.bars));
     }
 
     const std::string written = FormatFactsCache(cache);

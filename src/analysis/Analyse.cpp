@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "analysis/BeatTracker.h"
+#include "analysis/Form.h"
 #include "analysis/KeyFinder.h"
 #include "analysis/Loudness.h"
 #include "analysis/TagReader.h"
@@ -17,6 +18,7 @@ namespace {
 // Half the usual rate: the loudness of music hardly lives above 11 kHz, and decoding at it halves
 // the filtering that dominates the cost after the decoder itself.
 constexpr int kAnalysisRate = 22050;
+constexpr double kFirstBeatSlack = 0.01;  // seconds
 
 // The sound at the file's two ends, kept as it goes by: its first stretch, and its last in a ring.
 class Edges {
@@ -124,6 +126,7 @@ std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>
     BeatTracker beats(rate, decoder.Duration());
     KeyFinder key(rate);
     Edges edges(rate);
+    BandMeter bands(rate);
     long total = 0;  // frames decoded
     bool ended = false;
     while (!ended) {
@@ -148,6 +151,7 @@ std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>
         beats.Add(block.data(), filled);
         key.Add(block.data(), filled);
         edges.Add(block.data(), filled);
+        bands.Add(block.data(), filled);
         std::fill(block.begin() + 2 * filled, block.end(), 0.0f);
         levels.push_back(static_cast<float>(meter.Add(block.data(), window)));
     }
@@ -178,8 +182,11 @@ std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>
     facts.integratedLufs = integrated;
     facts.firstSound = static_cast<double>(first - levels.begin()) * step;
     facts.lastSound = std::min(static_cast<double>(levels.rend() - last) * step, static_cast<double>(total) / rate);
-    facts.beats = beats.Finish(facts.firstSound);
+    // A track that opens on a beat has its first sound at the start of that beat's window, and
+    // the grid may place the beat a few ms before it: still the first beat, and bar 0 of its form.
+    facts.beats = beats.Finish(std::max(0.0, facts.firstSound - kFirstBeatSlack));
     facts.key = key.Finish();
+    facts.form = FindForm(FoldIntoBars(bands.Hops(), bands.HopSeconds(), facts.beats, facts.lastSound));
     return facts;
 }
 

@@ -17,7 +17,7 @@ constexpr double kFloorLufs = -60;
 constexpr int kWindowMs = 50;  // the short-term window, also the step of the first and last sound
 
 // The version of what the analysis measures and how: facts kept from an older one are made again.
-constexpr int kAnalysisVersion = 4;
+constexpr int kAnalysisVersion = 5;
 
 // How an analysis ended.
 enum class AnalysisEnd {

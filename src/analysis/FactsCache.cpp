@@ -12,13 +12,26 @@ namespace quendo::audio {
 
 namespace {
 
-constexpr std::string_view kHeader = "quendo-track-facts 5";
+constexpr std::string_view kHeader = "quendo-track-facts 6";
+// The layout before the form: read still, its entries without one.
+constexpr std::string_view kHeaderBeforeForm = "quendo-track-facts 5";
 // Bounds of what an analysis can give; a value outside them was not written by one.
 constexpr double kMaxSeconds = 1e6;
 constexpr double kMaxBpm = 1000;
 constexpr double kMinSaneBpm = 30, kMaxSaneBpm = 300;  // of a steady beat's grid
 constexpr double kMaxEdgeDb = 20;  // a band's split may overshoot full scale a little
 constexpr int kMaxNumber = 1000000;  // of a track or a disc
+constexpr int kMaxBars = 100000;
+// A bar's band levels are kept to the whole dB, one character each from '!' (0 dB) down to '}'
+// (-92 dB); '~' stands for anything quieter. A track's form then takes about a kilobyte.
+constexpr char kLevel0 = '!', kLevelSilent = '~';
+constexpr int kLowestLevelDb = kLevelSilent - kLevel0 - 1;
+
+char LevelChar(float db) {
+    const long below = std::lround(-static_cast<double>(db));
+    return static_cast<char>(kLevel0 + std::clamp(below, 0L, static_cast<long>(kLowestLevelDb) + 1));
+}
+float LevelDb(char c) { return c == kLevelSilent ? TrackForm::kSilentDb : -static_cast<float>(c - kLevel0); }
 
 void Escape(std::string& out, std::string_view text) {
     for (char c : text) {
@@ -103,6 +116,18 @@ void FormatLine(std::string& out, const std::string& path, const CachedFacts& c)
     Append(out, f.tags.trackNumber);
     Append(out, f.tags.discNumber);
     Append(out, c.tagsFailed ? 1 : 0);
+    const TrackForm& form = f.form;
+    Append(out, form.Known() ? form.bars : 0);
+    if (form.Known()) {
+        Append(out, form.phrases.size());
+        for (int p : form.phrases) Append(out, p);
+        Append(out, form.bassIn);
+        Append(out, form.bassOut);
+        Append(out, form.fadeOut);
+        for (const auto& bar : form.levels)
+            for (float db : bar) out += LevelChar(db);
+        out += ' ';
+    }
     out.back() = '\t';  // the numbers end at the texts
     Escape(out, path);
     for (const std::string* text : {&f.tags.artist, &f.tags.title, &f.tags.album}) {
@@ -118,7 +143,40 @@ bool SaneGrid(const BeatGrid& g) {
     return g.bpm >= kMinSaneBpm && g.bpm <= kMaxSaneBpm && std::fabs(g.period - 60 / g.bpm) <= 1e-6 * g.period;
 }
 
-std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view line, bool* gridDropped) {
+// The form's fields at the end of the numbers; false when they are not one an analysis gives.
+bool ParseForm(std::string_view& fields, TrackForm* form) {
+    const auto bars = Take<int>(fields);
+    if (!Within(bars, 0, kMaxBars)) return false;
+    if (*bars == 0) return true;
+    const auto count = Take<int>(fields);
+    if (!Within(count, 1, *bars)) return false;
+    TrackForm f;
+    f.bars = *bars;
+    for (int i = 0; i < *count; ++i) {
+        const auto p = Take<int>(fields);
+        if (!Within(p, f.phrases.empty() ? 0 : f.phrases.back() + 1, f.phrases.empty() ? 0 : *bars - 1)) return false;
+        f.phrases.push_back(*p);
+    }
+    const auto bassIn = Take<int>(fields), bassOut = Take<int>(fields), fadeOut = Take<int>(fields);
+    if (!Within(bassIn, -1, *bars - 1) || !Within(bassOut, -1, *bars) || (*bassIn < 0) != (*bassOut < 0) ||
+        (*bassIn >= 0 && *bassOut <= *bassIn) || !Within(fadeOut, -1, *bars - 1))
+        return false;
+    const std::size_t space = fields.find(' ');
+    const std::size_t length = static_cast<std::size_t>(*bars) * TrackForm::kBands;
+    if (space != length) return false;
+    f.levels.resize(static_cast<std::size_t>(*bars));
+    for (std::size_t i = 0; i < length; ++i) {
+        const char c = fields[i];
+        if (c < kLevel0 || c > kLevelSilent) return false;
+        f.levels[i / TrackForm::kBands][i % TrackForm::kBands] = LevelDb(c);
+    }
+    fields.remove_prefix(length + 1);
+    f.bassIn = *bassIn, f.bassOut = *bassOut, f.fadeOut = *fadeOut;
+    *form = std::move(f);
+    return true;
+}
+
+std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view line, bool withForm, bool* gridDropped) {
     const std::size_t tab = line.find('\t');
     if (tab == std::string_view::npos) return std::nullopt;
     // The texts: the path, then the artist, title and album.
@@ -148,6 +206,8 @@ std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view li
     const auto bpm = Take<double>(fields), firstBeat = Take<double>(fields), period = Take<double>(fields);
     const auto barPhase = Take<int>(fields), key = Take<int>(fields), track = Take<int>(fields),
                disc = Take<int>(fields), tagsFailed = Take<int>(fields);
+    TrackForm form;
+    if (withForm && !ParseForm(fields, &form)) return std::nullopt;
     if (!mtime || !fields.empty() || !Within<std::int64_t>(size, 0, INT64_MAX) ||
         !Within<std::int64_t>(used, 0, INT64_MAX) || !Within(version, 1, INT32_MAX) || !Within(lufs, -100.0, 30.0) ||
         !Within(peak, -200.0, 0.0) || !Within(first, 0.0, kMaxSeconds) || !Within(last, *first, kMaxSeconds) ||
@@ -181,6 +241,9 @@ std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view li
         f.beats = {};  // the rest of the facts are worth keeping
         if (gridDropped) *gridDropped = true;
     }
+    // The form counts bars on the grid's bars: without them it means nothing.
+    if (f.beats.Steady() && f.beats.barPhase >= 0) f.form = std::move(form);
+    else if (form.Known() && gridDropped) *gridDropped = true;
     f.key = *key;
     f.tags.trackNumber = *track;
     f.tags.discNumber = *disc;
@@ -213,7 +276,8 @@ FactsCache ParseFactsCache(std::string_view text, int* dropped) {
     FactsCache cache;
     int bad = 0;
     std::size_t at = text.find('\n');
-    if (at == std::string_view::npos || text.substr(0, at) != kHeader) {
+    const bool withForm = at != std::string_view::npos && text.substr(0, at) == kHeader;
+    if (!withForm && (at == std::string_view::npos || text.substr(0, at) != kHeaderBeforeForm)) {
         if (dropped) *dropped = text.empty() ? 0 : 1;
         return cache;
     }
@@ -224,7 +288,7 @@ FactsCache ParseFactsCache(std::string_view text, int* dropped) {
             break;
         }
         bool gridDropped = false;
-        auto parsed = ParseLine(text.substr(at, end - at), &gridDropped);
+        auto parsed = ParseLine(text.substr(at, end - at), withForm, &gridDropped);
         if (parsed)
             cache.insert_or_assign(std::move(parsed->first), std::move(parsed->second));
         if (!parsed || gridDropped) ++bad;

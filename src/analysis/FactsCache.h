@@ -31,12 +31,14 @@ using FactsCache = std::unordered_map<std::string, CachedFacts>;
 
 // The cache file: a header line, then one line per file:
 //   SIZE MTIME_NS USED VERSION LUFS PEAK FIRST LAST AUDIBLE DECODED HEAD_LOW HEAD_MID HEAD_HIGH
-//   TAIL_LOW TAIL_MID TAIL_HIGH BPM FIRST_BEAT PERIOD BAR_PHASE KEY TRACK DISC TAGS_FAILED<TAB>PATH
-//   <TAB>ARTIST<TAB>TITLE<TAB>ALBUM
-// (one line), with '\\', tab, CR and LF in the texts written as \\, \t, \r, \n. Numbers are
+//   TAIL_LOW TAIL_MID TAIL_HIGH BPM FIRST_BEAT PERIOD BAR_PHASE KEY TRACK DISC TAGS_FAILED BARS
+//   [PHRASE_COUNT PHRASE... BASS_IN BASS_OUT FADE_OUT LEVELS]<TAB>PATH<TAB>ARTIST<TAB>TITLE<TAB>ALBUM
+// (one line; the bracketed part only when BARS > 0, LEVELS one character per bar and band, '!' for
+// 0 dB, each next one a dB lower, '~' for silence), with '\\', tab, CR and LF in the texts written as \\, \t, \r, \n. Numbers are
 // locale-free.
 std::string FormatFactsCache(const FactsCache& cache);
-// Every line that is well formed and whose values are in bounds; the rest is dropped (all of it
+// Every line that is well formed and whose values are in bounds (also of the layout before BARS,
+// whose entries have no form); the rest is dropped (all of it
 // without the header). A beat grid whose tempo is no music's, or disagrees with its period, is
 // dropped from its entry. `dropped` counts what was left out, so the caller knows to rewrite.
 FactsCache ParseFactsCache(std::string_view text, int* dropped = nullptr);

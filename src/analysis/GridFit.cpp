@@ -168,10 +168,14 @@ Line Sharpen(const Line& line, double range, double reach, const Reader& read, c
     return best;
 }
 
+// How far the accented beat's onsets must stand above each other beat's.
+constexpr double kAccentMargin = 1.15;
+
 // Which beats k of the line start a bar, as k mod 4: where the harmony changes and the low end
-// hits, summed over each of the four phases; -1 when no phase stands out.
+// hits, summed over each of the four phases; where those leave it open, the one beat hit harder
+// than the other three (a crash, an accent); -1 when no phase stands out.
 int BarStart(const Line& line, const Reader& read, double from, double to) {
-    double change[4] = {}, low[4] = {};
+    double change[4] = {}, low[4] = {}, hit[4] = {}, high[4] = {};
     int counts[4] = {};
     std::array<double, OnsetEvidence::kBands> before{}, after{};
     for (double k = std::ceil(line.Index(from)) + 1; line.At(k + 1) <= to; k += 1) {
@@ -182,6 +186,12 @@ int BarStart(const Line& line, const Reader& read, double from, double to) {
         read.Peak(read.Evidence().low, line.At(k), &v);
         const int p = static_cast<int>(static_cast<long>(k) % 4 + 4) % 4;
         change[p] += d, low[p] += v, ++counts[p];
+        v = 0;
+        read.Peak(read.Evidence().onset, line.At(k), &v);
+        hit[p] += v;
+        v = 0;
+        read.Peak(read.Evidence().high, line.At(k), &v);
+        high[p] += v;
     }
     // Each cue as a share of its sum over the phases, so that neither outweighs the other.
     double scores[4] = {}, changeSum = 0, lowSum = 0;
@@ -192,9 +202,18 @@ int BarStart(const Line& line, const Reader& read, double from, double to) {
     }
     for (int p = 0; p < 4; ++p) scores[p] = (changeSum > 0 ? change[p] / changeSum : 0) + (lowSum > 0 ? low[p] / lowSum : 0);
     const int best = static_cast<int>(std::max_element(scores, scores + 4) - scores);
+    bool clear = true;
+    for (int p = 0; p < 4; ++p) clear = clear && (p == best || scores[p] * 1.1 < scores[best]);
+    if (clear) return best;
+    // Where they leave it open, one beat hit harder than the other three tells (a crash, an
+    // accent); a backbeat lifts two beats of four alike and tells nothing.
+    double accent[4] = {}, hitSum = 0, highSum = 0;
+    for (int p = 0; p < 4; ++p) hit[p] /= counts[p], high[p] /= counts[p], hitSum += hit[p], highSum += high[p];
+    for (int p = 0; p < 4; ++p) accent[p] = (hitSum > 0 ? hit[p] / hitSum : 0) + (highSum > 0 ? high[p] / highSum : 0);
+    const int loudest = static_cast<int>(std::max_element(accent, accent + 4) - accent);
     for (int p = 0; p < 4; ++p)
-        if (p != best && scores[p] * 1.1 >= scores[best]) return -1;
-    return best;
+        if (p != loudest && accent[p] * kAccentMargin >= accent[loudest]) return -1;
+    return loudest;
 }
 
 }  // namespace
