@@ -96,24 +96,32 @@ bench::PhraseSpec Spec(const TrackDef& t, int index) {
 }
 
 // The bass notes the synthesizer plays for the track, in Hz: the root, its fifth, or the roots
-// of the chords folded within a fifth of it.
+// of the chords folded within a fifth of it; but none below 64 Hz, where the kicks' tails ring as
+// loud as a bass (a bar whose note is that low is heard as a bar without bass).
 std::vector<double> BassHz(const TrackDef& t) {
     const auto hz = [](int note) { return 440.0 * std::pow(2.0, (note - 69) / 12.0); };
-    if (t.marks == BarMark::Accent) return {hz(t.bassNote)};
-    if (t.marks == BarMark::Bass) return {hz(t.bassNote), hz(t.bassNote + 7)};
-    const int major[] = {0, 2, 4, 5, 7, 9, 11}, minor[] = {0, 2, 3, 5, 7, 8, 10};
-    std::vector<double> out;
-    for (const int degree : {0, 5, 3, 4}) {
-        const int root = t.bassNote + (t.key >= 12 ? minor : major)[degree];
-        out.push_back(hz(root > t.bassNote + 6 ? root - 12 : root));
+    std::vector<int> notes{t.bassNote};
+    if (t.marks == BarMark::Bass) notes.push_back(t.bassNote + 7);
+    if (t.marks == BarMark::Chords) {
+        const int major[] = {0, 2, 4, 5, 7, 9, 11}, minor[] = {0, 2, 3, 5, 7, 8, 10};
+        for (const int degree : {5, 3, 4}) {
+            const int root = t.bassNote + (t.key >= 12 ? minor : major)[degree];
+            notes.push_back(root > t.bassNote + 6 ? root - 12 : root);
+        }
     }
+    std::vector<double> out;
+    for (const int n : notes)
+        if (hz(n) >= 64) out.push_back(hz(n));
     return out;
 }
 
+double BassDb(const std::vector<float>& mono, double at, const std::vector<double>& hz);
+
 struct Made {
-    bench::PhraseTrack truth;
+    bench::PhraseTrack truth;  // its sound dropped once written
     std::vector<double> bassHz;
     double barSeconds = 0;
+    double fileBassDb = -200;  // its bass notes' level in the file, where the bass plays in full
 };
 
 bool Write(const quendo::testing::TempDir& dir, const TrackDef& t, const std::vector<float>& stereo) {
@@ -143,10 +151,19 @@ public:
     double Duration() override { return real_.Duration(); }
     double CurrentPosition() override { return real_.CurrentPosition(); }
     void SetCurrentPosition(double seconds) override { real_.SetCurrentPosition(seconds); }
-    void SetVolume(int volume) override { real_.SetVolume(volume); }
+    void SetVolume(int v) override {
+        volume = v;
+        real_.SetVolume(v);
+    }
     void SetBalance(int balance) override { real_.SetBalance(balance); }
-    void SetTrackGain(double db) override { real_.SetTrackGain(db); }
-    void SetLimitedTrackGain(double db, double ceilingDbfs) override { real_.SetLimitedTrackGain(db, ceilingDbfs); }
+    void SetTrackGain(double db) override {
+        gains[file] = db;
+        real_.SetTrackGain(db);
+    }
+    void SetLimitedTrackGain(double db, double ceilingDbfs) override {
+        gains[file] = db;
+        real_.SetLimitedTrackGain(db, ceilingDbfs);
+    }
     int PlayState() override { return real_.PlayState(); }
     bool Starved() override { return real_.Starved(); }
     void Play() override { real_.Play(); }
@@ -161,7 +178,9 @@ public:
     }
 
     std::string file;
+    int volume = 0;
     int bassPlans = 0;
+    std::map<std::string, double> gains;  // the last track gain of each file, dB
 
 private:
     quendo::MediaPlayer& real_;
@@ -172,6 +191,7 @@ private:
 struct TickRecord {
     int track[2] = {-1, -1};  // on each deck, while its music sounds
     double from[2] = {0, 0}, to[2] = {0, 0};  // each deck's position before and after the tick
+    int volume[2] = {0, 0};
     float jump = 0;           // the largest step from one sample to the next
     double shortTermLufs = -HUGE_VAL;
 };
@@ -180,6 +200,7 @@ struct MixRecord {
     int out = -1, in = -1;
     std::optional<quendo::BeatMixPlan> plan;
     int bassPlans = 0;  // given to the decks over the mix
+    long startTick = 0, endTick = -1;
 };
 
 struct Heard {
@@ -189,6 +210,7 @@ struct Heard {
     std::vector<MixRecord> mixes;
     std::vector<ToneBursts> beats, bars;  // by track
     std::vector<std::optional<quendo::TrackFacts>> facts;
+    std::vector<double> gainDb;  // the track gain each file was played at
 };
 
 int TrackOf(const std::string& dir, const std::string& path) {
@@ -244,7 +266,9 @@ Heard PlayShow(const std::string& dir, const std::vector<Made>& made, bool switc
         for (int d = 0; d < 2; ++d) {
             r.to[d] = decks[d]->CurrentPosition();
             const int track = TrackOf(dir, decks[d]->file);
-            if (track < 0 || decks[d]->PlayState() != psPlaying || r.to[d] <= r.from[d]) continue;
+            r.volume[d] = decks[d]->volume;
+            // Below -40 dB a deck is not counted as heard, nor one held for its start.
+            if (track < 0 || decks[d]->PlayState() != psPlaying || r.to[d] <= r.from[d] + 1e-3 || r.volume[d] <= -4000) continue;
             const bench::PhraseTrack& t = made[static_cast<std::size_t>(track)].truth;
             if (r.to[d] > t.downbeats.front() && r.from[d] < t.end) r.track[d] = track;
         }
@@ -256,14 +280,23 @@ Heard PlayShow(const std::string& dir, const std::vector<Made>& made, bool switc
             mix.out = TrackOf(dir, core.deck.currentPath());
             mix.in = mix.out + 1;
             mix.plan = core.deck.beatPlan();
+            mix.startTick = n;
             h.mixes.push_back(mix);
         }
+        if (mixing && !core.deck.isMixing() && !h.mixes.empty()) h.mixes.back().endTick = n;
         if ((core.deck.isMixing() || mixing) && !h.mixes.empty())
             h.mixes.back().bassPlans += deck1.bassPlans + deck2.bassPlans - plansBefore;
         mixing = core.deck.isMixing();
     }
     if (core.deck.Timer1Enabled()) std::fprintf(stderr, "bench_transitions: the show did not end\n");
-    for (const TrackDef& t : Tracks()) h.facts.push_back(analyser.Facts(dir + "/" + t.name));
+    for (const TrackDef& t : Tracks()) {
+        const std::string path = dir + "/" + t.name;
+        h.facts.push_back(analyser.Facts(path));
+        double gain = 0;
+        for (const Deck* d : decks)
+            if (d->gains.count(path)) gain = d->gains.at(path);
+        h.gainDb.push_back(gain);
+    }
     return h;
 }
 
@@ -272,24 +305,28 @@ Heard PlayShow(const std::string& dir, const std::vector<Made>& made, bool switc
 bool Sounds(const TickRecord& r, int track) { return r.track[0] == track || r.track[1] == track; }
 bool Alone(const TickRecord& r, int track) { return Sounds(r, track) && (r.track[0] < 0 || r.track[1] < 0); }
 
-// When a moment of a track's file was heard, seconds of the show: through the decks' positions
-// at the ticks, then onto its beat's marker where one was heard that near. -1: never heard.
+// When a moment of a track's file was heard, seconds of the show: counted back from the end of the
+// tick where its deck passed it (a deck plays within a few % of its own rate, and may start within
+// a tick), then moved onto its beat's marker where one was heard that near. -1: never heard.
 double HeardAt(const Heard& h, const Made& m, int track, double fileSeconds) {
     const std::vector<double>& beats = m.truth.beats;
     const auto near = std::min_element(beats.begin(), beats.end(), [&](double a, double b) {
         return std::fabs(a - fileSeconds) < std::fabs(b - fileSeconds);
     });
     const double beat = near == beats.end() ? fileSeconds : *near;
+    bool first = true;
     for (std::size_t k = 0; k < h.ticks.size(); ++k) {
         const TickRecord& r = h.ticks[k];
         for (int d = 0; d < 2; ++d) {
-            if (r.track[d] != track || !(beat >= r.from[d] && beat < r.to[d])) continue;
-            const double rate = (r.to[d] - r.from[d]) / (static_cast<double>(kTick) / kRate);
-            double at = (static_cast<double>(k * kTick) + (beat - r.from[d]) / rate * kRate) / kRate;
-            double best = kSnap;
+            if (r.track[d] != track) continue;
+            // The deck starts on the bar line the analysis found, a few ms from the one made.
+            const bool starts = first && beat < r.from[d] && beat > r.from[d] - kSnap;
+            first = false;
+            if (!starts && !(beat >= r.from[d] && beat < r.to[d])) continue;
+            double at = static_cast<double>((k + 1) * kTick) / kRate - (r.to[d] - beat), best = kSnap;
             for (const Burst& b : h.beats[static_cast<std::size_t>(track)].Found())
                 if (std::fabs(b.at / kRate - at) < best) best = std::fabs(b.at / kRate - at), at = b.at / kRate;
-            return at + (fileSeconds - beat) / rate;
+            return at + (fileSeconds - beat);
         }
     }
     return -1;
@@ -318,7 +355,31 @@ double BassDb(const std::vector<float>& mono, double at, const std::vector<doubl
     return bench::Db(power);
 }
 
-// A track's bass level alone at full volume: the median over where it plays alone in full bass.
+// The median of a track's bass level over the bars where its bass plays in full, the bars at either
+// end left out.
+double FileBassDb(const Made& m) {
+    std::vector<float> mono(m.truth.stereo.size() / 2);
+    for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = 0.5f * (m.truth.stereo[2 * i] + m.truth.stereo[2 * i + 1]);
+    std::vector<double> levels;
+    for (double t = m.truth.bassIn + m.barSeconds; t < m.truth.bassOut - m.barSeconds; t += 0.25)
+        levels.push_back(BassDb(mono, t, m.bassHz));
+    // Where a note sounds: a bass marking its bars holds off between its notes.
+    return Percentile(levels, 0.9);
+}
+
+// The same where the track has no bass, the kick alone: how far below the full level the filter
+// leaves what is not the bass.
+double FileNoBassDb(const Made& m) {
+    std::vector<float> mono(m.truth.stereo.size() / 2);
+    for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = 0.5f * (m.truth.stereo[2 * i] + m.truth.stereo[2 * i + 1]);
+    std::vector<double> levels;
+    for (double t = m.truth.downbeats.front() + 0.5; t < m.truth.end; t += 0.25)
+        if (t < m.truth.bassIn - 0.5 || t > m.truth.bassOut + 0.5) levels.push_back(BassDb(mono, t, m.bassHz));
+    return levels.empty() ? -200 : Percentile(levels, 0.9);
+}
+
+// The same as heard where the track plays alone in full bass, to check the file's level and gain
+// against; -200 where it never does.
 double FullBassDb(const Heard& h, const Made& m, int track) {
     std::vector<double> levels;
     const double bassIn = m.truth.bassIn + m.barSeconds, bassOut = m.truth.bassOut - m.barSeconds;
@@ -328,19 +389,24 @@ double FullBassDb(const Heard& h, const Made& m, int track) {
         const double pos = r.track[0] == track ? r.to[0] : r.to[1];
         if (pos > bassIn && pos < bassOut) levels.push_back(BassDb(h.mono, (k + 0.5) * kTick / kRate, m.bassHz));
     }
-    return levels.empty() ? -200 : bench::Median(levels);
+    return levels.empty() ? -200 : Percentile(levels, 0.9);
 }
 
 struct Measures {
     int mixes = 0, inStep = 0, onPhrases = 0, swaps = 0;
     int phrases = 0, phrasesAligned = 0;
     double bassOverlapMax = 0;
-    double levelDipDb = 0;
+    double levelDipDb = 0, showDipDb = 0;
     std::vector<double> beatErrorsMs;
     int bars = 0, barsAligned = 0;
     double clickRatio = 0;
     double deadAir = 0;
 };
+
+// The bar of the track as made nearest a moment of its file, for the logs.
+int BarOf(const Made& m, double t) {
+    return static_cast<int>(std::lround((t - m.truth.downbeats.front()) / m.barSeconds));
+}
 
 // A form's bar as the truth counts them, for the logs.
 int TruthBar(const quendo::TrackFacts& f, const Made& m, int bar) {
@@ -358,11 +424,11 @@ void ReportAnalysis(const Heard& h, const std::vector<Made>& made) {
         const Made& m = made[static_cast<std::size_t>(k)];
         const auto& f = h.facts[static_cast<std::size_t>(k)];
         std::vector<int> phrases;
-        for (const double p : m.truth.phrases) phrases.push_back(m.truth.BarAt(p));
+        for (const double p : m.truth.phrases) phrases.push_back(BarOf(m, p));
         const std::string truth = "bars " + std::to_string(m.truth.bars) + " phrases " + Bars(phrases) + " bass " +
-                                  std::to_string(m.truth.BarAt(m.truth.bassIn)) + ".." +
-                                  std::to_string(m.truth.BarAt(m.truth.bassOut)) + " fade " +
-                                  std::to_string(m.truth.fadeOut < 0 ? -1 : m.truth.BarAt(m.truth.fadeOut));
+                                  std::to_string(BarOf(m, m.truth.bassIn)) + ".." +
+                                  std::to_string(BarOf(m, m.truth.bassOut)) + " fade " +
+                                  std::to_string(m.truth.fadeOut < 0 ? -1 : BarOf(m, m.truth.fadeOut));
         std::string found = "no form";
         if (f && f->form.Known()) {
             const quendo::TrackForm& form = f->form;
@@ -371,6 +437,9 @@ void ReportAnalysis(const Heard& h, const std::vector<Made>& made) {
             const auto at = [&](int bar) { return bar < 0 ? -1 : TruthBar(*f, m, bar); };
             found = "bars " + std::to_string(form.bars) + " phrases " + Bars(lines) + " bass " + std::to_string(at(form.bassIn)) +
                     ".." + std::to_string(at(form.bassOut)) + " fade " + std::to_string(at(form.fadeOut));
+            char last[64];
+            std::snprintf(last, sizeof last, ", last sound at bar %.2f", (f->lastSound - m.truth.downbeats.front()) / m.barSeconds);
+            found += last;
         }
         std::fprintf(stderr, "bench_transitions: track %d %s: made %s; found (in its bars) %s, %.2f BPM\n", k + 1,
                      bench::Describe(Spec(Tracks()[static_cast<std::size_t>(k)], k)).c_str(), truth.c_str(), found.c_str(),
@@ -382,17 +451,26 @@ Measures Measure(const char* run, const Heard& h, const std::vector<Made>& made)
     Measures m;
     m.deadAir = bench::DeadAir(h.windows);
     std::vector<double> fullBass, aloneJump(static_cast<std::size_t>(TrackCount()), 0.0);
-    for (int k = 0; k < TrackCount(); ++k) fullBass.push_back(FullBassDb(h, made[static_cast<std::size_t>(k)], k));
+    std::fprintf(stderr, "bench_transitions: %s: full bass, dB (file + gain / heard alone):", run);
+    for (int k = 0; k < TrackCount(); ++k) {
+        const auto t = static_cast<std::size_t>(k);
+        // As heard where it can be (through the limiter and the stretch), else from the file.
+        const double file = made[t].fileBassDb + h.gainDb[t], heard = FullBassDb(h, made[t], k);
+        fullBass.push_back(heard > -200 ? heard : file);
+        std::fprintf(stderr, " %.1f / %.1f", file, heard);
+    }
+    std::fprintf(stderr, "\n");
     for (const TickRecord& r : h.ticks)
         for (int k = 0; k < TrackCount(); ++k)
             if (Alone(r, k)) aloneJump[static_cast<std::size_t>(k)] = std::max<double>(aloneJump[static_cast<std::size_t>(k)], r.jump);
 
     for (const MixRecord& mix : h.mixes) {
+        // The last track's end is no change.
+        if (mix.out < 0 || mix.in >= TrackCount()) continue;
         ++m.mixes;
         if (mix.plan) ++m.inStep;
         if (mix.plan && mix.plan->onPhrases) ++m.onPhrases;
         if (mix.plan && mix.plan->bassSwapAt >= 0) ++m.swaps;
-        if (mix.out < 0 || mix.in >= TrackCount()) continue;
         const auto o = static_cast<std::size_t>(mix.out), i = static_cast<std::size_t>(mix.in);
         const Made &mo = made[o], &mi = made[i];
         // The ticks where both sound.
@@ -420,12 +498,12 @@ Measures Measure(const char* run, const Heard& h, const std::vector<Made>& made)
         std::string offsets;
         for (const double p : mi.truth.phrases) {
             const double t = HeardAt(h, mi, mix.in, p);
-            if (t < 0 || t < from || (outEnd >= 0 && t > outEnd - 0.05) || t > to) continue;
+            if (t < 0 || t < from - kSnap || (outEnd >= 0 && t > outEnd - 0.05) || t > to) continue;
             ++phrases;
             const double off = 1000 * bench::Nearest(outLines, t);
             aligned += off <= kAlignedMs;
             char buf[64];
-            std::snprintf(buf, sizeof buf, "%s%d:%.0fms", offsets.empty() ? "" : " ", mi.truth.BarAt(p), off);
+            std::snprintf(buf, sizeof buf, "%s%d:%.0fms", offsets.empty() ? "" : " ", BarOf(mi, p), off);
             offsets += buf;
         }
         m.phrases += phrases;
@@ -462,25 +540,48 @@ Measures Measure(const char* run, const Heard& h, const std::vector<Made>& made)
         m.bars += bars;
         m.barsAligned += barsAligned;
 
+        // The outgoing track heard on after the mix's end.
+        double after = 0;
+        int afterVolume = -10000;
+        for (long k = std::max(0L, mix.endTick); k < static_cast<long>(h.ticks.size()) && mix.endTick >= 0; ++k) {
+            const TickRecord& r = h.ticks[static_cast<std::size_t>(k)];
+            const int d = r.track[0] == mix.out ? 0 : r.track[1] == mix.out ? 1 : -1;
+            if (d < 0) break;
+            after += static_cast<double>(kTick) / kRate;
+            afterVolume = std::max(afterVolume, r.volume[d]);
+        }
+
+        // The change's lowest short-term loudness against the incoming track's, alone, after it.
+        double lowest = HUGE_VAL;
+        std::vector<double> alone;
+        for (long k = mix.startTick + 30; k < mix.endTick + 30 && k < static_cast<long>(h.ticks.size()); ++k)
+            lowest = std::min(lowest, h.ticks[static_cast<std::size_t>(k)].shortTermLufs);
+        for (long k = mix.endTick + 60; k < mix.endTick + 160 && k < static_cast<long>(h.ticks.size()); ++k)
+            if (Alone(h.ticks[static_cast<std::size_t>(k)], mix.in)) alone.push_back(h.ticks[static_cast<std::size_t>(k)].shortTermLufs);
+
         // The plan in the outgoing track's bars as made, against the truth.
         std::string plan = "plain (not in step)";
         if (mix.plan) {
             const quendo::BeatMixPlan& p = *mix.plan;
             std::vector<int> lines;
-            for (const double l : p.phraseLines) lines.push_back(mo.truth.BarAt(l));
+            for (const double l : p.phraseLines) lines.push_back(BarOf(mo, l));
             char buf[256];
             std::snprintf(buf, sizeof buf, "%s start bar %d, %d bars, incoming at bar %d, lines %s, swap %s%d%s%s%s",
-                          p.onPhrases ? "on phrases" : "on bars", mo.truth.BarAt(p.start), p.bars,
-                          mo.truth.BarAt(p.incomingAt), Bars(lines).c_str(), p.bassSwapAt >= 0 ? "at bar " : "none ",
-                          p.bassSwapAt >= 0 ? mo.truth.BarAt(p.bassSwapAt) : -1, p.outro ? ", outro" : "", p.intro ? ", intro" : "",
+                          p.onPhrases ? "on phrases" : "on bars", BarOf(mo, p.start), p.bars,
+                          BarOf(mo, p.incomingAt), Bars(lines).c_str(), p.bassSwapAt >= 0 ? "at bar " : "none ",
+                          p.bassSwapAt >= 0 ? BarOf(mo, p.bassSwapAt) : -1, p.outro ? ", outro" : "", p.intro ? ", intro" : "",
                           p.fadeOut ? ", fade-out" : "");
             plan = buf;
         }
         std::fprintf(stderr,
                      "bench_transitions: %s: mix %d -> %d: %s; %d bass plans; heard %.1f..%.1f s: phrases %d/%d on lines (%s), "
-                     "both basses %.2f s at most (ending %.1f s), %.2f s in all; beat error p95 %.1f ms, bars %d/%d, click %.2f\n",
+                     "both basses %.2f s at most (ending %.1f s), %.2f s in all; beat error p95 %.1f ms, bars %d/%d, click %.2f; "
+                     "mix %.1f..%.1f s, the outgoing heard %.1f s after it, at %.1f dB at most; lowest %.1f LUFS, "
+                     "the incoming alone after it %.1f LUFS\n",
                      run, mix.out + 1, mix.in + 1, plan.c_str(), mix.bassPlans, from, to, aligned, phrases, offsets.c_str(),
-                     longest, longestAt, total, Percentile(errors, 0.95), barsAligned, bars, jump / (aloneJump[o] + aloneJump[i]));
+                     longest, longestAt, total, Percentile(errors, 0.95), barsAligned, bars, jump / (aloneJump[o] + aloneJump[i]),
+                     static_cast<double>(mix.startTick * kTick) / kRate, static_cast<double>(mix.endTick * kTick) / kRate, after,
+                     afterVolume / 100.0, lowest, bench::Median(alone));
     }
 
     // The short-term loudness's deepest fall below its median, the show's ends left out.
@@ -489,19 +590,27 @@ Measures Measure(const char* run, const Heard& h, const std::vector<Made>& made)
     const auto lastW = std::find_if(h.windows.rbegin(), h.windows.rend(), loud).base() - h.windows.begin();
     const double start = static_cast<double>(firstW) * bench::kDeadAirWindow / kRate + kEdgeSeconds;
     const double end = static_cast<double>(lastW) * bench::kDeadAirWindow / kRate - kEdgeSeconds;
+    // A change's dip: the short-term windows (3 s) that lie within it or end up to 3 s past it.
+    std::vector<bool> inChange(h.ticks.size(), false);
+    for (const MixRecord& mix : h.mixes)
+        if (mix.in < TrackCount() && mix.endTick >= 0)
+            for (long k = mix.startTick + 30; k < std::min<long>(mix.endTick + 30, static_cast<long>(h.ticks.size())); ++k)
+                inChange[static_cast<std::size_t>(k)] = true;
     std::vector<double> levels;
-    double lowest = HUGE_VAL, lowestAt = 0;
+    double lowest = HUGE_VAL, lowestAt = 0, lowestInChange = HUGE_VAL, lowestInChangeAt = 0;
     for (std::size_t k = 0; k < h.ticks.size(); ++k) {
-        const double t = static_cast<double>((k + 1) * kTick) / kRate;
-        if (t < start || t > end || !std::isfinite(h.ticks[k].shortTermLufs)) continue;
-        levels.push_back(h.ticks[k].shortTermLufs);
-        if (h.ticks[k].shortTermLufs < lowest) lowest = h.ticks[k].shortTermLufs, lowestAt = t;
+        const double t = static_cast<double>((k + 1) * kTick) / kRate, l = h.ticks[k].shortTermLufs;
+        if (t < start || t > end || !std::isfinite(l)) continue;
+        levels.push_back(l);
+        if (l < lowest) lowest = l, lowestAt = t;
+        if (inChange[k] && l < lowestInChange) lowestInChange = l, lowestInChangeAt = t;
     }
-    m.levelDipDb = levels.empty() ? 0 : bench::Median(levels) - lowest;
-    std::fprintf(stderr, "bench_transitions: %s: %.1f s of show; loudness median %.1f LUFS, lowest %.1f at %.1f s; full bass",
-                 run, static_cast<double>(h.windows.size()) * bench::kDeadAirWindow / kRate, bench::Median(levels), lowest, lowestAt);
-    for (const double b : fullBass) std::fprintf(stderr, " %.1f", b);
-    std::fprintf(stderr, " dB\n");
+    const double median = bench::Median(levels);
+    m.showDipDb = levels.empty() ? 0 : median - lowest;
+    m.levelDipDb = std::isfinite(lowestInChange) ? std::max(0.0, median - lowestInChange) : 0;
+    std::fprintf(stderr, "bench_transitions: %s: %.1f s of show; short-term loudness median %.1f LUFS, lowest %.1f at %.1f s, "
+                 "lowest in a change %.1f at %.1f s\n", run, static_cast<double>(h.windows.size()) * bench::kDeadAirWindow / kRate,
+                 median, lowest, lowestAt, lowestInChange, lowestInChangeAt);
     return m;
 }
 
@@ -509,7 +618,7 @@ Measures Measure(const char* run, const Heard& h, const std::vector<Made>& made)
 
 int main(int argc, char** argv) {
     bench::Figures figures(argc, argv);
-    const char* names[] = {"transition_phrase_aligned_fraction", "transition_bass_overlap_s_max", "transition_level_dip_db",
+    const char* names[] = {"transition_phrase_aligned_fraction", "transition_bass_overlap_s_max", "transition_level_dip_db", "transition_show_level_dip_db",
                            "transition_beat_error_ms_p95", "transition_beat_error_ms_max", "transition_bar_aligned_fraction",
                            "transition_click_ratio", "transition_dead_air_s", "transition_mix_count",
                            "transition_in_step_count", "transition_on_phrases_count", "transition_bass_swap_count"};
@@ -540,7 +649,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_transitions: %-20s %s, %.1f s, bass at", t.name, bench::Describe(Spec(t, k)).c_str(),
                      static_cast<double>(stereo.size() / 2) / kRate);
         for (const double f : m.bassHz) std::fprintf(stderr, " %.1f", f);
-        std::fprintf(stderr, " Hz\n");
+        m.fileBassDb = FileBassDb(m);
+        std::fprintf(stderr, " Hz: %.1f dB in full, %.1f dB without\n", m.fileBassDb, FileNoBassDb(m));
+        m.truth.stereo = {};
         made.push_back(std::move(m));
     }
 
@@ -554,6 +665,7 @@ int main(int argc, char** argv) {
         figures.Print("transition_phrase_aligned_fraction" + x, m.phrases ? static_cast<double>(m.phrasesAligned) / m.phrases : 0.0, "fraction");
         figures.Print("transition_bass_overlap_s_max" + x, m.bassOverlapMax, "s");
         figures.Print("transition_level_dip_db" + x, m.levelDipDb, "dB");
+        figures.Print("transition_show_level_dip_db" + x, m.showDipDb, "dB");
         figures.Print("transition_beat_error_ms_p95" + x, Percentile(m.beatErrorsMs, 0.95), "ms");
         figures.Print("transition_beat_error_ms_max" + x,
                       m.beatErrorsMs.empty() ? 0.0 : *std::max_element(m.beatErrorsMs.begin(), m.beatErrorsMs.end()), "ms");
