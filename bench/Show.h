@@ -73,6 +73,9 @@ public:
         real_.SetRatePlan(std::move(plan));
     }
     void PlayAfterOther(double otherSeconds, bool seamless) override { real_.PlayAfterOther(otherSeconds, seamless); }
+    // The bass swap reaches the engine, so that a show hears what the program plays.
+    bool CanCutBass() const override { return real_.CanCutBass(); }
+    void SetBassPlan(std::vector<BassPoint> plan) override { real_.SetBassPlan(std::move(plan)); }
 
     std::string file;
     std::vector<RatePoint> ratePlan;  // of this file; empty: its own rate

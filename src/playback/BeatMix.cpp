@@ -157,7 +157,7 @@ std::optional<BeatMixPlan> PlanPhraseMix(const TrackFacts& out, const TrackFacts
         }
         from = best;
     }
-    if (from < first || to - from < 1 || in.form.bars < to - from) return std::nullopt;
+    if (from < first || to - from < 1) return std::nullopt;
 
     plan.onPhrases = true;
     plan.outBpm = o.bpm;
@@ -168,7 +168,6 @@ std::optional<BeatMixPlan> PlanPhraseMix(const TrackFacts& out, const TrackFacts
     plan.length = plan.bars * bar;
     if (plan.start < earliest || plan.start < 0) return std::nullopt;
     plan.outro = outro > 0 && to - from >= outro;
-    plan.intro = intro > 0;
     // The mix's phrase lines: its ends and the outgoing track's lines between them.
     std::vector<int> mixLines{from};
     for (const int line : lines)
@@ -182,7 +181,26 @@ std::optional<BeatMixPlan> PlanPhraseMix(const TrackFacts& out, const TrackFacts
     for (const int line : mixLines)
         if (line < to && std::fabs(line - wanted) < std::fabs(at - wanted)) at = line;
     plan.incomingAt = BarStart(o, at);
-    plan.incomingFrom = BarStart(in.beats, 0);
+    // The incoming track starts on the phrase line whose lines then fall on the most of the
+    // outgoing track's, the earliest of those; under a fade-out, where its full part begins, so
+    // that the show does not sag under an intro.
+    const std::vector<int> outLines(std::find(mixLines.begin(), mixLines.end(), at), mixLines.end());
+    int start = -1, aligned = -1;
+    for (const int line : inLines) {
+        if (line > kMaxPhraseMixBars || in.form.bars - line < to - at) break;
+        int on = 0;
+        for (const int l : inLines)
+            if (l >= line && l < line + (to - at) && std::binary_search(outLines.begin(), outLines.end(), at + l - line))
+                ++on;
+        if (plan.fadeOut && intro > 0) on = line == intro ? 1 << 20 : on;
+        if (on > aligned) {
+            aligned = on;
+            start = line;
+        }
+    }
+    if (start < 0) return std::nullopt;
+    plan.intro = intro > start;
+    plan.incomingFrom = BarStart(in.beats, start);
     PlanRates(plan, in.beats);
     return plan;
 }
@@ -200,7 +218,9 @@ void PlanBassSwap(BeatMixPlan& plan, const TrackFacts& out, const TrackFacts& in
     const double mixEnd = plan.start + plan.length;
     const auto heard = [&](double inSeconds) { return plan.incomingAt + (inSeconds - plan.incomingFrom) / plan.rate; };
     const auto inFile = [&](double outSeconds) { return plan.incomingFrom + (outSeconds - plan.incomingAt) * plan.rate; };
-    const double outBassEnd = std::min(mixEnd, BarStart(o, fo.bassOut < 0 ? fo.bars : fo.bassOut));
+    // A fade-out's bass fades with it, to the end.
+    const double outBassEnd =
+        plan.fadeOut ? mixEnd : std::min(mixEnd, BarStart(o, fo.bassOut < 0 ? fo.bars : fo.bassOut));
     const double inBassAt = std::max(plan.incomingAt, heard(BarStart(in.beats, fi.bassIn)));
     if (outBassEnd <= inBassAt + 1e-6) return;  // the one has gone before the other comes
 
@@ -211,7 +231,7 @@ void PlanBassSwap(BeatMixPlan& plan, const TrackFacts& out, const TrackFacts& in
         std::optional<double> at;
         const double middle = (inBassAt + outBassEnd) / 2;
         for (const double line : lines) {
-            if (inBassAt > plan.incomingAt + 1e-6) {
+            if (inBassAt > plan.incomingAt + 1e-6 || plan.fadeOut) {
                 if (line >= inBassAt - 1e-6) return line;
             } else if (!at || std::fabs(line - middle) < std::fabs(*at - middle)) {
                 at = line;

@@ -1,7 +1,9 @@
 // Mixes laid on phrases and their bass swap, planned from the two tracks' forms.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "playback/BeatMix.h"
 
@@ -33,6 +35,7 @@ TEST(PhraseMix, SpansTheOutroAndTheIntroAndSwapsTheBassOnALine) {
         int from, bars;           // -1: no mix on phrases
         int swapBar;              // of the mix, from 1; 0: no swap
         const char* words;
+        int inFrom = 0;           // the incoming track's bar it starts on
     } cases[] = {
         // The outgoing bass leaves 8 bars before the end, the incoming one comes after 16: the
         // longer of the two, and never two bass lines.
@@ -45,16 +48,24 @@ TEST(PhraseMix, SpansTheOutroAndTheIntroAndSwapsTheBassOnALine) {
         // Its bass comes in within the mix, on a bar line but no phrase line: the swap waits for it.
         {"bass within", Track(0, 64), Track(12, 64), 0, 48, 16, 13,
          "Mixed over 16 bars: the end of A under the intro of B; bass swapped at bar 13"},
-        {"fade-out", Track(0, 64, 58), Track(0, 64), 0, 58, 6, 4,
-         "Mixed over 6 bars: the fade-out of A under the start of B; bass swapped at bar 4"},
+        // A fade-out's bass fades to the end: it gives way on the first bar line.
+        {"fade-out", Track(0, 64, 58), Track(0, 64), 0, 58, 6, 2,
+         "Mixed over 6 bars: the fade-out of A under the start of B; bass swapped at bar 2"},
         {"too late", Track(0, 56), Track(16, 64), Bar(57), -1, 0, 0, ""},
         // One long section after bar 16: still counted in phrases of 8 from its end.
         {"long section", Track(0, 64), Track(0, 64), 0, 56, 8, 5,
          "Mixed over 8 bars: the end of A under the start of B; bass swapped at bar 5"},
     };
     cases[5].out.form.phrases = {0, 16};
+    // An intro of 4 bars before phrases of 8: started on its second line, its lines fall on the
+    // outgoing track's.
+    Case shortIntro{"short intro", Track(0, 48), Track(4, 64), 0, 48, 16, 0,
+                    "Mixed over 16 bars: the outro of A under the start of B", 4};
+    shortIntro.in.form.phrases = {0, 4, 12, 20, 28, 36, 44, 52, 60};
     MixEnvelope envelope;
-    for (const Case& c : cases) {
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    all.push_back(shortIntro);
+    for (const Case& c : all) {
         SCOPED_TRACE(c.name);
         std::optional<BeatMixPlan> plan = PlanPhraseMix(c.out, c.in, c.earliest, end, envelope);
         ASSERT_EQ(plan.has_value(), c.from >= 0);
@@ -63,7 +74,7 @@ TEST(PhraseMix, SpansTheOutroAndTheIntroAndSwapsTheBassOnALine) {
         EXPECT_DOUBLE_EQ(plan->start, Bar(c.from));
         EXPECT_EQ(plan->bars, c.bars);
         EXPECT_DOUBLE_EQ(plan->incomingAt, plan->start);  // the envelope starts the incoming track at once
-        EXPECT_DOUBLE_EQ(plan->incomingFrom, Bar(0));
+        EXPECT_DOUBLE_EQ(plan->incomingFrom, Bar(c.inFrom));
         EXPECT_DOUBLE_EQ(plan->phraseLines.front(), plan->start);
         EXPECT_DOUBLE_EQ(plan->phraseLines.back(), plan->start + plan->length);
         PlanBassSwap(*plan, c.out, c.in);
@@ -75,7 +86,7 @@ TEST(PhraseMix, SpansTheOutroAndTheIntroAndSwapsTheBassOnALine) {
             ASSERT_EQ(plan->outgoingBass.size(), 2u);
             EXPECT_DOUBLE_EQ(plan->outgoingBass[0].fileSeconds, at - 0.125);
             EXPECT_EQ(plan->outgoingBass[1].gain, 0.0);
-            EXPECT_DOUBLE_EQ(plan->incomingBass[1].fileSeconds, Bar(0) + at - plan->incomingAt);
+            EXPECT_DOUBLE_EQ(plan->incomingBass[1].fileSeconds, Bar(c.inFrom) + at - plan->incomingAt);
             EXPECT_EQ(plan->incomingBass[0].gain, 0.0);
         } else {
             EXPECT_TRUE(plan->outgoingBass.empty() && plan->incomingBass.empty());
