@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <tuple>
 
 namespace quendo {
 
@@ -131,14 +132,76 @@ std::optional<BeatMixPlan> PlanPhraseMix(const TrackFacts& out, const TrackFacts
 
     BeatMixPlan plan;
     int from = -1, to = -1, outro = 0;
-    if (form.fadeOut > 0 && form.fadeOut < limit) {
+    plan.fadeOut = form.fadeOut > 0 && form.fadeOut < limit;
+    to = plan.fadeOut ? std::min(limit, form.fadeOut + most) : limit;
+
+    // How the mix from `start` lies: its lines, the outgoing line the incoming track starts on
+    // (the nearest the envelope's starting position), and the incoming phrase line it starts
+    // from: the one whose lines then fall on the most of the outgoing track's, the earliest of
+    // those; under a fade-out, where its full part begins, so that the show does not sag.
+    struct Layout {
+        std::vector<int> lines;
+        int at = 0, from = -1;
+    };
+    const double share = static_cast<double>(envelope.StartingPosition()) / std::max(1, envelope.MixLength());
+    const auto lay = [&](int start) {
+        Layout l;
+        l.lines.push_back(start);
+        for (const int line : lines)
+            if (line > start && line < to) l.lines.push_back(line);
+        l.lines.push_back(to);
+        const double wanted = start + share * (to - start);
+        l.at = start;
+        for (const int line : l.lines)
+            if (line < to && std::fabs(line - wanted) < std::fabs(l.at - wanted)) l.at = line;
+        int aligned = -1;
+        for (const int line : inLines) {
+            if (line > kMaxPhraseMixBars || in.form.bars - line < to - l.at) break;
+            int on = 0;
+            for (const int i : inLines)
+                if (i >= line && i < line + (to - l.at) &&
+                    std::binary_search(l.lines.begin(), l.lines.end(), l.at + i - line))
+                    ++on;
+            if (plan.fadeOut && intro > 0) on = line == intro ? 1 << 20 : on;
+            if (on > aligned) {
+                aligned = on;
+                l.from = line;
+            }
+        }
+        return l;
+    };
+    // How far the weakest bar of a mix falls below the bars the two tracks mostly play, each at its
+    // own loudness (as matched), the two decks at full: a breakdown laid under an outro sags.
+    std::vector<double> usual;
+    const auto level = [](const TrackFacts& f, int b) {
+        if (b < 0 || b >= static_cast<int>(f.form.levels.size())) return -HUGE_VAL;
+        double power = 0;
+        for (const float db : f.form.levels[b]) power += std::pow(10.0, db / 10.0);
+        return 10 * std::log10(power) - f.integratedLufs;
+    };
+    const bool heard = static_cast<int>(form.levels.size()) == form.bars && !in.form.levels.empty();
+    if (heard) {
+        for (const TrackFacts* f : {&out, &in})
+            for (int b = 0; b < f->form.bars; ++b) usual.push_back(level(*f, b));
+        std::nth_element(usual.begin(), usual.begin() + usual.size() / 2, usual.end());
+    }
+    const auto dip = [&](int start, const Layout& l) {
+        if (!heard) return 0.0;
+        double weakest = HUGE_VAL;
+        for (int b = start; b < to; ++b) {
+            const double a = level(out, b), i = b >= l.at ? level(in, l.from + b - l.at) : -HUGE_VAL;
+            weakest = std::min(weakest, 10 * std::log10(std::pow(10.0, a / 10) + std::pow(10.0, i / 10)));
+        }
+        return usual[usual.size() / 2] - weakest;
+    };
+
+    Layout layout;
+    if (plan.fadeOut) {
         // A fade-out is mixed from where it begins: played out alone, it sags.
         from = form.fadeOut;
-        to = std::min(limit, from + most);
-        plan.fadeOut = true;
+        layout = lay(from);
     } else {
         // The mix ends where the music does, so that nothing of the outgoing track plays on after it.
-        to = limit;
         // The outgoing track's outro: the phrases after its bass has gone.
         if (form.bassOut >= 0 && form.bassOut < to) outro = to - LineFrom(lines, form.bassOut);
         // Neither an outro nor an intro: the envelope's length in whole phrases.
@@ -148,16 +211,23 @@ std::optional<BeatMixPlan> PlanPhraseMix(const TrackFacts& out, const TrackFacts
             want = kPhraseBars * std::max(1, static_cast<int>(std::ceil(seconds / (kPhraseBars * bar) - 1e-9)));
         }
         want = std::min(want, most);
-        int best = -1;
+        // The nearest to the length wanted of those that hold the level within kMaxMixDipDb, else
+        // of those that fall least below it; of two as near, the shorter.
+        std::tuple<double, int, int> best{HUGE_VAL, 0, 0};
         for (const int line : lines) {
             const int length = to - line;
             if (line < first || length < kMinPhraseBars || length > most) continue;
-            // The nearest to the length wanted; of two as near, the shorter.
-            if (best < 0 || std::abs(length - want) <= std::abs(to - best - want)) best = line;
+            Layout l = lay(line);
+            if (l.from < 0) continue;
+            const std::tuple<double, int, int> key{std::max(0.0, dip(line, l) - kMaxMixDipDb), std::abs(length - want), length};
+            if (key < best) {
+                best = key;
+                from = line;
+                layout = std::move(l);
+            }
         }
-        from = best;
     }
-    if (from < first || to - from < 1) return std::nullopt;
+    if (from < first || to - from < 1 || layout.from < 0) return std::nullopt;
 
     plan.onPhrases = true;
     plan.outBpm = o.bpm;
@@ -167,40 +237,11 @@ std::optional<BeatMixPlan> PlanPhraseMix(const TrackFacts& out, const TrackFacts
     plan.start = BarStart(o, from);
     plan.length = plan.bars * bar;
     if (plan.start < earliest || plan.start < 0) return std::nullopt;
-    plan.outro = outro > 0 && to - from >= outro;
-    // The mix's phrase lines: its ends and the outgoing track's lines between them.
-    std::vector<int> mixLines{from};
-    for (const int line : lines)
-        if (line > from && line < to) mixLines.push_back(line);
-    mixLines.push_back(to);
-    for (const int line : mixLines) plan.phraseLines.push_back(BarStart(o, line));
-    // The incoming track's first phrase starts on the line nearest the envelope's starting position.
-    const double share = static_cast<double>(envelope.StartingPosition()) / std::max(1, envelope.MixLength());
-    const double wanted = from + share * plan.bars;
-    int at = from;
-    for (const int line : mixLines)
-        if (line < to && std::fabs(line - wanted) < std::fabs(at - wanted)) at = line;
-    plan.incomingAt = BarStart(o, at);
-    // The incoming track starts on the phrase line whose lines then fall on the most of the
-    // outgoing track's, the earliest of those; under a fade-out, where its full part begins, so
-    // that the show does not sag under an intro.
-    const std::vector<int> outLines(std::find(mixLines.begin(), mixLines.end(), at), mixLines.end());
-    int start = -1, aligned = -1;
-    for (const int line : inLines) {
-        if (line > kMaxPhraseMixBars || in.form.bars - line < to - at) break;
-        int on = 0;
-        for (const int l : inLines)
-            if (l >= line && l < line + (to - at) && std::binary_search(outLines.begin(), outLines.end(), at + l - line))
-                ++on;
-        if (plan.fadeOut && intro > 0) on = line == intro ? 1 << 20 : on;
-        if (on > aligned) {
-            aligned = on;
-            start = line;
-        }
-    }
-    if (start < 0) return std::nullopt;
-    plan.intro = intro > start;
-    plan.incomingFrom = BarStart(in.beats, start);
+    plan.outro = outro > 0;  // the mix ends with the track, so within its outro
+    plan.intro = intro > layout.from;
+    for (const int line : layout.lines) plan.phraseLines.push_back(BarStart(o, line));
+    plan.incomingAt = BarStart(o, layout.at);
+    plan.incomingFrom = BarStart(in.beats, layout.from);
     PlanRates(plan, in.beats);
     return plan;
 }

@@ -67,6 +67,9 @@ std::optional<BeatMixPlan> PlanBeatMix(const TrackFacts& out, const TrackFacts& 
 constexpr int kMinPhraseBars = 4, kMaxPhraseMixBars = 32;
 // The phrase a dance record is counted in, and a mix's length where nothing else sets it.
 constexpr int kPhraseBars = 8;
+// How far a mix on phrases may let the level fall below what the two tracks mostly play, in dB,
+// where another length keeps it.
+constexpr double kMaxMixDipDb = 3.0;
 
 // The plan of a mix laid on phrases, where both tracks' forms are known: it ends where the outgoing
 // track's music does (its last bar line, at `end` or within a beat after it) and starts on one of

@@ -26,6 +26,12 @@ TrackFacts Track(int bassIn, int bassOut, int fadeOut = -1) {
 
 double Bar(int bar) { return 0.5 + 2.0 * bar; }
 
+// A bar as loud in each band.
+TrackForm::BarLevels operator+(TrackForm::BarLevels levels, float db) {
+    levels.fill(db);
+    return levels;
+}
+
 TEST(PhraseMix, SpansTheOutroAndTheIntroAndSwapsTheBassOnALine) {
     const double end = Bar(64) - 0.3;  // the last beat's tail ends short of the last bar line
     struct Case {
@@ -63,8 +69,17 @@ TEST(PhraseMix, SpansTheOutroAndTheIntroAndSwapsTheBassOnALine) {
                     "Mixed over 16 bars: the outro of A under the start of B", 4};
     shortIntro.in.form.phrases = {0, 4, 12, 20, 28, 36, 44, 52, 60};
     MixEnvelope envelope;
+    // Its breakdown would fall under the outgoing track's outro in 16 bars: 8 hold the level.
+    Case breakdown{"breakdown in the way", Track(0, 48), Track(0, 64), 0, 56, 8, 0,
+                   "Mixed over 8 bars: the outro of A under the start of B"};
+    for (int b = 0; b < 64; ++b) {
+        const float full = -20;
+        breakdown.out.form.levels.push_back(TrackForm::BarLevels{} + (b < 48 ? full : full - 4));
+        breakdown.in.form.levels.push_back(TrackForm::BarLevels{} + (b >= 8 && b < 16 ? full - 30 : full));
+    }
     std::vector<Case> all(std::begin(cases), std::end(cases));
     all.push_back(shortIntro);
+    all.push_back(breakdown);
     for (const Case& c : all) {
         SCOPED_TRACE(c.name);
         std::optional<BeatMixPlan> plan = PlanPhraseMix(c.out, c.in, c.earliest, end, envelope);
