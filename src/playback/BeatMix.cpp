@@ -170,8 +170,8 @@ std::optional<BeatMixPlan> PlanPhraseMix(const TrackFacts& out, const TrackFacts
         }
         return l;
     };
-    // How far the weakest bar of a mix falls below the bars the two tracks mostly play, each at its
-    // own loudness (as matched), the two decks at full: a breakdown laid under an outro sags.
+    // How far the weakest bar of a mix falls below the two tracks' full parts, each at its own
+    // loudness (as matched), the two decks at full: a breakdown laid under an outro sags.
     std::vector<double> usual;
     const auto level = [](const TrackFacts& f, int b) {
         if (b < 0 || b >= static_cast<int>(f.form.levels.size())) return -HUGE_VAL;
@@ -183,7 +183,8 @@ std::optional<BeatMixPlan> PlanPhraseMix(const TrackFacts& out, const TrackFacts
     if (heard) {
         for (const TrackFacts* f : {&out, &in})
             for (int b = 0; b < f->form.bars; ++b) usual.push_back(level(*f, b));
-        std::nth_element(usual.begin(), usual.begin() + usual.size() / 2, usual.end());
+        // The tracks' full parts, though intros and outros may be the most of their bars.
+        std::nth_element(usual.begin(), usual.begin() + usual.size() * 3 / 4, usual.end());
     }
     const auto dip = [&](int start, const Layout& l) {
         if (!heard) return 0.0;
@@ -192,7 +193,7 @@ std::optional<BeatMixPlan> PlanPhraseMix(const TrackFacts& out, const TrackFacts
             const double a = level(out, b), i = b >= l.at ? level(in, l.from + b - l.at) : -HUGE_VAL;
             weakest = std::min(weakest, 10 * std::log10(std::pow(10.0, a / 10) + std::pow(10.0, i / 10)));
         }
-        return usual[usual.size() / 2] - weakest;
+        return usual[usual.size() * 3 / 4] - weakest;
     };
 
     Layout layout;
