@@ -180,17 +180,18 @@ void EnvelopeEditor::ShowRates(bool mixOnBeat, const std::optional<BeatMixPlan>&
     std::optional<RateMix> mix;
     if (mixOnBeat && plan && plan->length > 0) {
         const auto share = [&](double at) { return (at - plan->start) / plan->length; };
-        mix.emplace();
-        mix->outBpm = plan->outBpm;
-        mix->inBpm = plan->inBpm;
-        mix->rate = plan->rate;
-        mix->incomingShare = share(plan->incomingAt);
-        for (const double line : plan->phraseLines) mix->phraseShares.push_back(share(line));
+        RateMix m{};
+        m.outBpm = plan->outBpm;
+        m.inBpm = plan->inBpm;
+        m.rate = plan->rate;
+        m.incomingShare = share(plan->incomingAt);
+        for (const double line : plan->phraseLines) m.phraseShares.push_back(share(line));
         if (plan->bassSwapAt >= 0 && !plan->outgoingBass.empty()) {
-            mix->swapShare = share(plan->bassSwapAt);
-            mix->swapRampShare = (plan->bassSwapAt - plan->outgoingBass.front().fileSeconds) / plan->length;
+            m.swapShare = share(plan->bassSwapAt);
+            m.swapRampShare = (plan->bassSwapAt - plan->outgoingBass.front().fileSeconds) / plan->length;
         }
-        mix->words = words;
+        m.words = words;
+        mix = std::move(m);
     }
     const std::string reason = mixOnBeat && !plan ? why : std::string();
     if (mixOnBeat == rateOn_ && mix == rateMix_ && reason == rateWhy_) return;
