@@ -1,4 +1,5 @@
 #pragma once
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,6 +40,16 @@ inline double CpuSeconds(clockid_t clock) {
     timespec ts{};
     ::clock_gettime(clock, &ts);
     return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
+}
+inline double ThreadCpu() { return CpuSeconds(CLOCK_THREAD_CPUTIME_ID); }
+
+// Written out and dropped from the page cache, so that reading it goes to the disk.
+inline bool OutOfMemory(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool done = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+    ::close(fd);
+    return done;
 }
 
 // The engine's share of one core, percent, while its two decks play for `seconds` from now and

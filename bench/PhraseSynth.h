@@ -59,7 +59,7 @@ struct PhraseTrack {
 
 PhraseTrack SynthesizePhrases(const PhraseSpec& spec, int rate);
 
-// A short name of the spec for the benchmarks' logs, e.g. "124 chords i8 f32 b8 f32 o16" (r: radio edit, d: fade-out).
+// A short name of the track for the benchmarks' logs, e.g. "124 chords i8 f32 b8 f32 o16" (r: radio edit, d: fade-out).
 std::string Describe(const PhraseSpec& spec);
 
 }  // namespace bench

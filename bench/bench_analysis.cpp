@@ -25,20 +25,9 @@
 
 namespace {
 
-double ThreadCpu() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
-}
+using bench::ThreadCpu;
 
-// Written out and dropped from the page cache, so that reading it goes to the disk.
-bool OutOfMemory(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool done = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
-    ::close(fd);
-    return done;
-}
+using bench::OutOfMemory;
 
 
 }  // namespace

@@ -23,11 +23,7 @@ using quendo::testing::SynthesizeMusic;
 constexpr int kRate = 22050;
 constexpr int kBlock = kRate / 20;  // the analysis' 50 ms windows
 
-double ThreadCpu() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
-}
+using bench::ThreadCpu;
 
 const char* Name(Groove g) {
     switch (g) {

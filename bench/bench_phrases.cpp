@@ -31,19 +31,9 @@ using bench::BarMark;
 using bench::Part;
 using bench::PhraseSpec;
 
-double ThreadCpu() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
-}
+using bench::ThreadCpu;
 
-bool OutOfMemory(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool done = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
-    ::close(fd);
-    return done;
-}
+using bench::OutOfMemory;
 
 PhraseSpec Spec(double bpm, BarMark marks, std::vector<bench::Section> sections, int bassNote, std::uint32_t seed) {
     PhraseSpec s;
