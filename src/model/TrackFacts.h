@@ -1,5 +1,7 @@
 #pragma once
 #include <array>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +43,19 @@ struct TrackForm {
     bool Known() const { return bars > 0; }
 };
 
+// The sound's outline, for drawing it as DJ programs do: in three bands (low: the bass and kick,
+// mid, high), each point the peak level of pointSeconds of sound, 0 (kFloorDb or quieter) to kTop
+// (full scale) on a dB scale. Made from the analysis' own decode and kept with the facts.
+struct TrackWave {
+    static constexpr int kBands = 3;
+    static constexpr int kTop = 63;
+    static constexpr double kFloorDb = -60;
+    double pointSeconds = 0;  // 0: not known
+    std::array<std::vector<std::uint8_t>, kBands> points;
+    bool Known() const { return pointSeconds > 0 && !points[0].empty(); }
+    static double Db(std::uint8_t point) { return kFloorDb * (1.0 - static_cast<double>(point) / kTop); }
+};
+
 // A key: 0..11 major on C, C#, D, ... B; 12..23 minor on C, C#, ... B.
 constexpr int kNoKey = -1;
 
@@ -70,6 +85,8 @@ struct TrackFacts {
     Edge headEdge{}, tailEdge{};
     BeatGrid beats{};
     TrackForm form{};
+    // Shared: facts are copied often, an outline is some 100 kB.
+    std::shared_ptr<const TrackWave> wave;
     int key = kNoKey;
     TrackTags tags{};
 };
