@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -69,6 +70,11 @@ public:
     void SpeedButton6Click();
     void BitBtn1Click();
     void FormClose();  // the close box
+    // "Listen": the next change, heard ahead on the pre-listen output. The core sets what it runs.
+    void ListenClick() {
+        if (onListen) onListen();
+    }
+    std::function<void()> onListen;
 
     // By number, for the form's wiring: runs ScrollBar<bar>Change / SpeedButton<button>Click.
     void ScrollBarChange(int bar, int position);
