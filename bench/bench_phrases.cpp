@@ -20,6 +20,7 @@
 #include "Fixtures.h"
 #include "PhraseSynth.h"
 #include "analysis/Analyse.h"
+#include "analysis/FactsCache.h"
 #include "analysis/Form.h"
 #include "playback/engine/Decoder.h"
 #include "playback/engine/MediaFile.h"
@@ -61,6 +62,21 @@ double FormCpu(const std::string& path, const quendo::TrackFacts& facts) {
     const double t0 = ThreadCpu();
     quendo::audio::FindForm(quendo::audio::FoldIntoBars(meter.Hops(), meter.HopSeconds(), facts.beats, facts.lastSound));
     return cpu + ThreadCpu() - t0;
+}
+
+// The band meter alone over the decoded file, with its outline or without: the difference is
+// what the outline costs the analysis. The file is decoded first, so that the decoder's time does
+// not blur it.
+double MeterCpu(const std::string& path, bool outline) {
+    quendo::audio::AudioDecoder decoder(22050);
+    if (!decoder.Open(path)) return 0;
+    std::vector<float> sound, block(2 * 1102);
+    for (int got; (got = decoder.Read(block.data(), 1102)) > 0;) sound.insert(sound.end(), block.begin(), block.begin() + 2 * got);
+    quendo::audio::BandMeter meter(22050, outline);
+    const double t0 = ThreadCpu();
+    for (std::size_t at = 0; at < sound.size(); at += 2 * 1102)
+        meter.Add(sound.data() + at, static_cast<int>(std::min<std::size_t>(1102, (sound.size() - at) / 2)));
+    return ThreadCpu() - t0;
 }
 
 }  // namespace
@@ -193,6 +209,29 @@ int main(int argc, char** argv) {
             form.push_back(FormCpu(mp3, *facts));
         }
         figures.Print("form_cost_pct_mp3", bench::Median(form) / (bench::Median(analysis) - bench::Median(form)) * 100, "%");
+    }
+    // The outline's share of the same analysis, and what it takes in the cache.
+    if (figures.Wants("waveform_share_of_analysis_pct") || figures.Wants("waveform_bytes_per_minute")) {
+        const std::string mp3 = bench::Make(bench::kMp3);
+        const auto facts = mp3.empty() ? std::nullopt : quendo::audio::AnalyseFile(mp3);
+        if (!facts || !facts->wave) return 1;
+        // The least of several runs each: what another thread's load adds is no part of the cost.
+        double analysis = 1e9, with = 1e9, without = 1e9;
+        for (int i = 0; i < 5; ++i) {
+            const double t0 = ThreadCpu();
+            quendo::audio::AnalyseFile(mp3);
+            analysis = std::min(analysis, ThreadCpu() - t0);
+            with = std::min(with, MeterCpu(mp3, true));
+            without = std::min(without, MeterCpu(mp3, false));
+        }
+        figures.Print("waveform_share_of_analysis_pct", (with - without) / analysis * 100, "%");
+        quendo::audio::FactsCache kept, bare;
+        kept[mp3].facts = bare[mp3].facts = *facts;
+        bare[mp3].facts.wave.reset();
+        const double bytes = static_cast<double>(quendo::audio::FormatFactsCache(kept).size() -
+                                                 quendo::audio::FormatFactsCache(bare).size());
+        figures.Print("waveform_bytes_per_minute", bytes / (facts->decodedSeconds / 60), "B");
+        figures.Print("waveform_points_per_second", 1 / facts->wave->pointSeconds, "points");
     }
     return 0;
 }

@@ -114,13 +114,20 @@ printf '\x00\x03a/b\x14\x02\x00\x00\x01\x08\xff\xfe\x80.wma\x04\x05noacc\x01\xff
 
 # ---- the analysis cache: entries as the analyser writes them, with texts to escape, and damage ----
 # The form after TAGS_FAILED: bars, phrases, bass in and out, fade-out, one level character per
-# bar and band; the layout before it is read still.
+# bar and band; then the outline: its point in microseconds and one character per point and band.
+# The layouts before them are read still.
+{
+  printf 'quendo-track-facts 7\n'
+  printf '5120044 1733700000123456789 1733700000 5 -9.25 -0.5 0.25 212.35 1 212.4 -12.5 -15.25 -30 -40 -28 -33.5 0 0 0 -1 -1 0 0 0 0 12422 ???~~~\\\\A@?~\t/music/House/Deep.mp3\t\t\t\n'
+  printf '812 1733700000000000000 1733600000 5 -23 -23 0 4 1 4 -20 -20 -20 -18 -21 -24 128 0.5 0.46875 2 14 3 1 0 8 3 0 4 6 2 6 6 ;AGM;AGM/4:?/4:?/4:?/4:?7AFM?HNU 0\t/music/tab\\there\\n.wav\tArt\\\\ist\tTitle\\r\\n\tAlbum\n'
+  printf '44 1 1733500000 5 0 -200 0 0 0 0.5 -200 -200 -200 -200 -200 -200 0 0 0 -1 -1 0 0 1 0 0\t/music/silence.wav\t\t\t\n'
+} >factscache/written.cache
 {
   printf 'quendo-track-facts 6\n'
   printf '5120044 1733700000123456789 1733700000 5 -9.25 -0.5 0.25 212.35 1 212.4 -12.5 -15.25 -30 -40 -28 -33.5 0 0 0 -1 -1 0 0 0 0\t/music/House/Deep.mp3\t\t\t\n'
   printf '812 1733700000000000000 1733600000 5 -23 -23 0 4 1 4 -20 -20 -20 -18 -21 -24 128 0.5 0.46875 2 14 3 1 0 8 3 0 4 6 2 6 6 ;AGM;AGM/4:?/4:?/4:?/4:?7AFM?HNU\t/music/tab\\there\\n.wav\tArt\\\\ist\tTitle\\r\\n\tAlbum\n'
   printf '44 1 1733500000 5 0 -200 0 0 0 0.5 -200 -200 -200 -200 -200 -200 0 0 0 -1 -1 0 0 1 0\t/music/silence.wav\t\t\t\n'
-} >factscache/written.cache
+} >factscache/before-outline.cache
 {
   printf 'quendo-track-facts 5\n'
   printf '5120044 1733700000123456789 1733700000 1 -9.25 -0.5 0.25 212.35 1 212.4 -12.5 -15.25 -30 -40 -28 -33.5 0 0 0 -1 -1 0 0 0\t/music/House/Deep.mp3\t\t\t\n'

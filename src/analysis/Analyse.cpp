@@ -187,6 +187,7 @@ std::optional<TrackFacts> Analyse(AudioDecoder& decoder, const std::atomic<bool>
     facts.beats = beats.Finish(std::max(0.0, facts.firstSound - kFirstBeatSlack));
     facts.key = key.Finish();
     facts.form = FindForm(FoldIntoBars(bands.Hops(), bands.HopSeconds(), facts.beats, facts.lastSound));
+    if (TrackWave wave = bands.Outline(); wave.Known()) facts.wave = std::make_shared<const TrackWave>(std::move(wave));
     return facts;
 }
 

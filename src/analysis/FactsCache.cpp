@@ -12,9 +12,11 @@ namespace quendo::audio {
 
 namespace {
 
-constexpr std::string_view kHeader = "quendo-track-facts 6";
-// The layout before the form: read still, its entries without one.
+constexpr std::string_view kHeader = "quendo-track-facts 7";
+// The layouts before the outline and before the form: read still, their entries without them.
+constexpr std::string_view kHeaderBeforeOutline = "quendo-track-facts 6";
 constexpr std::string_view kHeaderBeforeForm = "quendo-track-facts 5";
+enum class Layout { kBeforeForm, kBeforeOutline, kNow };
 // Bounds of what an analysis can give; a value outside them was not written by one.
 constexpr double kMaxSeconds = 1e6;
 constexpr double kMaxBpm = 1000;
@@ -32,6 +34,10 @@ char LevelChar(float db) {
     return static_cast<char>(kLevel0 + std::clamp(below, 0L, static_cast<long>(kLowestLevelDb) + 1));
 }
 float LevelDb(char c) { return c == kLevelSilent ? TrackForm::kSilentDb : -static_cast<float>(c - kLevel0); }
+// An outline's points, one character each from '?' (silence) up, point by point, its bands in turn.
+constexpr char kOutline0 = '?';
+static_assert(kOutline0 + TrackWave::kTop <= '~');
+constexpr int kMaxOutlinePointUs = 1000000;
 
 void Escape(std::string& out, std::string_view text) {
     for (char c : text) {
@@ -128,6 +134,15 @@ void FormatLine(std::string& out, const std::string& path, const CachedFacts& c)
             for (float db : bar) out += LevelChar(db);
         out += ' ';
     }
+    if (const TrackWave* wave = f.wave.get(); wave && wave->Known()) {
+        Append(out, std::lround(wave->pointSeconds * 1e6));
+        const std::size_t points = wave->points[0].size();
+        for (std::size_t i = 0; i < points; ++i)
+            for (const auto& band : wave->points) out += static_cast<char>(kOutline0 + std::min<int>(band[i], TrackWave::kTop));
+        out += ' ';
+    } else {
+        Append(out, 0);
+    }
     out.back() = '\t';  // the numbers end at the texts
     Escape(out, path);
     for (const std::string* text : {&f.tags.artist, &f.tags.title, &f.tags.album}) {
@@ -176,7 +191,27 @@ bool ParseForm(std::string_view& fields, TrackForm* form) {
     return true;
 }
 
-std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view line, bool withForm, bool* gridDropped) {
+// The outline's fields at the end of the numbers; false when they are not one an analysis gives.
+bool ParseOutline(std::string_view& fields, std::shared_ptr<const TrackWave>* wave) {
+    const auto pointUs = Take<int>(fields);
+    if (!Within(pointUs, 0, kMaxOutlinePointUs)) return false;
+    if (*pointUs == 0) return true;
+    const std::size_t space = fields.find(' ');
+    if (space == std::string_view::npos || space == 0 || space % TrackWave::kBands != 0) return false;
+    auto w = std::make_shared<TrackWave>();
+    w->pointSeconds = *pointUs * 1e-6;
+    for (auto& band : w->points) band.reserve(space / TrackWave::kBands);
+    for (std::size_t i = 0; i < space; ++i) {
+        const int v = fields[i] - kOutline0;
+        if (v < 0 || v > TrackWave::kTop) return false;
+        w->points[i % TrackWave::kBands].push_back(static_cast<std::uint8_t>(v));
+    }
+    fields.remove_prefix(space + 1);
+    *wave = std::move(w);
+    return true;
+}
+
+std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view line, Layout layout, bool* gridDropped) {
     const std::size_t tab = line.find('\t');
     if (tab == std::string_view::npos) return std::nullopt;
     // The texts: the path, then the artist, title and album.
@@ -207,7 +242,11 @@ std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view li
     const auto barPhase = Take<int>(fields), key = Take<int>(fields), track = Take<int>(fields),
                disc = Take<int>(fields), tagsFailed = Take<int>(fields);
     TrackForm form;
-    if (withForm && !ParseForm(fields, &form)) return std::nullopt;
+    if (layout != Layout::kBeforeForm && !ParseForm(fields, &form)) return std::nullopt;
+    std::shared_ptr<const TrackWave> wave;
+    if (layout == Layout::kNow && !ParseOutline(fields, &wave)) return std::nullopt;
+    // An outline is no longer than the sound it draws.
+    if (wave && decoded && wave->pointSeconds * static_cast<double>(wave->points[0].size()) > *decoded + 1) return std::nullopt;
     if (!mtime || !fields.empty() || !Within<std::int64_t>(size, 0, INT64_MAX) ||
         !Within<std::int64_t>(used, 0, INT64_MAX) || !Within(version, 1, INT32_MAX) || !Within(lufs, -100.0, 30.0) ||
         !Within(peak, -200.0, 0.0) || !Within(first, 0.0, kMaxSeconds) || !Within(last, *first, kMaxSeconds) ||
@@ -244,6 +283,7 @@ std::optional<std::pair<std::string, CachedFacts>> ParseLine(std::string_view li
     // The form counts bars on the grid's bars: without them it means nothing.
     if (f.beats.Steady() && f.beats.barPhase >= 0) f.form = std::move(form);
     else if (form.Known() && gridDropped) *gridDropped = true;
+    f.wave = std::move(wave);
     f.key = *key;
     f.tags.trackNumber = *track;
     f.tags.discNumber = *disc;
@@ -276,11 +316,14 @@ FactsCache ParseFactsCache(std::string_view text, int* dropped) {
     FactsCache cache;
     int bad = 0;
     std::size_t at = text.find('\n');
-    const bool withForm = at != std::string_view::npos && text.substr(0, at) == kHeader;
-    if (!withForm && (at == std::string_view::npos || text.substr(0, at) != kHeaderBeforeForm)) {
+    const std::string_view header = text.substr(0, at);
+    Layout layout = Layout::kNow;
+    if (at == std::string_view::npos || (header != kHeader && header != kHeaderBeforeOutline && header != kHeaderBeforeForm)) {
         if (dropped) *dropped = text.empty() ? 0 : 1;
         return cache;
     }
+    if (header == kHeaderBeforeOutline) layout = Layout::kBeforeOutline;
+    if (header == kHeaderBeforeForm) layout = Layout::kBeforeForm;
     while (++at < text.size()) {
         const std::size_t end = text.find('\n', at);
         if (end == std::string_view::npos) {  // a cut-off last line may hold a cut-off path
@@ -288,7 +331,7 @@ FactsCache ParseFactsCache(std::string_view text, int* dropped) {
             break;
         }
         bool gridDropped = false;
-        auto parsed = ParseLine(text.substr(at, end - at), withForm, &gridDropped);
+        auto parsed = ParseLine(text.substr(at, end - at), layout, &gridDropped);
         if (parsed)
             cache.insert_or_assign(std::move(parsed->first), std::move(parsed->second));
         if (!parsed || gridDropped) ++bad;
@@ -298,13 +341,41 @@ FactsCache ParseFactsCache(std::string_view text, int* dropped) {
     return cache;
 }
 
-void BoundFactsCache(FactsCache& cache, std::size_t maxEntries, std::size_t maxBytes) {
-    std::vector<FactsCache::const_iterator> order;
+namespace {
+
+// The entries, the most recently used first.
+std::vector<FactsCache::iterator> ByUse(FactsCache& cache) {
+    std::vector<FactsCache::iterator> order;
     order.reserve(cache.size());
-    for (auto it = cache.cbegin(); it != cache.cend(); ++it) order.push_back(it);
+    for (auto it = cache.begin(); it != cache.end(); ++it) order.push_back(it);
     std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
         return a->second.used != b->second.used ? a->second.used > b->second.used : a->first < b->first;
     });
+    return order;
+}
+
+}  // namespace
+
+std::size_t OutlineBytes(const TrackFacts& facts) {
+    return facts.wave ? facts.wave->points[0].size() * TrackWave::kBands : 0;
+}
+
+std::size_t BoundOutlines(FactsCache& cache, std::size_t maxBytes) {
+    std::size_t bytes = 0;
+    for (const auto& entry : cache) bytes += OutlineBytes(entry.second.facts);
+    if (bytes <= maxBytes) return bytes;
+    bytes = 0;
+    for (const auto& it : ByUse(cache)) {
+        const std::size_t own = OutlineBytes(it->second.facts);
+        if (bytes + own <= maxBytes) bytes += own;
+        else it->second.facts.wave.reset();
+    }
+    return bytes;
+}
+
+void BoundFactsCache(FactsCache& cache, std::size_t maxEntries, std::size_t maxBytes, std::size_t maxOutlineBytes) {
+    BoundOutlines(cache, maxOutlineBytes);
+    const std::vector<FactsCache::iterator> order = ByUse(cache);
     std::size_t bytes = kHeader.size() + 1, kept = 0;
     std::string line;
     for (; kept < order.size() && kept < maxEntries; ++kept) {

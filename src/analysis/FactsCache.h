@@ -32,9 +32,11 @@ using FactsCache = std::unordered_map<std::string, CachedFacts>;
 // The cache file: a header line, then one line per file:
 //   SIZE MTIME_NS USED VERSION LUFS PEAK FIRST LAST AUDIBLE DECODED HEAD_LOW HEAD_MID HEAD_HIGH
 //   TAIL_LOW TAIL_MID TAIL_HIGH BPM FIRST_BEAT PERIOD BAR_PHASE KEY TRACK DISC TAGS_FAILED BARS
-//   [PHRASE_COUNT PHRASE... BASS_IN BASS_OUT FADE_OUT LEVELS]<TAB>PATH<TAB>ARTIST<TAB>TITLE<TAB>ALBUM
-// (one line; the bracketed part only when BARS > 0, LEVELS one character per bar and band, '!' for
-// 0 dB, each next one a dB lower, '~' for silence), with '\\', tab, CR and LF in the texts written as \\, \t, \r, \n. Numbers are
+//   [PHRASE_COUNT PHRASE... BASS_IN BASS_OUT FADE_OUT LEVELS] OUTLINE_POINT_US [OUTLINE]
+//   <TAB>PATH<TAB>ARTIST<TAB>TITLE<TAB>ALBUM
+// (one line; the first bracketed part only when BARS > 0, LEVELS one character per bar and band,
+// '!' for 0 dB, each next one a dB lower, '~' for silence; the second only when OUTLINE_POINT_US > 0,
+// one character per point and band, '?' for silence, up to TrackWave::kTop above it), with '\\', tab, CR and LF in the texts written as \\, \t, \r, \n. Numbers are
 // locale-free.
 std::string FormatFactsCache(const FactsCache& cache);
 // Every line that is well formed and whose values are in bounds (also of the layout before BARS,
@@ -42,8 +44,14 @@ std::string FormatFactsCache(const FactsCache& cache);
 // without the header). A beat grid whose tempo is no music's, or disagrees with its period, is
 // dropped from its entry. `dropped` counts what was left out, so the caller knows to rewrite.
 FactsCache ParseFactsCache(std::string_view text, int* dropped = nullptr);
-// Drops the least recently used entries until at most `maxEntries` are left and their lines take
-// at most `maxBytes`.
-void BoundFactsCache(FactsCache& cache, std::size_t maxEntries, std::size_t maxBytes);
+// The bytes an entry's outline takes, in memory or in the file.
+std::size_t OutlineBytes(const TrackFacts& facts);
+// Lets go of the least recently used entries' outlines, keeping their facts, until the outlines
+// take at most `maxBytes`; returns what they take then.
+std::size_t BoundOutlines(FactsCache& cache, std::size_t maxBytes);
+// Keeps the outlines within `maxOutlineBytes`, then drops the least recently used entries until at
+// most `maxEntries` are left and their lines take at most `maxBytes`.
+void BoundFactsCache(FactsCache& cache, std::size_t maxEntries, std::size_t maxBytes,
+                     std::size_t maxOutlineBytes = SIZE_MAX);
 
 }  // namespace quendo::audio

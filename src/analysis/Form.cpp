@@ -75,32 +75,61 @@ BandMeter::Biquad::Biquad(int rate, double hz, bool highPass) {
 // meter then adds a few per cent to the analysis' cost.
 constexpr int kMidFactor = 2, kLowFactor = 8;
 
-BandMeter::BandMeter(int rate)
+BandMeter::BandMeter(int rate, bool outline)
     : hopFrames_(std::max(kLowFactor, rate / 40 / kLowFactor * kLowFactor)), hopSeconds_(static_cast<double>(hopFrames_) / rate),
       below4k_(rate, 4000, false), above400_(rate / kMidFactor, 400, true), below400_(rate / kMidFactor, 400, false),
-      below120_(rate / kLowFactor, 120, false), above120_(rate / kLowFactor, 120, true) {}
+      below120_(rate / kLowFactor, 120, false), above120_(rate / kLowFactor, 120, true), outline_(outline) {}
+
+namespace {
+
+std::uint8_t OutlinePoint(float peak) {
+    if (!(peak > 0)) return 0;
+    const double db = 20 * std::log10(static_cast<double>(peak));
+    const double share = 1 - std::min(db, 0.0) / TrackWave::kFloorDb;
+    return static_cast<std::uint8_t>(std::lround(std::clamp(share, 0.0, 1.0) * TrackWave::kTop));
+}
+
+}  // namespace
+
+TrackWave BandMeter::Outline() const {
+    TrackWave wave;
+    if (!outline_ || outlinePoints_[0].empty()) return wave;
+    wave.pointSeconds = hopSeconds_ / 2;
+    wave.points = outlinePoints_;
+    return wave;
+}
 
 void BandMeter::Add(const float* stereo, int frames) {
     // The filters and sums in locals, which the compiler may keep in registers: as members, every
     // store to a sum might change them.
     Biquad below4k = below4k_, above400 = above400_, below400 = below400_, below120 = below120_, above120 = above120_;
     float low = sums_[0], lowMid = sums_[1], mid = sums_[2], high = sums_[3];
+    float lowPeak = peaks_[0], midPeak = peaks_[1], highPeak = peaks_[2];
     int phase = phase_, filled = filled_;
+    const int half = hopFrames_ / 2;
     for (int i = 0; i < frames; ++i) {
         const float x = 0.5f * (stereo[2 * i] + stereo[2 * i + 1]);
         const float under4k = below4k(x), over4k = x - under4k;
         high += over4k * over4k;
+        highPeak = std::max(highPeak, std::fabs(over4k));
         // Each value at a lower rate stands for as many samples as it skips.
         if (++phase % kMidFactor == 0) {
             const float m = above400(under4k), under400 = below400(under4k);
             mid += kMidFactor * m * m;
+            midPeak = std::max(midPeak, std::fabs(m));
+            lowPeak = std::max(lowPeak, std::fabs(under400));
             if (phase == kLowFactor) {
                 phase = 0;
                 const float l = below120(under400), lm = above120(under400);
                 low += kLowFactor * l * l, lowMid += kLowFactor * lm * lm;
             }
         }
-        if (++filled == hopFrames_) {
+        if (++filled % half == 0 && outline_) {
+            for (auto [band, peak] : {std::pair{0, lowPeak}, {1, midPeak}, {2, highPeak}})
+                outlinePoints_[static_cast<std::size_t>(band)].push_back(OutlinePoint(peak));
+            lowPeak = midPeak = highPeak = 0;
+        }
+        if (filled == hopFrames_) {
             const auto n = static_cast<float>(hopFrames_);
             hops_.push_back({low / n, lowMid / n, mid / n, high / n});
             low = lowMid = mid = high = 0;
@@ -109,6 +138,7 @@ void BandMeter::Add(const float* stereo, int frames) {
     }
     below4k_ = below4k, above400_ = above400, below400_ = below400, below120_ = below120, above120_ = above120;
     sums_ = {low, lowMid, mid, high};
+    peaks_ = {lowPeak, midPeak, highPeak};
     phase_ = phase, filled_ = filled;
 }
 

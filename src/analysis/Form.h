@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <cstdint>
 #include <vector>
 
 #include "model/TrackFacts.h"
@@ -7,16 +8,19 @@
 namespace quendo::audio {
 
 // The level of the sound in TrackForm's four bands, kept as it goes by: four numbers per hop of
-// about 25 ms, never the sound itself. One thread.
+// about 25 ms, never the sound itself. With `outline`, also the sound's outline for drawing, from
+// the same filters: each band's peak over half a hop (below 400 Hz, to 4 kHz, above). One thread.
 class BandMeter {
 public:
     using Hop = std::array<float, TrackForm::kBands>;  // mean squares
 
-    explicit BandMeter(int rate);
+    explicit BandMeter(int rate, bool outline = true);
     // Interleaved stereo, in blocks of any size.
     void Add(const float* stereo, int frames);
     double HopSeconds() const { return hopSeconds_; }
     const std::vector<Hop>& Hops() const { return hops_; }
+    // The outline so far; not known without `outline` or sound.
+    TrackWave Outline() const;
 
 private:
     struct Biquad {
@@ -39,6 +43,9 @@ private:
     Hop sums_{};
     int filled_ = 0;
     std::vector<Hop> hops_;
+    const bool outline_;
+    std::array<float, TrackWave::kBands> peaks_{};
+    std::array<std::vector<std::uint8_t>, TrackWave::kBands> outlinePoints_;
 };
 
 // Each whole bar's band levels (dB), from bar 0 of the grid to the last sound; a bar is whole when

@@ -24,7 +24,9 @@ namespace {
 // The cache's bound: a whole library (the node table holds 64000 files) with room to spare for
 // what another copy of the program plays, each entry with its form (about 1.2 kB in all).
 constexpr std::size_t kMaxEntries = 80000;
-constexpr std::size_t kMaxBytes = 96u << 20;
+// The outlines count apart: past their bound the oldest go, and their entries stay.
+constexpr std::size_t kMaxOutlineBytes = 48u << 20;
+constexpr std::size_t kMaxBytes = (96u << 20) + kMaxOutlineBytes;
 // What is read of a cache file at most: well past the bound, so that no file a copy wrote is cut.
 constexpr std::size_t kMaxReadBytes = 192u << 20;
 constexpr std::size_t kPruneBatch = 256;  // stats between two looks at the wishes
@@ -332,6 +334,7 @@ void TrackAnalyser::Work::Load() {
     std::sort(unchecked_.begin(), unchecked_.end(), std::greater<>());
     std::lock_guard lock(mutex_);
     cache_.swap(loaded);
+    outlineBytes_ = BoundOutlines(cache_, kMaxOutlineBytes);
 }
 
 bool TrackAnalyser::Work::Serve(const std::string& path, bool inPass) {
@@ -372,7 +375,11 @@ bool TrackAnalyser::Work::Serve(const std::string& path, bool inPass) {
         }
         if (inPass) cached->second.checked = true;
         else known_[path] = {*key, cached->second.facts};
-        return false;
+        // The mix editor draws the decks' files: one analysed before outlines were kept, or whose
+        // outline made room for others, is heard again once, its facts answering meanwhile.
+        const bool outline = inPass || cached->second.facts.wave || !cached->second.facts.audible ||
+                             !outlineRetried_.insert(path).second;
+        if (outline) return false;
     }
     {
         std::lock_guard lock(mutex_);
@@ -396,7 +403,11 @@ bool TrackAnalyser::Work::Serve(const std::string& path, bool inPass) {
         const auto now = Clock::now();
         if (whole) {
             if (!inPass) known_[path] = {*key, *facts};
-            cache_[path] = {*key, *facts, WallSeconds(), kAnalysisVersion, inPass, tagsFailed};
+            CachedFacts& entry = cache_[path];
+            outlineBytes_ += OutlineBytes(*facts) - std::min(OutlineBytes(entry.facts), outlineBytes_);
+            entry = {*key, *facts, WallSeconds(), kAnalysisVersion, inPass, tagsFailed};
+            // A pass over a large library would otherwise hold every outline; a quarter goes at once.
+            if (outlineBytes_ > kMaxOutlineBytes) outlineBytes_ = BoundOutlines(cache_, kMaxOutlineBytes / 4 * 3);
         } else if (end == AnalysisEnd::kStopped)
             ;  // no longer wanted: done again if it is wanted again
         else if (after != key)
@@ -474,7 +485,7 @@ void TrackAnalyser::Work::Save() {
             else merged.erase(path);
         }
     }
-    BoundFactsCache(merged, kMaxEntries, kMaxBytes);
+    BoundFactsCache(merged, kMaxEntries, kMaxBytes, kMaxOutlineBytes);
     if (WriteFileAtomically(cacheFile_, FormatFactsCache(merged))) {
         // What this run found unchanged goes on answering.
         for (const auto& [path, cached] : cache_)
@@ -484,6 +495,7 @@ void TrackAnalyser::Work::Save() {
         {
             std::lock_guard lock(mutex_);
             cache_.swap(merged);
+            outlineBytes_ = BoundOutlines(cache_, kMaxOutlineBytes);
         }
         changed_.clear();
         dirty_ = passDirty_ = false;

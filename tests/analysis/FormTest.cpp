@@ -82,6 +82,21 @@ TEST(Form, BandLevelsFoldIntoTheGridsBars) {
         }
     }
     EXPECT_TRUE(FoldIntoBars(meter.Hops(), meter.HopSeconds(), {120, 0.5, 0.5, -1}, 8.4).empty());  // bars unknown
+
+    // The outline from the same filters: the half-scale tone's peak (-6 dB) in its own band, the
+    // silent start at the floor.
+    const TrackWave wave = meter.Outline();
+    ASSERT_TRUE(wave.Known());
+    EXPECT_NEAR(wave.pointSeconds, meter.HopSeconds() / 2, 1e-9);
+    const auto at = [&](double seconds, int band) {
+        return TrackWave::Db(wave.points[static_cast<std::size_t>(band)][static_cast<std::size_t>(seconds / wave.pointSeconds)]);
+    };
+    EXPECT_EQ(at(0.2, 0), TrackWave::kFloorDb);
+    EXPECT_NEAR(at(2.0, 0), -6, 1.5);
+    EXPECT_LT(at(2.0, 2), -40);
+    EXPECT_NEAR(at(6.0, 1), -6, 1.5);
+    EXPECT_LT(at(6.0, 0), -20);
+    EXPECT_FALSE(BandMeter(kRate, false).Outline().Known());
 }
 
 TEST(Form, TheCacheKeepsTheFormToTheWholeDecibel) {
@@ -123,4 +138,49 @@ TEST(Form, TheCacheKeepsTheFormToTheWholeDecibel) {
         EXPECT_EQ(std::tuple(parsed.size(), !parsed.empty() && parsed.begin()->second.facts.form.Known(), dropped),
                   std::tuple(size, known, droppedLines)) << numbers;
     }
+}
+
+// The outline goes to the file point by point and comes back as it was; one no analysis gives
+// (bands of unequal length, a point out of range, longer than the sound) drops its line. Past
+// their bound the least recently wanted outlines go, and their facts stay.
+TEST(Form, TheCacheKeepsTheOutlineWithinItsBound) {
+    FactsCache cache;
+    for (int i = 0; i < 3; ++i) {
+        CachedFacts& c = cache["/music/" + std::to_string(i) + ".mp3"];
+        c.version = 5, c.used = 100 + i;
+        c.facts.lastSound = c.facts.decodedSeconds = 10;
+        auto wave = std::make_shared<TrackWave>();
+        wave->pointSeconds = 0.0125;
+        wave->points = {std::vector<std::uint8_t>{0, 63, 7}, {1, 2, 3}, {63, 0, static_cast<std::uint8_t>(i)}};
+        c.facts.wave = std::move(wave);
+    }
+    int dropped = -1;
+    const FactsCache read = ParseFactsCache(FormatFactsCache(cache), &dropped);
+    EXPECT_EQ(dropped, 0);
+    for (const auto& [path, c] : cache) {
+        const auto& w = read.at(path).facts.wave;
+        ASSERT_TRUE(w) << path;
+        EXPECT_NEAR(w->pointSeconds, c.facts.wave->pointSeconds, 1e-9);
+        EXPECT_EQ(w->points, c.facts.wave->points);
+    }
+
+    const std::string numbers = "12 34 0 1 -20 -1 0 3 1 3 -30 -30 -30 -30 -30 -30 0 0 0 -1 -1 0 0 0 0 ";
+    const std::tuple<std::string, std::size_t, bool> rows[] = {
+        {numbers + "0", 1, false},
+        {numbers + "12500 ???~~~", 1, true},
+        {numbers + "12500 ???~~", 0, false},
+        {numbers + "12500 ???~~\x7f", 0, false},
+        {numbers + "1000000 ???????????????", 0, false},  // 5 s of outline, 3 s of sound
+    };
+    for (const auto& [line, size, known] : rows) {
+        const auto parsed = ParseFactsCache("quendo-track-facts 7\n" + line + "\t/b.mp3\t\t\t\n", &dropped);
+        EXPECT_EQ(std::tuple(parsed.size(), !parsed.empty() && parsed.begin()->second.facts.wave != nullptr, dropped),
+                  std::tuple(size, known, size == 1 ? 0 : 1)) << line;
+    }
+
+    FactsCache bounded = cache;
+    EXPECT_EQ(BoundOutlines(bounded, 20), 18u);
+    EXPECT_EQ(bounded.size(), 3u);
+    EXPECT_FALSE(bounded.at("/music/0.mp3").facts.wave);  // the least recently wanted
+    EXPECT_TRUE(bounded.at("/music/2.mp3").facts.wave);
 }
