@@ -238,6 +238,20 @@ TEST(TrackAnalysis, CacheKeepsResultsAcrossRunsAndSurvivesDamage) {
     EXPECT_EQ(dropped, 0);
     EXPECT_EQ(kept.size(), 1u);
 
+    // One whose outline the cache lacks (an older layout's, or one that made room) answers from
+    // the cache, and is heard again once for its outline.
+    ASSERT_TRUE(kept[track].facts.wave);
+    kept[track].facts.wave.reset();
+    Write(cache, audio::FormatFactsCache(kept));
+    {
+        TrackAnalyser analyser(cache);
+        ASSERT_TRUE(WaitForFacts(analyser, track));
+        const auto outlined = FactsOnceSo(analyser, track, [](const TrackFacts& f) { return f.wave != nullptr; });
+        ASSERT_TRUE(outlined);
+        EXPECT_NEAR(outlined->wave->pointSeconds * static_cast<double>(outlined->wave->points[0].size()), 4, 0.1);
+    }
+    EXPECT_TRUE(audio::ParseFactsCache(Read(cache))[track].facts.wave);
+
     // A file changed since (same size, new time) is analysed again.
     struct timespec times[2] = {{0, UTIME_OMIT}, {1000000, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, track.c_str(), times, 0), 0);
