@@ -5,6 +5,7 @@
 #include <QGraphicsItem>
 #include <QGraphicsSceneEvent>
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -76,6 +77,28 @@ QFrame* ColourMark(const QColor& colour) {
     return mark;
 }
 
+// A point's value by number: decibels, or the balance as a DJ says it ("30 % L", "centre").
+class PointSpin : public QDoubleSpinBox {
+public:
+    bool balance = false;
+    QString textFromValue(double v) const override {
+        if (!balance) return QDoubleSpinBox::textFromValue(v);
+        if (std::abs(v) < 0.05) return QStringLiteral("centre");
+        return QStringLiteral("%1 % %2").arg(std::abs(v), 0, 'f', 1).arg(v < 0 ? QLatin1Char('L') : QLatin1Char('R'));
+    }
+    double valueFromText(const QString& text) const override {
+        if (!balance) return QDoubleSpinBox::valueFromText(text);
+        QString t = text.trimmed();
+        if (t.startsWith(QLatin1Char('c'))) return 0;
+        const bool left = t.endsWith(QLatin1Char('L'), Qt::CaseInsensitive);
+        t.remove(QRegularExpression(QStringLiteral("[^0-9.]")));
+        return (left ? -1 : 1) * t.toDouble();
+    }
+    QValidator::State validate(QString& text, int& at) const override {
+        return balance ? QValidator::Acceptable : QDoubleSpinBox::validate(text, at);
+    }
+};
+
 // The window's size with the tracks shown, and as described.
 constexpr QSize kTracksSize(960, 660), kPlainSize(640, 480);
 
@@ -91,8 +114,9 @@ class TrackLanes : public QGraphicsItem {
 public:
     TrackLanes(QChart* chart, const EnvelopeEditor& editor, QValueAxis* axis)
         : QGraphicsItem(chart), chart_(chart), editor_(editor), axis_(axis) {
-        // Above the plot's background, under its grid and series.
-        setZValue(0.5);
+        // Above the plot's background and grid, under the series: the sound hides the grid, as a
+        // DJ program's waveform does, and the curves stay on top.
+        setZValue(2.5);
         setAcceptedMouseButtons(Qt::NoButton);
     }
     QRectF boundingRect() const override { return chart_->plotArea(); }
@@ -112,7 +136,7 @@ public:
             QPainter p(&cache_);
             Draw(p, QRectF(QPointF(0, 0), plot.size()));
         }
-        painter->drawPixmap(plot.topLeft(), cache_);
+        painter->drawPixmap(plot.topLeft().toPoint(), cache_);
         if (editor_.playhead >= 0) {
             const double x = plot.left() + X(editor_.playhead, plot.width());
             painter->setPen(QPen(QColor(255, 255, 255), 2));
@@ -157,7 +181,7 @@ private:
             const double x = X(mix.bassSwap, r.width());
             p.setPen(QPen(QColor(255, 150, 40), 2, Qt::DashLine));
             p.drawLine(QPointF(x, 0), QPointF(x, r.height()));
-            p.drawText(QPointF(x + 4, half - 4), QStringLiteral("bass swap"));
+            p.drawText(QPointF(x + 4, 30), QStringLiteral("bass swap"));
         }
         QFont bold = small;
         bold.setBold(true);
@@ -166,9 +190,12 @@ private:
         for (int n = 0; n < 2; ++n) {
             const EnvelopeEditor::Lane& lane = mix.lanes[n];
             if (!lane.shown || lane.name.empty()) continue;
-            p.setPen(n == 0 ? kOutgoingText : kIncomingText);
             const double x = n == 0 ? 4 : std::clamp(X(lane.from, r.width()) + 4, 4.0, r.width() - 120);
-            p.drawText(QPointF(x, n * half + 14), QString::fromStdString((n == 0 ? "Outgoing: " : "Incoming: ") + lane.name));
+            const QString text = QString::fromStdString((n == 0 ? "Outgoing: " : "Incoming: ") + lane.name);
+            const QRectF box = p.fontMetrics().boundingRect(text).adjusted(-3, -1, 3, 1).translated(x, n * half + 15);
+            p.fillRect(box, QColor(0, 0, 0, 170));
+            p.setPen(n == 0 ? kOutgoingText : kIncomingText);
+            p.drawText(QPointF(x, n * half + 15), text);
         }
     }
 
@@ -652,7 +679,7 @@ void TMixEditor::BuildTracksRows(QVBoxLayout* main) {
     PointTime->setDecimals(2);
     PointTime->setSingleStep(0.1);
     PointTime->setKeyboardTracking(false);
-    PointValue = new QDoubleSpinBox;
+    PointValue = new PointSpin;
     PointValue->setObjectName(QStringLiteral("PointValue"));
     PointValue->setKeyboardTracking(false);
     for (QDoubleSpinBox* box : {PointTime, PointValue}) {
@@ -832,7 +859,8 @@ void TMixEditor::RenderPoint() {
     PointTime->setRange(0, editor.Charts[1].axisMax * spi);
     PointTime->setValue(editor.editorCursor * spi);
     const bool volume = selectedBar <= 4;
-    PointValue->setSuffix(volume ? QStringLiteral(" dB") : QStringLiteral(" % R"));
+    static_cast<PointSpin*>(PointValue)->balance = !volume;
+    PointValue->setSuffix(volume ? QStringLiteral(" dB") : QString());
     PointValue->setRange(-100, volume ? 0 : 100);
     PointValue->setDecimals(volume ? 0 : 1);
     if (selectedBar > 0) {

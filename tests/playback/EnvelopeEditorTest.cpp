@@ -454,7 +454,9 @@ TEST(DragKey, MovesPointsWithinTheEnvelopesRules) {
         EXPECT_TRUE(env.IsKey(r.q, r.curve, r.keyAt)) << r.what;
         EXPECT_EQ(env.Value(r.q, r.curve, r.keyAt), r.valueAt) << r.what;
         EXPECT_EQ(ed.editorCursor, r.keyAt) << r.what;
-        if (r.from != r.keyAt && r.bar == 2) EXPECT_FALSE(env.IsKey(V, 1, r.from)) << r.what;
+        if (r.from != r.keyAt && r.bar == 2) {
+            EXPECT_FALSE(env.IsKey(V, 1, r.from)) << r.what;
+        }
     }
 }
 
@@ -536,6 +538,7 @@ TEST(NextChange, FollowsThePlaylistAndTheSwitch) {
     EXPECT_EQ(ed.mix.why, "126.0 BPM \u2192 122.0 BPM, played at 126.0");
     EXPECT_NEAR(ed.mix.barIndex, 20, 1e-9);
 
+    c.commands.MenuHandlingEnabled = true;
     c.MenuCommand(cmClear);
     EXPECT_EQ(ed.mix.nextChange, "No next track yet");
     EXPECT_FALSE(ed.mix.nextExists);
