@@ -816,10 +816,17 @@ double LabelStep(double span, std::initializer_list<double> steps) {
     return *(steps.end() - 1);
 }
 
+// Each change of a category axis lays its chart out anew: only what differs is touched.
 void Relabel(QCategoryAxis* axis, const QList<QPair<QString, double>>& labels, double min, double max) {
-    for (const QString& label : axis->categoriesLabels()) axis->remove(label);
-    for (const auto& [label, at] : labels) axis->append(label, at);
-    axis->setRange(min, max);
+    const QStringList now = axis->categoriesLabels();
+    bool same = now.size() == labels.size();
+    for (qsizetype n = 0; same && n < now.size(); ++n)
+        same = now[n] == labels[n].first && axis->endValue(now[n]) == labels[n].second;
+    if (!same) {
+        for (const QString& label : now) axis->remove(label);
+        for (const auto& [label, at] : labels) axis->append(label, at);
+    }
+    if (axis->min() != min || axis->max() != max) axis->setRange(min, max);
 }
 
 }  // namespace
