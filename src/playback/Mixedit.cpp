@@ -863,19 +863,23 @@ void TMixEditor::RenderPoint() {
     const QSignalBlocker a(PointTime), b(PointValue);
     PointTime->setEnabled(editable);
     PointValue->setEnabled(editable);
-    PointTime->setRange(0, editor.Charts[1].axisMax * spi);
+    if (PointTime->maximum() != editor.Charts[1].axisMax * spi) PointTime->setRange(0, editor.Charts[1].axisMax * spi);
     PointTime->setValue(editor.editorCursor * spi);
     const bool volume = selectedBar <= 4;
-    static_cast<PointSpin*>(PointValue)->balance = !volume;
-    PointValue->setSuffix(volume ? QStringLiteral(" dB") : QString());
-    PointValue->setRange(-100, volume ? 0 : 100);
-    PointValue->setDecimals(volume ? 0 : 1);
+    // Each setting restyles or relays the box: only what changed.
+    if (PointValue->suffix().isEmpty() == volume) {
+        static_cast<PointSpin*>(PointValue)->balance = !volume;
+        PointValue->setSuffix(volume ? QStringLiteral(" dB") : QString());
+        PointValue->setRange(-100, volume ? 0 : 100);
+        PointValue->setDecimals(volume ? 0 : 1);
+    }
     if (selectedBar > 0) {
         const int position = editor.ScrollBar[selectedBar].position;
         PointValue->setValue(volume ? -position : position / 100.0);
     }
-    const QColor colour = CurveColour(std::max(1, selectedBar));
-    PointValue->setStyleSheet(QStringLiteral("QDoubleSpinBox { color: %1; background: #181818; }").arg(colour.name()));
+    const QString style = QStringLiteral("QDoubleSpinBox { color: %1; background: #181818; }")
+                              .arg(CurveColour(std::max(1, selectedBar)).name());
+    if (PointValue->styleSheet() != style) PointValue->setStyleSheet(style);
 }
 
 void TMixEditor::PointEdited() {
