@@ -133,6 +133,7 @@ void Application::ShowAboutBox() { splash_->ShowAbout(); }
 void Application::ShowMixEditor() {
     mixEditor_->show();
     mixEditor_->raise();
+    core_->FollowBeatPlan();  // the next change, drawn at once rather than at the next tick
 }
 
 void Application::ShowSettings() { settings_->ShowSettings(); }

@@ -1,5 +1,6 @@
 #include "app/Core.h"
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <utility>
@@ -199,7 +200,70 @@ void Core::FollowBeatPlan() {
                                   ? MixInWords(*plan, ShortTitle(deck.currentPath()), ShortTitle(plan->incomingPath))
                                   : "";
     envelopeEditor.ShowRates(autoMix.mixOnBeat, plan, WhyNoBeatPlan(), words);
+    envelopeEditor.ShowTracks(autoMix.showTracks);
+    if (autoMix.showTracks && envelopeEditor.visible) FollowMixView();
     if (envelopeEditor.revision != shown) forms_.RenderMixEditor();
+}
+
+// A running mix keeps the picture it started with, as the decks' positions move on under it.
+void Core::FollowMixView() {
+    if (!deck.isMixing()) {
+        heldMix_.reset();
+        envelopeEditor.ShowPlayhead(-1);
+        envelopeEditor.ShowMix(NextMixView());
+        return;
+    }
+    if (!heldMix_ || heldFor_ != deck.currentPath()) {
+        heldMix_ = NextMixView();
+        heldFor_ = deck.currentPath();
+    }
+    envelopeEditor.ShowMix(*heldMix_);
+    const std::optional<BeatMixPlan>& plan = deck.beatPlan();
+    const int length = envelope.MixLength();
+    double at = deck.mixStep();
+    if (plan && plan->length > 0) at = (deck.CurrentPlayer().CurrentPosition() - plan->start) / plan->length * length;
+    envelopeEditor.ShowPlayhead(std::clamp(at, 0.0, static_cast<double>(length)));
+}
+
+EnvelopeEditor::MixView Core::NextMixView() {
+    const std::string current = deck.currentPath();
+    std::string next;
+    if (deck.isMixing() && !deck.incomingName().empty()) next = nodes.MusicFolder + deck.incomingName();
+    else if (nodes.IsFile(playlist.Head())) next = nodes.MusicFolder + nodes.RelativePath(playlist.Head());
+    const auto factsOf = [this](const std::string& path) {
+        return platform.analysis && !path.empty() ? platform.analysis->Facts(path) : std::nullopt;
+    };
+    const std::optional<BeatMixPlan>& plan = deck.beatPlan();
+    const MixTrack out{current.empty() ? std::string() : ShortTitle(current), factsOf(current)};
+    std::optional<MixTrack> in;
+    if (!next.empty()) in = MixTrack{ShortTitle(next), factsOf(next)};
+    const bool join = in && !current.empty() && !deck.isMixing() && deck.JoinsNext();
+    double outStart = 0, inStart = in ? deck.FirstPosition(in->facts) : 0;
+    if (join) {
+        // The cut in the middle: the one track's last frame, the next one's first.
+        const double end = out.facts && out.facts->decodedSeconds > 0 ? out.facts->decodedSeconds
+                                                                      : deck.CurrentPlayer().Duration();
+        outStart = end - envelope.MixLength() / 2 * 0.1;
+        inStart = 0;
+    } else if (!current.empty()) {
+        outStart = deck.isMixing() ? deck.CurrentPlayer().CurrentPosition() - deck.mixStep() * 0.1 : deck.PlainMixStart();
+    }
+    EnvelopeEditor::MixView view = LayOutMix(envelope, out, in, join ? std::nullopt : plan, outStart, inStart, join);
+    view.lanes[0].shown = !current.empty();
+    if (current.empty()) {
+        view.nextChange = "No mix: nothing plays";
+    } else if (buttons.Mix_OFF && !deck.isMixing()) {
+        view.nextChange = "No mix: MixOFF is down";
+    } else {
+        const std::string why = autoMix.mixOnBeat ? WhyNoBeatPlan() : "mixing on the beat is off";
+        view.nextChange = NextChangeText(in.has_value(), join, join ? std::nullopt : plan, why);
+        view.nextExists = in.has_value();
+    }
+    if (plan && !join)
+        view.why = plan->onPhrases || plan->bassSwapAt >= 0
+                       ? MixInWords(*plan, out.name, in ? in->name : std::string())
+                       : TempiInWords(*plan);
+    return view;
 }
 
 // A track as the mix editor names it: its title where its tags have one, else its file's name.

@@ -139,7 +139,11 @@ public:
         deck.WinMediaPlayer2EndOfStream();
         FollowPlayState();
     }
-    void MenuCommand(int id) { commands.MenuCommand(id); FollowPlayState(); }
+    void MenuCommand(int id) {
+        commands.MenuCommand(id);
+        FollowPlayState();
+        if (envelopeEditor.visible) FollowBeatPlan();  // a cleared playlist leaves no next change
+    }
     void FormKeyDown(int key) { commands.FormKeyDown(key); FollowPlayState(); }
     void ComboBox1Change(int index) {
         cocktails.ComboBox1Change(index);
@@ -166,7 +170,10 @@ private:
     // What the playlist asks of the deck engine, passed on.
     bool isMixing() const override { return deck.isMixing(); }
     void StartHeadTrack() override { deck.StartHeadTrack(); }
-    void HeadChanged() override { deck.WantAhead(); }
+    void HeadChanged() override {
+        deck.WantAhead();
+        if (envelopeEditor.visible) FollowBeatPlan();  // the next change may be another now
+    }
     // What the deck engine asks of the window: the end-of-playlist choices and a mix running.
     void MakeCocktail() override;
     void CloseProgram() override;
@@ -204,6 +211,11 @@ private:
     // Why the next mix is a plain one, as far as can be told; "" when it cannot.
     std::string WhyNoBeatPlan() const;
     std::string ShortTitle(const std::string& path) const;
+    // The mix editor's picture of the change that runs or comes next, and its playhead.
+    void FollowMixView();
+    EnvelopeEditor::MixView NextMixView();
+    std::optional<EnvelopeEditor::MixView> heldMix_;  // the running mix's, as it started
+    std::string heldFor_;                             // the outgoing track it was made for
 
     // The analysis' background pass: the library's files while a switch that draws by their
     // facts is on, held while a deck loads, a mix runs or one is near.

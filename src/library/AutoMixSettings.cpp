@@ -64,6 +64,7 @@ bool Apply(AutoMixOptions& o, std::string_view key, std::string_view value) {
                  : key == "keepArtistsApart"    ? &o.keepArtistsApart
                  : key == "joinContinuousAlbums" ? &o.joinContinuousAlbums
                  : key == "chooseByKeyAndTempo" ? &o.chooseByKeyAndTempo
+                 : key == "showTracks"          ? &o.showTracks
                                                : nullptr;
     if (flag) {
         if (const auto b = Switch(value)) *flag = *b;
@@ -121,7 +122,8 @@ std::string FormatAutoMixSettings(const AutoMixOptions& o) {
            "joinContinuousAlbums=" + flag(o.joinContinuousAlbums) + "\n" +
            "chooseByKeyAndTempo=" + flag(o.chooseByKeyAndTempo) + "\n" +
            // Later switches only when off: a file of defaults keeps its first layout.
-           (o.mixOnPhrases ? "" : "mixOnPhrases=0\n") + (o.swapBass ? "" : "swapBass=0\n") + o.otherLines;
+           (o.mixOnPhrases ? "" : "mixOnPhrases=0\n") + (o.swapBass ? "" : "swapBass=0\n") +
+           (o.showTracks ? "" : "showTracks=0\n") + o.otherLines;
 }
 
 AutoMixOptions LoadAutoMixSettings(const std::string& path) {

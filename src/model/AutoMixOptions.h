@@ -25,6 +25,7 @@ struct AutoMixOptions {
     bool keepArtistsApart = true;      // "Keep the same artist apart"
     bool joinContinuousAlbums = true;  // "Join continuous albums"
     bool chooseByKeyAndTempo = false;  // "Choose the next track by key and tempo"
+    bool showTracks = true;            // "Show the tracks in the mix editor"
 
     // The file's lines of settings this copy does not know (a newer copy's), each with its line
     // end, written back after the known ones so that a save here does not lose them.

@@ -139,8 +139,7 @@ std::optional<TrackFacts> DeckEngine::LoadTrack(Deck d, const std::string& path)
 }
 
 void DeckEngine::StartAtFirstSound(MediaPlayer& deck, const std::optional<TrackFacts>& facts) {
-    if (p_.autoMix.skipSilenceAtStart && facts && facts->audible && facts->firstSound > 0)
-        deck.SetCurrentPosition(facts->firstSound);
+    if (const double first = FirstPosition(facts); first > 0) deck.SetCurrentPosition(first);
 }
 
 bool DeckEngine::ReleaseHeldStart() {

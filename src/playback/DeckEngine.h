@@ -82,6 +82,15 @@ public:
     // What the analysis told of the current track (its tags among them); none while not known.
     const std::optional<TrackFacts>& currentFacts() const { return currentFacts_; }
 
+    // For the mix editor's picture of the next change: where a plain mix would start in the
+    // current track (file seconds), whether the head follows this track's last frame instead, and
+    // where a track starts playing.
+    double PlainMixStart() { return static_cast<double>(MixEnd() - Lead()); }
+    bool JoinsNext() { return joinArmed_ || JoinsHead(); }
+    double FirstPosition(const std::optional<TrackFacts>& facts) const {
+        return p_.autoMix.skipSilenceAtStart && facts && facts->audible && facts->firstSound > 0 ? facts->firstSound : 0;
+    }
+
     MediaPlayer& Player(Deck d) { return d == Deck::WinMediaPlayer1 ? p_.deck1 : p_.deck2; }
     MediaPlayer& CurrentPlayer() { return Player(currentDeck_); }
     MediaPlayer& IncomingPlayer() { return Player(incomingDeck_); }

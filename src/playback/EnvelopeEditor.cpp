@@ -37,6 +37,81 @@ std::string WhyNotOnTheBeat(const std::optional<TrackFacts>& out, const std::opt
     return {};
 }
 
+std::string TempiInWords(const BeatMixPlan& plan) {
+    return Format("%.1f BPM \u2192 %.1f BPM, played at %.1f", plan.outBpm, plan.inBpm, plan.inBpm * plan.rate);
+}
+
+std::string NextChangeText(bool nextTrack, bool join, const std::optional<BeatMixPlan>& plan, const std::string& whyPlain) {
+    if (!nextTrack) return "No next track yet";
+    if (join) return "Join: the music runs across the cut";
+    if (plan) return "Mix on the beat over " + std::to_string(plan->bars) + (plan->bars == 1 ? " bar" : " bars");
+    return whyPlain.empty() ? "Plain mix" : "Plain mix: " + whyPlain;
+}
+
+namespace {
+
+// The phrase lines of a track whose form is known, in its file's seconds.
+std::vector<double> PhraseSeconds(const TrackFacts& facts) {
+    std::vector<double> lines;
+    if (facts.form.Known() && facts.beats.Steady() && facts.beats.barPhase >= 0)
+        for (const int bar : facts.form.phrases) lines.push_back(BarStart(facts.beats, bar));
+    return lines;
+}
+
+EnvelopeEditor::Lane LaneOf(const MixTrack& track) {
+    EnvelopeEditor::Lane lane;
+    lane.name = track.name;
+    lane.shown = true;
+    if (track.facts) {
+        lane.wave = track.facts->wave;
+        lane.beats = track.facts->beats;
+        lane.phrases = PhraseSeconds(*track.facts);
+    }
+    return lane;
+}
+
+}  // namespace
+
+EnvelopeEditor::MixView LayOutMix(const MixEnvelope& envelope, const MixTrack& out, const std::optional<MixTrack>& in,
+                                  const std::optional<BeatMixPlan>& plan, double plainStart, double incomingStart,
+                                  bool join) {
+    EnvelopeEditor::MixView view;
+    const int length = envelope.MixLength();
+    if (plan && plan->length > 0) view.secondsPerIndex = plan->length / length;
+    const double spi = view.secondsPerIndex;
+    EnvelopeEditor::Lane& o = view.lanes[0];
+    o = LaneOf(out);
+    o.fileAtZero = plan ? plan->start : plainStart;
+    o.to = length;
+    if (out.facts) {
+        if (out.facts->audible) o.mark = out.facts->lastSound;
+        // The outgoing track sounds until its file ends, or its last sound where the mix waits on that.
+        if (out.facts->decodedSeconds > 0) o.to = std::min<double>(length, o.IndexOf(out.facts->decodedSeconds, spi));
+    }
+    if (!plan) o.to = std::min<double>(o.to, join ? length / 2 : envelope.FinishingPosition());
+    if (in) {
+        EnvelopeEditor::Lane& i = view.lanes[1];
+        i = LaneOf(*in);
+        i.to = length;
+        if (plan) {
+            i.rate = plan->rate;
+            i.from = (plan->incomingAt - plan->start) / spi;
+            i.fileAtZero = plan->incomingFrom - i.from * spi * i.rate;
+        } else {
+            i.from = join ? length / 2 : envelope.StartingPosition();
+            i.fileAtZero = incomingStart - i.from * spi;
+        }
+        if (in->facts && in->facts->beats.Steady() && in->facts->beats.barPhase >= 0)
+            i.mark = BarStart(in->facts->beats, 0);
+    }
+    if (plan) {
+        if (plan->outBpm > 0) view.barIndex = 4 * 60.0 / plan->outBpm / spi;
+        for (const double line : plan->phraseLines) view.phraseLines.push_back(o.IndexOf(line, spi));
+        if (plan->bassSwapAt >= 0) view.bassSwap = o.IndexOf(plan->bassSwapAt, spi);
+    }
+    return view;
+}
+
 EnvelopeEditor::EnvelopeEditor(MixEnvelope& envelope) : envelope_(envelope) {
     const int length = envelope_.MixLength();
     for (int n = 1; n <= 4; ++n) ScrollBar[n] = Bar{0, 100, 0, 10, true, n <= 2};
@@ -135,6 +210,10 @@ void EnvelopeEditor::MoveAxesToCursor() {
 
 void EnvelopeEditor::FormShow() {
     visible = true;
+    Resync();
+}
+
+void EnvelopeEditor::Resync() {
     const int length = envelope_.MixLength();
     SetPosition(15, length);
     SetMax(14, length);
@@ -409,6 +488,138 @@ void EnvelopeEditor::ScrollBar16Change(int position) {
     Redraw(V, 1);
     Redraw(B, 1);
     RedrawRates();
+}
+
+// ---- the tracks under the curves
+
+void EnvelopeEditor::ShowTracks(bool on) {
+    if (on == showTracks) return;
+    showTracks = on;
+    mixRevision = ++revision;
+}
+
+void EnvelopeEditor::ShowMix(MixView view) {
+    if (view == mix) return;
+    mix = std::move(view);
+    mixRevision = ++revision;
+}
+
+void EnvelopeEditor::ShowPlayhead(double index) {
+    if (index < 0) index = -1;
+    if (index == playhead) return;
+    playhead = index;
+    ++revision;
+}
+
+// ---- points by the mouse, shapes and the defaults
+
+namespace {
+
+struct CurveOf {
+    Quantity q;
+    int curve;
+};
+std::optional<CurveOf> CurveOfBar(int bar) {
+    switch (bar) {
+        case 1: return CurveOf{V, 0};
+        case 2: return CurveOf{V, 1};
+        case 5: return CurveOf{B, 0};
+        case 6: return CurveOf{B, 1};
+        default: return std::nullopt;
+    }
+}
+
+}  // namespace
+
+void EnvelopeEditor::GrabKey(int bar, int index) {
+    SetPosition(13, index);
+    // An anchor shows "In" although it is a key point: pressed, it becomes one to edit.
+    if (!SpeedButton[bar].down) SpeedButtonClick(bar);
+}
+
+void EnvelopeEditor::DragKey(int bar, int from, int to, int value) {
+    const std::optional<CurveOf> c = CurveOfBar(bar);
+    const int length = envelope_.MixLength();
+    if (!c || from < 0 || from > length || !envelope_.IsKey(c->q, c->curve, from)) return;
+    to = std::clamp(to, 0, length);
+    const bool outgoing = c->curve == 0;
+    if (outgoing && from == envelope_.FinishingPosition() && from != 0) {
+        // The outgoing track's end: the finishing position, with its bar's limits.
+        if (!mixRunning) SetPosition(14, to);
+        to = envelope_.FinishingPosition();
+    } else if (!outgoing && from == envelope_.StartingPosition() && from != length) {
+        if (!mixRunning) SetPosition(16, to);
+        to = envelope_.StartingPosition();
+    } else if ((outgoing && from == 0) || (!outgoing && from == length)) {
+        to = from;
+    } else if (to != from) {
+        // Between its neighbours, which it may not pass or land on.
+        int low = from - 1, high = from + 1;
+        while (low > 0 && !envelope_.IsKey(c->q, c->curve, low)) --low;
+        while (high < length && !envelope_.IsKey(c->q, c->curve, high)) ++high;
+        to = std::clamp(to, low + 1, high - 1);
+        if (to != from) {
+            GrabKey(bar, from);
+            SpeedButtonClick(bar);  // out of its old place
+            SetPosition(13, to);
+            SpeedButtonClick(bar);  // into the new, with the value interpolation gave it there
+        }
+    }
+    GrabKey(bar, to);
+    const Bar& b = ScrollBar[bar];
+    SetPosition(bar, std::clamp(BarPositionOf(c->q, value), b.min, b.max));
+}
+
+void EnvelopeEditor::ClearKeys(int bar, int keepA, int keepB) {
+    const std::optional<CurveOf> c = CurveOfBar(bar);
+    for (int i = 0; i <= envelope_.MixLength(); ++i) {
+        if (i == keepA || i == keepB || !envelope_.IsKey(c->q, c->curve, i)) continue;
+        GrabKey(bar, i);
+        SpeedButtonClick(bar);
+    }
+}
+
+void EnvelopeEditor::ApplyShape(Shape shape) {
+    const int length = envelope_.MixLength(), finish = envelope_.FinishingPosition(),
+              start = envelope_.StartingPosition();
+    const int cursor = editorCursor;
+    // The fade spans the two tracks' overlap; with none, the whole mix.
+    int a = start, b = finish;
+    if (b <= a) {
+        a = 0;
+        b = length;
+    }
+    ClearKeys(1, 0, finish);
+    ClearKeys(2, start, length);
+    const auto key = [this](int bar, int i, int value) {
+        GrabKey(bar, i);
+        DragKey(bar, i, i, value);
+    };
+    constexpr int kSteps = 8;  // keys enough for a curve in decibels to follow a gain's shape
+    const double pi = std::acos(-1.0);
+    for (int k = 0; k <= kSteps; ++k) {
+        if (shape == Shape::Cut && k != 0 && k != kSteps) continue;
+        const double t = static_cast<double>(k) / kSteps;
+        const bool power = shape == Shape::EqualPower;
+        const int i = a + static_cast<int>(std::lround(t * (b - a)));
+        if (i != 0) key(1, i, VolumeOfGain(power ? std::cos(t * pi / 2) : 1 - t));
+        if (i != length) key(2, i, VolumeOfGain(power ? std::sin(t * pi / 2) : t));
+    }
+    if (shape == Shape::Cut && b - a >= 2) {
+        // Both at full up to the middle, then the outgoing one gone and the incoming one alone.
+        const int m = (a + b) / 2;
+        key(1, m, 0);
+        key(1, m + 1, -10000);
+        key(2, m, -10000);
+        key(2, m + 1, 0);
+    }
+    SetPosition(13, cursor);
+}
+
+void EnvelopeEditor::ResetToDefaults() {
+    if (mixRunning) return;
+    envelope_.SetDefaults();
+    Resync();
 }
 
 }  // namespace quendo

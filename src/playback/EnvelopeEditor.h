@@ -2,6 +2,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -90,6 +91,60 @@ public:
     void ShowRates(bool mixOnBeat, const std::optional<BeatMixPlan>& plan, const std::string& why,
                    const std::string& words = {});
 
+    // ---- the two tracks under the curves, the shapes and the dragged points
+    // One of the two tracks as it lies under the mix: its file second at envelope index i is
+    // fileAtZero + i * secondsPerIndex * rate, and it sounds from index `from` to index `to`.
+    struct Lane {
+        std::string name;
+        std::shared_ptr<const TrackWave> wave;  // none: drawn without its sound
+        double fileAtZero = 0, rate = 1;
+        double from = 0, to = 0;
+        BeatGrid beats{};
+        std::vector<double> phrases;  // its phrase lines, file seconds
+        double mark = -1;             // outgoing: its last sound; incoming: its first bar (file seconds); -1 none
+        bool shown = false;
+        bool operator==(const Lane& o) const {
+            return name == o.name && wave == o.wave && fileAtZero == o.fileAtZero && rate == o.rate && from == o.from &&
+                   to == o.to && beats.bpm == o.beats.bpm && beats.firstBeat == o.beats.firstBeat &&
+                   beats.period == o.beats.period && beats.barPhase == o.beats.barPhase && phrases == o.phrases &&
+                   mark == o.mark && shown == o.shown;
+        }
+        double FileSecond(double index, double secondsPerIndex) const { return fileAtZero + index * secondsPerIndex * rate; }
+        double IndexOf(double fileSecond, double secondsPerIndex) const {
+            return (fileSecond - fileAtZero) / (secondsPerIndex * rate);
+        }
+    };
+    // The next change (or the one running), as the editor draws and names it.
+    struct MixView {
+        double secondsPerIndex = 0.1;  // a mix on the beat runs the envelope over its bars
+        std::array<Lane, 2> lanes{};   // outgoing, incoming
+        double barIndex = 0;           // on the beat: the envelope index of one bar of the mix; 0 none
+        std::vector<double> phraseLines;  // on the beat: the mix's phrase lines, envelope indices
+        double bassSwap = -1;          // envelope index; -1 none
+        std::string nextChange = "No next track yet";
+        std::string why;               // what the plan is made of, or nothing
+        bool nextExists = false;       // there is a change to listen to
+        bool operator==(const MixView&) const = default;
+    };
+    enum class Shape { Linear, EqualPower, Cut };
+
+    // The switch: off, the editor shows only the described envelope.
+    void ShowTracks(bool on);
+    void ShowMix(MixView view);
+    // Where the running mix stands, in envelope indices (fractions between ticks); < 0 none.
+    void ShowPlayhead(double index);
+    // A key point of a visible curve (by its value bar, 1, 2, 5 or 6) taken from `from` to `to`
+    // with its value in the envelope's units. The ends that anchor a curve take the length's
+    // moves with them (the finishing and starting positions); other keys stay between their
+    // neighbours. The cursor is left on the point. Runs the same handlers as the bars and buttons.
+    void DragKey(int bar, int from, int to, int value);
+    // The volume curves' fade between the starting and the finishing position, as a shape.
+    void ApplyShape(Shape shape);
+    // The start-up envelope again; not while a mix runs, whose length it would change.
+    void ResetToDefaults();
+
+    int CurveValue(Quantity q, int curve, int index) const { return envelope_.Value(q, curve, index); }
+
     // Display state, indexed by the controls' numbers (element 0 unused).
     int editorCursor = 0;
     std::array<Bar, 17> ScrollBar{};
@@ -107,6 +162,10 @@ public:
     std::vector<ChartPoint> PhraseLines, BassSwapLine;
     std::array<std::vector<ChartPoint>, 2> BassCourse{};
     std::uint64_t rateMarksRevision = 0;
+    bool showTracks = false;
+    MixView mix{};
+    double playhead = -1;
+    std::uint64_t mixRevision = 0;  // of showTracks and mix
     int activePage = TabSheet2;
     bool visible = false;
     bool mixRunning = false;
@@ -132,6 +191,10 @@ private:
     std::optional<RateMix> rateMix_;
     std::string rateWhy_;
 
+    void Resync();
+    // The cursor to `index` and the key point there made editable, as "In" would.
+    void GrabKey(int bar, int index);
+    void ClearKeys(int bar, int keepA, int keepB);
     void SetPosition(int bar, int position);
     void SetMax(int bar, int max);
     int Store(int bar, int position);
@@ -144,6 +207,27 @@ private:
     void RedrawRates();
     void SetSeries(int series, std::vector<ChartPoint> points);
 };
+
+// One track as the editor names and draws it.
+struct MixTrack {
+    std::string name;
+    std::optional<TrackFacts> facts;
+};
+
+// The next change under the envelope, as the deck engine will play it: on the beat, the plan's
+// bars; plain, the outgoing track from `plainStart` (its file second at the mix's first tick) and
+// the incoming one from `incomingStart` at the starting position. No `in`: no next track.
+EnvelopeEditor::MixView LayOutMix(const MixEnvelope& envelope, const MixTrack& out, const std::optional<MixTrack>& in,
+                                  const std::optional<BeatMixPlan>& plan, double plainStart, double incomingStart,
+                                  bool join = false);
+// A join lays the cut in the middle of the picture, `plainStart` half a mix before the outgoing
+// track's last frame.
+
+// "128.0 BPM → 126.0 BPM, played at 128.0": the two tempi of a plan and the incoming one's as heard.
+std::string TempiInWords(const BeatMixPlan& plan);
+
+// The next change in words: "Mix on the beat over 8 bars", "Join: ...", "Plain mix: " and why.
+std::string NextChangeText(bool nextTrack, bool join, const std::optional<BeatMixPlan>& plan, const std::string& whyPlain);
 
 // Why no mix in step joins the track `out` to `in`, as far as their facts tell: "" when they
 // would allow one (the bar lines or the decks may still not).

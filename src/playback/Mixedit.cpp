@@ -1,6 +1,11 @@
 #include "playback/Mixedit.h"
 
 #include <QCloseEvent>
+#include <QDoubleSpinBox>
+#include <QGraphicsItem>
+#include <QGraphicsSceneEvent>
+#include <QMouseEvent>
+#include <QRegularExpression>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -15,9 +20,13 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QtCharts/QChart>
+#include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChartView>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
+
+#include <algorithm>
+#include <cmath>
 
 #include "platform/qt/FixedWindow.h"
 
@@ -68,6 +77,215 @@ QFrame* ColourMark(const QColor& colour) {
     return mark;
 }
 
+// A point's value by number: decibels, or the balance as a DJ says it ("30 % L", "centre").
+class PointSpin : public QDoubleSpinBox {
+public:
+    bool balance = false;
+    QString textFromValue(double v) const override {
+        if (!balance) return QDoubleSpinBox::textFromValue(v);
+        if (std::abs(v) < 0.05) return QStringLiteral("centre");
+        return QStringLiteral("%1 % %2").arg(std::abs(v), 0, 'f', 1).arg(v < 0 ? QLatin1Char('L') : QLatin1Char('R'));
+    }
+    double valueFromText(const QString& text) const override {
+        if (!balance) return QDoubleSpinBox::valueFromText(text);
+        QString t = text.trimmed();
+        if (t.startsWith(QLatin1Char('c'))) return 0;
+        const bool left = t.endsWith(QLatin1Char('L'), Qt::CaseInsensitive);
+        t.remove(QRegularExpression(QStringLiteral("[^0-9.]")));
+        return (left ? -1 : 1) * t.toDouble();
+    }
+    QValidator::State validate(QString& text, int& at) const override {
+        return balance ? QValidator::Acceptable : QDoubleSpinBox::validate(text, at);
+    }
+};
+
+// The window's size with the tracks shown, and as described.
+constexpr QSize kTracksSize(960, 660), kPlainSize(640, 480);
+
+// The bands as DJ programs colour them: the bass deep blue, the middle teal, the highs white,
+// muted enough that the curves over them stay the brightest lines.
+const QColor kBandColour[TrackWave::kBands] = {QColor(40, 90, 210), QColor(30, 160, 150), QColor(215, 215, 225)};
+const QColor kOutgoingText(255, 110, 110), kIncomingText(255, 235, 90);
+
+// The two tracks under a chart's curves: outgoing above, incoming below, on the envelope's
+// indices. The picture is kept as a pixmap until the view, the plot's size or the axis change;
+// a paint otherwise only copies it and draws the playhead.
+class TrackLanes : public QGraphicsItem {
+public:
+    TrackLanes(QChart* chart, const EnvelopeEditor& editor, QValueAxis* axis)
+        : QGraphicsItem(chart), chart_(chart), editor_(editor), axis_(axis) {
+        // Above the plot's background and grid, under the series: the sound hides the grid, as a
+        // DJ program's waveform does, and the curves stay on top.
+        setZValue(2.5);
+        setAcceptedMouseButtons(Qt::NoButton);
+    }
+    QRectF boundingRect() const override { return chart_->plotArea(); }
+    void Changed() {
+        prepareGeometryChange();
+        stale_ = true;
+        update();
+    }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
+        const QRectF plot = chart_->plotArea();
+        const QSize size = plot.size().toSize();
+        if (size.isEmpty()) return;
+        if (stale_ || cache_.size() != size) {
+            stale_ = false;
+            cache_ = QPixmap(size);
+            cache_.fill(Qt::transparent);
+            QPainter p(&cache_);
+            Draw(p, QRectF(QPointF(0, 0), plot.size()));
+        }
+        painter->drawPixmap(plot.topLeft().toPoint(), cache_);
+        if (editor_.playhead >= 0) {
+            const double x = plot.left() + X(editor_.playhead, plot.width());
+            painter->setPen(QPen(QColor(255, 255, 255), 2));
+            painter->drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        }
+    }
+
+private:
+    QChart* chart_;
+    const EnvelopeEditor& editor_;
+    QValueAxis* axis_;
+    QPixmap cache_;
+    bool stale_ = true;
+
+    double X(double index, double width) const {
+        const double span = axis_->max() - axis_->min();
+        return span > 0 ? (index - axis_->min()) / span * width : 0;
+    }
+
+    void Draw(QPainter& p, const QRectF& r) const {
+        const EnvelopeEditor::MixView& mix = editor_.mix;
+        const double half = r.height() / 2;
+        p.setPen(QPen(QColor(80, 80, 80), 1));
+        p.drawLine(QPointF(0, half), QPointF(r.width(), half));
+        for (int n = 0; n < 2; ++n) {
+            const EnvelopeEditor::Lane& lane = mix.lanes[n];
+            if (!lane.shown) continue;
+            const QRectF box(0, n * half, r.width(), half);
+            DrawWave(p, lane, box, mix.secondsPerIndex);
+            DrawGrid(p, lane, box, mix, n);
+        }
+        QFont small = p.font();
+        small.setPixelSize(11);
+        p.setFont(small);
+        // The mix's phrase lines and its bass swap run across both tracks.
+        p.setPen(QPen(QColor(200, 200, 200, 170), 1, Qt::DashLine));
+        for (const double line : mix.phraseLines) {
+            const double x = X(line, r.width());
+            p.drawLine(QPointF(x, 0), QPointF(x, r.height()));
+        }
+        if (mix.bassSwap >= 0) {
+            const double x = X(mix.bassSwap, r.width());
+            p.setPen(QPen(QColor(255, 150, 40), 2, Qt::DashLine));
+            p.drawLine(QPointF(x, 0), QPointF(x, r.height()));
+            p.drawText(QPointF(x + 4, 30), QStringLiteral("bass swap"));
+        }
+        QFont bold = small;
+        bold.setBold(true);
+        bold.setPixelSize(12);
+        p.setFont(bold);
+        for (int n = 0; n < 2; ++n) {
+            const EnvelopeEditor::Lane& lane = mix.lanes[n];
+            if (!lane.shown || lane.name.empty()) continue;
+            const double x = n == 0 ? 4 : std::clamp(X(lane.from, r.width()) + 4, 4.0, r.width() - 120);
+            const QString text = QString::fromStdString((n == 0 ? "Outgoing: " : "Incoming: ") + lane.name);
+            const QRectF box = p.fontMetrics().boundingRect(text).adjusted(-3, -1, 3, 1).translated(x, n * half + 15);
+            p.fillRect(box, QColor(0, 0, 0, 170));
+            p.setPen(n == 0 ? kOutgoingText : kIncomingText);
+            p.drawText(QPointF(x, n * half + 15), text);
+        }
+    }
+
+    // Each pixel column shows the loudest point of each band it covers, mirrored about the
+    // track's middle line: the bass widest under the others.
+    void DrawWave(QPainter& p, const EnvelopeEditor::Lane& lane, const QRectF& box, double spi) const {
+        if (!lane.wave || !lane.wave->Known()) return;
+        const TrackWave& wave = *lane.wave;
+        const double width = box.width(), middle = box.center().y(), reach = box.height() / 2 - 2;
+        const double span = axis_->max() - axis_->min();
+        const int first = std::max(0, static_cast<int>(X(lane.from, width)));
+        const int last = std::min(static_cast<int>(width), static_cast<int>(std::ceil(X(lane.to, width))));
+        const auto size = static_cast<long>(wave.points[0].size());
+        std::array<QList<QLineF>, TrackWave::kBands> lines;
+        for (int x = first; x < last; ++x) {
+            const double i0 = axis_->min() + x / width * span, i1 = axis_->min() + (x + 1) / width * span;
+            long p0 = static_cast<long>(std::floor(lane.FileSecond(i0, spi) / wave.pointSeconds));
+            long p1 = static_cast<long>(std::floor(lane.FileSecond(i1, spi) / wave.pointSeconds));
+            p0 = std::max(0L, p0);
+            p1 = std::min(size, std::max(p0 + 1, p1));
+            if (p0 >= p1) continue;
+            for (int band = 0; band < TrackWave::kBands; ++band) {
+                const std::vector<std::uint8_t>& points = wave.points[band];
+                const std::uint8_t top = *std::max_element(points.begin() + p0, points.begin() + p1);
+                if (top == 0) continue;
+                const double h = reach * top / TrackWave::kTop;
+                lines[band].append(QLineF(x + 0.5, middle - h, x + 0.5, middle + h));
+            }
+        }
+        for (int band = 0; band < TrackWave::kBands; ++band) {
+            p.setPen(QPen(kBandColour[band], 1));
+            p.drawLines(lines[band]);
+        }
+    }
+
+    // The track's beats and bars (its own bar numbers), its phrase lines where the mix has none
+    // of its own, and its mark: the last sound going out, the first bar coming in.
+    void DrawGrid(QPainter& p, const EnvelopeEditor::Lane& lane, const QRectF& box, const EnvelopeEditor::MixView& mix,
+                  int n) const {
+        const double spi = mix.secondsPerIndex, width = box.width();
+        const double from = std::max(lane.from, axis_->min()), to = std::min(lane.to, axis_->max());
+        const auto at = [&](double fileSecond) { return X(lane.IndexOf(fileSecond, spi), width); };
+        const BeatGrid& g = lane.beats;
+        QFont small = p.font();
+        small.setPixelSize(10);
+        p.setFont(small);
+        if (g.Steady() && to > from) {
+            const double f0 = lane.FileSecond(from, spi), f1 = lane.FileSecond(to, spi);
+            const double beatPixels = at(f0 + g.period) - at(f0);
+            const long k0 = static_cast<long>(std::ceil((f0 - g.firstBeat) / g.period));
+            const long k1 = static_cast<long>(std::floor((f1 - g.firstBeat) / g.period));
+            for (long k = k0; k <= k1 && k - k0 < 20000; ++k) {
+                const bool barLine = g.barPhase >= 0 && (k - g.barPhase) % 4 == 0;
+                if (!barLine && beatPixels < 4) continue;
+                const double x = at(g.firstBeat + k * g.period);
+                p.setPen(QPen(barLine ? QColor(150, 150, 150, 150) : QColor(110, 110, 110, 90), 1));
+                p.drawLine(QPointF(x, box.top() + (barLine ? 0 : box.height() * 0.35)),
+                           QPointF(x, box.bottom() - (barLine ? 0 : box.height() * 0.35)));
+                // Bar numbers as the track counts them, every bar where there is room.
+                if (barLine) {
+                    const long bar = (k - g.barPhase) / 4;
+                    const int every = beatPixels * 4 >= 28 ? 1 : beatPixels * 4 >= 8 ? 4 : 16;
+                    if (bar % every == 0) {
+                        p.setPen(QColor(170, 170, 170));
+                        p.drawText(QPointF(x + 2, box.bottom() - 3), QString::number(bar + 1));
+                    }
+                }
+            }
+        }
+        if (mix.phraseLines.empty()) {
+            p.setPen(QPen(QColor(200, 200, 200, 150), 1, Qt::DashLine));
+            for (const double line : lane.phrases) {
+                const double i = lane.IndexOf(line, spi);
+                if (i < from || i > to) continue;
+                p.drawLine(QPointF(at(line), box.top()), QPointF(at(line), box.bottom()));
+            }
+        }
+        if (lane.mark >= 0) {
+            const double i = lane.IndexOf(lane.mark, spi);
+            if (i >= axis_->min() && i <= axis_->max()) {
+                const double x = at(lane.mark);
+                p.setPen(QPen(n == 0 ? kOutgoingText : kIncomingText, 2));
+                p.drawLine(QPointF(x, box.top()), QPointF(x, box.bottom()));
+                const QString text = n == 0 ? QStringLiteral("last sound") : QStringLiteral("first bar");
+                p.drawText(QPointF(n == 0 ? x - 60 : x + 4, box.top() + 28), text);
+            }
+        }
+    }
+};
+
 }  // namespace
 
 TMixEditor::TMixEditor(EnvelopeEditor& e, QWidget* parent) : QWidget(parent, kOwnedWindow), editor(e) {
@@ -113,6 +331,7 @@ TMixEditor::TMixEditor(EnvelopeEditor& e, QWidget* parent) : QWidget(parent, kOw
 
     auto* main = new QVBoxLayout(this);
     main->setContentsMargins(6, 6, 6, 6);
+    BuildTracksRows(main);
     main->addWidget(PageControl1, 1);
     main->addLayout(bottom);
     setFixedSize(640, 480);
@@ -226,8 +445,11 @@ void TMixEditor::BuildPage(int page) {
         Series[n] = s;
     }
 
+    AddTrackAxes(page);
+
     auto* view = new QChartView(chart);
     view->setObjectName(QStringLiteral("Chart%1").arg(page));
+    view->viewport()->installEventFilter(this);
     view->setRubberBand(QChartView::NoRubberBand);
     view->setFrameShape(QFrame::NoFrame);
     ChartView[page] = view;
@@ -405,6 +627,7 @@ void TMixEditor::RenderAll(bool force) {
         BassSwapLine->replace(PointsOf(editor.BassSwapLine));
         for (int deck = 0; deck < 2; ++deck) BassCourse[deck]->replace(PointsOf(editor.BassCourse[deck]));
     }
+    RenderTracks(force);
     if (!editor.visible && isVisible()) hide();
 }
 
@@ -420,6 +643,326 @@ void TMixEditor::showEvent(QShowEvent* event) {
 void TMixEditor::closeEvent(QCloseEvent* event) {
     editor.FormClose();
     QWidget::closeEvent(event);
+}
+
+// ---- the tracks shown
+
+void TMixEditor::BuildTracksRows(QVBoxLayout* main) {
+    NextChange = new QLabel;
+    NextChange->setObjectName(QStringLiteral("NextChange"));
+    NextChange->setWordWrap(true);
+    NextChange->setTextFormat(Qt::RichText);
+    Listen = new QPushButton(QStringLiteral("Listen"));
+    Listen->setObjectName(QStringLiteral("Listen"));
+    Listen->setFixedWidth(90);
+    connect(Listen, &QPushButton::clicked, this, [this] {
+        editor.ListenClick();
+        Render();
+    });
+    auto* top = new QHBoxLayout;
+    top->addWidget(NextChange, 1);
+    top->addWidget(Listen);
+
+    Legend = new QLabel;
+    Legend->setObjectName(QStringLiteral("Legend"));
+    Legend->setTextFormat(Qt::RichText);
+    const auto swatch = [](const QColor& c, const char* name) {
+        return QStringLiteral("<span style=\"color:%1\">&#9632;</span>&nbsp;%2&nbsp;&nbsp;&nbsp;")
+            .arg(c.name(), QString::fromLatin1(name));
+    };
+    Legend->setText(swatch(CurveColour(1), "outgoing") + swatch(CurveColour(2), "incoming") +
+                    swatch(kVolumeSumColour, "combined level"));
+    auto* pointLabel = new QLabel(QStringLiteral("Point:"));
+    PointTime = new QDoubleSpinBox;
+    PointTime->setObjectName(QStringLiteral("PointTime"));
+    PointTime->setSuffix(QStringLiteral(" s"));
+    PointTime->setDecimals(2);
+    PointTime->setSingleStep(0.1);
+    PointTime->setKeyboardTracking(false);
+    PointValue = new PointSpin;
+    PointValue->setObjectName(QStringLiteral("PointValue"));
+    PointValue->setKeyboardTracking(false);
+    for (QDoubleSpinBox* box : {PointTime, PointValue}) {
+        box->setFixedWidth(92);
+        connect(box, &QDoubleSpinBox::valueChanged, this, [this] { PointEdited(); });
+    }
+    static const char* const kShapes[3] = {"Linear", "Equal power", "Cut"};
+    auto* row = new QHBoxLayout;
+    row->addWidget(Legend);
+    row->addStretch(1);
+    row->addWidget(pointLabel);
+    row->addWidget(PointTime);
+    row->addWidget(PointValue);
+    row->addSpacing(10);
+    for (int n = 0; n < 3; ++n) {
+        ShapeButton[n] = new QPushButton(QString::fromLatin1(kShapes[n]));
+        ShapeButton[n]->setObjectName(QStringLiteral("Shape%1").arg(n + 1));
+        ShapeButton[n]->setToolTip(QStringLiteral("The volume curves' fade as this shape"));
+        connect(ShapeButton[n], &QPushButton::clicked, this, [this, n] {
+            editor.ApplyShape(static_cast<EnvelopeEditor::Shape>(n));
+            Render();
+        });
+        row->addWidget(ShapeButton[n]);
+    }
+    ResetButton = new QPushButton(QStringLiteral("Defaults"));
+    ResetButton->setObjectName(QStringLiteral("ResetButton"));
+    connect(ResetButton, &QPushButton::clicked, this, [this] {
+        editor.ResetToDefaults();
+        Render();
+    });
+    row->addWidget(ResetButton);
+
+    auto* box = new QWidget;
+    box->setObjectName(QStringLiteral("TracksRows"));
+    auto* rows = new QVBoxLayout(box);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(2);
+    rows->addLayout(top);
+    rows->addLayout(row);
+    box->hide();
+    main->addWidget(box);
+}
+
+void TMixEditor::AddTrackAxes(int page) {
+    QChart* chart = Chart[page];
+    const auto add = [chart](QCategoryAxis*& axis, Qt::Alignment side) {
+        axis = new QCategoryAxis;
+        axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+        axis->setGridLineColor(QColor(70, 70, 70));
+        axis->setVisible(false);
+        chart->addAxis(axis, side);
+    };
+    add(SecondsAxis[page], Qt::AlignBottom);
+    add(BarsAxis[page], Qt::AlignTop);
+    BarsAxis[page]->setGridLineVisible(false);
+    if (page <= 2) {
+        add(UnitAxis[page], Qt::AlignLeft);
+        UnitAxis[page]->setRange(AxisY[page]->min(), AxisY[page]->max());
+        UnitAxis[page]->setReverse(AxisY[page]->isReverse());
+        if (page == 1) {
+            for (int db = -100; db <= 0; db += 20) UnitAxis[1]->append(QStringLiteral("%1 dB").arg(db), db * 100);
+        } else {
+            UnitAxis[2]->append(QStringLiteral("100% L"), -10000);
+            UnitAxis[2]->append(QStringLiteral("50% L"), -5000);
+            UnitAxis[2]->append(QStringLiteral("centre"), 0);
+            UnitAxis[2]->append(QStringLiteral("50% R"), 5000);
+            UnitAxis[2]->append(QStringLiteral("100% R"), 10000);
+        }
+    }
+    auto* lanes = new TrackLanes(chart, editor, AxisX[page]);
+    Lanes[page] = lanes;
+    lanes->setVisible(false);
+    connect(chart, &QChart::plotAreaChanged, this, [lanes] { lanes->Changed(); });
+}
+
+void TMixEditor::RenderTracks(bool force) {
+    const bool on = editor.showTracks;
+    const bool modeChanged = force || findChild<QWidget*>(QStringLiteral("TracksRows"))->isVisible() != on ||
+                             AxisX[1]->isVisible() == on;
+    if (modeChanged) {
+        findChild<QWidget*>(QStringLiteral("TracksRows"))->setVisible(on);
+        for (int page = 1; page <= 3; ++page) {
+            AxisX[page]->setVisible(!on);
+            SecondsAxis[page]->setVisible(on);
+            if (page <= 2) {
+                AxisY[page]->setVisible(!on);
+                UnitAxis[page]->setVisible(on);
+            }
+            Lanes[page]->setVisible(on);
+        }
+        // The rate page around 100 %, at a scale its rates can be told apart on.
+        AxisY[3]->setLabelFormat(on ? QStringLiteral("%d %%") : QStringLiteral("%d"));
+        if (!on) {
+            AxisY[3]->setRange(-5, 205);
+            AxisY[3]->setTickInterval(50);
+        }
+        setFixedSize(on ? kTracksSize : kPlainSize);
+    }
+    if (!on) return;
+    const int length = editor.Charts[1].axisMax;
+    if (modeChanged || renderedMix_ != editor.mixRevision || renderedLength_ != length) {
+        renderedMix_ = editor.mixRevision;
+        renderedLength_ = length;
+        RenderUnitAxes();
+        for (int page = 1; page <= 3; ++page) static_cast<TrackLanes*>(Lanes[page])->Changed();
+        const EnvelopeEditor::MixView& mix = editor.mix;
+        QString text = QStringLiteral("<b>%1</b>").arg(QString::fromStdString(mix.nextChange).toHtmlEscaped());
+        if (!mix.why.empty()) text += QStringLiteral("<br>") + QString::fromStdString(mix.why).toHtmlEscaped();
+        if (NextChange->text() != text) NextChange->setText(text);
+        Listen->setEnabled(mix.nextExists);
+    }
+    if (modeChanged || renderedPlayhead_ != editor.playhead) {
+        renderedPlayhead_ = editor.playhead;
+        for (int page = 1; page <= 3; ++page) Lanes[page]->update();
+    }
+    // The rates of this mix, some 10 % either side of 100 or what they need beyond.
+    double reach = 10;
+    for (const EnvelopeEditor::ChartPoint& p : editor.Series[10])
+        reach = std::max(reach, std::ceil(std::abs(p.y - 100) / 5.0) * 5 + 5);
+    if (AxisY[3]->max() != 100 + reach) {
+        AxisY[3]->setRange(100 - reach, 100 + reach);
+        AxisY[3]->setTickInterval(reach / 2);
+    }
+    ResetButton->setEnabled(!editor.mixRunning);
+    RenderPoint();
+}
+
+namespace {
+
+// A step between labels that gives a chart some ten of them.
+double LabelStep(double span, std::initializer_list<double> steps) {
+    for (const double step : steps)
+        if (span / step <= 10) return step;
+    return *(steps.end() - 1);
+}
+
+// Each change of a category axis lays its chart out anew: only what differs is touched.
+void Relabel(QCategoryAxis* axis, const QList<QPair<QString, double>>& labels, double min, double max) {
+    const QStringList now = axis->categoriesLabels();
+    bool same = now.size() == labels.size();
+    for (qsizetype n = 0; same && n < now.size(); ++n)
+        same = now[n] == labels[n].first && axis->endValue(now[n]) == labels[n].second;
+    if (!same) {
+        for (const QString& label : now) axis->remove(label);
+        for (const auto& [label, at] : labels) axis->append(label, at);
+    }
+    if (axis->min() != min || axis->max() != max) axis->setRange(min, max);
+}
+
+}  // namespace
+
+void TMixEditor::RenderUnitAxes() {
+    const EnvelopeEditor::MixView& mix = editor.mix;
+    const int length = editor.Charts[1].axisMax;
+    const double spi = mix.secondsPerIndex > 0 ? mix.secondsPerIndex : 0.1;
+    const double seconds = length * spi;
+    const double step = LabelStep(seconds, {0.5, 1, 2, 5, 10, 15, 30, 60});
+    QList<QPair<QString, double>> labels;
+    for (double t = 0; t <= seconds + 1e-9; t += step) labels.append({QStringLiteral("%1 s").arg(t), t / spi});
+    QList<QPair<QString, double>> bars;
+    if (mix.barIndex > 0) {
+        const int count = static_cast<int>(length / mix.barIndex + 1e-6);
+        const int every = count <= 16 ? 1 : count <= 32 ? 2 : 4;
+        for (int b = 0; b < count; b += every)
+            bars.append({b == 0 ? QStringLiteral("bar 1") : QString::number(b + 1), b * mix.barIndex});
+    }
+    for (int page = 1; page <= 3; ++page) {
+        Relabel(SecondsAxis[page], labels, 0, length);
+        Relabel(BarsAxis[page], bars, 0, length);
+        BarsAxis[page]->setVisible(!bars.isEmpty());
+    }
+}
+
+// The numbers show the key point under the cursor of the curve last taken by the mouse.
+void TMixEditor::RenderPoint() {
+    const int page = editor.activePage + 1;
+    if (page == 3) selectedBar = 0;
+    else if (selectedBar < kFirstOfPage[page] || selectedBar > kFirstOfPage[page] + 1) selectedBar = kFirstOfPage[page];
+    const bool editable = selectedBar > 0 && editor.ScrollBar[selectedBar].enabled;
+    const double spi = editor.mix.secondsPerIndex > 0 ? editor.mix.secondsPerIndex : 0.1;
+    const QSignalBlocker a(PointTime), b(PointValue);
+    PointTime->setEnabled(editable);
+    PointValue->setEnabled(editable);
+    if (PointTime->maximum() != editor.Charts[1].axisMax * spi) PointTime->setRange(0, editor.Charts[1].axisMax * spi);
+    PointTime->setValue(editor.editorCursor * spi);
+    const bool volume = selectedBar <= 4;
+    // Each setting restyles or relays the box: only what changed.
+    if (PointValue->suffix().isEmpty() == volume) {
+        static_cast<PointSpin*>(PointValue)->balance = !volume;
+        PointValue->setSuffix(volume ? QStringLiteral(" dB") : QString());
+        PointValue->setRange(-100, volume ? 0 : 100);
+        PointValue->setDecimals(volume ? 0 : 1);
+    }
+    if (selectedBar > 0) {
+        const int position = editor.ScrollBar[selectedBar].position;
+        PointValue->setValue(volume ? -position : position / 100.0);
+    }
+    const QString style = QStringLiteral("QDoubleSpinBox { color: %1; background: #181818; }")
+                              .arg(CurveColour(std::max(1, selectedBar)).name());
+    if (PointValue->styleSheet() != style) PointValue->setStyleSheet(style);
+}
+
+void TMixEditor::PointEdited() {
+    if (selectedBar <= 0 || !editor.ScrollBar[selectedBar].enabled) return;
+    const double spi = editor.mix.secondsPerIndex > 0 ? editor.mix.secondsPerIndex : 0.1;
+    const int to = static_cast<int>(std::lround(PointTime->value() / spi));
+    const int value = static_cast<int>(std::lround(PointValue->value() * 100));
+    editor.DragKey(selectedBar, editor.editorCursor, to, value);
+    Render();
+}
+
+QPointF TMixEditor::PositionOf(int series, QPointF point) const {
+    const int page = series <= 4 ? 1 : series <= 8 ? 2 : 3;
+    return ChartView[page]->mapFromScene(Chart[page]->mapToScene(Chart[page]->mapToPosition(point, Series[series])));
+}
+
+QPointF TMixEditor::PointAt(int series, QPointF position) const {
+    const int page = series <= 4 ? 1 : series <= 8 ? 2 : 3;
+    return Chart[page]->mapToValue(Chart[page]->mapFromScene(ChartView[page]->mapToScene(position.toPoint())),
+                                   Series[series]);
+}
+
+bool TMixEditor::eventFilter(QObject* watched, QEvent* event) {
+    for (int page = 1; page <= 2; ++page)
+        if (ChartView[page] && watched == ChartView[page]->viewport()) return ChartMouse(page, event);
+    return QWidget::eventFilter(watched, event);
+}
+
+// With the tracks shown a key point is taken with the mouse and moved; a press on a curve
+// away from its keys makes a key there; the right button takes a key off, as "De" does.
+bool TMixEditor::ChartMouse(int page, QEvent* event) {
+    if (!editor.showTracks) return false;
+    const auto type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease) return false;
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    const QPointF at = mouse->position();
+    if (type == QEvent::MouseButtonRelease) {
+        const bool dragging = drag_.page != 0;
+        drag_ = {};
+        return dragging;
+    }
+    if (type == QEvent::MouseMove) {
+        if (drag_.page != page) return false;
+        const QPointF value = PointAt(drag_.bar, at);
+        editor.DragKey(drag_.bar, drag_.index, static_cast<int>(std::lround(value.x())),
+                       static_cast<int>(std::lround(value.y())));
+        drag_.index = editor.editorCursor;
+        Render();
+        return true;
+    }
+    // A press: the nearest key point within reach, else the nearest curve within reach.
+    constexpr double kReach = 9;
+    int bestBar = 0, bestIndex = 0;
+    double best = kReach;
+    for (const int bar : {kFirstOfPage[page], kFirstOfPage[page] + 1})
+        for (const EnvelopeEditor::ChartPoint& p : editor.Series[bar]) {
+            const double d = QLineF(PositionOf(bar, QPointF(p.x, p.y)), at).length();
+            if (d < best) best = d, bestBar = bar, bestIndex = p.x;
+        }
+    if (bestBar == 0 && mouse->button() == Qt::LeftButton) {
+        for (const int bar : {kFirstOfPage[page], kFirstOfPage[page] + 1}) {
+            const QPointF value = PointAt(bar, at);
+            const int index = static_cast<int>(std::lround(value.x()));
+            if (index < 0 || index > editor.Charts[page].axisMax) continue;
+            const int curve = bar - kFirstOfPage[page];
+            const Quantity q = page == 1 ? Quantity::Volume : Quantity::Balance;
+            const int y = editor.CurveValue(q, curve, index);
+            const double d = std::abs(PositionOf(bar, QPointF(index, y)).y() - at.y());
+            if (d < best) best = d, bestBar = bar, bestIndex = index;
+        }
+    }
+    if (bestBar == 0) return false;
+    selectedBar = bestBar;
+    editor.ScrollBarChange(13, bestIndex);
+    if (mouse->button() == Qt::RightButton) {
+        if (editor.SpeedButton[bestBar].down) editor.SpeedButtonClick(bestBar);
+        Render();
+        return true;
+    }
+    if (!editor.SpeedButton[bestBar].down) editor.SpeedButtonClick(bestBar);
+    drag_ = {page, bestBar, bestIndex};
+    Render();
+    return true;
 }
 
 }  // namespace quendo

@@ -4,10 +4,14 @@
 
 #include <QWidget>
 
+class QGraphicsItem;
+
 #include "playback/EnvelopeEditor.h"
 
+class QCategoryAxis;
 class QChart;
 class QChartView;
+class QDoubleSpinBox;
 class QLabel;
 class QLineSeries;
 class QPushButton;
@@ -15,6 +19,7 @@ class QScrollBar;
 class QTabWidget;
 class QToolButton;
 class QValueAxis;
+class QVBoxLayout;
 
 namespace quendo {
 
@@ -48,9 +53,30 @@ public:
     std::array<QLabel*, 6> Label{};              // Label1..4, the number labels; Label5, the rate page's tempi
     QPushButton* BitBtn1 = nullptr;
 
+    // With the tracks shown: what comes next and "Listen", a legend, a point by number, the
+    // shapes and the defaults; and on each chart the two tracks under the curves, with axes in
+    // seconds (and bars), decibels and percent.
+    QLabel* NextChange = nullptr;
+    QPushButton* Listen = nullptr;
+    QLabel* Legend = nullptr;
+    QDoubleSpinBox* PointTime = nullptr;   // seconds into the mix
+    QDoubleSpinBox* PointValue = nullptr;  // dB, or % left (-) and right (+)
+    std::array<QPushButton*, 3> ShapeButton{};  // linear, equal power, cut
+    QPushButton* ResetButton = nullptr;
+    std::array<QGraphicsItem*, 4> Lanes{};       // Chart1..3: the tracks, drawn under the curves
+    std::array<QCategoryAxis*, 4> SecondsAxis{};
+    std::array<QCategoryAxis*, 4> BarsAxis{};
+    std::array<QCategoryAxis*, 3> UnitAxis{};     // Chart1: dB; Chart2: left and right
+    int selectedBar = 1;  // the curve whose point the numbers show: its value bar's number
+
+    // The chart's position (in the view) of an envelope point of a series, and back.
+    QPointF PositionOf(int series, QPointF point) const;
+    QPointF PointAt(int series, QPointF position) const;
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void RenderAll(bool force);
@@ -65,6 +91,21 @@ private:
     std::uint64_t renderedVolumeSum_ = 0;
     std::uint64_t renderedRateMarks_ = 0;
     std::array<int, 4> renderedCursor_{-1, -1, -1, -1};
+    std::uint64_t renderedMix_ = ~std::uint64_t{0};
+    double renderedPlayhead_ = -2;
+    int renderedLength_ = -1;
+    struct Drag {
+        int page = 0;  // 0: none
+        int bar = 0;
+        int index = 0;
+    } drag_;
+    void BuildTracksRows(QVBoxLayout* main);
+    void AddTrackAxes(int page);
+    void RenderTracks(bool force);
+    void RenderUnitAxes();
+    void RenderPoint();
+    void PointEdited();
+    bool ChartMouse(int page, QEvent* event);
 };
 
 }  // namespace quendo

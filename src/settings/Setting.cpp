@@ -136,22 +136,23 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, kOwnedWindow), 
 
     // ---- AutoMix ----
     // Three groups in the page's height: the boxes a little closer than on "General".
-    Panel5 = SunkenPanel(TabSheet4, "Panel5", 16, 8, 99);
+    Panel5 = SunkenPanel(TabSheet4, "Panel5", 16, 8, 104);
     chkMixAtLastSound = CheckBox(Panel5, "chkMixAtLastSound", "Start the mix at the last audible sound", 24, 8);
     chkSkipSilenceAtStart = CheckBox(Panel5, "chkSkipSilenceAtStart", "Skip the silence at a track's start", 24, 29);
     chkMatchLoudness = CheckBox(Panel5, "chkMatchLoudness", "Match loudness", 24, 50);
     Label3 = new QLabel(QStringLiteral("Target loudness:"), Panel5);
     Label3->setObjectName("Label3");
-    Label3->move(44, 75);
+    Label3->move(44, 73);
     Label3->adjustSize();
     SpinTargetLufs = new QDoubleSpinBox(Panel5);
     SpinTargetLufs->setObjectName("SpinTargetLufs");
-    SpinTargetLufs->setGeometry(150, 71, 90, 21);
+    SpinTargetLufs->setGeometry(150, 69, 90, 21);
     SpinTargetLufs->setRange(kLowestTargetLufs, kHighestTargetLufs);
     SpinTargetLufs->setDecimals(1);
     SpinTargetLufs->setSingleStep(0.5);
     SpinTargetLufs->setSuffix(QStringLiteral(" LUFS"));
     SpinTargetLufs->setKeyboardTracking(false);  // a value typed counts once it is complete
+    chkShowTracks = CheckBox(Panel5, "chkShowTracks", "Show the tracks in the mix editor", 24, 91);
 
     // The rows a little closer than the page's others, to make room for what a mix on the beat
     // does besides, indented under it as they mean nothing without it.
@@ -213,6 +214,7 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, kOwnedWindow), 
     bind(chkKeepArtistsApart, a.keepArtistsApart);
     bind(chkJoinContinuousAlbums, a.joinContinuousAlbums);
     bind(chkChooseByKeyAndTempo, a.chooseByKeyAndTempo);
+    bind(chkShowTracks, a.showTracks);
     connect(SpinTargetLufs, &QDoubleSpinBox::valueChanged, this,
             [this](double lufs) { core.autoMix.targetLufs = lufs; });
     // The output changes with OK; until then only the choice is kept.
@@ -279,6 +281,7 @@ void TSettings::Render() {
     chkKeepArtistsApart->setChecked(a.keepArtistsApart);
     chkJoinContinuousAlbums->setChecked(a.joinContinuousAlbums);
     chkChooseByKeyAndTempo->setChecked(a.chooseByKeyAndTempo);
+    chkShowTracks->setChecked(a.showTracks);
     ShowOutputChoice();
     ShowAnalysisProgress();
 }

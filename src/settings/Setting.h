@@ -73,6 +73,7 @@ public:
     QCheckBox* chkKeepArtistsApart;
     QCheckBox* chkJoinContinuousAlbums;
     QCheckBox* chkChooseByKeyAndTempo;
+    QCheckBox* chkShowTracks;  // "Show the tracks in the mix editor"
     QLabel* Label5;                  // the background analysis' progress
     QTimer* Timer1;                  // reads the progress again while the form is open
 

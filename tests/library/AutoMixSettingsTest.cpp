@@ -81,6 +81,14 @@ TEST(AutoMixSettings, LaterSwitchesAreWrittenOnlyWhenOff) {
     }
 }
 
+TEST(AutoMixSettings, TheMixEditorsTracksAreTurnedOffByOneLine) {
+    AutoMixOptions o;
+    o.showTracks = false;
+    EXPECT_EQ(FormatAutoMixSettings(o), FormatAutoMixSettings(AutoMixOptions{}) + "showTracks=0\n");
+    EXPECT_FALSE(ParseAutoMixSettings(FormatAutoMixSettings(o)).showTracks);
+    EXPECT_TRUE(ParseAutoMixSettings("showTracks=1").showTracks);
+}
+
 TEST(AutoMixSettings, UnknownKeysBadValuesAndDamagedLinesLeaveDefaults) {
     const AutoMixOptions defaults;
     EXPECT_TRUE(Same(ParseAutoMixSettings(""), defaults));

@@ -349,3 +349,203 @@ TEST(RatePage, NamesWhatKeepsTwoTracksOutOfStep) {
 }
 
 }  // namespace
+
+namespace {
+
+using quendo::BeatMixPlan;
+
+TEST(NextChange, IsNamedAsTheDeckEngineWillPlayIt) {
+    BeatMixPlan four, one;
+    four.bars = 4;
+    one.bars = 1;
+    struct Row {
+        bool nextTrack, join;
+        std::optional<BeatMixPlan> plan;
+        std::string why, text;
+    };
+    const Row rows[] = {
+        {false, false, four, "", "No next track yet"},
+        {true, true, std::nullopt, "", "Join: the music runs across the cut"},
+        {true, false, four, "", "Mix on the beat over 4 bars"},
+        {true, false, one, "", "Mix on the beat over 1 bar"},
+        {true, false, std::nullopt, "the next track has no steady beat", "Plain mix: the next track has no steady beat"},
+    };
+    for (const Row& r : rows) EXPECT_EQ(quendo::NextChangeText(r.nextTrack, r.join, r.plan, r.why), r.text) << r.text;
+}
+
+// The two tracks lie under the envelope as the decks will play them: plain, tick for tick from
+// the lead and the starting position; on the beat, over the plan's bars, the incoming track at
+// its rate from its bar line.
+TEST(NextChange, LaysBothTracksOnTheMixsOwnTime) {
+    using quendo::MixTrack;
+    MixEnvelope env;
+    env.SetStartingPosition(20);
+    TrackFacts out, in;
+    out.audible = in.audible = true;
+    out.lastSound = 200;
+    out.decodedSeconds = 203;
+    in.beats = {120, 0.5, 0.5, 0};
+    BeatMixPlan plan;
+    plan.outBpm = 120;
+    plan.rate = 0.98;
+    plan.start = 190;
+    plan.length = 8;  // four bars at 120
+    plan.incomingAt = 192;
+    plan.incomingFrom = 0.5;
+    plan.phraseLines = {190, 198};
+    plan.bassSwapAt = 194;
+    struct Row {
+        std::optional<BeatMixPlan> plan;
+        bool join;
+        double spi, outAtZero, outTo, inFrom, inAtZero, barIndex, swap;
+    };
+    const Row rows[] = {
+        {std::nullopt, false, 0.1, 194, 60, 20, 1.2 - 2.0, 0, -1},
+        {plan, false, 8.0 / 60, 190, 60, 15, 0.5 - 2 * 0.98, 15, 30},
+        {std::nullopt, true, 0.1, 194, 30, 30, 1.2 - 3.0, 0, -1},
+    };
+    for (const Row& r : rows) {
+        const EnvelopeEditor::MixView v =
+            quendo::LayOutMix(env, MixTrack{"A", out}, MixTrack{"B", in}, r.plan, 194, 1.2, r.join);
+        const auto& [o, i] = v.lanes;
+        for (const auto& [got, want] : {std::pair{v.secondsPerIndex, r.spi}, {o.fileAtZero, r.outAtZero}, {o.to, r.outTo},
+                                        {i.from, r.inFrom}, {i.fileAtZero, r.inAtZero}, {v.barIndex, r.barIndex},
+                                        {v.bassSwap, r.swap}})
+            EXPECT_NEAR(got, want, 1e-9);
+        EXPECT_EQ(o.mark, 200);  // the last sound
+        EXPECT_EQ(i.mark, 0.5);  // the first bar
+        EXPECT_EQ(o.name + i.name, "AB");
+    }
+}
+
+// A point taken by the mouse goes through the bars' and buttons' own steps: the anchors carry the
+// finishing and starting positions, other keys stay between their neighbours, and while a mix
+// runs the positions stay put.
+TEST(DragKey, MovesPointsWithinTheEnvelopesRules) {
+    struct Row {
+        const char* what;
+        bool mixing;
+        int bar, from, to, value;
+        int finish, start;
+        Quantity q;
+        int curve, keyAt, valueAt;
+    };
+    const Row rows[] = {
+        {"outgoing end", false, 1, 60, 40, -2000, 40, 0, V, 0, 40, -2000},
+        {"outgoing end in a mix", true, 1, 60, 40, -2000, 60, 0, V, 0, 60, -2000},
+        {"incoming start", false, 6, 0, 10, 3000, 60, 10, B, 1, 10, 3000},
+        {"outgoing anchor", false, 5, 0, 25, -700, 60, 0, B, 0, 0, -700},
+        {"interior, stopped by its neighbour", false, 2, 20, 50, -3000, 60, 0, V, 1, 39, -3000},
+        {"volume beyond silence", false, 2, 20, 5, -20000, 60, 0, V, 1, 5, -10000},
+    };
+    for (const Row& r : rows) {
+        MixEnvelope env;
+        EnvelopeEditor ed(env);
+        ed.FormShow();
+        // Keys of the incoming volume at 20 and 40 for the interior rows.
+        for (const int i : {20, 40}) {
+            ed.ScrollBar13Change(i);
+            ed.SpeedButton2Click();
+        }
+        ed.SetMixRunning(r.mixing);
+        ed.DragKey(r.bar, r.from, r.to, r.value);
+        EXPECT_EQ(env.FinishingPosition(), r.finish) << r.what;
+        EXPECT_EQ(env.StartingPosition(), r.start) << r.what;
+        EXPECT_TRUE(env.IsKey(r.q, r.curve, r.keyAt)) << r.what;
+        EXPECT_EQ(env.Value(r.q, r.curve, r.keyAt), r.valueAt) << r.what;
+        EXPECT_EQ(ed.editorCursor, r.keyAt) << r.what;
+        if (r.from != r.keyAt && r.bar == 2) {
+            EXPECT_FALSE(env.IsKey(V, 1, r.from)) << r.what;
+        }
+    }
+}
+
+// The shapes fade the volume curves over the overlap in whole decibels; the defaults come back
+// whole, but not during a mix.
+TEST(DragKey, ShapesAndTheDefaults) {
+    using Shape = EnvelopeEditor::Shape;
+    struct Row {
+        Shape shape;
+        int outMiddle, inMiddle, outAfter, inBefore;  // at 30, and at 31 / 29
+    };
+    const Row rows[] = {
+        {Shape::Linear, -600, -600, -600, -600},
+        {Shape::EqualPower, -300, -300, -300, -300},
+        {Shape::Cut, 0, -10000, -10000, -10000},
+    };
+    for (const Row& r : rows) {
+        MixEnvelope env;
+        EnvelopeEditor ed(env);
+        ed.FormShow();
+        ed.ScrollBar16Change(10);
+        ed.ScrollBar14Change(50);
+        ed.ApplyShape(r.shape);
+        EXPECT_EQ(env.Value(V, 0, 10), 0);
+        EXPECT_EQ(env.Value(V, 0, 50), -10000);
+        EXPECT_EQ(env.Value(V, 1, 10), -10000);
+        EXPECT_EQ(env.Value(V, 1, 50), 0);
+        EXPECT_EQ(env.Value(V, 0, 30), r.outMiddle);
+        EXPECT_EQ(env.Value(V, 1, 30), r.inMiddle);
+        EXPECT_NEAR(env.Value(V, 0, 31), r.outAfter, 500);
+        EXPECT_NEAR(env.Value(V, 1, 29), r.inBefore, 500);
+        EXPECT_EQ(env.FinishingPosition(), 50);
+        EXPECT_EQ(env.StartingPosition(), 10);
+        EXPECT_EQ(ed.Series[1].front(), (EnvelopeEditor::ChartPoint{0, 0}));
+
+        ed.SetMixRunning(true);
+        ed.ResetToDefaults();
+        EXPECT_EQ(env.FinishingPosition(), 50);
+        ed.SetMixRunning(false);
+        ed.ResetToDefaults();
+        EXPECT_EQ(env.FinishingPosition(), 60);
+        EXPECT_EQ(env.Value(B, 0, 30), -1980);
+        EXPECT_EQ(ed.Series[1], (Points{{0, 0}, {60, 0}}));
+    }
+}
+
+// The core keeps the picture current: the next change named, the tracks laid out, and the switch
+// followed.
+TEST(NextChange, FollowsThePlaylistAndTheSwitch) {
+    using namespace quendo;
+    quendo::testing::FakeAnalysis analysis;
+    quendo::testing::FakeWorld w(&analysis);
+    Core& c = *w.core;
+    EnvelopeEditor& ed = c.envelopeEditor;
+    w.deck1.inStep = w.deck2.inStep = true;
+    c.buttons.UP = c.buttons.Play = true;
+    ed.FormShow();
+    for (const char* name : {"A.mp3", "B.mp3"}) {
+        TrackFacts& f = analysis.known["/music/" + std::string(name)];
+        f.lastSound = 200;
+        f.audible = true;
+        f.tags.album = name;
+        c.playlist.AddToPlaylist(w.AddFile(name, 200));
+    }
+    analysis.known["/music/A.mp3"].beats = {126, 0.2, 60 / 126.0, 1};
+    analysis.Work();
+    for (int i = 0; i < 5; ++i) c.Timer1Timer();
+    EXPECT_TRUE(ed.showTracks);
+    EXPECT_EQ(ed.mix.nextChange, "Plain mix: the next track has no steady beat");
+    EXPECT_EQ(ed.mix.lanes[0].name, "A");
+    EXPECT_EQ(ed.mix.lanes[1].name, "B");
+    EXPECT_DOUBLE_EQ(ed.mix.lanes[0].fileAtZero, 194);  // the lead of 6 s before the last sound
+    EXPECT_TRUE(ed.mix.nextExists);
+
+    analysis.known["/music/B.mp3"].beats = {122, 0.5, 60 / 122.0, 2};
+    w.deck1.position = 190;
+    c.Timer1Timer();
+    EXPECT_EQ(ed.mix.nextChange, "Mix on the beat over 3 bars");
+    EXPECT_EQ(ed.mix.why, "126.0 BPM \u2192 122.0 BPM, played at 126.0");
+    EXPECT_NEAR(ed.mix.barIndex, 20, 1e-9);
+
+    c.commands.MenuHandlingEnabled = true;
+    c.MenuCommand(cmClear);
+    EXPECT_EQ(ed.mix.nextChange, "No next track yet");
+    EXPECT_FALSE(ed.mix.nextExists);
+
+    c.autoMix.showTracks = false;
+    c.FollowBeatPlan();
+    EXPECT_FALSE(ed.showTracks);
+}
+
+}  // namespace

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDoubleSpinBox>
+#include <QTest>
+#include <QtCharts/QCategoryAxis>
+#include <QtCharts/QChartView>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
@@ -129,6 +133,104 @@ TEST(MixEditorForm, TheRatePageComesWithMixingOnTheBeatAndTakesNothing) {
     form.Render();
     EXPECT_FALSE(form.PageControl1->isTabVisible(2));
     EXPECT_EQ(form.PageControl1->currentIndex(), 1);
+}
+
+// A minute of sound in three bands, loud in the bass, as the analysis keeps it.
+std::shared_ptr<const TrackWave> MinuteOfSound() {
+    auto wave = std::make_shared<TrackWave>();
+    wave->pointSeconds = 0.005;
+    for (int band = 0; band < TrackWave::kBands; ++band)
+        wave->points[band].assign(12000, static_cast<std::uint8_t>(TrackWave::kTop - 15 * band));
+    return wave;
+}
+
+int PixelsOf(const QImage& image, QRect area, QColor colour) {
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) n += image.pixelColor(x, y) == colour;
+    return n;
+}
+
+TEST(MixEditorForm, WithTheTracksShownAPointIsDraggedWithTheMouse) {
+    MixEnvelope env;
+    EnvelopeEditor editor(env);
+    TMixEditor form(editor);
+    int listened = 0;
+    editor.onListen = [&] { ++listened; };
+    editor.ShowTracks(true);
+    EnvelopeEditor::MixView view;
+    view.lanes[0].name = "Outro";
+    view.lanes[0].fileAtZero = 40;
+    view.lanes[1].name = "Intro";
+    view.lanes[1].fileAtZero = -1;
+    for (EnvelopeEditor::Lane& lane : view.lanes) {
+        lane.wave = MinuteOfSound();
+        lane.to = 60;
+        lane.beats = {120, 0.25, 0.5, 0};
+        lane.shown = true;
+    }
+    view.lanes[1].from = 10;  // the incoming track's sound from the first second
+    view.nextChange = "Mix on the beat over 3 bars";
+    view.nextExists = true;
+    editor.ShowMix(view);
+    form.show();
+    QApplication::processEvents();
+
+    EXPECT_EQ(form.size(), QSize(960, 660));
+    EXPECT_TRUE(form.NextChange->text().contains("Mix on the beat over 3 bars"));
+    for (const char* name : {"outgoing", "incoming", "combined level"}) EXPECT_TRUE(form.Legend->text().contains(name));
+    form.Listen->click();
+    EXPECT_EQ(listened, 1);
+    // Seconds along, dB up, left and right in percent; the index axes hidden.
+    EXPECT_TRUE(form.SecondsAxis[2]->categoriesLabels().contains("6 s"));
+    EXPECT_EQ(form.SecondsAxis[2]->endValue("6 s"), 60);
+    EXPECT_FALSE(form.AxisX[2]->isVisible());
+    EXPECT_TRUE(form.UnitAxis[2]->categoriesLabels().contains("100% L"));
+    EXPECT_EQ(form.UnitAxis[1]->endValue("-40 dB"), -4000);
+    // The outgoing track's bass above the middle line, the incoming one's from its start only.
+    const QImage shot = form.ChartView[2]->grab().toImage();
+    const QRect plot = form.Chart[2]->plotArea().toRect();
+    const QColor bass(40, 90, 210);
+    EXPECT_GT(PixelsOf(shot, {plot.left(), plot.top(), 40, plot.height() / 2}, bass), 100);
+    EXPECT_EQ(PixelsOf(shot, {plot.left() + 2, plot.center().y() + 2, 20, plot.height() / 2 - 4}, bass), 0);
+
+    // On the volume page: a press on the outgoing curve makes a key there; dragged down, it
+    // takes the value under the pointer; dragged sideways, it moves.
+    form.PageControl1->setCurrentIndex(0);
+    QApplication::processEvents();
+    QWidget* plotArea = form.ChartView[1]->viewport();
+    const auto at = [&](int index, int value) { return form.PositionOf(1, QPointF(index, value)).toPoint(); };
+    struct Step {
+        QPoint press, release;
+        int keyAt, value;
+    };
+    const Step steps[] = {{at(30, 0), at(30, -3000), 30, -3000}, {at(30, -3000), at(40, -3000), 40, -3000}};
+    for (const Step& s : steps) {
+        QTest::mousePress(plotArea, Qt::LeftButton, {}, s.press);
+        QTest::mouseMove(plotArea, s.release);
+        QTest::mouseRelease(plotArea, Qt::LeftButton, {}, s.release);
+        EXPECT_TRUE(env.IsKey(Quantity::Volume, 0, s.keyAt));
+        EXPECT_NEAR(env.Value(Quantity::Volume, 0, s.keyAt), s.value, 200);
+        EXPECT_EQ(form.Series[1]->count(), 3);
+        EXPECT_DOUBLE_EQ(form.PointTime->value(), s.keyAt / 10.0);
+    }
+    EXPECT_FALSE(env.IsKey(Quantity::Volume, 0, 30));
+    // The combined level follows the point: no longer both decks at full (+3 dB) there.
+    EXPECT_LT(form.VolumeSum->at(40).y(), 200);
+    // By number, then taken off with the right button.
+    form.PointValue->setValue(-12);
+    EXPECT_EQ(env.Value(Quantity::Volume, 0, 40), -1200);
+    QTest::mouseClick(plotArea, Qt::RightButton, {}, at(40, -1200));
+    EXPECT_FALSE(env.IsKey(Quantity::Volume, 0, 40));
+
+    // Off: the described editor, which the mouse does not edit.
+    editor.ShowTracks(false);
+    form.Render();
+    EXPECT_EQ(form.size(), QSize(640, 480));
+    EXPECT_TRUE(form.AxisX[1]->isVisible());
+    EXPECT_FALSE(form.NextChange->isVisible());
+    QTest::mouseClick(plotArea, Qt::LeftButton, {}, at(20, 0));
+    EXPECT_FALSE(env.IsKey(Quantity::Volume, 0, 20));
 }
 
 }  // namespace
