@@ -213,6 +213,8 @@ void TBrowse::ShowCurrentFolder(bool intoField) {
     currentText_ = MusicFolderFromChoice(current_);
     const QString text = Decode(currentText_);
     StaticText1->setToolTip(text);
+    // The folders below the one shown are read ahead, ready to be offered when a path is typed.
+    if (auto* disk = qobject_cast<QFileSystemModel*>(FolderCompleter->model())) disk->setRootPath(Decode(current_));
     if (intoField) {
         typing_->stop();
         StaticText1->setText(text);

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QCompleter>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTest>
@@ -313,7 +314,7 @@ TEST_F(BrowseUi, EnterOnAHighlightedFolderOpensItWithoutChoosing) {
 // and the list follows a path typed once it names a folder.
 TEST_F(BrowseUi, TypingOffersFoldersAndTheListFollows) {
     d.WriteFile("Music/alps.mp3", "");
-    browse.SetCurrentFolder(d.path());
+    browse.SetCurrentFolder(d / "Music");
     browse.show();
     struct Row {
         std::string typed;
@@ -327,7 +328,7 @@ TEST_F(BrowseUi, TypingOffersFoldersAndTheListFollows) {
         Eventually([&] {
             offered.clear();
             QCompleter* c = browse.FolderCompleter;
-            for (int i = 0; c->setCurrentRow(i); ++i) offered << c->currentCompletion();
+            for (int i = 0; c->setCurrentRow(i); ++i) offered << QFileInfo(c->currentCompletion()).fileName();
             offered.sort(Qt::CaseInsensitive);
             return offered == row.offered;
         });
@@ -339,12 +340,10 @@ TEST_F(BrowseUi, TypingOffersFoldersAndTheListFollows) {
     EXPECT_EQ(browse.StaticText1->text().toStdString(), d.path() + "/Music/gamma");  // as typed
 }
 
-// The counts of the folder shown come before OK, counted aside; a tree larger than a library
-// takes is not walked to its end.
-TEST_F(BrowseUi, CountsTheFolderShownAsideAndStopsPastALibrary) {
+// The counts of the folder shown come before OK, counted aside from the window.
+TEST_F(BrowseUi, CountsTheFolderShownAside) {
     for (const char* f : {"Music/Alpha/a.mp3", "Music/Alpha/b.WAV", "Music/beta/deep/c.wma", "Music/.cache/d.mp3"})
         d.WriteFile(f, "");
-    for (int i = 0; i <= kFirstRunMostFolders; ++i) std::filesystem::create_directories(d / ("Huge/" + std::to_string(i)));
     struct Row {
         std::string folder;
         std::int64_t folders, files;
@@ -353,7 +352,6 @@ TEST_F(BrowseUi, CountsTheFolderShownAsideAndStopsPastALibrary) {
         {"Music", 4, 3, "4 folders, 3 music files"},
         {"Music/Alpha", 0, 2, "0 folders, 2 music files"},
         {"Music/beta", 1, 1, "1 folder, 1 music file"},
-        {"Huge", kFirstRunMostFolders + 1, 0, "Over 5000 folders: more than a library takes"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.folder);
