@@ -50,8 +50,9 @@ protected:
     void drawBranches(QPainter*, const QRect&, const QModelIndex&) const override {}
     void resizeEvent(QResizeEvent* e) override {
         QTreeWidget::resizeEvent(e);
-        const QRect inside = viewport()->geometry();
-        foot->setGeometry(inside.left(), inside.bottom() + 1, inside.width(), kCountsHeight);
+        const QRect inside = contentsRect();
+        foot->setGeometry(inside.left(), inside.bottom() + 1 - kCountsHeight, inside.width(), kCountsHeight);
+        foot->raise();
     }
     void keyPressEvent(QKeyEvent* e) override {
         if (e->key() != Qt::Key_Return && e->key() != Qt::Key_Enter) return QTreeWidget::keyPressEvent(e);
