@@ -4,7 +4,8 @@
 # Layers, top to bottom: forms (a file that includes Qt, `#include <Q...>`, or lies under
 # src/platform/qt/), then app/Core, then the subsystem classes (everything else), then the shared
 # model below (src/model/). A subsystem class outside src/app/ includes nothing from src/app/:
-# the folders depend on each other one way. The analysis (src/analysis/) includes nothing of
+# the folders depend on each other one way. The settings forms (src/settings/) include nothing of
+# src/app/: they reach the program through the model's interfaces. The analysis (src/analysis/) includes nothing of
 # src/playback/ but the engine: the automix uses the analysis, not the other way round. X.h and X.cpp are one node: a class is a form when either of its files is, and the
 # cycle search walks classes, not files. Includes that name no file under src/ (system headers,
 # generated headers) are not followed.
@@ -84,6 +85,8 @@ END {
         where = f ":" eline[e]; v = node(f); w = node(t)
         if (layer[v] != 3 && layer[w] == 3)
             problem(where, "includes \"" ename[e] "\", a form file, from a " layername(layer[v]) " file (only forms include forms)")
+        else if (f ~ /^src\/settings\// && t ~ /^src\/app\//)
+            problem(where, "includes \"" ename[e] "\" from the settings, which reach the program through the model'"'"'s interfaces")
         else if (t == "src/app/Core.h" && layer[v] != 3 && f != "src/app/Core.cpp")
             problem(where, "includes \"" ename[e] "\" from a " layername(layer[v]) " file (only forms and Core.cpp include Core.h)")
         else if (layer[v] == 1 && f !~ /^src\/app\// && t ~ /^src\/app\//)

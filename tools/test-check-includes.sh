@@ -90,6 +90,18 @@ expect upward 1 \
   'include cycle: src/app/Core -> src/library/Deck -> src/app/Core' \
   'check-includes: 7 problem'
 
+# A settings form includes the core, which a form elsewhere may: the settings reach the program
+# through the model. A form of another folder including it stays clean.
+tree settingsup "${model[@]}" \
+  'app/Core.h=#include "model/Options.h"' \
+  'app/MainWindow.h=#include <QWidget>;#include "app/Core.h"' \
+  'settings/Brows.h=#include <QDialog>;#include "app/Core.h"' \
+  'settings/Brows.cpp=#include "settings/Brows.h";#include "app/MainWindow.h"'
+expect settingsup 1 \
+  '^src/settings/Brows\.h:3: includes "app/Core\.h" from the settings' \
+  '^src/settings/Brows\.cpp:3: includes "app/MainWindow\.h" from the settings' \
+  'check-includes: 2 problem'
+
 # A folder without src/ is a usage error, not a pass.
 mkdir -p "$work/empty"
 expect empty 2 'no src/'

@@ -44,6 +44,9 @@ public:
     }
 };
 
+// The table's revision a folder menu was last built from.
+constexpr const char* kBuiltAt = "builtAt";
+
 bool IsPress(QEvent::Type t) { return t == QEvent::MouseButtonPress || t == QEvent::MouseButtonDblClick; }
 
 }  // namespace
@@ -137,8 +140,13 @@ void CommandMenus::BuildFolderMenu() {
     const std::int32_t f = core_.commands.BuildFolder;
     QMenu* menu = FolderMenu(f);
     if (!menu) return;
+    // Built from the table as it is: the same items would come again, and laying out a folder of
+    // thousands of files anew takes longer than a frame.
+    const QVariant built = menu->property(kBuiltAt);
+    if (built.isValid() && built.toULongLong() == core_.nodes.Revision()) return;
+    menu->setProperty(kBuiltAt, QVariant::fromValue<qulonglong>(core_.nodes.Revision()));
 
-    // Rebuilt from scratch each time it opens, so the submenus of the last build go too.
+    // Rebuilt from scratch when the table changed, so the submenus of the last build go too.
     for (QAction* a : menu->actions())
         if (QMenu* sub = a->menu(); sub && sub->parent() == menu) delete sub;
     menu->clear();

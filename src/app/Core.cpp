@@ -11,7 +11,7 @@
 namespace quendo {
 
 Core::Core(PlatformServices services, CoreForms& forms)
-    : platform(services),
+    : SettingsModel(services),
       playlist(nodes, platform.probe, display, *this),
       deck({playlist, nodes, envelope, options, buttons, display, platform.deck1, platform.deck2, platform.random,
             *this, autoMix, platform.analysis}),

@@ -19,25 +19,14 @@
 #include "model/Platform.h"
 #include "model/AutoMixOptions.h"
 #include "model/Options.h"
+#include "model/PlatformServices.h"
 #include "model/ProgramFiles.h"
+#include "model/SettingsModel.h"
 #include "model/SoundOutputs.h"
 #include "model/TrackFacts.h"
 #include "settings/OptionsKeeper.h"
 
 namespace quendo {
-
-struct PlatformServices {
-    MediaPlayer& deck1;
-    MediaPlayer& deck2;
-    MediaPlayer& probe;
-    Shell& shell;
-    PowerOff& powerOff;
-    Dialogs& dialogs;
-    Random& random;
-    TrackAnalysis* analysis = nullptr;  // none: the automix goes by the files' lengths alone
-    SoundOutputs* outputs = nullptr;    // none: the sound plays where the players put it
-    StayAwake* awake = nullptr;         // none: the computer may sleep as it likes
-};
 
 // What the core needs of the forms: those the menu commands open, the start-up's splash screen
 // and chooser, and the rest below.
@@ -56,7 +45,9 @@ protected:
 
 // The main window's logic, free of widgets: the owner of all shared state and of the subsystems,
 // which it wires together. The forms call the handlers by their names.
-class Core final : private PlaylistDeck,
+class Core final : public SettingsModel,
+                   public FolderChoiceOwner,
+                   private PlaylistDeck,
                    private DeckEngineOwner,
                    private CocktailMakerOwner,
                    private StartupOwner,
@@ -66,14 +57,11 @@ public:
     Core(const Core&) = delete;
     Core& operator=(const Core&) = delete;
 
-    PlatformServices platform;
-
     // ---- shared state ----
+    // Also, as the settings form's model: platform, options and autoMix.
     NodeTable nodes;  // also MusicFolder and ProgramFolder
     ProgramFiles files;  // where the program's files live, set before the start-up
     MixEnvelope envelope;
-    Options options;
-    AutoMixOptions autoMix;  // kept in a file of its own beside the configuration
     TransportButtons buttons;
     MainDisplay display;
     EditorDisplay editor;
@@ -98,7 +86,12 @@ public:
     // What a close writes: "qnd.m3u", then "qnd.cfg"; nothing during a first run or a cancelled
     // set-up, and no "qnd.m3u" while the music folder is missing.
     void SaveSession();
-    void SetAlwaysOnTop(bool on);  // the box set by the program counts as a click
+    void SetAlwaysOnTop(bool on) override;  // the box set by the program counts as a click
+    // The settings form's OK, Cancel and "To change...".
+    void KeepOptions() override { optionsKeeper.BitBtn1Click(); }
+    void DropOptionChanges() override { optionsKeeper.BitBtn2Click(); }
+    void ChangeMusicFolder() override { optionsKeeper.Button2Click(); }
+    bool BrowseCancelClick() override { return startup.BrowseCancelClick(); }
     // The change of music folder: the close writes both files, which then go, and the program
     // starts again into its first run.
     void RestartIntoFirstRun() override;

@@ -91,7 +91,30 @@ struct Counter {
     }
 };
 
+struct StoppableCounter {
+    const std::function<bool(const LibraryCount&)>& keepOn;
+    LibraryCount count;
+    std::int32_t Folder(std::int32_t, std::string_view) {
+        if (!keepOn(count)) return -1;
+        ++count.folders;
+        return 1;
+    }
+    bool File(std::int32_t, std::string_view) {
+        if (!keepOn(count)) return false;
+        ++count.files;
+        return true;
+    }
+};
+
 }  // namespace
+
+LibraryCount CountLibraryWhile(const std::string& folder, const std::function<bool(const LibraryCount&)>& keepOn,
+                               bool& complete) {
+    DiskSource source;
+    StoppableCounter counter{keepOn, {}};
+    complete = walk::WalkTree(source, folder, counter);
+    return counter.count;
+}
 
 LibraryCount CountLibrary(const std::string& folder) {
     DiskSource source;

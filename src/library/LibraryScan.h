@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "model/NodeTable.h"
@@ -13,6 +14,10 @@ struct LibraryCount {
 
 // Counts the folders and music files below folder, without touching any table.
 LibraryCount CountLibrary(const std::string& folder);
+// The same count, asking keepOn with the count so far before each folder and file: when it says
+// no, the walk ends there and complete is false.
+LibraryCount CountLibraryWhile(const std::string& folder, const std::function<bool(const LibraryCount&)>& keepOn,
+                               bool& complete);
 
 // Fills table (expected empty) with the tree below folder; the folder itself is index 0.
 // False when the table's capacity stopped the scan; what was found up to then stays.

@@ -27,9 +27,9 @@ std::string MusicFolderFromChoice(const std::string& chosen) {
 }
 
 std::optional<std::string> FirstRunLimitMessage(const LibraryCount& count) {
-    if (count.files > 50000)
+    if (count.files > kFirstRunMostFiles)
         return "The number of files found exceeds the maximum allowed (50000). Please refine your choice.";
-    if (count.folders > 5000)
+    if (count.folders > kFirstRunMostFolders)
         return "The number of folders found exceeds the maximum allowed (5000). Please refine your choice.";
     if (count.files >= 1 && count.folders >= 1) return std::nullopt;
     return "The folder, specified by you, should contain not less than one folder with one musical file. "

@@ -19,6 +19,9 @@ std::string RunningExecutablePath();
 // A chosen folder as MusicFolder: ends with '/', the root stays "/".
 std::string MusicFolderFromChoice(const std::string& chosen);
 
+// The most a first run takes from the chosen tree.
+inline constexpr std::int64_t kFirstRunMostFiles = 50000;
+inline constexpr std::int64_t kFirstRunMostFolders = 5000;
 // The first-run check of a chosen tree: the message to show, or nothing when accepted.
 std::optional<std::string> FirstRunLimitMessage(const LibraryCount& count);
 

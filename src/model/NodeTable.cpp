@@ -21,6 +21,7 @@ const LibraryNode& NodeTable::File(std::int32_t j) const { return const_cast<Nod
 std::int32_t NodeTable::AddFolderNode(std::int32_t parent, std::string name) {
     if (folderCount_ + 1 >= kFolderSlots) return kRefused;
     const std::int32_t index = folderCount_ + 1;
+    ++revision_;
     folders_[index] = LibraryNode{parent, std::move(name), 0, 0};
     folderCount_ = index;
     pathIndexValid_ = false;
@@ -30,6 +31,7 @@ std::int32_t NodeTable::AddFolderNode(std::int32_t parent, std::string name) {
 std::int32_t NodeTable::AddFileNode(std::int32_t parent, std::string name) {
     if (fileCount_ >= kFileSlots) return kRefused;
     const std::int32_t index = fileCount_;
+    ++revision_;
     files_[index] = LibraryNode{parent, std::move(name), 0, 0};
     fileCount_ = index + 1;
     pathIndexValid_ = false;
@@ -37,6 +39,7 @@ std::int32_t NodeTable::AddFileNode(std::int32_t parent, std::string name) {
 }
 
 void NodeTable::Clear() {
+    ++revision_;
     for (std::int32_t f = 1; f <= folderCount_; ++f) folders_[f] = LibraryNode{};
     for (std::int32_t j = 0; j < fileCount_; ++j) files_[j] = LibraryNode{};
     folderCount_ = 0;

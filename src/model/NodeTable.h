@@ -29,6 +29,9 @@ public:
     std::int32_t AddFolderNode(std::int32_t parent, std::string name);
     std::int32_t AddFileNode(std::int32_t parent, std::string name);
     void Clear();
+    // Changes with every node added and every clear: what was built from the table is current
+    // while it stays the same.
+    std::uint64_t Revision() const { return revision_; }
 
     std::int32_t FolderCount() const { return folderCount_; }
     std::int32_t FileCount() const { return fileCount_; }
@@ -58,6 +61,7 @@ public:
 
 private:
     void BuildPathIndex() const;
+    std::uint64_t revision_ = 0;
 
     std::vector<LibraryNode> folders_;  // slot 0 stands for the music folder and holds no node
     std::vector<LibraryNode> files_;

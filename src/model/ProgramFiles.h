@@ -21,7 +21,7 @@ struct ProgramFiles {
     std::string settingsFolder;  // "qnd.cfg", "qnd.m3u", "automix.cfg"; "" when unknown
     std::string cacheFolder;     // what the analysis keeps between runs
     std::string helpFile;
-    std::string demoLibrary;     // the chooser's first folder when the user has no music folder
+    std::string demoLibrary;     // the music that comes with the program
     bool installed = false;      // under <prefix>/bin with <prefix>/share/quendo beside it
 };
 

@@ -74,10 +74,8 @@ std::vector<std::string> MountedFileSystems(std::string_view table) {
     return drives;
 }
 
-std::string BrowseStartFolder(const std::string& userMusicFolder, const std::string& demoLibrary,
-                              const std::string& home) {
+std::string BrowseStartFolder(const std::string& userMusicFolder, const std::string& home) {
     if (IsFolder(userMusicFolder)) return userMusicFolder;
-    if (IsFolder(demoLibrary)) return demoLibrary;
     if (IsFolder(home)) return home;
     return "/";
 }

@@ -9,10 +9,9 @@ namespace quendo {
 // the mount table (as /proc/self/mounts gives it), the root first, each once.
 std::vector<std::string> MountedFileSystems(std::string_view mounts);
 
-// The folder the chooser opens in: the user's music folder if it exists, else the demo
-// library, else home (else the root).
-std::string BrowseStartFolder(const std::string& userMusicFolder, const std::string& demoLibrary,
-                              const std::string& home);
+// The folder the chooser opens in: the user's music folder if it exists, else home (else the
+// root).
+std::string BrowseStartFolder(const std::string& userMusicFolder, const std::string& home);
 
 // The longest mount point that holds path (the drive shown for it).
 std::string DriveOfPath(const std::vector<std::string>& drives, const std::string& path);

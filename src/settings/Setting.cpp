@@ -61,7 +61,7 @@ void CheckItem(QButtonGroup* group, int index) {
 
 }  // namespace
 
-TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, kOwnedWindow), core(c) {
+TSettings::TSettings(SettingsModel& c, QWidget* parent) : QWidget(parent, kOwnedWindow), core(c) {
     SetupFixedWindow(this, "Settings", "Settings", QSize(402, 357));
     // The platform's sans-serif at the size the layout was drawn for.
     QFont base = font();
@@ -234,9 +234,9 @@ TSettings::TSettings(Core& c, QWidget* parent) : QWidget(parent, kOwnedWindow), 
     // Nothing reads what is typed; it is kept only so that the form shows it again.
     connect(Edit1, &QLineEdit::textEdited, this,
             [this](const QString& text) { core.options.Edit1 = text.toStdString(); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Act([this] { core.optionsKeeper.Button2Click(); }); });
-    connect(BitBtn1, &QPushButton::clicked, this, [this] { Act([this] { core.optionsKeeper.BitBtn1Click(); }); });
-    connect(BitBtn2, &QPushButton::clicked, this, [this] { Act([this] { core.optionsKeeper.BitBtn2Click(); }); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Act([this] { core.ChangeMusicFolder(); }); });
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { Act([this] { core.KeepOptions(); }); });
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { Act([this] { core.DropOptionChanges(); }); });
 
     Render();
 }

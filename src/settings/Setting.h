@@ -12,22 +12,22 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "app/Core.h"
+#include "model/SettingsModel.h"
 
 namespace quendo {
 
-// The settings form. Its controls are bound to the core's options: a change takes effect at once.
+// The settings form. Its controls are bound to the program's options: a change takes effect at once.
 class TSettings : public QWidget {
     Q_OBJECT
 public:
-    explicit TSettings(Core& core, QWidget* parent = nullptr);
+    explicit TSettings(SettingsModel& core, QWidget* parent = nullptr);
 
     // Copies the options into the controls.
     void Render();
     // The Options menu's "Settings...": shows the form, or brings an open one to the front.
     void ShowSettings();
 
-    Core& core;
+    SettingsModel& core;  // the core, as far as this form sees it
 
     QTabWidget* PageControl1;
     QWidget* TabSheet1;  // "General"

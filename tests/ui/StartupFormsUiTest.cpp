@@ -1,4 +1,7 @@
 #include <QApplication>
+#include <QCompleter>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTest>
@@ -10,6 +13,7 @@
 #include "model/WebPages.h"
 #include "library/Start.h"
 #include "settings/Brows.h"
+#include "settings/BrowseDrives.h"
 #include "support/Fakes.h"
 
 using namespace quendo;
@@ -239,6 +243,149 @@ TEST_F(BrowseUi, CancelAsksThenReturnsAsItWasOrGivesUp) {
     for (const ShownMessage& m : w.dialogs.shown) EXPECT_EQ(m.place, MsgPlace::TopLeft);
     EXPECT_TRUE(c.startup.SetupCancelled);
     EXPECT_EQ(closes, 1);
+}
+
+// Runs the event loop until `done` holds, five seconds at most.
+template <class F>
+bool Eventually(F done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 5000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// The field names what Enter and OK choose: a path typed, pasted (as a file manager's address)
+// or given relative to the folder shown; one that names no folder is said and chooses nothing.
+TEST_F(BrowseUi, EnterChoosesWhatTheFieldNamesOrSaysWhyNot) {
+    const std::string music = d / "Music";
+    struct Row {
+        std::string typed;
+        std::string chosen;  // "" when nothing may be chosen
+        QString said;
+    } rows[] = {
+        {music + "/Alpha/", music + "/Alpha", ""},
+        {"beta", music + "/beta", ""},
+        {"file://" + music + "/gamma", music + "/gamma", ""},
+        {music + "/nope", "", "There is no folder \"" + QString::fromStdString(music) + "/nope\"."},
+        {d / "mounts", "", "\"" + QString::fromStdString(d / "mounts") + "\" is a file, not a folder."},
+        {"  ", "", "Type or choose a folder."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.typed);
+        browse.SetCurrentFolder(music);
+        browse.show();
+        browse.setResult(0);
+        browse.StaticText1->clear();
+        QTest::keyClicks(browse.StaticText1, QString::fromStdString(row.typed));
+        if (browse.FolderCompleter->popup()->isVisible()) browse.FolderCompleter->popup()->hide();
+        QTest::keyClick(browse.StaticText1, Qt::Key_Return);
+        if (row.chosen.empty()) {
+            EXPECT_TRUE(browse.isVisible());
+            EXPECT_EQ(browse.LabelCounts->toolTip(), row.said);
+            EXPECT_EQ(browse.CurrentFolder(), music);
+        } else {
+            EXPECT_FALSE(browse.isVisible());
+            EXPECT_EQ(browse.result(), QDialog::Accepted);
+            EXPECT_EQ(browse.CurrentFolder(), row.chosen);
+        }
+        browse.hide();
+    }
+}
+
+// Enter on a highlighted folder opens it, so that the field names it; only Enter on the folder
+// the field names chooses.
+TEST_F(BrowseUi, EnterOnAHighlightedFolderOpensItWithoutChoosing) {
+    browse.SetCurrentFolder(d / "Music");
+    browse.show();
+    browse.setResult(0);
+    browse.DirectoryListBox1->setFocus();
+    browse.DirectoryListBox1->setCurrentItem(Item("beta"));
+    QTest::keyClick(browse.DirectoryListBox1, Qt::Key_Return);
+    EXPECT_TRUE(browse.isVisible());
+    EXPECT_EQ(browse.CurrentFolder(), d.path() + "/Music/beta");
+    EXPECT_EQ(browse.StaticText1->text().toStdString(), d.path() + "/Music/beta/");
+    QTest::keyClick(browse.DirectoryListBox1, Qt::Key_Return);
+    EXPECT_FALSE(browse.isVisible());
+    EXPECT_EQ(browse.result(), QDialog::Accepted);
+    EXPECT_EQ(browse.CurrentFolder(), d.path() + "/Music/beta");
+}
+
+// Typing offers the folders (not the files, not the hidden ones) whose names begin so, case aside,
+// and the list follows a path typed once it names a folder.
+TEST_F(BrowseUi, TypingOffersFoldersAndTheListFollows) {
+    d.WriteFile("Music/alps.mp3", "");
+    browse.SetCurrentFolder(d / "Music");
+    browse.show();
+    struct Row {
+        std::string typed;
+        QStringList offered;
+    } rows[] = {{"Music/al", {"Alpha"}}, {"Music/", {"Alpha", "beta", "gamma"}}, {"Music/.c", {}}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.typed);
+        browse.StaticText1->clear();
+        QTest::keyClicks(browse.StaticText1, QString::fromStdString(d / row.typed));
+        QStringList offered;
+        Eventually([&] {
+            offered.clear();
+            QCompleter* c = browse.FolderCompleter;
+            for (int i = 0; c->setCurrentRow(i); ++i) offered << QFileInfo(c->currentCompletion()).fileName();
+            offered.sort(Qt::CaseInsensitive);
+            return offered == row.offered;
+        });
+        EXPECT_EQ(offered, row.offered);
+    }
+    browse.StaticText1->clear();
+    QTest::keyClicks(browse.StaticText1, QString::fromStdString(d / "Music/gamma"));
+    EXPECT_TRUE(Eventually([&] { return browse.CurrentFolder() == d.path() + "/Music/gamma"; }));
+    EXPECT_EQ(browse.StaticText1->text().toStdString(), d.path() + "/Music/gamma");  // as typed
+}
+
+// The counts of the folder shown come before OK, counted aside from the window.
+TEST_F(BrowseUi, CountsTheFolderShownAside) {
+    for (const char* f : {"Music/Alpha/a.mp3", "Music/Alpha/b.WAV", "Music/beta/deep/c.wma", "Music/.cache/d.mp3"})
+        d.WriteFile(f, "");
+    struct Row {
+        std::string folder;
+        std::int64_t folders, files;
+        QString text;
+    } rows[] = {
+        {"Music", 4, 3, "4 folders, 3 music files"},
+        {"Music/Alpha", 0, 2, "0 folders, 2 music files"},
+        {"Music/beta", 1, 1, "1 folder, 1 music file"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.folder);
+        browse.SetCurrentFolder(d / row.folder);
+        ASSERT_TRUE(Eventually([&] { return browse.CurrentFolderCount().has_value(); }));
+        EXPECT_EQ(browse.CurrentFolderCount()->folders, row.folders);
+        EXPECT_EQ(browse.CurrentFolderCount()->files, row.files);
+        EXPECT_EQ(browse.LabelCounts->text(), row.text);
+    }
+}
+
+// A first run opens at the desktop's music folder, else at home.
+TEST_F(BrowseUi, OpensAtTheDesktopsMusicFolder) {
+    EXPECT_EQ(BrowseStartFolder(d / "Music", d / "Music/beta"), d / "Music");
+    EXPECT_EQ(BrowseStartFolder(d / "none", d / "Music/beta"), d / "Music/beta");
+    EXPECT_EQ(BrowseStartFolder(d / "none", d / "gone"), "/");
+
+    TempDir config;
+    config.WriteFile("user-dirs.dirs", "XDG_MUSIC_DIR=\"" + d.path() + "/Music/gamma\"\n");
+    const QByteArray before = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.path()));
+    std::string shownIn;
+    auto* watch = new QTimer(&browse);
+    QObject::connect(watch, &QTimer::timeout, &browse, [&] {
+        if (!browse.isVisible()) return;
+        shownIn = browse.StaticText1->text().toStdString();
+        browse.BitBtn1->click();
+    });
+    watch->start(10);
+    const std::optional<std::string> chosen = browse.Choose();
+    if (before.isNull()) qunsetenv("XDG_CONFIG_HOME");
+    else qputenv("XDG_CONFIG_HOME", before);
+    EXPECT_EQ(shownIn, d.path() + "/Music/gamma/");
+    EXPECT_EQ(chosen, d.path() + "/Music/gamma");
 }
 
 }  // namespace
