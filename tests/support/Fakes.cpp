@@ -155,9 +155,6 @@ FakeWorld::FakeWorld(TrackAnalysis* analysis) {
     core->nodes.ProgramFolder = "/program";
     core->files = LocateProgramFiles("/program/quendo");
     random.Seed(12345);
-    // Ingredients of a folder's own files, the rule the cocktail tests were written for; the
-    // tests of subfolders turn the switch on.
-    core->autoMix.cocktailSubfolders = false;
     deck1.other = &deck2;
     deck2.other = &deck1;
 }
