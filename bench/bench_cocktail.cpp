@@ -156,8 +156,8 @@ void ChoiceFigures(const bench::Figures& figures) {
     }
     std::fprintf(stderr, "bench_cocktail: a %d-track cocktail in %.3f ms, %.3f ms with artists apart, %.3f ms by key, %.3f ms both\n",
                  kCocktailTracks, off.seconds * 1e3, apart.seconds * 1e3, byKey.seconds * 1e3, both.seconds * 1e3);
-    figures.Print("cocktail_artist_repeats", apart.artistRepeats, "tracks");
-    figures.Print("cocktail_artist_repeats_off", off.artistRepeats, "tracks");
+    figures.Print("cocktail_artist_repeats_in_five", apart.artistRepeats, "tracks");
+    figures.Print("cocktail_artist_repeats_in_five_off", off.artistRepeats, "tracks");
     figures.Print("cocktail_artist_share_gap", apart.shareGapPoints, "points");
     figures.Print("cocktail_share_gap_off", off.shareGapPoints, "points");
     figures.Print("cocktail_key_fit_fraction", byKey.keyFit, "ratio");
@@ -167,11 +167,122 @@ void ChoiceFigures(const bench::Figures& figures) {
     figures.Print("cocktail_draw_ms_ratio_artists_apart", off.seconds > 0 ? both.seconds / off.seconds : 0, "ratio");
 }
 
+
+// ---- cocktails on a library kept as Artist/Album/Track ----
+
+// 20 artists of two to four albums of 8 to 12 tracks, every file tagged with its artist, the artist
+// folders holding albums only. Seven cocktails of three artists each, parts of several shapes.
+struct ArtistTree {
+    static constexpr int kArtists = 20, kCocktails = 7;
+    quendo::testing::FakeAnalysis analysis;
+    quendo::testing::FakeWorld w{&analysis};
+    std::vector<int> artistOf;  // by file index
+    std::vector<std::int32_t> artistFolders;
+    ArtistTree() {
+        std::mt19937 gen(20);
+        for (int a = 0; a < kArtists; ++a) {
+            const int albums = 2 + static_cast<int>(gen() % 3);
+            for (int b = 0; b < albums; ++b) {
+                const int tracks = 8 + static_cast<int>(gen() % 5);
+                for (int t = 0; t < tracks; ++t) {
+                    const std::int32_t f = w.AddFile("Artist " + std::to_string(a) + "/Album " + std::to_string(b) +
+                                                         "/Track " + std::to_string(t) + ".mp3",
+                                                     200);
+                    const std::string full = w.core->nodes.FullPath(f);
+                    analysis.known[full].tags.artist = "Artist " + std::to_string(a);
+                    analysis.Analysed(full);
+                    artistOf.push_back(a);
+                }
+            }
+        }
+        artistFolders = w.core->nodes.ChildFolders(0);
+        constexpr std::array<std::array<int, 3>, 4> kShapes = {{{1, 1, 1}, {1, 2, 3}, {3, 1, 1}, {2, 2, 1}}};
+        quendo::CocktailTable& table = w.core->cocktails.Table();
+        for (int c = 0; c < kCocktails; ++c)
+            for (std::size_t k = 0; k < 3; ++k)
+                table[c].ingredients[k] = {0, artistFolders[static_cast<std::size_t>(3 * c + static_cast<int>(k)) % artistFolders.size()],
+                                           kShapes[static_cast<std::size_t>(c) % kShapes.size()][k]};
+        table.RepeatLimit = 3;
+    }
+    // Each cocktail chosen as a user chooses it, then how many of its ingredients give no file.
+    int EmptyIngredients(bool subfolders) {
+        w.core->autoMix.cocktailSubfolders = subfolders;
+        int empty = 0;
+        for (int c = 0; c < kCocktails; ++c) {
+            w.core->cocktails.ComboBox1Change(c);
+            for (int k = 0; k < 3; ++k) empty += w.core->cocktails.IngredientFiles(k).empty();
+        }
+        return empty;
+    }
+    // Every cocktail, cocktails one after the other until 100 tracks as the end of the playlist
+    // asks for them, a few seeds each: the tracks whose artist is the one before's.
+    int AdjacentRepeats(bool apart) {
+        w.core->autoMix.cocktailSubfolders = true;
+        w.core->autoMix.keepArtistsApart = apart;
+        int repeats = 0;
+        for (int c = 0; c < kCocktails; ++c) {
+            w.core->cocktails.ComboBox1Change(c);
+            for (std::uint32_t seed = 0; seed < 10; ++seed) {
+                w.core->playlist.ClearPlaylist();
+                w.random.Seed(seed);
+                while (w.core->playlist.Count() < 100) w.core->cocktails.MakeCocktail();
+                const std::vector<std::int32_t>& heard = w.core->playlist.ListBox2();
+                for (std::size_t i = 1; i < heard.size(); ++i)
+                    repeats += artistOf[static_cast<std::size_t>(heard[i])] == artistOf[static_cast<std::size_t>(heard[i - 1])];
+            }
+        }
+        return repeats;
+    }
+};
+
+// The lists of a cocktail on three top folders of a library near the table's size (50 genres of
+// 40 artists of 3 albums of 8 tracks, 48000 files): what choosing a cocktail costs with subfolders.
+double FillListsMs() {
+    quendo::testing::FakeWorld w;
+    quendo::NodeTable& t = w.core->nodes;
+    for (int g = 0; g < 50; ++g) {
+        const std::int32_t genre = t.AddFolderNode(0, "Genre " + std::to_string(g));
+        for (int a = 0; a < 40; ++a) {
+            const std::int32_t artist = t.AddFolderNode(genre, "Artist " + std::to_string(a));
+            for (int b = 0; b < 3; ++b) {
+                const std::int32_t album = t.AddFolderNode(artist, "Album " + std::to_string(b));
+                for (int i = 0; i < 8; ++i) t.AddFileNode(album, "Track " + std::to_string(i) + ".mp3");
+            }
+        }
+    }
+    const std::vector<std::int32_t> genres = t.ChildFolders(0);
+    w.core->cocktails.Table()[0].ingredients = {quendo::Ingredient{0, genres[3], 1}, quendo::Ingredient{0, genres[20], 1},
+                                                quendo::Ingredient{0, genres[47], 1}};
+    w.core->autoMix.cocktailSubfolders = true;
+    std::vector<double> times;
+    for (int run = 0; run < 15; ++run) {
+        const double t0 = bench::NowSeconds();
+        w.core->cocktails.ComboBox1Change(0);
+        times.push_back(bench::NowSeconds() - t0);
+    }
+    return bench::Median(times) * 1e3;
+}
+
+void TreeFigures(const bench::Figures& figures) {
+    ArtistTree tree;
+    figures.Print("cocktail_empty_ingredients", tree.EmptyIngredients(true), "count");
+    figures.Print("cocktail_empty_ingredients_off", tree.EmptyIngredients(false), "count");
+    figures.Print("cocktail_artist_repeats", tree.AdjacentRepeats(true), "count");
+    figures.Print("cocktail_artist_repeats_apart_off", tree.AdjacentRepeats(false), "count");
+    if (figures.Wants("cocktail_fill_lists_ms")) figures.Print("cocktail_fill_lists_ms", FillListsMs(), "ms");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     bench::Figures figures(argc, argv);
-    for (const char* name : {"cocktail_artist_repeats", "cocktail_artist_repeats_off", "cocktail_artist_share_gap",
+    for (const char* name : {"cocktail_artist_repeats", "cocktail_artist_repeats_apart_off", "cocktail_empty_ingredients",
+                             "cocktail_empty_ingredients_off", "cocktail_fill_lists_ms"})
+        if (figures.Wants(name)) {
+            TreeFigures(figures);
+            break;
+        }
+    for (const char* name : {"cocktail_artist_repeats_in_five", "cocktail_artist_repeats_in_five_off", "cocktail_artist_share_gap",
                              "cocktail_share_gap_off", "cocktail_key_fit_fraction", "cocktail_key_fit_fraction_off",
                              "cocktail_key_fit_fraction_artists_apart", "cocktail_draw_ms_ratio",
                              "cocktail_draw_ms_ratio_artists_apart"})

@@ -6,7 +6,7 @@
 namespace quendo {
 
 CocktailMaker::CocktailMaker(NodeTable& nodes, CocktailPlaylist& playlist, Random& random, MainDisplay& display,
-                             EditorDisplay& editor, CocktailMakerOwner& owner, const AutoMixOptions& switches,
+                             EditorDisplay& editor, CocktailMakerOwner& owner, AutoMixOptions& switches,
                              TrackAnalysis* analysis)
     : nodes_(nodes),
       playlist_(playlist),
@@ -19,6 +19,7 @@ CocktailMaker::CocktailMaker(NodeTable& nodes, CocktailPlaylist& playlist, Rando
 }
 
 void CocktailMaker::MakeCocktail() {
+    FollowSubfolders();
     for (std::int32_t j = 0; j < nodes_.FileCount(); ++j) nodes_.File(j).drawn = 0;
 
     // The counter is one byte wide: a limit it can never equal would draw for ever.
@@ -29,7 +30,7 @@ void CocktailMaker::MakeCocktail() {
     if (!IsCocktailIndex(current)) return;
     const Cocktail& cocktail = table_[current];
     // Parts come from a hand-editable file; out of range they would leave holes between stretches.
-    int p[3];
+    std::array<int, 3> p{};
     for (std::size_t k = 0; k < 3; ++k) p[k] = std::clamp(cocktail.ingredients[k].parts, 0, kMaxParts);
     const int total = p[0] + p[1] + p[2];
     if (total == 0) return;
@@ -62,6 +63,8 @@ void CocktailMaker::MakeCocktail() {
         if (choosing) {
             choice_->Heard(playlist_.FilesBeforeNextAdd(TrackChoice::kArtistsHeard));
             chosen = choice_->Choose(k, list, f);
+            // Artist folders each of one artist: another artist is in another ingredient.
+            if (switches_.keepArtistsApart && switches_.cocktailSubfolders) chosen = choice_->Across(files_, p, chosen);
         }
         nodes_.File(chosen).drawn = 1;
         playlist_.AddToPlaylist(chosen);
@@ -70,6 +73,7 @@ void CocktailMaker::MakeCocktail() {
 
 void CocktailMaker::FillIngredientLists() {
     if (choice_) choice_->Forget();
+    filesWithSubfolders_ = switches_.cocktailSubfolders;
     const int current = table_.CurrentCocktail;
     for (std::size_t k = 0; k < 3; ++k) {
         files_[k].clear();
@@ -78,9 +82,32 @@ void CocktailMaker::FillIngredientLists() {
         // A folder index kept from a larger tree names no folder now: the ingredient stays empty.
         const std::int32_t folder = table_[current].ingredients[k].folder;
         if (!nodes_.IsFolder(folder)) continue;
-        files_[k] = nodes_.ChildFiles(folder);
+        files_[k] = FilesOf(folder);
         editor_.IngredientFolderLabels[k] = nodes_.Folder(folder).name;
     }
+}
+
+void CocktailMaker::SetSubfolders(bool on) {
+    switches_.cocktailSubfolders = on;
+    FollowSubfolders();
+}
+
+void CocktailMaker::FollowSubfolders() {
+    if (filesWithSubfolders_ == switches_.cocktailSubfolders) return;
+    // Only the files: the labels may show the cocktail being edited, not the current one.
+    filesWithSubfolders_ = switches_.cocktailSubfolders;
+    const int current = table_.CurrentCocktail;
+    for (std::size_t k = 0; k < 3; ++k)
+        files_[k] = IsCocktailIndex(current) ? FilesOf(table_[current].ingredients[k].folder) : std::vector<std::int32_t>{};
+}
+
+std::vector<std::int32_t> CocktailMaker::FilesOf(std::int32_t folder) const {
+    if (!nodes_.IsFolder(folder)) return {};
+    return filesWithSubfolders_ ? nodes_.FilesUnder(folder) : nodes_.ChildFiles(folder);
+}
+
+bool CocktailMaker::FolderGivesFiles(std::int32_t folder) const {
+    return nodes_.IsFolder(folder) && nodes_.HoldsFiles(folder, switches_.cocktailSubfolders);
 }
 
 void CocktailMaker::FillCocktailLists() {

@@ -33,7 +33,7 @@ class CocktailMaker {
 public:
     // `analysis` may be null: the draw then goes by the parts alone, as with both switches off.
     CocktailMaker(NodeTable& nodes, CocktailPlaylist& playlist, Random& random, MainDisplay& display,
-                  EditorDisplay& editor, CocktailMakerOwner& owner, const AutoMixOptions& switches,
+                  EditorDisplay& editor, CocktailMakerOwner& owner, AutoMixOptions& switches,
                   TrackAnalysis* analysis);
 
     CocktailTable& Table() { return table_; }
@@ -43,6 +43,13 @@ public:
 
     void MakeCocktail();
     void FillIngredientLists();
+    // "Cocktail folders include their subfolders"; the lists follow it at once, or at the next
+    // generation when the switch was changed elsewhere (the settings read back).
+    bool Subfolders() const { return switches_.cocktailSubfolders; }
+    void SetSubfolders(bool on);
+    void FollowSubfolders();
+    // Whether an ingredient on this folder would draw from any file, by the switch as it is now.
+    bool FolderGivesFiles(std::int32_t folder) const;
     void FillCocktailLists();  // both cocktail lists from the table, CurrentCocktail selected
     void ComboBox1Change(int index);
 
@@ -57,10 +64,12 @@ private:
     MainDisplay& display_;
     EditorDisplay& editor_;
     CocktailMakerOwner& owner_;
-    const AutoMixOptions& switches_;
+    AutoMixOptions& switches_;  // the cocktail page sets "Cocktail folders include their subfolders"
     std::optional<TrackChoice> choice_;  // with an analysis only
     CocktailTable table_;
     std::array<std::vector<std::int32_t>, 3> files_;
+    bool filesWithSubfolders_ = false;  // the switch as the lists were filled
+    std::vector<std::int32_t> FilesOf(std::int32_t folder) const;  // by filesWithSubfolders_
 };
 
 }  // namespace quendo

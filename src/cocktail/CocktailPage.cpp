@@ -146,6 +146,16 @@ TCocktailPage::TCocktailPage(RecipeEditor& editor, TfrmNameMusCoc& renameDialog,
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(284, 262, 65, 25);
 
+    // Two lines in the room left of the pipes, under the first glass.
+    chkCocktailSubfolders = new QCheckBox(QStringLiteral("Cocktail folders include\ntheir subfolders"), this);
+    chkCocktailSubfolders->setObjectName(QStringLiteral("chkCocktailSubfolders"));
+    chkCocktailSubfolders->setAccessibleName(QStringLiteral("Cocktail folders include their subfolders"));
+    chkCocktailSubfolders->setGeometry(4, 234, 162, 28);
+    connect(chkCocktailSubfolders, &QCheckBox::clicked, this, [this](bool on) {
+        Guarded([this, on] { editor_.chkCocktailSubfoldersClick(on); });
+        Render();
+    });
+
     connect(ComboBox4, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index < 0) return;
         Guarded([this, index] { editor_.ComboBox4Change(index); });
@@ -195,6 +205,18 @@ void TCocktailPage::BuildGlass(int k) {
     folder->setTextFormat(Qt::PlainText);
     reacting(folder, n.folder, QRect(16, 56, 105, 25));
     FolderLabels[static_cast<std::size_t>(k)] = folder;
+
+    // On the glass between the name and the rim, where it is read with the name.
+    auto* empty = new QLabel(QStringLiteral("holds no music files"), this);
+    empty->setAlignment(Qt::AlignCenter);
+    empty->setAutoFillBackground(true);
+    QPalette warn = pal;
+    warn.setColor(QPalette::WindowText, kMaroon);
+    empty->setPalette(warn);
+    FitTextToWidth(empty, empty->text(), 105);
+    reacting(empty, ("NoFiles" + std::to_string(k + 1)).c_str(), QRect(16, 81, 105, 15));
+    empty->hide();
+    NoFilesLabels[static_cast<std::size_t>(k)] = empty;
 
     auto* caption = new QLabel(QStringLiteral("Ingredients %1").arg(k + 1), this);
     caption->setAlignment(Qt::AlignCenter);
@@ -255,7 +277,9 @@ void TCocktailPage::Render() {
         // A typed text that reads as the stored value stays as typed until the focus leaves.
         if (CSpinEdits[k]->value() != editor_.CSpinEditValue[k]) CSpinEdits[k]->setValue(editor_.CSpinEditValue[k]);
         for (ShapePiece* piece : Pipes[k]) piece->setVisible(editor_.PipeShown[k]);
+        NoFilesLabels[k]->setVisible(editor_.HoldsNoFiles(k));
     }
+    chkCocktailSubfolders->setChecked(editor_.SubfoldersChecked());
 
     const std::vector<std::string>& names = editor_.ComboBox4Items();
     if (ComboBox4->count() != static_cast<int>(names.size())) {

@@ -2,6 +2,7 @@
 #include <array>
 #include <functional>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -61,6 +62,8 @@ public:
 
     std::array<QComboBox*, 3> KindBoxes;         // ComboBox1..3
     std::array<QLabel*, 3> FolderLabels;         // Label8..10
+    std::array<QLabel*, 3> NoFilesLabels;        // "holds no music files", under each folder's name
+    QCheckBox* chkCocktailSubfolders;
     std::array<PartsSpinEdit*, 3> CSpinEdits;    // CSpinEdit1..3
     std::array<std::vector<ShapePiece*>, 3> Pipes;  // each ingredient's pipe pieces
     QLabel* Label7;

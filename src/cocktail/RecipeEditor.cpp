@@ -65,6 +65,15 @@ bool RecipeEditor::GlassMouseDown(int glass, MouseButton button) {
     return true;
 }
 
+bool RecipeEditor::HoldsNoFiles(std::size_t k) const {
+    const Cocktail* c = Edited();
+    return cocktails_.Subfolders() && c && k < 3 && !cocktails_.FolderGivesFiles(c->ingredients[k].folder);
+}
+
+void RecipeEditor::chkCocktailSubfoldersClick(bool on) {
+    cocktails_.SetSubfolders(on);
+}
+
 std::string RecipeEditor::RenameDialogText() const {
     const Cocktail* c = Edited();
     return c ? c->name : std::string();

@@ -32,6 +32,10 @@ public:
     const std::array<std::string, 3>& FolderLabels() const { return editor_.IngredientFolderLabels; }
     const std::vector<std::string>& ComboBox4Items() const { return editor_.ComboBox4Items; }
     int ComboBox4ItemIndex() const { return editor_.ComboBox4ItemIndex; }
+    // "Cocktail folders include their subfolders", and with it on, whether glass k's folder
+    // gives no file ("holds no music files").
+    bool SubfoldersChecked() const { return cocktails_.Subfolders(); }
+    bool HoldsNoFiles(std::size_t k) const;
 
     // ---- handlers ----
     // Loads the page from the edited cocktail: when the form is shown, when ComboBox4 or the
@@ -45,6 +49,7 @@ public:
     // A press on a reacting piece of glass 1..3. True when the root folder menu is to open, with
     // IngredientPick set to the glass.
     bool GlassMouseDown(int glass, MouseButton button);
+    void chkCocktailSubfoldersClick(bool on);
 
     // ---- rename dialog ----
     std::string RenameDialogText() const;  // the edit field's text when the dialog shows

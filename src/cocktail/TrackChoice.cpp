@@ -156,4 +156,60 @@ std::int32_t TrackChoice::Choose(std::size_t k, const std::vector<std::int32_t>&
     return pick;
 }
 
+std::int32_t TrackChoice::Across(const std::array<std::vector<std::int32_t>, 3>& lists,
+                                 const std::array<int, 3>& parts, std::int32_t chosen) {
+    if (!artistsApart_ || heardArtists_.empty() || !nodes_.IsFile(chosen)) return chosen;
+    // A file not known yet stands for its folder, which here may be an album: the draw stays.
+    const Traits t = Of(chosen);
+    const int artist = t.artist;
+    if (t.state != Traits::kKnown || !Heard(artist)) return chosen;
+    apartNow_ = true;
+    const std::int32_t apart = FindAcross(lists, parts, [this](int a) { return !Heard(a); });
+    if (apart >= 0) return apart;
+    // A cocktail of fewer artists than the tracks remembered: at least not the same one twice.
+    const int before = heardArtists_.front();
+    if (artist != before) return chosen;
+    const std::int32_t other = FindAcross(lists, parts, [before](int a) { return a != before; });
+    return other >= 0 ? other : chosen;
+}
+
+template <class Fits>
+std::int32_t TrackChoice::FindAcross(const std::array<std::vector<std::int32_t>, 3>& lists,
+                                     const std::array<int, 3>& parts, Fits fits) {
+    std::array<int, 3> p{};
+    for (std::size_t k = 0; k < 3; ++k) p[k] = lists[k].empty() ? 0 : std::max(parts[k], 0);
+    int total = p[0] + p[1] + p[2];
+    if (total == 0) return -1;
+    const auto ingredient = [&p](int e) -> std::size_t { return e < p[0] ? 0 : e < p[0] + p[1] ? 1 : 2; };
+
+    // Draws as the cocktail makes them, a few: the one that fits and scores best.
+    std::int32_t best = -1;
+    int bestScore = -1;
+    for (int tries = 0, weighed = 0; tries < 2 * kCandidates && weighed < kCandidates && bestScore < best_; ++tries) {
+        const std::vector<std::int32_t>& list = lists[ingredient(random_.Below(total))];
+        const std::int32_t c = list[static_cast<std::size_t>(random_.Below(static_cast<std::int32_t>(list.size())))];
+        if (!Drawable(c) || !fits(Of(c).artist)) continue;
+        ++weighed;
+        const int s = Score(c);
+        if (s > bestScore) best = c, bestScore = s;
+    }
+    if (best >= 0) return best;
+
+    // None drawn fits; the lists may still hold a few that do. An ingredient that holds one is
+    // taken in proportion to its parts, then one of its files that fit.
+    std::array<std::int32_t, 3> fitting{};
+    for (std::size_t k = 0; k < 3; ++k)
+        if (p[k] != 0)
+            for (std::int32_t f : lists[k]) fitting[k] += Drawable(f) && fits(Of(f).artist);
+    for (std::size_t k = 0; k < 3; ++k)
+        if (fitting[k] == 0) p[k] = 0;
+    total = p[0] + p[1] + p[2];
+    if (total == 0) return -1;
+    const std::size_t k = ingredient(random_.Below(total));
+    std::int32_t n = random_.Below(fitting[k]);
+    for (std::int32_t f : lists[k])
+        if (Drawable(f) && fits(Of(f).artist) && n-- == 0) return f;
+    return -1;
+}
+
 }  // namespace quendo

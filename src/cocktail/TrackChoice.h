@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -42,6 +43,12 @@ public:
     // `first` (not drawn yet) was drawn from `list`, the files of ingredient `k`: the file to add
     // instead, or `first`. Draws further positions of `list` only when `first` breaks a rule.
     std::int32_t Choose(std::size_t k, const std::vector<std::int32_t>& list, std::int32_t first);
+    // With the artist rule, after Choose, for ingredients whose folders may hold many artists each
+    // in its own subfolder: `chosen` if its artist is not known or was not heard, else a file of
+    // all three ingredients' (of an artist not heard, else of one other than the track before's),
+    // the ingredient taken in proportion to its parts as a draw takes it; `chosen` when none has one.
+    std::int32_t Across(const std::array<std::vector<std::int32_t>, 3>& lists, const std::array<int, 3>& parts,
+                        std::int32_t chosen);
 
 private:
     struct Traits {
@@ -56,6 +63,9 @@ private:
     bool Drawable(std::int32_t file) const { return nodes_.IsFile(file) && !nodes_.File(file).drawn; }
     bool Heard(int artist) const;
     bool ManyArtists(std::size_t k, const std::vector<std::int32_t>& list);
+    template <class Fits>
+    std::int32_t FindAcross(const std::array<std::vector<std::int32_t>, 3>& lists, const std::array<int, 3>& parts,
+                            Fits fits);
 
     const NodeTable& nodes_;
     TrackAnalysis& analysis_;

@@ -49,8 +49,17 @@ std::optional<std::string> DeviceName(std::string_view v) {
     return std::string(v);
 }
 
+// The cocktail's switch, written only when off.
+bool ApplyCocktail(AutoMixOptions& o, std::string_view key, std::string_view value) {
+    if (key != "cocktailSubfolders") return false;
+    if (const auto b = Switch(value)) o.cocktailSubfolders = *b;
+    return true;
+}
+std::string CocktailLines(const AutoMixOptions& o) { return o.cocktailSubfolders ? "" : "cocktailSubfolders=0\n"; }
+
 // False for a key this copy does not know.
 bool Apply(AutoMixOptions& o, std::string_view key, std::string_view value) {
+    if (ApplyCocktail(o, key, value)) return true;
     bool* flag = key == "mixAtLastSound"       ? &o.mixAtLastSound
                  : key == "skipSilenceAtStart" ? &o.skipSilenceAtStart
                  : key == "matchLoudness"      ? &o.matchLoudness
@@ -122,8 +131,11 @@ std::string FormatAutoMixSettings(const AutoMixOptions& o) {
            "joinContinuousAlbums=" + flag(o.joinContinuousAlbums) + "\n" +
            "chooseByKeyAndTempo=" + flag(o.chooseByKeyAndTempo) + "\n" +
            // Later switches only when off: a file of defaults keeps its first layout.
-           (o.mixOnPhrases ? "" : "mixOnPhrases=0\n") + (o.swapBass ? "" : "swapBass=0\n") +
-           (o.showTracks ? "" : "showTracks=0\n") + o.otherLines;
+           (o.mixOnPhrases ? "" : "mixOnPhrases=0
+") + (o.swapBass ? "" : "swapBass=0
+") +
+           (o.showTracks ? "" : "showTracks=0
+") + CocktailLines(o) + o.otherLines;
 }
 
 AutoMixOptions LoadAutoMixSettings(const std::string& path) {

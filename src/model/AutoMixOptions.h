@@ -27,6 +27,10 @@ struct AutoMixOptions {
     bool chooseByKeyAndTempo = false;  // "Choose the next track by key and tempo"
     bool showTracks = true;            // "Show the tracks in the mix editor"
 
+    // Libraries kept as Artist/Album/Track: off, an ingredient takes only the files lying
+    // directly in its folder.
+    bool cocktailSubfolders = true;  // "Cocktail folders include their subfolders"
+
     // The file's lines of settings this copy does not know (a newer copy's), each with its line
     // end, written back after the known ones so that a save here does not lose them.
     std::string otherLines{};

@@ -81,6 +81,38 @@ std::vector<std::int32_t> NodeTable::ChildFiles(std::int32_t f) const {
     return children;
 }
 
+std::vector<char> NodeTable::Below(std::int32_t f) const {
+    std::vector<char> below(static_cast<std::size_t>(folderCount_) + 1, 0);
+    if (f < 0 || f > folderCount_) return below;
+    below[static_cast<std::size_t>(f)] = 1;
+    // A parent comes before its children, so one pass in index order reaches every depth; a
+    // link that breaks that order leaves its folder out rather than looping.
+    for (std::int32_t i = f + 1; i <= folderCount_; ++i) {
+        const std::int32_t p = folders_[static_cast<std::size_t>(i)].parentFolder;
+        if (p >= f && p < i && below[static_cast<std::size_t>(p)]) below[static_cast<std::size_t>(i)] = 1;
+    }
+    return below;
+}
+
+std::vector<std::int32_t> NodeTable::FilesUnder(std::int32_t f) const {
+    const std::vector<char> below = Below(f);
+    std::vector<std::int32_t> files;
+    for (std::int32_t j = 0; j < fileCount_; ++j) {
+        const std::int32_t p = files_[static_cast<std::size_t>(j)].parentFolder;
+        if (p >= 0 && p <= folderCount_ && below[static_cast<std::size_t>(p)]) files.push_back(j);
+    }
+    return files;
+}
+
+bool NodeTable::HoldsFiles(std::int32_t f, bool subfolders) const {
+    const std::vector<char> below = subfolders ? Below(f) : std::vector<char>{};
+    for (std::int32_t j = 0; j < fileCount_; ++j) {
+        const std::int32_t p = files_[static_cast<std::size_t>(j)].parentFolder;
+        if (subfolders ? p >= 0 && p <= folderCount_ && below[static_cast<std::size_t>(p)] : p == f) return true;
+    }
+    return false;
+}
+
 void NodeTable::BuildPathIndex() const {
     // Folder paths first (in pre-order a parent precedes its children), then one join per file.
     const auto count = static_cast<std::size_t>(folderCount_) + 1;

@@ -50,6 +50,10 @@ public:
     // Children of folder f (0 is the music folder itself), in index order.
     std::vector<std::int32_t> ChildFolders(std::int32_t f) const;
     std::vector<std::int32_t> ChildFiles(std::int32_t f) const;
+    // The files of folder f and of every folder below it, in index order; one pass over each kind.
+    std::vector<std::int32_t> FilesUnder(std::int32_t f) const;
+    // Whether ChildFiles(f), or FilesUnder(f) with subfolders, holds a file; stops at the first.
+    bool HoldsFiles(std::int32_t f, bool subfolders) const;
 
     // The first file index whose FullPath equals path exactly, or -1.
     std::int32_t FindByFullPath(std::string_view path) const;
@@ -62,6 +66,8 @@ public:
 private:
     void BuildPathIndex() const;
     std::uint64_t revision_ = 0;
+    // By folder index: 1 for f and the folders below it.
+    std::vector<char> Below(std::int32_t f) const;
 
     std::vector<LibraryNode> folders_;  // slot 0 stands for the music folder and holds no node
     std::vector<LibraryNode> files_;

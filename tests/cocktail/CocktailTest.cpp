@@ -22,6 +22,7 @@ struct CocktailWorld : FakeWorld {
         AddFile("B/b2.mp3", 72);
         AddFile("B/b3.mp3", 73);
         core->cocktails.Table().RepeatLimit = 3;
+        core->autoMix.cocktailSubfolders = false;  // a folder's own files only
     }
     void Recipe(std::int32_t f1, int p1, std::int32_t f2, int p2, std::int32_t f3, int p3, int cocktail = 0) {
         auto& in = core->cocktails.Table()[cocktail].ingredients;

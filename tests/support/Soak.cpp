@@ -508,8 +508,10 @@ private:
         if (cocktailOnly_) {
             const CocktailTable& t = core_->cocktails.Table();
             bool fits = false;
+            const bool below = core_->autoMix.cocktailSubfolders;
             for (const Ingredient& g : t[t.CurrentCocktail].ingredients)
-                fits = fits || (g.parts > 0 && g.folder == core_->nodes.File(k).parentFolder);
+                for (std::int32_t f = core_->nodes.File(k).parentFolder; f > 0 && !fits; f = below ? core_->nodes.Folder(f).parentFolder : 0)
+                    fits = g.parts > 0 && g.folder == f;
             if (!fits) Violation("a cocktail drew " + path + ", from none of its ingredient folders");
         }
         if (WholeSeconds(probeSeconds_[static_cast<std::size_t>(k)]) == 0) return;  // declined, silently

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -215,6 +216,40 @@ TEST_F(CocktailPageUi, RenameButtonRenamesInBothListsAndTellsTheMainWindow) {
     QTimer::singleShot(0, &dialog, [this] { QTest::keyClick(dialog.Edit1, Qt::Key_Escape); });
     page.Button1->click();
     EXPECT_EQ(edits, 1);
+}
+
+// The box in the room left of the pipes; with it on, a glass whose folder gives no file says so.
+TEST_F(CocktailPageUi, AGlassOfNoMusicSaysSoWithSubfoldersOn) {
+    QCheckBox* box = page.chkCocktailSubfolders;
+    EXPECT_EQ(box->accessibleName(), "Cocktail folders include their subfolders");
+    EXPECT_EQ(box->text().simplified(), box->accessibleName());
+    EXPECT_LE(box->geometry().right(), Child("Shape15")->geometry().left() - 1);
+    EXPECT_LE(box->geometry().bottom(), page.ComboBox4->geometry().top());
+    EXPECT_LE(box->sizeHint().width(), box->width());
+
+    w.AddFile("Band/Album/x.mp3", 60);  // folders 3 and 4
+    const std::int32_t empty = w.core->nodes.AddFolderNode(0, "Empty");
+    w.core->cocktails.Table()[2].ingredients = {Ingredient{0, 3, 1}, Ingredient{0, empty, 1}, Ingredient{0, 1, 1}};
+    editor.ShowCocktailPage();
+    page.Render();
+    struct Row {
+        bool on;
+        std::array<bool, 3> says;
+    };
+    for (const Row& row : {Row{true, {false, true, false}}, Row{false, {false, false, false}}}) {
+        if (box->isChecked() != row.on) QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+        EXPECT_EQ(w.core->autoMix.cocktailSubfolders, row.on);
+        for (std::size_t k = 0; k < 3; ++k) {
+            EXPECT_EQ(page.NoFilesLabels[k]->isVisible(), row.says[k]) << k << " " << row.on;
+            EXPECT_EQ(page.NoFilesLabels[k]->text(), "holds no music files");
+            EXPECT_EQ(page.NoFilesLabels[k]->geometry(), QRect(16 + 128 * static_cast<int>(k), 81, 105, 15));
+        }
+    }
+    // The message lies on the glass: a right press on it opens the folder menu as the glass does.
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+    QTest::mousePress(page.NoFilesLabels[1], Qt::RightButton, {}, QPoint(5, 5));
+    EXPECT_EQ(menuOpenedAt.size(), 1u);
+    EXPECT_EQ(w.core->cocktails.IngredientPick, 2);
 }
 
 TEST(CocktailPageInProgram, MainWindowsChoiceReloadsThePage) {
