@@ -71,6 +71,8 @@ bool Apply(AutoMixOptions& o, std::string_view key, std::string_view value) {
         if (const auto d = Target(value)) o.targetLufs = *d;
     } else if (key == "outputDevice") {
         if (const auto name = DeviceName(value)) o.outputDevice = *name;
+    } else if (key == "preListenDevice") {
+        if (const auto name = DeviceName(value)) o.preListenDevice = *name;
     } else {
         return false;
     }
@@ -121,7 +123,9 @@ std::string FormatAutoMixSettings(const AutoMixOptions& o) {
            "joinContinuousAlbums=" + flag(o.joinContinuousAlbums) + "\n" +
            "chooseByKeyAndTempo=" + flag(o.chooseByKeyAndTempo) + "\n" +
            // Later switches only when off: a file of defaults keeps its first layout.
-           (o.mixOnPhrases ? "" : "mixOnPhrases=0\n") + (o.swapBass ? "" : "swapBass=0\n") + o.otherLines;
+           (o.mixOnPhrases ? "" : "mixOnPhrases=0\n") + (o.swapBass ? "" : "swapBass=0\n") +
+           (o.preListenDevice.empty() || !DeviceName(o.preListenDevice) ? "" : "preListenDevice=" + o.preListenDevice + "\n") +
+           o.otherLines;
 }
 
 AutoMixOptions LoadAutoMixSettings(const std::string& path) {
