@@ -13,6 +13,9 @@ namespace {
 constexpr double kTrackCeilingDbfs = -1.0;
 // The automix tick, in seconds: a plain mix moves its levels once a tick.
 constexpr double kTick = 0.1;
+// A level is sent on the first tick after its point is reached, which the ticks' phase makes half
+// a tick late on average.
+constexpr double kTickLate = kTick / 2;
 int Index(Deck d) { return d == Deck::WinMediaPlayer1 ? 0 : 1; }
 }  // namespace
 
@@ -101,8 +104,8 @@ std::optional<PlannedChange> DeckEngine::PlanChange(double before, double after,
         c.incoming.bass = plan->incomingBass;
         if (p_.autoMix.swapBass) c.outgoing.bass = plan->outgoingBass;
         c.incomingAt = plan->incomingAt;
-        for (int k = 0; k < length; ++k) step(start + plan->length * k / length, k, k);
-        step(end, length - 1, length);
+        for (int k = 0; k < length; ++k) step(start + plan->length * k / length + kTickLate, k, k);
+        step(end + kTickLate, length - 1, length);
         const std::string out = p_.nodes.RelativePath(outFile), in = p_.nodes.RelativePath(inFile);
         c.what = plan->onPhrases || plan->bassSwapAt >= 0 ? MixInWords(*plan, out, in)
                                                           : "Mix on the beat over " + std::to_string(plan->bars) + " bars";
@@ -116,8 +119,8 @@ std::optional<PlannedChange> DeckEngine::PlanChange(double before, double after,
         end = start + kTick * (length + 1);
         if (p_.autoMix.skipSilenceAtStart && inFacts && inFacts->audible && inFacts->firstSound > 0)
             c.incoming.from = inFacts->firstSound;
-        c.incomingAt = start + kTick * (p_.envelope.StartingPosition() + 1);
-        for (int k = 0; k < length; ++k) step(start + kTick * (k + 1), k, k);
+        c.incomingAt = start + kTickLate + kTick * (p_.envelope.StartingPosition() + 1);
+        for (int k = 0; k < length; ++k) step(start + kTickLate + kTick * (k + 1), k, k);
         c.what = "Plain mix";
     }
     // Until its first step the incoming deck is at the envelope's first point.

@@ -9,8 +9,8 @@
 namespace quendo::audio {
 
 namespace {
-// The automix moves the levels once a tick (100 ms); a mixer block longer than that never comes.
-constexpr double kTickSeconds = 0.1;
+// The levels are looked at this often: a step lands within a block of where the plan puts it.
+constexpr int kBlockFrames = 512;
 
 void Load(MediaPlayer& deck, const PlannedChange::Track& t) {
     // The gain first, so that its ramp is over before the file is heard.
@@ -28,7 +28,6 @@ void Load(MediaPlayer& deck, const PlannedChange::Track& t) {
 ChangeRenderer::ChangeRenderer(PlannedChange change, int rate)
     : change_(std::move(change)),
       rate_(rate),
-      tickFrames_(static_cast<int>(std::lround(kTickSeconds * rate))),
       total_(static_cast<std::int64_t>(std::max(0.0, change_.seconds) * rate)) {}
 
 ChangeRenderer::~ChangeRenderer() = default;
@@ -63,10 +62,10 @@ int ChangeRenderer::Render(float* out, int frames) {
     if (!engine_) Begin();
     int written = 0;
     while (written < frames && done_ < total_) {
-        // Blocks end on the ticks, where the levels move.
-        const int intoTick = static_cast<int>(done_ % tickFrames_);
-        if (intoTick == 0) StepsDue();
-        const int n = static_cast<int>(std::min<std::int64_t>({frames - written, tickFrames_ - intoTick, total_ - done_}));
+        // Blocks end where the levels may move.
+        const int intoBlock = static_cast<int>(done_ % kBlockFrames);
+        if (intoBlock == 0) StepsDue();
+        const int n = static_cast<int>(std::min<std::int64_t>({frames - written, kBlockFrames - intoBlock, total_ - done_}));
         engine_->render(out + 2 * static_cast<std::ptrdiff_t>(written), n);
         written += n;
         done_ += n;

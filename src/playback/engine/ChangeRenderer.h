@@ -10,8 +10,8 @@ namespace quendo::audio {
 class AudioEngine;
 
 // A planned change played by an engine of its own, without a device: the same decks, stretch,
-// bass cut and output limiter as the show's, given the commands the automix would give them, the
-// levels moved once a tick as its ticks move them. The sound is the show's to within the ticks'
+// bass cut and output limiter as the show's, given the commands the automix would give them, each
+// level moved where the plan says the ticks move it. The sound is the show's to within the ticks'
 // timing. Whatever thread renders owns it; it may be made on another.
 class ChangeRenderer {
 public:
@@ -32,7 +32,6 @@ private:
 
     PlannedChange change_;
     const int rate_;
-    const int tickFrames_;
     std::unique_ptr<AudioEngine> engine_;
     std::size_t nextStep_ = 0;
     std::int64_t done_ = 0, total_ = 0;

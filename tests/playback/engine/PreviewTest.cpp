@@ -4,8 +4,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <thread>
@@ -137,7 +135,6 @@ TEST(PreviewTest, PlaysTheShowsOwnMixAndSaysWhyWhenItCannot) {
     for (std::size_t at = 0; at + kTick <= heard.size() / 2; at += kTick) {
         const double l = WindowDb(live, at, kTick);
         if (l > -50) worst = std::max(worst, std::fabs(WindowDb(heard, at, kTick) - l));
-        if (std::getenv("PREVIEW_DEBUG")) std::fprintf(stderr, "%zu %.2f %.2f\n", at / kTick, l, WindowDb(heard, at, kTick));
     }
     EXPECT_LT(worst, 1.0) << "dB, the worst 100 ms";
 
