@@ -12,6 +12,8 @@ namespace quendo::audio {
 namespace {
 // The rendering thread works this far at a time: a tick of the automix.
 constexpr int kChunkFrames = 4410;
+// But the first is short: the sooner it is there, the sooner the change is heard.
+constexpr int kFirstChunkFrames = 1024;
 // And keeps this far ahead of the device, no further: its work spread out, not in one burst
 // beside the show's decoders.
 constexpr double kAheadSeconds = 2.0;
@@ -74,7 +76,8 @@ std::string PreviewOutput::Listen(const PlannedChange& change, const std::string
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
                 continue;
             }
-            const int n = r->Render(buffer_.data() + 2 * at, static_cast<int>(std::min<std::int64_t>(kChunkFrames, total_ - at)));
+            const int chunk = at == 0 ? kFirstChunkFrames : kChunkFrames;
+            const int n = r->Render(buffer_.data() + 2 * at, static_cast<int>(std::min<std::int64_t>(chunk, total_ - at)));
             if (n <= 0) break;
             rendered_.store(at + n, std::memory_order_release);
         }
