@@ -86,7 +86,7 @@ struct TrackFacts {
     BeatGrid beats{};
     TrackForm form{};
     // Shared: facts are copied often, an outline is some 100 kB.
-    std::shared_ptr<const TrackWave> wave;
+    std::shared_ptr<const TrackWave> wave{};
     int key = kNoKey;
     TrackTags tags{};
 };
