@@ -20,6 +20,7 @@
 #include "model/ProgramFiles.h"
 #include "analysis/TrackAnalyser.h"
 #include "playback/engine/AudioEngine.h"
+#include "playback/engine/PreviewOutput.h"
 #include "settings/Brows.h"
 #include "settings/Setting.h"
 #include "settings/Welcom.h"
@@ -33,6 +34,7 @@ struct Application::Players {
         : analyser(BesideExecutable(cacheFolder, kAnalysisCacheFileName)) {}
     audio::AudioEngine engine;
     audio::TrackAnalyser analyser;
+    audio::PreviewOutput preview;
 };
 
 Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* deck2, MediaPlayer* probe)
@@ -50,6 +52,7 @@ Application::Application(std::string program, MediaPlayer* deck1, MediaPlayer* d
                                    static_cast<CoreForms&>(*this));
     core_->files = files_;
     core_->platform.outputs = &engine;
+    core_->platform.preview = &players_->preview;
     core_->platform.awake = awake_.get();
     core_->FormCreate();
     form1_ = std::make_unique<TForm1>(*core_);

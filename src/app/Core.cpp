@@ -25,6 +25,7 @@ Core::Core(PlatformServices services, CoreForms& forms)
       forms_(forms) {
     platform.deck1.EndOfStream = [this] { WinMediaPlayer1EndOfStream(); };
     platform.deck2.EndOfStream = [this] { WinMediaPlayer2EndOfStream(); };
+    envelopeEditor.onListen = [this] { ListenToNextChange(); };
 }
 
 void Core::MakeCocktail() { cocktails.MakeCocktail(); }
@@ -116,6 +117,34 @@ void Core::CheckSoundOutput() {
     if (lost && !lost->empty())
         platform.dialogs.Message("The sound output \"" + *lost + "\" was lost; the default output plays on.",
                                  MsgIcon::Warning);
+    if (platform.preview)
+        if (const std::optional<std::string> gone = platform.preview->CheckDevice())
+            platform.dialogs.Message("The pre-listen output \"" + *gone + "\" was lost; the preview has stopped.",
+                                     MsgIcon::Warning);
+}
+
+void Core::ListenToNextChange() {
+    if (!platform.preview) return;
+    std::string why;
+    const std::optional<PlannedChange> change = deck.PlanChange(kPreviewBeforeSeconds, kPreviewAfterSeconds, why);
+    if (!change) {
+        platform.dialogs.Message(why, MsgIcon::Information);
+        return;
+    }
+    std::string device = autoMix.preListenDevice;
+    if (device.empty()) {
+        // The show would be heard with it: without headphones, only a silent main output will do.
+        if (platform.deck1.PlayState() == psPlaying || platform.deck2.PlayState() == psPlaying || deck.StartHeld()) {
+            platform.dialogs.Message("No pre-listen output is chosen, and the main output plays the show. Choose "
+                                     "one (headphones) under \"Pre-listen output\" in the settings, or pause the "
+                                     "show to hear the change on the main output.",
+                                     MsgIcon::Information);
+            return;
+        }
+        device = autoMix.outputDevice;
+    }
+    const std::string failed = platform.preview->Listen(*change, device);
+    if (!failed.empty()) platform.dialogs.Message(failed, MsgIcon::Warning);
 }
 
 void Core::FormActivate() {

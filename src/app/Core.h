@@ -18,6 +18,7 @@
 #include "model/MixEnvelope.h"
 #include "model/Platform.h"
 #include "model/AutoMixOptions.h"
+#include "model/ChangePreview.h"
 #include "model/Options.h"
 #include "model/PlatformServices.h"
 #include "model/ProgramFiles.h"
@@ -144,6 +145,10 @@ public:
     }
     // Now and then: a sound device lost while playing gives way to the default, which is said once.
     void CheckSoundOutput();
+    // The mix editor's "Listen": the next change, from a few seconds before it to a few after, on
+    // the pre-listen output; with none chosen, on the main output while nothing plays there.
+    void ListenToNextChange();
+    static constexpr double kPreviewBeforeSeconds = 4, kPreviewAfterSeconds = 4;
 
     // ---- the playlist file following play ----
     // A change of the playlist is written this long after it, with every change made meanwhile:

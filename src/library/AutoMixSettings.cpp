@@ -81,6 +81,8 @@ bool Apply(AutoMixOptions& o, std::string_view key, std::string_view value) {
         if (const auto d = Target(value)) o.targetLufs = *d;
     } else if (key == "outputDevice") {
         if (const auto name = DeviceName(value)) o.outputDevice = *name;
+    } else if (key == "preListenDevice") {
+        if (const auto name = DeviceName(value)) o.preListenDevice = *name;
     } else {
         return false;
     }
@@ -135,7 +137,10 @@ std::string FormatAutoMixSettings(const AutoMixOptions& o) {
 ") + (o.swapBass ? "" : "swapBass=0
 ") +
            (o.showTracks ? "" : "showTracks=0
-") + CocktailLines(o) + o.otherLines;
+") + CocktailLines(o) +
+           (o.preListenDevice.empty() || !DeviceName(o.preListenDevice) ? "" : "preListenDevice=" + o.preListenDevice + "
+") +
+           o.otherLines;
 }
 
 AutoMixOptions LoadAutoMixSettings(const std::string& path) {

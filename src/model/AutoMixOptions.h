@@ -31,6 +31,10 @@ struct AutoMixOptions {
     // directly in its folder.
     bool cocktailSubfolders = true;  // "Cocktail folders include their subfolders"
 
+    // "Pre-listen output": the device (headphones) where the mix editor's "Listen" plays the next
+    // change; "" none, and the main output does while nothing plays on it.
+    std::string preListenDevice{};
+
     // The file's lines of settings this copy does not know (a newer copy's), each with its line
     // end, written back after the known ones so that a save here does not lose them.
     std::string otherLines{};

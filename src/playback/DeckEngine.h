@@ -5,6 +5,7 @@
 #include <string>
 
 #include "model/AutoMixOptions.h"
+#include "model/ChangePreview.h"
 #include "model/Display.h"
 #include "model/TimeText.h"
 #include "model/NodeTable.h"
@@ -113,6 +114,10 @@ public:
     // Asks the analysis about the playing track, the head of the playlist and the entry after
     // it, so that their facts are known before they are needed. Cheap: call it on any change.
     void WantAhead();
+    // The next change as it would be played from here, from `before` seconds ahead of it to
+    // `after` seconds past it; none, with the reason in `whyNot`, when there is nothing to hear.
+    // With nothing loaded, the change is the one from the head of the playlist into the entry after.
+    std::optional<PlannedChange> PlanChange(double before, double after, std::string& whyNot);
 
 private:
     void DeckReachedEnd(Deck deck);

@@ -169,14 +169,21 @@ TSettings::TSettings(SettingsModel& c, QWidget* parent) : QWidget(parent, kOwned
     Label5->setObjectName("Label5");
     Label5->setGeometry(44, 119, 285, 15);
 
-    Panel6 = SunkenPanel(TabSheet4, "Panel6", 16, 256, 37);
+    Panel6 = SunkenPanel(TabSheet4, "Panel6", 16, 251, 46);
     Label4 = new QLabel(QStringLiteral("Sound output:"), Panel6);
     Label4->setObjectName("Label4");
-    Label4->move(16, 11);
+    Label4->move(16, 5);
     Label4->adjustSize();
     ComboOutput = new QComboBox(Panel6);
     ComboOutput->setObjectName("ComboOutput");
-    ComboOutput->setGeometry(110, 8, 219, 21);
+    ComboOutput->setGeometry(110, 2, 219, 20);
+    // Where the mix editor's "Listen" plays the next change: a second device, such as headphones.
+    auto* preListen = new QLabel(QStringLiteral("Pre-listen output:"), Panel6);
+    preListen->move(16, 26);
+    preListen->adjustSize();
+    ComboPreListen = new QComboBox(Panel6);
+    ComboPreListen->setObjectName("ComboPreListen");
+    ComboPreListen->setGeometry(110, 23, 219, 20);
     FillOutputs();
 
     Timer1 = new QTimer(this);
@@ -221,6 +228,10 @@ TSettings::TSettings(SettingsModel& c, QWidget* parent) : QWidget(parent, kOwned
     connect(ComboOutput, &QComboBox::activated, this, [this](int index) {
         const std::string name = ComboOutput->itemData(index).toString().toStdString();
         Act([this, name] { core.autoMix.outputDevice = name; });
+    });
+    connect(ComboPreListen, &QComboBox::activated, this, [this](int index) {
+        const std::string name = ComboPreListen->itemData(index).toString().toStdString();
+        Act([this, name] { core.autoMix.preListenDevice = name; });
     });
     connect(chkAlwaysOnTop, &QCheckBox::clicked, this,
             [this](bool on) { Act([this, on] { core.SetAlwaysOnTop(on); }); });
@@ -299,6 +310,12 @@ void TSettings::FillOutputs() {
     if (core.platform.outputs)
         for (const std::string& name : core.platform.outputs->OutputDevices())
             ComboOutput->addItem(QString::fromStdString(name), QString::fromStdString(name));
+    const QSignalBlocker quietPreListen(ComboPreListen);
+    ComboPreListen->clear();
+    ComboPreListen->addItem(QStringLiteral("None"), QString());
+    if (core.platform.preview)
+        for (const std::string& name : core.platform.preview->Devices())
+            ComboPreListen->addItem(QString::fromStdString(name), QString::fromStdString(name));
     ShowOutputChoice();
 }
 
@@ -312,6 +329,14 @@ void TSettings::ShowOutputChoice() {
         index = ComboOutput->count() - 1;
     }
     ComboOutput->setCurrentIndex(index);
+    const QSignalBlocker quietPreListen(ComboPreListen);
+    const QString preListen = QString::fromStdString(core.autoMix.preListenDevice);
+    index = ComboPreListen->findData(preListen);
+    if (index < 0) {
+        ComboPreListen->addItem(preListen, preListen);
+        index = ComboPreListen->count() - 1;
+    }
+    ComboPreListen->setCurrentIndex(index);
 }
 
 void TSettings::ShowSettings() {

@@ -65,6 +65,7 @@ public:
     QFrame* Panel6;                  // the sound output
     QLabel* Label4;
     QComboBox* ComboOutput;          // "Default", then the devices the system reports; data: the name
+    QComboBox* ComboPreListen;       // "None", then the devices; data: the name
     QFrame* Panel7;                  // mixing like a DJ, and what plays next
     QCheckBox* chkMixOnBeat;
     QCheckBox* chkMixOnPhrases;

@@ -108,4 +108,14 @@ TEST(AutoMixSettings, UnknownKeysBadValuesAndDamagedLinesLeaveDefaults) {
     EXPECT_TRUE(Same(ParseAutoMixSettings(FormatAutoMixSettings(o)), o));
 }
 
+// The pre-listen output is kept only once chosen, and a name the file cannot hold is not kept.
+TEST(AutoMixSettings, PreListenOutputWrittenOnlyWhenChosen) {
+    AutoMixOptions o;
+    EXPECT_EQ(FormatAutoMixSettings(o).find("preListenDevice"), std::string::npos);
+    for (const auto& [chosen, kept] : {std::pair{"Headphones = USB", "Headphones = USB"}, std::pair{"Bad\x1bName", ""}}) {
+        o.preListenDevice = chosen;
+        EXPECT_EQ(ParseAutoMixSettings(FormatAutoMixSettings(o)).preListenDevice, kept) << chosen;
+    }
+}
+
 }  // namespace
