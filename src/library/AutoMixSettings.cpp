@@ -133,13 +133,9 @@ std::string FormatAutoMixSettings(const AutoMixOptions& o) {
            "joinContinuousAlbums=" + flag(o.joinContinuousAlbums) + "\n" +
            "chooseByKeyAndTempo=" + flag(o.chooseByKeyAndTempo) + "\n" +
            // Later switches only when off: a file of defaults keeps its first layout.
-           (o.mixOnPhrases ? "" : "mixOnPhrases=0
-") + (o.swapBass ? "" : "swapBass=0
-") +
-           (o.showTracks ? "" : "showTracks=0
-") + CocktailLines(o) +
-           (o.preListenDevice.empty() || !DeviceName(o.preListenDevice) ? "" : "preListenDevice=" + o.preListenDevice + "
-") +
+           (o.mixOnPhrases ? "" : "mixOnPhrases=0\n") + (o.swapBass ? "" : "swapBass=0\n") +
+           (o.showTracks ? "" : "showTracks=0\n") + CocktailLines(o) +
+           (o.preListenDevice.empty() || !DeviceName(o.preListenDevice) ? "" : "preListenDevice=" + o.preListenDevice + "\n") +
            o.otherLines;
 }
 
