@@ -159,7 +159,7 @@ private:
     void Draw(QPainter& p, const QRectF& r) const {
         const EnvelopeEditor::MixView& mix = editor_.mix;
         const double half = r.height() / 2;
-        p.setPen(QPen(QColor(80, 80, 80), 1));
+        p.setPen(QPen(QColor(80, 80, 80), 0));
         p.drawLine(QPointF(0, half), QPointF(r.width(), half));
         for (int n = 0; n < 2; ++n) {
             const EnvelopeEditor::Lane& lane = mix.lanes[n];
@@ -172,7 +172,7 @@ private:
         small.setPixelSize(11);
         p.setFont(small);
         // The mix's phrase lines and its bass swap run across both tracks.
-        p.setPen(QPen(QColor(200, 200, 200, 170), 1, Qt::DashLine));
+        p.setPen(QPen(QColor(200, 200, 200, 170), 0, Qt::DashLine));
         for (const double line : mix.phraseLines) {
             const double x = X(line, r.width());
             p.drawLine(QPointF(x, 0), QPointF(x, r.height()));
@@ -209,7 +209,8 @@ private:
         const int first = std::max(0, static_cast<int>(X(lane.from, width)));
         const int last = std::min(static_cast<int>(width), static_cast<int>(std::ceil(X(lane.to, width))));
         const auto size = static_cast<long>(wave.points[0].size());
-        std::array<QList<QLineF>, TrackWave::kBands> lines;
+        // Whole-pixel columns, filled: a stroked line takes the stroker's long way round.
+        std::array<QList<QRect>, TrackWave::kBands> columns;
         for (int x = first; x < last; ++x) {
             const double i0 = axis_->min() + x / width * span, i1 = axis_->min() + (x + 1) / width * span;
             long p0 = static_cast<long>(std::floor(lane.FileSecond(i0, spi) / wave.pointSeconds));
@@ -221,13 +222,14 @@ private:
                 const std::vector<std::uint8_t>& points = wave.points[band];
                 const std::uint8_t top = *std::max_element(points.begin() + p0, points.begin() + p1);
                 if (top == 0) continue;
-                const double h = reach * top / TrackWave::kTop;
-                lines[band].append(QLineF(x + 0.5, middle - h, x + 0.5, middle + h));
+                const int h = static_cast<int>(std::lround(reach * top / TrackWave::kTop));
+                columns[band].append(QRect(x, static_cast<int>(middle) - h, 1, 2 * h + 1));
             }
         }
+        p.setPen(Qt::NoPen);
         for (int band = 0; band < TrackWave::kBands; ++band) {
-            p.setPen(QPen(kBandColour[band], 1));
-            p.drawLines(lines[band]);
+            p.setBrush(kBandColour[band]);
+            p.drawRects(columns[band]);
         }
     }
 
@@ -251,7 +253,7 @@ private:
                 const bool barLine = g.barPhase >= 0 && (k - g.barPhase) % 4 == 0;
                 if (!barLine && beatPixels < 4) continue;
                 const double x = at(g.firstBeat + k * g.period);
-                p.setPen(QPen(barLine ? QColor(150, 150, 150, 150) : QColor(110, 110, 110, 90), 1));
+                p.setPen(QPen(barLine ? QColor(150, 150, 150, 150) : QColor(110, 110, 110, 90), 0));
                 p.drawLine(QPointF(x, box.top() + (barLine ? 0 : box.height() * 0.35)),
                            QPointF(x, box.bottom() - (barLine ? 0 : box.height() * 0.35)));
                 // Bar numbers as the track counts them, every bar where there is room.
@@ -266,7 +268,7 @@ private:
             }
         }
         if (mix.phraseLines.empty()) {
-            p.setPen(QPen(QColor(200, 200, 200, 150), 1, Qt::DashLine));
+            p.setPen(QPen(QColor(200, 200, 200, 150), 0, Qt::DashLine));
             for (const double line : lane.phrases) {
                 const double i = lane.IndexOf(line, spi);
                 if (i < from || i > to) continue;
