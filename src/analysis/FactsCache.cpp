@@ -360,17 +360,26 @@ std::size_t OutlineBytes(const TrackFacts& facts) {
     return facts.wave ? facts.wave->points[0].size() * TrackWave::kBands : 0;
 }
 
-std::size_t BoundOutlines(FactsCache& cache, std::size_t maxBytes) {
+std::vector<std::string> OutlinesPast(FactsCache& cache, std::size_t maxBytes, std::size_t* kept) {
+    std::vector<std::string> past;
     std::size_t bytes = 0;
     for (const auto& entry : cache) bytes += OutlineBytes(entry.second.facts);
-    if (bytes <= maxBytes) return bytes;
-    bytes = 0;
-    for (const auto& it : ByUse(cache)) {
-        const std::size_t own = OutlineBytes(it->second.facts);
-        if (bytes + own <= maxBytes) bytes += own;
-        else it->second.facts.wave.reset();
+    if (bytes > maxBytes) {
+        bytes = 0;
+        for (const auto& it : ByUse(cache)) {
+            const std::size_t own = OutlineBytes(it->second.facts);
+            if (bytes + own <= maxBytes) bytes += own;
+            else if (own > 0) past.push_back(it->first);
+        }
     }
-    return bytes;
+    if (kept) *kept = bytes;
+    return past;
+}
+
+std::size_t BoundOutlines(FactsCache& cache, std::size_t maxBytes) {
+    std::size_t kept = 0;
+    for (const std::string& path : OutlinesPast(cache, maxBytes, &kept)) cache[path].facts.wave.reset();
+    return kept;
 }
 
 void BoundFactsCache(FactsCache& cache, std::size_t maxEntries, std::size_t maxBytes, std::size_t maxOutlineBytes) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "model/TrackFacts.h"
 
@@ -49,6 +50,9 @@ std::size_t OutlineBytes(const TrackFacts& facts);
 // Lets go of the least recently used entries' outlines, keeping their facts, until the outlines
 // take at most `maxBytes`; returns what they take then.
 std::size_t BoundOutlines(FactsCache& cache, std::size_t maxBytes);
+// The entries whose outlines BoundOutlines would let go, without touching them; `kept` (if given)
+// is what the others take.
+std::vector<std::string> OutlinesPast(FactsCache& cache, std::size_t maxBytes, std::size_t* kept = nullptr);
 // Keeps the outlines within `maxOutlineBytes`, then drops the least recently used entries until at
 // most `maxEntries` are left and their lines take at most `maxBytes`.
 void BoundFactsCache(FactsCache& cache, std::size_t maxEntries, std::size_t maxBytes,

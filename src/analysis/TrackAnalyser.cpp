@@ -404,10 +404,8 @@ bool TrackAnalyser::Work::Serve(const std::string& path, bool inPass) {
         if (whole) {
             if (!inPass) known_[path] = {*key, *facts};
             CachedFacts& entry = cache_[path];
-            outlineBytes_ += OutlineBytes(*facts) - std::min(OutlineBytes(entry.facts), outlineBytes_);
+            outlineBytes_ = outlineBytes_ - std::min(OutlineBytes(entry.facts), outlineBytes_) + OutlineBytes(*facts);
             entry = {*key, *facts, WallSeconds(), kAnalysisVersion, inPass, tagsFailed};
-            // A pass over a large library would otherwise hold every outline; a quarter goes at once.
-            if (outlineBytes_ > kMaxOutlineBytes) outlineBytes_ = BoundOutlines(cache_, kMaxOutlineBytes / 4 * 3);
         } else if (end == AnalysisEnd::kStopped)
             ;  // no longer wanted: done again if it is wanted again
         else if (after != key)
@@ -416,6 +414,16 @@ bool TrackAnalyser::Work::Serve(const std::string& path, bool inPass) {
             failed_[path] = {key, now, now + kRetryFailed};
         else
             failed_[path] = {key, now, now + kRetryNoAudio};  // no audio: once it changes
+    }
+    // A pass over a large library would otherwise hold every outline; a quarter goes at once. The
+    // worker alone changes the entries, so the order of use is found without the lock, which
+    // Facts() would wait on.
+    if (whole && outlineBytes_ > kMaxOutlineBytes) {
+        std::size_t kept = 0;
+        const std::vector<std::string> past = OutlinesPast(cache_, kMaxOutlineBytes / 4 * 3, &kept);
+        std::lock_guard lock(mutex_);
+        for (const std::string& p : past) cache_[p].facts.wave.reset();
+        outlineBytes_ = kept;
     }
     if (whole) {
         if (tagsFailed) tagsRetried_.insert(path);  // in the next run

@@ -124,7 +124,7 @@ private:
         std::vector<std::string> unchecked_;               // worker only: loaded entries not yet pruned
         std::unordered_set<std::string> tagsRetried_;      // worker only: failed tag reads tried in this run
         std::unordered_set<std::string> outlineRetried_;   // worker only: analysed again for an outline
-        std::size_t outlineBytes_ = 0;                     // guarded: what cache_'s outlines take
+        std::size_t outlineBytes_ = 0;                     // worker; changed under the lock with cache_: what its outlines take
         bool dirty_ = false;                               // worker only: the file should be written
         bool passDirty_ = false;                           // worker only: so should it, less urgently
         std::vector<std::string> pass_;                    // worker only: the background pass' files
